@@ -1,0 +1,45 @@
+# Test executables. On Windows targets they run under Wine (the toolchain's
+# emulator); each executable is one ctest entry, since every Wine start costs.
+enable_testing()
+
+# A game test is the process's main module, as the game is: it carries the
+# simulated game image and imports the user32 cursor functions by name.
+set(DM_GAME_BASE_PREFERRED 0x140000000)
+set(DM_GAME_BASE_REBASED 0x180000000)
+
+function(dm_game_link target base)
+  math(EXPR image "${base} + 0x1000" OUTPUT_FORMAT HEXADECIMAL)
+  math(EXPR text "${base} + 0x3701000" OUTPUT_FORMAT HEXADECIMAL)
+  target_link_libraries(${target} PRIVATE dm_game_exe dm_sim)
+  target_link_options(${target} PRIVATE
+    -Wl,--image-base=${base} -Wl,--disable-dynamicbase
+    -Wl,--section-start=.dmgame=${image} -Wl,--section-start=.text=${text})
+endfunction()
+
+# dm_add_test(name SOURCES ... [LIBS ...] [GAME] [REBASED] [TIMEOUT s])
+# GAME: the test is a simulated game; REBASED: also build and run it at a
+# second image base, which catches code that assumes the preferred one.
+function(dm_add_test name)
+  cmake_parse_arguments(T "GAME;REBASED" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(variants ${name})
+  if(T_REBASED)
+    list(APPEND variants ${name}_rebased)
+  endif()
+  foreach(v ${variants})
+    add_executable(${v} ${T_SOURCES})
+    target_link_libraries(${v} PRIVATE gtest gtest_main ${T_LIBS})
+    target_include_directories(${v} PRIVATE ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/tests)
+    if(T_GAME)
+      if(v STREQUAL name)
+        dm_game_link(${v} ${DM_GAME_BASE_PREFERRED})
+      else()
+        dm_game_link(${v} ${DM_GAME_BASE_REBASED})
+      endif()
+    endif()
+    add_test(NAME ${v} COMMAND ${v} --gtest_color=no)
+    set_tests_properties(${v} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endforeach()
+endfunction()

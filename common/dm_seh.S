@@ -1,0 +1,34 @@
+/* int dm_seh_call(fn, arg, filter, ctx) — see include/dm_seh.h.
+ * The four arguments are kept in the caller's home area, where the language
+ * handler finds them from the establisher frame (rbp). */
+    .text
+    .p2align 4
+    .globl dm_seh_call
+    .def dm_seh_call; .scl 2; .type 32; .endef
+    .seh_proc dm_seh_call
+dm_seh_call:
+    movq %rcx, 8(%rsp)
+    movq %rdx, 16(%rsp)
+    movq %r8, 24(%rsp)
+    movq %r9, 32(%rsp)
+    pushq %rbp
+    .seh_pushreg %rbp
+    movq %rsp, %rbp
+    .seh_setframe %rbp, 0
+    subq $32, %rsp
+    .seh_stackalloc 32
+    .seh_endprologue
+    .seh_handler dm_seh_handler, @except
+    movq 24(%rbp), %rcx
+    call *16(%rbp)
+    nop
+    movl $1, %eax
+    jmp 1f
+    .globl dm_seh_recover
+dm_seh_recover:
+    xorl %eax, %eax
+1:
+    leaq 0(%rbp), %rsp
+    popq %rbp
+    ret
+    .seh_endproc

@@ -1,0 +1,25 @@
+/* The core's internal interface shared by its files. */
+#pragma once
+#include <stdint.h>
+#include "dm_api.h"
+
+#define DM_PATH_MAX 260
+
+/* core_main.cpp */
+extern const dm_host_api *core_api;   /* null before init and after shutdown */
+extern uint64_t game_base;            /* the game executable's module base */
+extern uint32_t core_game_thread;
+extern const char *volatile core_frame_step; /* name of the frame step now running */
+extern bool core_first_frame;
+
+/* One log line through the host's log function; nothing when there is none. */
+void core_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+/* "%s<name>" in the base directory; false when it would be cut. */
+bool core_path(char *out, unsigned size, const char *name);
+/* Keeps this library mapped for the life of the process: used when something
+ * of the core (a thread, a hook) cannot be stopped before the plug-in frees it. */
+void core_pin_self();
+
+/* core_frame.cpp */
+void core_frame(const dm_frame_info *info);
+void core_frame_reset();

@@ -1,0 +1,163 @@
+// The core's five exports: start order, stop order, the emergency unhook, the
+// UI hand-off, and the frame fault filter that names the failing frame step.
+#include <windows.h>
+#include <psapi.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include "core.h"
+#include "core_features.h"
+#include "dm_seh.h"
+
+const dm_host_api *core_api;
+uint64_t game_base;
+uint32_t core_game_thread;
+const char *volatile core_frame_step = "start";
+bool core_first_frame;
+
+void core_log(const char *fmt, ...)
+{
+    const dm_host_api *api = core_api;
+    if (!api || !api->log)
+        return;
+    char line[1536];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    api->log("%s", line);
+}
+
+bool core_path(char *out, unsigned size, const char *name)
+{
+    const char *base = core_api ? core_api->base_dir : "";
+    int n = snprintf(out, size, "%s%s", base, name);
+    return n >= 0 && (unsigned)n < size;
+}
+
+void core_pin_self()
+{
+    HMODULE self;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       (LPCSTR)(void *)&core_pin_self, &self);
+}
+
+extern "C" __declspec(dllexport) int32_t dm_core_init(const dm_host_api *api)
+{
+    if (!api || api->version != DM_HOST_API_VERSION)
+        return 0;
+    core_api = api;
+    core_frame_reset();
+    core_game_thread = GetCurrentThreadId();
+    game_base = (uint64_t)(uintptr_t)GetModuleHandleA(nullptr);
+    core_log("[core] init (build %s, compiled %s %s)", DM_BUILD_TEXT, __DATE__, __TIME__);
+
+    net_set_log(api->log);
+    char key_path[DM_PATH_MAX];
+    if (core_path(key_path, sizeof key_path, "identity.key"))
+        net_load_player_key(key_path);
+    config_load();
+    reload_blocks_map();
+    dm_restore_after_reload();
+
+    props_init(api);
+    traffic_init(api);
+    job_init(api);
+    damage_init(api);
+    dm_ui_init(api);
+    dm_nametags_init(api);
+    update_init(api);
+
+    core_first_frame = true;
+    return 1;
+}
+
+namespace {
+
+long frame_fault_filter(EXCEPTION_POINTERS *pointers, void *)
+{
+    const EXCEPTION_RECORD *rec = pointers->ExceptionRecord;
+    if (!core_api)
+        return EXCEPTION_CONTINUE_SEARCH;
+    HMODULE mod = nullptr;
+    char name[MAX_PATH] = "?";
+    uint64_t offset = 0;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           (LPCSTR)rec->ExceptionAddress, &mod) && mod) {
+        char full[MAX_PATH];
+        DWORD n = GetModuleFileNameA(mod, full, sizeof full);
+        if (n > 0 && n < sizeof full) {
+            const char *slash = strrchr(full, '\\');
+            snprintf(name, sizeof name, "%s", slash ? slash + 1 : full);
+        }
+        offset = (uint64_t)(uintptr_t)rec->ExceptionAddress - (uint64_t)(uintptr_t)mod;
+        if ((uint64_t)(uintptr_t)mod == game_base)
+            offset += 0x140000000ULL;
+    } else {
+        // No module holds it: print the raw code address.
+        offset = (uint64_t)(uintptr_t)rec->ExceptionAddress;
+    }
+    void *data = rec->NumberParameters >= 2 ? (void *)rec->ExceptionInformation[1] : nullptr;
+    core_log("[core] FRAME FAULT 0x%08lx in '%s' at %s+0x%llx, data addr %p (veh %p, trl %p, sp %d)",
+             rec->ExceptionCode, core_frame_step, name, (unsigned long long)offset, data,
+             dm_spawn_vehicle_ptr(), dm_spawn_trailer_ptr(), dm_spawn_state_value());
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void frame_body(void *info) { core_frame((const dm_frame_info *)info); }
+
+} // namespace
+
+extern "C" __declspec(dllexport) void dm_core_frame(const dm_frame_info *info)
+{
+    dm_seh_call(frame_body, (void *)info, frame_fault_filter, nullptr);
+}
+
+extern "C" __declspec(dllexport) void dm_core_ui(const dm_ui_frame_args *args)
+{
+    dm_ui_run(args);
+}
+
+extern "C" __declspec(dllexport) void dm_core_shutdown(void)
+{
+    update_shutdown();
+    dm_nametags_shutdown();
+    dm_ui_shutdown();
+
+    reload_blocks_write();
+
+    net_shutdown();
+    if (net_recording_close())
+        core_log("[core] net: recording stopped by the reload");
+
+    hook_remove_all();
+
+    props_shutdown();
+    traffic_shutdown();
+    job_unhook();
+
+    if (dm_spawn_state_value() != 0)
+        core_log("[core] leaving spawned vehicle %p in the world", dm_spawn_vehicle_ptr());
+    if (dm_spawn_trailer_state_value() != 0)
+        core_log("[core] leaving trailer %p in the world", dm_spawn_trailer_ptr());
+    for (int i = 0; i < DM_RV_SLOTS; i++) {
+        void *netobj = dm_rv_slot_netobj(i);
+        if (netobj)
+            core_log("[core] leaving native rv[%d] netobj %p in the world (the next core picks it up)",
+                     i, netobj);
+    }
+    core_log("[core] shutdown");
+    core_api = nullptr;
+}
+
+extern "C" __declspec(dllexport) void dm_core_unhook(void)
+{
+    hook_set_drawing_enabled(false);
+    hook_remove_shadow();
+    hook_remove_draw();
+    job_unhook();
+    // Workers that cannot be stopped in time keep this library mapped.
+    if (!core_workers_stop_bounded())
+        core_pin_self();
+}

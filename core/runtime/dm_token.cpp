@@ -1,0 +1,38 @@
+#include "dm_token.h"
+#include <string.h>
+
+static const char token_alphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz_";
+
+bool dm_token_from_text(const char *text, uint64_t *out)
+{
+    size_t n = strlen(text);
+    if (n > 12)
+        return false;
+    uint64_t value = 0;
+    for (size_t i = n; i-- > 0;) {
+        const char *hit = text[i] ? strchr(token_alphabet, text[i]) : nullptr;
+        if (!hit)
+            return false;
+        value = value * 38 + (uint64_t)(hit - token_alphabet + 1);
+    }
+    *out = value;
+    return true;
+}
+
+bool dm_token_to_text(uint64_t token, char *out, size_t size)
+{
+    char buf[13];
+    size_t n = 0;
+    while (token) {
+        uint64_t digit = token % 38;
+        if (digit == 0 || n == 12)
+            return false;
+        buf[n++] = token_alphabet[digit - 1];
+        token /= 38;
+    }
+    if (n + 1 > size)
+        return false;
+    memcpy(out, buf, n);
+    out[n] = 0;
+    return true;
+}

@@ -1,0 +1,38 @@
+/* The plug-in's internal interface between its files. */
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+#include "dm_api.h"
+#include "dm_telemetry_sdk.h"
+
+#define DM_PATH_MAX 260
+
+/* host_main.cpp: the plug-in's globals. */
+extern char host_base_dir[DM_PATH_MAX];
+extern char host_imgui_ini[DM_PATH_MAX];
+extern dm_frame_info host_frame;
+extern dm_host_api host_api;
+extern CRITICAL_SECTION host_lock;
+
+/* host_log.cpp */
+extern "C" void host_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+bool host_log_open(const char *path);
+void host_log_close();
+
+/* host_config.cpp: the first line of the key wins. */
+int32_t host_config_get_int(const char *key, int32_t def);
+/* The same rule on text, for tests of the reader alone. */
+bool host_config_parse_line(const char *line, const char *key, int32_t *value);
+
+/* host_core.cpp */
+void host_core_load();
+void host_core_unload();
+void host_core_frame();  /* poll and frame call, from host_on_frame_end */
+/* The UI entry, for the overlay frame (render thread, host_lock held). */
+bool host_core_ui_call(float width, float height, uint32_t ui_mode);
+
+/* host_overlay.cpp */
+bool host_overlay_start(bool isolate); /* swap-chain probe and hooks */
+void host_teardown();                  /* restores every hooked slot and import */
+extern bool host_overlay_active;
+extern bool host_present_seen;

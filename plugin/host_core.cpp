@@ -1,0 +1,189 @@
+// Loads the core from a numbered copy of its file, binds its exports, calls
+// them only through structured-exception guards, and reloads it whenever the
+// file's write time changes.
+#include "host.h"
+#include "dm_seh.h"
+#include <stdio.h>
+
+static HMODULE core_module;
+static dm_core_init_fn core_init;
+static dm_core_frame_fn core_frame;
+static dm_core_shutdown_fn core_shutdown;
+static dm_core_unhook_fn core_unhook;
+static dm_core_ui_fn core_ui; // written under host_lock; read by the render thread under it
+static FILETIME core_write_time;
+static uint32_t core_generation;
+static double next_poll;
+
+namespace {
+
+struct init_call {
+    dm_core_init_fn fn;
+    int32_t result;
+};
+
+void body_init(void *p)
+{
+    auto *c = (init_call *)p;
+    c->result = c->fn(&host_api);
+}
+void body_frame(void *p) { ((dm_core_frame_fn)p)(&host_frame); }
+void body_void(void *p) { ((void (*)(void))p)(); }
+
+struct ui_call {
+    dm_core_ui_fn fn;
+    const dm_ui_frame_args *args;
+};
+void body_ui(void *p)
+{
+    auto *c = (ui_call *)p;
+    c->fn(c->args);
+}
+
+// Runs one guarded call; on a fault logs fmt with the exception code.
+bool guarded(dm_seh_body_fn body, void *arg, const char *fault_fmt)
+{
+    dm_seh_fault fault = {};
+    if (dm_seh_call(body, arg, dm_seh_record_filter, &fault))
+        return true;
+    host_log(fault_fmt, fault.code);
+    return false;
+}
+
+void set_ui_entry(dm_core_ui_fn fn)
+{
+    EnterCriticalSection(&host_lock);
+    core_ui = fn;
+    LeaveCriticalSection(&host_lock);
+}
+
+void forget_core()
+{
+    core_module = nullptr;
+    core_init = nullptr;
+    core_frame = nullptr;
+    core_shutdown = nullptr;
+    core_unhook = nullptr;
+    core_ui = nullptr;
+}
+
+bool host_guard_core_unhook()
+{
+    return guarded(body_void, (void *)core_unhook, "[host] core unhook faulted (0x%08lx)");
+}
+
+} // namespace
+
+void host_core_unload()
+{
+    if (!core_module)
+        return;
+    set_ui_entry(nullptr); // waits for a running UI call to finish
+    if (core_shutdown)
+        guarded(body_void, (void *)core_shutdown, "[host] core shutdown faulted (0x%08lx)");
+    FreeLibrary(core_module);
+    forget_core();
+}
+
+void host_core_load()
+{
+    char file[DM_PATH_MAX], copy[DM_PATH_MAX];
+    snprintf(file, sizeof file, "%score\\drovemark_core.dll", host_base_dir);
+    WIN32_FILE_ATTRIBUTE_DATA attr;
+    if (!GetFileAttributesExA(file, GetFileExInfoStandard, &attr))
+        return;
+    if (CompareFileTime(&attr.ftLastWriteTime, &core_write_time) == 0)
+        return;
+    core_write_time = attr.ftLastWriteTime; // a failed load is not retried until the file changes
+
+    host_core_unload();
+
+    core_generation++;
+    snprintf(copy, sizeof copy, "%score\\loaded_%u.dll", host_base_dir, core_generation);
+    if (!CopyFileA(file, copy, FALSE)) {
+        host_log("[host] copy core failed (%lu)", GetLastError());
+        return;
+    }
+    if (core_generation > 1) {
+        char previous[DM_PATH_MAX];
+        snprintf(previous, sizeof previous, "%score\\loaded_%u.dll", host_base_dir,
+                 core_generation - 1);
+        DeleteFileA(previous); // still mapped when the old core pinned itself; then it stays
+    }
+    HMODULE m = LoadLibraryA(copy);
+    if (!m) {
+        host_log("[host] LoadLibrary core failed (%lu)", GetLastError());
+        return;
+    }
+    auto init = (dm_core_init_fn)(void *)GetProcAddress(m, DM_EXPORT_CORE_INIT);
+    auto frame = (dm_core_frame_fn)(void *)GetProcAddress(m, DM_EXPORT_CORE_FRAME);
+    auto shutdown = (dm_core_shutdown_fn)(void *)GetProcAddress(m, DM_EXPORT_CORE_SHUTDOWN);
+    auto unhook = (dm_core_unhook_fn)(void *)GetProcAddress(m, DM_EXPORT_CORE_UNHOOK);
+    if (!init || !frame || !shutdown) {
+        host_log("[host] core is missing exports");
+        FreeLibrary(m);
+        return;
+    }
+    core_module = m;
+    core_init = init;
+    core_frame = frame;
+    core_shutdown = shutdown;
+    core_unhook = unhook;
+
+    init_call call = { init, 0 };
+    bool completed = guarded(body_init, &call, "[host] core init faulted (0x%08lx)");
+    if (!completed || call.result == 0) {
+        host_log("[host] core init failed");
+        // A core that faulted half-way through its start may have left hooks
+        // or threads behind: let it take them down (or pin itself) first.
+        if (!completed && core_unhook)
+            host_guard_core_unhook();
+        core_shutdown = nullptr;
+        host_core_unload();
+        return;
+    }
+
+    auto ui = (dm_core_ui_fn)(void *)GetProcAddress(m, DM_EXPORT_CORE_UI);
+    set_ui_entry(ui);
+    host_log("[host] core generation %u loaded%s", core_generation,
+             ui ? "" : " (no dm_core_ui: overlay draws nothing from the core)");
+}
+
+void host_core_frame()
+{
+    if (host_frame.seconds >= next_poll) {
+        next_poll = host_frame.seconds + 0.5;
+        host_core_load();
+    }
+    if (!core_module || !core_frame)
+        return;
+    if (guarded(body_frame, (void *)core_frame,
+                "[host] core frame faulted (0x%08lx); core disabled until next build"))
+        return;
+    set_ui_entry(nullptr);
+    if (core_unhook && host_guard_core_unhook()) {
+        host_log("[host] core hooks removed after the fault");
+        core_shutdown = nullptr;
+        host_core_unload();
+    } else {
+        host_log("[host] core hooks may still be installed; keeping the faulted core loaded");
+        forget_core();
+    }
+}
+
+bool host_core_ui_call(float width, float height, uint32_t ui_mode)
+{
+    if (!core_ui)
+        return false;
+    extern void host_ui_fill_args(dm_ui_frame_args * args);
+    dm_ui_frame_args args = {};
+    host_ui_fill_args(&args);
+    args.width = width;
+    args.height = height;
+    args.ui_mode = ui_mode;
+    ui_call call = { core_ui, &args };
+    if (guarded(body_ui, &call, "[host] core ui faulted (0x%08lx); core UI disabled until next build"))
+        return true;
+    core_ui = nullptr; // host_lock is held by the caller
+    return false;
+}

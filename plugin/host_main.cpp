@@ -1,0 +1,167 @@
+// The plug-in's entry and exit: the telemetry SDK exports, the events and
+// channels that fill dm_frame_info, the base directory and the log.
+#include "host.h"
+#include <stdio.h>
+#include <string.h>
+
+char host_base_dir[DM_PATH_MAX];
+char host_imgui_ini[DM_PATH_MAX];
+dm_frame_info host_frame;
+dm_host_api host_api;
+CRITICAL_SECTION host_lock;
+
+static scs_log_t game_log;
+static LARGE_INTEGER perf_freq, perf_start;
+static bool lock_ready;
+/* Time of the first game frame seen while the overlay waits for its first
+ * Present; 1e300 once the warning has been given. */
+static double no_present_since;
+
+/* The longest name the plug-in forms under its base directory. */
+static const char longest_suffix[] = "core\\drovemark_core.next.dll";
+
+static void host_on_frame_end(scs_u32_t, const void *, void *)
+{
+    host_frame.frame++;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    host_frame.seconds = (double)(now.QuadPart - perf_start.QuadPart) / (double)perf_freq.QuadPart;
+    if (host_overlay_active && !host_present_seen) {
+        if (no_present_since == 0) {
+            no_present_since = host_frame.seconds;
+            host_log("[host] game frames on thread %lu", GetCurrentThreadId());
+        } else if (no_present_since < 1e299 && host_frame.seconds - no_present_since > 10.0) {
+            no_present_since = 1e300;
+            host_log("[host] ui: no Present seen in 10 s of game frames; the overlay hook did "
+                     "not catch the game's swap chain");
+        }
+    }
+    host_core_frame();
+}
+
+static void host_on_pause(scs_u32_t event, const void *, void *)
+{
+    bool paused = event == SCS_TELEMETRY_EVENT_PAUSED;
+    host_frame.paused = paused ? 1 : 0;
+    host_log("[host] %s", paused ? "paused" : "started");
+}
+
+static void host_on_placement(const char *, scs_u32_t, const scs_value_t *v, void *)
+{
+    if (!v || v->type != SCS_VALUE_TYPE_DPLACEMENT)
+        return;
+    host_frame.x = v->value_dplacement.x;
+    host_frame.y = v->value_dplacement.y;
+    host_frame.z = v->value_dplacement.z;
+    host_frame.heading = v->value_dplacement.heading;
+    host_frame.pitch = v->value_dplacement.pitch;
+    host_frame.roll = v->value_dplacement.roll;
+}
+
+static void host_on_speed(const char *, scs_u32_t, const scs_value_t *v, void *)
+{
+    if (v && v->type == SCS_VALUE_TYPE_FLOAT)
+        host_frame.speed = v->value_float;
+}
+
+static void host_install_staged_core()
+{
+    char staged[DM_PATH_MAX], core[DM_PATH_MAX];
+    snprintf(staged, sizeof staged, "%score\\drovemark_core.next.dll", host_base_dir);
+    snprintf(core, sizeof core, "%score\\drovemark_core.dll", host_base_dir);
+    if (GetFileAttributesA(staged) == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (MoveFileExA(staged, core, MOVEFILE_REPLACE_EXISTING))
+        host_log("[host] installed the staged core update");
+    else
+        host_log("[host] staged core update: move failed (%lu)", GetLastError());
+}
+
+extern "C" __declspec(dllexport) scs_result_t
+scs_telemetry_init(scs_u32_t version, const scs_telemetry_init_params_t *params)
+{
+    if (version != SCS_TELEMETRY_VERSION_1_00 && version != SCS_TELEMETRY_VERSION_1_01)
+        return SCS_RESULT_UNSUPPORTED;
+    if (!params)
+        return SCS_RESULT_GENERIC_ERROR;
+
+    char appdata[DM_PATH_MAX + 1];
+    DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", appdata, sizeof appdata);
+    if (n == 0 || n >= sizeof appdata)
+        return SCS_RESULT_GENERIC_ERROR;
+    // Every path formed below must fit whole; a cut path would point elsewhere.
+    int len = snprintf(host_base_dir, sizeof host_base_dir, "%s\\drovemark\\", appdata);
+    if (len < 0 || (size_t)len + sizeof longest_suffix > sizeof host_base_dir) {
+        host_base_dir[0] = 0;
+        return SCS_RESULT_GENERIC_ERROR;
+    }
+    CreateDirectoryA(host_base_dir, nullptr);
+    char path[DM_PATH_MAX];
+    snprintf(path, sizeof path, "%score", host_base_dir);
+    CreateDirectoryA(path, nullptr);
+
+    snprintf(path, sizeof path, "%sdrovemark.log", host_base_dir);
+    host_log_open(path);
+
+    game_log = params->log;
+    QueryPerformanceFrequency(&perf_freq);
+    QueryPerformanceCounter(&perf_start);
+    memset(&host_frame, 0, sizeof host_frame);
+    host_frame.size = sizeof host_frame;
+    host_frame.paused = 1;
+    host_frame.game_base = (uint64_t)(uintptr_t)GetModuleHandleA(nullptr);
+
+    host_log("[host] ---- init: game '%s' (%s) telemetry %u.%u game %u.%u, base %p, drovemark build %s",
+             params->game_id ? params->game_id : "", params->game_name ? params->game_name : "",
+             version >> 16, version & 0xFFFF, params->game_version >> 16,
+             params->game_version & 0xFFFF, (void *)(uintptr_t)host_frame.game_base, DM_BUILD_TEXT);
+
+    if (!params->register_for_event ||
+        params->register_for_event(SCS_TELEMETRY_EVENT_FRAME_END, host_on_frame_end, nullptr) != SCS_RESULT_OK ||
+        params->register_for_event(SCS_TELEMETRY_EVENT_PAUSED, host_on_pause, nullptr) != SCS_RESULT_OK ||
+        params->register_for_event(SCS_TELEMETRY_EVENT_STARTED, host_on_pause, nullptr) != SCS_RESULT_OK) {
+        host_log("[host] event registration failed");
+        return SCS_RESULT_GENERIC_ERROR;
+    }
+    if (params->register_for_channel) {
+        params->register_for_channel("truck.world.placement", SCS_U32_NIL, SCS_VALUE_TYPE_DPLACEMENT, 0,
+                                     host_on_placement, nullptr);
+        params->register_for_channel("truck.speed", SCS_U32_NIL, SCS_VALUE_TYPE_FLOAT, 0,
+                                     host_on_speed, nullptr);
+    }
+
+    host_api.size = sizeof host_api;
+    host_api.version = DM_HOST_API_VERSION;
+    host_api.log = host_log;
+    host_api.base_dir = host_base_dir;
+    if (!lock_ready) {
+        InitializeCriticalSection(&host_lock);
+        lock_ready = true;
+    }
+
+    host_install_staged_core();
+    host_core_load();
+
+    snprintf(host_imgui_ini, sizeof host_imgui_ini, "%simgui.ini", host_base_dir);
+
+    if (host_config_get_int("overlay", 1) == 0) {
+        host_log("[host] ui: overlay off (config.ini overlay = 0)");
+    } else {
+        bool isolate = host_config_get_int("overlay_isolate", 1) != 0;
+        if (host_overlay_start(isolate))
+            no_present_since = 0;
+    }
+
+    if (game_log)
+        game_log(SCS_LOG_TYPE_MESSAGE, "[drovemark] plugin loaded");
+    return SCS_RESULT_OK;
+}
+
+extern "C" __declspec(dllexport) void scs_telemetry_shutdown(void)
+{
+    host_teardown();
+    host_core_unload();
+    host_log("[host] ---- shutdown");
+    game_log = nullptr;
+    host_log_close();
+}
