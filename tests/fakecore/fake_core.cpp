@@ -37,6 +37,7 @@ EXPORT int32_t dm_core_init(const dm_host_api *a)
     fake_core_record *r = record();
     r->api_size = a->size;
     r->api_version = a->version;
+    r->api_log = (void *)a->log;
     snprintf(r->api_base_dir, sizeof r->api_base_dir, "%s", a->base_dir);
     char path[MAX_PATH];
     HMODULE self;

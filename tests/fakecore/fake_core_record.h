@@ -14,6 +14,7 @@ typedef struct fake_core_record {
     int32_t init_result;            /* set by the test: what dm_core_init returns */
     uint32_t api_size, api_version; /* the dm_host_api the core was given */
     char api_base_dir[260];
+    void *api_log;                  /* the log function it was given */
     dm_frame_info last_frame;       /* as the core saw it */
     char module_name[64];           /* file name of the running copy */
     uint32_t sequence;              /* bumped on every call; orders calls across cores */

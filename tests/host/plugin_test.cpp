@@ -1,0 +1,420 @@
+// The plug-in as the game loads it: SDK entry, telemetry into dm_frame_info,
+// the log, config.ini's overlay keys, the staged core, binding, hot reload
+// and every guard road, against fake cores that record their calls.
+#include "sim/fixture.h"
+#include "fakecore/fake_core_record.h"
+
+namespace {
+
+fake_core_record *fake()
+{
+    static fake_core_record *rec = [] {
+        HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      sizeof(fake_core_record), FAKE_CORE_BLOCK_NAME);
+        return (fake_core_record *)MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    }();
+    return rec;
+}
+
+class plugin : public fx::game_test {
+protected:
+    void SetUp() override
+    {
+        fx::game_test::SetUp();
+        memset(fake(), 0, sizeof(fake_core_record));
+        fake()->init_result = 1;
+    }
+    bool core_copy_mapped(unsigned generation)
+    {
+        std::string path = base + "core\\loaded_" + std::to_string(generation) + ".dll";
+        return GetModuleHandleA(path.c_str()) != nullptr;
+    }
+};
+
+TEST_F(plugin, RefusesUnsupportedSdkVersionsAndCreatesNothing)
+{
+    for (uint32_t v : { 0x00010002u, 0x0000FFFFu, 0x00020000u }) {
+        EXPECT_EQ(init(v), SCS_RESULT_UNSUPPORTED) << std::hex << v;
+        EXPECT_FALSE(fx::exists(base)) << std::hex << v;
+    }
+    for (uint32_t v : { SCS_TELEMETRY_VERSION_1_00, SCS_TELEMETRY_VERSION_1_01 }) {
+        EXPECT_EQ(init(v), SCS_RESULT_OK) << std::hex << v;
+        shutdown();
+    }
+}
+
+TEST_F(plugin, RefusesMissingOrOverlongLocalAppData)
+{
+    SetEnvironmentVariableA("LOCALAPPDATA", nullptr);
+    EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
+
+    // A base directory whose longest derived path would no longer fit.
+    std::string deep = appdata + "\\" + std::string(240 - appdata.size(), 'd');
+    SetEnvironmentVariableA("LOCALAPPDATA", deep.c_str());
+    EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
+    EXPECT_FALSE(fx::exists(deep + "\\drovemark"));
+}
+
+TEST_F(plugin, InitRegistersLogsAndAnnouncesItself)
+{
+    install_core("fake_core_full.dll");
+    sim::telemetry_config cfg;
+    cfg.game_version = SCS_MAKE_VERSION(1, 9);
+    ASSERT_EQ(init(SCS_TELEMETRY_VERSION_1_00, cfg), SCS_RESULT_OK);
+
+    EXPECT_EQ(sim::registered_events(), (std::vector<uint32_t>{ 2, 3, 4 }));
+    auto ch = sim::registered_channels();
+    ASSERT_EQ(ch.size(), 2u);
+    EXPECT_EQ(ch[0].name, "truck.world.placement");
+    EXPECT_EQ(ch[0].index, SCS_U32_NIL);
+    EXPECT_EQ(ch[0].type, SCS_VALUE_TYPE_DPLACEMENT);
+    EXPECT_EQ(ch[1].name, "truck.speed");
+    EXPECT_EQ(ch[1].type, SCS_VALUE_TYPE_FLOAT);
+    EXPECT_EQ(ch[1].flags, 0u);
+    EXPECT_EQ(sim::game_log(), (std::vector<std::string>{ "0 [drovemark] plugin loaded" }));
+
+    char expect[256];
+    snprintf(expect, sizeof expect,
+             "[host] ---- init: game 'ats' (American Truck Simulator) telemetry 1.0 game 1.9, base %p, "
+             "drovemark build alpha-0-2-g4d0b97debbc2-dirty",
+             (void *)GetModuleHandleA(nullptr));
+    auto lines = log_lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], expect);
+    EXPECT_EQ(lines[1], "[fake] init loaded_1.dll");
+    EXPECT_EQ(lines[2], "[host] core generation 1 loaded");
+    EXPECT_TRUE(fx::exists(base + "core"));
+
+    // The host API as the core received it.
+    EXPECT_EQ(fake()->api_size, 24u);
+    EXPECT_EQ(fake()->api_version, 1u);
+    EXPECT_EQ(std::string(fake()->api_base_dir), base);
+
+    shutdown();
+    auto last = log_lines();
+    EXPECT_EQ(last[last.size() - 2], "[fake] shutdown");
+    EXPECT_EQ(last.back(), "[host] ---- shutdown");
+    EXPECT_FALSE(core_copy_mapped(1));
+}
+
+TEST_F(plugin, FailedEventRegistrationStopsTheStart)
+{
+    install_core("fake_core_full.dll");
+    sim::telemetry_config cfg;
+    cfg.fail_event = SCS_TELEMETRY_EVENT_STARTED;
+    cfg.with_log = false;
+    EXPECT_EQ(init(SCS_TELEMETRY_VERSION_1_01, cfg), SCS_RESULT_GENERIC_ERROR);
+    EXPECT_EQ(log_lines().back(), "[host] event registration failed");
+    EXPECT_EQ(fake()->calls[FC_INIT], 0u);
+    EXPECT_TRUE(sim::registered_channels().empty());
+}
+
+TEST_F(plugin, FrameInfoAsTheCoreSeesIt)
+{
+    install_core("fake_core_full.dll");
+    sim::telemetry_config cfg;
+    cfg.fail_channels = true; // ignored: the plug-in starts anyway
+    ASSERT_EQ(init(SCS_TELEMETRY_VERSION_1_01), SCS_RESULT_OK);
+    sim::clock_advance(0.25);
+    sim::frame();
+    dm_frame_info f = fake()->last_frame;
+    EXPECT_EQ(f.size, 72u);
+    EXPECT_EQ(f.paused, 1u);
+    EXPECT_EQ(f.frame, 1u);
+    EXPECT_NEAR(f.seconds, 0.25, 1e-6);
+    EXPECT_EQ(f.x, 0.0);
+    EXPECT_EQ(f.game_base, (uint64_t)(uintptr_t)GetModuleHandleA(nullptr));
+
+    sim::event_started();
+    sim::channel_placement(1000.5, 20.25, -30000.75, 0.25f, -0.125f, 0.0625f);
+    sim::channel_speed(22.5f);
+    sim::clock_advance(0.5);
+    sim::frame();
+    f = fake()->last_frame;
+    EXPECT_EQ(f.paused, 0u);
+    EXPECT_EQ(f.frame, 2u);
+    EXPECT_NEAR(f.seconds, 0.75, 1e-6);
+    EXPECT_EQ(f.x, 1000.5);
+    EXPECT_EQ(f.y, 20.25);
+    EXPECT_EQ(f.z, -30000.75);
+    EXPECT_EQ(f.heading, 0.25f);
+    EXPECT_EQ(f.pitch, -0.125f);
+    EXPECT_EQ(f.roll, 0.0625f);
+    EXPECT_EQ(f.speed, 22.5f);
+
+    // Values of another type change nothing.
+    sim::channel_placement(1, 2, 3, 0, 0, 0, SCS_VALUE_TYPE_FLOAT);
+    sim::channel_speed(99.0f, SCS_VALUE_TYPE_DPLACEMENT);
+    sim::event_paused();
+    sim::frame();
+    f = fake()->last_frame;
+    EXPECT_EQ(f.x, 1000.5);
+    EXPECT_EQ(f.speed, 22.5f);
+    EXPECT_EQ(f.paused, 1u);
+    EXPECT_GE(log_find("[host] started"), 0);
+    EXPECT_GE(log_find("[host] paused"), 0);
+}
+
+TEST_F(plugin, OverlayKeysOfConfigIni)
+{
+    struct {
+        const char *config;
+        bool overlay_off;
+    } cases[] = {
+        { "overlay=0\n", true },
+        { "   OVERLAY \t=   0\n", true },
+        { "overlay = off\n", true },           // a word reads as 0
+        { "overlay_isolate = 0\n", false },    // another key that only begins with it
+        { "overlay = 1\noverlay = 0\n", false }, // the first line counts
+        { "# overlay = 0\n; overlay = 0\n", false },
+        { "", false },
+    };
+    for (auto &c : cases) {
+        write_config(c.config);
+        ASSERT_EQ(init(), SCS_RESULT_OK);
+        bool off = log_find("[host] ui: overlay off (config.ini overlay = 0)") >= 0;
+        EXPECT_EQ(off, c.overlay_off) << c.config;
+        shutdown();
+        DeleteFileA((base + "drovemark.log").c_str());
+    }
+}
+
+TEST_F(plugin, InstallsTheStagedCoreBeforeLoading)
+{
+    install_core("fake_core_full.dll");
+    install_core("fake_core_no_ui.dll", "drovemark_core.next.dll");
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    EXPECT_GE(log_find("[host] installed the staged core update"), 0);
+    EXPECT_GE(log_find("[host] core generation 1 loaded (no dm_core_ui: overlay draws nothing from the core)"), 0);
+    EXPECT_FALSE(fx::exists(base + "core\\drovemark_core.next.dll"));
+}
+
+TEST_F(plugin, FailedStagedMoveLogsItsOwnErrorAndLoadsTheOldCore)
+{
+    install_core("fake_core_full.dll");
+    install_core("fake_core_no_ui.dll", "drovemark_core.next.dll");
+    std::string staged = base + "core\\drovemark_core.next.dll";
+    // Held open without sharing, the staged file cannot be moved.
+    HANDLE h = CreateFileA(staged.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string probe = base + "core\\probe.dll";
+    fx::write_file(probe, "x");
+    ASSERT_FALSE(MoveFileExA(staged.c_str(), probe.c_str(), MOVEFILE_REPLACE_EXISTING));
+    DWORD expected = GetLastError();
+    ASSERT_NE(expected, 0u);
+
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    CloseHandle(h);
+    EXPECT_GE(log_find("[host] staged core update: move failed (" + std::to_string(expected) + ")"), 0)
+        << log_text();
+    EXPECT_GE(log_find("[host] core generation 1 loaded"), 0);
+    EXPECT_EQ(log_find("[host] core generation 1 loaded (no"), -1);
+}
+
+TEST_F(plugin, HotReloadOnAnyWriteTimeChange)
+{
+    install_core("fake_core_full.dll");
+    std::string file = base + "core\\drovemark_core.dll";
+    fx::write_file(base + "core\\loaded_1.dll", "left over from an earlier run");
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    ASSERT_GE(log_find("[host] core generation 1 loaded"), 0);
+
+    // Polled every 0.5 s: a touched file reloads on the next poll, not before.
+    sim::frames(1, 0.1); // the first frame polls at once
+    fx::set_write_time(file, 60);
+    sim::frames(3, 0.1);
+    EXPECT_EQ(log_find("[host] core generation 2 loaded"), -1);
+    sim::frames(2, 0.1);
+    EXPECT_GE(log_find("[host] core generation 2 loaded"), 0);
+    EXPECT_TRUE(fx::exists(base + "core\\loaded_2.dll"));
+    EXPECT_FALSE(fx::exists(base + "core\\loaded_1.dll"));
+    EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 1u);
+    EXPECT_EQ(std::string(fake()->module_name), "loaded_2.dll");
+
+    // An older time counts as a change too.
+    fx::set_write_time(file, -3600);
+    sim::frames(6, 0.1);
+    EXPECT_GE(log_find("[host] core generation 3 loaded"), 0);
+    EXPECT_FALSE(core_copy_mapped(2));
+    EXPECT_EQ(fake()->calls[FC_INIT], 3u);
+
+    // No change: no reload.
+    sim::frames(20, 0.1);
+    EXPECT_EQ(log_count("[host] core generation"), 3);
+}
+
+TEST_F(plugin, CopyFailureIsNotRetriedUntilTheFileChanges)
+{
+    install_core("fake_core_full.dll");
+    // A folder in the way of the copy.
+    CreateDirectoryA((base + "core\\loaded_1.dll").c_str(), nullptr);
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    EXPECT_EQ(log_count("[host] copy core failed ("), 1);
+    sim::frames(10, 0.2);
+    EXPECT_EQ(log_count("[host] copy core failed ("), 1);
+    EXPECT_EQ(fake()->calls[FC_FRAME], 0u);
+
+    fx::set_write_time(base + "core\\drovemark_core.dll", 30);
+    sim::frames(4, 0.2);
+    EXPECT_GE(log_find("[host] core generation 2 loaded"), 0);
+    EXPECT_GT(fake()->calls[FC_FRAME], 0u);
+}
+
+TEST_F(plugin, CoresThatCannotStart)
+{
+    // Not a library at all.
+    CreateDirectoryA(base.c_str(), nullptr);
+    CreateDirectoryA((base + "core").c_str(), nullptr);
+    fx::write_file(base + "core\\drovemark_core.dll", "MZ but not really");
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    EXPECT_GE(log_find("[host] LoadLibrary core failed ("), 0);
+    shutdown();
+
+    // A required export missing: freed without a call into it.
+    install_core("fake_core_no_frame.dll");
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    EXPECT_GE(log_find("[host] core is missing exports"), 0);
+    EXPECT_EQ(fake()->calls[FC_INIT], 0u);
+    EXPECT_FALSE(core_copy_mapped(1));
+    shutdown();
+
+    // A refused init: freed without dm_core_shutdown.
+    install_core("fake_core_full.dll");
+    fake()->init_result = 0;
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    EXPECT_GE(log_find("[host] core init failed"), 0);
+    EXPECT_EQ(fake()->calls[FC_INIT], 1u);
+    EXPECT_EQ(fake()->calls[FC_UNHOOK], 0u);
+    EXPECT_FALSE(core_copy_mapped(1));
+    sim::frames(3, 0.1);
+    shutdown();
+    EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 0u);
+    EXPECT_EQ(fake()->calls[FC_FRAME], 0u);
+}
+
+TEST_F(plugin, InitFaultIsCaughtAndTheCoreUnhookedThenFreed)
+{
+    install_core("fake_core_full.dll");
+    fake()->fault_on[FC_INIT] = 1;
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    int fault = log_find("[host] core init faulted (0xc0000005)");
+    ASSERT_GE(fault, 0) << log_text();
+    EXPECT_GT(log_find("[host] core init failed"), fault);
+    EXPECT_EQ(fake()->calls[FC_UNHOOK], 1u);
+    EXPECT_FALSE(core_copy_mapped(1));
+    shutdown();
+    EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 0u);
+}
+
+TEST_F(plugin, FrameFaultWithUnhookFreesTheCoreWithoutShutdown)
+{
+    install_core("fake_core_full.dll");
+    fake()->fault_on[FC_FRAME] = 2;
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    sim::frames(2, 0.1);
+    int fault = log_find("[host] core frame faulted (0xc0000005); core disabled until next build");
+    ASSERT_GE(fault, 0) << log_text();
+    EXPECT_EQ(log_find("[host] core hooks removed after the fault"), fault + 1);
+    EXPECT_EQ(fake()->calls[FC_UNHOOK], 1u);
+    EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 0u);
+    EXPECT_FALSE(core_copy_mapped(1));
+
+    sim::frames(10, 0.1);
+    EXPECT_EQ(fake()->calls[FC_FRAME], 2u);
+
+    // A new build comes back.
+    fx::set_write_time(base + "core\\drovemark_core.dll", 30);
+    sim::frames(6, 0.1);
+    EXPECT_GE(log_find("[host] core generation 2 loaded"), 0);
+    EXPECT_GT(fake()->calls[FC_FRAME], 2u);
+}
+
+TEST_F(plugin, FrameFaultWithoutUnhookLeavesTheCoreMapped)
+{
+    install_core("fake_core_no_unhook.dll");
+    fake()->fault_on[FC_FRAME] = 1;
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    sim::frames(3, 0.1);
+    EXPECT_GE(log_find("[host] core hooks may still be installed; keeping the faulted core loaded"), 0);
+    EXPECT_TRUE(core_copy_mapped(1));
+    EXPECT_EQ(fake()->calls[FC_FRAME], 1u);
+    shutdown();
+    EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 0u);
+}
+
+TEST_F(plugin, FaultingUnhookAndShutdownAreCaught)
+{
+    install_core("fake_core_full.dll");
+    fake()->fault_on[FC_FRAME] = 1;
+    fake()->fault_on[FC_UNHOOK] = 1;
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    sim::frames(1, 0.1);
+    int unhook = log_find("[host] core unhook faulted (0xc0000005)");
+    ASSERT_GE(unhook, 0) << log_text();
+    EXPECT_EQ(log_find("[host] core hooks may still be installed; keeping the faulted core loaded"), unhook + 1);
+    shutdown();
+
+    DeleteFileA((base + "drovemark.log").c_str());
+    memset(fake(), 0, sizeof(fake_core_record));
+    fake()->init_result = 1;
+    fake()->fault_on[FC_SHUTDOWN] = 1;
+    install_core("fake_core_no_ui.dll");
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    shutdown();
+    auto lines = log_lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "[host] core shutdown faulted (0xc0000005)");
+    EXPECT_EQ(lines.back(), "[host] ---- shutdown");
+}
+
+TEST_F(plugin, RunsWithoutACore)
+{
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    sim::frames(5, 0.2);
+    EXPECT_EQ(log_find("[host] core"), -1) << log_text();
+    // A core dropped in later is picked up by the poll.
+    install_core("fake_core_full.dll");
+    sim::frames(3, 0.2);
+    EXPECT_GE(log_find("[host] core generation 1 loaded"), 0);
+}
+
+TEST_F(plugin, LogLinesFromManyThreadsStayWholeAndLateWritersAreHarmless)
+{
+    install_core("fake_core_full.dll");
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    dm_log_fn log = (dm_log_fn)fake()->api_log; // the host_log handed to the core
+    ASSERT_TRUE(log);
+    struct ctx { dm_log_fn log; int id; volatile LONG *stop; };
+    volatile LONG stop = 0;
+    auto writer = [](void *p) -> DWORD {
+        auto *c = (ctx *)p;
+        for (int i = 0; i < 300 || !*c->stop; i++)
+            c->log("[t%d] line %d %s", c->id, i, "abcdefghijklmnopqrstuvwxyz0123456789");
+        return 0;
+    };
+    ctx ctxs[6];
+    HANDLE threads[6];
+    for (int i = 0; i < 6; i++) {
+        ctxs[i] = { log, i, &stop };
+        threads[i] = CreateThread(nullptr, 0, writer, &ctxs[i], 0, nullptr);
+    }
+    Sleep(50);
+    shutdown(); // closes the log while the writers go on
+    InterlockedExchange(&stop, 1);
+    WaitForMultipleObjects(6, threads, TRUE, 20000);
+    for (HANDLE h : threads)
+        CloseHandle(h);
+    int written = 0;
+    for (auto &l : log_lines()) {
+        if (l.empty() || l.compare(0, 2, "[t") != 0)
+            continue;
+        written++;
+        int id, n;
+        char tail[64];
+        ASSERT_EQ(sscanf(l.c_str(), "[t%d] line %d %63s", &id, &n, tail), 3) << l;
+        EXPECT_STREQ(tail, "abcdefghijklmnopqrstuvwxyz0123456789") << l;
+    }
+    EXPECT_GT(written, 0);
+}
+
+} // namespace
