@@ -1,5 +1,5 @@
 /* A test of the plug-in as the game runs it: a LOCALAPPDATA of its own under
- * build/testout/<suite>.<test>/, the plug-in loaded by the simulated game, a
+ * build/testout/<executable>/<suite>.<test>/, the plug-in loaded by the simulated game, a
  * core (real or fake) installed where the plug-in looks for it. */
 #pragma once
 #include <gtest/gtest.h>
@@ -86,7 +86,7 @@ inline void set_write_time(const std::string &path, double delta_seconds)
 
 class game_test : public ::testing::Test {
 protected:
-    std::string root;     /* build/testout/<suite>.<test> */
+    std::string root;     /* build/testout/<executable>/<suite>.<test> */
     std::string appdata;  /* LOCALAPPDATA */
     std::string base;     /* %LOCALAPPDATA%\drovemark\ */
     bool initialised = false;
@@ -94,7 +94,13 @@ protected:
     void SetUp() override
     {
         const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        char exe[MAX_PATH];
+        GetModuleFileNameA(nullptr, exe, sizeof exe);
+        std::string exe_name = strrchr(exe, '\\') + 1;
+        exe_name = exe_name.substr(0, exe_name.rfind('.'));
         std::string out = exe_dir() + "\\..\\testout";
+        CreateDirectoryA(out.c_str(), nullptr);
+        out += "\\" + exe_name; // executables run side by side
         CreateDirectoryA(out.c_str(), nullptr);
         root = out + "\\" + info->test_suite_name() + "." + info->name();
         for (char &c : root)

@@ -1,6 +1,6 @@
 // drovemark_game.exe: the simulated game for the demo. It loads the plug-in
 // from its own folder, runs game frames at 60 Hz for the given number of
-// seconds, and shuts down.
+// seconds, and shuts down. Usage: drovemark_game [seconds] [LOCALAPPDATA]
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,6 +9,8 @@
 int main(int argc, char **argv)
 {
     double seconds = argc > 1 ? atof(argv[1]) : 5.0;
+    if (argc > 2)
+        SetEnvironmentVariableA("LOCALAPPDATA", argv[2]);
     char dir[MAX_PATH], path[MAX_PATH];
     GetModuleFileNameA(nullptr, dir, sizeof dir);
     *strrchr(dir, '\\') = 0;
