@@ -122,4 +122,21 @@ TEST_F(core, FrameFaultInASystemLibraryNamesThatLibrary)
     EXPECT_EQ(lines[fault + 1].rfind("[host] core frame faulted (0xc0000005)", 0), 0u);
 }
 
+TEST_F(core, FrameFaultOutsideAnyModulePrintsTheRawAddress)
+{
+    install_core("drovemark_core.dll");
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    auto *code = (uint8_t *)VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+    ASSERT_TRUE(code);
+    const uint8_t store_to_0x10[] = { 0xC7, 0x04, 0x25, 0x10, 0, 0, 0, 1, 0, 0, 0, 0xC3 };
+    memcpy(code, store_to_0x10, sizeof store_to_0x10);
+    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "MoveFileExA", code));
+    sim::frames(1, 0.1);
+    char expect[128];
+    snprintf(expect, sizeof expect, "[core] FRAME FAULT 0xc0000005 in 'write_state' at ?+0x%llx, data addr ",
+             (unsigned long long)(uintptr_t)code);
+    EXPECT_GE(log_find(expect), 0) << log_text();
+    VirtualFree(code, 0, MEM_RELEASE);
+}
+
 } // namespace
