@@ -14,8 +14,10 @@ static volatile int *volatile fault_address = (volatile int *)(uintptr_t)0x10;
 static fake_core_record *record()
 {
     if (!rec) {
+        char fake_block_name[64];
+        snprintf(fake_block_name, sizeof fake_block_name, FAKE_CORE_BLOCK_FORMAT, GetCurrentProcessId());
         HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                      sizeof(fake_core_record), FAKE_CORE_BLOCK_NAME);
+                                      sizeof(fake_core_record), fake_block_name);
         rec = (fake_core_record *)MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     }
     return rec;

@@ -4,7 +4,8 @@
 #include <stdint.h>
 #include "dm_api.h"
 
-#define FAKE_CORE_BLOCK_NAME "Local\\drovemark_fake_core_record"
+/* One block per process, so test executables running side by side never share it. */
+#define FAKE_CORE_BLOCK_FORMAT "Local\\drovemark_fake_core_record_%lu"
 
 enum fake_core_call { FC_INIT, FC_FRAME, FC_UI, FC_SHUTDOWN, FC_UNHOOK, FC_CALLS };
 

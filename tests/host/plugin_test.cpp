@@ -9,8 +9,10 @@ namespace {
 fake_core_record *fake()
 {
     static fake_core_record *rec = [] {
+        char fake_block_name[64];
+        snprintf(fake_block_name, sizeof fake_block_name, FAKE_CORE_BLOCK_FORMAT, GetCurrentProcessId());
         HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                      sizeof(fake_core_record), FAKE_CORE_BLOCK_NAME);
+                                      sizeof(fake_core_record), fake_block_name);
         return (fake_core_record *)MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     }();
     return rec;

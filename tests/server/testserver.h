@@ -1,0 +1,86 @@
+/* A server of the drovemark UDP protocol for tests and the demo: joins
+ * clients, sends the auth challenge and checks the reply, relays states and
+ * accessory lists with per-player sequences, and sends whatever a test asks
+ * for. Single-threaded: the caller drives it with ts_poll(now). Binds to
+ * 127.0.0.1 only. */
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#define TS_MAX_CLIENTS 64
+
+typedef struct ts_client {
+    bool used;
+    bool bot;
+    uint32_t addr;   /* network order */
+    uint16_t port;   /* network order */
+    uint16_t id;
+    char name[33];
+    uint32_t nonce;
+    uint32_t out_seq;      /* sequence of datagrams about this player */
+    double last_seen;
+    uint8_t challenge[32];
+    bool challenged;
+    int auth_result;       /* 0 none, 1 verified, -1 failed */
+    uint8_t auth_pub[32];
+    uint64_t states_in;
+    uint8_t last_state[128];
+    int last_state_len;
+    uint64_t hellos;
+    double bot_phase;
+} ts_client;
+
+typedef struct ts_server {
+    uintptr_t sock;
+    uintptr_t second_sock;  /* for "answers from a second port" */
+    uint16_t port;
+    ts_client clients[TS_MAX_CLIENTS];
+    uint16_t next_id;
+    /* behaviour */
+    int refuse_reason;      /* -1: accept */
+    char refuse_text[201];
+    bool silent;            /* receive but never answer */
+    bool send_challenge;
+    bool welcome_id_zero;   /* misbehave: welcome with player id 0 */
+    uint8_t max_players;
+    uint16_t protocol;      /* in info replies */
+    char info_name[64];
+    double client_timeout;  /* seconds without a datagram before a drop */
+    /* what came in */
+    uint64_t by_type[256];
+    uint64_t datagrams;
+    uint32_t last_seq_in;
+    uint8_t last_type_in;
+    double last_hello_at[64];
+    int hello_times;
+    double now;
+    uint8_t last_payload[2048];
+    int last_payload_len;
+    uint8_t last_payload_type;
+} ts_server;
+
+bool ts_start(ts_server *s, uint16_t port); /* port 0: any free port */
+void ts_stop(ts_server *s);
+void ts_poll(ts_server *s, double now);
+ts_client *ts_find(ts_server *s, uint16_t id);
+ts_client *ts_find_name(ts_server *s, const char *name);
+
+/* Sends one datagram to a client with the server's header (type, seq, subject). */
+void ts_send(ts_server *s, const ts_client *to, uint8_t type, uint32_t seq, uint16_t subject,
+             const uint8_t *payload, int len);
+/* Sends raw bytes to a client, from the main port or the second one. */
+void ts_send_raw(ts_server *s, const ts_client *to, const uint8_t *data, int len, bool second_port);
+/* To every real (non-bot) client. */
+void ts_broadcast(ts_server *s, uint8_t type, uint16_t subject, const uint8_t *payload, int len);
+/* Drops a player: type 7 to everybody (the player included), reasons 4/5 with text. */
+void ts_drop(ts_server *s, uint16_t id, uint8_t reason, const char *text);
+void ts_send_role(ts_server *s, uint16_t id, uint32_t tag, uint32_t name_colour, const char *text);
+void ts_send_message(ts_server *s, const char *text);
+void ts_send_time(ts_server *s, double seconds, float rate);
+void ts_send_weather(ts_server *s, uint8_t kind, uint8_t roll, float seconds);
+void ts_send_owner(ts_server *s, uint16_t owner, int slot);
+void ts_send_challenge(ts_server *s, ts_client *c);
+
+/* Bots: players on the server that drive a circle and send accessory lists. */
+uint16_t ts_add_bot(ts_server *s, const char *name, double now);
+void ts_bots_tick(ts_server *s, double now, double *next_state, double *next_lists);

@@ -1,0 +1,40 @@
+// drovemark_testserver: the test server on 127.0.0.1 for the demo.
+//   drovemark_testserver [port] [bots] [seconds]
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include "testserver.h"
+
+int main(int argc, char **argv)
+{
+    int port = argc > 1 ? atoi(argv[1]) : 42870;
+    int bots = argc > 2 ? atoi(argv[2]) : 3;
+    double limit = argc > 3 ? atof(argv[3]) : 0;
+    static ts_server s;
+    if (port < 1 || port > 65535 || !ts_start(&s, (uint16_t)port)) {
+        fprintf(stderr, "testserver: can't listen on 127.0.0.1:%d\n", port);
+        return 1;
+    }
+    printf("testserver: listening on 127.0.0.1:%u with %d bots\n", s.port, bots);
+    fflush(stdout);
+    LARGE_INTEGER f, t0, t;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
+    char name[33];
+    for (int i = 0; i < bots && i < 16; i++) {
+        snprintf(name, sizeof name, "bot %d", i + 1);
+        ts_add_bot(&s, name, 0);
+    }
+    double next_state = 0, next_lists = 0;
+    for (;;) {
+        QueryPerformanceCounter(&t);
+        double now = (double)(t.QuadPart - t0.QuadPart) / (double)f.QuadPart;
+        if (limit > 0 && now > limit)
+            break;
+        ts_poll(&s, now);
+        ts_bots_tick(&s, now, &next_state, &next_lists);
+        Sleep(5);
+    }
+    ts_stop(&s);
+    return 0;
+}

@@ -1,0 +1,379 @@
+// Pure logic of the network client: codec, player key, roster, interpolation, CSV.
+#include <gtest/gtest.h>
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+#include <string>
+#include <vector>
+#include "net_csv.h"
+#include "net_internal.h"
+#include "net_key.h"
+#include "net_wire.h"
+
+static std::vector<uint8_t> unhex(const std::string &h)
+{
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i + 1 < h.size(); i += 2)
+        out.push_back((uint8_t)std::stoi(h.substr(i, 2), nullptr, 16));
+    return out;
+}
+static std::string tohex(const uint8_t *b, size_t n)
+{
+    std::string s;
+    char t[3];
+    for (size_t i = 0; i < n; i++) {
+        snprintf(t, sizeof t, "%02x", b[i]);
+        s += t;
+    }
+    return s;
+}
+
+TEST(NetKey, KnownAnswer)
+{
+    uint8_t seed[32], sk[64], pk[32], sig[64], msg[49];
+    for (int i = 0; i < 32; i++)
+        seed[i] = (uint8_t)(7 * i + 1);
+    crypto_eddsa_key_pair(sk, pk, seed);
+    EXPECT_EQ(tohex(pk, 32), "367afe3c5bc4da47ab53f793a636521f3f3087ed0c1d76b7283201af8e144a06");
+    memcpy(msg, "drovemark-auth-v1", 17);
+    for (int i = 0; i < 32; i++)
+        msg[17 + i] = (uint8_t)(0xA0 + i);
+    crypto_eddsa_sign(sig, sk, msg, sizeof msg);
+    EXPECT_EQ(tohex(sig, 64), "c5654a535075d10ecc2e2b615121e6cfbf0ee1075b1c9cba32087d4d3f38bed8"
+                              "18d41e0827142ae9d00103d290c301cd7e2b1a4332fa637f922f2178ad7bbd07");
+    EXPECT_EQ(crypto_eddsa_check(sig, pk, msg, sizeof msg), 0);
+    char fp[17];
+    net_key_fingerprint(pk, fp);
+    EXPECT_STREQ(fp, "ac1c829c4a8178ab");
+}
+
+TEST(NetKey, VectorsAndTampering)
+{
+    FILE *f = fopen(DM_NET_VECTORS, "rt");
+    ASSERT_NE(f, nullptr) << DM_NET_VECTORS;
+    char line[2048];
+    int n = 0;
+    while (fgets(line, sizeof line, f)) {
+        char s[80], p[80], m[1024], g[160];
+        ASSERT_EQ(sscanf(line, "%79s %79s %1023s %159s", s, p, m, g), 4);
+        auto seed = unhex(s), pub = unhex(p), sig = unhex(g);
+        auto msg = strcmp(m, "-") == 0 ? std::vector<uint8_t>() : unhex(m);
+        uint8_t sk[64], pk[32], out[64];
+        crypto_eddsa_key_pair(sk, pk, seed.data());
+        EXPECT_EQ(tohex(pk, 32), p);
+        crypto_eddsa_sign(out, sk, msg.data(), msg.size());
+        EXPECT_EQ(tohex(out, 64), g);
+        EXPECT_EQ(crypto_eddsa_check(sig.data(), pk, msg.data(), msg.size()), 0);
+        for (int at : {0, 31, 32, 63}) {
+            auto bad = sig;
+            bad[at] ^= 0x01;
+            EXPECT_EQ(crypto_eddsa_check(bad.data(), pk, msg.data(), msg.size()), -1) << at;
+        }
+        auto bad_msg = msg;
+        bad_msg.push_back(0);
+        EXPECT_EQ(crypto_eddsa_check(sig.data(), pk, bad_msg.data(), bad_msg.size()), -1);
+        auto big_s = sig;
+        memset(big_s.data() + 32, 0xFF, 32); /* S >= L */
+        EXPECT_EQ(crypto_eddsa_check(big_s.data(), pk, msg.data(), msg.size()), -1);
+        n++;
+    }
+    fclose(f);
+    EXPECT_GE(n, 5);
+}
+
+TEST(NetKey, IdentityLine)
+{
+    uint8_t seed[32];
+    std::string good = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+    EXPECT_TRUE(net_key_parse_line((good + " anything").c_str(), seed));
+    EXPECT_EQ(seed[1], 0x11);
+    EXPECT_FALSE(net_key_parse_line(good.substr(0, 63).c_str(), seed));
+    EXPECT_FALSE(net_key_parse_line((good.substr(0, 63) + "\n").c_str(), seed));
+    EXPECT_FALSE(net_key_parse_line(("0x" + good.substr(2)).c_str(), seed));
+}
+
+/* Each packet type's parser at its minimum and maximum size and one byte short. */
+TEST(NetWire, ParsersAtTheirBounds)
+{
+    uint8_t p[1400] = {};
+    auto fill = [&](size_t n) { memset(p, 0, sizeof p); (void)n; };
+    struct { const char *name; size_t min, max; void (*prep)(uint8_t *); bool (*parse)(const uint8_t *, size_t); } cases[] = {
+        {"hello", 8, 39, [](uint8_t *q) { q[6] = 1; q[7] = 'a'; },
+         [](const uint8_t *q, size_t n) { uint32_t a; uint16_t b; char s[33]; return net_parse_hello(q, n, &a, &b, s); }},
+        {"state", 73, 118, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { uint32_t a, h; net_pose s; return net_parse_state(q, n, &a, &s, &h); }},
+        {"acc part", 8, 1188, [](uint8_t *q) { q[6] = 1; },
+         [](const uint8_t *q, size_t n) { net_acc_part_head h; return net_parse_acc_part_head(q, n, &h); }},
+        {"time", 12, 12, [](uint8_t *q) { net_put_f64(q, 10); net_put_f32(q + 8, 1); },
+         [](const uint8_t *q, size_t n) { double s; float r; return net_parse_time_of_day(q, n, &s, &r); }},
+        {"weather", 6, 6, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { uint8_t a, b; float c; return net_parse_weather(q, n, &a, &b, &c); }},
+        {"prop", 63, 254, [](uint8_t *q) { q[0] = 1; q[61] = 1; },
+         [](const uint8_t *q, size_t n) { prop_state s; return net_parse_prop(q, n, 0, &s); }},
+        {"prop removed", 4, 4, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { uint32_t v; return net_parse_u32(q, n, &v); }},
+        {"prop list", 2, 1026, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { static uint32_t ids[256]; uint16_t c; return net_parse_prop_list(q, n, ids, &c); }},
+        {"layout", 2, 34, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { uint8_t op; char s[33]; return net_parse_layout_cmd(q, n, &op, s); }},
+        {"message", 1, 201, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { char s[201]; return net_parse_message(q, n, s); }},
+        {"traffic defs", 6, 1188, [](uint8_t *q) { q[0] = 1; },
+         [](const uint8_t *q, size_t n) { static traffic_car_definition d; return net_parse_traffic_defs(q, n, &d); }},
+        {"traffic cars", 5, 1175, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { static traffic_car_state c[39]; uint32_t ms; int k; return net_parse_traffic_cars(q, n, &ms, c, &k); }},
+        {"traffic ids", 3, 1191, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { static uint32_t ids[297]; uint8_t f; uint16_t c; return net_parse_traffic_ids(q, n, &f, ids, &c); }},
+        {"owner", 2, 3, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { uint16_t o; uint32_t s; return net_parse_owner(q, n, &o, &s); }},
+        {"job", 47, 47, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { server_job j; return net_parse_job(q, n, &j); }},
+        {"job removed", 4, 4, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { uint32_t v; return net_parse_u32(q, n, &v); }},
+        {"role", 9, 33, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { uint32_t a, b; char s[25]; return net_parse_role(q, n, &a, &b, s); }},
+        {"joined", 1, 33, [](uint8_t *) {},
+         [](const uint8_t *q, size_t n) { char s[33]; return net_parse_joined(q, n, s); }},
+    };
+    for (auto &c : cases) {
+        fill(0);
+        c.prep(p);
+        EXPECT_TRUE(c.parse(p, c.min)) << c.name << " min";
+        if (c.min > 0) {
+            EXPECT_FALSE(c.parse(p, c.min - 1)) << c.name << " short";
+        }
+        EXPECT_TRUE(c.parse(p, c.max)) << c.name << " max";
+    }
+    // Counts past their limits, announced lengths past the payload.
+    net_put_u16(p, 257);
+    static uint32_t ids[297];
+    uint16_t count;
+    EXPECT_FALSE(net_parse_prop_list(p, 2 + 4 * 257, ids, &count));
+    uint8_t flags;
+    p[0] = 0;
+    net_put_u16(p + 1, 297);
+    EXPECT_TRUE(net_parse_traffic_ids(p, 3 + 4 * 297, &flags, ids, &count));
+    net_put_u16(p + 1, 298);
+    EXPECT_FALSE(net_parse_traffic_ids(p, 3 + 4 * 298, &flags, ids, &count));
+    p[4] = 40;
+    traffic_car_state cars[39];
+    uint32_t ms;
+    int k;
+    EXPECT_FALSE(net_parse_traffic_cars(p, 5 + 30 * 40, &ms, cars, &k));
+}
+
+TEST(NetWire, HeaderAndBlocks)
+{
+    uint8_t d[NET_HEADER_SIZE];
+    net_write_header(d, NET_STATE, 0xA1B2C3D4u, 0x0102);
+    net_header h;
+    ASSERT_TRUE(net_read_header(d, 12, &h));
+    EXPECT_EQ(h.seq, 0xA1B2C3D4u);
+    EXPECT_EQ(h.player, 0x0102);
+    EXPECT_FALSE(net_read_header(d, 11, &h));
+    d[2] = 2;
+    EXPECT_FALSE(net_read_header(d, 12, &h));
+
+    // State blocks: flags set but the payload too short reads as absent.
+    net_pose pose = {}, out;
+    pose.flags = 4;
+    pose.has_trailer = 1;
+    pose.has_lights = 1;
+    pose.lights = 0x1234;
+    pose.horns = 3;
+    pose.trailer_pos[0] = 7.5;
+    uint8_t p[128];
+    uint32_t ms, hash;
+    ASSERT_EQ(net_build_state(p, sizeof p, 1, &pose, 9), 118);
+    EXPECT_EQ(p[4], 4 | 2 | 8);
+    ASSERT_TRUE(net_parse_state(p, 118, &ms, &out, &hash));
+    EXPECT_TRUE(out.has_trailer && out.has_lights);
+    EXPECT_EQ(out.lights, 0x1234u);
+    EXPECT_EQ(out.trailer_pos[0], 7.5);
+    ASSERT_TRUE(net_parse_state(p, 112, &ms, &out, &hash));
+    EXPECT_FALSE(out.has_trailer);
+    EXPECT_TRUE(out.has_lights); /* read at 73 since the payload holds 78 */
+    ASSERT_TRUE(net_parse_state(p, 117, &ms, &out, &hash));
+    EXPECT_TRUE(out.has_trailer);
+    EXPECT_FALSE(out.has_lights);
+
+    // A prop's attach block is taken only with a kind of 1..3.
+    prop_state ps = {}, got;
+    ps.server_id = 3;
+    snprintf(ps.model, sizeof ps.model, "m");
+    ps.attach_part = 2;
+    ps.attach_player = 9;
+    int n = net_build_prop(p, sizeof p, &ps);
+    ASSERT_EQ(n, 62 + 1 + 32);
+    ASSERT_TRUE(net_parse_prop(p, (size_t)n, 4, &got));
+    EXPECT_EQ(got.attach_part, 2);
+    EXPECT_EQ(got.attach_player, 9);
+    EXPECT_EQ(got.owner, 4);
+    for (uint8_t kind : {0, 4}) {
+        p[62 + 1 + 2] = kind;
+        ASSERT_TRUE(net_parse_prop(p, (size_t)n, 4, &got));
+        EXPECT_EQ(got.attach_part, 0) << (int)kind;
+    }
+    ps.model[0] = 0;
+    EXPECT_LT(net_build_prop(p, sizeof p, &ps), 0);
+
+    // Traffic cars round to centimetres and clamp.
+    traffic_car_state car = {};
+    car.pos[0] = 1.234;
+    car.rot[0] = 2.0f;
+    car.speed = -1;
+    ASSERT_EQ(net_build_traffic_cars(p, sizeof p, 5, &car, 1), 35);
+    traffic_car_state back[39];
+    int k;
+    ASSERT_TRUE(net_parse_traffic_cars(p, 35, &ms, back, &k));
+    EXPECT_DOUBLE_EQ(back[0].pos[0], 1.23);
+    EXPECT_FLOAT_EQ(back[0].rot[0], 1.0f);
+    EXPECT_EQ(back[0].speed, 0.0f);
+
+    char clean[16];
+    EXPECT_STREQ(net_clean(clean, sizeof clean, "a\nb\x7f" "c", 5), "a?b?c");
+}
+
+struct NetRoster : ::testing::Test {
+    void SetUp() override
+    {
+        net_roster_reset();
+        uint8_t name[] = {3, 'b', 'o', 'b'};
+        net_roster_on_joined(2, 1, name, sizeof name, 10.0);
+        p = net_roster_find(2);
+        ASSERT_NE(p, nullptr);
+    }
+    void TearDown() override { net_roster_reset(); }
+    void state(uint32_t seq, double t, double now, double x, float vx = 0)
+    {
+        net_pose s = {};
+        s.flags = 4;
+        s.pos[0] = x;
+        s.vel[0] = vx;
+        s.rot[0] = 1;
+        uint8_t b[128];
+        int n = net_build_state(b, sizeof b, (uint32_t)llround(t * 1000), &s, 0);
+        net_roster_on_state(2, seq, b, (size_t)n, now);
+    }
+    net_player *p = nullptr;
+};
+
+TEST_F(NetRoster, SequencesAndClockJumps)
+{
+    state(0xFFFFFFF0u, 1.0, 20.0, 0);
+    state(0xFFFFFFF0u, 1.1, 20.1, 0); /* repeat */
+    EXPECT_EQ(p->count, 1);
+    state(0x00000001u, 1.1, 20.1, 0); /* wrapped: ahead */
+    EXPECT_EQ(p->count, 2);
+    state(0x00000002u, 100.0, 20.2, 0);
+    state(0x00000003u, 30.0, 20.3, 0); /* more than 60 s back: ring emptied first */
+    EXPECT_EQ(p->count, 1);
+    EXPECT_NEAR(p->offset, 20.3 - 30.0, 1e-9);
+}
+
+TEST_F(NetRoster, LocalListsHashAndPack)
+{
+    net_set_local_accessories(0, nullptr, 0);
+    EXPECT_EQ(net_local_lists[0].hash, 0x811C9DC5u);
+    int starts[33];
+    EXPECT_EQ(net_acc_pack(0, starts), 1);
+    uint8_t b[1200];
+    EXPECT_EQ(net_acc_build_part(0, starts, 0, 1, b, sizeof b), 8);
+    std::vector<std::string> paths(128, std::string(223, 'p'));
+    std::vector<const char *> ptrs;
+    for (auto &s : paths)
+        ptrs.push_back(s.c_str());
+    net_set_local_accessories(1, ptrs.data(), 128);
+    int parts = net_acc_pack(1, starts);
+    EXPECT_EQ(parts, 26); /* 5 entries of 224 bytes fit one 1200-byte datagram */
+    for (int i = 0; i < parts; i++)
+        EXPECT_LE(NET_HEADER_SIZE + net_acc_build_part(1, starts, i, parts, b, sizeof b), 1200);
+}
+
+/* Both modes follow a synthetic circle drive sent at 10 Hz. */
+TEST_F(NetRoster, InterpolationFollowsTheTrajectory)
+{
+    for (int mode : {1, 2}) {
+        net_roster_reset();
+        uint8_t name[] = {1, 'x'};
+        net_roster_on_joined(2, 1, name, sizeof name, 1.0);
+        net_set_interp_mode(mode);
+        const double r = 50, w = 0.3; /* 15 m/s */
+        auto at = [&](double t, double out[3]) { out[0] = r * cos(w * t); out[1] = 0; out[2] = r * sin(w * t); };
+        uint32_t seq = 1;
+        double worst = 0, sent = 0;
+        for (double now = 2.0; now < 12.0; now += 1.0 / 64) {
+            if (now >= sent + 0.1) {
+                sent = now;
+                double t = now - 1.0; /* sender clock 1 s behind */
+                double pos[3];
+                at(t, pos);
+                net_pose s = {};
+                s.flags = 4;
+                for (int i = 0; i < 3; i++)
+                    s.pos[i] = pos[i];
+                s.vel[0] = (float)(-r * w * sin(w * t));
+                s.vel[2] = (float)(r * w * cos(w * t));
+                float half = (float)(-w * t / 2);
+                s.rot[0] = cosf(half);
+                s.rot[2] = sinf(half);
+                uint8_t b[128];
+                int n = net_build_state(b, sizeof b, (uint32_t)llround(t * 1000), &s, 0);
+                net_roster_on_state(2, seq++, b, (size_t)n, now);
+            }
+            net_pose out;
+            ASSERT_TRUE(net_sample_player(2, now, &out));
+            if (now < 3.0)
+                continue;
+            net_player *pl = net_roster_find(2);
+            double delay = mode == 1 ? 0.15 : pl->delay;
+            double truth[3];
+            at(now - pl->offset - delay, truth);
+            double e = hypot(out.pos[0] - truth[0], out.pos[2] - truth[2]);
+            worst = fmax(worst, e);
+            if (mode == 2) {
+                EXPECT_TRUE(pl->delay >= 0.12 && pl->delay <= 0.6);
+            }
+        }
+        EXPECT_LT(worst, mode == 1 ? 0.25 : 0.3) << "mode " << mode;
+    }
+    net_set_interp_mode(1);
+}
+
+TEST_F(NetRoster, ExtrapolationCapsAndRepeatedSamples)
+{
+    state(1, 1.0, 11.0, 0, 10);
+    net_pose out;
+    ASSERT_TRUE(net_sample_player(2, 14.0, &out)); /* silent for 3 s */
+    EXPECT_NEAR(out.pos[0], 5.0, 1e-6);            /* 0.5 s of 10 m/s */
+    net_interp_stats st;
+    net_get_interp_stats(&st);
+    EXPECT_EQ(st.long_extrapolations, 1u);
+    net_set_interp_mode(2);
+    state(2, 1.1, 11.1, 1, 10);
+    net_pose a, b;
+    ASSERT_TRUE(net_sample_player(2, 20.0, &a));
+    net_get_interp_stats(&st);
+    uint64_t samples = st.samples;
+    ASSERT_TRUE(net_sample_player(2, 20.0, &b));
+    net_get_interp_stats(&st);
+    EXPECT_EQ(st.samples, samples);
+    EXPECT_EQ(memcmp(a.pos, b.pos, sizeof a.pos), 0);
+    net_set_interp_mode(1);
+}
+
+TEST(NetCsv, Rows)
+{
+    net_pose p = {};
+    p.flags = 5;
+    p.has_trailer = 1;
+    p.pos[0] = 1.23456;
+    p.rot[0] = 1;
+    p.trailer_pos[2] = -2;
+    p.trailer_rot[0] = 1;
+    char row[512];
+    ASSERT_GT(net_csv_row(row, sizeof row, 2.0, &p), 0);
+    EXPECT_STREQ(row, "2.000,0,7,1.2346,0.0000,0.0000,1.000000,0.000000,0.000000,0.000000,0.0000,0.0000,0.0000,"
+                      "0.0000,0.0000,0.0,0.0000,0.0000,-2.0000,1.000000,0.000000,0.000000,0.000000\n");
+    EXPECT_LT(net_csv_row(row, 20, 2.0, &p), 0);
+}
