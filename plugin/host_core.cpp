@@ -4,6 +4,8 @@
 #include "host.h"
 #include "dm_seh.h"
 #include <stdio.h>
+#include "imgui.h"
+#include "imgui_internal.h"
 
 static HMODULE core_module;
 static dm_core_init_fn core_init;
@@ -181,9 +183,21 @@ bool host_core_ui_call(float width, float height, uint32_t ui_mode)
     args.width = width;
     args.height = height;
     args.ui_mode = ui_mode;
+    // What the core may leave open when it faults (windows, pushed styles,
+    // fonts) is closed again from this saved state.
+    ImGuiErrorRecoveryState saved;
+    ImGui::ErrorRecoveryStoreState(&saved);
     ui_call call = { core_ui, &args };
     if (guarded(body_ui, &call, "[host] core ui faulted (0x%08lx); core UI disabled until next build"))
         return true;
     core_ui = nullptr; // host_lock is held by the caller
+    ImGui::ErrorRecoveryTryToRecoverState(&saved);
     return false;
+}
+
+int host_core_ui_state()
+{
+    if (!core_module)
+        return 0;
+    return core_ui ? 2 : 1;
 }

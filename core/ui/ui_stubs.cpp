@@ -1,12 +1,21 @@
-// UI and online services not built yet.
+// Name tags, the server list and the updater are not part of this build:
+// their entry points do nothing, and the UI shows them as unavailable.
+#include <stdio.h>
 #include "core_features.h"
-void dm_ui_init(const dm_host_api *) {}
-void dm_ui_shutdown() {}
-void dm_ui_run(const dm_ui_frame_args *) {}
-void dm_ui_game_tick(const dm_frame_info *, int (*)(const char *, const dm_frame_info *)) {}
+#include "ui.h"
 void dm_nametags_init(const dm_host_api *) {}
 void dm_nametags_shutdown() {}
 void dm_view_snapshot_update(const dm_frame_info *) {}
+bool dm_nametags_enabled() { return false; }
 void update_init(const dm_host_api *) {}
 void update_shutdown() {}
 void update_install_staged_core(bool) {}
+void update_get_status(char *out, unsigned size)
+{
+    if (size)
+        snprintf(out, size, "%s", "Updates are not available in this build.");
+}
+bool update_worker_running() { return false; }
+bool update_auto_enabled() { return false; }
+bool update_available() { return false; }
+void servers_request_refresh(bool) {}

@@ -1,0 +1,97 @@
+/* The core UI's internal interface between its files (render and game
+ * threads). Pure logic is in ui_pure.h. */
+#pragma once
+#include <stdint.h>
+#include "dm_api.h"
+#include "net_records.h"
+#include "ui_pure.h"
+
+struct ImFont;
+struct ImDrawList;
+struct ImVec2;
+
+typedef void (*dm_ui_draw_fn)(const dm_ui_frame_args *args);
+
+/* shell (ui_shell.cpp) */
+bool dm_ui_add_draw_callback(dm_ui_draw_fn fn);
+void dm_ui_remove_draw_callback(dm_ui_draw_fn fn);
+int dm_ui_post_command(const char *line);
+/* All of the lines or none of them (a join never runs half). */
+int dm_ui_post_commands(const char *const *lines, int n);
+ImFont **dm_ui_fonts(); /* {regular, semibold, bold}; any may be null */
+float dm_ui_get_scale();
+float dm_ui_get_size();
+void dm_ui_set_size(float size);
+dm_ui_settings *dm_ui_settings_get(); /* render thread edits, game thread reads at start */
+/* Copies the published status (zeroed while none); returns its generation. */
+uint32_t dm_ui_status_copy(dm_ui_status *out);
+/* The removal notice: copies the record when its generation differs from
+ * *seen; returns true when a new one was copied. */
+bool dm_ui_removal_copy(uint32_t *seen, net_kick_record *out);
+uint64_t dm_ui_tick_now();
+bool dm_ui_status_fresh(const dm_ui_status *s);
+void dm_ui_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+
+/* The network values the snapshot is built from. The default reads the
+ * network client; a test build may put its own in. */
+typedef struct dm_ui_net_source {
+    bool (*is_open)();
+    uint16_t (*our_id)();
+    const char *(*status_line)();
+    int (*list_players)(uint16_t *out, int capacity);
+    const char *(*player_name)(uint16_t id);
+    bool (*get_connection)(net_connection *out);
+    bool (*get_kick_info)(net_kick_record *out);
+} dm_ui_net_source;
+void dm_ui_set_net_source(const dm_ui_net_source *source); /* null: the network client */
+
+/* config.ini access for the UI and the join path: dm_config_get, dm_config_set. */
+#include "core_config.h"
+
+/* drawing (ui_draw.cpp) */
+void dm_ui_draw_main(const dm_ui_frame_args *args);
+void dm_ui_push_toast(uint32_t colour, const char *icon, const char *fmt, ...) __attribute__((format(gnu_printf, 3, 4)));
+bool dm_ui_button(const char *label, float w, float h, int style, bool enabled);
+bool dm_ui_checkbox(const char *label, bool *value);
+void dm_ui_draw_avatar(ImDrawList *dl, float cx, float cy, float radius, const char *name);
+void dm_ui_key_hint(ImDrawList *dl, float x, float y, const char *key, const char *caption);
+void dm_ui_text_clipped(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour,
+                        const char *text, float max_width);
+void dm_ui_text_styled(ImFont *font, float size, uint32_t colour, const char *fmt, ...) __attribute__((format(gnu_printf, 4, 5)));
+void dm_ui_banner_panel(uint32_t colour, const char *icon, const char *title, const char *subtitle, float button_w,
+                        const char *button_label, int button_style, bool *pressed);
+const char *dm_ui_server_display_name(const dm_ui_status *s);
+/* Text helpers on the UI fonts: size is the base size (times the scale here). */
+float dm_ui_text_width(ImFont *font, float size, const char *text);
+void dm_ui_draw_text(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour, const char *text);
+void dm_ui_push_font(ImFont *font, float size); /* base size; the style's scale applies */
+void dm_ui_pop_font();
+
+/* pages (ui_pages.cpp) */
+void dm_ui_page_servers(const dm_ui_status *s);
+void dm_ui_page_players(const dm_ui_status *s);
+void dm_ui_page_settings(const dm_ui_status *s);
+void dm_ui_join_server(const dm_ui_status *s, const char *host, uint16_t port);
+
+/* removal notice (ui_removal.cpp) */
+void dm_ui_removal_dialog(const dm_ui_frame_args *args);
+void dm_ui_removal_reset();
+void dm_ui_draw_reset();
+
+/* Not in this build: name tags and the updater (ui_stubs.cpp). */
+bool dm_nametags_enabled();
+void update_get_status(char *out, unsigned size);
+bool update_worker_running();
+bool update_auto_enabled();
+bool update_available();
+void servers_request_refresh(bool full);
+
+/* Icon glyphs (UTF-8). */
+#define DM_ICON_SERVERS "\xee\x9d\xb4"  /* U+E774 */
+#define DM_ICON_PLAYERS "\xee\x9c\x96"  /* U+E716 */
+#define DM_ICON_SETTINGS "\xee\x9c\x93" /* U+E713 */
+#define DM_ICON_REFRESH "\xee\x9c\xac"  /* U+E72C */
+#define DM_ICON_PERSON "\xee\x9d\xbb"   /* U+E77B */
+#define DM_ICON_LINK "\xee\x9c\x81"     /* U+E701 */
+#define DM_ICON_WARNING "\xee\x9e\xba"  /* U+E7BA */
+#define DM_ICON_PROFILE "\xee\xa5\x86"  /* U+E946 */

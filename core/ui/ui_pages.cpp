@@ -1,0 +1,273 @@
+// The menu's pages: Servers (the connection banner; the server browser is
+// not part of this build), Players and Settings.
+#include <stdio.h>
+#include <string.h>
+#include "imgui.h"
+#include "imgui_internal.h"
+#include "ui.h"
+
+namespace {
+
+inline float S() { return dm_ui_get_scale(); }
+ImFont *regular() { return dm_ui_fonts()[0]; }
+ImFont *semibold() { return dm_ui_fonts()[1]; }
+ImFont *bold() { return dm_ui_fonts()[2]; }
+
+void page_title(const char *title, const char *subtitle)
+{
+    dm_ui_push_font(bold(), 30);
+    ImGui::TextUnformatted(title);
+    dm_ui_pop_font();
+    dm_ui_text_styled(regular(), 16, DM_UI_TEXT2, "%s", subtitle);
+    ImGui::Dummy(ImVec2(0, 6 * S()));
+}
+
+// ---- Settings page state (render thread) ----
+char name_buf[DM_UI_NAME_MAX];
+char url_buf[256];
+int size_percent = -1;
+int settings_frame_seen = -1;
+
+void dm_ui_section_begin(const char *icon, const char *title, ImVec2 *start)
+{
+    float sc = S();
+    ImGui::Dummy(ImVec2(0, 4 * sc));
+    *start = ImGui::GetCursorScreenPos();
+    ImGui::GetWindowDrawList()->ChannelsSplit(2);
+    ImGui::GetWindowDrawList()->ChannelsSetCurrent(1);
+    ImGui::Indent(18 * sc);
+    ImGui::Dummy(ImVec2(0, 8 * sc));
+    dm_ui_push_font(semibold(), 18);
+    ImGui::PushStyleColor(ImGuiCol_Text, DM_UI_ACCENT);
+    ImGui::TextUnformatted(icon);
+    ImGui::PopStyleColor();
+    ImGui::SameLine();
+    ImGui::TextUnformatted(title);
+    dm_ui_pop_font();
+}
+
+void dm_ui_section_end(const ImVec2 &start)
+{
+    float sc = S();
+    ImGui::Dummy(ImVec2(0, 6 * sc));
+    ImGui::Unindent(18 * sc);
+    ImDrawList *dl = ImGui::GetWindowDrawList();
+    dl->ChannelsSetCurrent(0);
+    float w = ImGui::GetContentRegionAvail().x;
+    dl->AddRectFilled(start, ImVec2(start.x + w, ImGui::GetCursorScreenPos().y), DM_UI_CARD, 10 * sc);
+    dl->ChannelsMerge();
+}
+
+void note(const char *text) { dm_ui_text_styled(regular(), 14, DM_UI_MUTED, "%s", text); }
+
+bool write_flag(const char *key, bool on) { return dm_config_set(key, on ? "1" : "0") == 1; }
+
+} // namespace
+
+void dm_ui_page_servers(const dm_ui_status *s)
+{
+    float sc = S();
+    page_title("Servers", "Community servers. Pick one and drive.");
+    bool pressed = false;
+    char title[160], sub[192];
+    if (s->own_id != 0) {
+        snprintf(title, sizeof title, "Playing on %s", dm_ui_server_display_name(s));
+        snprintf(sub, sizeof sub, "%d player%s online  -  you are #%u as %s", s->player_count + 1,
+                 s->player_count == 0 ? "" : "s", (unsigned)s->own_id, s->name);
+        dm_ui_banner_panel(DM_UI_GREEN, DM_ICON_LINK, title, sub, 130 * sc, "Disconnect", 2, &pressed);
+    } else if (s->net_active) {
+        dm_ui_banner_panel(DM_UI_YELLOW, DM_ICON_REFRESH, "Connecting...", s->status, 110 * sc, "Cancel", 1, &pressed);
+    } else if (!dm_ui_status_fresh(s)) {
+        dm_ui_banner_panel(DM_UI_ACCENT, DM_ICON_PROFILE, "Load your profile to join a server",
+                           "You can browse the list from here.", 0, nullptr, 0, nullptr);
+    }
+    if (pressed)
+        dm_ui_post_command("net disconnect");
+    // The server browser (list, favourites, queries) is not in this build.
+    ImDrawList *dl = ImGui::GetWindowDrawList();
+    ImVec2 p = ImGui::GetCursorScreenPos();
+    float w = ImGui::GetContentRegionAvail().x;
+    const char *head = "No servers yet";
+    const char *line = "The server browser is not part of this build.";
+    float iw = dm_ui_text_width(regular(), 48, DM_ICON_SERVERS);
+    dm_ui_draw_text(dl, regular(), 48, p.x + (w - iw) * 0.5f, p.y + 50 * sc, DM_UI_MUTED, DM_ICON_SERVERS);
+    float hw = dm_ui_text_width(semibold(), 20, head);
+    dm_ui_draw_text(dl, semibold(), 20, p.x + (w - hw) * 0.5f, p.y + 120 * sc, DM_UI_TEXT, head);
+    float lw = dm_ui_text_width(regular(), 15, line);
+    dm_ui_text_clipped(dl, regular(), 15, p.x + (w - lw > 0 ? (w - lw) * 0.5f : 0), p.y + 152 * sc, DM_UI_TEXT2, line, w);
+    ImGui::Dummy(ImVec2(w, 180 * sc));
+}
+
+void dm_ui_join_server(const dm_ui_status *s, const char *host, uint16_t port)
+{
+    char connect[200];
+    snprintf(connect, sizeof connect, "net connect %s %u %s", host, (unsigned)port, dm_ui_settings_get()->player_name);
+    const char *lines[3];
+    int n = 0;
+    if (s->net_active)
+        lines[n++] = "net disconnect";
+    lines[n++] = connect;
+    lines[n++] = "config refresh";
+    // Either the whole join waits in the queue or none of it does.
+    if (!dm_ui_post_commands(lines, n))
+        return;
+    char port_text[8];
+    snprintf(port_text, sizeof port_text, "%u", (unsigned)port);
+    dm_config_set("server", host);
+    dm_config_set("port", port_text);
+}
+
+void dm_ui_page_players(const dm_ui_status *s)
+{
+    float sc = S();
+    dm_ui_push_font(bold(), 30);
+    ImGui::TextUnformatted("Players");
+    dm_ui_pop_font();
+    if (s->own_id == 0) {
+        dm_ui_text_styled(regular(), 16, DM_UI_TEXT2, "%s", "Join a server to see who's driving.");
+        ImGui::Dummy(ImVec2(0, 6 * sc));
+        return;
+    }
+    char sub[160];
+    snprintf(sub, sizeof sub, "%d on %s", s->player_count + 1, dm_ui_server_display_name(s));
+    dm_ui_text_styled(regular(), 16, DM_UI_TEXT2, "%s", sub);
+    ImGui::Dummy(ImVec2(0, 6 * sc));
+    if (ImGui::BeginChild("players", ImVec2(0, 0), 0, 0)) {
+        ImDrawList *dl = ImGui::GetWindowDrawList();
+        bool child_hovered = ImGui::IsWindowHovered();
+        int rows = 1 + (s->player_count < 0 ? 0 : s->player_count > DM_UI_MAX_PLAYERS ? DM_UI_MAX_PLAYERS : s->player_count);
+        for (int i = 0; i < rows; i++) {
+            const char *name = i == 0 ? s->name : s->names[i - 1];
+            unsigned id = i == 0 ? s->own_id : s->ids[i - 1];
+            ImVec2 p = ImGui::GetCursorScreenPos();
+            float w = ImGui::GetContentRegionAvail().x, h = 54 * sc;
+            ImVec2 q(p.x + w, p.y + h);
+            bool hot = child_hovered && ImGui::IsMouseHoveringRect(p, q);
+            dl->AddRectFilled(p, q, hot ? DM_UI_CARD_HOT : DM_UI_CARD, 10 * sc);
+            dm_ui_draw_avatar(dl, p.x + 30 * sc, p.y + h * 0.5f, 16, name);
+            dm_ui_text_clipped(dl, semibold(), 17, p.x + 58 * sc, p.y + 16 * sc, DM_UI_TEXT, name, w - 200 * sc);
+            char id_text[16];
+            snprintf(id_text, sizeof id_text, "#%u", id);
+            float iw = dm_ui_text_width(regular(), 15, id_text);
+            float ix = q.x - 18 * sc - iw;
+            dm_ui_draw_text(dl, regular(), 15, ix, p.y + 18 * sc, DM_UI_MUTED, id_text);
+            if (i == 0) {
+                float yw = dm_ui_text_width(semibold(), 12, "YOU");
+                ImVec2 a(ix - 12 * sc - (yw + 14 * sc), p.y + 17 * sc), b(ix - 12 * sc, p.y + 37 * sc);
+                dl->AddRectFilled(a, b, dm_ui_rgb(0xFF8C1A, 48), 9 * sc);
+                dm_ui_draw_text(dl, semibold(), 12, a.x + 7 * sc, a.y + 3 * sc, DM_UI_ACCENT_LIGHT, "YOU");
+            }
+            ImGui::Dummy(ImVec2(w, h));
+            ImGui::Dummy(ImVec2(0, 1 * sc));
+        }
+    }
+    ImGui::EndChild();
+}
+
+void dm_ui_page_settings(const dm_ui_status *s)
+{
+    float sc = S();
+    dm_ui_settings *st = dm_ui_settings_get();
+    // The edit buffers are filled from the settings on the frame the page appears.
+    int frame = ImGui::GetFrameCount();
+    if (settings_frame_seen != frame - 1) {
+        snprintf(name_buf, sizeof name_buf, "%s", st->player_name);
+        snprintf(url_buf, sizeof url_buf, "%s", st->server_list);
+    }
+    settings_frame_seen = frame;
+
+    page_title("Settings", "Saved to config.ini right away.");
+    if (!ImGui::BeginChild("settings", ImVec2(0, 0), 0, 0)) {
+        ImGui::EndChild();
+        return;
+    }
+    ImGui::PushItemWidth(320 * sc);
+    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(10 * sc, 10 * sc));
+    ImVec2 start;
+
+    dm_ui_section_begin(DM_ICON_PERSON, "Profile", &start);
+    ImGui::InputTextWithHint("##name", "Your name", name_buf, sizeof name_buf, ImGuiInputTextFlags_CharsNoBlank);
+    ImGui::SameLine();
+    if (dm_ui_button("Save##name", 90 * sc, 0, 0, name_buf[0] && strcmp(name_buf, st->player_name) != 0)) {
+        snprintf(st->player_name, sizeof st->player_name, "%s", name_buf);
+        dm_config_set("name", st->player_name);
+        dm_ui_post_command("config refresh");
+    }
+    note("Shown above your truck. Used the next time you join.");
+    dm_ui_section_end(start);
+
+    dm_ui_section_begin(DM_ICON_LINK, "Connection", &start);
+    bool ac = st->autoconnect != 0;
+    if (dm_ui_checkbox("Rejoin my last server when I load a profile", &ac)) {
+        st->autoconnect = ac ? 1 : 0;
+        write_flag("autoconnect", ac);
+        dm_ui_post_command("config refresh");
+    }
+    note("Joining from the server list makes that server the one to rejoin.");
+    dm_ui_section_end(start);
+
+    dm_ui_section_begin(DM_ICON_SERVERS, "Server list", &start);
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 120 * sc);
+    ImGui::InputTextWithHint("##url", "https://.../servers.json (empty = servers.json next to config.ini)", url_buf,
+                             sizeof url_buf);
+    ImGui::SameLine();
+    if (dm_ui_button("Save##url", 90 * sc, 0, 0, strcmp(url_buf, st->server_list) != 0)) {
+        snprintf(st->server_list, sizeof st->server_list, "%s", url_buf);
+        dm_config_set("server_list", st->server_list);
+        servers_request_refresh(true);
+    }
+    dm_ui_section_end(start);
+
+    dm_ui_section_begin(DM_ICON_REFRESH, "Updates", &start);
+    char ustatus[200];
+    update_get_status(ustatus, sizeof ustatus);
+    dm_ui_text_styled(regular(), 15, DM_UI_TEXT, "%s", ustatus);
+    bool au = update_auto_enabled();
+    if (dm_ui_checkbox("Install updates by myself", &au)) {
+        write_flag("auto_update", au);
+        dm_ui_post_command("config refresh");
+    }
+    bool worker = update_worker_running();
+    if (dm_ui_button("Check now", 120 * sc, 0, 1, worker))
+        dm_ui_post_command("update check");
+    if (update_available() && !au) {
+        ImGui::SameLine();
+        if (dm_ui_button("Install", 120 * sc, 0, 0, worker))
+            dm_ui_post_command("update install");
+    }
+    note("A new core goes in when you leave the server; a new plugin after a game restart.");
+    dm_ui_section_end(start);
+
+    dm_ui_section_begin(DM_ICON_SETTINGS, "Interface", &start);
+    if (size_percent < 0 || !ImGui::IsAnyItemActive())
+        size_percent = (int)(dm_ui_get_size() * 100.0f + 0.5f);
+    ImGui::SliderInt("UI size", &size_percent, 60, 200, "%d%%");
+    if (ImGui::IsItemDeactivatedAfterEdit()) {
+        dm_ui_set_size((float)size_percent / 100.0f);
+        char v[16];
+        snprintf(v, sizeof v, "%d", size_percent);
+        dm_config_set("ui_scale", v);
+    }
+    bool tags = dm_nametags_enabled();
+    if (dm_ui_checkbox("Name tags above players", &tags))
+        dm_ui_post_command(tags ? "nametags on" : "nametags off");
+    bool toasts_on = st->toasts_on != 0;
+    if (dm_ui_checkbox("Join and leave messages", &toasts_on)) {
+        st->toasts_on = toasts_on ? 1 : 0;
+        write_flag("ui_toasts", toasts_on);
+    }
+    bool bar = st->status_line_on != 0;
+    if (dm_ui_checkbox("Status bar at the top of the screen", &bar)) {
+        st->status_line_on = bar ? 1 : 0;
+        write_flag("ui_statusbar", bar);
+    }
+    dm_ui_section_end(start);
+
+    ImGui::Dummy(ImVec2(0, 8 * sc));
+    dm_ui_text_styled(regular(), 13, DM_UI_MUTED,
+                      "drovemark  -  protocol v%u  -  Dear ImGui %s  -  %.0f fps render, %.0f fps game", 1u,
+                      IMGUI_VERSION, ImGui::GetIO().Framerate, s->fps);
+    ImGui::PopStyleVar();
+    ImGui::PopItemWidth();
+    ImGui::EndChild();
+}

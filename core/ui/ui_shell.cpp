@@ -1,0 +1,481 @@
+// The core's side of the overlay: adopts the plug-in's Dear ImGui context,
+// loads the UI fonts once per context, applies theme and scale, and runs the
+// registered draw callbacks each under its own fault guard. The game thread
+// publishes the status snapshot and the removal notice and runs the console
+// lines that the render thread queued.
+#include <windows.h>
+#include <math.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include "core_features.h"
+#include "dm_seh.h"
+#include "imgui.h"
+#include "imgui_internal.h"
+#include "net_client.h"
+#include "ui.h"
+
+namespace {
+
+const dm_host_api *ui_api;
+
+SRWLOCK dm_ui_callbacks_lock = SRWLOCK_INIT;
+dm_ui_draw_fn dm_ui_draw_callbacks[DM_UI_CALLBACKS];
+int32_t callback_count;
+
+SRWLOCK dm_ui_command_lock = SRWLOCK_INIT;
+dm_ui_command_ring dm_ui_command_queue;
+
+SRWLOCK dm_ui_status_lock = SRWLOCK_INIT;
+dm_ui_status published_status;
+uint32_t status_generation;
+double status_due, fps_time;
+uint64_t fps_frame;
+float fps_value;
+
+SRWLOCK dm_ui_removal_lock = SRWLOCK_INIT;
+net_kick_record dm_ui_removal_notice;
+uint32_t removal_generation;
+uint32_t removal_last_notice;
+
+dm_ui_settings settings;
+
+ImFont *fonts[3];
+ImGuiContext *fonts_context;
+float applied_scale;
+float dm_ui_scale = 1.0f;
+bool ui_off;
+
+const dm_ui_net_source default_source = {
+    net_is_open, net_our_player_id, net_status_line, net_list_players, net_player_name, net_get_connection,
+    net_get_kick_info,
+};
+const dm_ui_net_source *net_source = &default_source;
+
+void windows_dir(char *out, size_t size)
+{
+    DWORD n = GetEnvironmentVariableA("WINDIR", out, (DWORD)size);
+    if (n == 0 || n >= size) {
+        UINT m = GetWindowsDirectoryA(out, (UINT)size);
+        if (m == 0 || m >= size)
+            out[0] = 0;
+    }
+}
+
+bool file_exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+ImFont *dm_ui_load_font(const char *key, const char *file, float size)
+{
+    ImGuiIO &io = ImGui::GetIO();
+    for (ImFont *f : io.Fonts->Fonts)
+        if (f && strcmp(f->GetDebugName(), key) == 0)
+            return f; // the atlas outlives the core: a reloaded core finds its fonts here
+    char dir[MAX_PATH], path[MAX_PATH];
+    windows_dir(dir, sizeof dir);
+    snprintf(path, sizeof path, "%s\\Fonts\\%s", dir, file);
+    if (!file_exists(path)) {
+        dm_ui_log("[core] ui: font %s missing", path);
+        return nullptr;
+    }
+    ImFontConfig cfg;
+    snprintf(cfg.Name, sizeof cfg.Name, "%s", key);
+    ImFont *font = io.Fonts->AddFontFromFileTTF(path, size, &cfg, nullptr);
+    if (!font)
+        return nullptr;
+    char icons[MAX_PATH];
+    snprintf(icons, sizeof icons, "%s\\Fonts\\SegoeIcons.ttf", dir);
+    if (!file_exists(icons))
+        snprintf(icons, sizeof icons, "%s\\Fonts\\segmdl2.ttf", dir);
+    if (file_exists(icons)) {
+        ImFontConfig merge;
+        merge.MergeMode = true;
+        merge.GlyphOffset = ImVec2(0, size * 0.12f);
+        snprintf(merge.Name, sizeof merge.Name, "%s+icons", key);
+        io.Fonts->AddFontFromFileTTF(icons, size, &merge, nullptr);
+    }
+    dm_ui_log("[core] ui: font %s (%s, %.0f px)", key, file, size);
+    return font;
+}
+
+void set_colour(ImGuiStyle &st, ImGuiCol idx, uint32_t packed) { st.Colors[idx] = ImGui::ColorConvertU32ToFloat4(packed); }
+
+// The theme on a fresh style: default sizes, dark colours, the theme's
+// fields, then the scale. Built whole each time so nothing compounds.
+void dm_ui_apply_theme(float scale)
+{
+    ImGuiStyle &cur = ImGui::GetStyle();
+    ImGuiStyle st;
+    ImGui::StyleColorsDark(&st);
+    st.WindowPadding = ImVec2(18, 16);
+    st.WindowRounding = 12;
+    st.WindowBorderSize = 0;
+    st.WindowTitleAlign = ImVec2(0.5f, 0.5f);
+    st.ChildRounding = 10;
+    st.ChildBorderSize = 0;
+    st.PopupRounding = 10;
+    st.PopupBorderSize = 1;
+    st.FramePadding = ImVec2(12, 8);
+    st.FrameRounding = 7;
+    st.FrameBorderSize = 0;
+    st.ItemSpacing = ImVec2(10, 9);
+    st.ItemInnerSpacing = ImVec2(8, 6);
+    st.ScrollbarSize = 10;
+    st.ScrollbarRounding = 7;
+    st.GrabMinSize = 12;
+    st.GrabRounding = 7;
+    st.TabRounding = 7;
+    const uint32_t clear = 0;
+    set_colour(st, ImGuiCol_Text, DM_UI_TEXT);
+    set_colour(st, ImGuiCol_TextDisabled, DM_UI_MUTED);
+    set_colour(st, ImGuiCol_WindowBg, dm_ui_rgb(0x12151A, 247));
+    set_colour(st, ImGuiCol_ChildBg, clear);
+    set_colour(st, ImGuiCol_PopupBg, DM_UI_PANEL);
+    set_colour(st, ImGuiCol_Border, DM_UI_LINE);
+    set_colour(st, ImGuiCol_BorderShadow, clear);
+    set_colour(st, ImGuiCol_FrameBg, dm_ui_rgb(0x0F1216));
+    set_colour(st, ImGuiCol_FrameBgHovered, dm_ui_rgb(0x16191E));
+    set_colour(st, ImGuiCol_FrameBgActive, dm_ui_rgb(0x181C22));
+    set_colour(st, ImGuiCol_TitleBg, DM_UI_PANEL);
+    set_colour(st, ImGuiCol_TitleBgActive, DM_UI_PANEL);
+    set_colour(st, ImGuiCol_TitleBgCollapsed, DM_UI_PANEL);
+    set_colour(st, ImGuiCol_MenuBarBg, DM_UI_PANEL);
+    set_colour(st, ImGuiCol_ScrollbarBg, clear);
+    set_colour(st, ImGuiCol_ScrollbarGrab, DM_UI_LINE);
+    set_colour(st, ImGuiCol_ScrollbarGrabHovered, DM_UI_MUTED);
+    set_colour(st, ImGuiCol_ScrollbarGrabActive, DM_UI_TEXT2);
+    set_colour(st, ImGuiCol_CheckMark, DM_UI_INK);
+    // This Dear ImGui has no separate colour for a ticked box's frame; the
+    // checkbox wrapper (dm_ui_checkbox) paints it with the accent instead.
+    set_colour(st, ImGuiCol_SliderGrab, DM_UI_ACCENT);
+    set_colour(st, ImGuiCol_SliderGrabActive, DM_UI_ACCENT_LIGHT);
+    set_colour(st, ImGuiCol_Button, DM_UI_CARD_HOT);
+    set_colour(st, ImGuiCol_ButtonHovered, DM_UI_LINE);
+    set_colour(st, ImGuiCol_ButtonActive, DM_UI_MUTED);
+    set_colour(st, ImGuiCol_Header, DM_UI_CARD);
+    set_colour(st, ImGuiCol_HeaderHovered, DM_UI_CARD_HOT);
+    set_colour(st, ImGuiCol_HeaderActive, DM_UI_CARD_HOT);
+    set_colour(st, ImGuiCol_Separator, DM_UI_LINE);
+    set_colour(st, ImGuiCol_SeparatorHovered, DM_UI_ACCENT);
+    set_colour(st, ImGuiCol_SeparatorActive, DM_UI_ACCENT);
+    set_colour(st, ImGuiCol_ResizeGrip, clear);
+    set_colour(st, ImGuiCol_ResizeGripHovered, DM_UI_ACCENT);
+    set_colour(st, ImGuiCol_ResizeGripActive, DM_UI_ACCENT_LIGHT);
+    set_colour(st, ImGuiCol_TabHovered, DM_UI_CARD_HOT);
+    set_colour(st, ImGuiCol_Tab, DM_UI_CARD);
+    set_colour(st, ImGuiCol_TabSelected, DM_UI_CARD_HOT);
+    set_colour(st, ImGuiCol_TextSelectedBg, dm_ui_rgb(0xFF8C1A, 102));
+    set_colour(st, ImGuiCol_NavCursor, DM_UI_ACCENT);
+    st.Colors[ImGuiCol_ModalWindowDimBg] = ImVec4(0, 0, 0, 0.55f);
+    st.ScaleAllSizes(scale);
+    // Font sizing belongs to the running frame, not to the theme.
+    st.FontSizeBase = cur.FontSizeBase;
+    st.FontScaleDpi = cur.FontScaleDpi;
+    st._NextFrameFontSizeBase = cur._NextFrameFontSizeBase;
+    st.FontScaleMain = scale;
+    cur = st;
+    ImGui::GetIO().ConfigDebugHighlightIdConflicts = false;
+}
+
+void dm_ui_setup_fonts_and_scale(float height)
+{
+    ImGuiContext *ctx = ImGui::GetCurrentContext();
+    ImGuiIO &io = ImGui::GetIO();
+    if (ctx != fonts_context) {
+        fonts_context = ctx;
+        applied_scale = 0;
+        fonts[0] = dm_ui_load_font("dm-regular", "segoeui.ttf", 18.0f);
+        fonts[1] = dm_ui_load_font("dm-semibold", "seguisb.ttf", 18.0f);
+        fonts[2] = dm_ui_load_font("dm-bold", "segoeuib.ttf", 18.0f);
+        if (!fonts[1])
+            fonts[1] = fonts[0];
+        if (!fonts[2])
+            fonts[2] = fonts[1];
+        if (fonts[0])
+            io.FontDefault = fonts[0];
+    }
+    float scale = dm_ui_compute_scale(height, settings.ui_size);
+    if (scale == applied_scale)
+        return;
+    dm_ui_scale = scale;
+    applied_scale = scale;
+    dm_ui_apply_theme(scale);
+    if (ui_api)
+        dm_ui_log("[core] ui: scale %.2f (screen %.0f px high, UI size %.0f%%)", scale, height,
+                  settings.ui_size * 100.0f);
+}
+
+struct setup_call {
+    float height;
+};
+void body_setup(void *p) { dm_ui_setup_fonts_and_scale(((setup_call *)p)->height); }
+
+bool dm_ui_prepare(float height)
+{
+    if (ui_off)
+        return false;
+    setup_call c = { height };
+    dm_seh_fault fault = {};
+    if (dm_seh_call(body_setup, &c, dm_seh_record_filter, &fault))
+        return true;
+    ui_off = true;
+    dm_ui_log("[core] ui: font/theme setup faulted (0x%08lx); core UI off", fault.code);
+    return false;
+}
+
+struct cb_call {
+    dm_ui_draw_fn fn;
+    const dm_ui_frame_args *args;
+};
+void body_cb(void *p)
+{
+    auto *c = (cb_call *)p;
+    c->fn(c->args);
+}
+
+bool dm_ui_call_guarded(dm_ui_draw_fn fn, const dm_ui_frame_args *args)
+{
+    cb_call c = { fn, args };
+    dm_seh_fault fault = {};
+    if (dm_seh_call(body_cb, &c, dm_seh_record_filter, &fault))
+        return true;
+    dm_ui_log("[core] ui: draw callback %p faulted (0x%08lx); removed", (void *)fn, fault.code);
+    return false;
+}
+
+void dm_ui_load_settings(const dm_host_api *api)
+{
+    ui_api = api;
+    char v[256];
+    memset(&settings, 0, sizeof settings);
+    settings.ui_size = 1.0f;
+    if (dm_config_get("name", v, sizeof v)) {
+        snprintf(settings.player_name, sizeof settings.player_name, "%s", v);
+    } else {
+        DWORD n = sizeof settings.player_name;
+        if (!GetComputerNameA(settings.player_name, &n))
+            snprintf(settings.player_name, sizeof settings.player_name, "player");
+    }
+    settings.autoconnect = dm_config_get("autoconnect", v, sizeof v) ? dm_ui_parse_flag(v) : 1;
+    settings.toasts_on = dm_config_get("ui_toasts", v, sizeof v) ? dm_ui_parse_flag(v) : 1;
+    settings.status_line_on = dm_config_get("ui_statusbar", v, sizeof v) ? dm_ui_parse_flag(v) : 1;
+    float size;
+    if (dm_config_get("ui_scale", v, sizeof v) && dm_ui_parse_scale_percent(v, &size))
+        dm_ui_set_size(size);
+    if (dm_config_get("server_list", v, sizeof v))
+        snprintf(settings.server_list, sizeof settings.server_list, "%s", v);
+    dm_ui_add_draw_callback(dm_ui_draw_main);
+    // The server-list worker (servers_start) is not part of this build.
+}
+
+void dm_ui_status_update(const dm_frame_info *info)
+{
+    double t = info->seconds;
+    uint64_t n = info->frame;
+    if (t - fps_time >= 1.0) {
+        if (fps_time > 0)
+            fps_value = (float)((double)(n - fps_frame) / (t - fps_time));
+        fps_time = t;
+        fps_frame = n;
+    }
+    if (t < status_due)
+        return;
+    status_due = t + 0.1;
+    const dm_ui_net_source *src = net_source;
+    dm_ui_status s;
+    memset(&s, 0, sizeof s);
+    s.net_active = src->is_open() ? 1 : 0;
+    s.own_id = src->our_id();
+    const char *line = src->status_line();
+    snprintf(s.status, sizeof s.status, "%s", line ? line : "");
+    int count = src->list_players(s.ids, DM_UI_MAX_PLAYERS);
+    s.player_count = count < 0 ? 0 : count > DM_UI_MAX_PLAYERS ? DM_UI_MAX_PLAYERS : count;
+    for (int i = 0; i < s.player_count; i++) {
+        const char *name = src->player_name(s.ids[i]);
+        snprintf(s.names[i], sizeof s.names[i], "%s", name && name[0] ? name : "?");
+    }
+    s.fps = fps_value;
+    net_connection conn;
+    memset(&conn, 0, sizeof conn);
+    if (src->get_connection(&conn)) {
+        s.has_server = 1;
+        snprintf(s.host, sizeof s.host, "%s", conn.host);
+        s.port = conn.port;
+        snprintf(s.name, sizeof s.name, "%s", conn.name);
+    }
+    s.tick = GetTickCount64();
+    AcquireSRWLockExclusive(&dm_ui_status_lock);
+    published_status = s;
+    status_generation++;
+    ReleaseSRWLockExclusive(&dm_ui_status_lock);
+}
+
+} // namespace
+
+void dm_ui_log(const char *fmt, ...)
+{
+    const dm_host_api *api = ui_api;
+    if (!api || !api->log)
+        return;
+    char line[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    api->log("%s", line);
+}
+
+void dm_ui_set_net_source(const dm_ui_net_source *source) { net_source = source ? source : &default_source; }
+
+void dm_ui_init(const dm_host_api *api)
+{
+    ui_api = api;
+    // Everything below starts fresh with each core load.
+    status_due = fps_time = 0;
+    fps_frame = 0;
+    fps_value = 0;
+    removal_last_notice = 0;
+    fonts_context = nullptr;
+    applied_scale = 0;
+    dm_ui_scale = 1.0f;
+    ui_off = false;
+    dm_ui_draw_reset();
+    dm_ui_removal_reset();
+    dm_ui_load_settings(api);
+    dm_ui_add_draw_callback(dm_ui_removal_dialog);
+}
+
+void dm_ui_shutdown()
+{
+    AcquireSRWLockExclusive(&dm_ui_callbacks_lock);
+    callback_count = 0;
+    ReleaseSRWLockExclusive(&dm_ui_callbacks_lock);
+    AcquireSRWLockExclusive(&dm_ui_command_lock);
+    dm_ui_command_queue.count = 0;
+    ReleaseSRWLockExclusive(&dm_ui_command_lock);
+}
+
+void dm_ui_run(const dm_ui_frame_args *args)
+{
+    ImGui::SetAllocatorFunctions((ImGuiMemAllocFunc)args->alloc_func, (ImGuiMemFreeFunc)args->free_func,
+                                 args->alloc_user_data);
+    ImGui::SetCurrentContext((ImGuiContext *)args->imgui_context);
+    if (!dm_ui_prepare(args->height))
+        return;
+    dm_ui_draw_fn local[DM_UI_CALLBACKS];
+    AcquireSRWLockShared(&dm_ui_callbacks_lock);
+    int n = callback_count;
+    memcpy(local, dm_ui_draw_callbacks, sizeof(dm_ui_draw_fn) * (size_t)n);
+    ReleaseSRWLockShared(&dm_ui_callbacks_lock);
+    for (int i = 0; i < n; i++) {
+        ImGuiErrorRecoveryState state; // zeroed by its constructor
+        ImGui::ErrorRecoveryStoreState(&state);
+        if (dm_ui_call_guarded(local[i], args))
+            continue;
+        ImGui::ErrorRecoveryTryToRecoverState(&state);
+        dm_ui_remove_draw_callback(local[i]);
+    }
+}
+
+void dm_ui_game_tick(const dm_frame_info *info, int (*run)(const char *, const dm_frame_info *))
+{
+    static char lines[DM_UI_QUEUE_SLOTS][DM_UI_LINE_MAX]; // game thread only
+    AcquireSRWLockExclusive(&dm_ui_command_lock);
+    int n = dm_ui_ring_take(&dm_ui_command_queue, lines);
+    ReleaseSRWLockExclusive(&dm_ui_command_lock);
+    for (int i = 0; i < n; i++)
+        if (run)
+            run(lines[i], info);
+
+    net_kick_record rec;
+    memset(&rec, 0, sizeof rec);
+    if (net_source->get_kick_info(&rec) && rec.notice != removal_last_notice) {
+        removal_last_notice = rec.notice;
+        AcquireSRWLockExclusive(&dm_ui_removal_lock);
+        dm_ui_removal_notice = rec;
+        removal_generation++;
+        ReleaseSRWLockExclusive(&dm_ui_removal_lock);
+    }
+    dm_ui_status_update(info);
+}
+
+int dm_ui_post_command(const char *line)
+{
+    AcquireSRWLockExclusive(&dm_ui_command_lock);
+    bool ok = dm_ui_ring_push(&dm_ui_command_queue, line);
+    ReleaseSRWLockExclusive(&dm_ui_command_lock);
+    return ok ? 1 : 0;
+}
+
+int dm_ui_post_commands(const char *const *lines, int n)
+{
+    AcquireSRWLockExclusive(&dm_ui_command_lock);
+    bool ok = dm_ui_ring_push_all(&dm_ui_command_queue, lines, n);
+    ReleaseSRWLockExclusive(&dm_ui_command_lock);
+    return ok ? 1 : 0;
+}
+
+bool dm_ui_add_draw_callback(dm_ui_draw_fn fn)
+{
+    bool ok = true;
+    AcquireSRWLockExclusive(&dm_ui_callbacks_lock);
+    bool present = false;
+    for (int i = 0; i < callback_count; i++)
+        present |= dm_ui_draw_callbacks[i] == fn;
+    if (!present) {
+        if (callback_count < DM_UI_CALLBACKS)
+            dm_ui_draw_callbacks[callback_count++] = fn;
+        else
+            ok = false;
+    }
+    ReleaseSRWLockExclusive(&dm_ui_callbacks_lock);
+    return ok;
+}
+
+void dm_ui_remove_draw_callback(dm_ui_draw_fn fn)
+{
+    AcquireSRWLockExclusive(&dm_ui_callbacks_lock);
+    for (int i = 0; i < callback_count; i++)
+        if (dm_ui_draw_callbacks[i] == fn) {
+            memmove(&dm_ui_draw_callbacks[i], &dm_ui_draw_callbacks[i + 1],
+                    sizeof(dm_ui_draw_fn) * (size_t)(callback_count - i - 1));
+            callback_count--;
+            break;
+        }
+    ReleaseSRWLockExclusive(&dm_ui_callbacks_lock);
+}
+
+ImFont **dm_ui_fonts() { return fonts; }
+float dm_ui_get_scale() { return dm_ui_scale; }
+float dm_ui_get_size() { return settings.ui_size; }
+void dm_ui_set_size(float size) { settings.ui_size = dm_ui_clamp_size(size); }
+dm_ui_settings *dm_ui_settings_get() { return &settings; }
+
+uint32_t dm_ui_status_copy(dm_ui_status *out)
+{
+    AcquireSRWLockShared(&dm_ui_status_lock);
+    uint32_t g = status_generation;
+    if (g)
+        *out = published_status;
+    ReleaseSRWLockShared(&dm_ui_status_lock);
+    if (!g)
+        memset(out, 0, sizeof *out);
+    return g;
+}
+
+bool dm_ui_removal_copy(uint32_t *seen, net_kick_record *out)
+{
+    if (removal_generation == *seen)
+        return false;
+    bool copied = false;
+    AcquireSRWLockShared(&dm_ui_removal_lock);
+    if (removal_generation != 0) {
+        *out = dm_ui_removal_notice;
+        *seen = removal_generation;
+        copied = true;
+    }
+    ReleaseSRWLockShared(&dm_ui_removal_lock);
+    return copied;
+}
+
+uint64_t dm_ui_tick_now() { return GetTickCount64(); }
+bool dm_ui_status_fresh(const dm_ui_status *s) { return dm_ui_fresh(s->tick, GetTickCount64()); }
