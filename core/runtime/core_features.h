@@ -26,6 +26,15 @@ bool hook_draw_installed();
 void hook_install_draw();
 void core_stats_step(double now);
 void dm_watch_tick();
+void memrec_sample(double now);
+/* The draw and shadow detours' counts and fault flags, read by the "stats" step. */
+typedef struct hook_counters {
+    volatile uint32_t draw, shadow, trailer_draw, trailer_shadow;
+    volatile uint8_t draw_fault, shadow_fault, trailer_draw_fault, trailer_shadow_fault;
+} hook_counters;
+extern hook_counters hook_stats;
+extern volatile uint8_t hook_shadow_off; /* set by "shadow off", read by the shadow detour */
+bool hook_drawing_enabled();
 int dm_cmd_run(const char *line, const dm_frame_info *info);
 /* Stops the core's worker threads with a bounded wait; false when one still runs. */
 bool core_workers_stop_bounded();
@@ -54,6 +63,7 @@ void job_init(const dm_host_api *api);
 void job_unhook();
 void damage_init(const dm_host_api *api);
 void clock_sync_tick(const dm_frame_info *info);
+void traffic_set_config_mode(int32_t mode); /* 0 local, 1 off */
 
 /* ui */
 void dm_ui_init(const dm_host_api *api);
@@ -66,3 +76,4 @@ void dm_view_snapshot_update(const dm_frame_info *info);
 void update_init(const dm_host_api *api);
 void update_shutdown();
 void update_install_staged_core(bool net_open);
+void update_configure(const char *url, bool auto_update);

@@ -2,17 +2,55 @@
 // step's name is stored before it runs, for the frame fault filter.
 #include <windows.h>
 #include <stdio.h>
+#include <string.h>
 #include "core.h"
 #include "core_features.h"
 
 static double next_state_time, next_poll_time;
 static bool draw_hook_attempted;
 
+hook_counters hook_stats;
+static bool notice_shadow, notice_trailer_draw, notice_trailer_shadow;
+static double next_stats_time;
+static uint32_t stats_last_draws;
+
 void core_frame_reset()
 {
     next_state_time = 0;
     next_poll_time = 0;
     draw_hook_attempted = false;
+    notice_shadow = notice_trailer_draw = notice_trailer_shadow = false;
+    next_stats_time = 0;
+    stats_last_draws = 0;
+}
+
+void core_stats_step(double now)
+{
+    if (hook_stats.draw_fault && hook_drawing_enabled()) {
+        hook_set_drawing_enabled(false);
+        core_log("[core] draw call faulted; drawing disabled (hook stays)");
+    }
+    if (hook_stats.shadow_fault && !notice_shadow) {
+        notice_shadow = true;
+        core_log("[core] shadow call faulted; shadows disabled");
+    }
+    if (hook_stats.trailer_draw_fault && !notice_trailer_draw) {
+        notice_trailer_draw = true;
+        core_log("[core] trailer draw faulted; trailer drawing disabled");
+    }
+    if (hook_stats.trailer_shadow_fault && !notice_trailer_shadow) {
+        notice_trailer_shadow = true;
+        core_log("[core] trailer shadow faulted; trailer shadow disabled");
+    }
+    if (hook_drawing_enabled() && now >= next_stats_time) {
+        next_stats_time = now + 5.0;
+        uint32_t draws = hook_stats.draw;
+        if (draws != stats_last_draws)
+            core_log("[core] draw calls: %u, shadow calls: %u, trailer draw/shadow: %u/%u", draws,
+                     (unsigned)hook_stats.shadow, (unsigned)hook_stats.trailer_draw,
+                     (unsigned)hook_stats.trailer_shadow);
+        stats_last_draws = draws;
+    }
 }
 
 static void write_state(const dm_frame_info *info)
@@ -84,6 +122,7 @@ void core_frame(const dm_frame_info *info)
     }
     core_frame_step = "watch";
     dm_watch_tick();
+    memrec_sample(now);
     core_frame_step = "stats";
     core_stats_step(now);
     if (now >= next_state_time) {

@@ -7,6 +7,7 @@
 #include <string.h>
 #include "core.h"
 #include "core_features.h"
+#include "core_config.h"
 #include "dm_seh.h"
 
 const dm_host_api *core_api;
@@ -53,6 +54,7 @@ extern "C" __declspec(dllexport) int32_t dm_core_init(const dm_host_api *api)
     core_log("[core] init (build %s, compiled %s %s)", DM_BUILD_TEXT, __DATE__, __TIME__);
 
     net_set_log(api->log);
+    auto_connect_env_install();
     char key_path[DM_PATH_MAX];
     if (core_path(key_path, sizeof key_path, "identity.key"))
         net_load_player_key(key_path);

@@ -1,10 +1,17 @@
 // drovemark_game.exe: the simulated game for the demo. It loads the plug-in
 // from its own folder, runs game frames at 60 Hz for the given number of
-// seconds, and shuts down. Usage: drovemark_game [seconds] [LOCALAPPDATA]
+// seconds, and shuts down. Usage: drovemark_game [seconds] [LOCALAPPDATA] [PNG]
+// The game is build 1.61.3.1 with a profile loaded (so the core recognises it
+// and may join a server). It has a real window and swap chain and presents
+// every frame; a third of the way through the player presses F2, a little
+// later opens the Players page, and the last frame is saved to the PNG when
+// one is named.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include "sim/sim.h"
+#include "sim/sim_game.h"
+#include "sim/sim_render.h"
 
 int main(int argc, char **argv)
 {
@@ -19,6 +26,12 @@ int main(int argc, char **argv)
         fprintf(stderr, "game: cannot load %s\n", path);
         return 1;
     }
+    // The window and swap chain exist before the plug-in starts.
+    if (!sim::render_open())
+        fprintf(stderr, "game: no window or swap chain; running without a picture\n");
+    sim::game_reset();
+    sim::set_build_hash();
+    sim::game_player_create();
     int32_t r = sim::plugin_init(SCS_TELEMETRY_VERSION_1_01);
     printf("game: scs_telemetry_init returned %d\n", r);
     sim::event_started();
@@ -28,11 +41,26 @@ int main(int argc, char **argv)
         sim::channel_placement(t * 10.0, 0.0, -t * 5.0, 0.25f, 0.0f, 0.0f);
         sim::channel_speed(10.0f);
         sim::frame();
+        sim::pump();
+        if (t < seconds / 3 && t + dt >= seconds / 3) {
+            sim::key_input(VK_F2, true);
+            sim::render_present(0);
+            sim::key_input(VK_F2, false);
+        }
+        if (t < seconds / 2 && t + dt >= seconds / 2)
+            sim::mouse_click_message(225, 216); // the menu's Players entry
+        if (argc > 3 && t + dt >= seconds) {
+            if (sim::capture_frame(0.0) && sim::capture_save_png(argv[3]))
+                printf("game: saved %s\n", argv[3]);
+        } else {
+            sim::render_present(0);
+        }
         Sleep(16);
     }
     sim::plugin_shutdown();
     for (auto &line : sim::game_log())
         printf("game log: %s\n", line.c_str());
     sim::plugin_unload();
+    sim::render_close();
     return 0;
 }

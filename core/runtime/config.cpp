@@ -1,0 +1,275 @@
+// config.ini: config_load, the single-key reader and writer, and the
+// auto-connect that joins the configured server while the player is in the game.
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+#include "core.h"
+#include "core_config.h"
+#include "core_features.h"
+#include "auto_connect.h"
+#include "game_mem.h"
+#include "net_client.h"
+
+client_config core_config;
+bool core_remote_mode_by_command;
+
+namespace {
+
+SRWLOCK dm_config_lock = SRWLOCK_INIT;
+auto_connect_state autoc;
+
+void default_name(char *out, size_t size)
+{
+    char name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD n = sizeof name;
+    if (GetComputerNameA(name, &n) && n > 0)
+        snprintf(out, size, "%.*s", CONFIG_NAME_MAX, name);
+    else
+        snprintf(out, size, "player");
+}
+
+/* One line of up to CONFIG_LINE_MAX - 1 characters; the rest of a longer
+ * line is skipped, so it never reads as a line of its own. */
+bool read_line(FILE *f, char *buf, size_t size)
+{
+    if (!fgets(buf, (int)size, f))
+        return false;
+    size_t n = strlen(buf);
+    if (n > 0 && buf[n - 1] != '\n') {
+        int c;
+        while ((c = fgetc(f)) != EOF && c != '\n') {
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void config_load()
+{
+    char name[CONFIG_NAME_MAX + 1];
+    default_name(name, sizeof name);
+    config_defaults(&core_config, name);
+    core_remote_mode_by_command = false;
+    traffic_set_config_mode(1);
+
+    char path[DM_PATH_MAX];
+    if (!core_path(path, sizeof path, "config.ini"))
+        return;
+    FILE *f = fopen(path, "rt");
+    if (!f) {
+        char text[4096];
+        FILE *out = config_default_text(text, sizeof text, CONFIG_DEFAULT_PORT, CONFIG_NAME_MAX, name) >= 0
+                        ? fopen(path, "wt") : nullptr;
+        if (out) {
+            fputs(text, out);
+            fclose(out);
+            core_log("[core] config: wrote defaults to %s (set `server` to play online)", path);
+        }
+        update_configure("", true);
+        return;
+    }
+    char line[CONFIG_LINE_MAX];
+    while (read_line(f, line, sizeof line)) {
+        char *key, *value;
+        if (!config_split_line(line, &key, &value))
+            continue;
+        config_apply(&core_config, key, value);
+        if (config_key_equal(key, "traffic"))
+            traffic_set_config_mode(core_config.traffic_local ? 0 : 1);
+    }
+    fclose(f);
+    if (core_config.sync_given)
+        net_set_interp_mode(core_config.sync);
+    update_configure(core_config.update_url, core_config.auto_update);
+    core_log("[core] config: server '%s' port %u name '%s' autoconnect %s remote_mode %s sync %d",
+             core_config.server, (unsigned)core_config.port, core_config.name,
+             core_config.autoconnect ? "on" : "off", core_config.remote_mode_rv ? "rv" : "clone",
+             net_interp_mode());
+}
+
+void config_refresh()
+{
+    bool by_command = core_remote_mode_by_command;
+    bool rv = core_config.remote_mode_rv;
+    config_load();
+    if (by_command) {
+        core_config.remote_mode_rv = rv;
+        core_remote_mode_by_command = true;
+    }
+}
+
+bool dm_config_get(const char *key, char *out, size_t size)
+{
+    if (!core_api || size == 0)
+        return false;
+    out[0] = 0;
+    char path[DM_PATH_MAX];
+    if (!core_path(path, sizeof path, "config.ini"))
+        return false;
+    FILE *f = fopen(path, "rt");
+    if (!f)
+        return false;
+    char line[CONFIG_LINE_MAX];
+    while (read_line(f, line, sizeof line)) {
+        char *k, *v;
+        if (config_split_line(line, &k, &v) && config_key_equal(k, key))
+            snprintf(out, size, "%s", v);
+    }
+    fclose(f);
+    return out[0] != 0;
+}
+
+bool dm_config_set(const char *key, const char *value)
+{
+    if (!core_api)
+        return false;
+    bool ok = false;
+    char path[DM_PATH_MAX], tmp[DM_PATH_MAX];
+    // A CR or LF would split the line and a blank key can never be read back.
+    if (config_set_allowed(key, value) && core_path(path, sizeof path, "config.ini") &&
+        core_path(tmp, sizeof tmp, "config.ini.new")) {
+        AcquireSRWLockExclusive(&dm_config_lock);
+        FILE *in = fopen(path, "rt");
+        FILE *out = fopen(tmp, "wt");
+        if (out) {
+            bool written = false, line_start = true, skipping = false, failed = false;
+            char chunk[CONFIG_LINE_MAX];
+            while (in && fgets(chunk, sizeof chunk, in)) {
+                size_t n = strlen(chunk);
+                bool ends = n > 0 && chunk[n - 1] == '\n';
+                if (line_start) {
+                    skipping = false;
+                    if (config_line_sets_key(chunk, key)) {
+                        // The first line of the key is replaced, later ones are
+                        // dropped: readers taking the first or the last agree.
+                        if (!written && fprintf(out, "%s = %s\n", key, value) < 0)
+                            failed = true;
+                        written = true;
+                        skipping = true;
+                    }
+                }
+                if (!skipping && fputs(chunk, out) < 0)
+                    failed = true;
+                line_start = ends;
+            }
+            if (in && !line_start && !skipping && fputs("\n", out) < 0)
+                failed = true;
+            if (!written && fprintf(out, "%s = %s\n", key, value) < 0)
+                failed = true;
+            if (fclose(out) != 0)
+                failed = true;
+            if (in)
+                fclose(in);
+            in = nullptr;
+            ok = !failed && MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING);
+        }
+        if (in)
+            fclose(in);
+        ReleaseSRWLockExclusive(&dm_config_lock);
+    }
+    core_log("[core] ui: config %s = %s%s", key ? key : "", value ? value : "", ok ? "" : " (write FAILED)");
+    return ok;
+}
+
+/* ---- auto-connect ---- */
+
+namespace {
+
+bool in_game()
+{
+    if (!game_build_ok())
+        return true; // the check needs game memory: count as in the game
+    return game_local_truck_safe() != 0;
+}
+
+void env_config_name(char *out, unsigned size) { snprintf(out, size, "%s", core_config.name); }
+
+bool env_config_server(char *host, unsigned size, uint16_t *port)
+{
+    if (!core_config.server[0])
+        return false;
+    snprintf(host, size, "%s", core_config.server);
+    *port = core_config.port;
+    return true;
+}
+
+void env_resume()
+{
+    autoc.paused = false;
+    autoc.owned = false;
+    autoc.refusal_handled = false; // the hand connect clears the client's refusal code
+}
+
+bool env_pause()
+{
+    autoc.paused = true;
+    autoc.owned = false;
+    return core_config.autoconnect && core_config.server[0];
+}
+
+} // namespace
+
+void net_auto_connect_tick(double now)
+{
+    auto_connect_input in = {};
+    in.now = now;
+    in.enabled = core_config.autoconnect && core_config.server[0];
+    net_kick_record kick;
+    if (net_get_kick_info(&kick)) {
+        in.has_notice = true;
+        in.notice = kick.notice;
+        in.notice_kind = kick.kind;
+    }
+    in.in_game = in.enabled && in_game();
+    in.open = net_is_open();
+    in.refusal = net_last_refusal();
+    auto_connect_result r = auto_connect_step(&autoc, &in);
+    if (r.notice_seen)
+        core_log("[core] %s from the server%s%s; auto-connect paused", kick.kind == 5 ? "banned" : "kicked",
+                 kick.text[0] ? ": " : "", kick.text);
+    switch (r.action) {
+    case AUTO_DISCONNECT:
+        core_log("[core] auto: left the game; disconnecting");
+        net_disconnect(true);
+        break;
+    case AUTO_REFUSED:
+        core_log("[core] auto: the server refused us (%u); auto-connect paused until `config reload` or `net connect`",
+                 (unsigned)in.refusal);
+        break;
+    case AUTO_FULL:
+        core_log("[core] auto: server full; retrying in 30 s");
+        break;
+    case AUTO_CONNECT:
+        core_log("[core] auto: connecting to %s:%u as '%s'", core_config.server, (unsigned)core_config.port,
+                 core_config.name);
+        autoc.owned = net_connect(core_config.server, core_config.port, core_config.name, 0, now);
+        break;
+    case AUTO_NONE:
+        break;
+    }
+}
+
+void auto_connect_reload()
+{
+    autoc.paused = false;
+    autoc.next_attempt = 0;
+}
+
+bool auto_connect_paused() { return autoc.paused; }
+
+void auto_connect_take_over(const char *host)
+{
+    autoc.owned = core_config.autoconnect && host && config_key_equal(host, core_config.server);
+}
+
+void auto_connect_env_install()
+{
+    net_command_env env = {};
+    env.base_dir = core_api ? core_api->base_dir : nullptr;
+    env.config_name = env_config_name;
+    env.config_server = env_config_server;
+    env.auto_connect_resume = env_resume;
+    env.auto_connect_pause = env_pause;
+    net_set_command_env(&env);
+}

@@ -1,0 +1,24 @@
+/* Argument parsing of the diagnostic commands. Pure logic. */
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#define PEEK_MAX_HOPS 32
+
+/* "peek " arguments: a hex game VA ("0x" allowed), then "+hex" hops with
+ * blanks between. The hops end at the first text that is not "+". */
+typedef struct peek_args {
+    uint64_t va;
+    int hops;
+    uint64_t offsets[PEEK_MAX_HOPS];
+} peek_args;
+void peek_parse(const char *text, peek_args *out);
+
+#define MEMREC_NAME_MAX 127
+/* "memrec " arguments: seconds and a file name in the base directory. False
+ * (the usage line) for fewer than two items, seconds <= 0, or a name with
+ * "\", "/" or ":". */
+bool memrec_parse(const char *text, double *seconds, char *name, size_t size);
+/* False for the names of the system's own files and folders in the base
+ * directory, which a recording must never overwrite. */
+bool memrec_name_allowed(const char *name);

@@ -1,0 +1,250 @@
+// The game-memory access layer. Every read of a pointer taken from game
+// memory goes through a page probe or a structured-exception guard.
+#include <windows.h>
+#include <string.h>
+#include "core.h"
+#include "dm_seh.h"
+#include "game_mem.h"
+
+int game_build_state = -1;
+uint32_t last_fault_code;
+uint64_t last_fault_address;
+uint64_t last_fault_data;
+
+uint64_t game_va(uint64_t address) { return address - game_base + GAME_PREFERRED_BASE; }
+uint64_t game_from_va(uint64_t va) { return game_base - GAME_PREFERRED_BASE + va; }
+uint64_t game_addr(uint32_t offset) { return game_base + offset; }
+
+bool dm_probe_read(uint64_t address, size_t size)
+{
+    if (size == 0)
+        return true;
+    if (address == 0 || address + size < address)
+        return false;
+    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    uint64_t at = address, end = address + size;
+    while (at < end) {
+        MEMORY_BASIC_INFORMATION mbi;
+        if (VirtualQuery((const void *)(uintptr_t)at, &mbi, sizeof mbi) != sizeof mbi)
+            return false;
+        if (mbi.State != MEM_COMMIT || (mbi.Protect & (PAGE_NOACCESS | PAGE_GUARD)) ||
+            !(mbi.Protect & readable))
+            return false;
+        uint64_t region_end = (uint64_t)(uintptr_t)mbi.BaseAddress + mbi.RegionSize;
+        if (region_end <= at)
+            return false;
+        at = region_end;
+    }
+    return true;
+}
+
+namespace {
+
+struct copy_job {
+    void *out;
+    uint64_t from;
+    size_t size;
+};
+
+void copy_body(void *arg)
+{
+    auto *job = (copy_job *)arg;
+    volatile const uint8_t *src = (volatile const uint8_t *)(uintptr_t)job->from;
+    uint8_t *dst = (uint8_t *)job->out;
+    for (size_t i = 0; i < job->size; i++)
+        dst[i] = src[i];
+}
+
+template <typename T> bool safe_read(uint64_t address, T *out)
+{
+    T value;
+    copy_job job = { &value, address, sizeof(T) };
+    if (!dm_seh_call(copy_body, &job, nullptr, nullptr))
+        return false;
+    *out = value;
+    return true;
+}
+
+} // namespace
+
+bool dm_safe_read_u8(uint64_t address, uint8_t *out) { return safe_read(address, out); }
+bool dm_safe_read_u64(uint64_t address, uint64_t *out) { return safe_read(address, out); }
+bool dm_safe_read_u32(uint64_t address, uint32_t *out) { return safe_read(address, out); }
+bool dm_safe_read_f32(uint64_t address, float *out) { return safe_read(address, out); }
+
+bool dm_safe_copy(void *out, uint64_t address, size_t size)
+{
+    copy_job job = { out, address, size };
+    return dm_seh_call(copy_body, &job, nullptr, nullptr) != 0;
+}
+
+long fault_record_filter(EXCEPTION_POINTERS *pointers, void *)
+{
+    const EXCEPTION_RECORD *rec = pointers->ExceptionRecord;
+    last_fault_code = rec->ExceptionCode;
+    last_fault_address = (uint64_t)(uintptr_t)rec->ExceptionAddress;
+    last_fault_data = rec->NumberParameters >= 2 ? (uint64_t)rec->ExceptionInformation[1] : 0;
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+bool game_build_ok()
+{
+    if (game_build_state >= 0)
+        return game_build_state == 1;
+    uint64_t at = game_addr(GAME_OFF_BUILD_HASH);
+    bool ok = false;
+    if (dm_probe_read(at, 12)) {
+        uint64_t head;
+        uint32_t tail;
+        memcpy(&head, GAME_BUILD_HASH, 8);
+        memcpy(&tail, GAME_BUILD_HASH + 8, 4);
+        ok = *(volatile const uint64_t *)(uintptr_t)at == head &&
+             *(volatile const uint32_t *)(uintptr_t)(at + 8) == tail;
+    }
+    game_build_state = ok ? 1 : 0;
+    return ok;
+}
+
+void game_build_report()
+{
+    char text[13] = {};
+    uint64_t at = game_addr(GAME_OFF_BUILD_HASH);
+    if (dm_probe_read(at, 12) && dm_safe_copy(text, at, 12)) {
+        for (int i = 0; i < 12; i++)
+            if (text[i] && ((uint8_t)text[i] < 32 || (uint8_t)text[i] > 126))
+                text[i] = '?';
+    } else {
+        memset(text, 0, sizeof text);
+    }
+    bool ok = game_build_ok();
+    core_log("[core] build hash at 0x142256940: '%s' (expected prefix da49adfbbbdb for 1.61.3.1)%s",
+             text, ok ? "" : " -- WRONG GAME BUILD: game-memory features are OFF (telemetry + network only)");
+}
+
+const char *game_class_name(uint64_t class_object)
+{
+    if (!class_object || !dm_probe_read(class_object, 8))
+        return "?";
+    uint64_t name_object = *(const uint64_t *)(uintptr_t)class_object;
+    if (!name_object || !dm_probe_read(name_object, 8))
+        return "?";
+    uint64_t chars = *(const uint64_t *)(uintptr_t)name_object;
+    if (!chars || !dm_probe_read(chars, 1))
+        return "?";
+    return (const char *)(uintptr_t)chars;
+}
+
+namespace {
+
+struct class_call {
+    uint64_t object, fn, result;
+};
+
+void class_call_body(void *arg)
+{
+    auto *c = (class_call *)arg;
+    c->result = ((uint64_t(*)(uint64_t))(uintptr_t)c->fn)(c->object);
+}
+
+} // namespace
+
+bool game_is_trailer_actor(uint64_t object)
+{
+    if (!object || !dm_probe_read(object, GAME_TRAILER_ACTOR_SIZE))
+        return false;
+    uint64_t vtable = *(const uint64_t *)(uintptr_t)object;
+    if (vtable != game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE) || !dm_probe_read(vtable + 5 * 8, 8))
+        return false;
+    class_call call = { object, *(const uint64_t *)(uintptr_t)(vtable + 5 * 8), 0 };
+    if (!call.fn || !dm_seh_call(class_call_body, &call, fault_record_filter, nullptr))
+        return false;
+    return call.result == game_addr(GAME_OFF_TRAILER_ACTOR_CLASS);
+}
+
+void dm_game_take_ref(uint64_t object)
+{
+    volatile LONG *word = (volatile LONG *)(uintptr_t)(object + 8);
+    InterlockedOr(word, (LONG)GAME_REF_CORE_FLAG);
+    InterlockedIncrement(word);
+}
+
+void dm_game_release(uint64_t object)
+{
+    uint64_t vtable = *(const uint64_t *)(uintptr_t)object;
+    ((void (*)(uint64_t))(uintptr_t)(*(const uint64_t *)(uintptr_t)(vtable + 1 * 8)))(object);
+    LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + 8));
+    if (((uint32_t)now & GAME_REF_COUNT_MASK) == 0)
+        ((void (*)(uint64_t))(uintptr_t)game_addr(GAME_OFF_DESTROY))(object);
+}
+
+uint64_t game_create_unit(uint64_t class_record_va)
+{
+    uint32_t index = *(const uint32_t *)(uintptr_t)game_addr(GAME_OFF_FACTORY_INDEX);
+    // Only indices 0..3 name a factory; anything else is "none" (never past the table).
+    if (index >= GAME_FACTORY_COUNT)
+        return 0;
+    uint64_t factory = *(const uint64_t *)(uintptr_t)(game_addr(GAME_OFF_FACTORY_TABLE) + 8ull * index);
+    if (!factory)
+        return 0;
+    uint64_t record = game_from_va(class_record_va);
+    uint64_t create = *(const uint64_t *)(uintptr_t)(record + 8);
+    if (!create)
+        return 0;
+    return ((uint64_t(*)(uint64_t))(uintptr_t)create)(factory);
+}
+
+uint64_t game_ctrl() { return *(volatile const uint64_t *)(uintptr_t)game_addr(GAME_OFF_CTRL); }
+
+uint64_t game_local_truck()
+{
+    uint64_t ctrl = game_ctrl();
+    if (!ctrl)
+        return 0;
+    uint64_t block = *(const uint64_t *)(uintptr_t)(ctrl + GAME_CTRL_PLAYER_BLOCK);
+    if (!block)
+        return 0;
+    return *(const uint64_t *)(uintptr_t)(block + GAME_PLAYER_LOCAL_TRUCK);
+}
+
+uint64_t game_player_block_safe()
+{
+    uint64_t ctrl = 0, block = 0;
+    if (!dm_safe_read_u64(game_addr(GAME_OFF_CTRL), &ctrl) || !ctrl)
+        return 0;
+    if (!dm_safe_read_u64(ctrl + GAME_CTRL_PLAYER_BLOCK, &block))
+        return 0;
+    return block;
+}
+
+uint64_t game_local_truck_safe()
+{
+    uint64_t block = game_player_block_safe(), truck = 0;
+    if (!block || !dm_safe_read_u64(block + GAME_PLAYER_LOCAL_TRUCK, &truck))
+        return 0;
+    return truck;
+}
+
+bool dm_local_truck_placement(placement *out)
+{
+    uint64_t truck = game_local_truck();
+    if (!truck) {
+        core_log("[core] no local truck (game_ctrl=%p)", (void *)(uintptr_t)game_ctrl());
+        return false;
+    }
+    memset(out, 0, sizeof *out);
+    uint64_t vtable = *(const uint64_t *)(uintptr_t)truck;
+    auto get_placement = (uint64_t(*)(uint64_t, placement *))(uintptr_t)(*(const uint64_t *)(uintptr_t)(vtable + 29 * 8));
+    bool ok = (get_placement(truck, out) & 0xFF) != 0;
+    if (!ok)
+        core_log("[core] get_placement returned false");
+    return ok;
+}
+
+void log_placement(const char *label, const placement *p)
+{
+    core_log("[core] %s: local(%.3f, %.3f, %.3f) sector(%d, %d) -> world(%.3f, %.3f, %.3f) "
+             "q(w=%.4f x=%.4f y=%.4f z=%.4f)",
+             label, p->x, p->y, p->z, p->sector_x, p->sector_z, placement_world_x(p), (double)p->y,
+             placement_world_z(p), p->qw, p->qx, p->qy, p->qz);
+}

@@ -1,0 +1,81 @@
+/* The game-memory access layer: the build check, page probes, guarded reads,
+ * the last caught game fault, class checks, references on game objects, the
+ * unit factory and the local truck. Game thread only. Offsets are those of
+ * game build 1.61.3.1, from game_base. */
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include "placement.h"
+
+struct _EXCEPTION_POINTERS;
+
+#define GAME_PREFERRED_BASE 0x140000000ULL
+
+#define GAME_OFF_BUILD_HASH 0x2256940u      /* 12 bytes of build hash text */
+#define GAME_OFF_CTRL 0x36B8D70u            /* u64 game_ctrl, null without a profile */
+#define GAME_OFF_FACTORY_INDEX 0x273C848u   /* u32 index of the unit factory, 4 = none */
+#define GAME_OFF_FACTORY_TABLE 0x3688EB8u   /* u64 factory pointers by index */
+#define GAME_OFF_TRAILER_ACTOR_VTABLE 0x2288758u
+#define GAME_OFF_TRAILER_ACTOR_CLASS 0x1E18250u
+#define GAME_OFF_DESTROY 0xFD290u           /* destroys an object whose count reached 0 */
+#define GAME_CTRL_PLAYER_BLOCK 0x31B0u      /* game_ctrl + this: u64 player block */
+#define GAME_PLAYER_LOCAL_TRUCK 0x18u       /* player block + this: u64 local truck */
+#define GAME_BUILD_HASH "da49adfbbbdb"
+#define GAME_TRAILER_ACTOR_SIZE 4792u
+#define GAME_REF_COUNT_MASK 0x1FFFFFFu
+#define GAME_REF_CORE_FLAG 0x20000000u
+#define GAME_FACTORY_COUNT 4u
+
+/* game VA: an address as it would be at the game's preferred base. */
+uint64_t game_va(uint64_t address);
+/* The real address of a game VA. */
+uint64_t game_from_va(uint64_t va);
+/* game_base + offset. */
+uint64_t game_addr(uint32_t offset);
+
+/* -1 not yet known, 0 another build, 1 the supported build. */
+extern int game_build_state;
+bool game_build_ok();
+void game_build_report();
+
+/* True when every byte of [address, address + size) lies in committed pages
+ * that are readable and neither PAGE_NOACCESS nor PAGE_GUARD. Touches nothing. */
+bool dm_probe_read(uint64_t address, size_t size);
+
+/* Copies under a structured-exception guard; a fault returns false and leaves
+ * out unwritten. No probe is made first. */
+bool dm_safe_read_u8(uint64_t address, uint8_t *out);
+bool dm_safe_read_u64(uint64_t address, uint64_t *out);
+bool dm_safe_read_u32(uint64_t address, uint32_t *out);
+bool dm_safe_read_f32(uint64_t address, float *out);
+/* Guarded copy of size bytes; false (and out partly written) on a fault. */
+bool dm_safe_copy(void *out, uint64_t address, size_t size);
+
+/* The last caught game fault. */
+extern uint32_t last_fault_code;
+extern uint64_t last_fault_address;
+extern uint64_t last_fault_data;
+/* Records the fault in last_fault and runs the handler. */
+long fault_record_filter(struct _EXCEPTION_POINTERS *pointers, void *ctx);
+
+/* The class's name, or "?" when a hop is null or unreadable. */
+const char *game_class_name(uint64_t class_object);
+bool game_is_trailer_actor(uint64_t object);
+
+/* The first reference the core takes on an object it made: flag, then +1. */
+void dm_game_take_ref(uint64_t object);
+/* Virtual slot 1, then -1 on the reference word; count 0 goes to the game's
+ * destroy function. */
+void dm_game_release(uint64_t object);
+
+/* A new unit of the class whose record is at the given game VA, or 0. */
+uint64_t game_create_unit(uint64_t class_record_va);
+
+uint64_t game_ctrl();
+/* game_ctrl -> player block -> local truck; 0 at the first null link. No probing. */
+uint64_t game_local_truck();
+/* The same chain through guarded reads; 0 at a null or unreadable link. */
+uint64_t game_player_block_safe();
+uint64_t game_local_truck_safe();
+bool dm_local_truck_placement(placement *out);
+void log_placement(const char *label, const placement *p);

@@ -1,0 +1,330 @@
+// The core's game-memory layer and its config.ini writer, called directly:
+// the core's sources are linked into this simulated game and started with a
+// host API of the test's own.
+#include <stdarg.h>
+#include <algorithm>
+#include <mutex>
+#include "runtime_fixture.h"
+#include "dm_api.h"
+#include "core_config.h"
+#include "core_features.h"
+#include "dm_seh.h"
+#include "game_mem.h"
+
+extern "C" int32_t dm_core_init(const dm_host_api *api);
+extern "C" void dm_core_shutdown(void);
+
+using rt::fmt;
+using rt::p;
+
+namespace {
+
+std::mutex log_mutex;
+std::vector<std::string> logged;
+
+void test_log(const char *f, ...)
+{
+    char line[2048];
+    va_list ap;
+    va_start(ap, f);
+    vsnprintf(line, sizeof line, f, ap);
+    va_end(ap);
+    std::lock_guard<std::mutex> g(log_mutex);
+    logged.push_back(line);
+}
+
+class layer : public ::testing::Test {
+protected:
+    std::string base;
+    dm_host_api api {};
+
+    void SetUp() override
+    {
+        sim::game_reset();
+        sim::set_build_hash();
+        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        char exe[MAX_PATH];
+        GetModuleFileNameA(nullptr, exe, sizeof exe);
+        std::string exe_name = strrchr(exe, '\\') + 1;
+        exe_name = exe_name.substr(0, exe_name.rfind('.'));
+        std::string out = fx::exe_dir() + "\\..\\testout";
+        CreateDirectoryA(out.c_str(), nullptr);
+        out += "\\" + exe_name; // executables run side by side
+        CreateDirectoryA(out.c_str(), nullptr);
+        std::string dir = out + "\\layer." + info->name();
+        fx::remove_tree(dir);
+        CreateDirectoryA(dir.c_str(), nullptr);
+        base = dir + "\\";
+        api = { 24, 1, test_log, base.c_str() };
+        logged.clear();
+        ASSERT_EQ(dm_core_init(&api), 1);
+    }
+    void TearDown() override
+    {
+        dm_core_shutdown();
+        sim::game_reset();
+    }
+    bool logged_line(const std::string &line)
+    {
+        std::lock_guard<std::mutex> g(log_mutex);
+        return std::find(logged.begin(), logged.end(), line) != logged.end();
+    }
+    std::string last_line()
+    {
+        std::lock_guard<std::mutex> g(log_mutex);
+        return logged.empty() ? "" : logged.back();
+    }
+};
+
+uint64_t fake_destroy(uint64_t object, uint64_t, uint64_t, uint64_t)
+{
+    sim::record("destroy", object);
+    return 0;
+}
+
+uint64_t created_unit;
+uint64_t fake_create(uint64_t factory, uint64_t, uint64_t, uint64_t)
+{
+    sim::record("create", factory);
+    return created_unit;
+}
+
+uint64_t u(const void *address) { return (uint64_t)(uintptr_t)address; }
+
+TEST_F(layer, ReferenceWordsAndRelease)
+{
+    sim::game_function(sim::off::destroy, (void *)fake_destroy);
+    void **vt = sim::vtable_new(8);
+    uint8_t *obj = sim::object_new(0x40, vt);
+
+    dm_game_take_ref(u(obj));
+    EXPECT_EQ(sim::get<uint32_t>(obj, 8), 0x20000001u);
+    dm_game_take_ref(u(obj));
+    EXPECT_EQ(sim::get<uint32_t>(obj, 8), 0x20000002u);
+
+    // 0x20000002 only decrements; slot 1 is called with the object first.
+    dm_game_release(u(obj));
+    EXPECT_EQ(sim::get<uint32_t>(obj, 8), 0x20000001u);
+    auto c = sim::calls();
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0].name, "vslot1");
+    EXPECT_EQ(c[0].args[0], u(obj));
+
+    // 0x20000001 reaches count 0: to the game's destroy function.
+    dm_game_release(u(obj));
+    c = sim::calls();
+    ASSERT_EQ(c.size(), 3u);
+    EXPECT_EQ(c[1].name, "vslot1");
+    EXPECT_EQ(c[2].name, "destroy");
+    EXPECT_EQ(c[2].args[0], u(obj));
+
+    // Only the low 25 bits count: other flags do not keep it alive.
+    sim::calls_clear();
+    sim::put<uint32_t>(obj, 8, 0x2E000001u);
+    dm_game_release(u(obj));
+    EXPECT_EQ(sim::calls_named("destroy").size(), 1u);
+}
+
+TEST_F(layer, CreateUnitThroughTheFactoryTable)
+{
+    uint8_t *factory = sim::object_new(0x100);
+    uint8_t *unit = sim::object_new(0x100);
+    created_unit = u(unit);
+    sim::game_put<uint64_t>(sim::off::factory_table + 8 * 1, u(factory));
+    // The class record of game_physics_vehicle, its create function at +8.
+    uint8_t *record = sim::game_from_va(0x141E22410);
+    uint8_t *create = sim::game_function(0x1000, (void *)fake_create);
+    sim::put<uint64_t>(record, 8, u(create));
+
+    struct { uint32_t index; bool made; } cases[] = {
+        { 1, true }, { 4, false }, { 5, false }, { 0xFFFFFFFF, false }, { 2, false /* null factory */ },
+    };
+    for (auto &c : cases) {
+        sim::calls_clear();
+        sim::game_put<uint32_t>(sim::off::factory_index, c.index);
+        EXPECT_EQ(game_create_unit(0x141E22410), c.made ? u(unit) : 0) << c.index;
+        auto made = sim::calls_named("create");
+        ASSERT_EQ(made.size(), c.made ? 1u : 0u) << c.index;
+        if (c.made)
+            EXPECT_EQ(made[0].args[0], u(factory));
+    }
+}
+
+TEST_F(layer, TrailerActorClassChecks)
+{
+    void **vt = sim::vtable_at(sim::off::trailer_actor_vtable, 8);
+    uint64_t cls = u(sim::game_at(sim::off::trailer_actor_class));
+    sim::vslot_result(5, cls);
+    uint8_t *actor = sim::object_new(4792, vt);
+    EXPECT_TRUE(game_is_trailer_actor(u(actor)));
+    EXPECT_EQ(sim::calls_named("vslot5").size(), 1u);
+
+    // Short of the probed size: refused before any call.
+    sim::calls_clear();
+    uint8_t *small = sim::object_new(4784, vt);
+    EXPECT_FALSE(game_is_trailer_actor(u(small)));
+    EXPECT_TRUE(sim::calls_named("vslot5").empty());
+    // A foreign table, another class, null.
+    uint8_t *foreign = sim::object_new(4792, sim::vtable_new(8));
+    EXPECT_FALSE(game_is_trailer_actor(u(foreign)));
+    sim::vslot_result(5, cls + 8);
+    EXPECT_FALSE(game_is_trailer_actor(u(actor)));
+    EXPECT_FALSE(game_is_trailer_actor(0));
+    // Behind a guard page: refused, and the guard stays.
+    uint8_t *guarded = sim::object_new(4792, vt);
+    sim::game_protect(guarded + 4096, 1, PAGE_READWRITE | PAGE_GUARD);
+    sim::vslot_result(5, cls);
+    EXPECT_FALSE(game_is_trailer_actor(u(guarded)));
+    MEMORY_BASIC_INFORMATION mbi;
+    VirtualQuery(guarded + 4096, &mbi, sizeof mbi);
+    EXPECT_TRUE(mbi.Protect & PAGE_GUARD);
+
+    // A get-class that faults: false, and last_fault names the game code.
+    uint8_t *stub = sim::game_function_faulting(0x2000);
+    sim::vtable_set(vt, 5, stub);
+    EXPECT_FALSE(game_is_trailer_actor(u(actor)));
+    EXPECT_EQ(last_fault_code, 0xC0000005u);
+    EXPECT_EQ(last_fault_data, sim::fault_data_address);
+    EXPECT_EQ(game_va(last_fault_address), 0x140002000ull + 10); // the load after mov rax, imm64
+}
+
+TEST_F(layer, ClassNamesAndGuardedReads)
+{
+    static const char name[] = "game_trailer_actor";
+    uint8_t *name_object = sim::object_new(8);
+    sim::put<uint64_t>(name_object, 0, u(name));
+    uint8_t *cls = sim::object_new(8);
+    sim::put<uint64_t>(cls, 0, u(name_object));
+    EXPECT_STREQ(game_class_name(u(cls)), "game_trailer_actor");
+    EXPECT_STREQ(game_class_name(0), "?");
+    sim::put<uint64_t>(name_object, 0, 0);
+    EXPECT_STREQ(game_class_name(u(cls)), "?");
+    sim::put<uint64_t>(cls, 0, u(name_object) + 8); // into the no-access page
+    EXPECT_STREQ(game_class_name(u(cls)), "?");
+
+    uint8_t *obj = sim::object_new(8);
+    sim::put<uint64_t>(obj, 0, 0x0123456789ABCDEFull);
+    uint64_t v = 7;
+    uint8_t b = 7;
+    EXPECT_TRUE(dm_safe_read_u64(u(obj), &v));
+    EXPECT_EQ(v, 0x0123456789ABCDEFull);
+    EXPECT_TRUE(dm_safe_read_u8(u(obj) + 7, &b));
+    EXPECT_EQ(b, 0x01);
+    v = 7;
+    b = 7;
+    EXPECT_FALSE(dm_safe_read_u64(u(obj) + 1, &v)); // its last byte is past the end
+    EXPECT_FALSE(dm_safe_read_u8(u(obj) + 8, &b));
+    EXPECT_EQ(v, 7u);
+    EXPECT_EQ(b, 7);
+    EXPECT_TRUE(dm_probe_read(u(obj), 8));
+    EXPECT_FALSE(dm_probe_read(u(obj), 9));
+    EXPECT_FALSE(dm_probe_read(0, 1));
+
+    // The filter on a record with one parameter leaves the data address 0.
+    EXCEPTION_RECORD rec = {};
+    rec.ExceptionCode = 0xC0000094;
+    rec.ExceptionAddress = sim::game_at(0x3000);
+    rec.NumberParameters = 1;
+    rec.ExceptionInformation[0] = 0x55;
+    EXCEPTION_POINTERS ptrs = { &rec, nullptr };
+    EXPECT_EQ(fault_record_filter(&ptrs, nullptr), EXCEPTION_EXECUTE_HANDLER);
+    EXPECT_EQ(last_fault_code, 0xC0000094u);
+    EXPECT_EQ(last_fault_data, 0u);
+    EXPECT_EQ(game_va(last_fault_address), 0x140003000ull);
+    rec.NumberParameters = 2;
+    rec.ExceptionInformation[1] = 0x1234;
+    fault_record_filter(&ptrs, nullptr);
+    EXPECT_EQ(last_fault_data, 0x1234u);
+}
+
+TEST_F(layer, LocalTruckPlacement)
+{
+    placement out;
+    EXPECT_FALSE(dm_local_truck_placement(&out));
+    EXPECT_EQ(last_line(), fmt("[core] no local truck (game_ctrl=%p)", p(nullptr)));
+
+    sim::player pl = sim::game_player_create();
+    EXPECT_EQ(game_local_truck(), u(pl.truck));
+    placement given;
+    placement_from_world(&given, 1000.0, 12.5, -300.0, 1.0f, 0.0f, 0.5f, 0.0f);
+    sim::player_set_placement(&given);
+    ASSERT_TRUE(dm_local_truck_placement(&out));
+    EXPECT_EQ(memcmp(&out, &given, sizeof out), 0);
+    auto c = sim::calls_named("get_placement");
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0].args[0], u(pl.truck));
+    log_placement("local", &out);
+    EXPECT_EQ(last_line(), "[core] local: local(-24.000, 12.500, 212.000) sector(2, -1) -> world(1000.000, 12.500, "
+                           "-300.000) q(w=1.0000 x=0.0000 y=0.5000 z=0.0000)");
+    sim::player_set_placement(&given, false);
+    EXPECT_FALSE(dm_local_truck_placement(&out));
+    EXPECT_EQ(last_line(), "[core] get_placement returned false");
+}
+
+TEST_F(layer, ConfigSetKeepsEveryReaderInAgreement)
+{
+    // Missing file: the line is appended to an empty file.
+    DeleteFileA((base + "config.ini").c_str());
+    EXPECT_TRUE(dm_config_set("server", "a.example"));
+    EXPECT_EQ(fx::read_file(base + "config.ini"), "server = a.example\r\n");
+    EXPECT_EQ(last_line(), "[core] ui: config server = a.example");
+
+    std::string long_value(1000, 'v');
+    fx::write_file(base + "config.ini",
+                   "# port = 1\r\n  Port\t= 1000\r\nname = x\r\nlong = " + long_value + "\r\nport = 2000\r\nportal = 3\r\ntail = 1");
+    EXPECT_TRUE(dm_config_set("port", "42871"));
+    EXPECT_EQ(fx::read_file(base + "config.ini"),
+              "# port = 1\r\nport = 42871\r\nname = x\r\nlong = " + long_value + "\r\nportal = 3\r\ntail = 1\r\n");
+    EXPECT_FALSE(fx::exists(base + "config.ini.new"));
+    char out[1100];
+    ASSERT_TRUE(dm_config_get("PORT", out, sizeof out));
+    EXPECT_STREQ(out, "42871");
+    ASSERT_TRUE(dm_config_get("long", out, sizeof out));
+    EXPECT_EQ(std::string(out), long_value); // read whole
+    ASSERT_TRUE(dm_config_get("long", out, 11));
+    EXPECT_STREQ(out, "vvvvvvvvvv");
+    EXPECT_FALSE(dm_config_get("missing", out, sizeof out));
+    EXPECT_FALSE(dm_config_get("port", out, 0));
+
+    // Refused: the file stays as it was.
+    std::string before = fx::read_file(base + "config.ini");
+    for (auto [key, value] : { std::pair{ "name", "a\r\nport = 1" }, { "na\nme", "b" }, { "", "c" }, { "  ", "d" } }) {
+        EXPECT_FALSE(dm_config_set(key, value)) << key;
+        EXPECT_EQ(fx::read_file(base + "config.ini"), before);
+        EXPECT_NE(last_line().find(" (write FAILED)"), std::string::npos);
+    }
+
+    // The core's reader takes the value written.
+    EXPECT_TRUE(dm_config_set("server", "b.example"));
+    config_load();
+    EXPECT_STREQ(core_config.server, "b.example");
+    EXPECT_EQ(core_config.port, 42871);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(layer, StatsStepSaysEachDetourFaultOnce)
+{
+    hook_stats = {};
+    hook_stats.shadow_fault = 1;
+    hook_stats.trailer_draw_fault = 1;
+    for (int i = 0; i < 3; i++)
+        core_stats_step(1.0 + i);
+    hook_stats.trailer_shadow_fault = 1;
+    core_stats_step(10.0);
+    core_stats_step(11.0);
+    int shadow = 0, trailer_draw = 0, trailer_shadow = 0;
+    for (auto &l : logged) {
+        shadow += l == "[core] shadow call faulted; shadows disabled";
+        trailer_draw += l == "[core] trailer draw faulted; trailer drawing disabled";
+        trailer_shadow += l == "[core] trailer shadow faulted; trailer shadow disabled";
+    }
+    EXPECT_EQ(shadow, 1);
+    EXPECT_EQ(trailer_draw, 1);
+    EXPECT_EQ(trailer_shadow, 1);
+    hook_stats = {};
+}
+
+} // namespace

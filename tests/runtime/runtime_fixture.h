@@ -1,0 +1,98 @@
+/* A game test of the core runtime: a fresh simulated game (image zeroed, the
+ * supported build hash, a player in the game) and the real core installed. */
+#pragma once
+#include <winsock2.h>
+#include <stdarg.h>
+#include "sim/fixture.h"
+#include "sim/sim_game.h"
+
+namespace rt {
+
+inline std::string fmt(const char *f, ...) __attribute__((format(gnu_printf, 1, 2)));
+inline std::string fmt(const char *f, ...)
+{
+    char buf[2048];
+    va_list ap;
+    va_start(ap, f);
+    vsnprintf(buf, sizeof buf, f, ap);
+    va_end(ap);
+    return buf;
+}
+
+inline void *p(const void *address) { return (void *)address; }
+inline void *p(uint64_t address) { return (void *)(uintptr_t)address; }
+
+class core_test : public fx::game_test {
+protected:
+    sim::player player {};
+
+    void SetUp() override
+    {
+        fx::game_test::SetUp();
+        sim::game_reset();
+        sim::set_build_hash();
+        player = sim::game_player_create();
+        install_core("drovemark_core.dll");
+    }
+
+    void TearDown() override
+    {
+        fx::game_test::TearDown();
+        sim::game_reset();
+    }
+
+    /* Ends this game and loads the plug-in afresh, with an empty log. */
+    void restart()
+    {
+        shutdown();
+        sim::plugin_unload();
+        DeleteFileA((base + "drovemark.log").c_str());
+        ASSERT_TRUE(sim::plugin_load(fx::bin("drovemark.dll").c_str()));
+    }
+
+    /* Starts the game with the core and runs its first frame. */
+    void start()
+    {
+        ASSERT_EQ(init(), SCS_RESULT_OK);
+        ASSERT_GE(log_find("[core] init (build "), 0) << log_text();
+        sim::event_started();
+        sim::frames(1, 0.05);
+    }
+
+    /* Runs the lines as cmd.txt in the next poll and returns the log lines
+     * that follow the first "[core] cmd: " line. */
+    std::vector<std::string> run(const std::string &text)
+    {
+        int before = (int)log_lines().size();
+        fx::write_file(base + "cmd.txt", text);
+        sim::frames(1, 0.25);
+        auto lines = log_lines();
+        std::vector<std::string> out;
+        for (int i = before; i < (int)lines.size(); i++)
+            out.push_back(lines[i]);
+        return out;
+    }
+
+    /* The lines a single command logged after its echo. */
+    std::vector<std::string> command(const std::string &line)
+    {
+        auto lines = run(line + "\n");
+        std::vector<std::string> out;
+        bool after = false;
+        for (auto &l : lines) {
+            if (after)
+                out.push_back(l);
+            else if (l == "[core] cmd: " + line)
+                after = true;
+        }
+        return out;
+    }
+
+    std::string first(const std::string &line)
+    {
+        auto out = command(line);
+        return out.empty() ? "(nothing)" : out[0];
+    }
+};
+
+} // namespace rt

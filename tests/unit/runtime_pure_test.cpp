@@ -1,0 +1,355 @@
+// The core runtime's pure logic: command matching, config.ini text,
+// auto-connect decisions, diagnostic arguments and sector placement.
+#include <gtest/gtest.h>
+#include <string.h>
+#include <string>
+#include "auto_connect.h"
+#include "cmd_table.h"
+#include "config_text.h"
+#include "diag_text.h"
+#include "placement.h"
+
+namespace {
+
+std::string rest_text(const char *rest) { return rest ? std::string("[") + rest + "]" : "null"; }
+
+} // namespace
+
+// Every row of the command table, with the rest its handler gets.
+TEST(CmdTable, EveryRowMatchesWithItsKind)
+{
+    struct { const char *line; cmd_id id; const char *rest; } cases[] = {
+        { "ping", CMD_PING, "[]" }, { "pos", CMD_POS, "[]" }, { "build", CMD_BUILD, "[]" },
+        { "update", CMD_UPDATE, "[]" }, { "update off", CMD_UPDATE, "[ off]" },
+        { "threads", CMD_THREADS, "[]" }, { "local", CMD_LOCAL, "[]" },
+        { "spawn", CMD_SPAWN, "null" }, { "spawn 12", CMD_SPAWN, "[12]" },
+        { "despawn", CMD_DESPAWN, "[]" }, { "trailer", CMD_TRAILER, "[]" },
+        { "trailer off", CMD_TRAILER_OFF, "[]" }, { "info", CMD_INFO, "[]" },
+        { "config reload", CMD_CONFIG_RELOAD, "[]" }, { "config refresh", CMD_CONFIG_REFRESH, "[]" },
+        { "config", CMD_CONFIG, "[]" }, { "cargodump", CMD_CARGODUMP, "[]" },
+        { "peek 0x140000000+8", CMD_PEEK, "[0x140000000+8]" },
+        { "traffic", CMD_TRAFFIC, "[]" }, { "traffic net on", CMD_TRAFFIC, "[ net on]" },
+        { "rvspawn a", CMD_RVSPAWN, "[ a]" }, { "rvdespawn", CMD_RVDESPAWN, "[]" },
+        { "rvinfo", CMD_RVINFO, "[]" }, { "rvvelon", CMD_RVVEL, "[on]" },
+        { "remote rv", CMD_REMOTE, "[ rv]" }, { "rvmove circle", CMD_RVMOVE, "[ circle]" },
+        { "rvstep auto", CMD_RVSTEP, "[ auto]" }, { "rvclock off", CMD_RVCLOCK, "[ off]" },
+        { "weather rain", CMD_WEATHER, "[ rain]" }, { "roadevents", CMD_ROADEVENTS, "[]" },
+        { "clock 12", CMD_CLOCK, "[ 12]" }, { "memrec 5 a.bin", CMD_MEMREC, "[5 a.bin]" },
+        { "model list", CMD_MODEL, "[ list]" }, { "gps", CMD_GPS, "[]" }, { "cam", CMD_CAM, "[]" },
+        { "nametags on", CMD_NAMETAGS, "[ on]" }, { "job list", CMD_JOB, "[ list]" },
+        { "damage", CMD_DAMAGE, "[]" }, { "repair all", CMD_REPAIR, "[ all]" },
+        { "watch on", CMD_WATCH_ON, "[]" }, { "watch off", CMD_WATCH_OFF, "[]" },
+        { "cmp", CMD_CMP, "[]" }, { "flags off", CMD_FLAGS_OFF, "[]" },
+        { "wheeldbg", CMD_WHEELDBG, "[]" }, { "steer flip", CMD_STEER_FLIP, "[]" },
+        { "move", CMD_MOVE, "null" }, { "move circle 5", CMD_MOVE, "[circle 5]" },
+        { "hook on", CMD_HOOK_ON, "[]" }, { "hook off", CMD_HOOK_OFF, "[]" },
+        { "shadow on", CMD_SHADOW_ON, "[]" }, { "shadow off", CMD_SHADOW_OFF, "[]" },
+        { "defdump", CMD_DEFDUMP, "null" }, { "defdump d.txt", CMD_DEFDUMP, "[d.txt]" },
+        { "spawnlist l.txt 8", CMD_SPAWNLIST, "[l.txt 8]" },
+        { "spawnmode clone", CMD_SPAWNMODE_CLONE, "[]" }, { "spawnmode share", CMD_SPAWNMODE_SHARE, "[]" },
+        { "collide on", CMD_COLLIDE_ON, "[]" }, { "net collide on", CMD_COLLIDE_ON, "[]" },
+        { "collide off", CMD_COLLIDE_OFF, "[]" }, { "net collide off", CMD_COLLIDE_OFF, "[]" },
+        { "tick on", CMD_TICK_ON, "[]" }, { "tick off", CMD_TICK_OFF, "[]" },
+        { "net", CMD_NET, "null" }, { "net status", CMD_NET, "[status]" },
+        // lines that must not be taken by a shorter word
+        { "spawnx", CMD_NONE, "null" }, { "spawnlist", CMD_NONE, "null" }, { "netstatus", CMD_NONE, "null" },
+        { "damage now", CMD_NONE, "null" }, { "PING", CMD_NONE, "null" }, { "ping ", CMD_NONE, "null" },
+        { "peek", CMD_NONE, "null" }, { "memrec", CMD_NONE, "null" }, { "", CMD_NONE, "null" },
+        { "config x", CMD_NONE, "null" }, { "moves", CMD_NONE, "null" }, { "updates", CMD_NONE, "null" },
+        { "flags 3", CMD_NONE, "null" }, // no vehicle spawned
+    };
+    bool seen[CMD_NET + 1] = {};
+    for (auto &c : cases) {
+        const char *rest = nullptr;
+        cmd_id id = cmd_match(c.line, false, &rest);
+        EXPECT_EQ(id, c.id) << c.line;
+        if (id == c.id && id != CMD_NONE) {
+            EXPECT_EQ(rest_text(rest), c.rest) << c.line;
+        }
+        seen[id] = true;
+    }
+    const char *rest;
+    EXPECT_EQ(cmd_match("flags 3f", true, &rest), CMD_FLAGS);
+    EXPECT_STREQ(rest, "3f");
+    EXPECT_EQ(cmd_match("flags off", true, &rest), CMD_FLAGS_OFF);
+    seen[CMD_FLAGS] = true;
+    for (int i = 0; i < cmd_row_count; i++)
+        EXPECT_TRUE(seen[cmd_rows[i].id]) << "row without a case: " << cmd_rows[i].word;
+}
+
+TEST(CmdTable, GameBuildGate)
+{
+    for (const char *line : { "ping", "pos", "build", "threads", "net", "netx", "net collide on", "config",
+                              "configure", "config reload", "update", "updatex" })
+        EXPECT_TRUE(cmd_gate_passes(line)) << line;
+    for (const char *line : { "ping ", "pinger", "build x", "spawn", "peek 0x140000000", "ne", "Net" })
+        EXPECT_FALSE(cmd_gate_passes(line)) << line;
+}
+
+TEST(ConfigText, SplitsLines)
+{
+    struct { const char *line; bool ok; const char *key, *value; } cases[] = {
+        { "server = 1.2.3.4\n", true, "server", "1.2.3.4" },
+        { " \t Port\t=\t 42871 \t\r\n", true, "Port", "42871" },
+        { "name=\n", true, "name", "" },
+        { "name = a = b", true, "name", "a = b" },
+        { "# port = 1\n", false, "", "" },
+        { "  ; port = 1\n", false, "", "" },
+        { "no equals here\n", false, "", "" },
+        { "\n", false, "", "" },
+        { "= value", true, "", "value" },
+    };
+    for (auto &c : cases) {
+        char buf[128];
+        snprintf(buf, sizeof buf, "%s", c.line);
+        char *k = nullptr, *v = nullptr;
+        ASSERT_EQ(config_split_line(buf, &k, &v), c.ok) << c.line;
+        if (c.ok) {
+            EXPECT_STREQ(k, c.key) << c.line;
+            EXPECT_STREQ(v, c.value) << c.line;
+        }
+    }
+}
+
+TEST(ConfigText, AppliesKeysWithTheirBounds)
+{
+    client_config cfg;
+    config_defaults(&cfg, "A-VERY-LONG-COMPUTER-NAME-OF-40-CHARACTERS");
+    EXPECT_EQ(strlen(cfg.name), 32u);
+    EXPECT_EQ(cfg.port, 42870);
+    EXPECT_TRUE(cfg.autoconnect);
+    EXPECT_TRUE(cfg.auto_update);
+    EXPECT_FALSE(cfg.sync_given);
+    config_defaults(&cfg, "");
+    EXPECT_STREQ(cfg.name, "player");
+
+    config_apply(&cfg, "PORT", "1000");
+    config_apply(&cfg, "port", "70000"); // out of range: ignored
+    config_apply(&cfg, "port", "0");
+    EXPECT_EQ(cfg.port, 1000);
+    config_apply(&cfg, "port", "  2000xyz");
+    EXPECT_EQ(cfg.port, 2000);
+    config_apply(&cfg, "name", "");
+    EXPECT_STREQ(cfg.name, "player");
+    config_apply(&cfg, "Remote_Mode", "RV");
+    EXPECT_TRUE(cfg.remote_mode_rv);
+    config_apply(&cfg, "remote_mode", "rvx");
+    EXPECT_FALSE(cfg.remote_mode_rv);
+    for (auto [value, local] : { std::pair{ "ON", true }, { "Local", true }, { "no", false }, { "", false } }) {
+        config_apply(&cfg, "traffic", value);
+        EXPECT_EQ(cfg.traffic_local, local) << value;
+    }
+    config_apply(&cfg, "autoconnect", "off"); // a word reads as 0
+    EXPECT_FALSE(cfg.autoconnect);
+    config_apply(&cfg, "sync", "2");
+    EXPECT_TRUE(cfg.sync_given);
+    EXPECT_EQ(cfg.sync, 2);
+    std::string url(511, 'u');
+    config_apply(&cfg, "update_url", (url + "cut").c_str());
+    EXPECT_EQ(std::string(cfg.update_url), url);
+    std::string server(70, 's');
+    config_apply(&cfg, "server", server.c_str());
+    EXPECT_EQ(strlen(cfg.server), 63u);
+    EXPECT_EQ(config_int("-5"), 0);
+    EXPECT_EQ(config_int(" 12 34"), 12);
+}
+
+TEST(ConfigText, SingleKeyWriteMatching)
+{
+    EXPECT_TRUE(config_line_sets_key("port = 1", "port"));
+    EXPECT_TRUE(config_line_sets_key("  PORT\t=1", "Port"));
+    EXPECT_TRUE(config_line_sets_key("port=", "port"));
+    EXPECT_FALSE(config_line_sets_key("port_x = 1", "port"));
+    EXPECT_FALSE(config_line_sets_key("# port = 1", "port"));
+    EXPECT_FALSE(config_line_sets_key("; port = 1", "port"));
+    EXPECT_FALSE(config_line_sets_key("por", "port"));
+    EXPECT_FALSE(config_line_sets_key("port 1", "port"));
+
+    EXPECT_TRUE(config_set_allowed("ui_scale", "1.25"));
+    EXPECT_TRUE(config_set_allowed("server", ""));
+    EXPECT_FALSE(config_set_allowed("server", "a\nport = 1"));
+    EXPECT_FALSE(config_set_allowed("ser\rver", "x"));
+    EXPECT_FALSE(config_set_allowed("", "x"));
+    EXPECT_FALSE(config_set_allowed(" \t", "x"));
+}
+
+TEST(ConfigText, DefaultFileDoesNotFitASmallBuffer)
+{
+    char small[64];
+    EXPECT_EQ(config_default_text(small, sizeof small, 42870, 32, "pc"), -1);
+    char big[4096];
+    int n = config_default_text(big, sizeof big, 42870, 32, "pc");
+    EXPECT_GT(n, 0);
+    EXPECT_EQ((size_t)n, strlen(big));
+}
+
+namespace {
+
+struct auto_run {
+    auto_connect_state s = {};
+    auto_connect_input in = {};
+    auto_run()
+    {
+        in.enabled = true;
+        in.in_game = true;
+    }
+    auto_connect_action at(double now)
+    {
+        in.now = now;
+        auto_connect_result r = auto_connect_step(&s, &in);
+        if (r.action == AUTO_CONNECT) {
+            s.owned = connect_result;
+            in.refusal = 0; // net_connect clears the refusal code
+        }
+        return r.action;
+    }
+    bool connect_result = false;
+};
+
+} // namespace
+
+TEST(AutoConnect, RetriesEveryFiveSecondsWhileInTheGame)
+{
+    auto_run a;
+    EXPECT_EQ(a.at(1.0), AUTO_CONNECT);
+    EXPECT_EQ(a.at(5.9), AUTO_NONE);
+    EXPECT_EQ(a.at(6.0), AUTO_CONNECT);
+    a.in.in_game = false;
+    EXPECT_EQ(a.at(20.0), AUTO_NONE);
+    a.in.in_game = true;
+    a.in.enabled = false;
+    EXPECT_EQ(a.at(30.0), AUTO_NONE);
+}
+
+TEST(AutoConnect, LeavesOnlyAfterMoreThanThreeSecondsOutOfTheGame)
+{
+    auto_run a;
+    a.connect_result = true;
+    ASSERT_EQ(a.at(1.0), AUTO_CONNECT);
+    a.in.open = true;
+    a.in.in_game = false;
+    EXPECT_EQ(a.at(10.0), AUTO_NONE);
+    EXPECT_EQ(a.at(12.0), AUTO_NONE);
+    a.in.in_game = true; // back after 2 s: kept
+    EXPECT_EQ(a.at(12.1), AUTO_NONE);
+    a.in.in_game = false;
+    EXPECT_EQ(a.at(20.0), AUTO_NONE);
+    EXPECT_EQ(a.at(23.0), AUTO_NONE);
+    EXPECT_EQ(a.at(23.01), AUTO_DISCONNECT);
+    EXPECT_FALSE(a.s.owned);
+
+    // A connection that auto-connect did not make is never closed by it.
+    auto_run b;
+    b.in.open = true;
+    b.in.in_game = false;
+    EXPECT_EQ(b.at(1.0), AUTO_NONE);
+    EXPECT_EQ(b.at(10.0), AUTO_NONE);
+}
+
+TEST(AutoConnect, EachRefusalIsActedOnOnce)
+{
+    auto_run a;
+    a.connect_result = true;
+    ASSERT_EQ(a.at(1.0), AUTO_CONNECT);
+    a.in.refusal = 3; // refused; the socket is closed
+    EXPECT_EQ(a.at(5.9), AUTO_NONE);
+    EXPECT_EQ(a.at(6.0), AUTO_REFUSED);
+    EXPECT_TRUE(a.s.paused);
+    EXPECT_EQ(a.at(100.0), AUTO_NONE);
+    // "config reload": the pause lifted, the same old code does not pause again.
+    a.s.paused = false;
+    a.s.next_attempt = 0;
+    EXPECT_EQ(a.at(101.0), AUTO_CONNECT);
+    EXPECT_FALSE(a.s.paused);
+    // That attempt refused anew: paused again.
+    a.in.refusal = 3;
+    EXPECT_EQ(a.at(106.0), AUTO_REFUSED);
+}
+
+TEST(AutoConnect, ServerFullWhileOwnedWaitsThirtySeconds)
+{
+    auto_run a;
+    a.connect_result = true;
+    ASSERT_EQ(a.at(1.0), AUTO_CONNECT);
+    a.in.refusal = 2;
+    EXPECT_EQ(a.at(6.0), AUTO_FULL);
+    EXPECT_FALSE(a.s.owned);
+    EXPECT_EQ(a.at(35.9), AUTO_NONE);
+    EXPECT_EQ(a.at(36.0), AUTO_CONNECT); // not owned now: server full goes on to the attempt
+    a.connect_result = false;
+    EXPECT_EQ(a.at(41.0), AUTO_CONNECT);
+}
+
+TEST(AutoConnect, AKickNoticePausesOnce)
+{
+    auto_run a;
+    a.s.owned = true;
+    a.in.has_notice = true;
+    a.in.notice = 1;
+    auto_connect_result r = auto_connect_step(&a.s, &a.in);
+    EXPECT_TRUE(r.notice_seen);
+    EXPECT_TRUE(a.s.paused);
+    EXPECT_FALSE(a.s.owned);
+    a.s.paused = false;
+    a.in.now = 10;
+    r = auto_connect_step(&a.s, &a.in);
+    EXPECT_FALSE(r.notice_seen);
+    EXPECT_EQ(r.action, AUTO_CONNECT);
+    a.in.notice = 2;
+    a.in.enabled = false; // seen even with auto-connect off
+    r = auto_connect_step(&a.s, &a.in);
+    EXPECT_TRUE(r.notice_seen);
+}
+
+TEST(DiagText, PeekArguments)
+{
+    peek_args p;
+    peek_parse("0x1436B8D70 +31b0 + 18  +0", &p);
+    EXPECT_EQ(p.va, 0x1436B8D70ull);
+    ASSERT_EQ(p.hops, 3);
+    EXPECT_EQ(p.offsets[0], 0x31B0u);
+    EXPECT_EQ(p.offsets[1], 0x18u);
+    EXPECT_EQ(p.offsets[2], 0u);
+    peek_parse("142256940", &p);
+    EXPECT_EQ(p.va, 0x142256940ull);
+    EXPECT_EQ(p.hops, 0);
+    peek_parse("zz", &p);
+    EXPECT_EQ(p.va, 0u);
+    peek_parse("0x140001000 x +8", &p); // hops end at other text
+    EXPECT_EQ(p.hops, 0);
+}
+
+TEST(DiagText, MemrecArguments)
+{
+    double s;
+    char name[128];
+    ASSERT_TRUE(memrec_parse("2.5 rec.bin", &s, name, sizeof name));
+    EXPECT_EQ(s, 2.5);
+    EXPECT_STREQ(name, "rec.bin");
+    for (const char *bad : { "", "5", "0 a.bin", "-1 a.bin", "x a.bin", "5 a\\b", "5 a/b", "5 c:x" })
+        EXPECT_FALSE(memrec_parse(bad, &s, name, sizeof name)) << bad;
+    for (const char *own : { "config.ini", "Config.INI", "config.ini.", "drovemark.log", "identity.key",
+                             "state.json", "cmd.txt", "core", "..", "..." })
+        EXPECT_FALSE(memrec_name_allowed(own)) << own;
+    EXPECT_TRUE(memrec_name_allowed("config.ini.bin"));
+    EXPECT_TRUE(memrec_name_allowed("rec.bin"));
+}
+
+TEST(Placement, NearestSector)
+{
+    struct { double x; int sector; float local; } cases[] = {
+        { 256.0, 1, -256.0f }, { 255.9, 0, 255.9f }, { -256.0, 0, -256.0f }, { -256.1, -1, 255.9f },
+        { 0.0, 0, 0.0f }, { 1024.0, 2, 0.0f }, { -1000.0, -2, 24.0f },
+    };
+    for (auto &c : cases) {
+        placement p;
+        placement_from_world(&p, c.x, 7.5, c.x, 1, 0.1f, 0.2f, 0.3f);
+        EXPECT_EQ(p.sector_x, c.sector) << c.x;
+        EXPECT_EQ(p.sector_z, c.sector) << c.x;
+        EXPECT_NEAR(p.x, c.local, 1e-3) << c.x;
+        EXPECT_NEAR(p.z, c.local, 1e-3) << c.x;
+        EXPECT_EQ(p.y, 7.5f);
+        EXPECT_EQ(p.qy, 0.2f);
+        EXPECT_NEAR(placement_world_x(&p), c.x, 1e-3);
+    }
+}
