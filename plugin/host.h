@@ -27,6 +27,7 @@ bool host_config_parse_line(const char *line, const char *key, int32_t *value);
 /* host_core.cpp */
 void host_core_load();
 void host_core_unload();
+void host_core_stop();  /* unload at shutdown; a later init starts afresh */
 void host_core_frame();  /* poll and frame call, from host_on_frame_end */
 /* The UI entry, for the overlay frame (render thread, host_lock held). */
 bool host_core_ui_call(float width, float height, uint32_t ui_mode);

@@ -87,6 +87,14 @@ void host_core_unload()
     forget_core();
 }
 
+void host_core_stop()
+{
+    host_core_unload();
+    // A later start in the same process loads the core again.
+    core_write_time = {};
+    next_poll = 0;
+}
+
 void host_core_load()
 {
     char file[DM_PATH_MAX], copy[DM_PATH_MAX];

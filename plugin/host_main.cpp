@@ -160,7 +160,7 @@ scs_telemetry_init(scs_u32_t version, const scs_telemetry_init_params_t *params)
 extern "C" __declspec(dllexport) void scs_telemetry_shutdown(void)
 {
     host_teardown();
-    host_core_unload();
+    host_core_stop();
     host_log("[host] ---- shutdown");
     game_log = nullptr;
     host_log_close();

@@ -39,10 +39,14 @@ TEST_F(plugin, RefusesUnsupportedSdkVersionsAndCreatesNothing)
         EXPECT_EQ(init(v), SCS_RESULT_UNSUPPORTED) << std::hex << v;
         EXPECT_FALSE(fx::exists(base)) << std::hex << v;
     }
+    // Accepted, and a second start in the same process loads the core again.
+    install_core("fake_core_full.dll");
     for (uint32_t v : { SCS_TELEMETRY_VERSION_1_00, SCS_TELEMETRY_VERSION_1_01 }) {
         EXPECT_EQ(init(v), SCS_RESULT_OK) << std::hex << v;
         shutdown();
     }
+    EXPECT_EQ(fake()->calls[FC_INIT], 2u);
+    EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 2u);
 }
 
 TEST_F(plugin, RefusesMissingOrOverlongLocalAppData)
