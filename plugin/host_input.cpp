@@ -4,6 +4,7 @@
 // game's device reads come back empty. F2 never reaches the game.
 #define DIRECTINPUT_VERSION 0x0800
 #include "host_overlay.h"
+#include "dm_pe_imports.h"
 #include <dinput.h>
 #include <stdio.h>
 #include <string.h>
@@ -334,30 +335,12 @@ BOOL WINAPI host_set_cursor_pos_hook(int x, int y)
 
 bool host_iat_hook(host_slot_patch *p, const char *module, const char *function, void *replacement, void **previous)
 {
-    auto *base = (uint8_t *)GetModuleHandleA(nullptr);
-    auto *dos = (IMAGE_DOS_HEADER *)base;
-    auto *nt = (IMAGE_NT_HEADERS64 *)(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!dir.VirtualAddress)
+    void **slot = dm_pe_import_slot(GetModuleHandleA(nullptr), module, function);
+    if (!slot)
         return false;
-    for (auto *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + dir.VirtualAddress); d->Name; d++) {
-        if (_stricmp((const char *)(base + d->Name), module) != 0 || !d->OriginalFirstThunk)
-            continue;
-        auto *names = (IMAGE_THUNK_DATA64 *)(base + d->OriginalFirstThunk);
-        auto *slots = (IMAGE_THUNK_DATA64 *)(base + d->FirstThunk);
-        for (; names->u1.AddressOfData; names++, slots++) {
-            if (IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal))
-                continue;
-            auto *ibn = (IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData);
-            if (strcmp((const char *)ibn->Name, function) != 0)
-                continue;
-            void **slot = (void **)&slots->u1.Function;
-            if (*slot != replacement && !*previous)
-                *previous = *slot;
-            return host_patch_slot(p, slot, replacement);
-        }
-    }
-    return false;
+    if (*slot != replacement && !*previous)
+        *previous = *slot;
+    return host_patch_slot(p, slot, replacement);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "net_key.h"
+#include "net_socket.h"
 #include "net_win.h"
 #include "net_wire.h"
 
@@ -19,9 +20,6 @@ WINSOCK_API_LINKAGE int WSAAPI GetAddrInfoExCancel(LPHANDLE lpHandle);
 WINSOCK_API_LINKAGE int WSAAPI GetAddrInfoExOverlappedResult(LPOVERLAPPED lpOverlapped);
 }
 
-#ifndef SIO_UDP_CONNRESET
-#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
-#endif
 
 net_key_state net_key;
 
@@ -101,14 +99,7 @@ SOCKET open_udp()
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET)
         return s;
-    u_long on = 1;
-    ioctlsocket(s, FIONBIO, &on);
-    BOOL report = FALSE;
-    DWORD bytes = 0;
-    WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &bytes, nullptr, nullptr);
-    // A frame's burst of datagrams must not overflow the OS queue.
-    int rcvbuf = 1 << 20;
-    setsockopt(s, SOL_SOCKET, SO_RCVBUF, (const char *)&rcvbuf, sizeof rcvbuf);
+    net_socket_setup(s);
     return s;
 }
 

@@ -30,7 +30,6 @@ uint32_t dm_ui_status_copy(dm_ui_status *out);
 bool dm_ui_removal_copy(uint32_t *seen, net_kick_record *out);
 uint64_t dm_ui_tick_now();
 bool dm_ui_status_fresh(const dm_ui_status *s);
-void dm_ui_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 /* The network values the snapshot is built from. The default reads the
  * network client; a test build may put its own in. */

@@ -13,11 +13,11 @@
 #include "imgui.h"
 #include "imgui_internal.h"
 #include "net_client.h"
+#include "core.h"
 #include "ui.h"
 
 namespace {
 
-const dm_host_api *ui_api;
 
 SRWLOCK dm_ui_callbacks_lock = SRWLOCK_INIT;
 dm_ui_draw_fn dm_ui_draw_callbacks[DM_UI_CALLBACKS];
@@ -74,7 +74,7 @@ ImFont *dm_ui_load_font(const char *key, const char *file, float size)
     windows_dir(dir, sizeof dir);
     snprintf(path, sizeof path, "%s\\Fonts\\%s", dir, file);
     if (!file_exists(path)) {
-        dm_ui_log("[core] ui: font %s missing", path);
+        core_log("[core] ui: font %s missing", path);
         return nullptr;
     }
     ImFontConfig cfg;
@@ -93,7 +93,7 @@ ImFont *dm_ui_load_font(const char *key, const char *file, float size)
         snprintf(merge.Name, sizeof merge.Name, "%s+icons", key);
         io.Fonts->AddFontFromFileTTF(icons, size, &merge, nullptr);
     }
-    dm_ui_log("[core] ui: font %s (%s, %.0f px)", key, file, size);
+    core_log("[core] ui: font %s (%s, %.0f px)", key, file, size);
     return font;
 }
 
@@ -199,8 +199,7 @@ void dm_ui_setup_fonts_and_scale(float height)
     dm_ui_scale = scale;
     applied_scale = scale;
     dm_ui_apply_theme(scale);
-    if (ui_api)
-        dm_ui_log("[core] ui: scale %.2f (screen %.0f px high, UI size %.0f%%)", scale, height,
+    core_log("[core] ui: scale %.2f (screen %.0f px high, UI size %.0f%%)", scale, height,
                   settings.ui_size * 100.0f);
 }
 
@@ -218,7 +217,7 @@ bool dm_ui_prepare(float height)
     if (dm_seh_call(body_setup, &c, dm_seh_record_filter, &fault))
         return true;
     ui_off = true;
-    dm_ui_log("[core] ui: font/theme setup faulted (0x%08lx); core UI off", fault.code);
+    core_log("[core] ui: font/theme setup faulted (0x%08lx); core UI off", fault.code);
     return false;
 }
 
@@ -238,13 +237,12 @@ bool dm_ui_call_guarded(dm_ui_draw_fn fn, const dm_ui_frame_args *args)
     dm_seh_fault fault = {};
     if (dm_seh_call(body_cb, &c, dm_seh_record_filter, &fault))
         return true;
-    dm_ui_log("[core] ui: draw callback %p faulted (0x%08lx); removed", (void *)fn, fault.code);
+    core_log("[core] ui: draw callback %p faulted (0x%08lx); removed", (void *)fn, fault.code);
     return false;
 }
 
 void dm_ui_load_settings(const dm_host_api *api)
 {
-    ui_api = api;
     char v[256];
     memset(&settings, 0, sizeof settings);
     settings.ui_size = 1.0f;
@@ -311,24 +309,10 @@ void dm_ui_status_update(const dm_frame_info *info)
 
 } // namespace
 
-void dm_ui_log(const char *fmt, ...)
-{
-    const dm_host_api *api = ui_api;
-    if (!api || !api->log)
-        return;
-    char line[1024];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    api->log("%s", line);
-}
-
 void dm_ui_set_net_source(const dm_ui_net_source *source) { net_source = source ? source : &default_source; }
 
 void dm_ui_init(const dm_host_api *api)
 {
-    ui_api = api;
     // Everything below starts fresh with each core load.
     status_due = fps_time = 0;
     fps_frame = 0;

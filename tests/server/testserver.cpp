@@ -6,12 +6,10 @@
 #include <stdio.h>
 #include <string.h>
 #include "net_key.h"
+#include "net_socket.h"
 #include "net_wire.h"
 #include "testserver.h"
 
-#ifndef SIO_UDP_CONNRESET
-#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
-#endif
 
 static SOCKET open_bound(uint16_t port, uint16_t *bound)
 {
@@ -29,13 +27,7 @@ static SOCKET open_bound(uint16_t port, uint16_t *bound)
     int len = sizeof a;
     getsockname(s, (sockaddr *)&a, &len);
     *bound = ntohs(a.sin_port);
-    u_long on = 1;
-    ioctlsocket(s, FIONBIO, &on);
-    BOOL report = FALSE;
-    DWORD bytes = 0;
-    WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &bytes, nullptr, nullptr);
-    int rcvbuf = 1 << 20;
-    setsockopt(s, SOL_SOCKET, SO_RCVBUF, (const char *)&rcvbuf, sizeof rcvbuf);
+    net_socket_setup(s);
     return s;
 }
 

@@ -1,5 +1,6 @@
 // The game's image inside the main module, and import patching.
 #include "sim/sim.h"
+#include "dm_pe_imports.h"
 #include <string.h>
 
 
@@ -29,36 +30,54 @@ void game_clear() { memset(game_base() + image_start, 0, image_end - image_start
 
 const sim_exe_imports *exe_imports() { return exe; }
 
+namespace {
+BOOL(WINAPI *user32_clip_cursor)(const RECT *);
+SRWLOCK clip_lock = SRWLOCK_INIT;
+bool clip_set;
+RECT clip_rect;
+
+// Sits in the game's import slot before anything patches it, so every call
+// that reaches user32 through that slot is seen.
+BOOL WINAPI clip_cursor_recorder(const RECT *r)
+{
+    AcquireSRWLockExclusive(&clip_lock);
+    clip_set = r != nullptr;
+    if (r)
+        clip_rect = *r;
+    ReleaseSRWLockExclusive(&clip_lock);
+    return user32_clip_cursor(r);
+}
+} // namespace
+
+bool exe_last_clip(RECT *out)
+{
+    AcquireSRWLockShared(&clip_lock);
+    bool set = clip_set;
+    *out = clip_rect;
+    ReleaseSRWLockShared(&clip_lock);
+    return set;
+}
+
 void *patch_import(HMODULE module, const char *dll, const char *function, void *replacement)
 {
-    auto *base = (uint8_t *)module;
-    auto *dos = (IMAGE_DOS_HEADER *)base;
-    auto *nt = (IMAGE_NT_HEADERS64 *)(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!dir.VirtualAddress)
+    void **slot = dm_pe_import_slot(module, dll, function);
+    if (!slot)
         return nullptr;
-    for (auto *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + dir.VirtualAddress); d->Name; d++) {
-        if (_stricmp((const char *)(base + d->Name), dll) != 0)
-            continue;
-        auto *names = (IMAGE_THUNK_DATA64 *)(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
-        auto *slots = (IMAGE_THUNK_DATA64 *)(base + d->FirstThunk);
-        for (; names->u1.AddressOfData; names++, slots++) {
-            if (IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal))
-                continue;
-            auto *ibn = (IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData);
-            if (strcmp((const char *)ibn->Name, function) != 0)
-                continue;
-            DWORD old;
-            VirtualProtect(&slots->u1.Function, 8, PAGE_READWRITE, &old);
-            void *previous = (void *)slots->u1.Function;
-            slots->u1.Function = (ULONGLONG)replacement;
-            VirtualProtect(&slots->u1.Function, 8, old, &old);
-            return previous;
-        }
-    }
-    return nullptr;
+    DWORD old;
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+    void *previous = *slot;
+    *slot = replacement;
+    VirtualProtect(slot, sizeof *slot, old, &old);
+    return previous;
 }
 
 } // namespace sim
 
-extern "C" void sim_register_exe(const sim_exe_imports *imports) { sim::exe = imports; }
+extern "C" void sim_register_exe(const sim_exe_imports *imports)
+{
+    sim::exe = imports;
+    sim::user32_clip_cursor = (BOOL(WINAPI *)(const RECT *))sim::patch_import(
+        GetModuleHandleA(nullptr), "user32.dll", "ClipCursor", (void *)sim::clip_cursor_recorder);
+    if (!sim::user32_clip_cursor) // not imported by name: nothing to watch
+        sim::user32_clip_cursor = ClipCursor;
+}
