@@ -41,5 +41,10 @@ function(dm_add_test name)
     endif()
     add_test(NAME ${v} COMMAND ${v} --gtest_color=no)
     set_tests_properties(${v} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    if(T_GAME)
+      # The plug-in's overlay takes the cursor clip and window focus of the
+      # one virtual desktop: game tests take turns at it.
+      set_tests_properties(${v} PROPERTIES RESOURCE_LOCK dm_desktop)
+    endif()
   endforeach()
 endfunction()

@@ -347,9 +347,7 @@ TEST_F(NetFixture, InfoQueryAnsweredAndUnanswered)
 TEST_F(NetFixture, FeatureChannels)
 {
     static std::vector<uint32_t> props;
-    static int car_batches;
     props.clear();
-    car_batches = 0;
     ASSERT_TRUE(connect());
     ASSERT_TRUE(joined());
     prop_state ps = {};

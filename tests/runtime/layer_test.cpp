@@ -145,8 +145,9 @@ TEST_F(layer, CreateUnitThroughTheFactoryTable)
         EXPECT_EQ(game_create_unit(0x141E22410), c.made ? u(unit) : 0) << c.index;
         auto made = sim::calls_named("create");
         ASSERT_EQ(made.size(), c.made ? 1u : 0u) << c.index;
-        if (c.made)
+        if (c.made) {
             EXPECT_EQ(made[0].args[0], u(factory));
+        }
     }
 }
 

@@ -74,6 +74,11 @@ SIM_API uint8_t *game_at(uint32_t offset);    /* base + offset, inside the image
 SIM_API void game_write(uint32_t offset, const void *bytes, size_t size);
 SIM_API void game_clear();                    /* zero the whole image section */
 SIM_API const sim_exe_imports *exe_imports();
+/* The last clip rectangle passed on to user32 through the game's ClipCursor
+ * import (whoever made the call: the game or a hook in front of it); false
+ * when the last call freed the cursor. The desktop may still drop a clip on
+ * its own, so this says what was asked for, not what holds. */
+SIM_API bool exe_last_clip(RECT *out);
 
 /* ---- imports of a loaded module ---- */
 /* Replaces one import slot of a module; returns the old value (null when

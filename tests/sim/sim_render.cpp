@@ -618,9 +618,12 @@ LRESULT window_send(UINT msg, WPARAM wp, LPARAM lp) { return SendMessageW(window
 
 void key_input(WORD vk, bool down)
 {
-    if (window && GetForegroundWindow() != window) {
+    // Input goes to the foreground window; the desktop hands focus over
+    // asynchronously, so wait (bounded) until it has.
+    for (int i = 0; window && GetForegroundWindow() != window && i < 50; i++) {
         SetForegroundWindow(window);
         pump();
+        Sleep(10);
     }
     INPUT in = {};
     in.type = INPUT_KEYBOARD;

@@ -11,11 +11,14 @@ EXPORT int32_t dm_core_init(const dm_host_api *) { return 1; }
 EXPORT void dm_core_frame(const dm_frame_info *) {}
 EXPORT void dm_core_shutdown(void) {}
 
+static volatile int *volatile fault_at = (volatile int *)(uintptr_t)0x10;
+
 #ifdef MINI_UI_FAULTS
 EXPORT void dm_core_ui(const dm_ui_frame_args *)
 {
-    if (++ui_calls == 2)
-        *(volatile int *)(uintptr_t)0x10 = 1;
+    ui_calls = ui_calls + 1;
+    if (ui_calls == 2)
+        *fault_at = 1;
 }
 EXPORT int mini_ui_calls() { return ui_calls; }
 #endif

@@ -12,6 +12,7 @@ uitest_status st;
 net_kick_record kick;
 bool kick_set;
 int calls[2];
+volatile int *volatile fault_at_0x20 = (volatile int *)(uintptr_t)0x20;
 float marker_x, marker_y;
 
 bool s_open() { return st.net_open != 0; }
@@ -54,7 +55,7 @@ void faulting(const dm_ui_frame_args *)
     ImGui::Begin("faulting window");
     ImGui::PushStyleColor(ImGuiCol_Text, 0xFFFFFFFF);
     ImGui::PushFont(nullptr, 30.0f);
-    *(volatile int *)(uintptr_t)0x20 = 1;
+    *fault_at_0x20 = 1;
 }
 
 void marker(const dm_ui_frame_args *)

@@ -26,8 +26,9 @@ TEST(ui_pure, UiScaleSettingIsClampedAndIgnoresNonsense)
     for (auto &r : rows) {
         float size = -1;
         EXPECT_EQ(dm_ui_parse_scale_percent(r.value, &size), r.applies) << r.value;
-        if (r.applies)
+        if (r.applies) {
             EXPECT_FLOAT_EQ(size, r.size) << r.value;
+        }
     }
     EXPECT_FLOAT_EQ(dm_ui_clamp_size(0.1f), 0.6f);
     EXPECT_FLOAT_EQ(dm_ui_clamp_size(9), 2.0f);
@@ -194,8 +195,9 @@ TEST(ui_pure, ConfigLines)
     for (auto &r : rows) {
         v[0] = 0;
         EXPECT_EQ(dm_config_line_value(r.line, r.key, v, sizeof v), r.match) << r.line;
-        if (r.match)
+        if (r.match) {
             EXPECT_STREQ(v, r.value) << r.line;
+        }
     }
     EXPECT_TRUE(dm_config_line_is_key("  Ui_Scale  = 3", "ui_scale"));
     EXPECT_FALSE(dm_config_line_is_key("ui_scale_x = 3", "ui_scale"));
