@@ -180,7 +180,7 @@ bool in_game()
 {
     if (!game_build_ok())
         return true; // the check needs game memory: count as in the game
-    return game_local_truck_safe() != 0;
+    return game_local_truck() != 0;
 }
 
 void env_config_name(char *out, unsigned size) { snprintf(out, size, "%s", core_config.name); }

@@ -204,7 +204,7 @@ void memrec_sample(double now)
         return;
     memrec_next = now + 0.1;
     uint64_t block = game_build_ok() ? game_player_block_safe() : 0;
-    uint64_t truck = game_build_ok() ? game_local_truck_safe() : 0;
+    uint64_t truck = game_build_ok() ? game_local_truck() : 0;
     memset(memrec_buffer, 0, sizeof memrec_buffer);
     memrec_fill(memrec_buffer, block, memrec_block_bytes);
     memrec_fill(memrec_buffer + memrec_block_bytes, truck, memrec_truck_bytes);
@@ -222,7 +222,7 @@ void dm_watch_tick()
 {
     if (!watch_on || !game_build_ok())
         return;
-    uint64_t block = game_player_block_safe(), truck = game_local_truck_safe();
+    uint64_t block = game_player_block_safe(), truck = game_local_truck();
     if (!block || !truck)
         return;
     uint8_t sound[3];
@@ -274,7 +274,7 @@ void log_vehicle_debug(const char *label, uint64_t vehicle)
 
 void cmd_cmp()
 {
-    uint64_t truck = game_local_truck_safe();
+    uint64_t truck = game_local_truck();
     if (truck)
         log_vehicle_debug("local", truck);
     if (dm_spawn_state_value() == 2)

@@ -196,17 +196,6 @@ uint64_t game_create_unit(uint64_t class_record_va)
 
 uint64_t game_ctrl() { return *(volatile const uint64_t *)(uintptr_t)game_addr(GAME_OFF_CTRL); }
 
-uint64_t game_local_truck()
-{
-    uint64_t ctrl = game_ctrl();
-    if (!ctrl)
-        return 0;
-    uint64_t block = *(const uint64_t *)(uintptr_t)(ctrl + GAME_CTRL_PLAYER_BLOCK);
-    if (!block)
-        return 0;
-    return *(const uint64_t *)(uintptr_t)(block + GAME_PLAYER_LOCAL_TRUCK);
-}
-
 uint64_t game_player_block_safe()
 {
     uint64_t ctrl = 0, block = 0;
@@ -217,13 +206,26 @@ uint64_t game_player_block_safe()
     return block;
 }
 
-uint64_t game_local_truck_safe()
+uint64_t game_local_truck()
 {
     uint64_t block = game_player_block_safe(), truck = 0;
     if (!block || !dm_safe_read_u64(block + GAME_PLAYER_LOCAL_TRUCK, &truck))
         return 0;
     return truck;
 }
+
+namespace {
+struct placement_call {
+    uint64_t truck, fn;
+    placement *out;
+    uint64_t result;
+};
+void placement_call_body(void *arg)
+{
+    auto *c = (placement_call *)arg;
+    c->result = ((uint64_t(*)(uint64_t, placement *))(uintptr_t)c->fn)(c->truck, c->out);
+}
+} // namespace
 
 bool dm_local_truck_placement(placement *out)
 {
@@ -233,9 +235,21 @@ bool dm_local_truck_placement(placement *out)
         return false;
     }
     memset(out, 0, sizeof *out);
-    uint64_t vtable = *(const uint64_t *)(uintptr_t)truck;
-    auto get_placement = (uint64_t(*)(uint64_t, placement *))(uintptr_t)(*(const uint64_t *)(uintptr_t)(vtable + 29 * 8));
-    bool ok = (get_placement(truck, out) & 0xFF) != 0;
+    // The truck, its virtual table and the slot are game memory: read them
+    // guarded, and call the game under the guard.
+    uint64_t vtable = 0;
+    placement_call call = { truck, 0, out, 0 };
+    if (!dm_safe_read_u64(truck, &vtable) || !dm_safe_read_u64(vtable + 29 * 8, &call.fn) || !call.fn) {
+        core_log("[core] no local truck (game_ctrl=%p)", (void *)(uintptr_t)game_ctrl());
+        return false;
+    }
+    if (!dm_seh_call(placement_call_body, &call, fault_record_filter, nullptr)) {
+        memset(out, 0, sizeof *out);
+        core_log("[core] get_placement faulted (0x%08x at game VA 0x%llx, data addr %p)", last_fault_code,
+                 (unsigned long long)game_va(last_fault_address), (void *)(uintptr_t)last_fault_data);
+        return false;
+    }
+    bool ok = (call.result & 0xFF) != 0;
     if (!ok)
         core_log("[core] get_placement returned false");
     return ok;

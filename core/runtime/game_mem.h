@@ -72,10 +72,9 @@ void dm_game_release(uint64_t object);
 uint64_t game_create_unit(uint64_t class_record_va);
 
 uint64_t game_ctrl();
-/* game_ctrl -> player block -> local truck; 0 at the first null link. No probing. */
-uint64_t game_local_truck();
-/* The same chain through guarded reads; 0 at a null or unreadable link. */
+/* game_ctrl -> player block (-> local truck) through guarded reads; 0 at a
+ * null or unreadable link. */
 uint64_t game_player_block_safe();
-uint64_t game_local_truck_safe();
+uint64_t game_local_truck();
 bool dm_local_truck_placement(placement *out);
 void log_placement(const char *label, const placement *p);

@@ -260,6 +260,20 @@ TEST_F(layer, LocalTruckPlacement)
     sim::player_set_placement(&given, false);
     EXPECT_FALSE(dm_local_truck_placement(&out));
     EXPECT_EQ(last_line(), "[core] get_placement returned false");
+
+    // A get_placement that faults is caught and reported; the result is false.
+    sim::vtable_set(pl.truck_vtable, 29, sim::game_function_faulting(0x2000));
+    EXPECT_FALSE(dm_local_truck_placement(&out));
+    EXPECT_EQ(last_line(), fmt("[core] get_placement faulted (0xc0000005 at game VA 0x%llx, data addr %p)",
+                               0x140002000ULL + 10, (void *)0x10)); // the stub faults at its 11th byte
+
+    // A truck pointer into a page that cannot be read is no truck.
+    sim::game_protect(pl.truck, 8, PAGE_NOACCESS);
+    EXPECT_EQ(game_local_truck(), u(pl.truck)); // the chain itself is readable
+    EXPECT_FALSE(dm_local_truck_placement(&out));
+    EXPECT_EQ(last_line(), fmt("[core] no local truck (game_ctrl=%p)", p(pl.ctrl)));
+    sim::game_protect(pl.block, 8, PAGE_NOACCESS);
+    EXPECT_EQ(game_local_truck(), 0u);
 }
 
 TEST_F(layer, ConfigSetKeepsEveryReaderInAgreement)
