@@ -2,6 +2,7 @@
 // patches the swap chain's virtual table, the Present and resize hooks, and
 // one Dear ImGui frame per game Present on the render thread, in which the
 // core draws through dm_core_ui.
+#include "dm_windows_dir.h"
 #include "host_overlay.h"
 #include "dm_seh.h"
 #include <d3d11_1.h>
@@ -81,15 +82,6 @@ bool host_dxgi_probe();
 bool host_overlay_attach(IDXGISwapChain *sc);
 void host_overlay_release();
 
-void windows_dir(char *out, size_t size)
-{
-    DWORD n = GetEnvironmentVariableA("WINDIR", out, (DWORD)size);
-    if (n == 0 || n >= size) {
-        UINT m = GetWindowsDirectoryA(out, (UINT)size);
-        if (m == 0 || m >= size)
-            out[0] = 0;
-    }
-}
 
 bool create_imgui()
 {
@@ -109,7 +101,7 @@ bool create_imgui()
     io.ConfigErrorRecoveryEnableAssert = false;
     io.ConfigErrorRecoveryEnableTooltip = false;
     char dir[MAX_PATH];
-    windows_dir(dir, sizeof dir);
+    dm_windows_dir(dir, sizeof dir);
     snprintf(font_path, sizeof font_path, "%s\\Fonts\\segoeui.ttf", dir);
     ImFont *font = nullptr;
     if (dir[0] && GetFileAttributesA(font_path) != INVALID_FILE_ATTRIBUTES)

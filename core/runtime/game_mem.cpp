@@ -196,12 +196,16 @@ uint64_t game_create_unit(uint64_t class_record_va)
 
 uint64_t game_ctrl() { return *(volatile const uint64_t *)(uintptr_t)game_addr(GAME_OFF_CTRL); }
 
+bool game_read_u64(uint64_t address, uint64_t *out) { return dm_probe_read(address, 8) && dm_safe_read_u64(address, out); }
+bool game_read_u32(uint64_t address, uint32_t *out) { return dm_probe_read(address, 4) && dm_safe_read_u32(address, out); }
+bool game_read_f32(uint64_t address, float *out) { return dm_probe_read(address, 4) && dm_safe_read_f32(address, out); }
+
 uint64_t game_player_block_safe()
 {
     uint64_t ctrl = 0, block = 0;
-    if (!dm_safe_read_u64(game_addr(GAME_OFF_CTRL), &ctrl) || !ctrl)
+    if (!game_read_u64(game_addr(GAME_OFF_CTRL), &ctrl) || !ctrl)
         return 0;
-    if (!dm_safe_read_u64(ctrl + GAME_CTRL_PLAYER_BLOCK, &block))
+    if (!game_read_u64(ctrl + GAME_CTRL_PLAYER_BLOCK, &block))
         return 0;
     return block;
 }
@@ -209,50 +213,53 @@ uint64_t game_player_block_safe()
 uint64_t game_local_truck()
 {
     uint64_t block = game_player_block_safe(), truck = 0;
-    if (!block || !dm_safe_read_u64(block + GAME_PLAYER_LOCAL_TRUCK, &truck))
+    if (!block || !game_read_u64(block + GAME_PLAYER_LOCAL_TRUCK, &truck))
         return 0;
     return truck;
 }
 
 namespace {
 struct placement_call {
-    uint64_t truck, fn;
+    uint64_t object, fn;
     placement *out;
     uint64_t result;
 };
 void placement_call_body(void *arg)
 {
     auto *c = (placement_call *)arg;
-    c->result = ((uint64_t(*)(uint64_t, placement *))(uintptr_t)c->fn)(c->truck, c->out);
+    c->result = ((uint64_t(*)(uint64_t, placement *))(uintptr_t)c->fn)(c->object, c->out);
 }
 } // namespace
+
+int game_object_placement(uint64_t object, placement *out)
+{
+    uint64_t vtable = 0;
+    placement got = {};
+    placement_call call = { object, 0, &got, 0 };
+    if (!object || !game_read_u64(object, &vtable) || !vtable ||
+        !game_read_u64(vtable + GAME_VSLOT_GET_PLACEMENT * 8, &call.fn) || !call.fn)
+        return GAME_PLACEMENT_UNREADABLE;
+    if (!dm_seh_call(placement_call_body, &call, fault_record_filter, nullptr))
+        return GAME_PLACEMENT_FAULTED;
+    if ((call.result & 0xFF) == 0)
+        return GAME_PLACEMENT_FALSE;
+    *out = got;
+    return GAME_PLACEMENT_OK;
+}
 
 bool dm_local_truck_placement(placement *out)
 {
     uint64_t truck = game_local_truck();
-    if (!truck) {
-        core_log("[core] no local truck (game_ctrl=%p)", (void *)(uintptr_t)game_ctrl());
-        return false;
-    }
     memset(out, 0, sizeof *out);
-    // The truck, its virtual table and the slot are game memory: read them
-    // guarded, and call the game under the guard.
-    uint64_t vtable = 0;
-    placement_call call = { truck, 0, out, 0 };
-    if (!dm_safe_read_u64(truck, &vtable) || !dm_safe_read_u64(vtable + 29 * 8, &call.fn) || !call.fn) {
+    int r = truck ? game_object_placement(truck, out) : GAME_PLACEMENT_UNREADABLE;
+    if (r == GAME_PLACEMENT_UNREADABLE)
         core_log("[core] no local truck (game_ctrl=%p)", (void *)(uintptr_t)game_ctrl());
-        return false;
-    }
-    if (!dm_seh_call(placement_call_body, &call, fault_record_filter, nullptr)) {
-        memset(out, 0, sizeof *out);
+    else if (r == GAME_PLACEMENT_FAULTED)
         core_log("[core] get_placement faulted (0x%08x at game VA 0x%llx, data addr %p)", last_fault_code,
                  (unsigned long long)game_va(last_fault_address), (void *)(uintptr_t)last_fault_data);
-        return false;
-    }
-    bool ok = (call.result & 0xFF) != 0;
-    if (!ok)
+    else if (r == GAME_PLACEMENT_FALSE)
         core_log("[core] get_placement returned false");
-    return ok;
+    return r == GAME_PLACEMENT_OK;
 }
 
 void log_placement(const char *label, const placement *p)

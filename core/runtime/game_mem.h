@@ -72,8 +72,20 @@ void dm_game_release(uint64_t object);
 uint64_t game_create_unit(uint64_t class_record_va);
 
 uint64_t game_ctrl();
-/* game_ctrl -> player block (-> local truck) through guarded reads; 0 at a
- * null or unreadable link. */
+/* A probe of the bytes, then a guarded read: never touches a guard page. */
+bool game_read_u64(uint64_t address, uint64_t *out);
+bool game_read_u32(uint64_t address, uint32_t *out);
+bool game_read_f32(uint64_t address, float *out);
+
+/* A vehicle's or trailer's get_placement (virtual slot 29), its table read
+ * with game_read_u64 and the call made under the guard (a fault fills
+ * last_fault). out is written only on GAME_PLACEMENT_OK. Logs nothing. */
+#define GAME_VSLOT_GET_PLACEMENT 29
+enum { GAME_PLACEMENT_OK = 1, GAME_PLACEMENT_FALSE = 0, GAME_PLACEMENT_UNREADABLE = -1, GAME_PLACEMENT_FAULTED = -2 };
+int game_object_placement(uint64_t object, placement *out);
+
+/* game_ctrl -> player block (-> local truck) through probed, guarded reads;
+ * 0 at a null or unreadable link. */
 uint64_t game_player_block_safe();
 uint64_t game_local_truck();
 bool dm_local_truck_placement(placement *out);

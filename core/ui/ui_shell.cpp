@@ -8,6 +8,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include "dm_windows_dir.h"
 #include "core_features.h"
 #include "dm_seh.h"
 #include "imgui.h"
@@ -52,15 +53,6 @@ const dm_ui_net_source default_source = {
 };
 const dm_ui_net_source *net_source = &default_source;
 
-void windows_dir(char *out, size_t size)
-{
-    DWORD n = GetEnvironmentVariableA("WINDIR", out, (DWORD)size);
-    if (n == 0 || n >= size) {
-        UINT m = GetWindowsDirectoryA(out, (UINT)size);
-        if (m == 0 || m >= size)
-            out[0] = 0;
-    }
-}
 
 bool file_exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -71,7 +63,7 @@ ImFont *dm_ui_load_font(const char *key, const char *file, float size)
         if (f && strcmp(f->GetDebugName(), key) == 0)
             return f; // the atlas outlives the core: a reloaded core finds its fonts here
     char dir[MAX_PATH], path[MAX_PATH];
-    windows_dir(dir, sizeof dir);
+    dm_windows_dir(dir, sizeof dir);
     snprintf(path, sizeof path, "%s\\Fonts\\%s", dir, file);
     if (!file_exists(path)) {
         core_log("[core] ui: font %s missing", path);

@@ -5,7 +5,6 @@
 #include <string.h>
 #include "core_config.h"
 #include "core_features.h"
-#include "dm_seh.h"
 #include "game_mem.h"
 #include "net_client.h"
 
@@ -17,7 +16,6 @@ namespace {
 const uint32_t player_trailer = 0xC8;       /* player block + : u64 trailer */
 const uint32_t player_horn[2] = { 0x1E730, 0x1E740 }; /* player block + : u64 sound objects */
 const uint32_t horn_state = 0xF8;           /* sound object + : u32, 2 while sounding */
-const uint32_t vslot_get_placement = 0xE8;  /* get_placement(object, placement *) -> bool */
 const uint32_t truck_lights = 0x2A0;        /* u32 light bits */
 const uint32_t truck_steering = 0x690;      /* f32 */
 const uint32_t trailer_coupled_to = 0x1058; /* u64 the truck it hangs on */
@@ -36,38 +34,6 @@ struct local_sample {
     bool valid;
 } local;
 
-// Every game pointer is probed before it is followed, and read under the guard.
-bool read_u64(uint64_t at, uint64_t *out) { return dm_probe_read(at, 8) && dm_safe_read_u64(at, out); }
-bool read_u32(uint64_t at, uint32_t *out) { return dm_probe_read(at, 4) && dm_safe_read_u32(at, out); }
-bool read_f32(uint64_t at, float *out) { return dm_probe_read(at, 4) && dm_safe_read_f32(at, out); }
-
-struct placement_call {
-    uint64_t object, fn;
-    placement *out;
-    uint64_t result;
-};
-
-void placement_call_body(void *arg)
-{
-    auto *c = (placement_call *)arg;
-    c->result = ((uint64_t(*)(uint64_t, placement *))(uintptr_t)c->fn)(c->object, c->out);
-}
-
-/* The object's get_placement, called under the guard; false when it faults
- * or answers false. */
-bool object_placement(uint64_t object, placement *out)
-{
-    uint64_t vtable = 0, fn = 0;
-    if (!object || !read_u64(object, &vtable) || !vtable || !read_u64(vtable + vslot_get_placement, &fn) || !fn)
-        return false;
-    placement got {};
-    placement_call call = { object, fn, &got, 0 };
-    if (!dm_seh_call(placement_call_body, &call, fault_record_filter, nullptr) || (call.result & 0xFF) == 0)
-        return false;
-    *out = got;
-    return true;
-}
-
 void world_position(const placement *p, double out[3])
 {
     out[0] = placement_world_x(p);
@@ -79,17 +45,16 @@ bool horn_sounding(uint64_t block, uint32_t offset)
 {
     uint64_t sound = 0;
     uint32_t state = 0;
-    return read_u64(block + offset, &sound) && sound && read_u32(sound + horn_state, &state) && state == 2;
+    return game_read_u64(block + offset, &sound) && sound && game_read_u32(sound + horn_state, &state) && state == 2;
 }
 
 bool sample_game_truck(const dm_frame_info *info, net_pose *out)
 {
-    uint64_t ctrl = 0, block = 0, truck = 0;
-    if (!read_u64(game_addr(GAME_OFF_CTRL), &ctrl) || !ctrl || !read_u64(ctrl + GAME_CTRL_PLAYER_BLOCK, &block) ||
-        !block || !read_u64(block + GAME_PLAYER_LOCAL_TRUCK, &truck) || !truck)
+    uint64_t block = game_player_block_safe(), truck = block ? game_local_truck() : 0;
+    if (!truck)
         return false;
     placement here;
-    if (!object_placement(truck, &here))
+    if (game_object_placement(truck, &here) != GAME_PLACEMENT_OK)
         return false;
 
     memset(out, 0, sizeof *out);
@@ -120,11 +85,11 @@ bool sample_game_truck(const dm_frame_info *info, net_pose *out)
     local.time = now;
     local.valid = true;
 
-    read_f32(truck + truck_steering, &out->steering);
+    game_read_f32(truck + truck_steering, &out->steering);
     out->speed = info->speed;
 
     uint32_t lights = 0;
-    if (read_u32(truck + truck_lights, &lights)) {
+    if (game_read_u32(truck + truck_lights, &lights)) {
         out->has_lights = 1;
         out->lights = lights & ~lights_cleared;
         out->horns = (horn_sounding(block, player_horn[0]) ? 1 : 0) | (horn_sounding(block, player_horn[1]) ? 2 : 0);
@@ -132,8 +97,9 @@ bool sample_game_truck(const dm_frame_info *info, net_pose *out)
 
     uint64_t trailer = 0, coupled = 0;
     placement hitched;
-    if (read_u64(block + player_trailer, &trailer) && game_is_trailer_actor(trailer) &&
-        read_u64(trailer + trailer_coupled_to, &coupled) && coupled == truck && object_placement(trailer, &hitched)) {
+    if (game_read_u64(block + player_trailer, &trailer) && game_is_trailer_actor(trailer) &&
+        game_read_u64(trailer + trailer_coupled_to, &coupled) && coupled == truck &&
+        game_object_placement(trailer, &hitched) == GAME_PLACEMENT_OK) {
         out->has_trailer = 1;
         world_position(&hitched, out->trailer_pos);
         out->trailer_rot[0] = hitched.qw;
