@@ -35,5 +35,7 @@ bool host_core_ui_call(float width, float height, uint32_t ui_mode);
 /* host_overlay.cpp */
 bool host_overlay_start(bool isolate); /* swap-chain probe and hooks */
 void host_teardown();                  /* restores every hooked slot and import */
+/* The context and allocators of the overlay frame now running (render thread). */
+void host_ui_fill_args(dm_ui_frame_args *args);
 extern bool host_overlay_active;
 extern bool host_present_seen;

@@ -185,7 +185,6 @@ bool host_core_ui_call(float width, float height, uint32_t ui_mode)
 {
     if (!core_ui)
         return false;
-    extern void host_ui_fill_args(dm_ui_frame_args * args);
     dm_ui_frame_args args = {};
     host_ui_fill_args(&args);
     args.width = width;

@@ -4,6 +4,7 @@
 #include "sim/fixture.h"
 #include <stdarg.h>
 #include "dm_api.h"
+#include "log_capture.h"
 
 namespace {
 
@@ -43,17 +44,6 @@ TEST_F(core, StartsAndStopsWithThePlugin)
     EXPECT_EQ(log_find("[core] leaving"), -1); // nothing was spawned
 }
 
-std::vector<std::string> direct_log;
-void record_log(const char *f, ...)
-{
-    char b[512];
-    va_list ap;
-    va_start(ap, f);
-    vsnprintf(b, sizeof b, f, ap);
-    va_end(ap);
-    direct_log.push_back(b);
-}
-
 TEST_F(core, RefusesAForeignHostApiSilently)
 {
     HMODULE m = LoadLibraryA(fx::bin("drovemark_core.dll").c_str());
@@ -63,11 +53,11 @@ TEST_F(core, RefusesAForeignHostApiSilently)
     for (const char *name : { "dm_core_frame", "dm_core_shutdown", "dm_core_unhook", "dm_core_ui" })
         EXPECT_TRUE(GetProcAddress(m, name)) << name;
     std::string dir = base;
-    dm_host_api api = { 24, 2, record_log, dir.c_str() };
-    direct_log.clear();
+    dm_host_api api = { 24, 2, fx::capture_log, dir.c_str() };
+    fx::captured_clear();
     EXPECT_EQ(init_fn(&api), 0);
     EXPECT_EQ(init_fn(nullptr), 0);
-    EXPECT_TRUE(direct_log.empty());
+    EXPECT_TRUE(fx::captured().empty());
     FreeLibrary(m);
 }
 

@@ -18,11 +18,8 @@ TEST_F(NetFixture, HelloScheduleAndSilenceWhileJoining)
 
 TEST_F(NetFixture, WelcomeChallengeAndKeepAlive)
 {
-    char dir[MAX_PATH], key[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    snprintf(key, sizeof key, "%sdm_net_key_%lu.key", dir, GetCurrentProcessId());
-    DeleteFileA(key);
-    ASSERT_TRUE(net_load_player_key(key));
+    std::string key = fresh_key("dm_net_key");
+    ASSERT_TRUE(net_load_player_key(key.c_str()));
     ASSERT_TRUE(connect());
     ASSERT_TRUE(joined());
     EXPECT_TRUE(logged("[net] joined as player 1"));
@@ -35,16 +32,13 @@ TEST_F(NetFixture, WelcomeChallengeAndKeepAlive)
     EXPECT_TRUE(net_join_settled(now));
     EXPECT_GE(srv.by_type[NET_KEEPALIVE] - keepalives, 2u);
     EXPECT_STREQ(net_status_line(), ("joined 127.0.0.1:" + std::to_string(srv.port) + " as player 1").c_str());
-    DeleteFileA(key);
+    DeleteFileA(key.c_str());
 }
 
 TEST_F(NetFixture, ChallengeIsAnsweredOnlyJoinedWithExactly32Bytes)
 {
-    char dir[MAX_PATH], key[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    snprintf(key, sizeof key, "%sdm_net_key2_%lu.key", dir, GetCurrentProcessId());
-    DeleteFileA(key);
-    ASSERT_TRUE(net_load_player_key(key));
+    std::string key = fresh_key("dm_net_key2");
+    ASSERT_TRUE(net_load_player_key(key.c_str()));
     srv.send_challenge = false;
     ASSERT_TRUE(connect());
     ASSERT_TRUE(joined());
@@ -57,7 +51,7 @@ TEST_F(NetFixture, ChallengeIsAnsweredOnlyJoinedWithExactly32Bytes)
     ts_send_challenge(&srv, me());
     ASSERT_TRUE(until([&] { return me()->auth_result != 0; }));
     EXPECT_EQ(me()->auth_result, 1);
-    DeleteFileA(key);
+    DeleteFileA(key.c_str());
 }
 
 TEST_F(NetFixture, WelcomeWithPlayerIdZeroIsIgnored)
@@ -77,7 +71,7 @@ TEST_F(NetFixture, EveryRefusal)
     };
     uint32_t notices = 0;
     for (auto &k : cases) {
-        net_lines().clear();
+        fx::captured_clear();
         srv.refuse_reason = k.reason;
         snprintf(srv.refuse_text, sizeof srv.refuse_text, "go away");
         ASSERT_TRUE(connect());
@@ -126,7 +120,7 @@ TEST_F(NetFixture, KickAndBanCloseTheConnection)
         {5, "[net] BANNED by the server: rule 1; you are offline", 5},
     };
     for (auto &k : cases) {
-        net_lines().clear();
+        fx::captured_clear();
         ASSERT_TRUE(connect());
         ASSERT_TRUE(joined());
         ts_drop(&srv, net_our_player_id(), k.reason, "rule 1");

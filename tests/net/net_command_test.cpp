@@ -52,14 +52,14 @@ TEST_F(NetCommand, WordsAndTheirLines)
         {"net status", "[net] status: not connected"},
     };
     for (auto &c : cases) {
-        net_lines().clear();
+        fx::captured_clear();
         cmd(c.line);
         EXPECT_TRUE(logged(c.expect)) << c.line;
     }
     EXPECT_FALSE(net_is_open());
-    net_lines().clear();
+    fx::captured_clear();
     cmd("net record off"); /* not recording: nothing */
-    EXPECT_TRUE(net_lines().empty());
+    EXPECT_TRUE(fx::captured().empty());
 }
 
 TEST_F(NetCommand, ConnectTakesTheRestOfTheLineAsName)
@@ -136,11 +136,11 @@ TEST_F(NetCommand, PlayerKeyFile)
     EXPECT_TRUE(logged("(new)"));
     uint8_t pub[32];
     memcpy(pub, net_key.pub, 32);
-    std::string first = net_lines().back();
-    net_lines().clear();
+    std::string first = fx::captured_last();
+    fx::captured_clear();
     ASSERT_TRUE(net_load_player_key(path));
     EXPECT_EQ(memcmp(pub, net_key.pub, 32), 0);
-    EXPECT_EQ(net_lines().back().substr(0, 30), first.substr(0, 30)); /* same fingerprint */
+    EXPECT_EQ(fx::captured_last().substr(0, 30), first.substr(0, 30)); /* same fingerprint */
     struct { const char *text; bool ok; } cases[] = {
         {"0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcde\n", false}, /* 63 */
         {"0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef trailing\n", true},
@@ -151,7 +151,7 @@ TEST_F(NetCommand, PlayerKeyFile)
         FILE *w = fopen(path, "wb");
         fputs(c.text, w);
         fclose(w);
-        net_lines().clear();
+        fx::captured_clear();
         EXPECT_EQ(net_load_player_key(path), c.ok) << c.text;
         if (!c.ok) {
             EXPECT_TRUE(logged("is damaged; not using a player key (delete it to make a new one)"));

@@ -13,22 +13,7 @@
 #include "net_win.h"
 #include "net_wire.h"
 #include "testserver.h"
-
-inline std::vector<std::string> &net_lines()
-{
-    static std::vector<std::string> lines;
-    return lines;
-}
-
-inline void capture_log(const char *fmt, ...)
-{
-    char line[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    net_lines().push_back(line);
-}
+#include "log_capture.h"
 
 struct NetFixture : ::testing::Test {
     ts_server srv;
@@ -37,14 +22,23 @@ struct NetFixture : ::testing::Test {
     void SetUp() override
     {
         net_reset_for_tests();
-        net_set_log(capture_log);
-        net_lines().clear();
+        net_set_log(fx::capture_log);
+        fx::captured_clear();
         ASSERT_TRUE(ts_start(&srv, 0));
     }
     void TearDown() override
     {
         net_reset_for_tests();
         ts_stop(&srv);
+    }
+    /* A player key path in the temp folder, with no file there yet. */
+    std::string fresh_key(const char *tag)
+    {
+        char dir[MAX_PATH], key[MAX_PATH];
+        GetTempPathA(sizeof dir, dir);
+        snprintf(key, sizeof key, "%s%s_%lu.key", dir, tag, GetCurrentProcessId());
+        DeleteFileA(key);
+        return key;
     }
     /* One frame: the client ticks, then the server answers. */
     void frame(double dt = 0.05)
@@ -83,7 +77,7 @@ struct NetFixture : ::testing::Test {
     bool joined() { return until([] { return net_our_player_id() != 0; }); }
     bool logged(const std::string &text)
     {
-        for (auto &l : net_lines())
+        for (auto &l : fx::captured())
             if (l.find(text) != std::string::npos)
                 return true;
         return false;

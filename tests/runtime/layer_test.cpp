@@ -2,9 +2,8 @@
 // the core's sources are linked into this simulated game and started with a
 // host API of the test's own.
 #include <stdarg.h>
-#include <algorithm>
-#include <mutex>
 #include "runtime_fixture.h"
+#include "log_capture.h"
 #include "dm_api.h"
 #include "core_config.h"
 #include "core_features.h"
@@ -19,19 +18,6 @@ using rt::p;
 
 namespace {
 
-std::mutex log_mutex;
-std::vector<std::string> logged;
-
-void test_log(const char *f, ...)
-{
-    char line[2048];
-    va_list ap;
-    va_start(ap, f);
-    vsnprintf(line, sizeof line, f, ap);
-    va_end(ap);
-    std::lock_guard<std::mutex> g(log_mutex);
-    logged.push_back(line);
-}
 
 class layer : public ::testing::Test {
 protected:
@@ -55,8 +41,8 @@ protected:
         fx::remove_tree(dir);
         CreateDirectoryA(dir.c_str(), nullptr);
         base = dir + "\\";
-        api = { 24, 1, test_log, base.c_str() };
-        logged.clear();
+        api = { 24, 1, fx::capture_log, base.c_str() };
+        fx::captured_clear();
         ASSERT_EQ(dm_core_init(&api), 1);
     }
     void TearDown() override
@@ -64,16 +50,8 @@ protected:
         dm_core_shutdown();
         sim::game_reset();
     }
-    bool logged_line(const std::string &line)
-    {
-        std::lock_guard<std::mutex> g(log_mutex);
-        return std::find(logged.begin(), logged.end(), line) != logged.end();
-    }
-    std::string last_line()
-    {
-        std::lock_guard<std::mutex> g(log_mutex);
-        return logged.empty() ? "" : logged.back();
-    }
+    bool logged_line(const std::string &line) { return fx::captured_has(line); }
+    std::string last_line() { return fx::captured_last(); }
 };
 
 uint64_t fake_destroy(uint64_t object, uint64_t, uint64_t, uint64_t)
@@ -331,7 +309,7 @@ TEST_F(layer, StatsStepSaysEachDetourFaultOnce)
     core_stats_step(10.0);
     core_stats_step(11.0);
     int shadow = 0, trailer_draw = 0, trailer_shadow = 0;
-    for (auto &l : logged) {
+    for (auto &l : fx::captured()) {
         shadow += l == "[core] shadow call faulted; shadows disabled";
         trailer_draw += l == "[core] trailer draw faulted; trailer drawing disabled";
         trailer_shadow += l == "[core] trailer shadow faulted; trailer shadow disabled";
