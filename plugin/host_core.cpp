@@ -2,7 +2,7 @@
 // them only through structured-exception guards, and reloads it whenever the
 // file's write time changes.
 #include "host.h"
-#include "dm_seh.h"
+#include "dm_guard.h"
 #include <stdio.h>
 #include "imgui.h"
 #include "imgui_internal.h"
@@ -19,34 +19,11 @@ static double next_poll;
 
 namespace {
 
-struct init_call {
-    dm_core_init_fn fn;
-    int32_t result;
-};
-
-void body_init(void *p)
-{
-    auto *c = (init_call *)p;
-    c->result = c->fn(&host_api);
-}
-void body_frame(void *p) { ((dm_core_frame_fn)p)(&host_frame); }
-void body_void(void *p) { ((void (*)(void))p)(); }
-
-struct ui_call {
-    dm_core_ui_fn fn;
-    const dm_ui_frame_args *args;
-};
-void body_ui(void *p)
-{
-    auto *c = (ui_call *)p;
-    c->fn(c->args);
-}
-
 // Runs one guarded call; on a fault logs fmt with the exception code.
-bool guarded(dm_seh_body_fn body, void *arg, const char *fault_fmt)
+template <typename F> bool guarded(F &&fn, const char *fault_fmt)
 {
     dm_seh_fault fault = {};
-    if (dm_seh_call(body, arg, dm_seh_record_filter, &fault))
+    if (dm_guarded(fn, &fault))
         return true;
     host_log(fault_fmt, fault.code);
     return false;
@@ -71,7 +48,7 @@ void forget_core()
 
 bool host_guard_core_unhook()
 {
-    return guarded(body_void, (void *)core_unhook, "[host] core unhook faulted (0x%08lx)");
+    return guarded([] { core_unhook(); }, "[host] core unhook faulted (0x%08lx)");
 }
 
 } // namespace
@@ -82,7 +59,7 @@ void host_core_unload()
         return;
     set_ui_entry(nullptr); // waits for a running UI call to finish
     if (core_shutdown)
-        guarded(body_void, (void *)core_shutdown, "[host] core shutdown faulted (0x%08lx)");
+        guarded([] { core_shutdown(); }, "[host] core shutdown faulted (0x%08lx)");
     FreeLibrary(core_module);
     forget_core();
 }
@@ -140,9 +117,9 @@ void host_core_load()
     core_shutdown = shutdown;
     core_unhook = unhook;
 
-    init_call call = { init, 0 };
-    bool completed = guarded(body_init, &call, "[host] core init faulted (0x%08lx)");
-    if (!completed || call.result == 0) {
+    int32_t init_result = 0;
+    bool completed = guarded([&] { init_result = init(&host_api); }, "[host] core init faulted (0x%08lx)");
+    if (!completed || init_result == 0) {
         host_log("[host] core init failed");
         // A core that faulted half-way through its start may have left hooks
         // or threads behind: let it take them down (or pin itself) first.
@@ -167,7 +144,7 @@ void host_core_frame()
     }
     if (!core_module || !core_frame)
         return;
-    if (guarded(body_frame, (void *)core_frame,
+    if (guarded([] { core_frame(&host_frame); },
                 "[host] core frame faulted (0x%08lx); core disabled until next build"))
         return;
     set_ui_entry(nullptr);
@@ -194,8 +171,8 @@ bool host_core_ui_call(float width, float height, uint32_t ui_mode)
     // fonts) is closed again from this saved state.
     ImGuiErrorRecoveryState saved;
     ImGui::ErrorRecoveryStoreState(&saved);
-    ui_call call = { core_ui, &args };
-    if (guarded(body_ui, &call, "[host] core ui faulted (0x%08lx); core UI disabled until next build"))
+    dm_core_ui_fn ui = core_ui;
+    if (guarded([&] { ui(&args); }, "[host] core ui faulted (0x%08lx); core UI disabled until next build"))
         return true;
     core_ui = nullptr; // host_lock is held by the caller
     ImGui::ErrorRecoveryTryToRecoverState(&saved);

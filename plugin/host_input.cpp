@@ -5,6 +5,7 @@
 #define DIRECTINPUT_VERSION 0x0800
 #include "host_overlay.h"
 #include "dm_pe_imports.h"
+#include "dm_module.h"
 #include <dinput.h>
 #include <stdio.h>
 #include <string.h>
@@ -258,9 +259,7 @@ void probe_one(char letter, const GUID &iid, decltype(&DirectInput8Create) creat
                const uint8_t *hi)
 {
     IUnknown *di = nullptr;
-    HMODULE self = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCSTR)(void *)&host_dinput_probe, &self);
+    HMODULE self = dm_module_at((const void *)&host_dinput_probe);
     HRESULT hr = create(self, 0x0800, iid, (void **)&di, nullptr);
     IUnknown *dev = nullptr;
     if (SUCCEEDED(hr) && di) {

@@ -4,7 +4,8 @@
 // core draws through dm_core_ui.
 #include "dm_windows_dir.h"
 #include "host_overlay.h"
-#include "dm_seh.h"
+#include "dm_guard.h"
+#include "dm_module.h"
 #include <d3d11_1.h>
 #include <dxgi1_4.h>
 #include <stdio.h>
@@ -236,12 +237,10 @@ void host_overlay_frame(IDXGISwapChain *sc)
     draw_to_back_buffer();
 }
 
-void body_overlay(void *sc) { host_overlay_frame((IDXGISwapChain *)sc); }
-
 bool host_guard_overlay(IDXGISwapChain *sc)
 {
     dm_seh_fault fault = {};
-    if (dm_seh_call(body_overlay, sc, dm_seh_record_filter, &fault))
+    if (dm_guarded([sc] { host_overlay_frame(sc); }, &fault))
         return true;
     host_log("[host] ui: overlay faulted (0x%08lx); overlay off until restart", fault.code);
     return false;
@@ -497,24 +496,13 @@ bool host_unpatch_slot(host_slot_patch *p)
 
 void host_module_name(const void *address, char *out, size_t size)
 {
-    HMODULE m = nullptr;
-    char full[MAX_PATH];
-    snprintf(out, size, "?");
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            (LPCSTR)address, &m) || !m)
-        return;
-    DWORD n = GetModuleFileNameA(m, full, sizeof full);
-    if (n == 0 || n >= sizeof full)
-        return;
-    const char *slash = strrchr(full, '\\');
-    snprintf(out, size, "%s", slash ? slash + 1 : full);
+    if (!dm_module_file_name(dm_module_at(address), out, size))
+        snprintf(out, size, "?");
 }
 
 void host_pin_self(const char *why)
 {
-    HMODULE self;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       (LPCSTR)(void *)&host_pin_self, &self);
+    dm_module_pin((const void *)&host_pin_self);
     host_log("[host] ui: %s; the plug-in stays loaded", why);
 }
 

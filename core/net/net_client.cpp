@@ -13,6 +13,7 @@
 #include "net_socket.h"
 #include "net_win.h"
 #include "net_wire.h"
+#include "dm_fnv.h"
 
 extern "C" {
 // Not declared by mingw's headers.
@@ -564,12 +565,10 @@ bool net_connect(const char *host, uint16_t port, const char *name, uint32_t non
         uint32_t h = (uint32_t)GetCurrentProcessId() * 0x9E3779B1u;
         LARGE_INTEGER pc;
         QueryPerformanceCounter(&pc);
-        uint64_t v = (uint64_t)pc.QuadPart;
-        for (int i = 0; i < 8; i++) {
-            h ^= (uint8_t)(v >> (8 * i));
-            h *= 16777619u;
-        }
-        nonce = h;
+        uint8_t counter[8];
+        for (int i = 0; i < 8; i++)
+            counter[i] = (uint8_t)((uint64_t)pc.QuadPart >> (8 * i));
+        nonce = dm_fnv1a(h, counter, sizeof counter);
     }
     c.conn.nonce = nonce | 1u;
     c.our_id = 0;

@@ -77,7 +77,6 @@ typedef struct net_local_list {
 extern net_local_list net_local_lists[2];
 /* Set by net_set_local_accessories when a list changed: both are due now. */
 extern bool net_local_lists_due;
-uint32_t net_fnv1a(uint32_t h, const void *data, size_t len);
 /* Greedy parts: starts[i] is the first entry of part i, starts[count] the end. */
 int net_acc_pack(int list, int starts[NET_ACC_PARTS + 1]);
 int net_acc_build_part(int list, const int *starts, int index, int count, uint8_t *p, int cap);

@@ -7,6 +7,7 @@
 #include <string.h>
 #include "net_internal.h"
 #include "net_wire.h"
+#include "dm_fnv.h"
 
 static void log_nothing(const char *, ...) {}
 static dm_log_fn net_log_fn = log_nothing;
@@ -350,16 +351,6 @@ bool net_get_kick_info(net_kick_record *out)
 
 /* local lists */
 
-uint32_t net_fnv1a(uint32_t h, const void *data, size_t len)
-{
-    const uint8_t *b = (const uint8_t *)data;
-    for (size_t i = 0; i < len; i++) {
-        h ^= b[i];
-        h *= 16777619u;
-    }
-    return h;
-}
-
 void net_set_local_accessories(int list, const char *const *paths, int count)
 {
     if (list < 0 || list > 1)
@@ -368,10 +359,10 @@ void net_set_local_accessories(int list, const char *const *paths, int count)
         count = 0;
     if (count > NET_ACC_MAX)
         count = NET_ACC_MAX;
-    uint32_t h = 0x811C9DC5u;
+    uint32_t h = DM_FNV1A_BASIS;
     for (int i = 0; i < count; i++) {
         const char *s = paths[i] ? paths[i] : "";
-        h = net_fnv1a(h, s, strlen(s) + 1);
+        h = dm_fnv1a(h, s, strlen(s) + 1);
     }
     net_local_list *l = &net_local_lists[list];
     if (l->set && l->hash == h && l->count == count)

@@ -8,7 +8,8 @@
 #include "core.h"
 #include "core_features.h"
 #include "core_config.h"
-#include "dm_seh.h"
+#include "dm_guard.h"
+#include "dm_module.h"
 
 const dm_host_api *core_api;
 uint64_t game_base;
@@ -38,9 +39,7 @@ bool core_path(char *out, unsigned size, const char *name)
 
 void core_pin_self()
 {
-    HMODULE self;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       (LPCSTR)(void *)&core_pin_self, &self);
+    dm_module_pin((const void *)&core_pin_self);
 }
 
 extern "C" __declspec(dllexport) int32_t dm_core_init(const dm_host_api *api)
@@ -107,13 +106,11 @@ long frame_fault_filter(EXCEPTION_POINTERS *pointers, void *)
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-void frame_body(void *info) { core_frame((const dm_frame_info *)info); }
-
 } // namespace
 
 extern "C" __declspec(dllexport) void dm_core_frame(const dm_frame_info *info)
 {
-    dm_seh_call(frame_body, (void *)info, frame_fault_filter, nullptr);
+    dm_guarded_filter([info] { core_frame(info); }, frame_fault_filter, nullptr);
 }
 
 extern "C" __declspec(dllexport) void dm_core_ui(const dm_ui_frame_args *args)

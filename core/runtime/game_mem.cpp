@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <string.h>
 #include "core.h"
-#include "dm_seh.h"
+#include "dm_guard.h"
 #include "game_mem.h"
 
 int game_build_state = -1;
@@ -41,26 +41,22 @@ bool dm_probe_read(uint64_t address, size_t size)
 
 namespace {
 
-struct copy_job {
-    void *out;
-    uint64_t from;
-    size_t size;
-};
-
-void copy_body(void *arg)
+// Copies size bytes from a game address under the guard, byte by byte
+// through a volatile source so the compiler cannot widen or hoist the reads.
+bool guarded_copy(void *out, uint64_t from, size_t size)
 {
-    auto *job = (copy_job *)arg;
-    volatile const uint8_t *src = (volatile const uint8_t *)(uintptr_t)job->from;
-    uint8_t *dst = (uint8_t *)job->out;
-    for (size_t i = 0; i < job->size; i++)
-        dst[i] = src[i];
+    return dm_guarded([=] {
+        volatile const uint8_t *src = (volatile const uint8_t *)(uintptr_t)from;
+        uint8_t *dst = (uint8_t *)out;
+        for (size_t i = 0; i < size; i++)
+            dst[i] = src[i];
+    });
 }
 
 template <typename T> bool safe_read(uint64_t address, T *out)
 {
     T value;
-    copy_job job = { &value, address, sizeof(T) };
-    if (!dm_seh_call(copy_body, &job, nullptr, nullptr))
+    if (!guarded_copy(&value, address, sizeof(T)))
         return false;
     *out = value;
     return true;
@@ -75,8 +71,7 @@ bool dm_safe_read_f32(uint64_t address, float *out) { return safe_read(address, 
 
 bool dm_safe_copy(void *out, uint64_t address, size_t size)
 {
-    copy_job job = { out, address, size };
-    return dm_seh_call(copy_body, &job, nullptr, nullptr) != 0;
+    return guarded_copy(out, address, size);
 }
 
 long fault_record_filter(EXCEPTION_POINTERS *pointers, void *)
@@ -137,16 +132,6 @@ const char *game_class_name(uint64_t class_object)
 
 namespace {
 
-struct class_call {
-    uint64_t object, fn, result;
-};
-
-void class_call_body(void *arg)
-{
-    auto *c = (class_call *)arg;
-    c->result = ((uint64_t(*)(uint64_t))(uintptr_t)c->fn)(c->object);
-}
-
 } // namespace
 
 bool game_is_trailer_actor(uint64_t object)
@@ -156,10 +141,11 @@ bool game_is_trailer_actor(uint64_t object)
     uint64_t vtable = *(const uint64_t *)(uintptr_t)object;
     if (vtable != game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE) || !dm_probe_read(vtable + 5 * 8, 8))
         return false;
-    class_call call = { object, *(const uint64_t *)(uintptr_t)(vtable + 5 * 8), 0 };
-    if (!call.fn || !dm_seh_call(class_call_body, &call, fault_record_filter, nullptr))
+    uint64_t fn = *(const uint64_t *)(uintptr_t)(vtable + 5 * 8), result = 0;
+    if (!fn || !dm_guarded_filter([&] { result = ((uint64_t(*)(uint64_t))(uintptr_t)fn)(object); },
+                                  fault_record_filter, nullptr))
         return false;
-    return call.result == game_addr(GAME_OFF_TRAILER_ACTOR_CLASS);
+    return result == game_addr(GAME_OFF_TRAILER_ACTOR_CLASS);
 }
 
 void dm_game_take_ref(uint64_t object)
@@ -218,30 +204,17 @@ uint64_t game_local_truck()
     return truck;
 }
 
-namespace {
-struct placement_call {
-    uint64_t object, fn;
-    placement *out;
-    uint64_t result;
-};
-void placement_call_body(void *arg)
-{
-    auto *c = (placement_call *)arg;
-    c->result = ((uint64_t(*)(uint64_t, placement *))(uintptr_t)c->fn)(c->object, c->out);
-}
-} // namespace
-
 int game_object_placement(uint64_t object, placement *out)
 {
-    uint64_t vtable = 0;
+    uint64_t vtable = 0, fn = 0, result = 0;
     placement got = {};
-    placement_call call = { object, 0, &got, 0 };
     if (!object || !game_read_u64(object, &vtable) || !vtable ||
-        !game_read_u64(vtable + GAME_VSLOT_GET_PLACEMENT * 8, &call.fn) || !call.fn)
+        !game_read_u64(vtable + GAME_VSLOT_GET_PLACEMENT * 8, &fn) || !fn)
         return GAME_PLACEMENT_UNREADABLE;
-    if (!dm_seh_call(placement_call_body, &call, fault_record_filter, nullptr))
+    if (!dm_guarded_filter([&] { result = ((uint64_t(*)(uint64_t, placement *))(uintptr_t)fn)(object, &got); },
+                           fault_record_filter, nullptr))
         return GAME_PLACEMENT_FAULTED;
-    if ((call.result & 0xFF) == 0)
+    if ((result & 0xFF) == 0)
         return GAME_PLACEMENT_FALSE;
     *out = got;
     return GAME_PLACEMENT_OK;

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include "dm_fnv.h"
 
 uint32_t dm_ui_fade(uint32_t colour, float f)
 {
@@ -172,12 +173,7 @@ int dm_ui_toast_watch_update(dm_ui_toast_watch *w, const dm_ui_status *s, uint32
 
 uint32_t dm_ui_fnv1a(const char *text)
 {
-    uint32_t h = 0x811C9DC5u;
-    for (const unsigned char *p = (const unsigned char *)text; p && *p; p++) {
-        h ^= *p;
-        h *= 0x01000193u;
-    }
-    return h;
+    return dm_fnv1a(DM_FNV1A_BASIS, text ? text : "", text ? strlen(text) : 0);
 }
 
 void dm_ui_avatar_initial(const char *name, char out[5])

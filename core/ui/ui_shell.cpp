@@ -10,7 +10,7 @@
 #include <string.h>
 #include "dm_windows_dir.h"
 #include "core_features.h"
-#include "dm_seh.h"
+#include "dm_guard.h"
 #include "imgui.h"
 #include "imgui_internal.h"
 #include "net_client.h"
@@ -195,39 +195,22 @@ void dm_ui_setup_fonts_and_scale(float height)
                   settings.ui_size * 100.0f);
 }
 
-struct setup_call {
-    float height;
-};
-void body_setup(void *p) { dm_ui_setup_fonts_and_scale(((setup_call *)p)->height); }
-
 bool dm_ui_prepare(float height)
 {
     if (ui_off)
         return false;
-    setup_call c = { height };
     dm_seh_fault fault = {};
-    if (dm_seh_call(body_setup, &c, dm_seh_record_filter, &fault))
+    if (dm_guarded([height] { dm_ui_setup_fonts_and_scale(height); }, &fault))
         return true;
     ui_off = true;
     core_log("[core] ui: font/theme setup faulted (0x%08lx); core UI off", fault.code);
     return false;
 }
 
-struct cb_call {
-    dm_ui_draw_fn fn;
-    const dm_ui_frame_args *args;
-};
-void body_cb(void *p)
-{
-    auto *c = (cb_call *)p;
-    c->fn(c->args);
-}
-
 bool dm_ui_call_guarded(dm_ui_draw_fn fn, const dm_ui_frame_args *args)
 {
-    cb_call c = { fn, args };
     dm_seh_fault fault = {};
-    if (dm_seh_call(body_cb, &c, dm_seh_record_filter, &fault))
+    if (dm_guarded([fn, args] { fn(args); }, &fault))
         return true;
     core_log("[core] ui: draw callback %p faulted (0x%08lx); removed", (void *)fn, fault.code);
     return false;

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "fake_core_record.h"
+#include "dm_module.h"
 
 static fake_core_record *rec;
 static const dm_host_api *api;
@@ -41,13 +42,7 @@ EXPORT int32_t dm_core_init(const dm_host_api *a)
     r->api_version = a->version;
     r->api_log = (void *)a->log;
     snprintf(r->api_base_dir, sizeof r->api_base_dir, "%s", a->base_dir);
-    char path[MAX_PATH];
-    HMODULE self;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCSTR)(void *)&dm_core_init, &self);
-    GetModuleFileNameA(self, path, sizeof path);
-    const char *slash = strrchr(path, '\\');
-    snprintf(r->module_name, sizeof r->module_name, "%s", slash ? slash + 1 : path);
+    dm_module_file_name(dm_module_at((const void *)&dm_core_init), r->module_name, sizeof r->module_name);
     api = a;
     called(FC_INIT);
     a->log("[fake] init %s", r->module_name);

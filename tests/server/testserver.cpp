@@ -9,6 +9,7 @@
 #include "net_socket.h"
 #include "net_wire.h"
 #include "testserver.h"
+#include "dm_fnv.h"
 
 
 static SOCKET open_bound(uint16_t port, uint16_t *bound)
@@ -399,13 +400,9 @@ void ts_bots_tick(ts_server *s, double now, double *next_state, double *next_lis
             static const char *const truck[] = {"/def/vehicle/truck/demo.truck/chassis/4x2.sii",
                                                 "/def/vehicle/truck/demo.truck/cabin/big.sii"};
             uint8_t p[600];
-            uint32_t h = 0x811C9DC5u;
+            uint32_t h = DM_FNV1A_BASIS;
             for (auto *e : truck)
-                for (const char *q = e;; q++) {
-                    h = (h ^ (uint8_t)*q) * 16777619u;
-                    if (!*q)
-                        break;
-                }
+                h = dm_fnv1a(h, e, strlen(e) + 1);
             net_put_u32(p, h);
             p[4] = 0;
             p[5] = 0;
