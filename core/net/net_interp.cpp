@@ -15,7 +15,23 @@ void net_interp_reset()
     memset(&stats, 0, sizeof stats);
 }
 
-void net_set_interp_mode(int mode) { interp_mode = mode == 2 ? 2 : 1; }
+/* A change of mode forgets every player's mode 2 history (delay, last output,
+ * smoothing): after a spell of mode 1 the last mode 2 output predicts nothing,
+ * and smoothing towards it would pull the truck back to where it was. */
+void net_set_interp_mode(int mode)
+{
+    mode = mode == 2 ? 2 : 1;
+    if (mode == interp_mode)
+        return;
+    interp_mode = mode;
+    for (net_player &p : net_roster) {
+        p.delay = 0;
+        p.last_sample = 0;
+        memset(p.out_pos, 0, sizeof p.out_pos);
+        memset(p.out_vel, 0, sizeof p.out_vel);
+        memset(p.smooth, 0, sizeof p.smooth);
+    }
+}
 int net_interp_mode() { return interp_mode; }
 void net_get_interp_stats(net_interp_stats *out) { *out = stats; }
 

@@ -1,4 +1,4 @@
-// Pure logic of the network client: codec, player key, roster, interpolation, CSV.
+// Pure logic of the network client: codec, player key, roster, CSV.
 #include <gtest/gtest.h>
 #include <math.h>
 #include <stdio.h>
@@ -288,78 +288,6 @@ TEST_F(NetRoster, LocalListsHashAndPack)
     EXPECT_EQ(parts, 26); /* 5 entries of 224 bytes fit one 1200-byte datagram */
     for (int i = 0; i < parts; i++)
         EXPECT_LE(NET_HEADER_SIZE + net_acc_build_part(1, starts, i, parts, b, sizeof b), 1200);
-}
-
-/* Both modes follow a synthetic circle drive sent at 10 Hz. */
-TEST_F(NetRoster, InterpolationFollowsTheTrajectory)
-{
-    for (int mode : {1, 2}) {
-        net_roster_reset();
-        uint8_t name[] = {1, 'x'};
-        net_roster_on_joined(2, 1, name, sizeof name, 1.0);
-        net_set_interp_mode(mode);
-        const double r = 50, w = 0.3; /* 15 m/s */
-        auto at = [&](double t, double out[3]) { out[0] = r * cos(w * t); out[1] = 0; out[2] = r * sin(w * t); };
-        uint32_t seq = 1;
-        double worst = 0, sent = 0;
-        for (double now = 2.0; now < 12.0; now += 1.0 / 64) {
-            if (now >= sent + 0.1) {
-                sent = now;
-                double t = now - 1.0; /* sender clock 1 s behind */
-                double pos[3];
-                at(t, pos);
-                net_pose s = {};
-                s.flags = 4;
-                for (int i = 0; i < 3; i++)
-                    s.pos[i] = pos[i];
-                s.vel[0] = (float)(-r * w * sin(w * t));
-                s.vel[2] = (float)(r * w * cos(w * t));
-                float half = (float)(-w * t / 2);
-                s.rot[0] = cosf(half);
-                s.rot[2] = sinf(half);
-                uint8_t b[128];
-                int n = net_build_state(b, sizeof b, (uint32_t)llround(t * 1000), &s, 0);
-                net_roster_on_state(2, seq++, b, (size_t)n, now);
-            }
-            net_pose out;
-            ASSERT_TRUE(net_sample_player(2, now, &out));
-            if (now < 3.0)
-                continue;
-            net_player *pl = net_roster_find(2);
-            double delay = mode == 1 ? 0.15 : pl->delay;
-            double truth[3];
-            at(now - pl->offset - delay, truth);
-            double e = hypot(out.pos[0] - truth[0], out.pos[2] - truth[2]);
-            worst = fmax(worst, e);
-            if (mode == 2) {
-                EXPECT_TRUE(pl->delay >= 0.12 && pl->delay <= 0.6);
-            }
-        }
-        EXPECT_LT(worst, mode == 1 ? 0.25 : 0.3) << "mode " << mode;
-    }
-    net_set_interp_mode(1);
-}
-
-TEST_F(NetRoster, ExtrapolationCapsAndRepeatedSamples)
-{
-    state(1, 1.0, 11.0, 0, 10);
-    net_pose out;
-    ASSERT_TRUE(net_sample_player(2, 14.0, &out)); /* silent for 3 s */
-    EXPECT_NEAR(out.pos[0], 5.0, 1e-6);            /* 0.5 s of 10 m/s */
-    net_interp_stats st;
-    net_get_interp_stats(&st);
-    EXPECT_EQ(st.long_extrapolations, 1u);
-    net_set_interp_mode(2);
-    state(2, 1.1, 11.1, 1, 10);
-    net_pose a, b;
-    ASSERT_TRUE(net_sample_player(2, 20.0, &a));
-    net_get_interp_stats(&st);
-    uint64_t samples = st.samples;
-    ASSERT_TRUE(net_sample_player(2, 20.0, &b));
-    net_get_interp_stats(&st);
-    EXPECT_EQ(st.samples, samples);
-    EXPECT_EQ(memcmp(a.pos, b.pos, sizeof a.pos), 0);
-    net_set_interp_mode(1);
 }
 
 TEST(NetCsv, Rows)
