@@ -10,6 +10,7 @@
 // - The packet table
 // - Tests: every row; floats that are not finite
 #include <gtest/gtest.h>
+#include <ctype.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,6 +21,7 @@
 #include <vector>
 #include "net_internal.h"
 #include "net_key.h"
+#include "net_test_hex.h"
 #include "net_wire.h"
 
 namespace {
@@ -36,15 +38,13 @@ struct golden_row {
     std::map<std::string, std::string> want;
 };
 
-int hex_digit(char c)
+/* Two hex digits at s as a byte, or -1. */
+int hex_pair(const char *s)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    if (!isxdigit((unsigned char)s[0]) || !isxdigit((unsigned char)s[1]))
+        return -1;
+    char pair[3] = {s[0], s[1], 0};
+    return (int)strtol(pair, nullptr, 16);
 }
 
 /* Reads "*N" after a byte or a group; 1 when there is none. */
@@ -79,10 +79,11 @@ bool append_hex(const char *&s, std::vector<uint8_t> &out)
             continue;
         }
         std::vector<uint8_t> run;
-        while (hex_digit(s[0]) >= 0) {
-            if (hex_digit(s[1]) < 0)
+        while (isxdigit((unsigned char)*s)) {
+            int byte = hex_pair(s);
+            if (byte < 0)
                 return false;
-            run.push_back((uint8_t)(hex_digit(s[0]) * 16 + hex_digit(s[1])));
+            run.push_back((uint8_t)byte);
             s += 2;
         }
         if (run.empty())
@@ -97,7 +98,7 @@ bool append_hex(const char *&s, std::vector<uint8_t> &out)
     }
 }
 
-std::vector<uint8_t> hex_bytes(const std::string &text)
+std::vector<uint8_t> table_hex_bytes(const std::string &text)
 {
     std::vector<uint8_t> out;
     const char *s = text.c_str();
@@ -169,7 +170,7 @@ std::vector<golden_row> load_golden_rows()
             row.packet = row.label.substr(0, row.label.find('.'));
             rows.push_back(row);
         } else if (word == "hex" && !rows.empty()) {
-            std::vector<uint8_t> b = hex_bytes(rest);
+            std::vector<uint8_t> b = table_hex_bytes(rest);
             rows.back().bytes.insert(rows.back().bytes.end(), b.begin(), b.end());
         } else if (word == "want" && !rows.empty()) {
             EXPECT_TRUE(read_want(rest, rows.back().want)) << "line " << line;
@@ -258,24 +259,13 @@ struct want_reader {
         }
         return out;
     }
-    std::vector<uint8_t> bytes(const char *key) { return hex_bytes(raw(key)); }
+    std::vector<uint8_t> bytes(const char *key) { return table_hex_bytes(raw(key)); }
     void expect_all_read()
     {
         for (auto &kv : row.want)
             EXPECT_TRUE(used.count(kv.first)) << row.label << ": want value " << kv.first << " not checked";
     }
 };
-
-std::string hex_of(const std::vector<uint8_t> &b)
-{
-    std::string s;
-    char t[4];
-    for (uint8_t v : b) {
-        snprintf(t, sizeof t, "%02x", v);
-        s += t;
-    }
-    return s;
-}
 
 /* One checker per packet: parse, check every field, build again */
 
@@ -719,7 +709,7 @@ bool check_auth_challenge(const golden_input &in, want_reader *want, std::vector
     if (in.n != 32)
         return false;
     if (want) {
-        EXPECT_EQ(hex_of(std::vector<uint8_t>(in.payload, in.payload + 32)), hex_of(want->bytes("challenge")));
+        EXPECT_EQ(bytes_to_hex(in.payload, 32), bytes_to_hex(want->bytes("challenge")));
         *rebuilt = with_header(in, in.payload, 32);
     }
     return true;
@@ -731,8 +721,8 @@ bool check_auth_reply(const golden_input &in, want_reader *want, std::vector<uin
     if (!net_parse_auth_reply(in.payload, in.n, pub, sig))
         return false;
     if (want) {
-        EXPECT_EQ(hex_of(std::vector<uint8_t>(pub, pub + 32)), hex_of(want->bytes("pub")));
-        EXPECT_EQ(hex_of(std::vector<uint8_t>(sig, sig + 64)), hex_of(want->bytes("sig")));
+        EXPECT_EQ(bytes_to_hex(pub, 32), bytes_to_hex(want->bytes("pub")));
+        EXPECT_EQ(bytes_to_hex(sig, 64), bytes_to_hex(want->bytes("sig")));
         // The client signs its auth prefix followed by the challenge.
         std::vector<uint8_t> msg(NET_AUTH_PREFIX, NET_AUTH_PREFIX + NET_AUTH_PREFIX_LEN);
         std::vector<uint8_t> challenge = want->bytes("challenge");
@@ -862,7 +852,7 @@ TEST(NetGolden, EveryRowParsesAndBuildsBack)
         ASSERT_TRUE(parse_datagram(row, row.bytes, &want, &rebuilt)) << "refused";
         want.expect_all_read();
         if (!row.parse_only) {
-            EXPECT_EQ(hex_of(rebuilt), hex_of(row.bytes)) << "built back";
+            EXPECT_EQ(bytes_to_hex(rebuilt), bytes_to_hex(row.bytes)) << "built back";
         }
         taken.insert(row.packet);
     }

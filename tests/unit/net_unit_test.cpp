@@ -8,25 +8,8 @@
 #include "net_csv.h"
 #include "net_internal.h"
 #include "net_key.h"
+#include "net_test_hex.h"
 #include "net_wire.h"
-
-static std::vector<uint8_t> unhex(const std::string &h)
-{
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < h.size(); i += 2)
-        out.push_back((uint8_t)std::stoi(h.substr(i, 2), nullptr, 16));
-    return out;
-}
-static std::string tohex(const uint8_t *b, size_t n)
-{
-    std::string s;
-    char t[3];
-    for (size_t i = 0; i < n; i++) {
-        snprintf(t, sizeof t, "%02x", b[i]);
-        s += t;
-    }
-    return s;
-}
 
 TEST(NetKey, KnownAnswer)
 {
@@ -34,12 +17,12 @@ TEST(NetKey, KnownAnswer)
     for (int i = 0; i < 32; i++)
         seed[i] = (uint8_t)(7 * i + 1);
     crypto_eddsa_key_pair(sk, pk, seed);
-    EXPECT_EQ(tohex(pk, 32), "367afe3c5bc4da47ab53f793a636521f3f3087ed0c1d76b7283201af8e144a06");
+    EXPECT_EQ(bytes_to_hex(pk, 32), "367afe3c5bc4da47ab53f793a636521f3f3087ed0c1d76b7283201af8e144a06");
     memcpy(msg, "drovemark-auth-v1", 17);
     for (int i = 0; i < 32; i++)
         msg[17 + i] = (uint8_t)(0xA0 + i);
     crypto_eddsa_sign(sig, sk, msg, sizeof msg);
-    EXPECT_EQ(tohex(sig, 64), "c5654a535075d10ecc2e2b615121e6cfbf0ee1075b1c9cba32087d4d3f38bed8"
+    EXPECT_EQ(bytes_to_hex(sig, 64), "c5654a535075d10ecc2e2b615121e6cfbf0ee1075b1c9cba32087d4d3f38bed8"
                               "18d41e0827142ae9d00103d290c301cd7e2b1a4332fa637f922f2178ad7bbd07");
     EXPECT_EQ(crypto_eddsa_check(sig, pk, msg, sizeof msg), 0);
     char fp[17];
@@ -56,13 +39,13 @@ TEST(NetKey, VectorsAndTampering)
     while (fgets(line, sizeof line, f)) {
         char s[80], p[80], m[1024], g[160];
         ASSERT_EQ(sscanf(line, "%79s %79s %1023s %159s", s, p, m, g), 4);
-        auto seed = unhex(s), pub = unhex(p), sig = unhex(g);
-        auto msg = strcmp(m, "-") == 0 ? std::vector<uint8_t>() : unhex(m);
+        auto seed = hex_to_bytes(s), pub = hex_to_bytes(p), sig = hex_to_bytes(g);
+        auto msg = strcmp(m, "-") == 0 ? std::vector<uint8_t>() : hex_to_bytes(m);
         uint8_t sk[64], pk[32], out[64];
         crypto_eddsa_key_pair(sk, pk, seed.data());
-        EXPECT_EQ(tohex(pk, 32), p);
+        EXPECT_EQ(bytes_to_hex(pk, 32), p);
         crypto_eddsa_sign(out, sk, msg.data(), msg.size());
-        EXPECT_EQ(tohex(out, 64), g);
+        EXPECT_EQ(bytes_to_hex(out, 64), g);
         EXPECT_EQ(crypto_eddsa_check(sig.data(), pk, msg.data(), msg.size()), 0);
         for (int at : {0, 31, 32, 63}) {
             auto bad = sig;
