@@ -188,7 +188,7 @@ struct want_reader {
     std::set<std::string> used;
 
     explicit want_reader(const golden_row &r) : row(r) {}
-    std::string raw(const char *key)
+    std::string raw(const std::string &key)
     {
         auto it = row.want.find(key);
         if (it == row.want.end()) {
@@ -198,12 +198,12 @@ struct want_reader {
         used.insert(key);
         return it->second;
     }
-    long long num(const char *key)
+    long long num(const std::string &key)
     {
         std::string v = raw(key);
         return v[0] == '-' ? strtoll(v.c_str(), nullptr, 0) : (long long)strtoull(v.c_str(), nullptr, 0);
     }
-    std::vector<double> reals(const char *key)
+    std::vector<double> reals(const std::string &key)
     {
         std::vector<double> out;
         std::string v = raw(key);
@@ -220,7 +220,7 @@ struct want_reader {
         }
         return out;
     }
-    double real(const char *key)
+    double real(const std::string &key)
     {
         std::vector<double> v = reals(key);
         return v.empty() ? NAN : v[0];
@@ -244,8 +244,8 @@ struct want_reader {
         }
         return out;
     }
-    std::string text(const char *key) { return expand_text(raw(key)); }
-    std::vector<std::string> texts(const char *key)
+    std::string text(const std::string &key) { return expand_text(raw(key)); }
+    std::vector<std::string> texts(const std::string &key)
     {
         std::vector<std::string> out;
         std::string v = raw(key);
@@ -259,7 +259,7 @@ struct want_reader {
         }
         return out;
     }
-    std::vector<uint8_t> bytes(const char *key) { return table_hex_bytes(raw(key)); }
+    std::vector<uint8_t> bytes(const std::string &key) { return table_hex_bytes(raw(key)); }
     void expect_all_read()
     {
         for (auto &kv : row.want)
@@ -611,21 +611,16 @@ bool check_traffic_defs(const golden_input &in, want_reader *want, std::vector<u
 
 void expect_car(const traffic_car_state &car, want_reader *want, const std::string &which)
 {
-    auto key = [&](const char *field) {
-        static std::string k;
-        k = which + "_" + field;
-        return k.c_str();
-    };
-    EXPECT_EQ(car.net_id, want->num(key("id"))) << which;
-    std::vector<double> pos = want->reals(key("pos")), rot = want->reals(key("rot"));
+    EXPECT_EQ(car.net_id, want->num(which + "_id")) << which;
+    std::vector<double> pos = want->reals(which + "_pos"), rot = want->reals(which + "_rot");
     ASSERT_EQ(pos.size(), 3u);
     ASSERT_EQ(rot.size(), 4u);
     for (int k = 0; k < 3; k++)
         EXPECT_DOUBLE_EQ(car.pos[k], pos[k]) << which << " pos " << k;
     for (int k = 0; k < 4; k++) /* written in 1/32767 units */
         EXPECT_FLOAT_EQ(car.rot[k], (float)(rot[k] / 32767.0)) << which << " rot " << k;
-    EXPECT_FLOAT_EQ(car.speed, (float)want->real(key("speed"))) << which;
-    EXPECT_EQ(car.lights, want->num(key("lights"))) << which;
+    EXPECT_FLOAT_EQ(car.speed, (float)want->real(which + "_speed")) << which;
+    EXPECT_EQ(car.lights, want->num(which + "_lights")) << which;
 }
 
 bool check_traffic_cars(const golden_input &in, want_reader *want, std::vector<uint8_t> *rebuilt)
