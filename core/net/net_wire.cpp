@@ -1,7 +1,16 @@
 // Datagram header and payload codec of the UDP protocol.
+//
+// Index of this file:
+// - Float fields
+// - Header
+// - Builders (client packets, then the server's)
+// - Parsers
+// - Reason texts and text cleaning
 #include "net_wire.h"
 #include <math.h>
 #include <string.h>
+
+/* Float fields */
 
 void net_put_f32(uint8_t *p, float v)
 {
@@ -30,6 +39,8 @@ double net_get_f64(const uint8_t *p)
     return v;
 }
 
+/* Header */
+
 void net_write_header(uint8_t *buf, uint8_t type, uint32_t seq, uint16_t player)
 {
     buf[0] = 'D';
@@ -51,17 +62,19 @@ bool net_read_header(const uint8_t *buf, size_t len, net_header *out)
     return true;
 }
 
-static size_t bounded_len(const char *s, size_t max)
+/* Builders */
+
+static size_t text_length_at_most(const char *text, size_t max)
 {
     size_t n = 0;
-    while (s && n < max && s[n])
+    while (text && n < max && text[n])
         n++;
     return n;
 }
 
 int net_build_hello(uint8_t *p, int cap, uint32_t nonce, const char *name)
 {
-    size_t len = bounded_len(name, 33);
+    size_t len = text_length_at_most(name, 33);
     if (len < 1 || len > 32 || cap < (int)(7 + len))
         return -1;
     net_put_u32(p, nonce);
@@ -110,7 +123,7 @@ int net_build_state(uint8_t *p, int cap, uint32_t sender_ms, const net_pose *pos
 
 int net_build_prop(uint8_t *p, int cap, const prop_state *prop)
 {
-    size_t len = bounded_len(prop->model, NET_PROP_PATH_MAX);
+    size_t len = text_length_at_most(prop->model, NET_PROP_PATH_MAX);
     bool attach = prop->attach_part != 0;
     int total = (int)(62 + len + (attach ? 32 : 0));
     if (len == 0 || cap < total)
@@ -126,14 +139,14 @@ int net_build_prop(uint8_t *p, int cap, const prop_state *prop)
     p[61] = (uint8_t)len;
     memcpy(p + 62, prop->model, len);
     if (attach) {
-        uint8_t *a = p + 62 + len;
-        net_put_u16(a, prop->attach_player);
-        a[2] = prop->attach_part;
-        a[3] = 0;
+        uint8_t *block = p + 62 + len;
+        net_put_u16(block, prop->attach_player);
+        block[2] = prop->attach_part;
+        block[3] = 0;
         for (int i = 0; i < 3; i++)
-            net_put_f32(a + 4 + 4 * i, prop->attach_offset[i]);
+            net_put_f32(block + 4 + 4 * i, prop->attach_offset[i]);
         for (int i = 0; i < 4; i++)
-            net_put_f32(a + 16 + 4 * i, prop->attach_rot[i]);
+            net_put_f32(block + 16 + 4 * i, prop->attach_rot[i]);
     }
     return total;
 }
@@ -148,7 +161,7 @@ int net_build_u32(uint8_t *p, int cap, uint32_t v)
 
 int net_build_layout_cmd(uint8_t *p, int cap, uint8_t op, const char *name)
 {
-    size_t len = bounded_len(name, 32);
+    size_t len = text_length_at_most(name, 32);
     if (cap < (int)(2 + len))
         return -1;
     p[0] = op;
@@ -164,7 +177,7 @@ int net_build_traffic_defs(uint8_t *p, int cap, const traffic_car_definition *de
         return -1;
     size_t total = 6;
     for (uint32_t i = 0; i < def->path_count; i++)
-        total += 1 + bounded_len(def->paths[i], NET_TRAFFIC_PATH_MAX);
+        total += 1 + text_length_at_most(def->paths[i], NET_TRAFFIC_PATH_MAX);
     if (total > NET_TRAFFIC_DEFS_MAX || (int)total > cap)
         return -1;
     net_put_u32(p, def->net_id);
@@ -172,7 +185,7 @@ int net_build_traffic_defs(uint8_t *p, int cap, const traffic_car_definition *de
     p[5] = (uint8_t)def->path_count;
     size_t at = 6;
     for (uint32_t i = 0; i < def->path_count; i++) {
-        size_t len = bounded_len(def->paths[i], NET_TRAFFIC_PATH_MAX);
+        size_t len = text_length_at_most(def->paths[i], NET_TRAFFIC_PATH_MAX);
         p[at] = (uint8_t)len;
         memcpy(p + at + 1, def->paths[i], len);
         at += 1 + len;
@@ -191,7 +204,7 @@ int net_build_traffic_ids(uint8_t *p, int cap, const uint32_t *ids, int count, u
     return 3 + 4 * count;
 }
 
-static int16_t quat_to_i16(float v)
+static int16_t quat_component_to_i16(float v)
 {
     if (!(v >= -1.0f))
         v = v > 0 ? 1.0f : -1.0f; /* NaN and below -1 */
@@ -200,7 +213,7 @@ static int16_t quat_to_i16(float v)
     return (int16_t)lrintf(v * 32767.0f);
 }
 
-static int32_t metres_to_cm(double v)
+static int32_t metres_to_centimetres(double v)
 {
     double cm = floor(v * 100.0 + 0.5);
     if (!(cm >= -2147483648.0))
@@ -217,20 +230,20 @@ int net_build_traffic_cars(uint8_t *p, int cap, uint32_t sender_ms, const traffi
     net_put_u32(p, sender_ms);
     p[4] = (uint8_t)count;
     for (int i = 0; i < count; i++) {
-        uint8_t *r = p + 5 + 30 * i;
-        const traffic_car_state *c = &cars[i];
-        net_put_u32(r, c->net_id);
+        uint8_t *record = p + 5 + 30 * i;
+        const traffic_car_state *car = &cars[i];
+        net_put_u32(record, car->net_id);
         for (int k = 0; k < 3; k++)
-            net_put_u32(r + 4 + 4 * k, (uint32_t)metres_to_cm(c->pos[k]));
+            net_put_u32(record + 4 + 4 * k, (uint32_t)metres_to_centimetres(car->pos[k]));
         for (int k = 0; k < 4; k++)
-            net_put_u16(r + 16 + 2 * k, (uint16_t)quat_to_i16(c->rot[k]));
-        double cms = floor((double)c->speed * 100.0 + 0.5);
-        if (!(cms >= 0))
-            cms = 0;
-        if (cms > 65535)
-            cms = 65535;
-        net_put_u16(r + 24, (uint16_t)cms);
-        net_put_u32(r + 26, c->lights);
+            net_put_u16(record + 16 + 2 * k, (uint16_t)quat_component_to_i16(car->rot[k]));
+        double speed_cm = floor((double)car->speed * 100.0 + 0.5);
+        if (!(speed_cm >= 0))
+            speed_cm = 0;
+        if (speed_cm > 65535)
+            speed_cm = 65535;
+        net_put_u16(record + 24, (uint16_t)speed_cm);
+        net_put_u32(record + 26, car->lights);
     }
     return 5 + 30 * count;
 }
@@ -267,7 +280,7 @@ int net_build_reason(uint8_t *p, int cap, uint8_t reason, const char *text)
         p[0] = reason;
         return 1;
     }
-    size_t len = bounded_len(text, NET_TEXT_MAX);
+    size_t len = text_length_at_most(text, NET_TEXT_MAX);
     if (cap < (int)(2 + len))
         return -1;
     p[0] = reason;
@@ -278,7 +291,7 @@ int net_build_reason(uint8_t *p, int cap, uint8_t reason, const char *text)
 
 int net_build_name(uint8_t *p, int cap, const char *name)
 {
-    size_t len = bounded_len(name, 255);
+    size_t len = text_length_at_most(name, 255);
     if (cap < (int)(1 + len))
         return -1;
     p[0] = (uint8_t)len;
@@ -290,7 +303,7 @@ int net_build_text(uint8_t *p, int cap, const char *text) { return net_build_nam
 
 int net_build_role(uint8_t *p, int cap, uint32_t tag_colour, uint32_t name_colour, const char *text)
 {
-    size_t len = bounded_len(text, 255);
+    size_t len = text_length_at_most(text, 255);
     if (cap < (int)(9 + len))
         return -1;
     net_put_u32(p, tag_colour);
@@ -349,7 +362,7 @@ int net_build_prop_list(uint8_t *p, int cap, const uint32_t *ids, int count)
 int net_build_info_reply(uint8_t *p, int cap, uint32_t nonce, uint16_t protocol, uint8_t players,
                          uint8_t max_players, const char *name)
 {
-    size_t len = bounded_len(name, 255);
+    size_t len = text_length_at_most(name, 255);
     if (cap < (int)(9 + len))
         return -1;
     net_put_u32(p, nonce);
@@ -361,7 +374,24 @@ int net_build_info_reply(uint8_t *p, int cap, uint32_t nonce, uint16_t protocol,
     return (int)(9 + len);
 }
 
-/* parsers */
+/* Parsers */
+
+/* A peer's floats must be finite before they reach the game: a NaN or an
+ * infinity in a pose would be handed on to placement and physics. */
+static bool all_finite_f64(const double *v, int count)
+{
+    for (int i = 0; i < count; i++)
+        if (!isfinite(v[i]))
+            return false;
+    return true;
+}
+static bool all_finite_f32(const float *v, int count)
+{
+    for (int i = 0; i < count; i++)
+        if (!isfinite(v[i]))
+            return false;
+    return true;
+}
 
 bool net_parse_hello(const uint8_t *p, size_t n, uint32_t *nonce, uint16_t *protocol, char name[33])
 {
@@ -439,7 +469,9 @@ bool net_parse_state(const uint8_t *p, size_t n, uint32_t *sender_ms, net_pose *
         pose->lights = net_get_u32(p + lights_at);
         pose->horns = p[lights_at + 4];
     }
-    return true;
+    return all_finite_f64(pose->pos, 3) && all_finite_f32(pose->rot, 4) && all_finite_f32(pose->vel, 3) &&
+           isfinite(pose->steering) && isfinite(pose->speed) && isfinite(pose->rpm) &&
+           all_finite_f64(pose->trailer_pos, 3) && all_finite_f32(pose->trailer_rot, 4);
 }
 
 bool net_parse_acc_part_head(const uint8_t *p, size_t n, net_acc_part_head *out)
@@ -482,9 +514,12 @@ bool net_parse_weather(const uint8_t *p, size_t n, uint8_t *kind, uint8_t *roll_
 {
     if (n < 6 || p[0] > 1)
         return false;
+    float until_roll = net_get_f32(p + 2);
+    if (!isfinite(until_roll))
+        return false;
     *kind = p[0];
     *roll_id = p[1];
-    *seconds = net_get_f32(p + 2);
+    *seconds = until_roll;
     return true;
 }
 
@@ -508,16 +543,18 @@ bool net_parse_prop(const uint8_t *p, size_t n, uint16_t owner, prop_state *out)
     out->light_mode = (uint8_t)((p[60] >> 1) & 7);
     memcpy(out->model, p + 62, len);
     out->model[len] = 0;
-    const uint8_t *a = p + 62 + len;
-    if ((p[60] & 1) && 62 + len + 32 <= n && a[2] >= 1 && a[2] <= 3) {
-        out->attach_player = net_get_u16(a);
-        out->attach_part = a[2];
+    const uint8_t *block = p + 62 + len;
+    if ((p[60] & 1) && 62 + len + 32 <= n && block[2] >= 1 && block[2] <= 3) {
+        out->attach_player = net_get_u16(block);
+        out->attach_part = block[2];
         for (int i = 0; i < 3; i++)
-            out->attach_offset[i] = net_get_f32(a + 4 + 4 * i);
+            out->attach_offset[i] = net_get_f32(block + 4 + 4 * i);
         for (int i = 0; i < 4; i++)
-            out->attach_rot[i] = net_get_f32(a + 16 + 4 * i);
+            out->attach_rot[i] = net_get_f32(block + 16 + 4 * i);
     }
-    return true;
+    /* the attach floats are zero unless the block was taken */
+    return all_finite_f64(out->pos, 3) && all_finite_f32(out->rot, 4) && all_finite_f32(out->attach_offset, 3) &&
+           all_finite_f32(out->attach_rot, 4);
 }
 
 bool net_parse_u32(const uint8_t *p, size_t n, uint32_t *v)
@@ -532,12 +569,12 @@ bool net_parse_prop_list(const uint8_t *p, size_t n, uint32_t ids[NET_PROP_IDS_M
 {
     if (n < 2)
         return false;
-    uint16_t c = net_get_u16(p);
-    if (c > NET_PROP_IDS_MAX || n < 2 + 4 * (size_t)c)
+    uint16_t id_count = net_get_u16(p);
+    if (id_count > NET_PROP_IDS_MAX || n < 2 + 4 * (size_t)id_count)
         return false;
-    for (int i = 0; i < c; i++)
+    for (int i = 0; i < id_count; i++)
         ids[i] = net_get_u32(p + 2 + 4 * i);
-    *count = c;
+    *count = id_count;
     return true;
 }
 
@@ -565,15 +602,15 @@ bool net_parse_traffic_defs(const uint8_t *p, size_t n, traffic_car_definition *
     if (n < 6)
         return false;
     uint32_t id = net_get_u32(p);
-    uint8_t count = p[5];
-    if (id == 0 || count > NET_TRAFFIC_PATHS_MAX)
+    uint8_t path_count = p[5];
+    if (id == 0 || path_count > NET_TRAFFIC_PATHS_MAX)
         return false;
     memset(out, 0, sizeof *out);
     out->net_id = id;
     out->car_type = p[4];
-    out->path_count = count;
+    out->path_count = path_count;
     size_t at = 6;
-    for (int i = 0; i < count; i++) {
+    for (int i = 0; i < path_count; i++) {
         if (at + 1 > n)
             return false;
         size_t len = p[at];
@@ -591,23 +628,23 @@ bool net_parse_traffic_cars(const uint8_t *p, size_t n, uint32_t *sender_ms,
 {
     if (n < 5)
         return false;
-    int c = p[4];
-    if (c > NET_TRAFFIC_CARS_PER_DATAGRAM || n < 5 + 30 * (size_t)c)
+    int car_count = p[4];
+    if (car_count > NET_TRAFFIC_CARS_PER_DATAGRAM || n < 5 + 30 * (size_t)car_count)
         return false;
     *sender_ms = net_get_u32(p);
-    for (int i = 0; i < c; i++) {
-        const uint8_t *r = p + 5 + 30 * i;
-        traffic_car_state *s = &cars[i];
-        memset(s, 0, sizeof *s);
-        s->net_id = net_get_u32(r);
+    for (int i = 0; i < car_count; i++) {
+        const uint8_t *record = p + 5 + 30 * i;
+        traffic_car_state *car = &cars[i];
+        memset(car, 0, sizeof *car);
+        car->net_id = net_get_u32(record);
         for (int k = 0; k < 3; k++)
-            s->pos[k] = (int32_t)net_get_u32(r + 4 + 4 * k) / 100.0;
+            car->pos[k] = (int32_t)net_get_u32(record + 4 + 4 * k) / 100.0;
         for (int k = 0; k < 4; k++)
-            s->rot[k] = (float)((int16_t)net_get_u16(r + 16 + 2 * k) / 32767.0);
-        s->speed = (float)(net_get_u16(r + 24) / 100.0);
-        s->lights = net_get_u32(r + 26);
+            car->rot[k] = (float)((int16_t)net_get_u16(record + 16 + 2 * k) / 32767.0);
+        car->speed = (float)(net_get_u16(record + 24) / 100.0);
+        car->lights = net_get_u32(record + 26);
     }
-    *count = c;
+    *count = car_count;
     return true;
 }
 
@@ -616,13 +653,13 @@ bool net_parse_traffic_ids(const uint8_t *p, size_t n, uint8_t *flags,
 {
     if (n < 3)
         return false;
-    uint16_t c = net_get_u16(p + 1);
-    if (c > NET_TRAFFIC_IDS_ACCEPTED || n < 3 + 4 * (size_t)c)
+    uint16_t id_count = net_get_u16(p + 1);
+    if (id_count > NET_TRAFFIC_IDS_ACCEPTED || n < 3 + 4 * (size_t)id_count)
         return false;
     *flags = p[0];
-    for (int i = 0; i < c; i++)
+    for (int i = 0; i < id_count; i++)
         ids[i] = net_get_u32(p + 3 + 4 * i);
-    *count = c;
+    *count = id_count;
     return true;
 }
 
@@ -688,13 +725,15 @@ bool net_parse_info_reply(const uint8_t *d, size_t len, uint32_t *nonce, uint16_
     *protocol = net_get_u16(p + 4);
     *players = p[6];
     *max_players = p[7];
-    size_t n = p[8];
-    if (n > len - 21)
-        n = len - 21;
-    memcpy(name, p + 9, n);
-    name[n] = 0;
+    size_t name_len = p[8];
+    if (name_len > len - 21)
+        name_len = len - 21;
+    memcpy(name, p + 9, name_len);
+    name[name_len] = 0;
     return true;
 }
+
+/* Reason texts and text cleaning */
 
 const char *net_refusal_text(uint8_t reason)
 {

@@ -243,15 +243,20 @@ static void on_hello(ts_server *s, ts_client *c, const sockaddr_in &from, const 
         ts_send_challenge(s, c);
 }
 
+/* The server's own copy of the signed prefix, written out rather than taken
+ * from the client, so a client signing anything else fails the check. */
+static const char ts_auth_prefix[] = "drovemark-auth-v1";
+#define TS_AUTH_PREFIX_LEN (sizeof ts_auth_prefix - 1)
+
 static void on_auth_reply(ts_client *c, const uint8_t *p, size_t n)
 {
-    uint8_t pub[32], sig[64], msg[NET_AUTH_PREFIX_LEN + 32];
+    uint8_t pub[32], sig[64], msg[TS_AUTH_PREFIX_LEN + 32];
     if (!c->challenged || !net_parse_auth_reply(p, n, pub, sig)) {
         c->auth_result = -1;
         return;
     }
-    memcpy(msg, NET_AUTH_PREFIX, NET_AUTH_PREFIX_LEN);
-    memcpy(msg + NET_AUTH_PREFIX_LEN, c->challenge, 32);
+    memcpy(msg, ts_auth_prefix, TS_AUTH_PREFIX_LEN);
+    memcpy(msg + TS_AUTH_PREFIX_LEN, c->challenge, 32);
     c->auth_result = crypto_eddsa_check(sig, pub, msg, sizeof msg) == 0 ? 1 : -1;
     memcpy(c->auth_pub, pub, 32);
 }

@@ -8,25 +8,8 @@
 #include "net_csv.h"
 #include "net_internal.h"
 #include "net_key.h"
+#include "net_test_hex.h"
 #include "net_wire.h"
-
-static std::vector<uint8_t> unhex(const std::string &h)
-{
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < h.size(); i += 2)
-        out.push_back((uint8_t)std::stoi(h.substr(i, 2), nullptr, 16));
-    return out;
-}
-static std::string tohex(const uint8_t *b, size_t n)
-{
-    std::string s;
-    char t[3];
-    for (size_t i = 0; i < n; i++) {
-        snprintf(t, sizeof t, "%02x", b[i]);
-        s += t;
-    }
-    return s;
-}
 
 TEST(NetKey, KnownAnswer)
 {
@@ -34,12 +17,12 @@ TEST(NetKey, KnownAnswer)
     for (int i = 0; i < 32; i++)
         seed[i] = (uint8_t)(7 * i + 1);
     crypto_eddsa_key_pair(sk, pk, seed);
-    EXPECT_EQ(tohex(pk, 32), "367afe3c5bc4da47ab53f793a636521f3f3087ed0c1d76b7283201af8e144a06");
+    EXPECT_EQ(bytes_to_hex(pk, 32), "367afe3c5bc4da47ab53f793a636521f3f3087ed0c1d76b7283201af8e144a06");
     memcpy(msg, "drovemark-auth-v1", 17);
     for (int i = 0; i < 32; i++)
         msg[17 + i] = (uint8_t)(0xA0 + i);
     crypto_eddsa_sign(sig, sk, msg, sizeof msg);
-    EXPECT_EQ(tohex(sig, 64), "c5654a535075d10ecc2e2b615121e6cfbf0ee1075b1c9cba32087d4d3f38bed8"
+    EXPECT_EQ(bytes_to_hex(sig, 64), "c5654a535075d10ecc2e2b615121e6cfbf0ee1075b1c9cba32087d4d3f38bed8"
                               "18d41e0827142ae9d00103d290c301cd7e2b1a4332fa637f922f2178ad7bbd07");
     EXPECT_EQ(crypto_eddsa_check(sig, pk, msg, sizeof msg), 0);
     char fp[17];
@@ -56,13 +39,13 @@ TEST(NetKey, VectorsAndTampering)
     while (fgets(line, sizeof line, f)) {
         char s[80], p[80], m[1024], g[160];
         ASSERT_EQ(sscanf(line, "%79s %79s %1023s %159s", s, p, m, g), 4);
-        auto seed = unhex(s), pub = unhex(p), sig = unhex(g);
-        auto msg = strcmp(m, "-") == 0 ? std::vector<uint8_t>() : unhex(m);
+        auto seed = hex_to_bytes(s), pub = hex_to_bytes(p), sig = hex_to_bytes(g);
+        auto msg = strcmp(m, "-") == 0 ? std::vector<uint8_t>() : hex_to_bytes(m);
         uint8_t sk[64], pk[32], out[64];
         crypto_eddsa_key_pair(sk, pk, seed.data());
-        EXPECT_EQ(tohex(pk, 32), p);
+        EXPECT_EQ(bytes_to_hex(pk, 32), p);
         crypto_eddsa_sign(out, sk, msg.data(), msg.size());
-        EXPECT_EQ(tohex(out, 64), g);
+        EXPECT_EQ(bytes_to_hex(out, 64), g);
         EXPECT_EQ(crypto_eddsa_check(sig.data(), pk, msg.data(), msg.size()), 0);
         for (int at : {0, 31, 32, 63}) {
             auto bad = sig;
@@ -92,74 +75,132 @@ TEST(NetKey, IdentityLine)
     EXPECT_FALSE(net_key_parse_line(("0x" + good.substr(2)).c_str(), seed));
 }
 
-/* Each packet type's parser at its minimum and maximum size and one byte short. */
+/* Each parser at its minimum and its true maximum size. fill(q, n) writes a
+ * valid payload of n bytes, its length and count fields set so that it holds
+ * exactly n. One byte short of the minimum is refused; for a payload whose
+ * size its fields announce, one byte short of the maximum is refused too, and
+ * so is the payload fill_past writes (one past the largest length or count). */
 TEST(NetWire, ParsersAtTheirBounds)
 {
-    uint8_t p[1400] = {};
-    auto fill = [&](size_t n) { memset(p, 0, sizeof p); (void)n; };
-    struct { const char *name; size_t min, max; void (*prep)(uint8_t *); bool (*parse)(const uint8_t *, size_t); } cases[] = {
-        {"hello", 8, 39, [](uint8_t *q) { q[6] = 1; q[7] = 'a'; },
+    static uint8_t p[1400];
+    typedef void (*fill_fn)(uint8_t *q, size_t n);
+    typedef bool (*parse_fn)(const uint8_t *q, size_t n);
+    struct bound_case {
+        const char *name;
+        size_t min, max;
+        bool announced;  /* the fields give the size: max - 1 is refused */
+        size_t past;     /* 0: none */
+        fill_fn fill;    /* also fills the past payload when past is not 0 */
+        parse_fn parse;
+    } cases[] = {
+        {"hello", 8, 39, true, 40, [](uint8_t *q, size_t n) { q[6] = (uint8_t)(n - 7); memset(q + 7, 'a', n - 7); },
          [](const uint8_t *q, size_t n) { uint32_t a; uint16_t b; char s[33]; return net_parse_hello(q, n, &a, &b, s); }},
-        {"state", 73, 118, [](uint8_t *) {},
-         [](const uint8_t *q, size_t n) { uint32_t a, h; net_pose s; return net_parse_state(q, n, &a, &s, &h); }},
-        {"acc part", 8, 1188, [](uint8_t *q) { q[6] = 1; },
-         [](const uint8_t *q, size_t n) { net_acc_part_head h; return net_parse_acc_part_head(q, n, &h); }},
-        {"time", 12, 12, [](uint8_t *q) { net_put_f64(q, 10); net_put_f32(q + 8, 1); },
+        {"state", 73, 118, false, 0,
+         [](uint8_t *q, size_t n) { q[4] = (uint8_t)(4 | (n >= 113 ? 2 : 0) | (n == 78 || n == 118 ? 8 : 0)); },
+         [](const uint8_t *q, size_t n) {
+             uint32_t a, h;
+             net_pose s;
+             return net_parse_state(q, n, &a, &s, &h) && s.has_trailer == (n >= 113) && s.has_lights == (n == 78 || n == 118);
+         }},
+        {"acc part", 8, 1188, true, 0,
+         [](uint8_t *q, size_t n) { /* entries of up to 255 bytes filling the part */
+             q[6] = 1;
+             size_t at = 8;
+             uint8_t entries = 0;
+             while (at < n) {
+                 size_t len = n - at - 1 > 255 ? 255 : n - at - 1;
+                 q[at] = (uint8_t)len;
+                 at += 1 + len;
+                 entries++;
+             }
+             q[7] = entries;
+         },
+         [](const uint8_t *q, size_t n) {
+             net_acc_part_head h;
+             return net_parse_acc_part_head(q, n, &h) && net_acc_part_span(q, n, h.entries) == (int)n - 8;
+         }},
+        {"time", 12, 12, false, 0, [](uint8_t *q, size_t) { net_put_f64(q, 10); net_put_f32(q + 8, 1); },
          [](const uint8_t *q, size_t n) { double s; float r; return net_parse_time_of_day(q, n, &s, &r); }},
-        {"weather", 6, 6, [](uint8_t *) {},
+        {"weather", 6, 6, false, 0, [](uint8_t *, size_t) {},
          [](const uint8_t *q, size_t n) { uint8_t a, b; float c; return net_parse_weather(q, n, &a, &b, &c); }},
-        {"prop", 63, 254, [](uint8_t *q) { q[0] = 1; q[61] = 1; },
-         [](const uint8_t *q, size_t n) { prop_state s; return net_parse_prop(q, n, 0, &s); }},
-        {"prop removed", 4, 4, [](uint8_t *) {},
+        {"prop", 63, 254, true, 223,
+         [](uint8_t *q, size_t n) { /* up to 222 bytes a path alone, then a path of 160 and the attach block */
+             q[0] = 1;
+             bool attach = n > 223;
+             q[60] = attach ? 1 : 0;
+             q[61] = (uint8_t)(attach ? n - 62 - 32 : n - 62);
+             memset(q + 62, 'm', q[61]);
+             if (attach)
+                 q[62 + q[61] + 2] = 1;
+         },
+         [](const uint8_t *q, size_t n) {
+             prop_state s;
+             return net_parse_prop(q, n, 0, &s) && s.attach_part == (n > 223 ? 1 : 0);
+         }},
+        {"prop removed", 4, 4, false, 0, [](uint8_t *, size_t) {},
          [](const uint8_t *q, size_t n) { uint32_t v; return net_parse_u32(q, n, &v); }},
-        {"prop list", 2, 1026, [](uint8_t *) {},
+        {"prop list", 2, 1026, true, 1030, [](uint8_t *q, size_t n) { net_put_u16(q, (uint16_t)((n - 2) / 4)); },
          [](const uint8_t *q, size_t n) { static uint32_t ids[256]; uint16_t c; return net_parse_prop_list(q, n, ids, &c); }},
-        {"layout", 2, 34, [](uint8_t *) {},
+        {"layout", 2, 34, true, 35, [](uint8_t *q, size_t n) { q[1] = (uint8_t)(n - 2); memset(q + 2, 'l', n - 2); },
          [](const uint8_t *q, size_t n) { uint8_t op; char s[33]; return net_parse_layout_cmd(q, n, &op, s); }},
-        {"message", 1, 201, [](uint8_t *) {},
-         [](const uint8_t *q, size_t n) { char s[201]; return net_parse_message(q, n, s); }},
-        {"traffic defs", 6, 1188, [](uint8_t *q) { q[0] = 1; },
+        {"message", 1, 201, true, 202, [](uint8_t *q, size_t n) { q[0] = (uint8_t)(n - 1); memset(q + 1, 'm', n - 1); },
+         [](const uint8_t *q, size_t n) {
+             char s[201];
+             return net_parse_message(q, n, s) && strlen(s) == n - 1;
+         }},
+        {"traffic defs", 6, 6 + 8 * 161, true, 6 + 162,
+         [](uint8_t *q, size_t n) { /* paths of 160 bytes, the last one shorter; past: one path of 161 */
+             net_put_u32(q, 1);
+             size_t at = 6;
+             uint8_t paths = 0;
+             while (at < n) {
+                 size_t len = n - at - 1 > 160 && n != 6 + 162 ? 160 : n - at - 1;
+                 q[at] = (uint8_t)len;
+                 at += 1 + len;
+                 paths++;
+             }
+             q[5] = paths;
+         },
          [](const uint8_t *q, size_t n) { static traffic_car_definition d; return net_parse_traffic_defs(q, n, &d); }},
-        {"traffic cars", 5, 1175, [](uint8_t *) {},
+        {"traffic cars", 5, 1175, true, 1205, [](uint8_t *q, size_t n) { q[4] = (uint8_t)((n - 5) / 30); },
          [](const uint8_t *q, size_t n) { static traffic_car_state c[39]; uint32_t ms; int k; return net_parse_traffic_cars(q, n, &ms, c, &k); }},
-        {"traffic ids", 3, 1191, [](uint8_t *) {},
+        {"traffic ids", 3, 1191, true, 1195, [](uint8_t *q, size_t n) { net_put_u16(q + 1, (uint16_t)((n - 3) / 4)); },
          [](const uint8_t *q, size_t n) { static uint32_t ids[297]; uint8_t f; uint16_t c; return net_parse_traffic_ids(q, n, &f, ids, &c); }},
-        {"owner", 2, 3, [](uint8_t *) {},
+        {"owner", 2, 3, false, 0, [](uint8_t *, size_t) {},
          [](const uint8_t *q, size_t n) { uint16_t o; uint32_t s; return net_parse_owner(q, n, &o, &s); }},
-        {"job", 47, 47, [](uint8_t *) {},
+        {"job", 47, 47, false, 0, [](uint8_t *, size_t) {},
          [](const uint8_t *q, size_t n) { server_job j; return net_parse_job(q, n, &j); }},
-        {"job removed", 4, 4, [](uint8_t *) {},
-         [](const uint8_t *q, size_t n) { uint32_t v; return net_parse_u32(q, n, &v); }},
-        {"role", 9, 33, [](uint8_t *) {},
-         [](const uint8_t *q, size_t n) { uint32_t a, b; char s[25]; return net_parse_role(q, n, &a, &b, s); }},
-        {"joined", 1, 33, [](uint8_t *) {},
-         [](const uint8_t *q, size_t n) { char s[33]; return net_parse_joined(q, n, s); }},
+        {"role", 9, 33, false, 0, [](uint8_t *q, size_t n) { q[8] = (uint8_t)(n - 9); memset(q + 9, 'r', n - 9); },
+         [](const uint8_t *q, size_t n) {
+             uint32_t a, b;
+             char s[25];
+             return net_parse_role(q, n, &a, &b, s) && strlen(s) == n - 9;
+         }},
+        {"joined", 1, 33, false, 0, [](uint8_t *q, size_t n) { q[0] = (uint8_t)(n - 1); memset(q + 1, 'j', n - 1); },
+         [](const uint8_t *q, size_t n) {
+             char s[33];
+             return net_parse_joined(q, n, s) && strlen(s) == n - 1;
+         }},
+        {"auth reply", 96, 96, false, 97, [](uint8_t *, size_t) {},
+         [](const uint8_t *q, size_t n) { uint8_t pub[32], sig[64]; return net_parse_auth_reply(q, n, pub, sig); }},
     };
     for (auto &c : cases) {
-        fill(0);
-        c.prep(p);
-        EXPECT_TRUE(c.parse(p, c.min)) << c.name << " min";
-        if (c.min > 0) {
-            EXPECT_FALSE(c.parse(p, c.min - 1)) << c.name << " short";
+        memset(p, 0, sizeof p);
+        c.fill(p, c.min);
+        EXPECT_TRUE(c.parse(p, c.min)) << c.name << " min " << c.min;
+        EXPECT_FALSE(c.parse(p, c.min - 1)) << c.name << " one short of min";
+        memset(p, 0, sizeof p);
+        c.fill(p, c.max);
+        EXPECT_TRUE(c.parse(p, c.max)) << c.name << " max " << c.max;
+        if (c.announced) {
+            EXPECT_FALSE(c.parse(p, c.max - 1)) << c.name << " one short of max";
         }
-        EXPECT_TRUE(c.parse(p, c.max)) << c.name << " max";
+        if (c.past) {
+            memset(p, 0, sizeof p);
+            c.fill(p, c.past);
+            EXPECT_FALSE(c.parse(p, c.past)) << c.name << " one past max, " << c.past;
+        }
     }
-    // Counts past their limits, announced lengths past the payload.
-    net_put_u16(p, 257);
-    static uint32_t ids[297];
-    uint16_t count;
-    EXPECT_FALSE(net_parse_prop_list(p, 2 + 4 * 257, ids, &count));
-    uint8_t flags;
-    p[0] = 0;
-    net_put_u16(p + 1, 297);
-    EXPECT_TRUE(net_parse_traffic_ids(p, 3 + 4 * 297, &flags, ids, &count));
-    net_put_u16(p + 1, 298);
-    EXPECT_FALSE(net_parse_traffic_ids(p, 3 + 4 * 298, &flags, ids, &count));
-    p[4] = 40;
-    traffic_car_state cars[39];
-    uint32_t ms;
-    int k;
-    EXPECT_FALSE(net_parse_traffic_cars(p, 5 + 30 * 40, &ms, cars, &k));
 }
 
 TEST(NetWire, HeaderAndBlocks)
