@@ -3,6 +3,7 @@
 // and every guard road, against fake cores that record their calls.
 #include "sim/fixture.h"
 #include "fakecore/fake_core_record.h"
+#include <stdexcept>
 
 namespace {
 
@@ -85,7 +86,7 @@ TEST_F(plugin, InitRegistersLogsAndAnnouncesItself)
              "drovemark build alpha-0-2-g4d0b97debbc2-dirty",
              (void *)GetModuleHandleA(nullptr));
     auto lines = log_lines();
-    ASSERT_GE(lines.size(), 2u);
+    ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], expect);
     EXPECT_EQ(lines[1], "[fake] init loaded_1.dll");
     EXPECT_EQ(lines[2], "[host] core generation 1 loaded");
@@ -106,20 +107,62 @@ TEST_F(plugin, InitRegistersLogsAndAnnouncesItself)
 TEST_F(plugin, FailedEventRegistrationStopsTheStart)
 {
     install_core("fake_core_full.dll");
+    struct {
+        int fail_event;
+        bool with_unregister;
+        std::vector<uint32_t> left_registered;
+    } cases[] = {
+        { SCS_TELEMETRY_EVENT_STARTED, true, {} },
+        { SCS_TELEMETRY_EVENT_PAUSED, true, {} },
+        // A game without the unregister function keeps firing frame end.
+        { SCS_TELEMETRY_EVENT_PAUSED, false, { SCS_TELEMETRY_EVENT_FRAME_END } },
+    };
+    for (auto &c : cases) {
+        sim::telemetry_config cfg;
+        cfg.fail_event = c.fail_event;
+        cfg.with_unregister = c.with_unregister;
+        cfg.with_log = false;
+        EXPECT_EQ(init(SCS_TELEMETRY_VERSION_1_01, cfg), SCS_RESULT_GENERIC_ERROR) << c.fail_event;
+        EXPECT_EQ(log_lines().back(), "[host] event registration failed");
+        EXPECT_EQ(sim::registered_events(), c.left_registered) << c.fail_event;
+        EXPECT_TRUE(sim::registered_channels().empty());
+
+        // Frames after the failed start find nothing set up and do nothing.
+        sim::frames(3, 0.5);
+        EXPECT_EQ(fake()->calls[FC_INIT], 0u) << c.fail_event;
+        EXPECT_EQ(log_lines().back(), "[host] event registration failed") << log_text();
+        shutdown();
+        DeleteFileA((base + "drovemark.log").c_str());
+    }
+}
+
+TEST_F(plugin, FailedChannelRegistrationIsIgnored)
+{
+    install_core("fake_core_full.dll");
     sim::telemetry_config cfg;
-    cfg.fail_event = SCS_TELEMETRY_EVENT_STARTED;
-    cfg.with_log = false;
-    EXPECT_EQ(init(SCS_TELEMETRY_VERSION_1_01, cfg), SCS_RESULT_GENERIC_ERROR);
-    EXPECT_EQ(log_lines().back(), "[host] event registration failed");
-    EXPECT_EQ(fake()->calls[FC_INIT], 0u);
+    cfg.fail_channels = true;
+    ASSERT_EQ(init(SCS_TELEMETRY_VERSION_1_01, cfg), SCS_RESULT_OK);
     EXPECT_TRUE(sim::registered_channels().empty());
+    EXPECT_EQ(sim::registered_events(), (std::vector<uint32_t>{ 2, 3, 4 }));
+    EXPECT_GE(log_find("[host] core generation 1 loaded"), 0);
+    EXPECT_EQ(sim::game_log(), (std::vector<std::string>{ "0 [drovemark] plugin loaded" }));
+
+    // The frames go on; position and speed keep their start values.
+    sim::event_started();
+    sim::channel_placement(1000.5, 20.25, -30000.75, 0.25f, -0.125f, 0.0625f);
+    sim::channel_speed(22.5f);
+    sim::frames(2, 0.25);
+    dm_frame_info f = fake()->last_frame;
+    EXPECT_EQ(f.frame, 2u);
+    EXPECT_EQ(f.paused, 0u);
+    EXPECT_EQ(f.x, 0.0);
+    EXPECT_EQ(f.heading, 0.0f);
+    EXPECT_EQ(f.speed, 0.0f);
 }
 
 TEST_F(plugin, FrameInfoAsTheCoreSeesIt)
 {
     install_core("fake_core_full.dll");
-    sim::telemetry_config cfg;
-    cfg.fail_channels = true; // ignored: the plug-in starts anyway
     ASSERT_EQ(init(SCS_TELEMETRY_VERSION_1_01), SCS_RESULT_OK);
     sim::clock_advance(0.25);
     sim::frame();
@@ -170,6 +213,8 @@ TEST_F(plugin, OverlayKeysOfConfigIni)
         { "overlay=0\n", true },
         { "   OVERLAY \t=   0\n", true },
         { "overlay = off\n", true },           // a word reads as 0
+        { "overlay = -1\n", true },            // so does a sign: no digits follow the blanks
+        { "overlay = 99999999999\n", false },  // saturates rather than wrapping to 0
         { "overlay_isolate = 0\n", false },    // another key that only begins with it
         { "overlay = 1\noverlay = 0\n", false }, // the first line counts
         { "# overlay = 0\n; overlay = 0\n", false },
@@ -306,10 +351,47 @@ TEST_F(plugin, InitFaultIsCaughtAndTheCoreUnhookedThenFreed)
     int fault = log_find("[host] core init faulted (0xc0000005)");
     ASSERT_GE(fault, 0) << log_text();
     EXPECT_GT(log_find("[host] core init failed"), fault);
+    EXPECT_GT(log_find("[host] core hooks removed after the fault"), fault);
     EXPECT_EQ(fake()->calls[FC_UNHOOK], 1u);
     EXPECT_FALSE(core_copy_mapped(1));
     shutdown();
     EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 0u);
+}
+
+TEST_F(plugin, InitFaultWithoutAWorkingUnhookLeavesTheCoreMapped)
+{
+    struct {
+        const char *core;
+        bool unhook_faults;
+    } cases[] = {
+        { "fake_core_no_unhook.dll", false },
+        { "fake_core_full.dll", true },
+    };
+    unsigned generation = 0;
+    for (auto &c : cases) {
+        memset(fake(), 0, sizeof(fake_core_record));
+        fake()->init_result = 1;
+        fake()->fault_on[FC_INIT] = 1;
+        fake()->fault_on[FC_UNHOOK] = c.unhook_faults ? 1 : 0;
+        install_core(c.core);
+        ASSERT_EQ(init(), SCS_RESULT_OK);
+        generation++;
+        int failed = log_find("[host] core init failed");
+        ASSERT_GE(failed, 0) << log_text();
+        int unhook = log_find("[host] core unhook faulted (0xc0000005)", failed);
+        EXPECT_EQ(unhook >= 0, c.unhook_faults) << c.core;
+        EXPECT_GT(log_find("[host] core hooks may still be installed; keeping the faulted core loaded", failed),
+                  unhook)
+            << c.core;
+        EXPECT_TRUE(core_copy_mapped(generation)) << c.core;
+
+        sim::frames(3, 0.1);
+        shutdown();
+        EXPECT_EQ(fake()->calls[FC_FRAME], 0u) << c.core;
+        EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 0u) << c.core;
+        EXPECT_TRUE(core_copy_mapped(generation)) << c.core;
+        DeleteFileA((base + "drovemark.log").c_str());
+    }
 }
 
 TEST_F(plugin, FrameFaultWithUnhookFreesTheCoreWithoutShutdown)
@@ -370,6 +452,81 @@ TEST_F(plugin, FaultingUnhookAndShutdownAreCaught)
     auto lines = log_lines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], "[host] core shutdown faulted (0xc0000005)");
+    EXPECT_EQ(lines.back(), "[host] ---- shutdown");
+}
+
+TEST_F(plugin, CxxExceptionsFromTheCoreAreFaultsOfThatCall)
+{
+    install_core("fake_core_full.dll");
+    fake()->throw_on[FC_FRAME] = 2;
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    sim::frames(4, 0.1);
+    int fault = log_find("[host] core frame faulted (0xe0444d43); core disabled until next build");
+    ASSERT_GE(fault, 0) << log_text();
+    EXPECT_EQ(log_find("[host] core hooks removed after the fault"), fault + 1);
+    EXPECT_EQ(fake()->calls[FC_FRAME], 2u);
+    shutdown();
+
+    DeleteFileA((base + "drovemark.log").c_str());
+    memset(fake(), 0, sizeof(fake_core_record));
+    fake()->init_result = 1;
+    fake()->throw_on[FC_INIT] = 1;
+    fx::set_write_time(base + "core\\drovemark_core.dll", 30);
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    fault = log_find("[host] core init faulted (0xe0444d43)");
+    ASSERT_GE(fault, 0) << log_text();
+    EXPECT_EQ(log_find("[host] core init failed"), fault + 1);
+    EXPECT_EQ(fake()->calls[FC_UNHOOK], 1u);
+    sim::frames(3, 0.1);
+    EXPECT_EQ(fake()->calls[FC_FRAME], 0u);
+}
+
+BOOL WINAPI throwing_qpc(LARGE_INTEGER *) { throw std::runtime_error("performance counter"); }
+BOOL WINAPI throwing_free_library(HMODULE) { throw std::runtime_error("free library"); }
+
+TEST_F(plugin, CxxExceptionsNeverLeaveTheSdkExports)
+{
+    // In the start, from the game's own log callback at its very end: the
+    // start is taken back (core stopped, events returned) and refused.
+    install_core("fake_core_full.dll");
+    sim::telemetry_config cfg;
+    cfg.log_throws = true;
+    EXPECT_EQ(init(SCS_TELEMETRY_VERSION_1_01, cfg), SCS_RESULT_GENERIC_ERROR);
+    int fault = log_find("[host] init faulted (0xe0444d43)");
+    ASSERT_GE(fault, 0) << log_text();
+    EXPECT_EQ(fake()->calls[FC_INIT], 1u);
+    EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 1u);
+    EXPECT_GT(log_find("[fake] shutdown"), fault);
+    EXPECT_TRUE(sim::registered_events().empty());
+    sim::frames(3, 0.5);
+    EXPECT_EQ(fake()->calls[FC_FRAME], 0u);
+    shutdown();
+
+    // In a frame end: that frame is lost, the next ones run.
+    DeleteFileA((base + "drovemark.log").c_str());
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    sim::frames(1, 0.1);
+    ASSERT_EQ(fake()->calls[FC_FRAME], 1u);
+    void *qpc = sim::patch_import(sim::plugin_module(), "kernel32.dll", "QueryPerformanceCounter",
+                                  (void *)throwing_qpc);
+    ASSERT_TRUE(qpc);
+    sim::frames(2, 0.1);
+    sim::patch_import(sim::plugin_module(), "kernel32.dll", "QueryPerformanceCounter", qpc);
+    EXPECT_EQ(log_count("[host] frame end faulted (0xe0444d43)"), 2) << log_text();
+    EXPECT_EQ(fake()->calls[FC_FRAME], 1u);
+    sim::frames(2, 0.1);
+    EXPECT_EQ(fake()->calls[FC_FRAME], 3u);
+
+    // In the shutdown: logged, and the log is still closed behind it.
+    void *free_library = sim::patch_import(sim::plugin_module(), "kernel32.dll", "FreeLibrary",
+                                           (void *)throwing_free_library);
+    ASSERT_TRUE(free_library);
+    shutdown();
+    sim::patch_import(sim::plugin_module(), "kernel32.dll", "FreeLibrary", free_library);
+    auto lines = log_lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "[fake] shutdown");
+    EXPECT_EQ(lines[lines.size() - 2], "[host] shutdown faulted (0xe0444d43)");
     EXPECT_EQ(lines.back(), "[host] ---- shutdown");
 }
 
