@@ -24,8 +24,41 @@ protected:
     void SetUp() override
     {
         fx::game_test::SetUp();
+        reset_fake();
+    }
+    // A fresh record for the next core, whose init succeeds.
+    static void reset_fake()
+    {
         memset(fake(), 0, sizeof(fake_core_record));
         fake()->init_result = 1;
+    }
+    // A new log and a fresh record, for the next start within one test.
+    void next_run()
+    {
+        DeleteFileA((base + "drovemark.log").c_str());
+        reset_fake();
+    }
+    // Runs frames on a thread of their own, so a frame that blocks fails
+    // the test at once instead of stalling it.
+    static bool frames_return(int n, double dt)
+    {
+        struct frame_run {
+            int n;
+            double dt;
+        };
+        static frame_run run;
+        run = { n, dt };
+        HANDLE t = CreateThread(
+            nullptr, 0,
+            [](void *p) -> DWORD {
+                auto *r = (frame_run *)p;
+                sim::frames(r->n, r->dt);
+                return 0;
+            },
+            &run, 0, nullptr);
+        bool returned = WaitForSingleObject(t, 10000) == WAIT_OBJECT_0;
+        CloseHandle(t);
+        return returned;
     }
     bool core_copy_mapped(unsigned generation)
     {
@@ -128,11 +161,13 @@ TEST_F(plugin, FailedEventRegistrationStopsTheStart)
         EXPECT_TRUE(sim::registered_channels().empty());
 
         // Frames after the failed start find nothing set up and do nothing.
-        sim::frames(3, 0.5);
+        bool returned = frames_return(3, 0.5);
+        initialised = returned; // a plug-in blocked in a frame is not shut down
+        ASSERT_TRUE(returned) << "a frame blocked after event " << c.fail_event << " failed";
         EXPECT_EQ(fake()->calls[FC_INIT], 0u) << c.fail_event;
         EXPECT_EQ(log_lines().back(), "[host] event registration failed") << log_text();
         shutdown();
-        DeleteFileA((base + "drovemark.log").c_str());
+        next_run();
     }
 }
 
@@ -214,7 +249,7 @@ TEST_F(plugin, OverlayKeysOfConfigIni)
         { "   OVERLAY \t=   0\n", true },
         { "overlay = off\n", true },           // a word reads as 0
         { "overlay = -1\n", true },            // so does a sign: no digits follow the blanks
-        { "overlay = 99999999999\n", false },  // saturates rather than wrapping to 0
+        { "overlay = 4294967296\n", false },   // saturates rather than wrapping to 0
         { "overlay_isolate = 0\n", false },    // another key that only begins with it
         { "overlay = 1\noverlay = 0\n", false }, // the first line counts
         { "# overlay = 0\n; overlay = 0\n", false },
@@ -369,8 +404,7 @@ TEST_F(plugin, InitFaultWithoutAWorkingUnhookLeavesTheCoreMapped)
     };
     unsigned generation = 0;
     for (auto &c : cases) {
-        memset(fake(), 0, sizeof(fake_core_record));
-        fake()->init_result = 1;
+        next_run();
         fake()->fault_on[FC_INIT] = 1;
         fake()->fault_on[FC_UNHOOK] = c.unhook_faults ? 1 : 0;
         install_core(c.core);
@@ -390,7 +424,6 @@ TEST_F(plugin, InitFaultWithoutAWorkingUnhookLeavesTheCoreMapped)
         EXPECT_EQ(fake()->calls[FC_FRAME], 0u) << c.core;
         EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 0u) << c.core;
         EXPECT_TRUE(core_copy_mapped(generation)) << c.core;
-        DeleteFileA((base + "drovemark.log").c_str());
     }
 }
 
@@ -442,9 +475,7 @@ TEST_F(plugin, FaultingUnhookAndShutdownAreCaught)
     EXPECT_EQ(log_find("[host] core hooks may still be installed; keeping the faulted core loaded"), unhook + 1);
     shutdown();
 
-    DeleteFileA((base + "drovemark.log").c_str());
-    memset(fake(), 0, sizeof(fake_core_record));
-    fake()->init_result = 1;
+    next_run();
     fake()->fault_on[FC_SHUTDOWN] = 1;
     install_core("fake_core_no_ui.dll");
     ASSERT_EQ(init(), SCS_RESULT_OK);
@@ -457,28 +488,30 @@ TEST_F(plugin, FaultingUnhookAndShutdownAreCaught)
 
 TEST_F(plugin, CxxExceptionsFromTheCoreAreFaultsOfThatCall)
 {
+    // Each export throws in turn; the guard of that call reports it as it
+    // reports any fault, and the plug-in goes on.
+    struct {
+        fake_core_call call;
+        const char *line;
+    } cases[] = {
+        { FC_INIT, "[host] core init faulted (0xe0444d43)" },
+        { FC_FRAME, "[host] core frame faulted (0xe0444d43); core disabled until next build" },
+        { FC_UNHOOK, "[host] core unhook faulted (0xe0444d43)" }, // after a frame fault
+        { FC_SHUTDOWN, "[host] core shutdown faulted (0xe0444d43)" },
+    };
     install_core("fake_core_full.dll");
-    fake()->throw_on[FC_FRAME] = 2;
-    ASSERT_EQ(init(), SCS_RESULT_OK);
-    sim::frames(4, 0.1);
-    int fault = log_find("[host] core frame faulted (0xe0444d43); core disabled until next build");
-    ASSERT_GE(fault, 0) << log_text();
-    EXPECT_EQ(log_find("[host] core hooks removed after the fault"), fault + 1);
-    EXPECT_EQ(fake()->calls[FC_FRAME], 2u);
-    shutdown();
-
-    DeleteFileA((base + "drovemark.log").c_str());
-    memset(fake(), 0, sizeof(fake_core_record));
-    fake()->init_result = 1;
-    fake()->throw_on[FC_INIT] = 1;
-    fx::set_write_time(base + "core\\drovemark_core.dll", 30);
-    ASSERT_EQ(init(), SCS_RESULT_OK);
-    fault = log_find("[host] core init faulted (0xe0444d43)");
-    ASSERT_GE(fault, 0) << log_text();
-    EXPECT_EQ(log_find("[host] core init failed"), fault + 1);
-    EXPECT_EQ(fake()->calls[FC_UNHOOK], 1u);
-    sim::frames(3, 0.1);
-    EXPECT_EQ(fake()->calls[FC_FRAME], 0u);
+    for (auto &c : cases) {
+        next_run();
+        fake()->throw_on[c.call] = 1;
+        if (c.call == FC_UNHOOK)
+            fake()->fault_on[FC_FRAME] = 1;
+        ASSERT_EQ(init(), SCS_RESULT_OK);
+        sim::frames(2, 0.1);
+        shutdown();
+        EXPECT_GE(log_find(c.line), 0) << log_text();
+        EXPECT_EQ(fake()->calls[c.call], 1u) << c.line;
+        EXPECT_EQ(log_lines().back(), "[host] ---- shutdown");
+    }
 }
 
 BOOL WINAPI throwing_qpc(LARGE_INTEGER *) { throw std::runtime_error("performance counter"); }
@@ -503,7 +536,7 @@ TEST_F(plugin, CxxExceptionsNeverLeaveTheSdkExports)
     shutdown();
 
     // In a frame end: that frame is lost, the next ones run.
-    DeleteFileA((base + "drovemark.log").c_str());
+    next_run();
     ASSERT_EQ(init(), SCS_RESULT_OK);
     sim::frames(1, 0.1);
     ASSERT_EQ(fake()->calls[FC_FRAME], 1u);

@@ -126,6 +126,7 @@ TEST(ConfigText, PluginAndCoreReadTheSameLinesAlike)
         { "sync =\n", true, 0 },
         { "sync = 2147483647\n", true, 2147483647 },
         { "sync = 2147483648\n", true, 2147483647 }, // saturates, never wraps
+        { "sync = 4294967296\n", true, 2147483647 },
         { "sync = 99999999999999999999\n", true, 2147483647 },
         { "sync_x = 1\n", false, 0 },            // a key that only begins with it
         { "syn = 1\n", false, 0 },
