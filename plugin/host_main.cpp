@@ -3,7 +3,7 @@
 //
 // Index:
 // - Event and channel callbacks
-// - Start: events, staged core, the start itself
+// - Start and stop: events, staged core, the start itself, the stop
 // - The SDK exports: each runs under the guard, so no fault and no C++
 //   exception of the plug-in ever unwinds into the game's frames
 #include "host.h"
