@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include "dm_api.h"
 #include "dm_telemetry_sdk.h"
+#include "dm_guard.h"
 
 #define DM_PATH_MAX 260
 
@@ -19,10 +20,19 @@ extern "C" void host_log(const char *fmt, ...) __attribute__((format(gnu_printf,
 bool host_log_open(const char *path);
 void host_log_close();
 
+/* Runs fn() under the guard (a C++ exception inside it is a fault too); on a
+ * fault logs fault_fmt with the exception code and returns false. */
+template <typename F> bool host_guarded(F &&fn, const char *fault_fmt)
+{
+    dm_seh_fault fault = {};
+    if (dm_guarded(fn, &fault))
+        return true;
+    host_log(fault_fmt, fault.code);
+    return false;
+}
+
 /* host_config.cpp: the first line of the key wins. */
 int32_t host_config_get_int(const char *key, int32_t def);
-/* The same rule on text, for tests of the reader alone. */
-bool host_config_parse_line(const char *line, const char *key, int32_t *value);
 
 /* host_core.cpp */
 void host_core_load();

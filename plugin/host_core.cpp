@@ -2,8 +2,8 @@
 // them only through structured-exception guards, and reloads it whenever the
 // file's write time changes.
 #include "host.h"
-#include "dm_guard.h"
 #include <stdio.h>
+#include "dm_module.h"
 #include "imgui.h"
 #include "imgui_internal.h"
 
@@ -18,16 +18,6 @@ static uint32_t core_generation;
 static double next_poll;
 
 namespace {
-
-// Runs one guarded call; on a fault logs fmt with the exception code.
-template <typename F> bool guarded(F &&fn, const char *fault_fmt)
-{
-    dm_seh_fault fault = {};
-    if (dm_guarded(fn, &fault))
-        return true;
-    host_log(fault_fmt, fault.code);
-    return false;
-}
 
 void set_ui_entry(dm_core_ui_fn fn)
 {
@@ -48,7 +38,25 @@ void forget_core()
 
 bool host_guard_core_unhook()
 {
-    return guarded([] { core_unhook(); }, "[host] core unhook faulted (0x%08lx)");
+    return host_guarded([] { core_unhook(); }, "[host] core unhook faulted (0x%08lx)");
+}
+
+// After a fault in the core's init or frame: a core that removed its hooks
+// is freed without dm_core_shutdown; one that could not (no unhook, or the
+// unhook faulted too) may still be reached through patches in the game, so
+// it stays mapped for good and is only forgotten.
+void retire_faulted_core()
+{
+    set_ui_entry(nullptr);
+    if (core_unhook && host_guard_core_unhook()) {
+        host_log("[host] core hooks removed after the fault");
+        core_shutdown = nullptr;
+        host_core_unload();
+        return;
+    }
+    host_log("[host] core hooks may still be installed; keeping the faulted core loaded");
+    dm_module_pin((const void *)core_module);
+    forget_core();
 }
 
 } // namespace
@@ -59,7 +67,7 @@ void host_core_unload()
         return;
     set_ui_entry(nullptr); // waits for a running UI call to finish
     if (core_shutdown)
-        guarded([] { core_shutdown(); }, "[host] core shutdown faulted (0x%08lx)");
+        host_guarded([] { core_shutdown(); }, "[host] core shutdown faulted (0x%08lx)");
     FreeLibrary(core_module);
     forget_core();
 }
@@ -118,15 +126,15 @@ void host_core_load()
     core_unhook = unhook;
 
     int32_t init_result = 0;
-    bool completed = guarded([&] { init_result = init(&host_api); }, "[host] core init faulted (0x%08lx)");
+    bool completed = host_guarded([&] { init_result = init(&host_api); }, "[host] core init faulted (0x%08lx)");
     if (!completed || init_result == 0) {
         host_log("[host] core init failed");
-        // A core that faulted half-way through its start may have left hooks
-        // or threads behind: let it take them down (or pin itself) first.
-        if (!completed && core_unhook)
-            host_guard_core_unhook();
-        core_shutdown = nullptr;
-        host_core_unload();
+        if (completed) {
+            core_shutdown = nullptr; // refused: a core that never started is not stopped
+            host_core_unload();
+        } else {
+            retire_faulted_core(); // it may have left hooks behind half-way through its start
+        }
         return;
     }
 
@@ -144,18 +152,10 @@ void host_core_frame()
     }
     if (!core_module || !core_frame)
         return;
-    if (guarded([] { core_frame(&host_frame); },
-                "[host] core frame faulted (0x%08lx); core disabled until next build"))
+    if (host_guarded([] { core_frame(&host_frame); },
+                     "[host] core frame faulted (0x%08lx); core disabled until next build"))
         return;
-    set_ui_entry(nullptr);
-    if (core_unhook && host_guard_core_unhook()) {
-        host_log("[host] core hooks removed after the fault");
-        core_shutdown = nullptr;
-        host_core_unload();
-    } else {
-        host_log("[host] core hooks may still be installed; keeping the faulted core loaded");
-        forget_core();
-    }
+    retire_faulted_core();
 }
 
 bool host_core_ui_call(float width, float height, uint32_t ui_mode)
@@ -172,7 +172,7 @@ bool host_core_ui_call(float width, float height, uint32_t ui_mode)
     ImGuiErrorRecoveryState saved;
     ImGui::ErrorRecoveryStoreState(&saved);
     dm_core_ui_fn ui = core_ui;
-    if (guarded([&] { ui(&args); }, "[host] core ui faulted (0x%08lx); core UI disabled until next build"))
+    if (host_guarded([&] { ui(&args); }, "[host] core ui faulted (0x%08lx); core UI disabled until next build"))
         return true;
     core_ui = nullptr; // host_lock is held by the caller
     ImGui::ErrorRecoveryTryToRecoverState(&saved);

@@ -1,5 +1,11 @@
 // The plug-in's entry and exit: the telemetry SDK exports, the events and
 // channels that fill dm_frame_info, the base directory and the log.
+//
+// Index:
+// - Event and channel callbacks
+// - Start and stop: events, staged core, the start itself, the stop
+// - The SDK exports: each runs under the guard, so no fault and no C++
+//   exception of the plug-in ever unwinds into the game's frames
 #include "host.h"
 #include <stdio.h>
 #include <string.h>
@@ -13,6 +19,13 @@ CRITICAL_SECTION host_lock;
 static scs_log_t game_log;
 static LARGE_INTEGER perf_freq, perf_start;
 static bool lock_ready;
+/* Set when a start has finished; until then (and after a failed start) a
+ * frame end that still reaches the plug-in does nothing. */
+static bool host_ready;
+/* The events registered by the start now running, to take back when it fails. */
+static scs_u32_t events_registered[3];
+static unsigned events_registered_count;
+static scs_telemetry_unregister_from_event_t unregister_event;
 /* Time of the first game frame seen while the overlay waits for its first
  * Present; 1e300 once the warning has been given. */
 static double no_present_since;
@@ -20,7 +33,9 @@ static double no_present_since;
 /* The longest name the plug-in forms under its base directory. */
 static const char longest_suffix[] = "core\\drovemark_core.next.dll";
 
-static void host_on_frame_end(scs_u32_t, const void *, void *)
+/* ---- Event and channel callbacks ---- */
+
+static void host_frame_end()
 {
     host_frame.frame++;
     LARGE_INTEGER now;
@@ -39,29 +54,77 @@ static void host_on_frame_end(scs_u32_t, const void *, void *)
     host_core_frame();
 }
 
+static void host_on_frame_end(scs_u32_t, const void *, void *)
+{
+    if (host_ready)
+        host_guarded([] { host_frame_end(); }, "[host] frame end faulted (0x%08lx)");
+}
+
 static void host_on_pause(scs_u32_t event, const void *, void *)
 {
-    bool paused = event == SCS_TELEMETRY_EVENT_PAUSED;
-    host_frame.paused = paused ? 1 : 0;
-    host_log("[host] %s", paused ? "paused" : "started");
+    host_guarded([event] {
+        bool paused = event == SCS_TELEMETRY_EVENT_PAUSED;
+        host_frame.paused = paused ? 1 : 0;
+        host_log("[host] %s", paused ? "paused" : "started");
+    }, "[host] pause event faulted (0x%08lx)");
 }
 
 static void host_on_placement(const char *, scs_u32_t, const scs_value_t *v, void *)
 {
-    if (!v || v->type != SCS_VALUE_TYPE_DPLACEMENT)
-        return;
-    host_frame.x = v->value_dplacement.x;
-    host_frame.y = v->value_dplacement.y;
-    host_frame.z = v->value_dplacement.z;
-    host_frame.heading = v->value_dplacement.heading;
-    host_frame.pitch = v->value_dplacement.pitch;
-    host_frame.roll = v->value_dplacement.roll;
+    host_guarded([v] {
+        if (!v || v->type != SCS_VALUE_TYPE_DPLACEMENT)
+            return;
+        host_frame.x = v->value_dplacement.x;
+        host_frame.y = v->value_dplacement.y;
+        host_frame.z = v->value_dplacement.z;
+        host_frame.heading = v->value_dplacement.heading;
+        host_frame.pitch = v->value_dplacement.pitch;
+        host_frame.roll = v->value_dplacement.roll;
+    }, "[host] placement channel faulted (0x%08lx)");
 }
 
 static void host_on_speed(const char *, scs_u32_t, const scs_value_t *v, void *)
 {
-    if (v && v->type == SCS_VALUE_TYPE_FLOAT)
-        host_frame.speed = v->value_float;
+    host_guarded([v] {
+        if (v && v->type == SCS_VALUE_TYPE_FLOAT)
+            host_frame.speed = v->value_float;
+    }, "[host] speed channel faulted (0x%08lx)");
+}
+
+/* ---- Start: events, staged core, the start itself ---- */
+
+/* Frame end, paused and started, stopping at the first failure; what was
+ * registered is kept for host_unregister_events. */
+static bool host_register_events(const scs_telemetry_init_params_t *params)
+{
+    static const struct {
+        scs_u32_t event;
+        scs_telemetry_event_callback_t callback;
+    } wanted[] = {
+        { SCS_TELEMETRY_EVENT_FRAME_END, host_on_frame_end },
+        { SCS_TELEMETRY_EVENT_PAUSED, host_on_pause },
+        { SCS_TELEMETRY_EVENT_STARTED, host_on_pause },
+    };
+    static_assert(sizeof wanted / sizeof wanted[0] == sizeof events_registered / sizeof events_registered[0]);
+    events_registered_count = 0;
+    unregister_event = params->unregister_from_event;
+    if (!params->register_for_event)
+        return false;
+    for (auto &w : wanted) {
+        if (params->register_for_event(w.event, w.callback, nullptr) != SCS_RESULT_OK)
+            return false;
+        events_registered[events_registered_count++] = w.event;
+    }
+    return true;
+}
+
+/* Takes back the events of a start that failed: the game would otherwise go
+ * on calling a plug-in that is not set up. */
+static void host_unregister_events()
+{
+    for (unsigned i = 0; i < events_registered_count && unregister_event; i++)
+        unregister_event(events_registered[i]);
+    events_registered_count = 0;
 }
 
 static void host_install_staged_core()
@@ -77,8 +140,7 @@ static void host_install_staged_core()
         host_log("[host] staged core update: move failed (%lu)", GetLastError());
 }
 
-extern "C" __declspec(dllexport) scs_result_t
-scs_telemetry_init(scs_u32_t version, const scs_telemetry_init_params_t *params)
+static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_params_t *params)
 {
     if (version != SCS_TELEMETRY_VERSION_1_00 && version != SCS_TELEMETRY_VERSION_1_01)
         return SCS_RESULT_UNSUPPORTED;
@@ -116,11 +178,9 @@ scs_telemetry_init(scs_u32_t version, const scs_telemetry_init_params_t *params)
              version >> 16, version & 0xFFFF, params->game_version >> 16,
              params->game_version & 0xFFFF, (void *)(uintptr_t)host_frame.game_base, DM_BUILD_TEXT);
 
-    if (!params->register_for_event ||
-        params->register_for_event(SCS_TELEMETRY_EVENT_FRAME_END, host_on_frame_end, nullptr) != SCS_RESULT_OK ||
-        params->register_for_event(SCS_TELEMETRY_EVENT_PAUSED, host_on_pause, nullptr) != SCS_RESULT_OK ||
-        params->register_for_event(SCS_TELEMETRY_EVENT_STARTED, host_on_pause, nullptr) != SCS_RESULT_OK) {
+    if (!host_register_events(params)) {
         host_log("[host] event registration failed");
+        host_unregister_events();
         return SCS_RESULT_GENERIC_ERROR;
     }
     if (params->register_for_channel) {
@@ -154,13 +214,39 @@ scs_telemetry_init(scs_u32_t version, const scs_telemetry_init_params_t *params)
 
     if (game_log)
         game_log(SCS_LOG_TYPE_MESSAGE, "[drovemark] plugin loaded");
+    host_ready = true;
     return SCS_RESULT_OK;
+}
+
+/* Overlay and core down; safe whatever a start has set up so far. */
+static void host_stop()
+{
+    host_teardown();
+    host_core_stop();
+}
+
+/* ---- The SDK exports ---- */
+
+extern "C" __declspec(dllexport) scs_result_t
+scs_telemetry_init(scs_u32_t version, const scs_telemetry_init_params_t *params)
+{
+    scs_result_t result = SCS_RESULT_GENERIC_ERROR;
+    if (host_guarded([&] { result = host_start(version, params); }, "[host] init faulted (0x%08lx)"))
+        return result;
+    // A start cut short is taken back as far as it went, as after a failed
+    // registration: the log stays open, nothing else runs on.
+    host_ready = false;
+    host_guarded([] {
+        host_stop();
+        host_unregister_events();
+    }, "[host] init faulted (0x%08lx)");
+    return SCS_RESULT_GENERIC_ERROR;
 }
 
 extern "C" __declspec(dllexport) void scs_telemetry_shutdown(void)
 {
-    host_teardown();
-    host_core_stop();
+    host_ready = false;
+    host_guarded([] { host_stop(); }, "[host] shutdown faulted (0x%08lx)");
     host_log("[host] ---- shutdown");
     game_log = nullptr;
     host_log_close();

@@ -3,8 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-static bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
 static void copy_cut(char *out, size_t size, const char *text)
 {
     snprintf(out, size, "%s", text);
@@ -17,57 +15,6 @@ void config_defaults(client_config *cfg, const char *default_name)
     copy_cut(cfg->name, sizeof cfg->name, default_name && default_name[0] ? default_name : "player");
     cfg->autoconnect = true;
     cfg->auto_update = true;
-}
-
-bool config_split_line(char *line, char **key, char **value)
-{
-    char *p = line;
-    while (is_blank(*p))
-        p++;
-    if (*p == '#' || *p == ';' || *p == 0 || *p == '\r' || *p == '\n')
-        return false;
-    char *eq = strchr(p, '=');
-    if (!eq)
-        return false;
-    char *kend = eq;
-    while (kend > p && is_blank(kend[-1]))
-        kend--;
-    *kend = 0;
-    char *v = eq + 1;
-    while (is_blank(*v))
-        v++;
-    v[strcspn(v, "\r\n")] = 0;
-    size_t n = strlen(v);
-    while (n > 0 && is_blank(v[n - 1]))
-        v[--n] = 0;
-    *key = p;
-    *value = v;
-    return true;
-}
-
-bool config_key_equal(const char *a, const char *b)
-{
-    for (;; a++, b++) {
-        if (tolower((unsigned char)*a) != tolower((unsigned char)*b))
-            return false;
-        if (!*a)
-            return true;
-    }
-}
-
-int32_t config_int(const char *text)
-{
-    while (is_blank(*text))
-        text++;
-    int64_t v = 0;
-    while (*text >= '0' && *text <= '9') {
-        if (v < 0x80000000LL)
-            v = v * 10 + (*text - '0');
-        text++;
-    }
-    if (v > 0x7FFFFFFFLL)
-        v = 0x7FFFFFFFLL;
-    return (int32_t)v;
 }
 
 void config_apply(client_config *cfg, const char *key, const char *value)
@@ -126,14 +73,14 @@ int config_default_text(char *out, size_t size, unsigned port, int name_max, con
 
 bool config_line_sets_key(const char *line, const char *key)
 {
-    while (is_blank(*line))
+    while (config_is_blank(*line))
         line++;
     size_t n = strlen(key);
     for (size_t i = 0; i < n; i++)
         if (!line[i] || tolower((unsigned char)line[i]) != tolower((unsigned char)key[i]))
             return false;
     const char *p = line + n;
-    while (is_blank(*p))
+    while (config_is_blank(*p))
         p++;
     return *p == '=';
 }
@@ -143,7 +90,7 @@ bool config_set_allowed(const char *key, const char *value)
     if (!key || !value || strpbrk(key, "\r\n") || strpbrk(value, "\r\n"))
         return false;
     for (const char *p = key; *p; p++)
-        if (!is_blank(*p))
+        if (!config_is_blank(*p))
             return true;
     return false;
 }

@@ -1,10 +1,11 @@
-/* config.ini as text: line parsing, the core's keys with their defaults, the
- * default file and the line matching of a single-key write. Pure logic. */
+/* config.ini as text: the core's keys with their defaults, the default file
+ * and the line matching of a single-key write. Pure logic. The line rule
+ * itself (splitting, comments, integers) is the one every reader shares. */
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include "dm_config_line.h"
 
-#define CONFIG_LINE_MAX 1024     /* a line of up to 1023 characters is read whole */
 #define CONFIG_SERVER_MAX 63
 #define CONFIG_NAME_MAX 32
 #define CONFIG_URL_MAX 511
@@ -26,17 +27,6 @@ typedef struct client_config {
 
 /* Defaults; the name is the given default name cut to 32 characters. */
 void config_defaults(client_config *cfg, const char *default_name);
-
-/* Splits one line in place. False for comments, empty lines and lines
- * without "="; otherwise key and value without surrounding blanks and tabs
- * (the value cut at the first CR or LF). */
-bool config_split_line(char *line, char **key, char **value);
-
-/* Case-insensitive equality of two keys. */
-bool config_key_equal(const char *a, const char *b);
-
-/* Leading blanks allowed, the number ends at the first non-digit, no digits reads as 0. */
-int32_t config_int(const char *text);
 
 /* Applies one key; keys it does not know are ignored. */
 void config_apply(client_config *cfg, const char *key, const char *value);

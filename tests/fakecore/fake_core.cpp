@@ -1,10 +1,11 @@
 // A core that records how the plug-in calls it. Built into several DLLs:
 // FAKE_NO_FRAME drops a required export, FAKE_NO_UNHOOK and FAKE_NO_UI the
-// optional ones. Faults and the init result are set at run time through the
-// shared record.
+// optional ones. Faults, C++ exceptions and the init result are set at run
+// time through the shared record.
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
+#include <stdexcept>
 #include "fake_core_record.h"
 #include "dm_module.h"
 
@@ -31,6 +32,8 @@ static void called(fake_core_call c)
     r->order[c] = ++r->sequence;
     if (r->fault_on[c] && r->calls[c] == r->fault_on[c])
         *fault_address = 1; // access violation at data address 0x10
+    if (r->throw_on[c] && r->calls[c] == r->throw_on[c])
+        throw std::runtime_error("fake core");
 }
 
 #define EXPORT extern "C" __declspec(dllexport)

@@ -12,6 +12,7 @@ enum fake_core_call { FC_INIT, FC_FRAME, FC_UI, FC_SHUTDOWN, FC_UNHOOK, FC_CALLS
 typedef struct fake_core_record {
     uint32_t calls[FC_CALLS];       /* how often each export ran */
     uint32_t fault_on[FC_CALLS];    /* set by the test: fault on the nth call (1 = first) */
+    uint32_t throw_on[FC_CALLS];    /* set by the test: throw a C++ exception on the nth call */
     int32_t init_result;            /* set by the test: what dm_core_init returns */
     uint32_t api_size, api_version; /* the dm_host_api the core was given */
     char api_base_dir[260];

@@ -3,6 +3,7 @@
 // and every guard road, against fake cores that record their calls.
 #include "sim/fixture.h"
 #include "fakecore/fake_core_record.h"
+#include <stdexcept>
 
 namespace {
 
@@ -23,8 +24,41 @@ protected:
     void SetUp() override
     {
         fx::game_test::SetUp();
+        reset_fake();
+    }
+    // A fresh record for the next core, whose init succeeds.
+    static void reset_fake()
+    {
         memset(fake(), 0, sizeof(fake_core_record));
         fake()->init_result = 1;
+    }
+    // A new log and a fresh record, for the next start within one test.
+    void next_run()
+    {
+        DeleteFileA((base + "drovemark.log").c_str());
+        reset_fake();
+    }
+    // Runs frames on a thread of their own, so a frame that blocks fails
+    // the test at once instead of stalling it.
+    static bool frames_return(int n, double dt)
+    {
+        struct frame_run {
+            int n;
+            double dt;
+        };
+        static frame_run run;
+        run = { n, dt };
+        HANDLE t = CreateThread(
+            nullptr, 0,
+            [](void *p) -> DWORD {
+                auto *r = (frame_run *)p;
+                sim::frames(r->n, r->dt);
+                return 0;
+            },
+            &run, 0, nullptr);
+        bool returned = WaitForSingleObject(t, 10000) == WAIT_OBJECT_0;
+        CloseHandle(t);
+        return returned;
     }
     bool core_copy_mapped(unsigned generation)
     {
@@ -85,7 +119,7 @@ TEST_F(plugin, InitRegistersLogsAndAnnouncesItself)
              "drovemark build alpha-0-2-g4d0b97debbc2-dirty",
              (void *)GetModuleHandleA(nullptr));
     auto lines = log_lines();
-    ASSERT_GE(lines.size(), 2u);
+    ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], expect);
     EXPECT_EQ(lines[1], "[fake] init loaded_1.dll");
     EXPECT_EQ(lines[2], "[host] core generation 1 loaded");
@@ -106,20 +140,64 @@ TEST_F(plugin, InitRegistersLogsAndAnnouncesItself)
 TEST_F(plugin, FailedEventRegistrationStopsTheStart)
 {
     install_core("fake_core_full.dll");
+    struct {
+        int fail_event;
+        bool with_unregister;
+        std::vector<uint32_t> left_registered;
+    } cases[] = {
+        { SCS_TELEMETRY_EVENT_STARTED, true, {} },
+        { SCS_TELEMETRY_EVENT_PAUSED, true, {} },
+        // A game without the unregister function keeps firing frame end.
+        { SCS_TELEMETRY_EVENT_PAUSED, false, { SCS_TELEMETRY_EVENT_FRAME_END } },
+    };
+    for (auto &c : cases) {
+        sim::telemetry_config cfg;
+        cfg.fail_event = c.fail_event;
+        cfg.with_unregister = c.with_unregister;
+        cfg.with_log = false;
+        EXPECT_EQ(init(SCS_TELEMETRY_VERSION_1_01, cfg), SCS_RESULT_GENERIC_ERROR) << c.fail_event;
+        EXPECT_EQ(log_lines().back(), "[host] event registration failed");
+        EXPECT_EQ(sim::registered_events(), c.left_registered) << c.fail_event;
+        EXPECT_TRUE(sim::registered_channels().empty());
+
+        // Frames after the failed start find nothing set up and do nothing.
+        bool returned = frames_return(3, 0.5);
+        initialised = returned; // a plug-in blocked in a frame is not shut down
+        ASSERT_TRUE(returned) << "a frame blocked after event " << c.fail_event << " failed";
+        EXPECT_EQ(fake()->calls[FC_INIT], 0u) << c.fail_event;
+        EXPECT_EQ(log_lines().back(), "[host] event registration failed") << log_text();
+        shutdown();
+        next_run();
+    }
+}
+
+TEST_F(plugin, FailedChannelRegistrationIsIgnored)
+{
+    install_core("fake_core_full.dll");
     sim::telemetry_config cfg;
-    cfg.fail_event = SCS_TELEMETRY_EVENT_STARTED;
-    cfg.with_log = false;
-    EXPECT_EQ(init(SCS_TELEMETRY_VERSION_1_01, cfg), SCS_RESULT_GENERIC_ERROR);
-    EXPECT_EQ(log_lines().back(), "[host] event registration failed");
-    EXPECT_EQ(fake()->calls[FC_INIT], 0u);
+    cfg.fail_channels = true;
+    ASSERT_EQ(init(SCS_TELEMETRY_VERSION_1_01, cfg), SCS_RESULT_OK);
     EXPECT_TRUE(sim::registered_channels().empty());
+    EXPECT_EQ(sim::registered_events(), (std::vector<uint32_t>{ 2, 3, 4 }));
+    EXPECT_GE(log_find("[host] core generation 1 loaded"), 0);
+    EXPECT_EQ(sim::game_log(), (std::vector<std::string>{ "0 [drovemark] plugin loaded" }));
+
+    // The frames go on; position and speed keep their start values.
+    sim::event_started();
+    sim::channel_placement(1000.5, 20.25, -30000.75, 0.25f, -0.125f, 0.0625f);
+    sim::channel_speed(22.5f);
+    sim::frames(2, 0.25);
+    dm_frame_info f = fake()->last_frame;
+    EXPECT_EQ(f.frame, 2u);
+    EXPECT_EQ(f.paused, 0u);
+    EXPECT_EQ(f.x, 0.0);
+    EXPECT_EQ(f.heading, 0.0f);
+    EXPECT_EQ(f.speed, 0.0f);
 }
 
 TEST_F(plugin, FrameInfoAsTheCoreSeesIt)
 {
     install_core("fake_core_full.dll");
-    sim::telemetry_config cfg;
-    cfg.fail_channels = true; // ignored: the plug-in starts anyway
     ASSERT_EQ(init(SCS_TELEMETRY_VERSION_1_01), SCS_RESULT_OK);
     sim::clock_advance(0.25);
     sim::frame();
@@ -170,6 +248,8 @@ TEST_F(plugin, OverlayKeysOfConfigIni)
         { "overlay=0\n", true },
         { "   OVERLAY \t=   0\n", true },
         { "overlay = off\n", true },           // a word reads as 0
+        { "overlay = -1\n", true },            // so does a sign: no digits follow the blanks
+        { "overlay = 4294967296\n", false },   // saturates rather than wrapping to 0
         { "overlay_isolate = 0\n", false },    // another key that only begins with it
         { "overlay = 1\noverlay = 0\n", false }, // the first line counts
         { "# overlay = 0\n; overlay = 0\n", false },
@@ -306,10 +386,45 @@ TEST_F(plugin, InitFaultIsCaughtAndTheCoreUnhookedThenFreed)
     int fault = log_find("[host] core init faulted (0xc0000005)");
     ASSERT_GE(fault, 0) << log_text();
     EXPECT_GT(log_find("[host] core init failed"), fault);
+    EXPECT_GT(log_find("[host] core hooks removed after the fault"), fault);
     EXPECT_EQ(fake()->calls[FC_UNHOOK], 1u);
     EXPECT_FALSE(core_copy_mapped(1));
     shutdown();
     EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 0u);
+}
+
+TEST_F(plugin, InitFaultWithoutAWorkingUnhookLeavesTheCoreMapped)
+{
+    struct {
+        const char *core;
+        bool unhook_faults;
+    } cases[] = {
+        { "fake_core_no_unhook.dll", false },
+        { "fake_core_full.dll", true },
+    };
+    unsigned generation = 0;
+    for (auto &c : cases) {
+        next_run();
+        fake()->fault_on[FC_INIT] = 1;
+        fake()->fault_on[FC_UNHOOK] = c.unhook_faults ? 1 : 0;
+        install_core(c.core);
+        ASSERT_EQ(init(), SCS_RESULT_OK);
+        generation++;
+        int failed = log_find("[host] core init failed");
+        ASSERT_GE(failed, 0) << log_text();
+        int unhook = log_find("[host] core unhook faulted (0xc0000005)", failed);
+        EXPECT_EQ(unhook >= 0, c.unhook_faults) << c.core;
+        EXPECT_GT(log_find("[host] core hooks may still be installed; keeping the faulted core loaded", failed),
+                  unhook)
+            << c.core;
+        EXPECT_TRUE(core_copy_mapped(generation)) << c.core;
+
+        sim::frames(3, 0.1);
+        shutdown();
+        EXPECT_EQ(fake()->calls[FC_FRAME], 0u) << c.core;
+        EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 0u) << c.core;
+        EXPECT_TRUE(core_copy_mapped(generation)) << c.core;
+    }
 }
 
 TEST_F(plugin, FrameFaultWithUnhookFreesTheCoreWithoutShutdown)
@@ -360,9 +475,7 @@ TEST_F(plugin, FaultingUnhookAndShutdownAreCaught)
     EXPECT_EQ(log_find("[host] core hooks may still be installed; keeping the faulted core loaded"), unhook + 1);
     shutdown();
 
-    DeleteFileA((base + "drovemark.log").c_str());
-    memset(fake(), 0, sizeof(fake_core_record));
-    fake()->init_result = 1;
+    next_run();
     fake()->fault_on[FC_SHUTDOWN] = 1;
     install_core("fake_core_no_ui.dll");
     ASSERT_EQ(init(), SCS_RESULT_OK);
@@ -370,6 +483,83 @@ TEST_F(plugin, FaultingUnhookAndShutdownAreCaught)
     auto lines = log_lines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], "[host] core shutdown faulted (0xc0000005)");
+    EXPECT_EQ(lines.back(), "[host] ---- shutdown");
+}
+
+TEST_F(plugin, CxxExceptionsFromTheCoreAreFaultsOfThatCall)
+{
+    // Each export throws in turn; the guard of that call reports it as it
+    // reports any fault, and the plug-in goes on.
+    struct {
+        fake_core_call call;
+        const char *line;
+    } cases[] = {
+        { FC_INIT, "[host] core init faulted (0xe0444d43)" },
+        { FC_FRAME, "[host] core frame faulted (0xe0444d43); core disabled until next build" },
+        { FC_UNHOOK, "[host] core unhook faulted (0xe0444d43)" }, // after a frame fault
+        { FC_SHUTDOWN, "[host] core shutdown faulted (0xe0444d43)" },
+    };
+    install_core("fake_core_full.dll");
+    for (auto &c : cases) {
+        next_run();
+        fake()->throw_on[c.call] = 1;
+        if (c.call == FC_UNHOOK)
+            fake()->fault_on[FC_FRAME] = 1;
+        ASSERT_EQ(init(), SCS_RESULT_OK);
+        sim::frames(2, 0.1);
+        shutdown();
+        EXPECT_GE(log_find(c.line), 0) << log_text();
+        EXPECT_EQ(fake()->calls[c.call], 1u) << c.line;
+        EXPECT_EQ(log_lines().back(), "[host] ---- shutdown");
+    }
+}
+
+BOOL WINAPI throwing_qpc(LARGE_INTEGER *) { throw std::runtime_error("performance counter"); }
+BOOL WINAPI throwing_free_library(HMODULE) { throw std::runtime_error("free library"); }
+
+TEST_F(plugin, CxxExceptionsNeverLeaveTheSdkExports)
+{
+    // In the start, from the game's own log callback at its very end: the
+    // start is taken back (core stopped, events returned) and refused.
+    install_core("fake_core_full.dll");
+    sim::telemetry_config cfg;
+    cfg.log_throws = true;
+    EXPECT_EQ(init(SCS_TELEMETRY_VERSION_1_01, cfg), SCS_RESULT_GENERIC_ERROR);
+    int fault = log_find("[host] init faulted (0xe0444d43)");
+    ASSERT_GE(fault, 0) << log_text();
+    EXPECT_EQ(fake()->calls[FC_INIT], 1u);
+    EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 1u);
+    EXPECT_GT(log_find("[fake] shutdown"), fault);
+    EXPECT_TRUE(sim::registered_events().empty());
+    sim::frames(3, 0.5);
+    EXPECT_EQ(fake()->calls[FC_FRAME], 0u);
+    shutdown();
+
+    // In a frame end: that frame is lost, the next ones run.
+    next_run();
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    sim::frames(1, 0.1);
+    ASSERT_EQ(fake()->calls[FC_FRAME], 1u);
+    void *qpc = sim::patch_import(sim::plugin_module(), "kernel32.dll", "QueryPerformanceCounter",
+                                  (void *)throwing_qpc);
+    ASSERT_TRUE(qpc);
+    sim::frames(2, 0.1);
+    sim::patch_import(sim::plugin_module(), "kernel32.dll", "QueryPerformanceCounter", qpc);
+    EXPECT_EQ(log_count("[host] frame end faulted (0xe0444d43)"), 2) << log_text();
+    EXPECT_EQ(fake()->calls[FC_FRAME], 1u);
+    sim::frames(2, 0.1);
+    EXPECT_EQ(fake()->calls[FC_FRAME], 3u);
+
+    // In the shutdown: logged, and the log is still closed behind it.
+    void *free_library = sim::patch_import(sim::plugin_module(), "kernel32.dll", "FreeLibrary",
+                                           (void *)throwing_free_library);
+    ASSERT_TRUE(free_library);
+    shutdown();
+    sim::patch_import(sim::plugin_module(), "kernel32.dll", "FreeLibrary", free_library);
+    auto lines = log_lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "[fake] shutdown");
+    EXPECT_EQ(lines[lines.size() - 2], "[host] shutdown faulted (0xe0444d43)");
     EXPECT_EQ(lines.back(), "[host] ---- shutdown");
 }
 

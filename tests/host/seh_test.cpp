@@ -2,10 +2,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdexcept>
-#include "dm_seh.h"
+#include "dm_guard.h"
 
 extern "C" __declspec(dllimport) int peer_guard_log_and_continue(dm_seh_body_fn fn, void *arg,
                                                                  dm_seh_fault *seen);
+extern "C" __declspec(dllimport) void peer_throw(void);
 
 namespace {
 
@@ -153,6 +154,43 @@ TEST(Seh, CxxExceptionsPassThroughAndExecutionCanContinue)
     EXPECT_EQ(dm_seh_call(raise_continuable, &out, continue_filter, &seen), 1);
     EXPECT_EQ(out, 9);
     EXPECT_EQ(seen, 1);
+}
+
+// A C++ exception inside dm_guarded is one more fault of the call, whoever
+// threw it (this module or a library with a runtime of its own), and the
+// process goes on as after any caught fault.
+TEST(Seh, GuardedReportsACxxExceptionAsAFault)
+{
+    struct {
+        const char *what;
+        void (*fn)();
+    } cases[] = {
+        { "runtime_error", [] { throw std::runtime_error("here"); } },
+        { "int", [] { throw 7; } },
+        { "other library", [] { peer_throw(); } },
+    };
+    for (auto &c : cases) {
+        for (int i = 0; i < 200; i++) {
+            dm_seh_fault f = {};
+            int after = 0;
+            ASSERT_FALSE(dm_guarded([&] { c.fn(); after = 1; }, &f)) << c.what;
+            ASSERT_EQ(f.code, DM_FAULT_CXX_EXCEPTION) << c.what;
+            ASSERT_EQ(after, 0) << c.what;
+        }
+    }
+
+    // One caught inside never reaches the guard; a plain fault keeps its own code.
+    int out = 0;
+    dm_seh_fault f = {};
+    EXPECT_TRUE(dm_guarded([&] { cxx_inside(&out); }, &f));
+    EXPECT_EQ(out, 5);
+    EXPECT_FALSE(dm_guarded([] { write_bad(nullptr); }, &f));
+    EXPECT_EQ(f.code, 0xC0000005u);
+
+    // Nested: the inner guard reports it, the outer call returns normally.
+    bool inner = true;
+    EXPECT_TRUE(dm_guarded([&] { inner = dm_guarded([] { throw 1; }); }));
+    EXPECT_FALSE(inner);
 }
 
 } // namespace

@@ -37,6 +37,8 @@ struct telemetry_config {
     bool with_log = true;
     int fail_event = -1;    /* event id whose registration fails, -1 none */
     bool fail_channels = false;
+    bool with_unregister = true; /* false: no unregister functions in the parameters */
+    bool log_throws = false;     /* the game's log callback throws a C++ exception */
 };
 
 struct channel_registration {

@@ -2,6 +2,7 @@
 // registers, and fires events and channel values into it.
 #include "sim/sim.h"
 #include <mutex>
+#include <stdexcept>
 
 namespace sim {
 namespace {
@@ -43,8 +44,12 @@ BOOL WINAPI fake_qpf(LARGE_INTEGER *v)
 
 void game_log_cb(scs_i32_t type, const char *text)
 {
-    std::lock_guard<std::mutex> g(log_mutex);
-    log_lines.push_back(std::to_string(type) + " " + (text ? text : "(null)"));
+    {
+        std::lock_guard<std::mutex> g(log_mutex);
+        log_lines.push_back(std::to_string(type) + " " + (text ? text : "(null)"));
+    }
+    if (config.log_throws)
+        throw std::runtime_error("game log callback");
 }
 
 scs_result_t register_event(scs_u32_t event, scs_telemetry_event_callback_t cb, void *ctx)
@@ -122,9 +127,11 @@ int32_t plugin_init(uint32_t sdk_version, const telemetry_config &cfg)
     params.game_version = cfg.game_version;
     params.log = cfg.with_log ? game_log_cb : nullptr;
     params.register_for_event = register_event;
-    params.unregister_from_event = unregister_event;
     params.register_for_channel = register_channel;
-    params.unregister_from_channel = unregister_channel;
+    if (cfg.with_unregister) {
+        params.unregister_from_event = unregister_event;
+        params.unregister_from_channel = unregister_channel;
+    }
     return plugin_init_fn(sdk_version, &params);
 }
 

@@ -111,6 +111,51 @@ TEST(ConfigText, SplitsLines)
     }
 }
 
+// The plug-in's reader (one integer key, config_line_int) and the core's
+// (config_split_line then config_apply; sync is passed on as read) take the
+// same lines the same way.
+TEST(ConfigText, PluginAndCoreReadTheSameLinesAlike)
+{
+    struct { const char *line; bool sets; int32_t value; } cases[] = {
+        { "sync=7\n", true, 7 },
+        { "   SYNC \t=\t  12 \r\n", true, 12 },
+        { "sync = -1\n", true, 0 },              // a sign is not a digit
+        { "sync = +5\n", true, 0 },
+        { "sync = off\n", true, 0 },             // a word reads as 0
+        { "sync = 12abc\n", true, 12 },
+        { "sync =\n", true, 0 },
+        { "sync = 2147483647\n", true, 2147483647 },
+        { "sync = 2147483648\n", true, 2147483647 }, // saturates, never wraps
+        { "sync = 4294967296\n", true, 2147483647 },
+        { "sync = 99999999999999999999\n", true, 2147483647 },
+        { "sync_x = 1\n", false, 0 },            // a key that only begins with it
+        { "syn = 1\n", false, 0 },
+        { "# sync = 1\n", false, 0 },
+        { "  ; sync = 1\n", false, 0 },
+        { "sync 1\n", false, 0 },
+        { "x sync = 1\n", false, 0 },
+    };
+    for (auto &c : cases) {
+        int32_t plugin_value = -99;
+        EXPECT_EQ(config_line_int(c.line, "sync", &plugin_value), c.sets) << c.line;
+        if (c.sets) {
+            EXPECT_EQ(plugin_value, c.value) << c.line;
+        }
+
+        client_config cfg;
+        config_defaults(&cfg, "pc");
+        char buf[128];
+        snprintf(buf, sizeof buf, "%s", c.line);
+        char *k, *v;
+        if (config_split_line(buf, &k, &v))
+            config_apply(&cfg, k, v);
+        EXPECT_EQ(cfg.sync_given, c.sets) << c.line;
+        if (c.sets) {
+            EXPECT_EQ(cfg.sync, c.value) << c.line;
+        }
+    }
+}
+
 TEST(ConfigText, AppliesKeysWithTheirBounds)
 {
     client_config cfg;
