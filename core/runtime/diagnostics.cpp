@@ -58,7 +58,7 @@ void memrec_fill(uint8_t *out, uint64_t from, uint32_t size)
     uint32_t run_start = 0;
     bool in_run = false;
     auto flush = [&](uint32_t end) {
-        if (in_run && !dm_safe_copy(out + run_start, from + run_start, end - run_start))
+        if (in_run && !game_copy_guarded(out + run_start, from + run_start, end - run_start))
             memset(out + run_start, 0, end - run_start);
         in_run = false;
     };

@@ -68,11 +68,6 @@ template <typename T> bool safe_read(uint64_t address, T *out)
 bool dm_safe_read_u8(uint64_t address, uint8_t *out) { return safe_read(address, out); }
 bool dm_safe_read_u64(uint64_t address, uint64_t *out) { return safe_read(address, out); }
 
-bool dm_safe_copy(void *out, uint64_t address, size_t size)
-{
-    return guarded_copy(out, address, size);
-}
-
 bool game_copy_guarded(void *out, uint64_t address, size_t size)
 {
     return dm_probe_read(address, size) && guarded_copy(out, address, size);

@@ -43,17 +43,17 @@ void game_build_report();
 bool dm_probe_read(uint64_t address, size_t size);
 
 /* Copies under a structured-exception guard; a fault returns false and leaves
- * out unwritten. No probe is made first: for addresses a diagnostic command
- * was given. */
+ * out unwritten. No probe is made first, so a guard page is touched: the
+ * probed family below is the one for game memory. */
 bool dm_safe_read_u8(uint64_t address, uint8_t *out);
 bool dm_safe_read_u64(uint64_t address, uint64_t *out);
-/* Guarded copy of size bytes; false (and out partly written) on a fault. */
-bool dm_safe_copy(void *out, uint64_t address, size_t size);
 
 /* The probed and guarded read family, for every read of game memory: the
  * bytes are probed first (so a guard page is never touched), then copied
- * under the guard (so a page that changes in between cannot crash the game). */
-bool game_copy_guarded(void *out, uint64_t address, size_t size); /* out unwritten on false */
+ * under the guard (so a page that changes in between cannot crash the game).
+ * game_copy_guarded: false when the bytes are not all readable (out
+ * untouched) or the copy faults (out partly written). */
+bool game_copy_guarded(void *out, uint64_t address, size_t size);
 template <typename T> bool game_read_guarded(uint64_t address, T *out)
 {
     T value;
