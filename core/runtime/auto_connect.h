@@ -1,7 +1,8 @@
 /* Auto-connect: joins the configured server while the player is in the game
  * and leaves it after the player has left the game for more than 3 s. The
- * decision is pure logic over what the frame observed; auto_connect.cpp
- * feeds it from the network client and game memory and carries it out. */
+ * decision (auto_connect_step.cpp) is pure logic over what the frame
+ * observed; auto_connect.cpp feeds it from the network client and game
+ * memory and carries it out. */
 #pragma once
 #include <stdint.h>
 
@@ -40,3 +41,12 @@ typedef struct auto_connect_result {
 
 /* One frame of auto-connect; updates the state and says what to do. */
 auto_connect_result auto_connect_step(auto_connect_state *s, const auto_connect_input *in);
+
+/* auto_connect.cpp: once a frame, before the network client's tick. */
+void net_auto_connect_tick(double now);
+/* "config reload": un-paused, next attempt at once. */
+void auto_connect_reload();
+bool auto_connect_paused();
+/* Hands the net command what it needs from the runtime: the configured name
+ * and server, and the pause and resume of auto-connect. */
+void auto_connect_env_install();

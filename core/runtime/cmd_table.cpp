@@ -114,6 +114,14 @@ cmd_id cmd_match(const char *line, bool vehicle_spawned, const char **rest)
     return CMD_NONE;
 }
 
+const char *cmd_word(cmd_id id)
+{
+    for (int i = 0; i < cmd_row_count; i++)
+        if (cmd_rows[i].id == id)
+            return cmd_rows[i].word;
+    return "";
+}
+
 bool cmd_gate_passes(const char *line)
 {
     return strcmp(line, "ping") == 0 || strcmp(line, "pos") == 0 || strcmp(line, "build") == 0 ||

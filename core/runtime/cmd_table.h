@@ -35,5 +35,9 @@ extern const int cmd_row_count;
  * spawned vehicle is in state 2 (the "flags " row needs it). */
 cmd_id cmd_match(const char *line, bool vehicle_spawned, const char **rest);
 
+/* The word of the first row of the id (as the table spells it, a prefix row
+ * with its trailing blank); "" for CMD_NONE. */
+const char *cmd_word(cmd_id id);
+
 /* Whether a line passes on a game build other than the supported one. */
 bool cmd_gate_passes(const char *line);

@@ -1,14 +1,13 @@
-// config.ini: config_load, the single-key reader and writer, and the
-// auto-connect that joins the configured server while the player is in the game.
+// config.ini: config_load, "config refresh", and the single-key reader and
+// writer of the UI.
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
 #include "core_config.h"
-#include "core_features.h"
-#include "auto_connect.h"
-#include "game_mem.h"
 #include "net_client.h"
+#include "ui_frame.h"
+#include "world.h"
 
 client_config core_config;
 bool core_remote_mode_by_command;
@@ -16,7 +15,6 @@ bool core_remote_mode_by_command;
 namespace {
 
 SRWLOCK dm_config_lock = SRWLOCK_INIT;
-auto_connect_state autoc;
 
 void default_name(char *out, size_t size)
 {
@@ -170,106 +168,4 @@ bool dm_config_set(const char *key, const char *value)
     }
     core_log("[core] ui: config %s = %s%s", key ? key : "", value ? value : "", ok ? "" : " (write FAILED)");
     return ok;
-}
-
-/* ---- auto-connect ---- */
-
-namespace {
-
-bool in_game()
-{
-    if (!game_build_ok())
-        return true; // the check needs game memory: count as in the game
-    return game_local_truck() != 0;
-}
-
-void env_config_name(char *out, unsigned size) { snprintf(out, size, "%s", core_config.name); }
-
-bool env_config_server(char *host, unsigned size, uint16_t *port)
-{
-    if (!core_config.server[0])
-        return false;
-    snprintf(host, size, "%s", core_config.server);
-    *port = core_config.port;
-    return true;
-}
-
-void env_resume()
-{
-    autoc.paused = false;
-    autoc.owned = false;
-    autoc.refusal_handled = false; // the hand connect clears the client's refusal code
-}
-
-bool env_pause()
-{
-    autoc.paused = true;
-    autoc.owned = false;
-    return core_config.autoconnect && core_config.server[0];
-}
-
-} // namespace
-
-void net_auto_connect_tick(double now)
-{
-    auto_connect_input in = {};
-    in.now = now;
-    in.enabled = core_config.autoconnect && core_config.server[0];
-    net_kick_record kick;
-    if (net_get_kick_info(&kick)) {
-        in.has_notice = true;
-        in.notice = kick.notice;
-        in.notice_kind = kick.kind;
-    }
-    in.in_game = in.enabled && in_game();
-    in.open = net_is_open();
-    in.refusal = net_last_refusal();
-    auto_connect_result r = auto_connect_step(&autoc, &in);
-    if (r.notice_seen)
-        core_log("[core] %s from the server%s%s; auto-connect paused", kick.kind == 5 ? "banned" : "kicked",
-                 kick.text[0] ? ": " : "", kick.text);
-    switch (r.action) {
-    case AUTO_DISCONNECT:
-        core_log("[core] auto: left the game; disconnecting");
-        net_disconnect(true);
-        break;
-    case AUTO_REFUSED:
-        core_log("[core] auto: the server refused us (%u); auto-connect paused until `config reload` or `net connect`",
-                 (unsigned)in.refusal);
-        break;
-    case AUTO_FULL:
-        core_log("[core] auto: server full; retrying in 30 s");
-        break;
-    case AUTO_CONNECT:
-        core_log("[core] auto: connecting to %s:%u as '%s'", core_config.server, (unsigned)core_config.port,
-                 core_config.name);
-        autoc.owned = net_connect(core_config.server, core_config.port, core_config.name, 0, now);
-        break;
-    case AUTO_NONE:
-        break;
-    }
-}
-
-void auto_connect_reload()
-{
-    autoc.paused = false;
-    autoc.next_attempt = 0;
-}
-
-bool auto_connect_paused() { return autoc.paused; }
-
-void auto_connect_take_over(const char *host)
-{
-    autoc.owned = core_config.autoconnect && host && config_key_equal(host, core_config.server);
-}
-
-void auto_connect_env_install()
-{
-    net_command_env env = {};
-    env.base_dir = core_api ? core_api->base_dir : nullptr;
-    env.config_name = env_config_name;
-    env.config_server = env_config_server;
-    env.auto_connect_resume = env_resume;
-    env.auto_connect_pause = env_pause;
-    net_set_command_env(&env);
 }

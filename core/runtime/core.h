@@ -1,4 +1,5 @@
-/* The core's internal interface shared by its files. */
+/* The core runtime's interface for the core's other files: the core's
+ * globals and log, the frame, and the console. */
 #pragma once
 #include <stdint.h>
 #include "dm_api.h"
@@ -23,3 +24,11 @@ void core_pin_self();
 /* core_frame.cpp */
 void core_frame(const dm_frame_info *info);
 void core_frame_reset();
+/* The "stats" step: the detours' fault notices and the draw statistics. */
+void stats_step(const dm_frame_info *info);
+
+/* dispatcher.cpp */
+int dm_cmd_run(const char *line, const dm_frame_info *info);
+/* The one answer of every console command whose feature is not in this
+ * build: "[core] <command>: not in this build". */
+void core_not_in_build(const char *command);

@@ -1,31 +1,115 @@
-// core_frame: every per-frame task of the core in one fixed order. Each
-// step's name is stored before it runs, for the frame fault filter.
+// core_frame: every per-frame task of the core in one fixed order, read from
+// the step table at the end of this file. Each step's name is stored before
+// it runs, for the frame fault filter.
+//
+// Index of this file:
+//   the frame's own steps   start, rv_restore, props, watch, stats,
+//                           write_state, poll_commands, ui, update
+//   the step table          frame_steps: {name, when due, the function}
+//   core_frame              runs the table
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
-#include "core_features.h"
+#include "diagnostics.h"
+#include "game_mem.h"
+#include "hooks.h"
+#include "net_client.h"
+#include "net_frame.h"
+#include "reload_blocks.h"
+#include "ui_frame.h"
+#include "vehicles.h"
+#include "world.h"
 
-static double next_state_time, next_poll_time;
-static bool draw_hook_attempted;
+namespace {
 
-hook_counters hook_stats;
-static bool notice_shadow, notice_trailer_draw, notice_trailer_shadow;
-static double next_stats_time;
-static uint32_t stats_last_draws;
+double next_state_time, next_poll_time;
+bool draw_hook_attempted;
+bool notice_shadow, notice_trailer_draw, notice_trailer_shadow;
+double next_stats_time;
+uint32_t stats_last_draws;
 
-void core_frame_reset()
+/* ---- the frame's own steps ---- */
+
+void start_step(const dm_frame_info *info)
 {
-    next_state_time = 0;
-    next_poll_time = 0;
-    draw_hook_attempted = false;
-    notice_shadow = notice_trailer_draw = notice_trailer_shadow = false;
-    next_stats_time = 0;
-    stats_last_draws = 0;
+    if (next_state_time == 0) // the first frame of this core
+        game_build_report();
+    if (core_first_frame) {
+        core_first_frame = false;
+        reload_restore_net(info->seconds);
+    }
 }
 
-void core_stats_step(double now)
+void rv_restore_step(const dm_frame_info *) { dm_rv_restore_after_reload(); }
+
+void props_step(const dm_frame_info *info)
 {
+    if (props_tick(info) && !hook_draw_installed() && !draw_hook_attempted) {
+        draw_hook_attempted = true;
+        hook_install_draw();
+    }
+}
+
+void watch_step(const dm_frame_info *info)
+{
+    dm_watch_tick();
+    memrec_sample(info->seconds);
+}
+
+bool write_state_due(const dm_frame_info *info) { return info->seconds >= next_state_time; }
+
+void write_state_step(const dm_frame_info *info)
+{
+    next_state_time = info->seconds + 0.25;
+    char tmp[DM_PATH_MAX], path[DM_PATH_MAX];
+    if (!core_path(tmp, sizeof tmp, "state.json.tmp") || !core_path(path, sizeof path, "state.json"))
+        return;
+    FILE *f = fopen(tmp, "wt");
+    if (!f)
+        return;
+    fprintf(f,
+            "{\"frame\":%llu,\"time\":%.3f,\"paused\":%d,\"x\":%.3f,\"y\":%.3f,\"z\":%.3f,"
+            "\"heading\":%.5f,\"pitch\":%.5f,\"roll\":%.5f,\"speed\":%.3f,\"spawn_state\":%d}\n",
+            (unsigned long long)info->frame, info->seconds, (int)info->paused, info->x, info->y,
+            info->z, info->heading, info->pitch, info->roll, info->speed, dm_spawn_state_value());
+    fclose(f);
+    MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING);
+}
+
+bool poll_commands_due(const dm_frame_info *info) { return info->seconds >= next_poll_time; }
+
+void poll_commands_step(const dm_frame_info *info)
+{
+    next_poll_time = info->seconds + 0.2;
+    char cmd[DM_PATH_MAX], taken[DM_PATH_MAX];
+    if (!core_path(cmd, sizeof cmd, "cmd.txt") || !core_path(taken, sizeof taken, "cmd.txt.taken"))
+        return;
+    DeleteFileA(taken);
+    if (!MoveFileA(cmd, taken))
+        return;
+    FILE *f = fopen(taken, "rt");
+    if (f) {
+        char line[256];
+        while (fgets(line, sizeof line, f)) {
+            line[strcspn(line, "\r\n")] = 0;
+            if (line[0])
+                dm_cmd_run(line, info);
+        }
+        fclose(f);
+    }
+    DeleteFileA(taken);
+}
+
+void ui_step(const dm_frame_info *info) { dm_ui_game_tick(info, dm_cmd_run); }
+
+void update_step(const dm_frame_info *) { update_install_staged_core(net_is_open()); }
+
+} // namespace
+
+void stats_step(const dm_frame_info *info)
+{
+    double now = info->seconds;
     if (hook_stats.draw_fault && hook_drawing_enabled()) {
         hook_set_drawing_enabled(false);
         core_log("[core] draw call faulted; drawing disabled (hook stays)");
@@ -53,91 +137,59 @@ void core_stats_step(double now)
     }
 }
 
-static void write_state(const dm_frame_info *info)
-{
-    next_state_time = info->seconds + 0.25;
-    char tmp[DM_PATH_MAX], path[DM_PATH_MAX];
-    if (!core_path(tmp, sizeof tmp, "state.json.tmp") || !core_path(path, sizeof path, "state.json"))
-        return;
-    FILE *f = fopen(tmp, "wt");
-    if (!f)
-        return;
-    fprintf(f,
-            "{\"frame\":%llu,\"time\":%.3f,\"paused\":%d,\"x\":%.3f,\"y\":%.3f,\"z\":%.3f,"
-            "\"heading\":%.5f,\"pitch\":%.5f,\"roll\":%.5f,\"speed\":%.3f,\"spawn_state\":%d}\n",
-            (unsigned long long)info->frame, info->seconds, (int)info->paused, info->x, info->y,
-            info->z, info->heading, info->pitch, info->roll, info->speed, dm_spawn_state_value());
-    fclose(f);
-    MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING);
-}
+namespace {
 
-static void poll_commands(const dm_frame_info *info)
+/* ---- the step table ---- */
+
+typedef void (*frame_step_fn)(const dm_frame_info *info);
+typedef bool (*frame_due_fn)(const dm_frame_info *info);
+
+struct frame_step {
+    const char *name; /* what the frame fault filter prints */
+    frame_due_fn due; /* null: every frame; else the step (and its name) only when due */
+    frame_step_fn run;
+};
+
+const frame_step frame_steps[] = {
+    { "start", nullptr, start_step },
+    { "rv_restore", nullptr, rv_restore_step },
+    { "net_tick", nullptr, net_tick_step },
+    { "clock", nullptr, clock_sync_tick },
+    { "traffic", nullptr, traffic_tick },
+    { "tick_spawn", nullptr, dm_spawn_tick },
+    { "rv", nullptr, dm_rv_tick },
+    { "props", nullptr, props_step },
+    { "watch", nullptr, watch_step },
+    { "stats", nullptr, stats_step },
+    { "write_state", write_state_due, write_state_step },
+    { "poll_commands", poll_commands_due, poll_commands_step },
+    { "nametags", nullptr, dm_view_snapshot_update },
+    { "ui", nullptr, ui_step },
+    { "update", nullptr, update_step },
+    { "done", nullptr, nullptr }, // the frame is over
+};
+
+} // namespace
+
+/* ---- core_frame ---- */
+
+void core_frame_reset()
 {
-    next_poll_time = info->seconds + 0.2;
-    char cmd[DM_PATH_MAX], taken[DM_PATH_MAX];
-    if (!core_path(cmd, sizeof cmd, "cmd.txt") || !core_path(taken, sizeof taken, "cmd.txt.taken"))
-        return;
-    DeleteFileA(taken);
-    if (!MoveFileA(cmd, taken))
-        return;
-    FILE *f = fopen(taken, "rt");
-    if (f) {
-        char line[256];
-        while (fgets(line, sizeof line, f)) {
-            line[strcspn(line, "\r\n")] = 0;
-            if (line[0])
-                dm_cmd_run(line, info);
-        }
-        fclose(f);
-    }
-    DeleteFileA(taken);
+    next_state_time = 0;
+    next_poll_time = 0;
+    draw_hook_attempted = false;
+    notice_shadow = notice_trailer_draw = notice_trailer_shadow = false;
+    next_stats_time = 0;
+    stats_last_draws = 0;
 }
 
 void core_frame(const dm_frame_info *info)
 {
-    double now = info->seconds;
-    core_frame_step = "start";
-    if (next_state_time == 0)
-        game_build_report();
-    if (core_first_frame) {
-        core_first_frame = false;
-        reload_restore_net(now);
+    for (const frame_step &step : frame_steps) {
+        if (step.due && !step.due(info))
+            continue;
+        core_frame_step = step.name;
+        if (step.run)
+            step.run(info);
     }
-    core_frame_step = "rv_restore";
-    dm_rv_restore_after_reload();
-    core_frame_step = "net_tick";
-    dm_remote_tick(info);
-    core_frame_step = "clock";
-    clock_sync_tick(info);
-    core_frame_step = "traffic";
-    traffic_tick(info);
-    core_frame_step = "tick_spawn";
-    dm_spawn_tick(info);
-    core_frame_step = "rv";
-    dm_rv_tick(info);
-    core_frame_step = "props";
-    if (props_tick(info) && !hook_draw_installed() && !draw_hook_attempted) {
-        draw_hook_attempted = true;
-        hook_install_draw();
-    }
-    core_frame_step = "watch";
-    dm_watch_tick();
-    memrec_sample(now);
-    core_frame_step = "stats";
-    core_stats_step(now);
-    if (now >= next_state_time) {
-        core_frame_step = "write_state";
-        write_state(info);
-    }
-    if (now >= next_poll_time) {
-        core_frame_step = "poll_commands";
-        poll_commands(info);
-    }
-    core_frame_step = "nametags";
-    dm_view_snapshot_update(info);
-    core_frame_step = "ui";
-    dm_ui_game_tick(info, dm_cmd_run);
-    core_frame_step = "update";
-    update_install_staged_core(net_is_open());
-    core_frame_step = "done";
 }

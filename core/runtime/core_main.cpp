@@ -1,15 +1,32 @@
 // The core's five exports: start order, stop order, the emergency unhook, the
 // UI hand-off, and the frame fault filter that names the failing frame step.
+//
+// Index of this file:
+//   the core's globals and log
+//   export guard         a C++ exception never leaves an export
+//   dm_core_init
+//   dm_core_frame        and its fault filter
+//   dm_core_ui
+//   dm_core_shutdown
+//   dm_core_unhook
 #include <windows.h>
 #include <psapi.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include "auto_connect.h"
 #include "core.h"
-#include "core_features.h"
 #include "core_config.h"
 #include "dm_guard.h"
 #include "dm_module.h"
+#include "hooks.h"
+#include "net_client.h"
+#include "reload_blocks.h"
+#include "ui_frame.h"
+#include "vehicles.h"
+#include "world.h"
+
+/* ---- the core's globals and log ---- */
 
 const dm_host_api *core_api;
 uint64_t game_base;
@@ -42,10 +59,60 @@ void core_pin_self()
     dm_module_pin((const void *)&core_pin_self);
 }
 
-extern "C" __declspec(dllexport) int32_t dm_core_init(const dm_host_api *api)
+/* ---- export guard ---- */
+
+namespace {
+
+/* How an export ends after a C++ exception inside it. The guard's thunk has
+ * turned the exception into DM_FAULT_CXX_EXCEPTION once the exception object
+ * was gone, so nothing of it unwinds into the plug-in or the game. */
+struct export_guard {
+    const char *name;
+    bool returns; /* true: the export returns (init: 0); false: the fault goes
+                     on to the plug-in's guard as a fault of that call */
+};
+
+long export_exception_filter(EXCEPTION_POINTERS *pointers, void *ctx)
 {
-    if (!api || api->version != DM_HOST_API_VERSION)
-        return 0;
+    // A structured fault (an access violation, ...) goes on to the plug-in's
+    // guard as before; only a C++ exception is reported here.
+    if (pointers->ExceptionRecord->ExceptionCode != DM_FAULT_CXX_EXCEPTION)
+        return EXCEPTION_CONTINUE_SEARCH;
+    const export_guard *guard = (const export_guard *)ctx;
+    core_log("[core] %s: C++ exception; the call is abandoned", guard->name);
+    return guard->returns ? EXCEPTION_EXECUTE_HANDLER : EXCEPTION_CONTINUE_SEARCH;
+}
+
+/* Runs an export's body; false when a C++ exception ended it. */
+template <typename F> bool export_guarded(const export_guard &guard, F &&body)
+{
+    return dm_guarded_filter(body, export_exception_filter, (void *)&guard);
+}
+
+/* What dm_core_unhook takes down: the hooks first (drawing stops at once),
+ * the job hook, then the worker threads. */
+void unhook_all()
+{
+    hook_set_drawing_enabled(false);
+    hook_remove_shadow();
+    hook_remove_draw();
+    job_unhook();
+    // Workers that cannot be stopped in time keep this library mapped.
+    if (!core_workers_stop_bounded())
+        core_pin_self();
+}
+
+const export_guard init_guard = { "dm_core_init", true };
+const export_guard ui_guard = { "dm_core_ui", false };
+const export_guard shutdown_guard = { "dm_core_shutdown", false };
+const export_guard unhook_guard = { "dm_core_unhook", false };
+
+} // namespace
+
+/* ---- dm_core_init ---- */
+
+static void core_start(const dm_host_api *api)
+{
     core_api = api;
     core_frame_reset();
     core_game_thread = GetCurrentThreadId();
@@ -70,8 +137,21 @@ extern "C" __declspec(dllexport) int32_t dm_core_init(const dm_host_api *api)
     update_init(api);
 
     core_first_frame = true;
-    return 1;
 }
+
+extern "C" __declspec(dllexport) int32_t dm_core_init(const dm_host_api *api)
+{
+    if (!api || api->version != DM_HOST_API_VERSION)
+        return 0;
+    if (export_guarded(init_guard, [api] { core_start(api); }))
+        return 1;
+    // A refused core is freed without dm_core_shutdown or dm_core_unhook:
+    // take down what the start got to first.
+    export_guarded(init_guard, [] { unhook_all(); });
+    return 0;
+}
+
+/* ---- dm_core_frame ---- */
 
 namespace {
 
@@ -113,12 +193,16 @@ extern "C" __declspec(dllexport) void dm_core_frame(const dm_frame_info *info)
     dm_guarded_filter([info] { core_frame(info); }, frame_fault_filter, nullptr);
 }
 
+/* ---- dm_core_ui ---- */
+
 extern "C" __declspec(dllexport) void dm_core_ui(const dm_ui_frame_args *args)
 {
-    dm_ui_run(args);
+    export_guarded(ui_guard, [args] { dm_ui_run(args); });
 }
 
-extern "C" __declspec(dllexport) void dm_core_shutdown(void)
+/* ---- dm_core_shutdown ---- */
+
+static void core_stop()
 {
     update_shutdown();
     dm_nametags_shutdown();
@@ -150,13 +234,14 @@ extern "C" __declspec(dllexport) void dm_core_shutdown(void)
     core_api = nullptr;
 }
 
+extern "C" __declspec(dllexport) void dm_core_shutdown(void)
+{
+    export_guarded(shutdown_guard, [] { core_stop(); });
+}
+
+/* ---- dm_core_unhook ---- */
+
 extern "C" __declspec(dllexport) void dm_core_unhook(void)
 {
-    hook_set_drawing_enabled(false);
-    hook_remove_shadow();
-    hook_remove_draw();
-    job_unhook();
-    // Workers that cannot be stopped in time keep this library mapped.
-    if (!core_workers_stop_bounded())
-        core_pin_self();
+    export_guarded(unhook_guard, [] { unhook_all(); });
 }

@@ -4,39 +4,18 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
+#include "auto_connect.h"
 #include "core.h"
-#include "core_commands.h"
 #include "core_config.h"
-#include "core_features.h"
 #include "diag_text.h"
+#include "diagnostics.h"
 #include "game_mem.h"
 #include "net_client.h"
+#include "vehicles.h"
 
 namespace {
 
-/* Probed first so a guard page is never touched, then read under the guard. */
-bool read_u64(uint64_t a, uint64_t *out) { return dm_probe_read(a, 8) && dm_safe_read_u64(a, out); }
-uint64_t rd64(uint64_t a)
-{
-    uint64_t v = 0;
-    return read_u64(a, &v) ? v : 0;
-}
-uint32_t rd32(uint64_t a)
-{
-    uint32_t v = 0;
-    return dm_probe_read(a, 4) && dm_safe_read_u32(a, &v) ? v : 0;
-}
-uint8_t rd8(uint64_t a)
-{
-    uint8_t v = 0;
-    return dm_probe_read(a, 1) && dm_safe_read_u8(a, &v) ? v : 0;
-}
-float rdf(uint64_t a)
-{
-    float v = 0;
-    return dm_probe_read(a, 4) && dm_safe_read_f32(a, &v) ? v : 0.0f;
-}
-void *ptr(uint64_t v) { return (void *)(uintptr_t)v; }
+void *as_pointer(uint64_t address) { return (void *)(uintptr_t)address; }
 
 /* ---- watch ---- */
 bool watch_on;
@@ -79,7 +58,7 @@ void memrec_fill(uint8_t *out, uint64_t from, uint32_t size)
     uint32_t run_start = 0;
     bool in_run = false;
     auto flush = [&](uint32_t end) {
-        if (in_run && !dm_safe_copy(out + run_start, from + run_start, end - run_start))
+        if (in_run && !game_copy_guarded(out + run_start, from + run_start, end - run_start))
             memset(out + run_start, 0, end - run_start);
         in_run = false;
     };
@@ -141,11 +120,11 @@ void cmd_peek(const char *rest)
     uint64_t at = game_from_va(args.va);
     for (int i = 0; i < args.hops; i++) {
         uint64_t value;
-        if (!read_u64(at, &value)) {
-            core_log("[core] peek: unreadable at %p", ptr(at));
+        if (!game_read_guarded(at, &value)) {
+            core_log("[core] peek: unreadable at %p", as_pointer(at));
             return;
         }
-        core_log("[core] peek: *%p = %016llx", ptr(at), (unsigned long long)value);
+        core_log("[core] peek: *%p = %016llx", as_pointer(at), (unsigned long long)value);
         if (!value) {
             core_log("[core] peek: null, stop");
             return;
@@ -154,11 +133,11 @@ void cmd_peek(const char *rest)
     }
     for (uint32_t off = 0; off < 0x40; off += 8) {
         uint64_t value;
-        if (!read_u64(at + off, &value)) {
-            core_log("[core] peek: unreadable at %p", ptr(at + off));
+        if (!game_read_guarded(at + off, &value)) {
+            core_log("[core] peek: unreadable at %p", as_pointer(at + off));
             return;
         }
-        core_log("[core] peek: %p +%02x: %016llx", ptr(at), off, (unsigned long long)value);
+        core_log("[core] peek: %p +%02x: %016llx", as_pointer(at), off, (unsigned long long)value);
     }
 }
 
@@ -203,7 +182,7 @@ void memrec_sample(double now)
     if (now < memrec_next)
         return;
     memrec_next = now + 0.1;
-    uint64_t block = game_build_ok() ? game_player_block_safe() : 0;
+    uint64_t block = game_build_ok() ? game_player_block_guarded() : 0;
     uint64_t truck = game_build_ok() ? game_local_truck() : 0;
     memset(memrec_buffer, 0, sizeof memrec_buffer);
     memrec_fill(memrec_buffer, block, memrec_block_bytes);
@@ -222,24 +201,27 @@ void dm_watch_tick()
 {
     if (!watch_on || !game_build_ok())
         return;
-    uint64_t block = game_player_block_safe(), truck = game_local_truck();
+    uint64_t block = game_player_block_guarded(), truck = game_local_truck();
     if (!block || !truck)
         return;
     uint8_t sound[3];
     const uint32_t sound_offsets[3] = { 0x1E730, 0x1E740, 0x1E8E0 };
     for (int i = 0; i < 3; i++) {
-        uint64_t obj = rd64(block + sound_offsets[i]);
-        sound[i] = obj ? (uint8_t)rd64(obj + 0xF8) : 0;
+        uint64_t obj = game_read_guarded_or_zero<uint64_t>(block + sound_offsets[i]);
+        sound[i] = obj ? (uint8_t)game_read_guarded_or_zero<uint64_t>(obj + 0xF8) : 0;
     }
     if (memcmp(sound, watch_sound, 3) != 0) {
         core_log("[core] watch: sound objs +1e730=%u +1e740=%u +1e8e0=%u", sound[0], sound[1], sound[2]);
         memcpy(watch_sound, sound, 3);
     }
-    uint32_t flags = rd32(truck + 0x2A0), slot248 = rd32(block + 0x248);
-    uint64_t helper_ptr = rd64(truck + 0x6A0);
-    uint8_t helper = helper_ptr ? rd8(helper_ptr + 0x3C) : 0;
-    uint8_t slot234 = rd8(block + 0x234), slot1bc = rd8(block + 0x1BC);
-    float f438 = rdf(block + 0x438), f450 = rdf(block + 0x450);
+    uint32_t flags = game_read_guarded_or_zero<uint32_t>(truck + 0x2A0);
+    uint32_t slot248 = game_read_guarded_or_zero<uint32_t>(block + 0x248);
+    uint64_t helper_ptr = game_read_guarded_or_zero<uint64_t>(truck + 0x6A0);
+    uint8_t helper = helper_ptr ? game_read_guarded_or_zero<uint8_t>(helper_ptr + 0x3C) : 0;
+    uint8_t slot234 = game_read_guarded_or_zero<uint8_t>(block + 0x234);
+    uint8_t slot1bc = game_read_guarded_or_zero<uint8_t>(block + 0x1BC);
+    float f438 = game_read_guarded_or_zero<float>(block + 0x438);
+    float f450 = game_read_guarded_or_zero<float>(block + 0x450);
     if (flags != watch_truck_flags || slot248 != watch_slot248 || helper != watch_helper ||
         slot234 != watch_slot234 || slot1bc != watch_slot1bc || f438 != watch_f438 || f450 != watch_f450) {
         uint32_t chg_flags = watch_truck_flags == 0xFFFFFFFF ? 0 : watch_truck_flags ^ flags;
@@ -259,17 +241,22 @@ void dm_watch_tick()
 
 void log_vehicle_debug(const char *label, uint64_t vehicle)
 {
-    uint64_t wheels = rd64(vehicle + 0x150);
-    uint64_t values = wheels ? rd64(wheels + 0x170) : 0;
-    unsigned long long count = wheels ? rd64(wheels + 0x178) : 0;
+    uint64_t wheels = game_read_guarded_or_zero<uint64_t>(vehicle + 0x150);
+    uint64_t values = wheels ? game_read_guarded_or_zero<uint64_t>(wheels + 0x170) : 0;
+    unsigned long long count = wheels ? game_read_guarded_or_zero<uint64_t>(wheels + 0x178) : 0;
     float spin[3] = {};
     for (unsigned i = 0; i < 3 && i < count && values; i++)
-        spin[i] = rdf(values + 4ull * i);
+        spin[i] = game_read_guarded_or_zero<float>(values + 4ull * i);
+    uint32_t flags = game_read_guarded_or_zero<uint32_t>(vehicle + 0x2A0);
+    float steer = game_read_guarded_or_zero<float>(vehicle + 0x690);
+    float f238 = game_read_guarded_or_zero<float>(vehicle + 0x238);
+    uint8_t b25b = game_read_guarded_or_zero<uint8_t>(vehicle + 0x25B);
+    uint64_t p698 = game_read_guarded_or_zero<uint64_t>(vehicle + 0x698);
+    uint64_t p6a0 = game_read_guarded_or_zero<uint64_t>(vehicle + 0x6A0);
     core_log("[core] %s %p: flags2a0=%08x steer690=%.3f f238=%.4f wheels=%llu spin=%.3f,%.3f,%.3f 0x25b=%u "
              "0x698=%p 0x6a0=%p",
-             label, ptr(vehicle), rd32(vehicle + 0x2A0), rdf(vehicle + 0x690), rdf(vehicle + 0x238), count,
-             spin[0], spin[1], spin[2], rd8(vehicle + 0x25B), ptr(rd64(vehicle + 0x698)),
-             ptr(rd64(vehicle + 0x6A0)));
+             label, as_pointer(vehicle), flags, steer, f238, count, spin[0], spin[1], spin[2], b25b,
+             as_pointer(p698), as_pointer(p6a0));
 }
 
 void cmd_cmp()

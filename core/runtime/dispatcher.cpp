@@ -1,15 +1,28 @@
 // dm_cmd_run: the core's one console, for cmd.txt lines and the UI's queued
 // lines. Logs the line, applies the game-build gate, then runs the first
-// matching row of the command table.
+// matching row of the command table. Also the one answer of the commands
+// whose feature is not in this build.
 #include <stdlib.h>
+#include <string.h>
+#include "auto_connect.h"
 #include "core.h"
-#include "core_commands.h"
 #include "core_config.h"
-#include "core_features.h"
+#include "diagnostics.h"
 #include "game_mem.h"
+#include "hooks.h"
 #include "net_client.h"
+#include "ui_frame.h"
+#include "vehicles.h"
+#include "world.h"
 
-volatile uint8_t hook_shadow_off;
+void core_not_in_build(const char *command)
+{
+    // Prefix rows carry their trailing blank in the table.
+    size_t n = strlen(command);
+    while (n > 0 && command[n - 1] == ' ')
+        n--;
+    core_log("[core] %.*s: not in this build", (int)n, command);
+}
 
 int dm_cmd_run(const char *line, const dm_frame_info *info)
 {
@@ -83,16 +96,10 @@ int dm_cmd_run(const char *line, const dm_frame_info *info)
     case CMD_WATCH_OFF: cmd_watch(false); break;
     case CMD_CMP: cmd_cmp(); break;
     case CMD_MOVE: cmd_move(rest ? rest : ""); break;
-    case CMD_HOOK_ON: hook_install_draw(); break;
-    case CMD_HOOK_OFF: hook_remove_all(); break;
+    case CMD_HOOK_ON:
+    case CMD_HOOK_OFF:
     case CMD_SHADOW_ON:
-        hook_shadow_off = 0;
-        core_log("[core] shadow ON");
-        break;
-    case CMD_SHADOW_OFF:
-        hook_shadow_off = 1;
-        core_log("[core] shadow OFF");
-        break;
+    case CMD_SHADOW_OFF: hook_command(id); break;
     case CMD_DEFDUMP: cmd_defdump(rest); break;
     case CMD_SPAWNLIST: cmd_spawnlist(rest); break;
     case CMD_RVVEL:

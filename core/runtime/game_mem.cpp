@@ -1,6 +1,7 @@
 // The game-memory access layer. Every read of a pointer taken from game
 // memory goes through a page probe or a structured-exception guard.
 #include <windows.h>
+#include <stdio.h>
 #include <string.h>
 #include "core.h"
 #include "dm_guard.h"
@@ -66,12 +67,34 @@ template <typename T> bool safe_read(uint64_t address, T *out)
 
 bool dm_safe_read_u8(uint64_t address, uint8_t *out) { return safe_read(address, out); }
 bool dm_safe_read_u64(uint64_t address, uint64_t *out) { return safe_read(address, out); }
-bool dm_safe_read_u32(uint64_t address, uint32_t *out) { return safe_read(address, out); }
-bool dm_safe_read_f32(uint64_t address, float *out) { return safe_read(address, out); }
 
-bool dm_safe_copy(void *out, uint64_t address, size_t size)
+bool game_copy_guarded(void *out, uint64_t address, size_t size)
 {
-    return guarded_copy(out, address, size);
+    return dm_probe_read(address, size) && guarded_copy(out, address, size);
+}
+
+bool game_read_guarded_text(uint64_t address, char *out, size_t size)
+{
+    if (size == 0)
+        return false;
+    out[0] = 0;
+    size_t have = 0;
+    // A page at a time: the name may end in the page before one that
+    // cannot be read, and nothing past the first NUL is needed.
+    while (have < size - 1) {
+        uint64_t at = address + have;
+        size_t chunk = (size_t)(0x1000 - (at & 0xFFF));
+        if (chunk > size - 1 - have)
+            chunk = size - 1 - have;
+        if (!game_copy_guarded(out + have, at, chunk))
+            break;
+        size_t len = strnlen(out + have, chunk);
+        have += len;
+        if (len < chunk)
+            break;
+    }
+    out[have] = 0;
+    return have > 0 || dm_probe_read(address, 1);
 }
 
 long fault_record_filter(EXCEPTION_POINTERS *pointers, void *)
@@ -88,15 +111,12 @@ bool game_build_ok()
     if (game_build_state >= 0)
         return game_build_state == 1;
     uint64_t at = game_addr(GAME_OFF_BUILD_HASH);
-    bool ok = false;
-    if (dm_probe_read(at, 12)) {
-        uint64_t head;
-        uint32_t tail;
-        memcpy(&head, GAME_BUILD_HASH, 8);
-        memcpy(&tail, GAME_BUILD_HASH + 8, 4);
-        ok = *(volatile const uint64_t *)(uintptr_t)at == head &&
-             *(volatile const uint32_t *)(uintptr_t)(at + 8) == tail;
-    }
+    uint64_t head, want_head;
+    uint32_t tail, want_tail;
+    memcpy(&want_head, GAME_BUILD_HASH, 8);
+    memcpy(&want_tail, GAME_BUILD_HASH + 8, 4);
+    bool ok = game_read_guarded(at, &head) && game_read_guarded(at + 8, &tail) && head == want_head &&
+              tail == want_tail;
     game_build_state = ok ? 1 : 0;
     return ok;
 }
@@ -105,7 +125,7 @@ void game_build_report()
 {
     char text[13] = {};
     uint64_t at = game_addr(GAME_OFF_BUILD_HASH);
-    if (dm_probe_read(at, 12) && dm_safe_copy(text, at, 12)) {
+    if (game_copy_guarded(text, at, 12)) {
         for (int i = 0; i < 12; i++)
             if (text[i] && ((uint8_t)text[i] < 32 || (uint8_t)text[i] > 126))
                 text[i] = '?';
@@ -117,33 +137,24 @@ void game_build_report()
              text, ok ? "" : " -- WRONG GAME BUILD: game-memory features are OFF (telemetry + network only)");
 }
 
-const char *game_class_name(uint64_t class_object)
+const char *game_class_name(uint64_t class_object, char *out, size_t size)
 {
-    if (!class_object || !dm_probe_read(class_object, 8))
-        return "?";
-    uint64_t name_object = *(const uint64_t *)(uintptr_t)class_object;
-    if (!name_object || !dm_probe_read(name_object, 8))
-        return "?";
-    uint64_t chars = *(const uint64_t *)(uintptr_t)name_object;
-    if (!chars || !dm_probe_read(chars, 1))
-        return "?";
-    return (const char *)(uintptr_t)chars;
+    uint64_t name_object = 0, chars = 0;
+    if (!class_object || !game_read_guarded(class_object, &name_object) || !name_object ||
+        !game_read_guarded(name_object, &chars) || !chars || !game_read_guarded_text(chars, out, size))
+        snprintf(out, size, "?");
+    return out;
 }
-
-namespace {
-
-} // namespace
 
 bool game_is_trailer_actor(uint64_t object)
 {
-    if (!object || !dm_probe_read(object, GAME_TRAILER_ACTOR_SIZE))
+    uint64_t vtable = 0, get_class = 0, result = 0;
+    if (!object || !dm_probe_read(object, GAME_TRAILER_ACTOR_SIZE) || !game_read_guarded(object, &vtable) ||
+        vtable != game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE) || !game_read_guarded(vtable + 5 * 8, &get_class) ||
+        !get_class)
         return false;
-    uint64_t vtable = *(const uint64_t *)(uintptr_t)object;
-    if (vtable != game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE) || !dm_probe_read(vtable + 5 * 8, 8))
-        return false;
-    uint64_t fn = *(const uint64_t *)(uintptr_t)(vtable + 5 * 8), result = 0;
-    if (!fn || !dm_guarded_filter([&] { result = ((uint64_t(*)(uint64_t))(uintptr_t)fn)(object); },
-                                  fault_record_filter, nullptr))
+    if (!dm_guarded_filter([&] { result = ((uint64_t(*)(uint64_t))(uintptr_t)get_class)(object); },
+                           fault_record_filter, nullptr))
         return false;
     return result == game_addr(GAME_OFF_TRAILER_ACTOR_CLASS);
 }
@@ -180,26 +191,20 @@ uint64_t game_create_unit(uint64_t class_record_va)
     return ((uint64_t(*)(uint64_t))(uintptr_t)create)(factory);
 }
 
-uint64_t game_ctrl() { return *(volatile const uint64_t *)(uintptr_t)game_addr(GAME_OFF_CTRL); }
+uint64_t game_ctrl_guarded() { return game_read_guarded_or_zero<uint64_t>(game_addr(GAME_OFF_CTRL)); }
 
-bool game_read_u64(uint64_t address, uint64_t *out) { return dm_probe_read(address, 8) && dm_safe_read_u64(address, out); }
-bool game_read_u32(uint64_t address, uint32_t *out) { return dm_probe_read(address, 4) && dm_safe_read_u32(address, out); }
-bool game_read_f32(uint64_t address, float *out) { return dm_probe_read(address, 4) && dm_safe_read_f32(address, out); }
-
-uint64_t game_player_block_safe()
+uint64_t game_player_block_guarded()
 {
-    uint64_t ctrl = 0, block = 0;
-    if (!game_read_u64(game_addr(GAME_OFF_CTRL), &ctrl) || !ctrl)
-        return 0;
-    if (!game_read_u64(ctrl + GAME_CTRL_PLAYER_BLOCK, &block))
+    uint64_t ctrl = game_ctrl_guarded(), block = 0;
+    if (!ctrl || !game_read_guarded(ctrl + GAME_CTRL_PLAYER_BLOCK, &block))
         return 0;
     return block;
 }
 
 uint64_t game_local_truck()
 {
-    uint64_t block = game_player_block_safe(), truck = 0;
-    if (!block || !game_read_u64(block + GAME_PLAYER_LOCAL_TRUCK, &truck))
+    uint64_t block = game_player_block_guarded(), truck = 0;
+    if (!block || !game_read_guarded(block + GAME_PLAYER_LOCAL_TRUCK, &truck))
         return 0;
     return truck;
 }
@@ -208,8 +213,8 @@ int game_object_placement(uint64_t object, placement *out)
 {
     uint64_t vtable = 0, fn = 0, result = 0;
     placement got = {};
-    if (!object || !game_read_u64(object, &vtable) || !vtable ||
-        !game_read_u64(vtable + GAME_VSLOT_GET_PLACEMENT * 8, &fn) || !fn)
+    if (!object || !game_read_guarded(object, &vtable) || !vtable ||
+        !game_read_guarded(vtable + GAME_VSLOT_GET_PLACEMENT * 8, &fn) || !fn)
         return GAME_PLACEMENT_UNREADABLE;
     if (!dm_guarded_filter([&] { result = ((uint64_t(*)(uint64_t, placement *))(uintptr_t)fn)(object, &got); },
                            fault_record_filter, nullptr))
@@ -226,7 +231,7 @@ bool dm_local_truck_placement(placement *out)
     memset(out, 0, sizeof *out);
     int r = truck ? game_object_placement(truck, out) : GAME_PLACEMENT_UNREADABLE;
     if (r == GAME_PLACEMENT_UNREADABLE)
-        core_log("[core] no local truck (game_ctrl=%p)", (void *)(uintptr_t)game_ctrl());
+        core_log("[core] no local truck (game_ctrl=%p)", (void *)(uintptr_t)game_ctrl_guarded());
     else if (r == GAME_PLACEMENT_FAULTED)
         core_log("[core] get_placement faulted (0x%08x at game VA 0x%llx, data addr %p)", last_fault_code,
                  (unsigned long long)game_va(last_fault_address), (void *)(uintptr_t)last_fault_data);

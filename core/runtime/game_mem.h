@@ -43,13 +43,35 @@ void game_build_report();
 bool dm_probe_read(uint64_t address, size_t size);
 
 /* Copies under a structured-exception guard; a fault returns false and leaves
- * out unwritten. No probe is made first. */
+ * out unwritten. No probe is made first, so a guard page is touched: the
+ * probed family below is the one for game memory. */
 bool dm_safe_read_u8(uint64_t address, uint8_t *out);
 bool dm_safe_read_u64(uint64_t address, uint64_t *out);
-bool dm_safe_read_u32(uint64_t address, uint32_t *out);
-bool dm_safe_read_f32(uint64_t address, float *out);
-/* Guarded copy of size bytes; false (and out partly written) on a fault. */
-bool dm_safe_copy(void *out, uint64_t address, size_t size);
+
+/* The probed and guarded read family, for every read of game memory: the
+ * bytes are probed first (so a guard page is never touched), then copied
+ * under the guard (so a page that changes in between cannot crash the game).
+ * game_copy_guarded: false when the bytes are not all readable (out
+ * untouched) or the copy faults (out partly written). */
+bool game_copy_guarded(void *out, uint64_t address, size_t size);
+template <typename T> bool game_read_guarded(uint64_t address, T *out)
+{
+    T value;
+    if (!game_copy_guarded(&value, address, sizeof value))
+        return false;
+    *out = value;
+    return true;
+}
+/* The same read as a value: 0 when unreadable. */
+template <typename T> T game_read_guarded_or_zero(uint64_t address)
+{
+    T value = 0;
+    game_read_guarded(address, &value);
+    return value;
+}
+/* The NUL-terminated text at the address, cut to size - 1 bytes and at the
+ * first byte that cannot be read; false when not even the first byte can. */
+bool game_read_guarded_text(uint64_t address, char *out, size_t size);
 
 /* The last caught game fault. */
 extern uint32_t last_fault_code;
@@ -58,8 +80,9 @@ extern uint64_t last_fault_data;
 /* Records the fault in last_fault and runs the handler. */
 long fault_record_filter(struct _EXCEPTION_POINTERS *pointers, void *ctx);
 
-/* The class's name, or "?" when a hop is null or unreadable. */
-const char *game_class_name(uint64_t class_object);
+/* The class's name copied into out (cut to fit, and at an unreadable byte),
+ * "?" when a hop is null or unreadable; returns out. */
+const char *game_class_name(uint64_t class_object, char *out, size_t size);
 bool game_is_trailer_actor(uint64_t object);
 
 /* The first reference the core takes on an object it made: flag, then +1. */
@@ -71,14 +94,11 @@ void dm_game_release(uint64_t object);
 /* A new unit of the class whose record is at the given game VA, or 0. */
 uint64_t game_create_unit(uint64_t class_record_va);
 
-uint64_t game_ctrl();
-/* A probe of the bytes, then a guarded read: never touches a guard page. */
-bool game_read_u64(uint64_t address, uint64_t *out);
-bool game_read_u32(uint64_t address, uint32_t *out);
-bool game_read_f32(uint64_t address, float *out);
+/* game_ctrl, read guarded: 0 while no profile is loaded or when unreadable. */
+uint64_t game_ctrl_guarded();
 
 /* A vehicle's or trailer's get_placement (virtual slot 29), its table read
- * with game_read_u64 and the call made under the guard (a fault fills
+ * guarded and the call made under the guard (a fault fills
  * last_fault). out is written only on GAME_PLACEMENT_OK. Logs nothing. */
 #define GAME_VSLOT_GET_PLACEMENT 29
 enum { GAME_PLACEMENT_OK = 1, GAME_PLACEMENT_FALSE = 0, GAME_PLACEMENT_UNREADABLE = -1, GAME_PLACEMENT_FAULTED = -2 };
@@ -86,7 +106,7 @@ int game_object_placement(uint64_t object, placement *out);
 
 /* game_ctrl -> player block (-> local truck) through probed, guarded reads;
  * 0 at a null or unreadable link. */
-uint64_t game_player_block_safe();
+uint64_t game_player_block_guarded();
 uint64_t game_local_truck();
 bool dm_local_truck_placement(placement *out);
 void log_placement(const char *label, const placement *p);

@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 #include "dm_fnv.h"
 
 uint32_t dm_ui_fade(uint32_t colour, float f)
@@ -245,48 +244,4 @@ void dm_ui_status_text(const dm_ui_status *s, const char *server_name, char *out
         snprintf(out, size, "Single player");
         *colour = DM_UI_MUTED;
     }
-}
-
-static const char *skip_blanks(const char *p)
-{
-    while (*p == ' ' || *p == '\t')
-        p++;
-    return p;
-}
-
-bool dm_config_line_value(const char *line, const char *key, char *value, size_t size)
-{
-    const char *p = skip_blanks(line);
-    if (*p == '#' || *p == ';')
-        return false;
-    const char *eq = strchr(p, '=');
-    if (!eq)
-        return false;
-    const char *kend = eq;
-    while (kend > p && (kend[-1] == ' ' || kend[-1] == '\t'))
-        kend--;
-    size_t klen = (size_t)(kend - p);
-    if (klen != strlen(key) || strncasecmp(p, key, klen) != 0)
-        return false;
-    const char *v = skip_blanks(eq + 1);
-    size_t vlen = strcspn(v, "\r\n");
-    while (vlen > 0 && (v[vlen - 1] == ' ' || v[vlen - 1] == '\t'))
-        vlen--;
-    if (size) {
-        if (vlen > size - 1)
-            vlen = size - 1;
-        memcpy(value, v, vlen);
-        value[vlen] = 0;
-    }
-    return true;
-}
-
-bool dm_config_line_is_key(const char *line, const char *key)
-{
-    const char *p = skip_blanks(line);
-    size_t klen = strlen(key);
-    if (strncasecmp(p, key, klen) != 0)
-        return false;
-    p = skip_blanks(p + klen);
-    return *p == '=';
 }

@@ -1,5 +1,5 @@
 /* The UI's pure logic: colour packing, scale and layout maths, the command
- * queue, the toast ring and watcher, text cutting, config.ini lines. No
+ * queue, the toast ring and watcher, text cutting, the status line. No
  * windows.h and no Dear ImGui here, so it is unit-tested natively too. */
 #pragma once
 #include <stddef.h>
@@ -83,11 +83,3 @@ void dm_ui_clip_text(const char *text, float max_width, dm_ui_measure_fn measure
 
 /* The status line's text and dot colour for a snapshot. */
 void dm_ui_status_text(const dm_ui_status *s, const char *server_name, char *out, size_t size, uint32_t *colour);
-
-/* config.ini lines. Reader rule: the key before the first "=" (trimmed),
- * case-insensitive; the value trimmed; comment lines and lines without "="
- * never match. */
-bool dm_config_line_value(const char *line, const char *key, char *value, size_t size);
-/* Writer rule: after leading blanks the line starts with the key
- * (case-insensitive, over its length), then optional blanks and "=". */
-bool dm_config_line_is_key(const char *line, const char *key);

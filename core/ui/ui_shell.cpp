@@ -9,7 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "dm_windows_dir.h"
-#include "core_features.h"
+#include "ui_frame.h"
 #include "dm_guard.h"
 #include "imgui.h"
 #include "imgui_internal.h"

@@ -1,14 +1,11 @@
-// The remote-player glue, once a frame in the "net_tick" step: the local truck
-// sampled every 0.1 s (a recording row and our state for the server), around
-// auto-connect and the network client's tick. Game thread only.
+// The remote-player glue: the local truck's pose for the network (the
+// "net_tick" frame step samples it every 0.1 s), from the game's truck and
+// its coupled trailer on the supported build. Game thread only.
 #include <math.h>
 #include <string.h>
-#include "core_config.h"
-#include "core_features.h"
 #include "game_mem.h"
 #include "net_client.h"
-
-bool dm_net_sample_local(const dm_frame_info *info, net_pose *out);
+#include "vehicles.h"
 
 namespace {
 
@@ -21,11 +18,8 @@ const uint32_t truck_steering = 0x690;      /* f32 */
 const uint32_t trailer_coupled_to = 0x1058; /* u64 the truck it hangs on */
 const uint32_t lights_cleared = 0x200;      /* never sent */
 
-const double sample_period = 0.1;
 const double velocity_dt_min = 0.02, velocity_dt_max = 1.0;
 const double velocity_max = 100.0; /* m/s; faster is a jump, not motion */
-
-double next_sample_time;
 
 /* The previous truck placement, for the velocity. */
 struct local_sample {
@@ -45,12 +39,13 @@ bool horn_sounding(uint64_t block, uint32_t offset)
 {
     uint64_t sound = 0;
     uint32_t state = 0;
-    return game_read_u64(block + offset, &sound) && sound && game_read_u32(sound + horn_state, &state) && state == 2;
+    return game_read_guarded(block + offset, &sound) && sound && game_read_guarded(sound + horn_state, &state) &&
+           state == 2;
 }
 
 bool sample_game_truck(const dm_frame_info *info, net_pose *out)
 {
-    uint64_t block = game_player_block_safe(), truck = block ? game_local_truck() : 0;
+    uint64_t block = game_player_block_guarded(), truck = block ? game_local_truck() : 0;
     if (!truck)
         return false;
     placement here;
@@ -85,11 +80,11 @@ bool sample_game_truck(const dm_frame_info *info, net_pose *out)
     local.time = now;
     local.valid = true;
 
-    game_read_f32(truck + truck_steering, &out->steering);
+    game_read_guarded(truck + truck_steering, &out->steering);
     out->speed = info->speed;
 
     uint32_t lights = 0;
-    if (game_read_u32(truck + truck_lights, &lights)) {
+    if (game_read_guarded(truck + truck_lights, &lights)) {
         out->has_lights = 1;
         out->lights = lights & ~lights_cleared;
         out->horns = (horn_sounding(block, player_horn[0]) ? 1 : 0) | (horn_sounding(block, player_horn[1]) ? 2 : 0);
@@ -97,8 +92,8 @@ bool sample_game_truck(const dm_frame_info *info, net_pose *out)
 
     uint64_t trailer = 0, coupled = 0;
     placement hitched;
-    if (game_read_u64(block + player_trailer, &trailer) && game_is_trailer_actor(trailer) &&
-        game_read_u64(trailer + trailer_coupled_to, &coupled) && coupled == truck &&
+    if (game_read_guarded(block + player_trailer, &trailer) && game_is_trailer_actor(trailer) &&
+        game_read_guarded(trailer + trailer_coupled_to, &coupled) && coupled == truck &&
         game_object_placement(trailer, &hitched) == GAME_PLACEMENT_OK) {
         out->has_trailer = 1;
         world_position(&hitched, out->trailer_pos);
@@ -112,8 +107,6 @@ bool sample_game_truck(const dm_frame_info *info, net_pose *out)
 
 } // namespace
 
-/* The local truck's pose: from the game's truck on the supported build, from
- * telemetry on any other. */
 bool dm_net_sample_local(const dm_frame_info *info, net_pose *out)
 {
     if (!game_build_ok()) {
@@ -121,24 +114,4 @@ bool dm_net_sample_local(const dm_frame_info *info, net_pose *out)
         return true;
     }
     return sample_game_truck(info, out);
-}
-
-void dm_remote_tick(const dm_frame_info *info)
-{
-    double now = info->seconds;
-    net_pose pose;
-    bool sampled = false;
-    if (now >= next_sample_time) {
-        next_sample_time = now + sample_period;
-        if (net_recording_is_open() || net_is_open()) {
-            sampled = dm_net_sample_local(info, &pose);
-            if (sampled && net_recording_is_open())
-                net_recording_write(now, &pose);
-        }
-    }
-    net_auto_connect_tick(now);
-    net_tick(now);
-    if (net_is_open() && sampled)
-        net_send_state(now, &pose);
-    // The remote players' vehicles are driven elsewhere.
 }

@@ -2,22 +2,24 @@
 // the core's sources are linked into this simulated game and started with a
 // host API of the test's own.
 #include <stdarg.h>
+#include <stdexcept>
 #include "runtime_fixture.h"
 #include "log_capture.h"
 #include "dm_api.h"
+#include "core.h"
 #include "core_config.h"
-#include "core_features.h"
-#include "dm_seh.h"
+#include "dm_guard.h"
 #include "game_mem.h"
+#include "hooks.h"
 
 extern "C" int32_t dm_core_init(const dm_host_api *api);
 extern "C" void dm_core_shutdown(void);
 
+using rt::as_address;
+using rt::as_pointer;
 using rt::fmt;
-using rt::p;
 
 namespace {
-
 
 class layer : public ::testing::Test {
 protected:
@@ -28,19 +30,7 @@ protected:
     {
         sim::game_reset();
         sim::set_build_hash();
-        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        char exe[MAX_PATH];
-        GetModuleFileNameA(nullptr, exe, sizeof exe);
-        std::string exe_name = strrchr(exe, '\\') + 1;
-        exe_name = exe_name.substr(0, exe_name.rfind('.'));
-        std::string out = fx::exe_dir() + "\\..\\testout";
-        CreateDirectoryA(out.c_str(), nullptr);
-        out += "\\" + exe_name; // executables run side by side
-        CreateDirectoryA(out.c_str(), nullptr);
-        std::string dir = out + "\\layer." + info->name();
-        fx::remove_tree(dir);
-        CreateDirectoryA(dir.c_str(), nullptr);
-        base = dir + "\\";
+        base = fx::test_out_dir() + "\\";
         api = { 24, 1, fx::capture_log, base.c_str() };
         fx::captured_clear();
         ASSERT_EQ(dm_core_init(&api), 1);
@@ -67,39 +57,37 @@ uint64_t fake_create(uint64_t factory, uint64_t, uint64_t, uint64_t)
     return created_unit;
 }
 
-uint64_t u(const void *address) { return (uint64_t)(uintptr_t)address; }
-
 TEST_F(layer, ReferenceWordsAndRelease)
 {
     sim::game_function(sim::off::destroy, (void *)fake_destroy);
     void **vt = sim::vtable_new(8);
     uint8_t *obj = sim::object_new(0x40, vt);
 
-    dm_game_take_ref(u(obj));
+    dm_game_take_ref(as_address(obj));
     EXPECT_EQ(sim::get<uint32_t>(obj, 8), 0x20000001u);
-    dm_game_take_ref(u(obj));
+    dm_game_take_ref(as_address(obj));
     EXPECT_EQ(sim::get<uint32_t>(obj, 8), 0x20000002u);
 
     // 0x20000002 only decrements; slot 1 is called with the object first.
-    dm_game_release(u(obj));
+    dm_game_release(as_address(obj));
     EXPECT_EQ(sim::get<uint32_t>(obj, 8), 0x20000001u);
     auto c = sim::calls();
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].name, "vslot1");
-    EXPECT_EQ(c[0].args[0], u(obj));
+    EXPECT_EQ(c[0].args[0], as_address(obj));
 
     // 0x20000001 reaches count 0: to the game's destroy function.
-    dm_game_release(u(obj));
+    dm_game_release(as_address(obj));
     c = sim::calls();
     ASSERT_EQ(c.size(), 3u);
     EXPECT_EQ(c[1].name, "vslot1");
     EXPECT_EQ(c[2].name, "destroy");
-    EXPECT_EQ(c[2].args[0], u(obj));
+    EXPECT_EQ(c[2].args[0], as_address(obj));
 
     // Only the low 25 bits count: other flags do not keep it alive.
     sim::calls_clear();
     sim::put<uint32_t>(obj, 8, 0x2E000001u);
-    dm_game_release(u(obj));
+    dm_game_release(as_address(obj));
     EXPECT_EQ(sim::calls_named("destroy").size(), 1u);
 }
 
@@ -107,12 +95,12 @@ TEST_F(layer, CreateUnitThroughTheFactoryTable)
 {
     uint8_t *factory = sim::object_new(0x100);
     uint8_t *unit = sim::object_new(0x100);
-    created_unit = u(unit);
-    sim::game_put<uint64_t>(sim::off::factory_table + 8 * 1, u(factory));
+    created_unit = as_address(unit);
+    sim::game_put<uint64_t>(sim::off::factory_table + 8 * 1, as_address(factory));
     // The class record of game_physics_vehicle, its create function at +8.
     uint8_t *record = sim::game_from_va(0x141E22410);
     uint8_t *create = sim::game_function(0x1000, (void *)fake_create);
-    sim::put<uint64_t>(record, 8, u(create));
+    sim::put<uint64_t>(record, 8, as_address(create));
 
     struct { uint32_t index; bool made; } cases[] = {
         { 1, true }, { 4, false }, { 5, false }, { 0xFFFFFFFF, false }, { 2, false /* null factory */ },
@@ -120,11 +108,11 @@ TEST_F(layer, CreateUnitThroughTheFactoryTable)
     for (auto &c : cases) {
         sim::calls_clear();
         sim::game_put<uint32_t>(sim::off::factory_index, c.index);
-        EXPECT_EQ(game_create_unit(0x141E22410), c.made ? u(unit) : 0) << c.index;
+        EXPECT_EQ(game_create_unit(0x141E22410), c.made ? as_address(unit) : 0) << c.index;
         auto made = sim::calls_named("create");
         ASSERT_EQ(made.size(), c.made ? 1u : 0u) << c.index;
         if (c.made) {
-            EXPECT_EQ(made[0].args[0], u(factory));
+            EXPECT_EQ(made[0].args[0], as_address(factory));
         }
     }
 }
@@ -132,71 +120,97 @@ TEST_F(layer, CreateUnitThroughTheFactoryTable)
 TEST_F(layer, TrailerActorClassChecks)
 {
     void **vt = sim::vtable_at(sim::off::trailer_actor_vtable, 8);
-    uint64_t cls = u(sim::game_at(sim::off::trailer_actor_class));
+    uint64_t cls = as_address(sim::game_at(sim::off::trailer_actor_class));
     sim::vslot_result(5, cls);
     uint8_t *actor = sim::object_new(4792, vt);
-    EXPECT_TRUE(game_is_trailer_actor(u(actor)));
+    EXPECT_TRUE(game_is_trailer_actor(as_address(actor)));
     EXPECT_EQ(sim::calls_named("vslot5").size(), 1u);
 
     // Short of the probed size: refused before any call.
     sim::calls_clear();
     uint8_t *small = sim::object_new(4784, vt);
-    EXPECT_FALSE(game_is_trailer_actor(u(small)));
+    EXPECT_FALSE(game_is_trailer_actor(as_address(small)));
     EXPECT_TRUE(sim::calls_named("vslot5").empty());
     // A foreign table, another class, null.
     uint8_t *foreign = sim::object_new(4792, sim::vtable_new(8));
-    EXPECT_FALSE(game_is_trailer_actor(u(foreign)));
+    EXPECT_FALSE(game_is_trailer_actor(as_address(foreign)));
     sim::vslot_result(5, cls + 8);
-    EXPECT_FALSE(game_is_trailer_actor(u(actor)));
+    EXPECT_FALSE(game_is_trailer_actor(as_address(actor)));
     EXPECT_FALSE(game_is_trailer_actor(0));
     // Behind a guard page: refused, and the guard stays.
     uint8_t *guarded = sim::object_new(4792, vt);
     sim::game_protect(guarded + 4096, 1, PAGE_READWRITE | PAGE_GUARD);
     sim::vslot_result(5, cls);
-    EXPECT_FALSE(game_is_trailer_actor(u(guarded)));
+    EXPECT_FALSE(game_is_trailer_actor(as_address(guarded)));
     MEMORY_BASIC_INFORMATION mbi;
     VirtualQuery(guarded + 4096, &mbi, sizeof mbi);
     EXPECT_TRUE(mbi.Protect & PAGE_GUARD);
 
+    // Its table's get-class slot on a no-access page: refused without a fault.
+    sim::game_protect(vt + 5, 8, PAGE_NOACCESS);
+    EXPECT_FALSE(game_is_trailer_actor(as_address(actor)));
+    sim::game_protect(vt + 5, 8, PAGE_READWRITE);
+    EXPECT_TRUE(game_is_trailer_actor(as_address(actor)));
+
     // A get-class that faults: false, and last_fault names the game code.
     uint8_t *stub = sim::game_function_faulting(0x2000);
     sim::vtable_set(vt, 5, stub);
-    EXPECT_FALSE(game_is_trailer_actor(u(actor)));
+    EXPECT_FALSE(game_is_trailer_actor(as_address(actor)));
     EXPECT_EQ(last_fault_code, 0xC0000005u);
     EXPECT_EQ(last_fault_data, sim::fault_data_address);
     EXPECT_EQ(game_va(last_fault_address), 0x140002000ull + 10); // the load after mov rax, imm64
 }
 
-TEST_F(layer, ClassNamesAndGuardedReads)
+TEST_F(layer, ClassNamesAreCopiedWithABoundAndGuardedReads)
 {
     static const char name[] = "game_trailer_actor";
+    char out[64];
     uint8_t *name_object = sim::object_new(8);
-    sim::put<uint64_t>(name_object, 0, u(name));
+    sim::put<uint64_t>(name_object, 0, as_address(name));
     uint8_t *cls = sim::object_new(8);
-    sim::put<uint64_t>(cls, 0, u(name_object));
-    EXPECT_STREQ(game_class_name(u(cls)), "game_trailer_actor");
-    EXPECT_STREQ(game_class_name(0), "?");
+    sim::put<uint64_t>(cls, 0, as_address(name_object));
+    EXPECT_STREQ(game_class_name(as_address(cls), out, sizeof out), "game_trailer_actor");
+    char small[5];
+    EXPECT_STREQ(game_class_name(as_address(cls), small, sizeof small), "game"); // cut to fit
+    EXPECT_STREQ(game_class_name(0, out, sizeof out), "?");
+
+    // A name across a page boundary is read whole.
+    uint8_t *pages = sim::object_new(0x3000);
+    uint8_t *across = pages + (0x1000 - (as_address(pages) & 0xFFF)) - 3;
+    memcpy(across, name, sizeof name);
+    sim::put<uint64_t>(name_object, 0, as_address(across));
+    EXPECT_STREQ(game_class_name(as_address(cls), out, sizeof out), "game_trailer_actor");
+    // A name that runs into a no-access page before its NUL: what can be
+    // read, and no fault.
+    uint8_t *tail = sim::object_new(8);
+    memcpy(tail, "game_tra", 8);
+    sim::put<uint64_t>(name_object, 0, as_address(tail));
+    EXPECT_STREQ(game_class_name(as_address(cls), out, sizeof out), "game_tra");
+    // Characters, name object or class object on the no-access page, or a null hop.
+    sim::put<uint64_t>(name_object, 0, as_address(tail + 8));
+    EXPECT_STREQ(game_class_name(as_address(cls), out, sizeof out), "?");
     sim::put<uint64_t>(name_object, 0, 0);
-    EXPECT_STREQ(game_class_name(u(cls)), "?");
-    sim::put<uint64_t>(cls, 0, u(name_object) + 8); // into the no-access page
-    EXPECT_STREQ(game_class_name(u(cls)), "?");
+    EXPECT_STREQ(game_class_name(as_address(cls), out, sizeof out), "?");
+    sim::put<uint64_t>(cls, 0, as_address(name_object) + 8);
+    EXPECT_STREQ(game_class_name(as_address(cls), out, sizeof out), "?");
+    EXPECT_STREQ(game_class_name(as_address(cls) + 8, out, sizeof out), "?");
 
     uint8_t *obj = sim::object_new(8);
     sim::put<uint64_t>(obj, 0, 0x0123456789ABCDEFull);
     uint64_t v = 7;
     uint8_t b = 7;
-    EXPECT_TRUE(dm_safe_read_u64(u(obj), &v));
+    EXPECT_TRUE(dm_safe_read_u64(as_address(obj), &v));
     EXPECT_EQ(v, 0x0123456789ABCDEFull);
-    EXPECT_TRUE(dm_safe_read_u8(u(obj) + 7, &b));
+    EXPECT_TRUE(dm_safe_read_u8(as_address(obj) + 7, &b));
     EXPECT_EQ(b, 0x01);
     v = 7;
     b = 7;
-    EXPECT_FALSE(dm_safe_read_u64(u(obj) + 1, &v)); // its last byte is past the end
-    EXPECT_FALSE(dm_safe_read_u8(u(obj) + 8, &b));
+    EXPECT_FALSE(dm_safe_read_u64(as_address(obj) + 1, &v)); // its last byte is past the end
+    EXPECT_FALSE(dm_safe_read_u8(as_address(obj) + 8, &b));
     EXPECT_EQ(v, 7u);
     EXPECT_EQ(b, 7);
-    EXPECT_TRUE(dm_probe_read(u(obj), 8));
-    EXPECT_FALSE(dm_probe_read(u(obj), 9));
+    EXPECT_TRUE(dm_probe_read(as_address(obj), 8));
+    EXPECT_FALSE(dm_probe_read(as_address(obj), 9));
     EXPECT_FALSE(dm_probe_read(0, 1));
 
     // The filter on a record with one parameter leaves the data address 0.
@@ -220,10 +234,10 @@ TEST_F(layer, LocalTruckPlacement)
 {
     placement out;
     EXPECT_FALSE(dm_local_truck_placement(&out));
-    EXPECT_EQ(last_line(), fmt("[core] no local truck (game_ctrl=%p)", p(nullptr)));
+    EXPECT_EQ(last_line(), fmt("[core] no local truck (game_ctrl=%p)", as_pointer(nullptr)));
 
     sim::player pl = sim::game_player_create();
-    EXPECT_EQ(game_local_truck(), u(pl.truck));
+    EXPECT_EQ(game_local_truck(), as_address(pl.truck));
     placement given;
     placement_from_world(&given, 1000.0, 12.5, -300.0, 1.0f, 0.0f, 0.5f, 0.0f);
     sim::player_set_placement(&given);
@@ -231,7 +245,7 @@ TEST_F(layer, LocalTruckPlacement)
     EXPECT_EQ(memcmp(&out, &given, sizeof out), 0);
     auto c = sim::calls_named("get_placement");
     ASSERT_EQ(c.size(), 1u);
-    EXPECT_EQ(c[0].args[0], u(pl.truck));
+    EXPECT_EQ(c[0].args[0], as_address(pl.truck));
     log_placement("local", &out);
     EXPECT_EQ(last_line(), "[core] local: local(-24.000, 12.500, 212.000) sector(2, -1) -> world(1000.000, 12.500, "
                            "-300.000) q(w=1.0000 x=0.0000 y=0.5000 z=0.0000)");
@@ -247,9 +261,9 @@ TEST_F(layer, LocalTruckPlacement)
 
     // A truck pointer into a page that cannot be read is no truck.
     sim::game_protect(pl.truck, 8, PAGE_NOACCESS);
-    EXPECT_EQ(game_local_truck(), u(pl.truck)); // the chain itself is readable
+    EXPECT_EQ(game_local_truck(), as_address(pl.truck)); // the chain itself is readable
     EXPECT_FALSE(dm_local_truck_placement(&out));
-    EXPECT_EQ(last_line(), fmt("[core] no local truck (game_ctrl=%p)", p(pl.ctrl)));
+    EXPECT_EQ(last_line(), fmt("[core] no local truck (game_ctrl=%p)", as_pointer(pl.ctrl)));
     sim::game_protect(pl.block, 8, PAGE_NOACCESS);
     EXPECT_EQ(game_local_truck(), 0u);
 }
@@ -294,20 +308,21 @@ TEST_F(layer, ConfigSetKeepsEveryReaderInAgreement)
     EXPECT_EQ(core_config.port, 42871);
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(layer, StatsStepSaysEachDetourFaultOnce)
 {
     hook_stats = {};
     hook_stats.shadow_fault = 1;
     hook_stats.trailer_draw_fault = 1;
-    for (int i = 0; i < 3; i++)
-        core_stats_step(1.0 + i);
+    dm_frame_info info = {};
+    for (int i = 0; i < 3; i++) {
+        info.seconds = 1.0 + i;
+        stats_step(&info);
+    }
     hook_stats.trailer_shadow_fault = 1;
-    core_stats_step(10.0);
-    core_stats_step(11.0);
+    info.seconds = 10.0;
+    stats_step(&info);
+    info.seconds = 11.0;
+    stats_step(&info);
     int shadow = 0, trailer_draw = 0, trailer_shadow = 0;
     for (auto &l : fx::captured()) {
         shadow += l == "[core] shadow call faulted; shadows disabled";
@@ -318,6 +333,48 @@ TEST_F(layer, StatsStepSaysEachDetourFaultOnce)
     EXPECT_EQ(trailer_draw, 1);
     EXPECT_EQ(trailer_shadow, 1);
     hook_stats = {};
+}
+
+/* A host log function that throws once, at the first line that begins with
+ * the armed prefix; every other line is captured. */
+std::string throw_at;
+void throwing_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+void throwing_log(const char *fmt, ...)
+{
+    char line[2048];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    if (!throw_at.empty() && strncmp(line, throw_at.c_str(), throw_at.size()) == 0) {
+        throw_at.clear();
+        throw std::runtime_error(line);
+    }
+    fx::capture_log("%s", line);
+}
+
+TEST_F(layer, ACppExceptionNeverLeavesAnExport)
+{
+    dm_core_shutdown();
+    api.log = throwing_log;
+
+    // In dm_core_init: one line, and the start is refused.
+    fx::captured_clear();
+    throw_at = "[core] init (build ";
+    EXPECT_EQ(dm_core_init(&api), 0);
+    EXPECT_EQ(fx::captured(), std::vector<std::string>{ "[core] dm_core_init: C++ exception; the call is abandoned" });
+    ASSERT_EQ(dm_core_init(&api), 1);
+
+    // In dm_core_shutdown: one line, and the caller's guard sees a fault of
+    // the call (a structured exception, never the C++ one).
+    fx::captured_clear();
+    throw_at = "[core] shutdown";
+    dm_seh_fault fault = {};
+    EXPECT_FALSE(dm_guarded([] { dm_core_shutdown(); }, &fault));
+    EXPECT_EQ(fault.code, DM_FAULT_CXX_EXCEPTION);
+    EXPECT_EQ(last_line(), "[core] dm_core_shutdown: C++ exception; the call is abandoned");
+    EXPECT_EQ(fx::captured().size(), 1u);
+    throw_at.clear();
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <stdarg.h>
 #include "sim/fixture.h"
 #include "sim/sim_game.h"
+#include "testserver.h"
 
 namespace rt {
 
@@ -19,8 +20,20 @@ inline std::string fmt(const char *f, ...)
     return buf;
 }
 
-inline void *p(const void *address) { return (void *)address; }
-inline void *p(uint64_t address) { return (void *)(uintptr_t)address; }
+/* Addresses as the core prints them (%p) and as it passes them (u64). */
+inline void *as_pointer(const void *address) { return (void *)address; }
+inline void *as_pointer(uint64_t address) { return (void *)(uintptr_t)address; }
+inline uint64_t as_address(const void *address) { return (uint64_t)(uintptr_t)address; }
+
+/* Game frames of dt with the test server answering before each and after the last. */
+inline void frames_with(ts_server *server, int n, double dt)
+{
+    for (int i = 0; i < n; i++) {
+        ts_poll(server, sim::clock_now());
+        sim::frames(1, dt);
+    }
+    ts_poll(server, sim::clock_now());
+}
 
 class core_test : public fx::game_test {
 protected:

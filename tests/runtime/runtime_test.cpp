@@ -3,10 +3,10 @@
 // auto-connect and the diagnostic commands, checked by their log lines and files.
 #include <algorithm>
 #include "runtime_fixture.h"
-#include "testserver.h"
 
+using rt::as_pointer;
 using rt::fmt;
-using rt::p;
+using rt::frames_with;
 
 namespace {
 
@@ -44,7 +44,7 @@ TEST_F(runtime, BuildGateOnRightWrongAndUnreadableHashes)
         std::string build = std::string(report_prefix) + (ok ? "000000000000" : "da49adfbbbdb") +
                             (ok ? "' (expected prefix da49adfbbbdb for 1.61.3.1)" : wrong_suffix);
         EXPECT_EQ(first("build"), build);
-        EXPECT_EQ(first("spawn"), ok ? "[core] unknown command"
+        EXPECT_EQ(first("spawn"), ok ? "[core] spawn: not in this build"
                                      : "[core] refused on this game build (only ping, pos, build, threads, net, config, update)");
         EXPECT_EQ(first("ping"), "[core] pong");
         EXPECT_EQ(first("netx"), "[core] unknown command"); // through the gate, then no row
@@ -108,8 +108,6 @@ TEST_F(runtime, DispatcherRowsThroughTheCore)
         { "PING", "[core] unknown command" },
         { "trailer off", "[core] trailer: none" },
         { "rvinfo", "[core] rv: none" },
-        { "shadow off", "[core] shadow OFF" },
-        { "shadow on", "[core] shadow ON" },
         { "watch on", "[core] watch on" },
         { "watch off", "[core] watch off" },
         { "peek 0x1000", "[core] peek: give a game VA (0x14...)" },
@@ -118,10 +116,7 @@ TEST_F(runtime, DispatcherRowsThroughTheCore)
         { "spawnx", "[core] unknown command" },
         { "net", "[core] net: connect <host> [port] [name] | disconnect | status | info [host] [port] | "
                  "trailers on|off | record <file>|off" },
-        // rows of features not built yet answer as unknown commands
-        { "spawn", "[core] unknown command" },
-        { "update off", "[core] unknown command" },
-        { "net collide on", "[core] unknown command" },
+        { "flags 1", "[core] unknown command" }, // its row needs a spawned vehicle
     };
     for (auto &c : cases)
         EXPECT_EQ(first(c.line), c.answer) << c.line;
@@ -130,6 +125,36 @@ TEST_F(runtime, DispatcherRowsThroughTheCore)
     std::string threads = fmt("[core] threads: frame_end=%lu, core init=%lu, game window owner=",
                               GetCurrentThreadId(), GetCurrentThreadId());
     EXPECT_EQ(first("threads").rfind(threads, 0), 0u) << first("threads");
+}
+
+TEST_F(runtime, EveryRowOfAFeatureNotInThisBuildSaysSoInOneLine)
+{
+    start();
+    struct {
+        const char *line;
+        const char *command; /* as the answer names it */
+    } cases[] = {
+        { "update", "update" },       { "update off", "update" },      { "local", "local" },
+        { "spawn", "spawn" },         { "spawn 12", "spawn" },         { "despawn", "despawn" },
+        { "trailer", "trailer" },     { "info", "info" },              { "cargodump", "cargodump" },
+        { "traffic", "traffic" },     { "traffic on", "traffic" },     { "rvspawn 1", "rvspawn" },
+        { "rvdespawn", "rvdespawn" }, { "rvvel on", "rvvel" },         { "remote mode rv", "remote" },
+        { "rvmove 1 2", "rvmove" },   { "rvstep auto", "rvstep" },     { "rvclock off", "rvclock" },
+        { "weather", "weather" },     { "roadevents", "roadevents" },  { "clock", "clock" },
+        { "model spawn x", "model" }, { "gps", "gps" },                { "cam", "cam" },
+        { "nametags on", "nametags" }, { "job", "job" },               { "damage", "damage" },
+        { "repair 3", "damage" },     { "flags off", "flags off" },    { "wheeldbg", "wheeldbg" },
+        { "steer flip", "steer flip" }, { "move", "move" },            { "move 1 2", "move" },
+        { "hook on", "hook on" },     { "hook off", "hook off" },      { "shadow on", "shadow on" },
+        { "shadow off", "shadow off" }, { "defdump", "defdump" },      { "defdump f.txt", "defdump" },
+        { "spawnlist a b", "spawnlist" }, { "spawnmode clone", "spawnmode clone" },
+        { "spawnmode share", "spawnmode share" }, { "collide on", "collide on" },
+        { "net collide on", "collide on" }, { "collide off", "collide off" },
+        { "net collide off", "collide off" }, { "tick on", "tick on" }, { "tick off", "tick off" },
+    };
+    for (auto &c : cases)
+        EXPECT_EQ(command(c.line), std::vector<std::string>{ std::string("[core] ") + c.command + ": not in this build" })
+            << c.line;
 }
 
 std::string computer_name()
@@ -253,15 +278,6 @@ TEST_F(runtime, AutoConnectJoinsInTheGameAndLeavesAfterThreeSeconds)
     EXPECT_EQ(log_count(connecting), 1);
 }
 
-/* Game frames with the test server answering between them. */
-void frames_with(ts_server *server, int n, double dt)
-{
-    for (int i = 0; i < n; i++) {
-        ts_poll(server, sim::clock_now());
-        sim::frames(1, dt);
-    }
-}
-
 TEST_F(runtime, AutoConnectActsOnEachRefusalOnce)
 {
     ts_server server;
@@ -323,20 +339,20 @@ TEST_F(runtime, PeekFollowsChainsAndStopsAtNullsAndUnreadableAddresses)
     auto lines = command("peek 0x1436B8D70 +31b0 +18");
     uint8_t *at = player.block + 0x18;
     std::vector<std::string> expect = {
-        fmt("[core] peek: *%p = %016llx", p(ctrl_slot), (unsigned long long)(uintptr_t)player.ctrl),
-        fmt("[core] peek: *%p = %016llx", p(player.ctrl + 0x31B0), (unsigned long long)(uintptr_t)player.block),
+        fmt("[core] peek: *%p = %016llx", as_pointer(ctrl_slot), (unsigned long long)(uintptr_t)player.ctrl),
+        fmt("[core] peek: *%p = %016llx", as_pointer(player.ctrl + 0x31B0), (unsigned long long)(uintptr_t)player.block),
     };
     for (int off = 0; off < 0x40; off += 8)
-        expect.push_back(fmt("[core] peek: %p +%02x: %016llx", p(at), off, (unsigned long long)sim::get<uint64_t>(at, off)));
+        expect.push_back(fmt("[core] peek: %p +%02x: %016llx", as_pointer(at), off, (unsigned long long)sim::get<uint64_t>(at, off)));
     EXPECT_EQ(lines, expect);
     EXPECT_EQ(sim::get<uint64_t>(at, 0), (uint64_t)(uintptr_t)player.truck);
 
     // A null link.
     EXPECT_EQ(command("peek 0x1436B8D70+31b0+20+0"),
               (std::vector<std::string>{
-                  fmt("[core] peek: *%p = %016llx", p(ctrl_slot), (unsigned long long)(uintptr_t)player.ctrl),
-                  fmt("[core] peek: *%p = %016llx", p(player.ctrl + 0x31B0), (unsigned long long)(uintptr_t)player.block),
-                  fmt("[core] peek: *%p = %016llx", p(player.block + 0x20), 0ull),
+                  fmt("[core] peek: *%p = %016llx", as_pointer(ctrl_slot), (unsigned long long)(uintptr_t)player.ctrl),
+                  fmt("[core] peek: *%p = %016llx", as_pointer(player.ctrl + 0x31B0), (unsigned long long)(uintptr_t)player.block),
+                  fmt("[core] peek: *%p = %016llx", as_pointer(player.block + 0x20), 0ull),
                   "[core] peek: null, stop" }));
 
     // A pointer into a no-access page, and a dump that runs into one.
@@ -344,13 +360,13 @@ TEST_F(runtime, PeekFollowsChainsAndStopsAtNullsAndUnreadableAddresses)
     sim::game_put<uint64_t>(0x1000, (uint64_t)(uintptr_t)(obj + 0x20));
     EXPECT_EQ(command("peek 0x140001000 +0"),
               (std::vector<std::string>{
-                  fmt("[core] peek: *%p = %016llx", p(sim::game_at(0x1000)), (unsigned long long)(uintptr_t)(obj + 0x20)),
-                  fmt("[core] peek: unreadable at %p", p(obj + 0x20)) }));
+                  fmt("[core] peek: *%p = %016llx", as_pointer(sim::game_at(0x1000)), (unsigned long long)(uintptr_t)(obj + 0x20)),
+                  fmt("[core] peek: unreadable at %p", as_pointer(obj + 0x20)) }));
     sim::game_put<uint64_t>(0x1000, (uint64_t)(uintptr_t)obj);
     auto dump = command("peek 0x140001000+0");
     ASSERT_EQ(dump.size(), 6u);
-    EXPECT_EQ(dump[4], fmt("[core] peek: %p +18: %016llx", p(obj), 0ull));
-    EXPECT_EQ(dump[5], fmt("[core] peek: unreadable at %p", p(obj + 0x20)));
+    EXPECT_EQ(dump[4], fmt("[core] peek: %p +18: %016llx", as_pointer(obj), 0ull));
+    EXPECT_EQ(dump[5], fmt("[core] peek: unreadable at %p", as_pointer(obj + 0x20)));
 }
 
 TEST_F(runtime, MemrecRecordsReadablePagesAndZeroesTheRest)
@@ -438,7 +454,7 @@ TEST_F(runtime, WatchLogsChangesOnlyAndCmpShowsTheTruck)
     sim::put<uint8_t>(player.truck, 0x25B, 9);
     EXPECT_EQ(first("cmp"), fmt("[core] local %p: flags2a0=00000abd steer690=0.500 f238=0.0000 wheels=2 "
                                 "spin=1.250,-2.500,0.000 0x25b=9 0x698=%p 0x6a0=%p",
-                                p(player.truck), p(nullptr), p(helper)));
+                                as_pointer(player.truck), as_pointer(nullptr), as_pointer(helper)));
 }
 
 } // namespace

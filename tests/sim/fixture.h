@@ -84,6 +84,27 @@ inline void set_write_time(const std::string &path, double delta_seconds)
     CloseHandle(h);
 }
 
+/* build/testout/<executable>/<suite>.<test>, made afresh for the running test. */
+inline std::string test_out_dir()
+{
+    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, sizeof exe);
+    std::string exe_name = strrchr(exe, '\\') + 1;
+    exe_name = exe_name.substr(0, exe_name.rfind('.'));
+    std::string out = exe_dir() + "\\..\\testout";
+    CreateDirectoryA(out.c_str(), nullptr);
+    out += "\\" + exe_name; // executables run side by side
+    CreateDirectoryA(out.c_str(), nullptr);
+    std::string dir = out + "\\" + info->test_suite_name() + "." + info->name();
+    for (char &c : dir)
+        if (c == '/')
+            c = '_';
+    remove_tree(dir);
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+}
+
 class game_test : public ::testing::Test {
 protected:
     std::string root;     /* build/testout/<executable>/<suite>.<test> */
@@ -93,21 +114,7 @@ protected:
 
     void SetUp() override
     {
-        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        char exe[MAX_PATH];
-        GetModuleFileNameA(nullptr, exe, sizeof exe);
-        std::string exe_name = strrchr(exe, '\\') + 1;
-        exe_name = exe_name.substr(0, exe_name.rfind('.'));
-        std::string out = exe_dir() + "\\..\\testout";
-        CreateDirectoryA(out.c_str(), nullptr);
-        out += "\\" + exe_name; // executables run side by side
-        CreateDirectoryA(out.c_str(), nullptr);
-        root = out + "\\" + info->test_suite_name() + "." + info->name();
-        for (char &c : root)
-            if (c == '/')
-                c = '_';
-        remove_tree(root);
-        CreateDirectoryA(root.c_str(), nullptr);
+        root = test_out_dir();
         appdata = root + "\\appdata";
         CreateDirectoryA(appdata.c_str(), nullptr);
         base = appdata + "\\drovemark\\";

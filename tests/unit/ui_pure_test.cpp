@@ -175,30 +175,3 @@ TEST(ui_pure, StatusLineText)
     EXPECT_STREQ(t, "srv  -  3 players");
     EXPECT_EQ(col, DM_UI_GREEN);
 }
-
-TEST(ui_pure, ConfigLines)
-{
-    char v[64];
-    struct {
-        const char *line, *key;
-        bool match;
-        const char *value;
-    } rows[] = {
-        { "name = bob", "name", true, "bob" },
-        { " \t NAME \t=\t bob smith \t\r\n", "name", true, "bob smith" },
-        { "# name = x", "name", false, "" },
-        { "; name = x", "name", false, "" },
-        { "names = x", "name", false, "" },
-        { "name", "name", false, "" },
-        { "name =", "name", true, "" },
-    };
-    for (auto &r : rows) {
-        v[0] = 0;
-        EXPECT_EQ(dm_config_line_value(r.line, r.key, v, sizeof v), r.match) << r.line;
-        if (r.match) {
-            EXPECT_STREQ(v, r.value) << r.line;
-        }
-    }
-    EXPECT_TRUE(dm_config_line_is_key("  Ui_Scale  = 3", "ui_scale"));
-    EXPECT_FALSE(dm_config_line_is_key("ui_scale_x = 3", "ui_scale"));
-}

@@ -4,9 +4,9 @@
 // test server receives while we are joined.
 #include "runtime/runtime_fixture.h"
 #include "placement.h"
-#include "testserver.h"
 
 using rt::fmt;
+using rt::frames_with;
 
 namespace {
 
@@ -264,16 +264,6 @@ TEST_F(remote_glue, TrailerCountsWhenATrailerActorCoupledToTheTruckAnswers)
     EXPECT_EQ(rows, sizeof cases / sizeof cases[0]);
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++)
         EXPECT_EQ(after_time(lines[i + 1]), cases[i].row) << cases[i].name;
-}
-
-/* Game frames with the test server answering between them. */
-void frames_with(ts_server *server, int n, double dt)
-{
-    for (int i = 0; i < n; i++) {
-        ts_poll(server, sim::clock_now());
-        sim::frames(1, dt);
-    }
-    ts_poll(server, sim::clock_now());
 }
 
 template <typename T> T payload_at(const ts_client *c, int offset)

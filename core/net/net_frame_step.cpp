@@ -1,0 +1,33 @@
+// The "net_tick" frame step: the local truck sampled every 0.1 s (a recording
+// row, and our state for the server while connected), auto-connect, then the
+// network client's tick. Game thread only.
+#include "auto_connect.h"
+#include "net_client.h"
+#include "net_frame.h"
+#include "vehicles.h"
+
+namespace {
+
+const double sample_period = 0.1;
+double next_sample_time;
+
+} // namespace
+
+void net_tick_step(const dm_frame_info *info)
+{
+    double now = info->seconds;
+    net_pose pose;
+    bool sampled = false;
+    if (now >= next_sample_time) {
+        next_sample_time = now + sample_period;
+        if (net_recording_is_open() || net_is_open()) {
+            sampled = dm_net_sample_local(info, &pose);
+            if (sampled && net_recording_is_open())
+                net_recording_write(now, &pose);
+        }
+    }
+    net_auto_connect_tick(now);
+    net_tick(now);
+    if (net_is_open() && sampled)
+        net_send_state(now, &pose);
+}

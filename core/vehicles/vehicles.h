@@ -1,0 +1,49 @@
+/* What the vehicles subsystem offers the rest of the core: its life cycle,
+ * its frame steps, the state the runtime reports, the local truck's sample
+ * for the network, and its console commands. Everything but the sample
+ * (remote_glue.cpp) is not in this build: vehicles_stubs.cpp. */
+#pragma once
+#include "dm_api.h"
+#include "cmd_table.h"
+#include "net_records.h"
+
+#define DM_RV_SLOTS 8
+
+/* life cycle: take back the previous core's spawned vehicle and trailer */
+void dm_restore_after_reload();
+
+/* frame steps "rv_restore", "tick_spawn" and "rv" */
+void dm_rv_restore_after_reload();
+void dm_spawn_tick(const dm_frame_info *info);
+void dm_rv_tick(const dm_frame_info *info);
+
+/* The local truck's pose: from the game's truck on the supported build, from
+ * telemetry on any other; false when the game's truck gives none. */
+bool dm_net_sample_local(const dm_frame_info *info, net_pose *out);
+
+/* state for the fault report, state.json, shutdown and the console */
+void *dm_spawn_vehicle_ptr();
+void *dm_spawn_trailer_ptr();
+int dm_spawn_state_value();         /* 0 none, 1 loading, 2 spawned */
+int dm_spawn_trailer_state_value(); /* 0 none, 2 built */
+void *dm_rv_slot_netobj(int slot);
+
+/* console */
+void cmd_local(const dm_frame_info *info);
+void spawn_vehicle(float metres, const char *look_list, int count);
+void spawn_despawn();
+void spawn_trailer();
+void dm_trailer_remove(const char *reason);
+void cmd_info();
+void cmd_cargodump();
+void cmd_rvspawn(const char *rest);
+void cmd_rvdespawn(const char *rest);
+void dm_rv_info(int slot);
+void cmd_remote(const char *rest);
+void cmd_rvmove(const char *rest);
+void cmd_move(const char *rest);
+void cmd_defdump(const char *file); /* null: none given */
+void cmd_spawnlist(const char *rest);
+/* The rows the vehicle commands handle inline (rvvel, rvstep, rvclock, flags,
+ * flags off, wheeldbg, steer flip, spawnmode, collide, tick). */
+void dm_vehicle_inline_command(cmd_id id, const char *rest);
