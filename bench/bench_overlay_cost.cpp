@@ -17,6 +17,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <string>
+#include "bench_stats.h"
 #include "sim/sim.h"
 #include "sim/sim_game.h"
 #include "sim/sim_render.h"
@@ -89,18 +90,6 @@ void patch(void **slot, void *value)
     VirtualProtect(slot, sizeof(void *), PAGE_READWRITE, &old);
     *slot = value;
     VirtualProtect(slot, sizeof(void *), old, &old);
-}
-
-int cmp_double(const void *a, const void *b)
-{
-    double x = *(const double *)a, y = *(const double *)b;
-    return x < y ? -1 : x > y;
-}
-
-double percentile(double *sorted, int n, double q)
-{
-    int i = (int)ceil(q * n) - 1;
-    return sorted[i < 0 ? 0 : (i >= n ? n - 1 : i)];
 }
 
 std::string exe_dir()
@@ -234,13 +223,13 @@ void measure(const char *name)
         hook_us[i - warmup_frames] = micros(above_ticks - below_ticks);
         present_us[i - warmup_frames] = micros(above_ticks);
     }
-    qsort(game_us, measured_frames, sizeof(double), cmp_double);
-    qsort(hook_us, measured_frames, sizeof(double), cmp_double);
-    qsort(present_us, measured_frames, sizeof(double), cmp_double);
-    printf("%-18s %8.1f %8.1f  %8.1f %8.1f  %8.1f %8.1f\n", name, percentile(hook_us, measured_frames, 0.5),
-           percentile(hook_us, measured_frames, 0.99), percentile(present_us, measured_frames, 0.5),
-           percentile(present_us, measured_frames, 0.99), percentile(game_us, measured_frames, 0.5),
-           percentile(game_us, measured_frames, 0.99));
+    bench_sort(game_us, measured_frames);
+    bench_sort(hook_us, measured_frames);
+    bench_sort(present_us, measured_frames);
+    printf("%-18s %8.1f %8.1f  %8.1f %8.1f  %8.1f %8.1f\n", name, bench_percentile(hook_us, measured_frames, 0.5),
+           bench_percentile(hook_us, measured_frames, 0.99), bench_percentile(present_us, measured_frames, 0.5),
+           bench_percentile(present_us, measured_frames, 0.99), bench_percentile(game_us, measured_frames, 0.5),
+           bench_percentile(game_us, measured_frames, 0.99));
     fflush(stdout);
 }
 
