@@ -14,6 +14,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "bench_stats.h"
 #include "net_client.h"
 #include "net_internal.h"
 #include "net_win.h"
@@ -127,18 +128,6 @@ uint64_t states_received()
     return n;
 }
 
-int cmp_double(const void *a, const void *b)
-{
-    double x = *(const double *)a, y = *(const double *)b;
-    return x < y ? -1 : x > y;
-}
-
-double percentile(double *sorted, int n, double q)
-{
-    int i = (int)ceil(q * n) - 1;
-    return sorted[i < 0 ? 0 : (i >= n ? n - 1 : i)];
-}
-
 double tick_us[measured_frames], sample_us[measured_frames], total_us[measured_frames];
 
 /* One frame: the server's datagrams go out, then the timed client work. */
@@ -169,13 +158,13 @@ bool frame(ts_client *me, bool measure, int index)
 
 void report(const char *path, int mode, int full_frames, uint64_t received, uint64_t sent)
 {
-    qsort(tick_us, measured_frames, sizeof(double), cmp_double);
-    qsort(sample_us, measured_frames, sizeof(double), cmp_double);
-    qsort(total_us, measured_frames, sizeof(double), cmp_double);
+    bench_sort(tick_us, measured_frames);
+    bench_sort(sample_us, measured_frames);
+    bench_sort(total_us, measured_frames);
     printf("%-8s %4d  %8.1f %8.1f  %8.1f %8.1f  %8.1f %8.1f %8.1f  %5d/%-5d %6.2f  %6llu/%-6llu\n", path,
-           mode, percentile(tick_us, measured_frames, 0.5), percentile(tick_us, measured_frames, 0.99),
-           percentile(sample_us, measured_frames, 0.5), percentile(sample_us, measured_frames, 0.99),
-           percentile(total_us, measured_frames, 0.5), percentile(total_us, measured_frames, 0.99),
+           mode, bench_percentile(tick_us, measured_frames, 0.5), bench_percentile(tick_us, measured_frames, 0.99),
+           bench_percentile(sample_us, measured_frames, 0.5), bench_percentile(sample_us, measured_frames, 0.99),
+           bench_percentile(total_us, measured_frames, 0.5), bench_percentile(total_us, measured_frames, 0.99),
            total_us[measured_frames - 1], full_frames, measured_frames, (double)received / measured_frames,
            (unsigned long long)received, (unsigned long long)sent);
 }

@@ -25,9 +25,9 @@ void dm_ui_set_size(float size);
 dm_ui_settings *dm_ui_settings_get(); /* render thread edits, game thread reads at start */
 /* Copies the published status (zeroed while none); returns its generation. */
 uint32_t dm_ui_status_copy(dm_ui_status *out);
-/* The removal notice: copies the record when its generation differs from
+/* The kick and ban notice: copies the record when its generation differs from
  * *seen; returns true when a new one was copied. */
-bool dm_ui_removal_copy(uint32_t *seen, net_kick_record *out);
+bool dm_ui_notice_copy(uint32_t *seen, net_kick_record *out);
 uint64_t dm_ui_tick_now();
 bool dm_ui_status_fresh(const dm_ui_status *s);
 
@@ -43,6 +43,16 @@ typedef struct dm_ui_net_source {
     bool (*get_kick_info)(net_kick_record *out);
 } dm_ui_net_source;
 void dm_ui_set_net_source(const dm_ui_net_source *source); /* null: the network client */
+
+/* The Dear ImGui version and structure sizes this core's UI code was built
+ * with. dm_ui_run checks them (ImGui::DebugCheckVersionAndDataLayout) and
+ * that the plug-in's context has this layout before it touches that context.
+ * The default is this build's own; a test build may put others in. */
+typedef struct dm_ui_imgui_layout {
+    const char *version;
+    size_t io, style, vec2, vec4, vert, idx;
+} dm_ui_imgui_layout;
+void dm_ui_set_imgui_layout(const dm_ui_imgui_layout *layout); /* null: this build's own */
 
 /* config.ini access for the UI and the join path: dm_config_get, dm_config_set. */
 #include "core_config.h"
@@ -72,12 +82,18 @@ void dm_ui_page_players(const dm_ui_status *s);
 void dm_ui_page_settings(const dm_ui_status *s);
 void dm_ui_join_server(const dm_ui_status *s, const char *host, uint16_t port);
 
-/* removal notice (ui_removal.cpp) */
-void dm_ui_removal_dialog(const dm_ui_frame_args *args);
-void dm_ui_removal_reset();
+/* kick and ban notice (ui_notice.cpp) */
+void dm_ui_notice_dialog(const dm_ui_frame_args *args);
+void dm_ui_notice_reset();
 void dm_ui_draw_reset();
 
-/* Not in this build: name tags and the updater (ui_stubs.cpp). */
+/* Not in this build: name tags, the server list and the updater
+ * (ui_stubs.cpp). The Settings page shows their controls disabled, each
+ * section with a line saying so, until the feature lands and its flag here
+ * turns true. */
+constexpr bool DM_UI_HAS_NAMETAGS = false;
+constexpr bool DM_UI_HAS_SERVER_LIST = false;
+constexpr bool DM_UI_HAS_UPDATER = false;
 bool dm_nametags_enabled();
 void update_get_status(char *out, unsigned size);
 bool update_worker_running();

@@ -30,10 +30,12 @@ bool dm_ui_parse_scale_percent(const char *value, float *size)
 {
     if (!value || !value[0])
         return false;
-    int v = atoi(value);
+    // The integer saturates instead of wrapping, so a huge percentage is
+    // the largest size rather than a negative one that would be ignored.
+    long long v = strtoll(value, nullptr, 10);
     if (v <= 0)
         return false;
-    *size = dm_ui_clamp_size((float)v / 100.0f);
+    *size = dm_ui_clamp_size(v > 1000 ? 10.0f : (float)v / 100.0f);
     return true;
 }
 

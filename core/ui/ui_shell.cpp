@@ -1,7 +1,7 @@
 // The core's side of the overlay: adopts the plug-in's Dear ImGui context,
 // loads the UI fonts once per context, applies theme and scale, and runs the
 // registered draw callbacks each under its own fault guard. The game thread
-// publishes the status snapshot and the removal notice and runs the console
+// publishes the status snapshot and the kick and ban notice and runs the console
 // lines that the render thread queued.
 #include <windows.h>
 #include <math.h>
@@ -34,10 +34,10 @@ double status_due, fps_time;
 uint64_t fps_frame;
 float fps_value;
 
-SRWLOCK dm_ui_removal_lock = SRWLOCK_INIT;
-net_kick_record dm_ui_removal_notice;
-uint32_t removal_generation;
-uint32_t removal_last_notice;
+SRWLOCK dm_ui_notice_lock = SRWLOCK_INIT;
+net_kick_record dm_ui_notice_record;
+uint32_t notice_generation;
+uint32_t notice_last_number;
 
 dm_ui_settings settings;
 
@@ -52,6 +52,13 @@ const dm_ui_net_source default_source = {
     net_get_kick_info,
 };
 const dm_ui_net_source *net_source = &default_source;
+
+const dm_ui_imgui_layout own_layout = {
+    IMGUI_VERSION, sizeof(ImGuiIO), sizeof(ImGuiStyle), sizeof(ImVec2), sizeof(ImVec4), sizeof(ImDrawVert),
+    sizeof(ImDrawIdx),
+};
+const dm_ui_imgui_layout *imgui_layout = &own_layout;
+unsigned imgui_mismatch_logged; /* bit 0 the library, bit 1 the context */
 
 
 bool file_exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
@@ -207,6 +214,40 @@ bool dm_ui_prepare(float height)
     return false;
 }
 
+// Before the plug-in's context is adopted: this core's Dear ImGui must be
+// the version and layout its UI code was compiled for (what
+// IMGUI_CHECKVERSION checks; asserts are off, so the result is used), and
+// the context must have that layout too: a context of this layout holds a
+// pointer to itself in its IO. A core built against another Dear ImGui
+// would otherwise write into the plug-in's context with the wrong offsets.
+// Nothing is drawn on a mismatch; each reason is logged once per core.
+bool dm_ui_imgui_matches(const dm_ui_frame_args *args)
+{
+    const dm_ui_imgui_layout *l = imgui_layout;
+    const char *why = nullptr;
+    char text[256];
+    if (!ImGui::DebugCheckVersionAndDataLayout(l->version, l->io, l->style, l->vec2, l->vec4, l->vert, l->idx)) {
+        snprintf(text, sizeof text,
+                 "Dear ImGui %s (ImGuiIO %u, ImGuiStyle %u, ImVec2 %u, ImVec4 %u, ImDrawVert %u, ImDrawIdx %u bytes) "
+                 "does not match the library's %s",
+                 l->version, (unsigned)l->io, (unsigned)l->style, (unsigned)l->vec2, (unsigned)l->vec4,
+                 (unsigned)l->vert, (unsigned)l->idx, ImGui::GetVersion());
+        why = text;
+    } else {
+        ImGuiContext *ctx = (ImGuiContext *)args->imgui_context;
+        if (!ctx || ctx->IO.Ctx != ctx)
+            why = "the plug-in's Dear ImGui context does not have this core's layout";
+    }
+    if (!why)
+        return true;
+    unsigned reason = why == text ? 1u : 2u;
+    if (!(imgui_mismatch_logged & reason)) {
+        imgui_mismatch_logged |= reason;
+        core_log("[core] ui: %s; core UI off", why);
+    }
+    return false;
+}
+
 bool dm_ui_call_guarded(dm_ui_draw_fn fn, const dm_ui_frame_args *args)
 {
     dm_seh_fault fault = {};
@@ -285,6 +326,7 @@ void dm_ui_status_update(const dm_frame_info *info)
 } // namespace
 
 void dm_ui_set_net_source(const dm_ui_net_source *source) { net_source = source ? source : &default_source; }
+void dm_ui_set_imgui_layout(const dm_ui_imgui_layout *layout) { imgui_layout = layout ? layout : &own_layout; }
 
 void dm_ui_init(const dm_host_api *api)
 {
@@ -292,15 +334,16 @@ void dm_ui_init(const dm_host_api *api)
     status_due = fps_time = 0;
     fps_frame = 0;
     fps_value = 0;
-    removal_last_notice = 0;
+    notice_last_number = 0;
     fonts_context = nullptr;
     applied_scale = 0;
     dm_ui_scale = 1.0f;
     ui_off = false;
+    imgui_mismatch_logged = 0;
     dm_ui_draw_reset();
-    dm_ui_removal_reset();
+    dm_ui_notice_reset();
     dm_ui_load_settings(api);
-    dm_ui_add_draw_callback(dm_ui_removal_dialog);
+    dm_ui_add_draw_callback(dm_ui_notice_dialog);
 }
 
 void dm_ui_shutdown()
@@ -315,6 +358,8 @@ void dm_ui_shutdown()
 
 void dm_ui_run(const dm_ui_frame_args *args)
 {
+    if (!dm_ui_imgui_matches(args))
+        return;
     ImGui::SetAllocatorFunctions((ImGuiMemAllocFunc)args->alloc_func, (ImGuiMemFreeFunc)args->free_func,
                                  args->alloc_user_data);
     ImGui::SetCurrentContext((ImGuiContext *)args->imgui_context);
@@ -347,12 +392,12 @@ void dm_ui_game_tick(const dm_frame_info *info, int (*run)(const char *, const d
 
     net_kick_record rec;
     memset(&rec, 0, sizeof rec);
-    if (net_source->get_kick_info(&rec) && rec.notice != removal_last_notice) {
-        removal_last_notice = rec.notice;
-        AcquireSRWLockExclusive(&dm_ui_removal_lock);
-        dm_ui_removal_notice = rec;
-        removal_generation++;
-        ReleaseSRWLockExclusive(&dm_ui_removal_lock);
+    if (net_source->get_kick_info(&rec) && rec.notice != notice_last_number) {
+        notice_last_number = rec.notice;
+        AcquireSRWLockExclusive(&dm_ui_notice_lock);
+        dm_ui_notice_record = rec;
+        notice_generation++;
+        ReleaseSRWLockExclusive(&dm_ui_notice_lock);
     }
     dm_ui_status_update(info);
 }
@@ -421,18 +466,18 @@ uint32_t dm_ui_status_copy(dm_ui_status *out)
     return g;
 }
 
-bool dm_ui_removal_copy(uint32_t *seen, net_kick_record *out)
+bool dm_ui_notice_copy(uint32_t *seen, net_kick_record *out)
 {
-    if (removal_generation == *seen)
+    if (notice_generation == *seen)
         return false;
     bool copied = false;
-    AcquireSRWLockShared(&dm_ui_removal_lock);
-    if (removal_generation != 0) {
-        *out = dm_ui_removal_notice;
-        *seen = removal_generation;
+    AcquireSRWLockShared(&dm_ui_notice_lock);
+    if (notice_generation != 0) {
+        *out = dm_ui_notice_record;
+        *seen = notice_generation;
         copied = true;
     }
-    ReleaseSRWLockShared(&dm_ui_removal_lock);
+    ReleaseSRWLockShared(&dm_ui_notice_lock);
     return copied;
 }
 

@@ -1,6 +1,8 @@
-// The kick and ban notice: the newest removal record in a small window in
+// The kick and ban notice: the newest kick record in a small window in
 // the upper middle of the screen, in and outside UI mode. A kick closes
-// itself after 30 s; a ban stays until OK is pressed in UI mode.
+// itself after 30 s; a ban stays until OK is pressed in UI mode. Its sizes
+// follow the UI scale like the rest of the UI, since its title is drawn in
+// the scaled bold font and would be cut off in a window of fixed width.
 #include "imgui.h"
 #include "ui.h"
 
@@ -11,7 +13,7 @@ bool showing;
 double shown_at;
 } // namespace
 
-void dm_ui_removal_reset()
+void dm_ui_notice_reset()
 {
     notice = {};
     seen_generation = 0;
@@ -19,9 +21,9 @@ void dm_ui_removal_reset()
     shown_at = 0;
 }
 
-void dm_ui_removal_dialog(const dm_ui_frame_args *args)
+void dm_ui_notice_dialog(const dm_ui_frame_args *args)
 {
-    if (dm_ui_removal_copy(&seen_generation, &notice)) {
+    if (dm_ui_notice_copy(&seen_generation, &notice)) {
         showing = true;
         shown_at = ImGui::GetTime();
     }
@@ -33,14 +35,18 @@ void dm_ui_removal_dialog(const dm_ui_frame_args *args)
         return;
     }
     ImGui::SetNextWindowPos(ImVec2(args->width * 0.5f, args->height * 0.3f), ImGuiCond_Always, ImVec2(0.5f, 0.5f));
-    ImGui::SetNextWindowSize(ImVec2(480, 0), ImGuiCond_Always);
-    if (ImGui::Begin("###dm_removal", nullptr,
+    float sc = dm_ui_get_scale();
+    float width = 480 * sc;
+    if (width > args->width)
+        width = args->width;
+    ImGui::SetNextWindowSize(ImVec2(width, 0), ImGuiCond_Always);
+    if (ImGui::Begin("###dm_notice", nullptr,
                      ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
                          ImGuiWindowFlags_NoSavedSettings)) {
         uint32_t accent = banned ? DM_UI_RED : DM_UI_YELLOW;
         ImVec2 p = ImGui::GetWindowPos();
         ImVec2 sz = ImGui::GetWindowSize();
-        ImGui::GetWindowDrawList()->AddRectFilled(p, ImVec2(p.x + 6, p.y + sz.y), accent, ImGui::GetStyle().WindowRounding,
+        ImGui::GetWindowDrawList()->AddRectFilled(p, ImVec2(p.x + 6 * sc, p.y + sz.y), accent, ImGui::GetStyle().WindowRounding,
                                                   ImDrawFlags_RoundCornersLeft);
         dm_ui_push_font(dm_ui_fonts()[2], 24);
         ImGui::PushStyleColor(ImGuiCol_Text, accent);
@@ -58,7 +64,7 @@ void dm_ui_removal_dialog(const dm_ui_frame_args *args)
         ImGui::TextWrapped("You can keep driving in single player. Multiplayer is off.");
         ImGui::Spacing();
         if (args->ui_mode) {
-            if (ImGui::Button("OK", ImVec2(120, 0)))
+            if (ImGui::Button("OK", ImVec2(120 * sc, 0)))
                 showing = false;
         } else {
             ImGui::TextDisabled("F2, then OK, to dismiss.");
