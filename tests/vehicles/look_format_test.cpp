@@ -47,7 +47,7 @@ protected:
 
     std::string entry(const void *accessory, size_t size = LOOK_ENTRY_SIZE, int *result = nullptr)
     {
-        char buf[LOOK_ENTRY_SIZE + 16];
+        char buf[1024];
         memset(buf, 'X', sizeof buf);
         int r = look_format_accessory(u(accessory), buf, size);
         if (result)
@@ -117,6 +117,11 @@ TEST_F(look_format, CargoThatEndsAfterThePath)
         EXPECT_EQ(r, (int)long_path.size()) << c.what;
     }
     EXPECT_EQ(sim::calls_named("token_to_text").size(), 5u) << "not asked without a definition";
+
+    // A name cut by the text builder is never written, whatever the room.
+    uint8_t *long_name = sim::accessory_new(accessory_kind::cargo, "p");
+    sim::accessory_set_cargo(long_name, cases[4].definition, some_cargo());
+    EXPECT_EQ(entry(long_name, 1024), "p");
 
     // The same 95-character name fits behind a shorter path.
     uint8_t *cargo = sim::accessory_new(accessory_kind::cargo, "p");
