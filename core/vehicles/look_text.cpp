@@ -10,16 +10,19 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "dm_hex.h"
 
 namespace {
 
 /* ---- parsing ---- */
 
 uint32_t to_u32(unsigned long long v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : (uint32_t)v; }
+uint32_t read_u32(const char *p, char **end) { return to_u32(strtoull(p, end, 10)); }
+float read_f32(const char *p, char **end) { return strtof(p, end); }
 
 /* "%u,%u,%u" or "%f,%f,%f": the values read before the first bad one; the
- * rest of the field is 0. */
-void read_u32_list(const char *p, uint32_t *out, int n)
+ * rest of the field is 0. convert(text, &end) reads one value. */
+template <typename T> void read_list(const char *p, T *out, int n, T (*convert)(const char *, char **))
 {
     for (int i = 0; i < n; i++)
         out[i] = 0;
@@ -27,23 +30,7 @@ void read_u32_list(const char *p, uint32_t *out, int n)
         if (i > 0 && *p++ != ',')
             return;
         char *end;
-        unsigned long long v = strtoull(p, &end, 10);
-        if (end == p)
-            return;
-        out[i] = to_u32(v);
-        p = end;
-    }
-}
-
-void read_f32_list(const char *p, float *out, int n)
-{
-    for (int i = 0; i < n; i++)
-        out[i] = 0;
-    for (int i = 0; i < n; i++) {
-        if (i > 0 && *p++ != ',')
-            return;
-        char *end;
-        float v = strtof(p, &end);
+        T v = convert(p, &end);
         if (end == p)
             return;
         out[i] = v;
@@ -51,26 +38,15 @@ void read_f32_list(const char *p, float *out, int n)
     }
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 /* 36 hex digits right after ";p=", else the field is ignored. The scan stops
  * at the first character that is not a digit, so it never passes the NUL. */
 void read_paint(const char *p, look_entry *out)
 {
     for (int i = 0; i < 2 * LOOK_PAINT_COUNT; i++)
-        if (hex_digit(p[i]) < 0)
+        if (dm_hex_digit(p[i]) < 0)
             return;
     for (int i = 0; i < LOOK_PAINT_COUNT; i++)
-        out->paint[i] = (float)((hex_digit(p[2 * i]) * 16 + hex_digit(p[2 * i + 1])) / 255.0);
+        out->paint[i] = (float)((dm_hex_digit(p[2 * i]) * 16 + dm_hex_digit(p[2 * i + 1])) / 255.0);
     out->has_paint = 1;
 }
 
@@ -104,23 +80,23 @@ void read_field(const char *p, look_entry *out)
         break;
     case 'm': {
         uint32_t m[3];
-        read_u32_list(v, m, 3);
+        read_list(v, m, 3, read_u32);
         out->cargo_load = m[0];
         out->cargo_lash = m[1];
         out->cargo_gear = m[2];
         break;
     }
     case 'h':
-        read_f32_list(v, out->cargo_hook, 3);
+        read_list(v, out->cargo_hook, 3, read_f32);
         break;
     case 'u':
         out->cargo_units = strtof(v, nullptr);
         break;
     case 'n':
-        out->cargo_models = to_u32(strtoull(v, nullptr, 10));
+        out->cargo_models = read_u32(v, nullptr);
         break;
     case 'd':
-        read_f32_list(v, out->cargo_dims, 3);
+        read_list(v, out->cargo_dims, 3, read_f32);
         break;
     default:
         break;
