@@ -91,6 +91,7 @@ int look_format_text(const look_accessory *a, char *out, size_t size);
 /* ---- the game's accessories (look_format.cpp, DLL only) ---- */
 
 /* Writes the game accessory at that address as one entry, as
- * look_format_text does; an unreadable accessory or path gives an empty
- * text, unreadable kind fields the path alone. */
+ * look_format_text does. An unreadable accessory gives an empty text; its
+ * path ends at the first byte that cannot be read; kind fields that cannot
+ * be read leave the path alone. */
 int32_t look_format_accessory(uint64_t accessory, char *out, size_t size);

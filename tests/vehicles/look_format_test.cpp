@@ -153,8 +153,9 @@ TEST_F(look_format, BufferLimits)
     EXPECT_GE(r, LOOK_ENTRY_SIZE);
 }
 
-// Unreadable game memory never faults the writer: an unreadable accessory or
-// path is an empty text, unreadable kind fields leave the path alone.
+// Unreadable game memory never faults the writer: an unreadable accessory is
+// an empty text, a path ends where its memory does, unreadable kind fields
+// leave the path alone.
 TEST_F(look_format, UnreadableMemory)
 {
     EXPECT_EQ(entry(nullptr), "");
@@ -162,6 +163,15 @@ TEST_F(look_format, UnreadableMemory)
     uint8_t *hidden = sim::accessory_new(accessory_kind::generic, "/def/acc/hidden.sii");
     sim::game_protect((const void *)(uintptr_t)sim::get<uint64_t>(hidden, sim::acc::path_chars), 1, PAGE_NOACCESS);
     EXPECT_EQ(entry(hidden), "");
+
+    // A guard page is never touched: it keeps its guard.
+    uint8_t *guarded = sim::accessory_new(accessory_kind::generic, "/def/acc/guarded.sii");
+    const void *guarded_chars = (const void *)(uintptr_t)sim::get<uint64_t>(guarded, sim::acc::path_chars);
+    sim::game_protect(guarded_chars, 1, PAGE_READWRITE | PAGE_GUARD);
+    EXPECT_EQ(entry(guarded), "");
+    MEMORY_BASIC_INFORMATION mbi;
+    ASSERT_EQ(VirtualQuery(guarded_chars, &mbi, sizeof mbi), sizeof mbi);
+    EXPECT_TRUE(mbi.Protect & PAGE_GUARD);
 
     uint8_t *no_path = sim::accessory_new(accessory_kind::wheel, nullptr);
     sim::put<uint16_t>(no_path, sim::acc::wheel_offset, 4);
@@ -175,6 +185,17 @@ TEST_F(look_format, UnreadableMemory)
         sim::put<uint64_t>(short_one, sim::acc::path_chars, u(chars));
         EXPECT_EQ(entry(short_one), "/a/b.s") << (int)kind;
     }
+
+    // A path across a page boundary is read on; an unreadable page ends it.
+    uint8_t *pages = sim::object_new(0x2000);
+    uint8_t *chars = pages + 0x1000 - 100;
+    memset(chars, 'c', 300);
+    chars[300] = 0;
+    uint8_t *across = sim::accessory_new(accessory_kind::generic, nullptr);
+    sim::put<uint64_t>(across, sim::acc::path_chars, u(chars));
+    EXPECT_EQ(entry(across), std::string(223, 'c'));
+    sim::game_protect(pages + 0x1000, 1, PAGE_NOACCESS);
+    EXPECT_EQ(entry(across), std::string(100, 'c'));
 
     // A cargo definition that cannot be read: the call is not made.
     uint8_t *gone = sim::cargo_def_new("cargo.gone");
