@@ -1,0 +1,174 @@
+// One game accessory written as a look entry: its kind told by its virtual
+// table, its path and fields read probed and guarded, the cargo's name asked
+// of the game's token-to-text call under the guard, and the text made by
+// look_format_text. Game thread only.
+#include <windows.h>
+#include <stddef.h>
+#include <string.h>
+#include "dm_guard.h"
+#include "game_mem.h"
+#include "look_list.h"
+
+namespace {
+
+/* Offsets of game build 1.61.3.1: virtual tables and the call from game_base,
+ * fields from the accessory and the cargo definition. */
+const uint32_t wheel_vtable = 0x22E79C8;
+const uint32_t paint_vtable = 0x22D82B8;
+const uint32_t cargo_vtable = 0x22EE018;
+const uint32_t token_to_text = 0x12BBD0; /* (text builder *, u32 name id, cargo definition) */
+const uint32_t acc_path_chars = 0x18;    /* char * of the data path string */
+const uint32_t acc_fields = 0x40;        /* the kind's own fields */
+const uint32_t cargo_name_id = 0xC;      /* cargo definition + : u32 */
+
+/* The cargo accessory's fields from +0x40. */
+struct game_cargo_fields {
+    uint64_t definition;
+    uint64_t seed;
+    uint32_t load, lash, gear;
+    float hook[3];
+    float units;
+    uint32_t models;
+    float dims[3];
+};
+static_assert(offsetof(game_cargo_fields, seed) == 0x48 - acc_fields, "seed at +0x48");
+static_assert(offsetof(game_cargo_fields, load) == 0x50 - acc_fields, "load at +0x50");
+static_assert(offsetof(game_cargo_fields, hook) == 0x5C - acc_fields, "hook at +0x5C");
+static_assert(offsetof(game_cargo_fields, units) == 0x68 - acc_fields, "units at +0x68");
+static_assert(offsetof(game_cargo_fields, models) == 0x6C - acc_fields, "models at +0x6C");
+static_assert(offsetof(game_cargo_fields, dims) == 0x70 - acc_fields, "dims at +0x70");
+const size_t cargo_fields_size = offsetof(game_cargo_fields, dims) + sizeof(float[3]);
+static_assert(cargo_fields_size == 0x7C - acc_fields, "ends at +0x7C");
+
+/* The text builder the token-to-text call fills: a buffer of ours. The game
+ * writes at most capacity - 1 characters and a NUL into chars and sets length
+ * to the whole name's length, which is capacity or more when the name was cut.
+ * The core reads only its own buffer afterwards. */
+struct game_text_builder {
+    char *chars;       /* +0x00 */
+    uint64_t length;   /* +0x08 */
+    uint64_t capacity; /* +0x10 bytes at chars */
+};
+static_assert(offsetof(game_text_builder, length) == 0x08 && offsetof(game_text_builder, capacity) == 0x10 &&
+                  sizeof(game_text_builder) == 0x18,
+              "text builder layout");
+
+/* A data path is read up to this many characters: far more than an entry. */
+const size_t path_read_size = 1024;
+const uint64_t page_size = 0x1000;
+
+/* Game memory as the access layer reads it: a probe of the bytes first (a
+ * guard page is never touched), then a copy under the guard (a page that
+ * goes away in between cannot crash the game). */
+bool copy_game(void *out, uint64_t address, size_t size)
+{
+    if (!dm_probe_read(address, size))
+        return false;
+    return dm_guarded([=] {
+        volatile const uint8_t *src = (volatile const uint8_t *)(uintptr_t)address;
+        for (size_t i = 0; i < size; i++)
+            ((uint8_t *)out)[i] = src[i];
+    });
+}
+
+template <typename T> bool read_game(uint64_t address, T *out) { return copy_game(out, address, sizeof *out); }
+
+/* The NUL-terminated text at address, a page at a time (it may end in the
+ * page before one that cannot be read), cut at size - 1 characters and at
+ * the first byte that cannot be read; a null address gives an empty text. */
+void read_game_text(uint64_t address, char *out, size_t size)
+{
+    size_t have = 0;
+    while (address && have + 1 < size) {
+        uint64_t at = address + have;
+        size_t chunk = (size_t)(page_size - (at & (page_size - 1)));
+        if (chunk > size - 1 - have)
+            chunk = size - 1 - have;
+        if (!copy_game(out + have, at, chunk))
+            break;
+        size_t len = strnlen(out + have, chunk);
+        have += len;
+        if (len < chunk)
+            break;
+    }
+    out[have] = 0;
+}
+
+look_kind kind_of(uint64_t vtable)
+{
+    if (vtable == game_addr(wheel_vtable))
+        return LOOK_KIND_WHEEL;
+    if (vtable == game_addr(paint_vtable))
+        return LOOK_KIND_PAINT;
+    if (vtable == game_addr(cargo_vtable))
+        return LOOK_KIND_CARGO;
+    return LOOK_KIND_OTHER;
+}
+
+/* The cargo definition's name through the game's call; an empty text when the
+ * definition is null or unreadable, the call faults or yields nothing, or the
+ * name did not fit the builder (a cut name would be a wrong one). */
+void cargo_name(uint64_t definition, char *name, size_t size)
+{
+    name[0] = 0;
+    uint32_t id = 0;
+    if (!definition || !read_game(definition + cargo_name_id, &id))
+        return;
+    game_text_builder builder = { name, 0, size };
+    uint64_t call = game_addr(token_to_text);
+    bool returned = dm_guarded([&] {
+        ((void *(*)(game_text_builder *, uint32_t, uint64_t))(uintptr_t)call)(&builder, id, definition);
+    });
+    name[size - 1] = 0;
+    if (!returned || builder.length >= size)
+        name[0] = 0;
+}
+
+} // namespace
+
+int32_t look_format_accessory(uint64_t accessory, char *out, size_t size)
+{
+    char path[path_read_size];
+    char name[LOOK_ENTRY_SIZE];
+    look_accessory a = {};
+    uint64_t chars = 0, vtable = 0;
+    path[0] = 0;
+    if (accessory && read_game(accessory + acc_path_chars, &chars))
+        read_game_text(chars, path, sizeof path);
+    a.path = path;
+    if (accessory && read_game(accessory, &vtable))
+        a.kind = kind_of(vtable);
+
+    uint64_t fields = accessory + acc_fields;
+    switch (a.kind) {
+    case LOOK_KIND_WHEEL:
+        if (!copy_game(&a.wheel_offset, fields, sizeof a.wheel_offset))
+            a.kind = LOOK_KIND_OTHER;
+        break;
+    case LOOK_KIND_PAINT:
+        if (!copy_game(a.paint, fields, sizeof a.paint))
+            a.kind = LOOK_KIND_OTHER;
+        break;
+    case LOOK_KIND_CARGO: {
+        game_cargo_fields c;
+        if (!copy_game(&c, fields, cargo_fields_size)) {
+            a.kind = LOOK_KIND_OTHER;
+            break;
+        }
+        cargo_name(c.definition, name, sizeof name);
+        a.cargo_name = name;
+        a.cargo_seed = c.seed;
+        a.cargo_load = c.load;
+        a.cargo_lash = c.lash;
+        a.cargo_gear = c.gear;
+        memcpy(a.cargo_hook, c.hook, sizeof a.cargo_hook);
+        a.cargo_units = c.units;
+        a.cargo_models = c.models;
+        memcpy(a.cargo_dims, c.dims, sizeof a.cargo_dims);
+        break;
+    }
+    default:
+        break;
+    }
+    return look_format_text(&a, out, size);
+}
