@@ -55,44 +55,6 @@ static_assert(offsetof(game_text_builder, length) == 0x08 && offsetof(game_text_
 
 /* A data path is read up to this many characters: far more than an entry. */
 const size_t path_read_size = 1024;
-const uint64_t page_size = 0x1000;
-
-/* Game memory as the access layer reads it: a probe of the bytes first (a
- * guard page is never touched), then a copy under the guard (a page that
- * goes away in between cannot crash the game). */
-bool copy_game(void *out, uint64_t address, size_t size)
-{
-    if (!dm_probe_read(address, size))
-        return false;
-    return dm_guarded([=] {
-        volatile const uint8_t *src = (volatile const uint8_t *)(uintptr_t)address;
-        for (size_t i = 0; i < size; i++)
-            ((uint8_t *)out)[i] = src[i];
-    });
-}
-
-template <typename T> bool read_game(uint64_t address, T *out) { return copy_game(out, address, sizeof *out); }
-
-/* The NUL-terminated text at address, a page at a time (it may end in the
- * page before one that cannot be read), cut at size - 1 characters and at
- * the first byte that cannot be read; a null address gives an empty text. */
-void read_game_text(uint64_t address, char *out, size_t size)
-{
-    size_t have = 0;
-    while (address && have + 1 < size) {
-        uint64_t at = address + have;
-        size_t chunk = (size_t)(page_size - (at & (page_size - 1)));
-        if (chunk > size - 1 - have)
-            chunk = size - 1 - have;
-        if (!copy_game(out + have, at, chunk))
-            break;
-        size_t len = strnlen(out + have, chunk);
-        have += len;
-        if (len < chunk)
-            break;
-    }
-    out[have] = 0;
-}
 
 look_kind kind_of(uint64_t vtable)
 {
@@ -112,7 +74,7 @@ void cargo_name(uint64_t definition, char *name, size_t size)
 {
     name[0] = 0;
     uint32_t id = 0;
-    if (!definition || !read_game(definition + cargo_name_id, &id))
+    if (!definition || !game_read_guarded(definition + cargo_name_id, &id))
         return;
     game_text_builder builder = { name, 0, size };
     uint64_t call = game_addr(token_to_text);
@@ -133,25 +95,25 @@ int32_t look_format_accessory(uint64_t accessory, char *out, size_t size)
     look_accessory a = {};
     uint64_t chars = 0, vtable = 0;
     path[0] = 0;
-    if (accessory && read_game(accessory + acc_path_chars, &chars))
-        read_game_text(chars, path, sizeof path);
+    if (accessory && game_read_guarded(accessory + acc_path_chars, &chars))
+        game_read_guarded_text(chars, path, sizeof path);
     a.path = path;
-    if (accessory && read_game(accessory, &vtable))
+    if (accessory && game_read_guarded(accessory, &vtable))
         a.kind = kind_of(vtable);
 
     uint64_t fields = accessory + acc_fields;
     switch (a.kind) {
     case LOOK_KIND_WHEEL:
-        if (!copy_game(&a.wheel_offset, fields, sizeof a.wheel_offset))
+        if (!game_copy_guarded(&a.wheel_offset, fields, sizeof a.wheel_offset))
             a.kind = LOOK_KIND_OTHER;
         break;
     case LOOK_KIND_PAINT:
-        if (!copy_game(a.paint, fields, sizeof a.paint))
+        if (!game_copy_guarded(a.paint, fields, sizeof a.paint))
             a.kind = LOOK_KIND_OTHER;
         break;
     case LOOK_KIND_CARGO: {
         game_cargo_fields c;
-        if (!copy_game(&c, fields, cargo_fields_size)) {
+        if (!game_copy_guarded(&c, fields, cargo_fields_size)) {
             a.kind = LOOK_KIND_OTHER;
             break;
         }
