@@ -6,8 +6,10 @@
 // wait for the response header everywhere), and a deadline for the whole
 // request, checked between reads together with the slot's cancel flag. A
 // cancel closes the session, which ends a transfer at its next WinHTTP call.
+// A body shorter than its Content-Length is a failed download.
 #include <winsock2.h>
 #include <stdio.h>
+#include <wchar.h>
 #include <winhttp.h>
 #include "update.h"
 
@@ -139,6 +141,19 @@ bool update_http_get(const char *url, size_t cap, DWORD deadline_ms, std::vector
             goto done;
         }
         out->resize(at + got);
+    }
+    {
+        // A connection closed early can end the body without an error: the
+        // announced length tells.
+        wchar_t length[32];
+        DWORD length_size = sizeof length;
+        if (WinHttpQueryHeaders(req, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, length,
+                                &length_size, WINHTTP_NO_HEADER_INDEX) &&
+            wcstoull(length, nullptr, 10) != out->size()) {
+            snprintf(err, err_size, "download cut short (%zu of %llu bytes)", out->size(),
+                     (unsigned long long)wcstoull(length, nullptr, 10));
+            goto done;
+        }
     }
     ok = true;
 done:
