@@ -26,33 +26,11 @@ static void fail_text(char *err, size_t size, const char *fmt, const char *arg =
 
 /* ---- 1. hex digits and the release key ---- */
 
-static int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+/* 32 bytes from 64 hex digits (either case): the player key's reader of
+ * identity.key, which reads exactly these and ignores what follows. */
+static bool hex32(const char *hex, uint8_t out[32]) { return net_key_parse_line(hex, out); }
 
-/* n bytes from 2n hex digits; false at the first other character. */
-static bool hex_bytes(const char *hex, uint8_t *out, size_t n)
-{
-    for (size_t i = 0; i < n; i++) {
-        int hi = hex_value(hex[2 * i]), lo = hi < 0 ? -1 : hex_value(hex[2 * i + 1]);
-        if (hi < 0 || lo < 0)
-            return false;
-        out[i] = (uint8_t)(hi << 4 | lo);
-    }
-    return true;
-}
-
-bool update_parse_key(const char *hex, uint8_t key[32])
-{
-    return hex && strlen(hex) == 64 && hex_bytes(hex, key, 32);
-}
+bool update_parse_key(const char *hex, uint8_t key[32]) { return hex && strlen(hex) == 64 && hex32(hex, key); }
 
 /* ---- 2. the signature line and the check ---- */
 
@@ -83,7 +61,7 @@ bool update_verify_manifest(const char *key_hex, const char *text, size_t len, u
         return false;
     }
     // newline, "sig ", 128 digits
-    if (len - (size_t)nl < 133 || !hex_bytes(text + nl + 5, sig, 64)) {
+    if (len - (size_t)nl < 133 || !hex32(text + nl + 5, sig) || !hex32(text + nl + 5 + 64, sig + 32)) {
         fail_text(err, err_size, "bad signature line");
         return false;
     }
@@ -177,7 +155,7 @@ bool parse_file_line(span rest, update_file_entry *e)
         return false; // a fifth field: not a line this format writes
     if (!(span_is(name, "drovemark.dll") || span_is(name, "drovemark_core.dll")))
         return false;
-    if (hash.n != 64 || !hex_bytes(hash.p, e->sha256, 32))
+    if (hash.n != 64 || !hex32(hash.p, e->sha256))
         return false;
     if (size.n == 0)
         return false;

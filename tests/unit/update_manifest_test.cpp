@@ -4,36 +4,21 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
+#include <fstream>
 #include <string>
 #include "net_key.h"
+#include "net_test_hex.h"
 #include "update_manifest.h"
 
 namespace {
 
 std::string read_all(const char *path)
 {
-    std::string out;
-    FILE *f = fopen(path, "rb");
-    if (!f)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        out.append(buf, n);
-    fclose(f);
-    return out;
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-std::string hex(const uint8_t *p, size_t n)
-{
-    std::string s;
-    char b[3];
-    for (size_t i = 0; i < n; i++) {
-        snprintf(b, sizeof b, "%02x", p[i]);
-        s += b;
-    }
-    return s;
-}
+std::string hex(const uint8_t *p, size_t n) { return bytes_to_hex(p, n); }
 
 // The test release key: seed bytes i * 7 + 1.
 struct signer {

@@ -123,6 +123,26 @@ protected:
      * the loader ignores. */
     static std::string newer(const std::string &bytes) { return bytes + std::string("\0drovemark next build", 21); }
 
+    /* A newer core (and plug-in) listed for build and interface api and
+     * served at /rel/c/ and /rel/p/; returns the bytes served. */
+    struct build_files {
+        std::string core, plugin;
+    };
+    build_files serve_build(const char *build, int api, bool with_plugin,
+                            const char *core_dll = "update_test_core_clean.dll")
+    {
+        build_files b = { newer(core_bytes(core_dll)), with_plugin ? newer(file(plugin_path)) : "" };
+        std::string body = fmt("drovemark-manifest 1\nbuild %s\napi %d\n", build, api);
+        if (with_plugin)
+            body += file_line("drovemark.dll", b.plugin, "p/drovemark.dll");
+        body += file_line("drovemark_core.dll", b.core, "c/drovemark_core.dll");
+        serve("/rel/manifest.txt", signed_manifest(body));
+        serve("/rel/c/drovemark_core.dll", b.core);
+        if (with_plugin)
+            serve("/rel/p/drovemark.dll", b.plugin);
+        return b;
+    }
+
     /* Game frames in real time until a log line starts with prefix; false
      * after the time limit. */
     bool wait_log(const std::string &prefix, double seconds = 10, ts_server *net = nullptr)
@@ -208,10 +228,7 @@ TEST_F(update, ARejectedManifestDownloadsNothing)
 // closes, and the plug-in then loads it.
 TEST_F(update, ANewCoreWaitsForTheConnectionToCloseThenReloads)
 {
-    std::string fresh = newer(core_bytes()), old = core_bytes();
-    serve("/rel/manifest.txt", signed_manifest("drovemark-manifest 1\nbuild b8\napi 1\n" +
-                                               file_line("drovemark_core.dll", fresh, "win64/drovemark_core.dll")));
-    serve("/rel/win64/drovemark_core.dll", fresh);
+    std::string fresh = serve_build("b8", 1, false).core, old = core_bytes();
     ts_server server;
     ASSERT_TRUE(ts_start(&server, 0));
     start_with();
@@ -253,12 +270,8 @@ TEST_F(update, ANewCoreWaitsForTheConnectionToCloseThenReloads)
 // can delete it), and the next game start installs the core.
 TEST_F(update, AnotherInterfaceStagesTheCoreForTheNextStartWithTheNewPlugin)
 {
-    std::string core = newer(core_bytes()), plugin = newer(file(plugin_path)), old_plugin = file(plugin_path);
-    serve("/rel/manifest.txt", signed_manifest("drovemark-manifest 1\nbuild b9\napi 2\n" +
-                                               file_line("drovemark.dll", plugin, "p/drovemark.dll") +
-                                               file_line("drovemark_core.dll", core, "c/drovemark_core.dll")));
-    serve("/rel/p/drovemark.dll", plugin);
-    serve("/rel/c/drovemark_core.dll", core);
+    std::string old_plugin = file(plugin_path);
+    auto [core, plugin] = serve_build("b9", 2, true);
     start_with();
     run("update check\n");
     ASSERT_TRUE(wait_log("[update] build b9 installed; restart the game to finish", 8)) << log_text();
@@ -288,8 +301,7 @@ TEST_F(update, AnotherInterfaceStagesTheCoreForTheNextStartWithTheNewPlugin)
 
 TEST_F(update, AnotherInterfaceWithoutAPluginAsksForAReinstall)
 {
-    serve("/rel/manifest.txt", signed_manifest("drovemark-manifest 1\nbuild b4\napi 3\n" +
-                                               file_line("drovemark_core.dll", newer(core_bytes()), "core.dll")));
+    serve_build("b4", 3, false);
     start_with();
     run("update check\n");
     ASSERT_TRUE(wait_log("[update] build b4 needs a reinstall (plugin API 1 -> 3): run install.cmd", 8)) << log_text();
@@ -299,10 +311,7 @@ TEST_F(update, AnotherInterfaceWithoutAPluginAsksForAReinstall)
 TEST_F(update, ADevBuildIsNeverUpdated)
 {
     install_core("update_test_core_dirty.dll");
-    std::string fresh = newer(core_bytes("update_test_core_dirty.dll"));
-    serve("/rel/manifest.txt", signed_manifest("drovemark-manifest 1\nbuild b5\napi 1\n" +
-                                               file_line("drovemark_core.dll", fresh, "core.dll")));
-    serve("/rel/core.dll", fresh);
+    serve_build("b5", 1, false, "update_test_core_dirty.dll");
     start_with();
     run("update install\n");
     std::string refused = fmt("[update] build b5 available; not installing over a dev build (%s)", DIRTY_ID);
@@ -314,10 +323,7 @@ TEST_F(update, ADevBuildIsNeverUpdated)
 
 TEST_F(update, WithAutoUpdateOffANewBuildWaitsForInstall)
 {
-    std::string fresh = newer(core_bytes());
-    serve("/rel/manifest.txt", signed_manifest("drovemark-manifest 1\nbuild b6\napi 1\n" +
-                                               file_line("drovemark_core.dll", fresh, "core.dll")));
-    serve("/rel/core.dll", fresh);
+    std::string fresh = serve_build("b6", 1, false).core;
     start_with("auto_update = 0\n");
     run("update check\n");
     ASSERT_TRUE(wait_log("[update] build b6 available", 8)) << log_text();
@@ -388,12 +394,8 @@ TEST_F(update, AMisbehavingServerEndsInTimeAndWritesNothing)
 // for a plug-in swap that then fails is taken back.
 TEST_F(update, AFailedWriteLeavesNoPartAndAFailedSwapNoCore)
 {
-    std::string core = newer(core_bytes()), plugin = newer(file(plugin_path)), old_plugin = file(plugin_path);
-    serve("/rel/manifest.txt", signed_manifest("drovemark-manifest 1\nbuild b3\napi 2\n" +
-                                               file_line("drovemark.dll", plugin, "drovemark.dll") +
-                                               file_line("drovemark_core.dll", core, "drovemark_core.dll")));
-    serve("/rel/drovemark.dll", plugin);
-    serve("/rel/drovemark_core.dll", core);
+    std::string old_plugin = file(plugin_path);
+    serve_build("b3", 2, true);
     // A folder where the new plug-in is to be renamed to: the rename fails.
     CreateDirectoryA((plugin_path + ".new").c_str(), nullptr);
     start_with();
@@ -433,8 +435,9 @@ TEST_F(update, StoppingDuringAStalledRequestIsBounded)
     EXPECT_EQ(log_find("[update] check failed"), -1) << "a stopped check leaves the status as it was";
     bool left = log_find("[update] the worker did not stop within 500 ms; it ends on its own") >= 0;
     sim::plugin_unload();
-    if (left)
+    if (left) {
         EXPECT_NE(GetModuleHandleA("loaded_1.dll"), nullptr) << "the worker's reference keeps the core mapped";
+    }
     Sleep(3000); // past the receive time-out
     EXPECT_EQ(GetModuleHandleA("loaded_1.dll"), nullptr);
     EXPECT_TRUE(leftovers().empty()) << joined(leftovers());
