@@ -345,7 +345,8 @@ protected:
 
 // Each control of the page writes its own key (booleans as 1 or 0) and
 // queues what it must; the controls of features not in this build are
-// disabled and write and queue nothing.
+// disabled and write and queue nothing, and so is the updater's "Check now"
+// while it has no update_url.
 TEST_F(settings, ControlsWriteTheirKeysAndUnbuiltOnesNothing)
 {
     write_config("name = driver\n");
@@ -376,21 +377,23 @@ TEST_F(settings, ControlsWriteTheirKeysAndUnbuiltOnesNothing)
 
     scroll_to_end();
     capture("end.png");
-    click(406, 245); // Install updates by myself
-    click(449, 287); // Check now
+    click(449, 287); // Check now: off while the updater has no worker (no update_url)
     click(406, 473); // Name tags above players
     EXPECT_EQ(config(), before) << "nothing written for the features not built";
     EXPECT_EQ(log_count("[core] ui: config "), writes);
     EXPECT_EQ(log_find("[core] cmd: nametags"), -1);
     EXPECT_EQ(log_find("[core] cmd: update"), -1);
     EXPECT_EQ(log_count("[core] cmd: "), 2) << log_text();
+    click(406, 245); // Install updates by myself
+    EXPECT_TRUE(config_has("auto_update = 0")) << config();
+    EXPECT_EQ(log_count("[core] cmd: config refresh"), 3) << log_text();
 
     // Interface.
     click(406, 541);
     EXPECT_TRUE(config_has("ui_toasts = 0")) << config();
     click(406, 584);
     EXPECT_TRUE(config_has("ui_statusbar = 0")) << config();
-    EXPECT_EQ(log_count("[core] cmd: "), 2) << "these two take effect without a config refresh";
+    EXPECT_EQ(log_count("[core] cmd: "), 3) << "these two take effect without a config refresh";
 
     // The UI size typed in (Ctrl+click turns the slider into a text field)
     // is clamped like a dragged one.

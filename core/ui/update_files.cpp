@@ -1,0 +1,63 @@
+// The updater's files: reading one whole, writing one through "%s.part" and a
+// replacing rename, and comparing one with a manifest entry.
+#include <stdio.h>
+#include "update.h"
+
+bool update_read_file(const char *path, std::vector<uint8_t> *out)
+{
+    out->clear();
+    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    uint8_t chunk[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(f, chunk, sizeof chunk, &got, nullptr)) {
+            ok = false;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (out->size() + got > UPDATE_FILE_MAX + (size_t)1) {
+            ok = false; // larger than any listed file can be: it matches none
+            break;
+        }
+        out->insert(out->end(), chunk, chunk + got);
+    }
+    CloseHandle(f);
+    return ok;
+}
+
+bool update_file_matches(const char *path, const update_file_entry *entry)
+{
+    std::vector<uint8_t> data;
+    return update_read_file(path, &data) && update_sha256_matches(data.data(), data.size(), entry);
+}
+
+bool update_write_file(const char *path, const std::vector<uint8_t> &data)
+{
+    char part[268];
+    snprintf(part, sizeof part, "%s.part", path);
+    HANDLE f = CreateFileA(part, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    size_t done = 0;
+    while (done < data.size()) {
+        DWORD chunk = data.size() - done > (1u << 20) ? (1u << 20) : (DWORD)(data.size() - done), put = 0;
+        if (!WriteFile(f, data.data() + done, chunk, &put, nullptr) || put == 0)
+            break;
+        done += put;
+    }
+    DWORD error = done == data.size() ? 0 : GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    if (!CloseHandle(f) && !error)
+        error = GetLastError();
+    if (!error && !MoveFileExA(part, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = GetLastError();
+    if (!error)
+        return true;
+    DeleteFileA(part);
+    SetLastError(error);
+    return false;
+}
