@@ -3,7 +3,9 @@
 // Present, real window messages and SendInput, scripted DirectInput devices,
 // and the real core (or a test build of it that scripts its network values).
 #include "sim/fixture.h"
+#include "sim/sim_input.h"
 #include "sim/sim_render.h"
+#include "sim/sim_dinput.h"
 #include "ui/ui_test_core.h"
 #include <d3d11.h>
 
