@@ -133,7 +133,10 @@ HRESULT di_acquire(IDirectInputDevice8W *dev)
     host_dinput_device *rec = host_dinput_device_lookup(dev);
     int kind = rec ? rec->kind : KIND_OTHER;
     if (in_ui() && kind != KIND_OTHER) {
-        rec->taken = 1;
+        // A game that acquires before each read must not get its device
+        // back in UI mode: it would buffer what is typed into the overlay
+        // (replayed to the game afterwards) and keep an exclusive mouse.
+        take_for_ui(dev, rec);
         return DI_OK;
     }
     HRESULT hr = previous<acquire_fn>(dev, DI_ACQUIRE)(dev);
@@ -155,10 +158,10 @@ HRESULT di_state(IDirectInputDevice8W *dev, DWORD size, void *data)
                 memset(data, 0, size);
             return DI_OK;
         }
-        if (rec->taken && SUCCEEDED(previous<acquire_fn>(dev, DI_ACQUIRE)(dev))) {
+        if (rec->taken && SUCCEEDED(previous<acquire_fn>(dev, DI_ACQUIRE)(dev)))
             rec->taken = 0;
-            rec->lost_pending = 0;
-        }
+        if (!rec->taken)
+            rec->lost_pending = 0; // a state reader sees current keys: nothing to reset
     }
     HRESULT hr = previous<state_fn>(dev, DI_STATE)(dev, size, data);
     if (SUCCEEDED(hr) && kind == KIND_KEYBOARD && data && size >= 61)
@@ -180,20 +183,21 @@ HRESULT di_data(IDirectInputDevice8W *dev, DWORD rec_size, DIDEVICEOBJECTDATA *d
                 *count = 0;
             return DI_OK;
         }
-        if (rec->taken && SUCCEEDED(previous<acquire_fn>(dev, DI_ACQUIRE)(dev))) {
+        if (rec->taken && SUCCEEDED(previous<acquire_fn>(dev, DI_ACQUIRE)(dev)))
             rec->taken = 0;
-            if (rec->lost_pending) {
-                rec->lost_pending = 0;
-                if (count)
-                    *count = 0;
-                host_log("[host] ui: %s back to the game (DIERR_INPUTLOST once so held keys reset)", kind_names[kind]);
-                return DIERR_INPUTLOST;
-            }
+        // Also when the game's own Acquire already took the device back.
+        if (!rec->taken && rec->lost_pending) {
+            rec->lost_pending = 0;
+            if (count)
+                *count = 0;
+            host_log("[host] ui: %s back to the game (DIERR_INPUTLOST once so held keys reset)", kind_names[kind]);
+            return DIERR_INPUTLOST;
         }
     }
     HRESULT hr = previous<data_fn>(dev, DI_DATA)(dev, rec_size, data, count, flags);
-    // A peek or a count-only read (null buffer) leaves the records alone.
-    if (SUCCEEDED(hr) && kind == KIND_KEYBOARD && rec_size >= 4 && data && count && !(flags & DIGDD_PEEK)) {
+    // The records handed over lose F2, from a peek as from a read; a
+    // count-only read (null buffer) has no records to filter.
+    if (SUCCEEDED(hr) && kind == KIND_KEYBOARD && rec_size >= 4 && data && count) {
         DWORD kept = 0;
         for (DWORD i = 0; i < *count; i++) {
             const uint8_t *src = (const uint8_t *)data + (size_t)i * rec_size;

@@ -4,6 +4,8 @@
 #include "ui/overlay_fixture.h"
 #include "dm_pe_imports.h"
 #include <d3d11.h>
+#include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -233,9 +235,11 @@ TEST_F(overlay, DirectInputReadsByMode)
 
     DIDEVICEOBJECTDATA recs[8];
     DWORD n = 8;
-    // Peek and count-only reads leave the records as they are.
+    // A peek hands over the records without F2 and leaves them queued; a
+    // count-only read has no records to filter.
     ASSERT_EQ(kb->GetDeviceData(sizeof recs[0], recs, &n, DIGDD_PEEK), DI_OK);
-    EXPECT_EQ(n, 2u);
+    ASSERT_EQ(n, 1u) << "the peeked F2 record is removed";
+    EXPECT_EQ(recs[0].dwOfs, K_A);
     n = INFINITE;
     ASSERT_EQ(kb->GetDeviceData(sizeof recs[0], nullptr, &n, DIGDD_PEEK), DI_OK);
     EXPECT_EQ(n, 2u);
@@ -291,6 +295,243 @@ TEST_F(overlay, DirectInputReadsByMode)
     ASSERT_EQ(sim::di_extra_device(13)->GetDeviceState(sizeof state, state), DI_OK);
     EXPECT_EQ(state[K_F2], 0);
     EXPECT_EQ(log_count("[host] ui: dinput device "), 16 + log_count("[host] ui: dinput device vtable"));
+}
+
+// The orders in which games read their devices. Whatever the order, UI mode
+// leaves the keyboard and the mouse unacquired (nothing typed into the
+// overlay is buffered for the game, an exclusive mouse lets go), and the
+// game gets them back with one input-lost failure on a buffered read.
+TEST_F(overlay, DirectInputReadingOrdersInUiMode)
+{
+    struct order {
+        const char *name;
+        bool acquire_each_read; // the game calls Acquire before every read
+        bool buffered;          // GetDeviceData, else GetDeviceState
+    } orders[] = {
+        { "acquire once, buffered reads", false, true },
+        { "acquire before each buffered read", true, true },
+        { "acquire before each state read", true, false },
+    };
+    start(nullptr);
+    IDirectInputDevice8W *kb = sim::di_device(sim::DI_KEYBOARD), *mouse = sim::di_device(sim::DI_MOUSE);
+    ASSERT_TRUE(kb && mouse);
+    const uint8_t K_A = 0x1E, K_W = 0x11;
+    for (auto &o : orders) {
+        SCOPED_TRACE(o.name);
+        // One game frame's reads of both devices; the keyboard's records
+        // (or its held keys) and results come back.
+        std::vector<DWORD> keys;
+        HRESULT kb_result = S_OK;
+        auto read = [&] {
+            keys.clear();
+            IDirectInputDevice8W *devs[2] = { kb, mouse };
+            for (int i = 0; i < 2; i++) {
+                if (o.acquire_each_read)
+                    devs[i]->Acquire();
+                HRESULT hr;
+                if (o.buffered) {
+                    DIDEVICEOBJECTDATA recs[16];
+                    DWORD n = 16;
+                    hr = devs[i]->GetDeviceData(sizeof recs[0], recs, &n, 0);
+                    for (DWORD k = 0; i == 0 && SUCCEEDED(hr) && k < n; k++)
+                        keys.push_back(recs[k].dwOfs);
+                } else {
+                    uint8_t state[256] = {};
+                    hr = devs[i]->GetDeviceState(i == 0 ? sizeof state : sizeof(DIMOUSESTATE), state);
+                    for (DWORD k = 0; i == 0 && SUCCEEDED(hr) && k < 256; k++)
+                        if (state[k])
+                            keys.push_back(k);
+                }
+                if (i == 0)
+                    kb_result = hr;
+            }
+        };
+        kb->Acquire();
+        mouse->Acquire();
+        read();
+        sim::di_script_key(K_W, true); // held when UI mode starts
+        read();
+        EXPECT_EQ(kb_result, DI_OK);
+
+        toggle_ui();
+        for (int f = 0; f < 3; f++) {
+            read();
+            EXPECT_EQ(kb_result, DI_OK);
+            EXPECT_TRUE(keys.empty());
+        }
+        EXPECT_EQ(sim::di_acquired(sim::DI_KEYBOARD), 0) << "the keyboard is the overlay's";
+        EXPECT_EQ(sim::di_acquired(sim::DI_MOUSE), 0) << "the mouse is free";
+        sim::di_script_key(K_A, true); // typed into the overlay
+        sim::di_script_key(K_A, false);
+        sim::di_script_key(K_W, false); // released meanwhile
+        read();
+
+        toggle_ui();
+        read();
+        EXPECT_EQ(kb_result, o.buffered ? DIERR_INPUTLOST : DI_OK) << "held keys reset once";
+        EXPECT_TRUE(keys.empty());
+        for (int f = 0; f < 3; f++) {
+            read();
+            EXPECT_EQ(kb_result, DI_OK);
+            EXPECT_TRUE(keys.empty()) << "nothing typed into the overlay reaches the game";
+        }
+        EXPECT_EQ(sim::di_acquired(sim::DI_KEYBOARD), 1);
+        EXPECT_EQ(sim::di_acquired(sim::DI_MOUSE), 1);
+        sim::di_script_key(K_A, true); // the game's own keys again
+        read();
+        EXPECT_EQ(keys, std::vector<DWORD>{ K_A });
+        sim::di_script_key(K_A, false);
+        read();
+    }
+}
+
+// A second start in the same process whose probe finds the device tables in
+// another order (here the W probe fails the first time): each hook still
+// calls the entries of the table it sits in.
+HRESULT(WINAPI *real_dinput8_create)(HINSTANCE, DWORD, REFIID, void **, IUnknown *);
+FARPROC(WINAPI *real_get_proc_address)(HMODULE, const char *);
+HRESULT WINAPI no_w_dinput8_create(HINSTANCE h, DWORD v, REFIID iid, void **out, IUnknown *outer)
+{
+    if (IsEqualGUID(iid, IID_IDirectInput8W))
+        return DIERR_GENERIC;
+    return real_dinput8_create(h, v, iid, out, outer);
+}
+FARPROC WINAPI get_proc_address_without_w(HMODULE m, const char *name)
+{
+    FARPROC f = real_get_proc_address(m, name);
+    if ((uintptr_t)name > 0xFFFF && strcmp(name, "DirectInput8Create") == 0) {
+        real_dinput8_create = (decltype(real_dinput8_create))(void *)f;
+        return (FARPROC)(void *)no_w_dinput8_create;
+    }
+    return f;
+}
+
+TEST_F(overlay, DirectInputTablesInAnotherOrderAtASecondStart)
+{
+    make_windows_dir(true);
+    ASSERT_TRUE(sim::render_open(rc));
+    rendering = true;
+    real_get_proc_address = (decltype(real_get_proc_address))sim::patch_import(
+        sim::plugin_module(), "kernel32.dll", "GetProcAddress", (void *)get_proc_address_without_w);
+    ASSERT_TRUE(real_get_proc_address);
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    sim::patch_import(sim::plugin_module(), "kernel32.dll", "GetProcAddress", (void *)real_get_proc_address);
+    ASSERT_GE(log_find("[host] ui: dinput probe W failed"), 0) << log_text();
+    ASSERT_EQ(log_count("[host] ui: dinput device vtable "), 1) << "only the A table the first time";
+    shutdown();
+
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    ASSERT_EQ(log_count("[host] ui: dinput device vtable "), 3) << log_text();
+    sim::game_frames(2);
+    IDirectInputDevice8W *kb = sim::di_device(sim::DI_KEYBOARD);
+    ASSERT_EQ(kb->Acquire(), DI_OK);
+    sim::di_script_key(0x1E, true);
+    uint8_t state[256] = {};
+    ASSERT_EQ(kb->GetDeviceState(sizeof state, state), DI_OK);
+    EXPECT_EQ(state[0x1E], 0x80) << "the scripted keyboard, read through its own table's entries";
+    DIDEVICEOBJECTDATA recs[4];
+    DWORD n = 4;
+    ASSERT_EQ(kb->GetDeviceData(sizeof recs[0], recs, &n, 0), DI_OK);
+    EXPECT_EQ(n, 1u);
+    EXPECT_EQ(log_find("hook faulted"), -1);
+}
+
+// A C++ exception inside a hook's own work (here: the device's capabilities,
+// asked for when a device is first seen) stays in the hook: the game's call
+// fails and one line is logged.
+volatile LONG caps_throw;
+HRESULT(STDMETHODCALLTYPE *real_get_caps)(IDirectInputDevice8W *, DIDEVCAPS *);
+HRESULT STDMETHODCALLTYPE throwing_get_caps(IDirectInputDevice8W *d, DIDEVCAPS *caps)
+{
+    if (InterlockedExchange(&caps_throw, 0))
+        throw std::runtime_error("capabilities");
+    return real_get_caps(d, caps);
+}
+
+TEST_F(overlay, CxxExceptionInAHookStaysInTheHook)
+{
+    start(nullptr);
+    IDirectInputDevice8W *pad = sim::di_extra_device(0); // not seen by the hooks yet
+    ASSERT_TRUE(pad);
+    void **vt = *(void ***)pad;
+    DWORD old;
+    VirtualProtect(&vt[3], 8, PAGE_READWRITE, &old);
+    real_get_caps = (decltype(real_get_caps))vt[3];
+    vt[3] = (void *)throwing_get_caps;
+    caps_throw = 1;
+    uint8_t state[256];
+    HRESULT hr = S_OK;
+    bool escaped = false;
+    try {
+        hr = pad->GetDeviceState(sizeof state, state);
+    } catch (...) {
+        escaped = true;
+    }
+    vt[3] = (void *)real_get_caps;
+    VirtualProtect(&vt[3], 8, old, &old);
+    EXPECT_FALSE(escaped) << "the exception unwound into the game";
+    EXPECT_EQ(hr, DIERR_GENERIC);
+    EXPECT_EQ(log_count("[host] ui: dinput GetDeviceState hook faulted (0xe0444d43)"), 1) << log_text();
+    // The next call is an ordinary one.
+    pad->Acquire();
+    EXPECT_EQ(pad->GetDeviceState(sizeof state, state), DI_OK);
+    EXPECT_EQ(log_count("[host] ui: dinput GetDeviceState hook faulted"), 1);
+}
+
+// A fault in the middle of the overlay's draw: the game's bindings are back
+// before its Present goes on, with and without the overlay's own state.
+volatile LONG draw_fault_armed;
+void(STDMETHODCALLTYPE *real_draw_indexed)(ID3D11DeviceContext *, UINT, UINT, INT);
+void STDMETHODCALLTYPE faulting_draw_indexed(ID3D11DeviceContext *c, UINT n, UINT first, INT base)
+{
+    if (InterlockedExchange(&draw_fault_armed, 0))
+        *fault_at_0x30 = 1;
+    real_draw_indexed(c, n, first, base);
+}
+
+TEST_F(overlay, FaultMidDrawGivesTheGameItsBindingsBack)
+{
+    for (int isolate = 1; isolate >= 0; isolate--) {
+        SCOPED_TRACE(isolate ? "own device-context state" : "save and restore");
+        if (isolate == 0) {
+            shutdown();
+            sim::render_close();
+            rendering = false;
+            write_config("overlay_isolate = 0\n");
+        }
+        start(nullptr);
+        // Only the first start (overlay_isolate on by default) makes one.
+        ASSERT_EQ(log_count("[host] ui: own device-context state ready"), 1) << log_text();
+        toggle_ui(); // the notice window: something to draw
+        sim::game_frames(1);
+        sim::render_bindings b = sim::render_bound_at_present();
+        ASSERT_TRUE(b.game_view_bound);
+        ASSERT_EQ(b.viewport_max_depth, 0.5f);
+
+        ID3D11Device *dev = nullptr;
+        ASSERT_EQ(sim::render_swap_chain()->GetDevice(__uuidof(ID3D11Device), (void **)&dev), S_OK);
+        ID3D11DeviceContext *ctx = nullptr;
+        dev->GetImmediateContext(&ctx);
+        void **vt = *(void ***)ctx;
+        ctx->Release();
+        dev->Release();
+        DWORD old;
+        VirtualProtect(&vt[12], 8, PAGE_READWRITE, &old);
+        real_draw_indexed = (decltype(real_draw_indexed))vt[12];
+        vt[12] = (void *)faulting_draw_indexed;
+        draw_fault_armed = 1;
+        sim::game_frames(1);
+        vt[12] = (void *)real_draw_indexed;
+        VirtualProtect(&vt[12], 8, old, &old);
+
+        ASSERT_EQ(log_count("[host] ui: overlay faulted (0xc0000005)"), 2 - isolate) << log_text();
+        b = sim::render_bound_at_present();
+        EXPECT_TRUE(b.game_view_bound) << "the game's render target";
+        EXPECT_EQ(b.viewport_max_depth, 0.5f) << "the game's viewport";
+        if (isolate) {
+            EXPECT_EQ(sim::render_resize(1024, 600), S_OK) << "no view of ours left bound";
+        }
+    }
 }
 
 TEST_F(overlay, TeardownRestoresEverySlotImportAndWindowProcedure)
@@ -393,6 +634,51 @@ TEST_F(pinned, WhenSomethingChainedOverItsHook)
     EXPECT_NE(GetModuleHandleA("drovemark.dll"), nullptr) << "pinned";
     // The other overlay still calls our hook, which passes straight through.
     EXPECT_EQ(sim::render_present(0), S_OK);
+}
+
+// Another overlay chains over our Present hook while teardown restores the
+// slot (between its look at the slot and its write, here inside the
+// plug-in's VirtualProtect): its hook stays in place.
+BOOL(WINAPI *real_virtual_protect)(void *, SIZE_T, DWORD, DWORD *);
+void **chain_in_at;
+HRESULT STDMETHODCALLTYPE (*late_previous)(IDXGISwapChain *, UINT, UINT);
+HRESULT STDMETHODCALLTYPE late_present(IDXGISwapChain *sc, UINT sync, UINT flags)
+{
+    return late_previous(sc, sync, flags);
+}
+BOOL WINAPI virtual_protect_racing(void *p, SIZE_T n, DWORD prot, DWORD *old)
+{
+    BOOL ok = real_virtual_protect(p, n, prot, old);
+    if (p == chain_in_at && prot == PAGE_READWRITE) {
+        chain_in_at = nullptr;
+        late_previous = (decltype(late_previous))*(void **)p;
+        *(void **)p = (void *)late_present;
+    }
+    return ok;
+}
+
+TEST_F(pinned, RestoreLeavesAHookChainedMeanwhile)
+{
+    if (::testing::GTEST_FLAG(filter) != "pinned.*")
+        GTEST_SKIP() << "runs alone as ui_pin_test";
+    start(nullptr);
+    void **vt = sim::render_swap_chain_vtable();
+    real_virtual_protect = (decltype(real_virtual_protect))sim::patch_import(
+        sim::plugin_module(), "kernel32.dll", "VirtualProtect", (void *)virtual_protect_racing);
+    ASSERT_TRUE(real_virtual_protect);
+    chain_in_at = &vt[8];
+    shutdown();
+    sim::patch_import(sim::plugin_module(), "kernel32.dll", "VirtualProtect", (void *)real_virtual_protect);
+    EXPECT_EQ(chain_in_at, nullptr) << "the race happened";
+    EXPECT_EQ(vt[8], (void *)late_present) << "the other overlay's hook is still in the table";
+    EXPECT_GE(log_find("[host] ui: teardown: a hooked slot or the window procedure no longer held our value"), 0)
+        << log_text();
+    EXPECT_EQ(sim::render_present(0), S_OK) << "through its hook and ours to the game's";
+
+    DWORD old;
+    VirtualProtect(&vt[8], 8, PAGE_READWRITE, &old);
+    vt[8] = sim::render_layer_present(); // the table as the next test expects it
+    VirtualProtect(&vt[8], 8, old, &old);
 }
 
 } // namespace
