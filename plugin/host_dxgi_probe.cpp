@@ -11,14 +11,6 @@ enum { SLOT_PRESENT = 8, SLOT_RESIZE = 13, SLOT_PRESENT1 = 22, SLOT_RESIZE1 = 39
 
 host_slot_patch patch_present, patch_resize, patch_present1, patch_resize1;
 
-template <class T> void release(T *&p)
-{
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
-
 bool patch(host_slot_patch *p, void **vt, int slot) { return host_patch_slot(p, &vt[slot], host_swap_chain_hook(slot)); }
 
 } // namespace
@@ -86,13 +78,13 @@ bool host_dxgi_probe()
                      (void *)vt, mod, old_present, old_resize, old_present1, hooked1 ? "hooked" : "-");
         }
     }
-    release(sc3);
-    release(sc);
-    release(factory);
-    release(adapter);
-    release(dxgi_dev);
-    release(ctx);
-    release(dev);
+    host_release(sc3);
+    host_release(sc);
+    host_release(factory);
+    host_release(adapter);
+    host_release(dxgi_dev);
+    host_release(ctx);
+    host_release(dev);
     if (hwnd)
         DestroyWindow(hwnd);
     UnregisterClassA("drovemark_dxgi_probe", game);

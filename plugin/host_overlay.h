@@ -5,6 +5,15 @@
 
 struct IDXGISwapChain;
 
+/* Releases a COM object and clears the pointer. */
+template <class T> void host_release(T *&p)
+{
+    if (p) {
+        p->Release();
+        p = nullptr;
+    }
+}
+
 /* Hook bookkeeping: every hook entry counts itself while it runs. */
 extern volatile LONG host_in_flight;
 struct host_in_flight_scope {

@@ -34,7 +34,11 @@ bool f2_held;
 char font_path[MAX_PATH];
 
 // What the game had bound while the overlay draws, so that a fault in the
-// middle of the draw can put it back (host_overlay_frame_recover).
+// middle of the draw can put it back (host_overlay_frame_recover). With the
+// overlay's own device-context state that is the game's state object; else
+// every part of the pipeline that the overlay's draw sets (the render
+// targets, and what Dear ImGui's backend saves and restores itself, which a
+// fault in its draw would skip).
 struct game_bindings {
     bool drawing;
     bool isolated;                 // our own state is swapped in
@@ -44,16 +48,27 @@ struct game_bindings {
     UINT viewport_count, scissor_count;
     D3D11_VIEWPORT viewports[D3D11_VIEWPORT_AND_SCISSORRECT_OBJECT_COUNT_PER_PIPELINE];
     D3D11_RECT scissors[D3D11_VIEWPORT_AND_SCISSORRECT_OBJECT_COUNT_PER_PIPELINE];
+    ID3D11RasterizerState *rasterizer;
+    ID3D11BlendState *blend;
+    FLOAT blend_factor[4];
+    UINT sample_mask;
+    ID3D11DepthStencilState *depth_stencil;
+    UINT stencil_ref;
+    ID3D11ShaderResourceView *ps_resource;
+    ID3D11SamplerState *ps_sampler;
+    ID3D11PixelShader *ps;
+    ID3D11VertexShader *vs;
+    ID3D11GeometryShader *gs;
+    UINT ps_instance_count, vs_instance_count, gs_instance_count;
+    ID3D11ClassInstance *ps_instances[256], *vs_instances[256], *gs_instances[256];
+    ID3D11Buffer *vs_constants;
+    D3D11_PRIMITIVE_TOPOLOGY topology;
+    ID3D11Buffer *index_buffer, *vertex_buffer;
+    DXGI_FORMAT index_format;
+    UINT index_offset, vertex_stride, vertex_offset;
+    ID3D11InputLayout *layout;
 };
 game_bindings game;
-
-template <class T> void release(T *&p)
-{
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
 
 // ---- context and attach ----
 
@@ -107,10 +122,10 @@ bool host_overlay_attach(IDXGISwapChain *sc)
             hr = device1->CreateDeviceContextState(flags, &level, 1, D3D11_SDK_VERSION, __uuidof(ID3D11Device),
                                                    nullptr, &own_state);
         }
-        release(device1);
+        host_release(device1);
         if (FAILED(hr) || !own_state) {
             own_state = nullptr;
-            release(context1);
+            host_release(context1);
         }
         host_log("[host] ui: own device-context state %s (0x%08lx)", own_state ? "ready" : "FAILED, using save/restore",
                  (unsigned long)hr);
@@ -130,13 +145,13 @@ void host_overlay_release()
 {
     if (ImGui::GetCurrentContext() && ImGui::GetIO().BackendRendererUserData)
         ImGui_ImplDX11_Shutdown();
-    release(own_state);
-    release(context1);
+    host_release(own_state);
+    host_release(context1);
     if (ImGui::GetCurrentContext() && ImGui::GetIO().BackendPlatformUserData)
         ImGui_ImplWin32_Shutdown();
-    release(rtv);
-    release(context);
-    release(device);
+    host_release(rtv);
+    host_release(context);
+    host_release(device);
     chain = nullptr;
     bb_width = bb_height = 0;
 }
@@ -164,6 +179,71 @@ bool make_rtv()
     return true;
 }
 
+void save_game_pipeline()
+{
+    game_bindings &g = game;
+    context->OMGetRenderTargets(D3D11_SIMULTANEOUS_RENDER_TARGET_COUNT, g.targets, &g.depth);
+    g.viewport_count = g.scissor_count = D3D11_VIEWPORT_AND_SCISSORRECT_OBJECT_COUNT_PER_PIPELINE;
+    context->RSGetViewports(&g.viewport_count, g.viewports);
+    context->RSGetScissorRects(&g.scissor_count, g.scissors);
+    context->RSGetState(&g.rasterizer);
+    context->OMGetBlendState(&g.blend, g.blend_factor, &g.sample_mask);
+    context->OMGetDepthStencilState(&g.depth_stencil, &g.stencil_ref);
+    context->PSGetShaderResources(0, 1, &g.ps_resource);
+    context->PSGetSamplers(0, 1, &g.ps_sampler);
+    g.ps_instance_count = g.vs_instance_count = g.gs_instance_count = 256;
+    context->PSGetShader(&g.ps, g.ps_instances, &g.ps_instance_count);
+    context->VSGetShader(&g.vs, g.vs_instances, &g.vs_instance_count);
+    context->GSGetShader(&g.gs, g.gs_instances, &g.gs_instance_count);
+    context->VSGetConstantBuffers(0, 1, &g.vs_constants);
+    context->IAGetPrimitiveTopology(&g.topology);
+    context->IAGetIndexBuffer(&g.index_buffer, &g.index_format, &g.index_offset);
+    context->IAGetVertexBuffers(0, 1, &g.vertex_buffer, &g.vertex_stride, &g.vertex_offset);
+    context->IAGetInputLayout(&g.layout);
+}
+
+void restore_game_pipeline()
+{
+    game_bindings &g = game;
+    context->OMSetRenderTargets(D3D11_SIMULTANEOUS_RENDER_TARGET_COUNT, g.targets, g.depth);
+    context->RSSetViewports(g.viewport_count, g.viewports);
+    context->RSSetScissorRects(g.scissor_count, g.scissors);
+    context->RSSetState(g.rasterizer);
+    context->OMSetBlendState(g.blend, g.blend_factor, g.sample_mask);
+    context->OMSetDepthStencilState(g.depth_stencil, g.stencil_ref);
+    context->PSSetShaderResources(0, 1, &g.ps_resource);
+    context->PSSetSamplers(0, 1, &g.ps_sampler);
+    context->PSSetShader(g.ps, g.ps_instances, g.ps_instance_count);
+    context->VSSetShader(g.vs, g.vs_instances, g.vs_instance_count);
+    context->GSSetShader(g.gs, g.gs_instances, g.gs_instance_count);
+    context->VSSetConstantBuffers(0, 1, &g.vs_constants);
+    context->IASetPrimitiveTopology(g.topology);
+    context->IASetIndexBuffer(g.index_buffer, g.index_format, g.index_offset);
+    context->IASetVertexBuffers(0, 1, &g.vertex_buffer, &g.vertex_stride, &g.vertex_offset);
+    context->IASetInputLayout(g.layout);
+    for (auto *&v : g.targets)
+        host_release(v);
+    host_release(g.depth);
+    host_release(g.rasterizer);
+    host_release(g.blend);
+    host_release(g.depth_stencil);
+    host_release(g.ps_resource);
+    host_release(g.ps_sampler);
+    host_release(g.ps);
+    host_release(g.vs);
+    host_release(g.gs);
+    for (UINT i = 0; i < g.ps_instance_count; i++)
+        host_release(g.ps_instances[i]);
+    for (UINT i = 0; i < g.vs_instance_count; i++)
+        host_release(g.vs_instances[i]);
+    for (UINT i = 0; i < g.gs_instance_count; i++)
+        host_release(g.gs_instances[i]);
+    host_release(g.vs_constants);
+    host_release(g.index_buffer);
+    host_release(g.vertex_buffer);
+    host_release(g.layout);
+}
+
 // Puts back what the game had bound and drops our references to it.
 void restore_game_bindings()
 {
@@ -173,14 +253,9 @@ void restore_game_bindings()
         // and the game's next ResizeBuffers would fail.
         context->OMSetRenderTargets(0, nullptr, nullptr);
         context1->SwapDeviceContextState(game.state, nullptr);
-        release(game.state);
+        host_release(game.state);
     } else {
-        context->OMSetRenderTargets(D3D11_SIMULTANEOUS_RENDER_TARGET_COUNT, game.targets, game.depth);
-        context->RSSetViewports(game.viewport_count, game.viewports);
-        context->RSSetScissorRects(game.scissor_count, game.scissors);
-        for (auto *&v : game.targets)
-            release(v);
-        release(game.depth);
+        restore_game_pipeline();
     }
     game.drawing = false;
 }
@@ -193,13 +268,7 @@ void draw_to_back_buffer()
         context1->SwapDeviceContextState(own_state, &game.state);
         game.isolated = true;
     } else {
-        // Dear ImGui's backend saves and restores the rest of the pipeline
-        // itself; what it sets on the way and we keep here is what a fault
-        // in the middle of its draw would otherwise leave behind.
-        context->OMGetRenderTargets(D3D11_SIMULTANEOUS_RENDER_TARGET_COUNT, game.targets, &game.depth);
-        game.viewport_count = game.scissor_count = D3D11_VIEWPORT_AND_SCISSORRECT_OBJECT_COUNT_PER_PIPELINE;
-        context->RSGetViewports(&game.viewport_count, game.viewports);
-        context->RSGetScissorRects(&game.scissor_count, game.scissors);
+        save_game_pipeline();
     }
     game.drawing = true;
     context->OMSetRenderTargets(1, &rtv, nullptr);
@@ -250,7 +319,7 @@ void host_overlay_frame(IDXGISwapChain *sc)
         bool same = dev && dev == device;
         host_log("[host] ui: the game made a new swap chain %p (device %s)", (void *)sc, same ? "same" : "new");
         if (!same) {
-            release(dev);
+            host_release(dev);
             host_overlay_release();
             if (!host_overlay_attach(sc)) {
                 host_overlay_release();
@@ -258,8 +327,8 @@ void host_overlay_frame(IDXGISwapChain *sc)
                 return;
             }
         } else {
-            release(dev);
-            release(rtv);
+            host_release(dev);
+            host_release(rtv);
             chain = sc;
         }
     }
@@ -297,7 +366,7 @@ void host_overlay_frame_recover()
 void host_overlay_drop_view(IDXGISwapChain *sc)
 {
     if (sc == chain)
-        release(rtv);
+        host_release(rtv);
 }
 
 void host_ui_fill_args(dm_ui_frame_args *args)

@@ -96,14 +96,6 @@ void STDMETHODCALLTYPE rules_swap_state(ID3D11DeviceContext1 *ctx, ID3DDeviceCon
         old->Release();
 }
 
-void patch(void **slot, void *value)
-{
-    DWORD old;
-    VirtualProtect(slot, sizeof(void *), PAGE_READWRITE, &old);
-    *slot = value;
-    VirtualProtect(slot, sizeof(void *), old, &old);
-}
-
 } // namespace
 
 void d3d_rules_install(ID3D11DeviceContext *context)
@@ -114,9 +106,9 @@ void d3d_rules_install(ID3D11DeviceContext *context)
     real_set_targets = (set_targets_fn)vt[SLOT_OM_SET_RENDER_TARGETS];
     real_clear_state = (clear_state_fn)vt[SLOT_CLEAR_STATE];
     real_swap_state = (swap_state_fn)vt[SLOT_SWAP_STATE];
-    patch(&vt[SLOT_OM_SET_RENDER_TARGETS], (void *)rules_set_targets);
-    patch(&vt[SLOT_CLEAR_STATE], (void *)rules_clear_state);
-    patch(&vt[SLOT_SWAP_STATE], (void *)rules_swap_state);
+    patch_slot(&vt[SLOT_OM_SET_RENDER_TARGETS], (void *)rules_set_targets);
+    patch_slot(&vt[SLOT_CLEAR_STATE], (void *)rules_clear_state);
+    patch_slot(&vt[SLOT_SWAP_STATE], (void *)rules_swap_state);
 }
 
 void d3d_rules_back_buffer(ID3D11Texture2D *buffer)

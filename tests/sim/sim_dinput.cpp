@@ -8,6 +8,7 @@
 // - devices
 // - exports
 #include "sim/sim_dinput.h"
+#include "sim/sim_render.h"
 #include "sim/sim_render_internal.h"
 #include <string.h>
 #include <mutex>
@@ -64,14 +65,6 @@ void queue_event(scripted_device *s, const DIDEVICEOBJECTDATA &r)
 {
     if (s->acquired)
         s->queue.push_back(r);
-}
-
-void patch(void **slot, void *value)
-{
-    DWORD old;
-    VirtualProtect(slot, sizeof(void *), PAGE_READWRITE, &old);
-    *slot = value;
-    VirtualProtect(slot, sizeof(void *), old, &old);
 }
 
 // ---- the layer in the device table ----
@@ -165,10 +158,10 @@ scripted_device *make_scripted(const GUID &guid, const DIDATAFORMAT *fmt, int ki
         real_unacquire = (acquire_fn)vt[8];
         real_state = (state_fn)vt[9];
         real_data = (data_fn)vt[10];
-        patch(&vt[7], (void *)layer_acquire);
-        patch(&vt[8], (void *)layer_unacquire);
-        patch(&vt[9], (void *)layer_state);
-        patch(&vt[10], (void *)layer_data);
+        patch_slot(&vt[7], (void *)layer_acquire);
+        patch_slot(&vt[8], (void *)layer_unacquire);
+        patch_slot(&vt[9], (void *)layer_state);
+        patch_slot(&vt[10], (void *)layer_data);
     }
     return &s;
 }

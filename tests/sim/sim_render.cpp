@@ -42,22 +42,6 @@ volatile LONG capture_wanted;
 std::vector<uint32_t> pixels;
 int cap_w, cap_h;
 
-template <class T> void release(T *&p)
-{
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
-
-void patch(void **slot, void *value)
-{
-    DWORD old;
-    VirtualProtect(slot, sizeof(void *), PAGE_READWRITE, &old);
-    *slot = value;
-    VirtualProtect(slot, sizeof(void *), old, &old);
-}
-
 // ---- the layer below the hooks ----
 
 void do_capture(IDXGISwapChain *sc)
@@ -248,9 +232,9 @@ bool render_open(const render_config &config)
         real_present = (present_fn)vt[8];
         real_resize = (resize_fn)vt[13];
         real_present1 = (present1_fn)vt[22];
-        patch(&vt[8], (void *)layer_present);
-        patch(&vt[13], (void *)layer_resize);
-        patch(&vt[22], (void *)layer_present1);
+        patch_slot(&vt[8], (void *)layer_present);
+        patch_slot(&vt[13], (void *)layer_resize);
+        patch_slot(&vt[22], (void *)layer_present1);
     }
     di_open();
     di_reset();
@@ -282,6 +266,16 @@ HWND render_window() { return window; }
 IDXGISwapChain *render_swap_chain() { return chain; }
 void **render_swap_chain_vtable() { return chain_vtable; }
 void *render_layer_present() { return (void *)layer_present; }
+
+void *patch_slot(void **slot, void *value)
+{
+    DWORD old;
+    VirtualProtect(slot, sizeof(void *), PAGE_READWRITE, &old);
+    void *previous = *slot;
+    *slot = value;
+    VirtualProtect(slot, sizeof(void *), old, &old);
+    return previous;
+}
 render_bindings render_bound_at_present() { return bound_at_present; }
 
 HRESULT render_present(uint32_t flags)

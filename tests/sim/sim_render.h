@@ -32,6 +32,9 @@ SIM_API HWND render_window();
 SIM_API IDXGISwapChain *render_swap_chain();
 SIM_API void **render_swap_chain_vtable();
 SIM_API void *render_layer_present(); /* the capture layer's Present entry (slot 8 below the hooks) */
+/* Writes one slot of a read-only virtual table and returns what it held:
+ * the layers below the hooks, and the tests' own faulting or chained entries. */
+SIM_API void *patch_slot(void **slot, void *value);
 
 /* One game Present (on the render thread when configured; bounded wait). */
 SIM_API HRESULT render_present(uint32_t flags = 0);

@@ -7,6 +7,16 @@
 
 namespace sim {
 
+/* Releases a COM object and clears the pointer. */
+template <class T> void release(T *&p)
+{
+    if (p) {
+        p->Release();
+        p = nullptr;
+    }
+}
+
+
 /* sim_render.cpp */
 HRESULT render_present_now(uint32_t flags); /* on the calling thread */
 HWND render_game_window();

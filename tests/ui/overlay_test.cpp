@@ -1,6 +1,11 @@
 // The plug-in's overlay and input routing as the player meets them: the
 // notice window, swap-chain events, overlay faults, window messages, the
 // cursor, DirectInput reads by mode, and teardown (overlay_fixture.h).
+//
+// Index of this file:
+// - overlay frames: notice window, swap-chain events, faults
+// - input: window messages, cursor, DirectInput
+// - teardown
 #include "ui/overlay_fixture.h"
 #include "dm_pe_imports.h"
 #include <d3d11.h>
@@ -9,12 +14,7 @@
 
 namespace {
 
-void **iat_slot(const char *function)
-{
-    return dm_pe_import_slot(GetModuleHandleA(nullptr), "user32.dll", function);
-}
-
-// ---- the plug-in alone: notice window, swap-chain events ----
+// ---- overlay frames: notice window, swap-chain events, faults ----
 
 TEST_F(overlay, NoticeWindowOnlyInUiModeWithTheRightLine)
 {
@@ -136,14 +136,10 @@ TEST_F(overlay, OverlayFaultClearsUiModeAndGivesTheClipBack)
 
     ASSERT_EQ(sim::render_resize(1280, 720), S_OK); // the next frame remakes its view
     void **vt = *(void ***)sim::render_swap_chain();
-    DWORD old;
-    VirtualProtect(&vt[9], 8, PAGE_READWRITE, &old);
-    real_get_buffer = (decltype(real_get_buffer))vt[9];
-    vt[9] = (void *)faulting_get_buffer;
+    real_get_buffer = (decltype(real_get_buffer))sim::patch_slot(&vt[9], (void *)faulting_get_buffer);
     get_buffer_countdown = 2; // the game's own GetBuffer, then the overlay's
     sim::game_frames(1);
-    vt[9] = (void *)real_get_buffer;
-    VirtualProtect(&vt[9], 8, old, &old);
+    sim::patch_slot(&vt[9], (void *)real_get_buffer);
 
     EXPECT_EQ(log_count("[host] ui: overlay faulted (0xc0000005); overlay off until restart"), 1) << log_text();
     GetClipCursor(&now);
@@ -157,7 +153,73 @@ TEST_F(overlay, OverlayFaultClearsUiModeAndGivesTheClipBack)
     EXPECT_TRUE(sim::exe_imports()->clip_cursor(nullptr));
 }
 
-// ---- input ----
+// A fault in the middle of the overlay's draw: the game's bindings are back
+// before its Present goes on, with and without the overlay's own state.
+volatile LONG draw_fault_armed;
+void(STDMETHODCALLTYPE *real_draw_indexed)(ID3D11DeviceContext *, UINT, UINT, INT);
+void STDMETHODCALLTYPE faulting_draw_indexed(ID3D11DeviceContext *c, UINT n, UINT first, INT base)
+{
+    if (InterlockedExchange(&draw_fault_armed, 0))
+        *fault_at_0x30 = 1;
+    real_draw_indexed(c, n, first, base);
+}
+
+TEST_F(overlay, FaultMidDrawGivesTheGameItsBindingsBack)
+{
+    for (int isolate = 1; isolate >= 0; isolate--) {
+        SCOPED_TRACE(isolate ? "own device-context state" : "save and restore");
+        if (isolate == 0) {
+            shutdown();
+            sim::render_close();
+            rendering = false;
+            write_config("overlay_isolate = 0\n");
+        }
+        start(nullptr);
+        // Only the first start (overlay_isolate on by default) makes one.
+        ASSERT_EQ(log_count("[host] ui: own device-context state ready"), 1) << log_text();
+        toggle_ui(); // the notice window: something to draw
+        sim::game_frames(1);
+        sim::render_bindings b = sim::render_bound_at_present();
+        ASSERT_TRUE(b.game_view_bound);
+        ASSERT_EQ(b.viewport_max_depth, 0.5f);
+
+        ID3D11Device *dev = nullptr;
+        ASSERT_EQ(sim::render_swap_chain()->GetDevice(__uuidof(ID3D11Device), (void **)&dev), S_OK);
+        ID3D11DeviceContext *ctx = nullptr;
+        dev->GetImmediateContext(&ctx);
+        void **vt = *(void ***)ctx;
+        ctx->Release();
+        dev->Release();
+        real_draw_indexed = (decltype(real_draw_indexed))sim::patch_slot(&vt[12], (void *)faulting_draw_indexed);
+        draw_fault_armed = 1;
+        sim::game_frames(1);
+        sim::patch_slot(&vt[12], (void *)real_draw_indexed);
+
+        ASSERT_EQ(log_count("[host] ui: overlay faulted (0xc0000005)"), 2 - isolate) << log_text();
+        b = sim::render_bound_at_present();
+        EXPECT_TRUE(b.game_view_bound) << "the game's render target";
+        EXPECT_EQ(b.viewport_max_depth, 0.5f) << "the game's viewport";
+        if (isolate) {
+            EXPECT_EQ(sim::render_resize(1024, 600), S_OK) << "no view of ours left bound";
+        }
+    }
+}
+
+TEST_F(overlay, CoreUiFaultLeavesTheOverlayRunning)
+{
+    start("ui_mini_core_ui_faults.dll");
+    sim::game_frames(5);
+    EXPECT_EQ(log_count("[host] core ui faulted (0xc0000005); core UI disabled until next build"), 1) << log_text();
+    auto calls = core_export<int (*)()>("mini_ui_calls");
+    ASSERT_TRUE(calls);
+    EXPECT_EQ(calls(), 2) << "not called again after its fault";
+    toggle_ui();
+    capture("notice_after_ui_fault.png");
+    EXPECT_LT(sim::capture_pixel(30, 50) & 0xFF, 40u) << "the overlay goes on with its notice";
+    EXPECT_EQ(log_find("[host] ui: overlay faulted"), -1);
+}
+
+// ---- input: window messages, cursor, DirectInput ----
 
 TEST_F(overlay, WindowMessagesAndCursorByMode)
 {
@@ -454,10 +516,7 @@ TEST_F(overlay, CxxExceptionInAHookStaysInTheHook)
     IDirectInputDevice8W *pad = sim::di_extra_device(0); // not seen by the hooks yet
     ASSERT_TRUE(pad);
     void **vt = *(void ***)pad;
-    DWORD old;
-    VirtualProtect(&vt[3], 8, PAGE_READWRITE, &old);
-    real_get_caps = (decltype(real_get_caps))vt[3];
-    vt[3] = (void *)throwing_get_caps;
+    real_get_caps = (decltype(real_get_caps))sim::patch_slot(&vt[3], (void *)throwing_get_caps);
     caps_throw = 1;
     uint8_t state[256];
     HRESULT hr = S_OK;
@@ -467,8 +526,7 @@ TEST_F(overlay, CxxExceptionInAHookStaysInTheHook)
     } catch (...) {
         escaped = true;
     }
-    vt[3] = (void *)real_get_caps;
-    VirtualProtect(&vt[3], 8, old, &old);
+    sim::patch_slot(&vt[3], (void *)real_get_caps);
     EXPECT_FALSE(escaped) << "the exception unwound into the game";
     EXPECT_EQ(hr, DIERR_GENERIC);
     EXPECT_EQ(log_count("[host] ui: dinput GetDeviceState hook faulted (0xe0444d43)"), 1) << log_text();
@@ -478,60 +536,11 @@ TEST_F(overlay, CxxExceptionInAHookStaysInTheHook)
     EXPECT_EQ(log_count("[host] ui: dinput GetDeviceState hook faulted"), 1);
 }
 
-// A fault in the middle of the overlay's draw: the game's bindings are back
-// before its Present goes on, with and without the overlay's own state.
-volatile LONG draw_fault_armed;
-void(STDMETHODCALLTYPE *real_draw_indexed)(ID3D11DeviceContext *, UINT, UINT, INT);
-void STDMETHODCALLTYPE faulting_draw_indexed(ID3D11DeviceContext *c, UINT n, UINT first, INT base)
+// ---- teardown ----
+
+void **iat_slot(const char *function)
 {
-    if (InterlockedExchange(&draw_fault_armed, 0))
-        *fault_at_0x30 = 1;
-    real_draw_indexed(c, n, first, base);
-}
-
-TEST_F(overlay, FaultMidDrawGivesTheGameItsBindingsBack)
-{
-    for (int isolate = 1; isolate >= 0; isolate--) {
-        SCOPED_TRACE(isolate ? "own device-context state" : "save and restore");
-        if (isolate == 0) {
-            shutdown();
-            sim::render_close();
-            rendering = false;
-            write_config("overlay_isolate = 0\n");
-        }
-        start(nullptr);
-        // Only the first start (overlay_isolate on by default) makes one.
-        ASSERT_EQ(log_count("[host] ui: own device-context state ready"), 1) << log_text();
-        toggle_ui(); // the notice window: something to draw
-        sim::game_frames(1);
-        sim::render_bindings b = sim::render_bound_at_present();
-        ASSERT_TRUE(b.game_view_bound);
-        ASSERT_EQ(b.viewport_max_depth, 0.5f);
-
-        ID3D11Device *dev = nullptr;
-        ASSERT_EQ(sim::render_swap_chain()->GetDevice(__uuidof(ID3D11Device), (void **)&dev), S_OK);
-        ID3D11DeviceContext *ctx = nullptr;
-        dev->GetImmediateContext(&ctx);
-        void **vt = *(void ***)ctx;
-        ctx->Release();
-        dev->Release();
-        DWORD old;
-        VirtualProtect(&vt[12], 8, PAGE_READWRITE, &old);
-        real_draw_indexed = (decltype(real_draw_indexed))vt[12];
-        vt[12] = (void *)faulting_draw_indexed;
-        draw_fault_armed = 1;
-        sim::game_frames(1);
-        vt[12] = (void *)real_draw_indexed;
-        VirtualProtect(&vt[12], 8, old, &old);
-
-        ASSERT_EQ(log_count("[host] ui: overlay faulted (0xc0000005)"), 2 - isolate) << log_text();
-        b = sim::render_bound_at_present();
-        EXPECT_TRUE(b.game_view_bound) << "the game's render target";
-        EXPECT_EQ(b.viewport_max_depth, 0.5f) << "the game's viewport";
-        if (isolate) {
-            EXPECT_EQ(sim::render_resize(1024, 600), S_OK) << "no view of ours left bound";
-        }
-    }
+    return dm_pe_import_slot(GetModuleHandleA(nullptr), "user32.dll", function);
 }
 
 TEST_F(overlay, TeardownRestoresEverySlotImportAndWindowProcedure)
@@ -589,20 +598,6 @@ TEST_F(overlay, TeardownRestoresEverySlotImportAndWindowProcedure)
     EXPECT_EQ(GetModuleHandleA("drovemark.dll"), nullptr);
 }
 
-TEST_F(overlay, CoreUiFaultLeavesTheOverlayRunning)
-{
-    start("ui_mini_core_ui_faults.dll");
-    sim::game_frames(5);
-    EXPECT_EQ(log_count("[host] core ui faulted (0xc0000005); core UI disabled until next build"), 1) << log_text();
-    auto calls = core_export<int (*)()>("mini_ui_calls");
-    ASSERT_TRUE(calls);
-    EXPECT_EQ(calls(), 2) << "not called again after its fault";
-    toggle_ui();
-    capture("notice_after_ui_fault.png");
-    EXPECT_LT(sim::capture_pixel(30, 50) & 0xFF, 40u) << "the overlay goes on with its notice";
-    EXPECT_EQ(log_find("[host] ui: overlay faulted"), -1);
-}
-
 // It leaves the plug-in pinned in the process, so it runs in a process of its
 // own (ctest's ui_pin_test selects it) and skips itself in the full run.
 class pinned : public overlay {};
@@ -618,11 +613,8 @@ TEST_F(pinned, WhenSomethingChainedOverItsHook)
         GTEST_SKIP() << "runs alone as ui_pin_test";
     start(nullptr);
     void **vt = sim::render_swap_chain_vtable();
-    DWORD old;
-    VirtualProtect(&vt[8], 8, PAGE_READWRITE, &old);
-    pin_previous = (decltype(pin_previous))vt[8];
-    vt[8] = (void *)chained_present; // another overlay hooks after us
-    VirtualProtect(&vt[8], 8, old, &old);
+    // Another overlay hooks after us.
+    pin_previous = (decltype(pin_previous))sim::patch_slot(&vt[8], (void *)chained_present);
     sim::game_frames(2);
 
     shutdown();
@@ -675,10 +667,7 @@ TEST_F(pinned, RestoreLeavesAHookChainedMeanwhile)
         << log_text();
     EXPECT_EQ(sim::render_present(0), S_OK) << "through its hook and ours to the game's";
 
-    DWORD old;
-    VirtualProtect(&vt[8], 8, PAGE_READWRITE, &old);
-    vt[8] = sim::render_layer_present(); // the table as the next test expects it
-    VirtualProtect(&vt[8], 8, old, &old);
+    sim::patch_slot(&vt[8], sim::render_layer_present()); // the table as the next test expects it
 }
 
 } // namespace

@@ -7,8 +7,6 @@
 
 namespace {
 
-// ---- the real core's UI ----
-
 class menu : public overlay, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(menu, PagesAndStatusLine)
