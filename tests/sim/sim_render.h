@@ -16,6 +16,9 @@
 #include <dxgi.h>
 #include <stdint.h>
 #include "sim/sim.h"
+/* The window input comes along: most files that drive the picture press
+ * keys and click into it too. */
+#include "sim/sim_input.h"
 
 namespace sim {
 
