@@ -1,28 +1,18 @@
-/* Shared state of the overlay renderer (host_overlay.cpp) and the input
- * routing (host_input.cpp). */
+/* Shared state of the overlay renderer (host_overlay*.cpp, host_dxgi_probe.cpp)
+ * and the input routing (host_input.cpp, host_dinput.cpp). */
 #pragma once
-#include "host.h"
+#include "host_patch.h"
 
-/* One patched pointer slot (virtual table or import). A null slot address
- * means not patched. */
-struct host_slot_patch {
-    void **slot;
-    void *previous;
-    void *replacement;
-};
+struct IDXGISwapChain;
 
-/* Exchanges the replacement into the slot and records it; false when the
- * slot cannot be made writable. A slot that already holds the replacement
- * counts as patched and is left alone. */
-bool host_patch_slot(host_slot_patch *p, void **slot, void *replacement);
-/* Puts the previous value back when the slot still holds ours; false when
- * it no longer does (someone chained over us) or cannot be written. The
- * record is cleared either way. */
-bool host_unpatch_slot(host_slot_patch *p);
-/* Base name of the module holding an address, "?" when none. */
-void host_module_name(const void *address, char *out, size_t size);
-/* Keeps the plug-in mapped for the life of the process. */
-void host_pin_self(const char *why);
+/* Releases a COM object and clears the pointer. */
+template <class T> void host_release(T *&p)
+{
+    if (p) {
+        p->Release();
+        p = nullptr;
+    }
+}
 
 /* Hook bookkeeping: every hook entry counts itself while it runs. */
 extern volatile LONG host_in_flight;
@@ -38,13 +28,30 @@ bool host_overlay_is_active();
 /* Turns the overlay off for good (fault, failed attach): clears UI mode and
  * gives the game its cursor clip back. */
 void host_overlay_off();
+bool host_overlay_isolate(); /* overlay_isolate as read at start */
+
+/* host_overlay.cpp: the swap-chain hooks for slot 8, 13, 22 or 39 (null for others). */
+void *host_swap_chain_hook(int slot);
+
+/* host_dxgi_probe.cpp: finds and patches the swap chain's table. */
+bool host_dxgi_probe();
+bool host_dxgi_unpatch(); /* false when a slot no longer held our hook */
+
+/* host_overlay_frame.cpp (render thread, host_lock held) */
+void host_overlay_frame(IDXGISwapChain *sc);
+/* After a fault inside a frame: the game's pipeline state back, as it was
+ * before the overlay drew. */
+void host_overlay_frame_recover();
+/* Drops the render-target view when sc is the attached chain (resizes). */
+void host_overlay_drop_view(IDXGISwapChain *sc);
+bool host_overlay_made();        /* a Dear ImGui context exists */
+void host_overlay_release_all(); /* teardown: the context and every Direct3D object */
 
 /* host_input.cpp */
 LRESULT CALLBACK host_wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 /* Subclasses the window (restoring the previously subclassed one); logs. */
 void host_subclass_window(HWND hwnd);
 HWND host_game_window();
-bool host_dinput_probe();
 void host_cursor_imports_patch();
 /* UI mode on or off with its effects on Dear ImGui and the cursor
  * (render thread, host_lock held, plug-in context current). */
@@ -57,9 +64,9 @@ void host_cursor_reapply();
  * value). */
 bool host_input_teardown();
 
-/* host_overlay.cpp */
-bool host_overlay_teardown_slots();
-void host_overlay_release_all(); /* host_lock held */
+/* host_dinput.cpp */
+bool host_dinput_probe();
+bool host_dinput_teardown();
 
 /* host_core.cpp: 0 no core loaded, 1 a core without a UI entry, 2 a UI entry bound. */
 int host_core_ui_state();

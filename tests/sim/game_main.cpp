@@ -11,6 +11,7 @@
 #include <string.h>
 #include "sim/sim.h"
 #include "sim/sim_game.h"
+#include "sim/sim_input.h"
 #include "sim/sim_render.h"
 
 int main(int argc, char **argv)

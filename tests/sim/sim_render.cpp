@@ -1,18 +1,30 @@
-// The simulated game's picture and input: a real window, a D3D11 device and
-// swap chain presenting each frame, a capture layer in the swap chain table,
-// scripted DirectInput devices, and SendInput and window messages.
+// The simulated game's picture: a real window, a D3D11 device and swap chain
+// presenting one flat colour each frame, and a capture layer in the swap
+// chain's table.
+//
+// Index of this file:
+// - state
+// - the layer below the hooks (capture, ResizeBuffers)
+// - device, chain and Present
+// - exports: window and chain
+// - exports: capture
 #include "sim/sim_render.h"
+#include "sim/sim_dinput.h"
+#include "sim/sim_input.h"
+#include "sim/sim_render_internal.h"
 #include <d3d11.h>
 #include <dxgi1_2.h>
-#include <stdio.h>
 #include <string.h>
-#include <mutex>
+#include <vector>
 
 namespace sim {
 namespace {
 
+// ---- state ----
+
 typedef HRESULT(STDMETHODCALLTYPE *present_fn)(IDXGISwapChain *, UINT, UINT);
 typedef HRESULT(STDMETHODCALLTYPE *present1_fn)(IDXGISwapChain1 *, UINT, UINT, const DXGI_PRESENT_PARAMETERS *);
+typedef HRESULT(STDMETHODCALLTYPE *resize_fn)(IDXGISwapChain *, UINT, UINT, UINT, DXGI_FORMAT, UINT);
 
 render_config cfg;
 HWND window, other_window;
@@ -22,28 +34,15 @@ IDXGISwapChain1 *chain;
 void **chain_vtable;
 present_fn real_present;
 present1_fn real_present1;
+resize_fn real_resize;
+ID3D11RenderTargetView *game_view; // the view the game bound for this frame (not referenced)
+render_bindings bound_at_present = { false, -1.0f };
 
-// capture
 volatile LONG capture_wanted;
 std::vector<uint32_t> pixels;
 int cap_w, cap_h;
 
-// render thread
-HANDLE rt_thread, rt_go, rt_done;
-volatile LONG rt_quit;
-uint32_t rt_flags;
-HRESULT rt_result;
-
-std::mutex msg_mutex;
-std::vector<window_message> messages;
-
-template <class T> void release(T *&p)
-{
-    if (p) {
-        p->Release();
-        p = nullptr;
-    }
-}
+// ---- the layer below the hooks ----
 
 void do_capture(IDXGISwapChain *sc)
 {
@@ -79,8 +78,23 @@ void do_capture(IDXGISwapChain *sc)
     tex->Release();
 }
 
+void record_bindings(IDXGISwapChain *sc)
+{
+    if (sc != chain || !context)
+        return;
+    ID3D11RenderTargetView *v = nullptr;
+    context->OMGetRenderTargets(1, &v, nullptr);
+    bound_at_present.game_view_bound = v && v == game_view;
+    release(v);
+    UINT n = 1;
+    D3D11_VIEWPORT vp;
+    context->RSGetViewports(&n, &vp);
+    bound_at_present.viewport_max_depth = n ? vp.MaxDepth : -1.0f;
+}
+
 HRESULT STDMETHODCALLTYPE layer_present(IDXGISwapChain *sc, UINT sync, UINT flags)
 {
+    record_bindings(sc);
     if (InterlockedExchange(&capture_wanted, 0))
         do_capture(sc);
     return real_present(sc, sync, flags);
@@ -88,30 +102,23 @@ HRESULT STDMETHODCALLTYPE layer_present(IDXGISwapChain *sc, UINT sync, UINT flag
 
 HRESULT STDMETHODCALLTYPE layer_present1(IDXGISwapChain1 *sc, UINT sync, UINT flags, const DXGI_PRESENT_PARAMETERS *p)
 {
+    record_bindings(sc);
     if (InterlockedExchange(&capture_wanted, 0))
         do_capture(sc);
     return real_present1(sc, sync, flags, p);
 }
 
-void patch(void **slot, void *value)
+// Windows: "ResizeBuffers fails when an application holds references to the
+// back buffers"; a view bound in a device-context state (active or not) is
+// one. Wine does not count the bindings.
+HRESULT STDMETHODCALLTYPE layer_resize(IDXGISwapChain *sc, UINT count, UINT w, UINT h, DXGI_FORMAT fmt, UINT flags)
 {
-    DWORD old;
-    VirtualProtect(slot, sizeof(void *), PAGE_READWRITE, &old);
-    *slot = value;
-    VirtualProtect(slot, sizeof(void *), old, &old);
+    if (d3d_rules_back_buffer_bound(sc))
+        return DXGI_ERROR_INVALID_CALL;
+    return real_resize(sc, count, w, h, fmt, flags);
 }
 
-LRESULT CALLBACK game_wndproc(HWND h, UINT m, WPARAM w, LPARAM l)
-{
-    {
-        std::lock_guard<std::mutex> g(msg_mutex);
-        if (messages.size() < 100000)
-            messages.push_back({ m, w, l });
-    }
-    if (m == WM_CLOSE)
-        return 0; // the game decides itself when to close
-    return DefWindowProcW(h, m, w, l);
-}
+// ---- device, chain and Present ----
 
 bool make_chain(ID3D11Device *dev, HWND hwnd, IDXGISwapChain1 **out)
 {
@@ -146,16 +153,24 @@ bool make_device(ID3D11Device **dev, ID3D11DeviceContext **ctx)
 {
     HRESULT hr = D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION, dev,
                                    nullptr, ctx);
-    return SUCCEEDED(hr);
+    if (FAILED(hr))
+        return false;
+    d3d_rules_install(*ctx);
+    d3d_rules_reset();
+    return true;
 }
 
-HRESULT present_now(uint32_t flags)
+} // namespace
+
+HRESULT render_present_now(uint32_t flags)
 {
     if (!chain)
         return E_FAIL;
-    // The game's own picture: one flat colour.
+    // The game's own picture: one flat colour, its view and a viewport of
+    // its own bound while it presents.
     ID3D11Texture2D *tex = nullptr;
     if (SUCCEEDED(chain->GetBuffer(0, __uuidof(ID3D11Texture2D), (void **)&tex)) && tex) {
+        d3d_rules_back_buffer(tex);
         ID3D11RenderTargetView *rtv = nullptr;
         if (SUCCEEDED(device->CreateRenderTargetView(tex, nullptr, &rtv))) {
             uint32_t c = cfg.clear_rgba;
@@ -163,7 +178,12 @@ HRESULT present_now(uint32_t flags)
                            ((c >> 24) & 0xFF) / 255.0f };
             context->ClearRenderTargetView(rtv, f);
             context->OMSetRenderTargets(1, &rtv, nullptr);
-            rtv->Release();
+            D3D11_TEXTURE2D_DESC d;
+            tex->GetDesc(&d);
+            D3D11_VIEWPORT vp = { 0.0f, 0.0f, (float)d.Width, (float)d.Height, 0.0f, 0.5f };
+            context->RSSetViewports(1, &vp);
+            game_view = rtv;
+            rtv->Release(); // the binding keeps it
         }
         tex->Release();
     }
@@ -176,199 +196,13 @@ HRESULT present_now(uint32_t flags)
     }
     ID3D11RenderTargetView *none = nullptr;
     context->OMSetRenderTargets(1, &none, nullptr);
+    game_view = nullptr;
     return hr;
 }
 
-DWORD WINAPI render_thread_main(void *)
-{
-    for (;;) {
-        WaitForSingleObject(rt_go, INFINITE);
-        if (rt_quit)
-            break;
-        rt_result = present_now(rt_flags);
-        SetEvent(rt_done);
-    }
-    return 0;
-}
+HWND render_game_window() { return window; }
 
-// ---- DirectInput ----
-
-typedef HRESULT(STDMETHODCALLTYPE *acquire_fn)(IDirectInputDevice8W *);
-typedef HRESULT(STDMETHODCALLTYPE *state_fn)(IDirectInputDevice8W *, DWORD, void *);
-typedef HRESULT(STDMETHODCALLTYPE *data_fn)(IDirectInputDevice8W *, DWORD, DIDEVICEOBJECTDATA *, DWORD *, DWORD);
-
-struct scripted_device {
-    IDirectInputDevice8W *dev;
-    int kind;
-    int acquired;
-    int unacquires;
-    uint8_t state[256];
-    DIMOUSESTATE mouse;
-    std::vector<DIDEVICEOBJECTDATA> queue;
-};
-IDirectInput8W *dinput;
-scripted_device scripted[24];
-int scripted_count;
-void **di_vtable;
-acquire_fn real_acquire, real_unacquire;
-state_fn real_state;
-data_fn real_data;
-std::mutex di_mutex;
-DWORD di_sequence;
-
-scripted_device *find(IDirectInputDevice8W *d)
-{
-    for (int i = 0; i < scripted_count; i++)
-        if (scripted[i].dev == d)
-            return &scripted[i];
-    return nullptr;
-}
-
-HRESULT STDMETHODCALLTYPE layer_acquire(IDirectInputDevice8W *d)
-{
-    std::lock_guard<std::mutex> g(di_mutex);
-    scripted_device *s = find(d);
-    if (!s)
-        return real_acquire(d);
-    bool was = s->acquired;
-    s->acquired = 1;
-    return was ? S_FALSE : DI_OK;
-}
-
-HRESULT STDMETHODCALLTYPE layer_unacquire(IDirectInputDevice8W *d)
-{
-    std::lock_guard<std::mutex> g(di_mutex);
-    scripted_device *s = find(d);
-    if (!s)
-        return real_unacquire(d);
-    bool was = s->acquired;
-    s->acquired = 0;
-    s->unacquires++;
-    return was ? DI_OK : DI_NOEFFECT;
-}
-
-HRESULT STDMETHODCALLTYPE layer_state(IDirectInputDevice8W *d, DWORD size, void *data)
-{
-    std::lock_guard<std::mutex> g(di_mutex);
-    scripted_device *s = find(d);
-    if (!s)
-        return real_state(d, size, data);
-    if (!s->acquired)
-        return DIERR_NOTACQUIRED;
-    if (!data)
-        return E_POINTER;
-    const void *src = s->kind == DI_MOUSE ? (const void *)&s->mouse : (const void *)s->state;
-    size_t n = s->kind == DI_MOUSE ? sizeof s->mouse : sizeof s->state;
-    memset(data, 0, size);
-    memcpy(data, src, size < n ? size : n);
-    return DI_OK;
-}
-
-HRESULT STDMETHODCALLTYPE layer_data(IDirectInputDevice8W *d, DWORD rec_size, DIDEVICEOBJECTDATA *data, DWORD *count,
-                                     DWORD flags)
-{
-    std::lock_guard<std::mutex> g(di_mutex);
-    scripted_device *s = find(d);
-    if (!s)
-        return real_data(d, rec_size, data, count, flags);
-    if (!s->acquired)
-        return DIERR_NOTACQUIRED;
-    if (!count || rec_size != sizeof(DIDEVICEOBJECTDATA))
-        return DIERR_INVALIDPARAM;
-    DWORD n = (DWORD)s->queue.size();
-    if (data) {
-        if (n > *count)
-            n = *count;
-        for (DWORD i = 0; i < n; i++)
-            data[i] = s->queue[i];
-    }
-    if (!(flags & DIGDD_PEEK))
-        s->queue.erase(s->queue.begin(), s->queue.begin() + n);
-    *count = n;
-    return DI_OK;
-}
-
-scripted_device *make_scripted(const GUID &guid, const DIDATAFORMAT *fmt, int kind)
-{
-    if (!dinput || scripted_count >= 24)
-        return nullptr;
-    IDirectInputDevice8W *d = nullptr;
-    if (FAILED(dinput->CreateDevice(guid, &d, nullptr)) || !d)
-        return nullptr;
-    d->SetDataFormat(fmt);
-    scripted_device &s = scripted[scripted_count++];
-    s.dev = d;
-    s.kind = kind;
-    s.acquired = 0;
-    s.unacquires = 0;
-    memset(s.state, 0, sizeof s.state);
-    memset(&s.mouse, 0, sizeof s.mouse);
-    s.queue.clear();
-    void **vt = *(void ***)d;
-    if (!di_vtable) {
-        di_vtable = vt;
-        real_acquire = (acquire_fn)vt[7];
-        real_unacquire = (acquire_fn)vt[8];
-        real_state = (state_fn)vt[9];
-        real_data = (data_fn)vt[10];
-        patch(&vt[7], (void *)layer_acquire);
-        patch(&vt[8], (void *)layer_unacquire);
-        patch(&vt[9], (void *)layer_state);
-        patch(&vt[10], (void *)layer_data);
-    }
-    return &s;
-}
-
-void di_open()
-{
-    if (dinput)
-        return;
-    if (FAILED(DirectInput8Create(GetModuleHandleA(nullptr), DIRECTINPUT_VERSION, IID_IDirectInput8W, (void **)&dinput,
-                                  nullptr)))
-        dinput = nullptr;
-    make_scripted(GUID_SysKeyboard, &c_dfDIKeyboard, DI_KEYBOARD);
-    make_scripted(GUID_SysMouse, &c_dfDIMouse, DI_MOUSE);
-}
-
-scripted_device *by_kind(int kind)
-{
-    for (int i = 0; i < 2 && i < scripted_count; i++)
-        if (scripted[i].kind == kind)
-            return &scripted[i];
-    return nullptr;
-}
-
-// ---- PNG ----
-uint32_t crc_table[256];
-uint32_t crc32(const uint8_t *p, size_t n, uint32_t c = 0xFFFFFFFFu)
-{
-    if (!crc_table[1])
-        for (uint32_t i = 0; i < 256; i++) {
-            uint32_t v = i;
-            for (int k = 0; k < 8; k++)
-                v = v & 1 ? 0xEDB88320u ^ (v >> 1) : v >> 1;
-            crc_table[i] = v;
-        }
-    for (size_t i = 0; i < n; i++)
-        c = crc_table[(c ^ p[i]) & 0xFF] ^ (c >> 8);
-    return c;
-}
-void put32(std::string &s, uint32_t v)
-{
-    s += (char)(v >> 24);
-    s += (char)(v >> 16);
-    s += (char)(v >> 8);
-    s += (char)v;
-}
-void chunk(std::string &out, const char *type, const std::string &data)
-{
-    put32(out, (uint32_t)data.size());
-    std::string body = std::string(type, 4) + data;
-    out += body;
-    put32(out, crc32((const uint8_t *)body.data(), body.size()) ^ 0xFFFFFFFFu);
-}
-
-} // namespace
+// ---- exports: window and chain ----
 
 bool render_open(const render_config &config)
 {
@@ -393,26 +227,19 @@ bool render_open(const render_config &config)
     }
     void **vt = *(void ***)chain;
     if (!real_present) {
-        // The capture layer goes in once per process, below everything else.
+        // The layer goes in once per process, below everything else.
         chain_vtable = vt;
         real_present = (present_fn)vt[8];
+        real_resize = (resize_fn)vt[13];
         real_present1 = (present1_fn)vt[22];
-        patch(&vt[8], (void *)layer_present);
-        patch(&vt[22], (void *)layer_present1);
+        patch_slot(&vt[8], (void *)layer_present);
+        patch_slot(&vt[13], (void *)layer_resize);
+        patch_slot(&vt[22], (void *)layer_present1);
     }
     di_open();
-    for (int i = 0; i < scripted_count; i++) {
-        scripted[i].acquired = 0;
-        scripted[i].unacquires = 0;
-        scripted[i].queue.clear();
-        memset(scripted[i].state, 0, sizeof scripted[i].state);
-    }
-    if (cfg.render_thread) {
-        rt_go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        rt_done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        rt_quit = 0;
-        rt_thread = CreateThread(nullptr, 0, render_thread_main, nullptr, 0, nullptr);
-    }
+    di_reset();
+    if (cfg.render_thread)
+        render_thread_start();
     pump();
     clear_game_messages();
     return true;
@@ -420,20 +247,13 @@ bool render_open(const render_config &config)
 
 void render_close()
 {
-    if (rt_thread) {
-        rt_quit = 1;
-        SetEvent(rt_go);
-        WaitForSingleObject(rt_thread, 5000);
-        CloseHandle(rt_thread);
-        CloseHandle(rt_go);
-        CloseHandle(rt_done);
-        rt_thread = rt_go = rt_done = nullptr;
-    }
+    render_thread_stop();
     if (context)
         context->ClearState();
     release(chain);
     release(context);
     release(device);
+    d3d_rules_reset();
     if (window)
         DestroyWindow(window);
     if (other_window)
@@ -447,23 +267,20 @@ IDXGISwapChain *render_swap_chain() { return chain; }
 void **render_swap_chain_vtable() { return chain_vtable; }
 void *render_layer_present() { return (void *)layer_present; }
 
+void *patch_slot(void **slot, void *value)
+{
+    DWORD old;
+    VirtualProtect(slot, sizeof(void *), PAGE_READWRITE, &old);
+    void *previous = *slot;
+    *slot = value;
+    VirtualProtect(slot, sizeof(void *), old, &old);
+    return previous;
+}
+render_bindings render_bound_at_present() { return bound_at_present; }
+
 HRESULT render_present(uint32_t flags)
 {
-    if (!rt_thread)
-        return present_now(flags);
-    rt_flags = flags;
-    SetEvent(rt_go);
-    // Window messages keep flowing while the render thread presents (the
-    // overlay may wait for the window thread's handler, and the other way).
-    DWORD start = GetTickCount();
-    for (;;) {
-        DWORD r = MsgWaitForMultipleObjects(1, &rt_done, FALSE, 50, QS_ALLINPUT);
-        if (r == WAIT_OBJECT_0)
-            return rt_result;
-        pump();
-        if (GetTickCount() - start > 10000)
-            return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-    }
+    return render_thread_running() ? render_thread_present(flags) : render_present_now(flags);
 }
 
 void pump()
@@ -519,6 +336,8 @@ bool render_present_other_window()
     return SUCCEEDED(hr);
 }
 
+// ---- exports: capture ----
+
 bool capture_frame(double dt)
 {
     pixels.clear();
@@ -552,186 +371,6 @@ int capture_count(int x0, int y0, int x1, int y1, uint32_t rgb, int tol)
     return n;
 }
 
-bool capture_save_png(const char *path)
-{
-    if (pixels.empty())
-        return false;
-    std::string raw;
-    raw.reserve((size_t)cap_h * (cap_w * 4 + 1));
-    for (int y = 0; y < cap_h; y++) {
-        raw += '\0';
-        const uint8_t *row = (const uint8_t *)&pixels[(size_t)y * cap_w];
-        for (int x = 0; x < cap_w; x++) {
-            raw.append((const char *)row + x * 4, 3);
-            raw += (char)0xFF; // opaque, as a person sees the screen
-        }
-    }
-    // zlib stream of stored blocks
-    std::string z = "\x78\x01";
-    size_t pos = 0;
-    while (pos < raw.size() || pos == 0) {
-        size_t n = raw.size() - pos < 65535 ? raw.size() - pos : 65535;
-        bool last = pos + n >= raw.size();
-        z += (char)(last ? 1 : 0);
-        z += (char)(n & 0xFF);
-        z += (char)(n >> 8);
-        z += (char)(~n & 0xFF);
-        z += (char)((~n >> 8) & 0xFF);
-        z.append(raw, pos, n);
-        pos += n;
-        if (last)
-            break;
-    }
-    uint32_t a = 1, b = 0;
-    for (unsigned char c : raw) {
-        a = (a + c) % 65521;
-        b = (b + a) % 65521;
-    }
-    put32(z, (b << 16) | a);
-    std::string png = "\x89PNG\r\n\x1a\n";
-    std::string ihdr;
-    put32(ihdr, (uint32_t)cap_w);
-    put32(ihdr, (uint32_t)cap_h);
-    ihdr += std::string("\x08\x06\x00\x00\x00", 5);
-    chunk(png, "IHDR", ihdr);
-    chunk(png, "IDAT", z);
-    chunk(png, "IEND", "");
-    FILE *f = fopen(path, "wb");
-    if (!f)
-        return false;
-    bool ok = fwrite(png.data(), 1, png.size(), f) == png.size();
-    return fclose(f) == 0 && ok;
-}
-
-std::vector<window_message> game_messages()
-{
-    std::lock_guard<std::mutex> g(msg_mutex);
-    return messages;
-}
-void clear_game_messages()
-{
-    std::lock_guard<std::mutex> g(msg_mutex);
-    messages.clear();
-}
-
-LRESULT window_send(UINT msg, WPARAM wp, LPARAM lp) { return SendMessageW(window, msg, wp, lp); }
-
-void key_input(WORD vk, bool down)
-{
-    // Input goes to the foreground window; the desktop hands focus over
-    // asynchronously, so wait (bounded) until it has.
-    for (int i = 0; window && GetForegroundWindow() != window && i < 50; i++) {
-        SetForegroundWindow(window);
-        pump();
-        Sleep(10);
-    }
-    INPUT in = {};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = vk;
-    in.ki.wScan = (WORD)MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
-    in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-    SendInput(1, &in, sizeof in);
-    Sleep(5);
-    pump();
-}
-
-void mouse_input_move(int x, int y)
-{
-    POINT p = { x, y };
-    ClientToScreen(window, &p);
-    SetCursorPos(p.x, p.y);
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dx = p.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
-    in.mi.dy = p.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
-    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    SendInput(1, &in, sizeof in);
-    Sleep(5);
-    pump();
-}
-
-void mouse_input_button(bool down)
-{
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    in.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
-    SendInput(1, &in, sizeof in);
-    Sleep(5);
-    pump();
-}
-
-void mouse_click_message(int x, int y)
-{
-    LPARAM lp = MAKELPARAM(x, y);
-    PostMessageW(window, WM_MOUSEMOVE, 0, lp);
-    game_frames(1);
-    PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, lp);
-    game_frames(1);
-    PostMessageW(window, WM_LBUTTONUP, 0, lp);
-    game_frames(1);
-}
-
-IDirectInputDevice8W *di_device(di_kind kind)
-{
-    scripted_device *s = by_kind(kind);
-    return s ? s->dev : nullptr;
-}
-
-void di_script_key(uint8_t code, bool down)
-{
-    std::lock_guard<std::mutex> g(di_mutex);
-    scripted_device *s = by_kind(DI_KEYBOARD);
-    if (!s)
-        return;
-    s->state[code] = down ? 0x80 : 0;
-    DIDEVICEOBJECTDATA r = {};
-    r.dwOfs = code;
-    r.dwData = down ? 0x80 : 0;
-    r.dwTimeStamp = GetTickCount();
-    r.dwSequence = ++di_sequence;
-    s->queue.push_back(r);
-    for (int i = 2; i < scripted_count; i++) { // extra keyboards see the same keys
-        scripted[i].state[code] = s->state[code];
-        scripted[i].queue.push_back(r);
-    }
-}
-
-void di_script_mouse(int dx, int dy, bool button0)
-{
-    std::lock_guard<std::mutex> g(di_mutex);
-    scripted_device *s = by_kind(DI_MOUSE);
-    if (!s)
-        return;
-    s->mouse.lX = dx;
-    s->mouse.lY = dy;
-    s->mouse.rgbButtons[0] = button0 ? 0x80 : 0;
-    DIDEVICEOBJECTDATA r = {};
-    r.dwOfs = DIMOFS_X;
-    r.dwData = (DWORD)dx;
-    r.dwSequence = ++di_sequence;
-    s->queue.push_back(r);
-}
-
-int di_acquired(di_kind kind)
-{
-    std::lock_guard<std::mutex> g(di_mutex);
-    scripted_device *s = by_kind(kind);
-    return s ? s->acquired : 0;
-}
-
-int di_unacquire_count(di_kind kind)
-{
-    std::lock_guard<std::mutex> g(di_mutex);
-    scripted_device *s = by_kind(kind);
-    return s ? s->unacquires : 0;
-}
-
-IDirectInputDevice8W *di_extra_device(int index)
-{
-    while (scripted_count < 2 + index + 1 && scripted_count < 24)
-        if (!make_scripted(GUID_SysKeyboard, &c_dfDIKeyboard, DI_KEYBOARD))
-            return nullptr;
-    return 2 + index < scripted_count ? scripted[2 + index].dev : nullptr;
-}
+bool capture_save_png(const char *path) { return !pixels.empty() && png_write(path, pixels.data(), cap_w, cap_h); }
 
 } // namespace sim

@@ -1,23 +1,24 @@
-/* The simulated game's window, Direct3D 11 device and swap chain, its
- * DirectInput devices, and the input a player would give it. Exported by
- * dm_sim.dll.
+/* The simulated game's picture: its window, Direct3D 11 device and swap
+ * chain, presenting on the game thread or a render thread of its own, and
+ * captures of what it presents. Exported by dm_sim.dll. Its input is in
+ * sim_input.h (window messages) and sim_dinput.h (DirectInput devices).
  *
  * The game's Present goes through a capture layer that sits in the swap
  * chain's table below any later hook (as another overlay's would): when a
  * capture is asked for, it copies back buffer 0 to a staging texture right
- * before the real Present, after whatever the hooks above it drew. Likewise
- * the DirectInput device slots are wrapped so the game's keyboard and mouse
- * reads return scripted input. render_open must run before the plug-in is
- * started, so that both layers are in place before it patches the tables. */
+ * before the real Present, after whatever the hooks above it drew. The same
+ * layer holds the game to Windows' rules where Wine is kinder (a
+ * ResizeBuffers with a view of the back buffer still bound fails).
+ * render_open must run before the plug-in is started, so that the layers
+ * are in place before it patches the tables. */
 #pragma once
-#define DIRECTINPUT_VERSION 0x0800
 #include <windows.h>
-#include <dinput.h>
 #include <dxgi.h>
 #include <stdint.h>
-#include <string>
-#include <vector>
 #include "sim/sim.h"
+/* The window input comes along: most files that drive the picture press
+ * keys and click into it too. */
+#include "sim/sim_input.h"
 
 namespace sim {
 
@@ -34,6 +35,9 @@ SIM_API HWND render_window();
 SIM_API IDXGISwapChain *render_swap_chain();
 SIM_API void **render_swap_chain_vtable();
 SIM_API void *render_layer_present(); /* the capture layer's Present entry (slot 8 below the hooks) */
+/* Writes one slot of a read-only virtual table and returns what it held:
+ * the layers below the hooks, and the tests' own faulting or chained entries. */
+SIM_API void *patch_slot(void **slot, void *value);
 
 /* One game Present (on the render thread when configured; bounded wait). */
 SIM_API HRESULT render_present(uint32_t flags = 0);
@@ -49,6 +53,15 @@ SIM_API bool render_new_chain(bool new_device);
 /* A swap chain for another window of the game, presented once. */
 SIM_API bool render_present_other_window();
 
+/* What the game had bound when its last Present reached the capture layer
+ * (after every hook above it): the game binds its own view of the back
+ * buffer and a viewport of its own (MaxDepth 0.5) before it presents. */
+struct render_bindings {
+    bool game_view_bound;  /* render target 0 is the view the game bound */
+    float viewport_max_depth; /* of viewport 0; -1 when none is set */
+};
+SIM_API render_bindings render_bound_at_present();
+
 /* Capture: the next Present copies the back buffer; the pixels stay until
  * the next capture. Pixels are packed R | G<<8 | B<<16 | A<<24. */
 SIM_API bool capture_frame(double dt = 1.0 / 60.0);
@@ -58,33 +71,5 @@ SIM_API uint32_t capture_pixel(int x, int y);
 SIM_API bool capture_save_png(const char *path);
 /* Pixels in a rectangle whose colour is within tol (per channel) of rgb. */
 SIM_API int capture_count(int x0, int y0, int x1, int y1, uint32_t rgb, int tol);
-
-/* ---- what the game's window procedure received ---- */
-struct window_message {
-    UINT msg;
-    WPARAM wp;
-    LPARAM lp;
-};
-SIM_API std::vector<window_message> game_messages();
-SIM_API void clear_game_messages();
-/* Sent straight to the window (as the system would deliver it). */
-SIM_API LRESULT window_send(UINT msg, WPARAM wp, LPARAM lp);
-/* Real input through SendInput, then the messages are handled. */
-SIM_API void key_input(WORD vk, bool down);
-SIM_API void mouse_input_move(int x, int y); /* client coordinates */
-SIM_API void mouse_input_button(bool down);
-/* Window messages of the mouse at client (x, y), posted and handled. */
-SIM_API void mouse_click_message(int x, int y);
-
-/* ---- the game's DirectInput devices (scripted reads) ---- */
-enum di_kind { DI_KEYBOARD = 1, DI_MOUSE = 2 };
-SIM_API IDirectInputDevice8W *di_device(di_kind kind);
-/* Sets a key's state byte and queues one buffered record for it. */
-SIM_API void di_script_key(uint8_t code, bool down);
-SIM_API void di_script_mouse(int dx, int dy, bool button0);
-SIM_API int di_acquired(di_kind kind);      /* 1 while the device is acquired */
-SIM_API int di_unacquire_count(di_kind kind);
-/* Another device (kind other): a game controller the game also reads. */
-SIM_API IDirectInputDevice8W *di_extra_device(int index);
 
 } // namespace sim
