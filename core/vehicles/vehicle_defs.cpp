@@ -200,12 +200,7 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
                  acc == src_acc ? "  SHARED?!" : "");
     }
 
-    // The plate string's reserve is the game's code: a fault there leaves a
-    // definition half set, which is not handed on.
-    if (!dm_guarded_filter([&] { def_set_plate(def); }, fault_record_filter, nullptr)) {
-        core_log("[core] clone: setting the plate FAULTED; not using def %p (leaked)", ptr(def));
-        return 0;
-    }
+    def_set_plate(def);
     char plate[32];
     game_read_guarded_text(rd64(def + DEF_PLATE_CHARS), plate, sizeof plate);
     core_log("[core] clone: def=%p refword=%08x plate='%s' accessories=%llu", ptr(def), rd32(def + ref_word), plate,

@@ -6,7 +6,6 @@
 // behind or released twice.
 #include <windows.h>
 #include <gtest/gtest.h>
-#include <stdarg.h>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,16 +24,7 @@ using sim::def_kind;
 uint64_t u(const void *address) { return (uint64_t)(uintptr_t)address; }
 uint8_t *p(uint64_t address) { return (uint8_t *)(uintptr_t)address; }
 
-std::string fmt(const char *f, ...) __attribute__((format(gnu_printf, 1, 2)));
-std::string fmt(const char *f, ...)
-{
-    char buf[2048];
-    va_list ap;
-    va_start(ap, f);
-    vsnprintf(buf, sizeof buf, f, ap);
-    va_end(ap);
-    return buf;
-}
+using fx::fmt;
 
 /* A look list: the entries back to back, each with its NUL. */
 std::string list_of(const std::vector<std::string> &entries)
@@ -458,6 +448,23 @@ TEST_F(defs, BuildsATrailer)
                            entries[1])));
     sim::cargo_lookup_answer(nullptr);
 
+    // Without a trailer of the player's own, or with one that cannot be
+    // read, nothing is reused.
+    for (int unreadable = 0; unreadable < 2; unreadable++) {
+        fx::captured_clear();
+        if (unreadable)
+            sim::game_protect(own_trailer, 8, PAGE_NOACCESS);
+        else
+            sim::put<uint64_t>(pl.block, sim::vdef::player_trailer, 0);
+        uint64_t plain = build({ body }, LOOK_BUILD_TRAILER);
+        ASSERT_NE(plain, 0u) << log_text();
+        EXPECT_TRUE(logged(fmt("[core] look: built trailer def %p with 1 accessories (0 wheels, 0 cloned from ours, "
+                               "1 new)",
+                               p(plain))))
+            << log_text();
+        sim::player_trailer_new(pl, own_trailer);
+    }
+
     // The same wheel-less list as a truck.
     before = words_now();
     mark = sim::units_mark();
@@ -598,6 +605,8 @@ TEST_F(defs, EveryFailureReleasesWhatItMade)
         { "no local truck definition", [this] { sim::player_truck_def(pl, nullptr); }, { wheel_r },
           LOOK_BUILD_TRUCK, "[core] look: no local `vehicle` definition to start from", 0 },
         { "local definition of a trailer", [this] { sim::player_truck_def(pl, own_trailer); }, { wheel_r },
+          LOOK_BUILD_TRUCK, "[core] look: no local `vehicle` definition to start from", 0 },
+        { "local definition unreadable", [this] { sim::game_protect(local, 8, PAGE_NOACCESS); }, { wheel_r },
           LOOK_BUILD_TRUCK, "[core] look: no local `vehicle` definition to start from", 0 },
         { "no trailer_def entries", [this] { sim::put<uint64_t>(pl.ctrl, 0x440, 0); }, { body },
           LOOK_BUILD_TRAILER, "[core] look: game_ctrl has no trailer_def entries; can't build a trailer", 0 },
