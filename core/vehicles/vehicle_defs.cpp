@@ -35,7 +35,6 @@ const uint64_t cargo_accessory_class = 0x141E21C80;
 const uint64_t cargo_accessory_vtable = 0x1422EE018;
 const uint64_t cargo_holder_data_class = 0x141E1F420;
 const uint64_t cargo_class = 0x141E26680;
-const uint64_t trailer_actor_va = 0x142288758;
 
 /* Which accessory class an accessory's data asks for, first match wins. */
 struct data_mapping {
@@ -105,9 +104,9 @@ uint64_t accessory_data(uint64_t accessory)
 
 bool has_vtable(uint64_t object, uint64_t vtable_va) { return object && rd64(object) == game_from_va(vtable_va); }
 
-/* ---- cloning ---- */
-
 } // namespace
+
+/* ---- cloning ---- */
 
 uint64_t def_clone_guarded(uint64_t definition, uint8_t *fault)
 {

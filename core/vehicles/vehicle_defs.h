@@ -12,9 +12,9 @@
  *          its element data (u64 pointers) at +0x18, its count (u64) at
  *          +0x20. The clone report, defdump and the list publishing read
  *          +0x18/+0x20; building grows, empties and fills the same object.
- *          One array per definition: had building used another object (the
- *          "+0x38" some notes give), a built definition would report, dump
- *          and load with accessories other than the ones built.
+ *          One array per definition: had building filled another object
+ *          (say one at +0x38), a built definition would report, dump and
+ *          load with accessories other than the ones built.
  *   +0x70  the plate string object (slot +0x10 reserves n characters,
  *          +0x78 the character buffer, +0x80 the length, u64)
  *   +0x1A0 (trailer definitions) the trailer_def entry
