@@ -48,6 +48,18 @@ inline std::string captured_last()
     std::lock_guard<std::mutex> g(captured_mutex());
     return captured_store().empty() ? "" : captured_store().back();
 }
+/* A line as the code under test would format it, to compare with one it logged. */
+inline std::string fmt(const char *f, ...) __attribute__((format(gnu_printf, 1, 2)));
+inline std::string fmt(const char *f, ...)
+{
+    char buf[2048];
+    va_list ap;
+    va_start(ap, f);
+    vsnprintf(buf, sizeof buf, f, ap);
+    va_end(ap);
+    return buf;
+}
+
 inline bool captured_has(const std::string &line)
 {
     std::lock_guard<std::mutex> g(captured_mutex());

@@ -146,17 +146,37 @@ const char *game_class_name(uint64_t class_object, char *out, size_t size)
     return out;
 }
 
-bool game_is_trailer_actor(uint64_t object)
+uint64_t game_object_class(uint64_t object)
 {
     uint64_t vtable = 0, get_class = 0, result = 0;
-    if (!object || !dm_probe_read(object, GAME_TRAILER_ACTOR_SIZE) || !game_read_guarded(object, &vtable) ||
-        vtable != game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE) || !game_read_guarded(vtable + 5 * 8, &get_class) ||
-        !get_class)
-        return false;
+    if (!object || !game_read_guarded(object, &vtable) || !vtable ||
+        !game_read_guarded(vtable + GAME_VSLOT_GET_CLASS * 8, &get_class) || !get_class)
+        return 0;
     if (!dm_guarded_filter([&] { result = ((uint64_t(*)(uint64_t))(uintptr_t)get_class)(object); },
                            fault_record_filter, nullptr))
+        return 0;
+    return result;
+}
+
+bool game_class_reaches(uint64_t class_object, uint64_t target)
+{
+    uint64_t c = class_object;
+    for (int i = 0; i < (int)GAME_CLASS_CHAIN_MAX && c; i++) {
+        if (c == target)
+            return true;
+        if (!game_read_guarded(c + GAME_CLASS_PARENT, &c))
+            return false;
+    }
+    return false;
+}
+
+bool game_is_trailer_actor(uint64_t object)
+{
+    uint64_t vtable = 0;
+    if (!object || !dm_probe_read(object, GAME_TRAILER_ACTOR_SIZE) || !game_read_guarded(object, &vtable) ||
+        vtable != game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE))
         return false;
-    return result == game_addr(GAME_OFF_TRAILER_ACTOR_CLASS);
+    return game_object_class(object) == game_addr(GAME_OFF_TRAILER_ACTOR_CLASS);
 }
 
 void dm_game_take_ref(uint64_t object)
@@ -165,6 +185,8 @@ void dm_game_take_ref(uint64_t object)
     InterlockedOr(word, (LONG)GAME_REF_CORE_FLAG);
     InterlockedIncrement(word);
 }
+
+void dm_game_add_ref(uint64_t object) { InterlockedIncrement((volatile LONG *)(uintptr_t)(object + 8)); }
 
 void dm_game_release(uint64_t object)
 {

@@ -83,10 +83,22 @@ long fault_record_filter(struct _EXCEPTION_POINTERS *pointers, void *ctx);
 /* The class's name copied into out (cut to fit, and at an unreadable byte),
  * "?" when a hop is null or unreadable; returns out. */
 const char *game_class_name(uint64_t class_object, char *out, size_t size);
+/* The object's class through its get-class virtual (slot 5), its table read
+ * guarded and the call made under the guard (a fault fills last_fault); 0
+ * when unreadable or faulted. */
+#define GAME_VSLOT_GET_CLASS 5
+#define GAME_CLASS_PARENT 0x18u   /* class + this: u64 parent class */
+#define GAME_CLASS_CHAIN_MAX 16   /* classes looked at: the class and 15 parents */
+uint64_t game_object_class(uint64_t object);
+/* True when the class or one of its parents (read guarded) is target; at
+ * most GAME_CLASS_CHAIN_MAX classes are looked at. */
+bool game_class_reaches(uint64_t class_object, uint64_t target);
 bool game_is_trailer_actor(uint64_t object);
 
 /* The first reference the core takes on an object it made: flag, then +1. */
 void dm_game_take_ref(uint64_t object);
+/* One more reference without the flag: +1. */
+void dm_game_add_ref(uint64_t object);
 /* Virtual slot 1, then -1 on the reference word; count 0 goes to the game's
  * destroy function. */
 void dm_game_release(uint64_t object);

@@ -18,27 +18,7 @@ const uint32_t paint_vtable = 0x22D82B8;
 const uint32_t cargo_vtable = 0x22EE018;
 const uint32_t token_to_text = 0x12BBD0; /* (text builder *, u32 name id, cargo definition) */
 const uint32_t acc_path_chars = 0x18;    /* char * of the data path string */
-const uint32_t acc_fields = 0x40;        /* the kind's own fields */
 const uint32_t cargo_name_id = 0xC;      /* cargo definition + : u32 */
-
-/* The cargo accessory's fields from +0x40. */
-struct game_cargo_fields {
-    uint64_t definition;
-    uint64_t seed;
-    uint32_t load, lash, gear;
-    float hook[3];
-    float units;
-    uint32_t models;
-    float dims[3];
-};
-static_assert(offsetof(game_cargo_fields, seed) == 0x48 - acc_fields, "seed at +0x48");
-static_assert(offsetof(game_cargo_fields, load) == 0x50 - acc_fields, "load at +0x50");
-static_assert(offsetof(game_cargo_fields, hook) == 0x5C - acc_fields, "hook at +0x5C");
-static_assert(offsetof(game_cargo_fields, units) == 0x68 - acc_fields, "units at +0x68");
-static_assert(offsetof(game_cargo_fields, models) == 0x6C - acc_fields, "models at +0x6C");
-static_assert(offsetof(game_cargo_fields, dims) == 0x70 - acc_fields, "dims at +0x70");
-const size_t cargo_fields_size = offsetof(game_cargo_fields, dims) + sizeof(float[3]);
-static_assert(cargo_fields_size == 0x7C - acc_fields, "ends at +0x7C");
 
 /* The text builder the token-to-text call fills: a buffer of ours. The game
  * writes at most capacity - 1 characters and a NUL into chars and sets length
@@ -101,7 +81,7 @@ int32_t look_format_accessory(uint64_t accessory, char *out, size_t size)
     if (accessory && game_read_guarded(accessory, &vtable))
         a.kind = kind_of(vtable);
 
-    uint64_t fields = accessory + acc_fields;
+    uint64_t fields = accessory + LOOK_ACC_FIELDS;
     switch (a.kind) {
     case LOOK_KIND_WHEEL:
         if (!game_copy_guarded(&a.wheel_offset, fields, sizeof a.wheel_offset))
@@ -113,7 +93,7 @@ int32_t look_format_accessory(uint64_t accessory, char *out, size_t size)
         break;
     case LOOK_KIND_CARGO: {
         game_cargo_fields c;
-        if (!game_copy_guarded(&c, fields, cargo_fields_size)) {
+        if (!game_copy_guarded(&c, fields, LOOK_CARGO_FIELDS_SIZE)) {
             a.kind = LOOK_KIND_OTHER;
             break;
         }

@@ -90,6 +90,27 @@ int look_format_text(const look_accessory *a, char *out, size_t size);
 
 /* ---- the game's accessories (look_format.cpp, DLL only) ---- */
 
+/* A cargo accessory's fields as the game lays them out from accessory +0x40
+ * (the cargo definition) to +0x7B (the last of dims). */
+#define LOOK_ACC_FIELDS 0x40u
+typedef struct game_cargo_fields {
+    uint64_t definition; /* +0x40 */
+    uint64_t seed;       /* +0x48 */
+    uint32_t load, lash, gear;
+    float hook[3];       /* +0x5C */
+    float units;         /* +0x68 */
+    uint32_t models;     /* +0x6C */
+    float dims[3];       /* +0x70 */
+} game_cargo_fields;
+static_assert(offsetof(game_cargo_fields, seed) == 0x48 - LOOK_ACC_FIELDS, "seed at +0x48");
+static_assert(offsetof(game_cargo_fields, load) == 0x50 - LOOK_ACC_FIELDS, "load at +0x50");
+static_assert(offsetof(game_cargo_fields, hook) == 0x5C - LOOK_ACC_FIELDS, "hook at +0x5C");
+static_assert(offsetof(game_cargo_fields, units) == 0x68 - LOOK_ACC_FIELDS, "units at +0x68");
+static_assert(offsetof(game_cargo_fields, models) == 0x6C - LOOK_ACC_FIELDS, "models at +0x6C");
+static_assert(offsetof(game_cargo_fields, dims) == 0x70 - LOOK_ACC_FIELDS, "dims at +0x70");
+/* The bytes the game has: the struct's tail padding is not part of it. */
+#define LOOK_CARGO_FIELDS_SIZE (0x7Cu - LOOK_ACC_FIELDS)
+
 /* Writes the game accessory at that address as one entry, as
  * look_format_text does. An unreadable accessory gives an empty text; its
  * path ends at the first byte that cannot be read; kind fields that cannot

@@ -3,22 +3,14 @@
 #pragma once
 #include <winsock2.h>
 #include <stdarg.h>
+#include "log_capture.h"
 #include "sim/fixture.h"
 #include "sim/sim_game.h"
 #include "testserver.h"
 
 namespace rt {
 
-inline std::string fmt(const char *f, ...) __attribute__((format(gnu_printf, 1, 2)));
-inline std::string fmt(const char *f, ...)
-{
-    char buf[2048];
-    va_list ap;
-    va_start(ap, f);
-    vsnprintf(buf, sizeof buf, f, ap);
-    va_end(ap);
-    return buf;
-}
+using fx::fmt;
 
 /* Addresses as the core prints them (%p) and as it passes them (u64). */
 inline void *as_pointer(const void *address) { return (void *)address; }

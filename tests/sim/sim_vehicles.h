@@ -1,16 +1,30 @@
-/* The simulated game's vehicle accessories: accessory objects of each kind,
- * cargo definitions, and the game's token-to-text call that names a cargo.
- * Built on the memory framework of sim_game.h (objects, image vtables, game
- * functions, call recording).
+/* The simulated game's vehicle world: accessories of each kind, cargo
+ * definitions, the token-to-text call that names a cargo, vehicle and
+ * trailer definitions with their clone functions, the unit factory's
+ * accessory and trailer classes, accessory data, and reference words that
+ * really count. Built on the memory framework of sim_game.h (objects, image
+ * vtables, game functions, call recording).
  *
- *   accessories   accessory_new: a generic, wheel, paint or cargo accessory
- *                 with its data path; the kind's fields set with put and the
- *                 acc:: offsets, or with accessory_set_cargo
+ *   world         vehicle_world_install: class objects, tables and game
+ *                 functions of this file at the game's offsets (call it
+ *                 after game_reset, before making anything below)
+ *   accessories   accessory_new: a generic, part, wheel, paint or cargo
+ *                 accessory with its data path; the kind's fields set with
+ *                 put and the acc:: offsets, or with accessory_set_cargo
  *   cargo         cargo_def_new: a cargo definition whose name the
- *                 token-to-text call gives
+ *                 token-to-text call gives and the cargo lookup finds
  *   token-to-text token_to_text_install (the fake, recorded as
  *                 "token_to_text" with builder, name id and definition) or
  *                 token_to_text_faulting
+ *   definitions   def_new, def_push, def_accessories, def_plate
+ *   data          data_new: what the accessory data call gives for a path;
+ *                 class_new: a class outside the image, for class chains
+ *   units         every object made here is a unit with a reference word:
+ *                 refword, destroyed, units_since, unit_problems
+ *   behaviours    what the game's functions do, by test choice: the
+ *                 definition and accessory clones, the factory's creates,
+ *                 the erase, the data call, the cargo lookup
+ *   the player    player_truck_def, player_trailer_new, ctrl_trailer_defs
  *
  * Layout choices (offsets of this simulation, from the accessory unless
  * said otherwise):
@@ -20,20 +34,60 @@
  * - the characters are an object of their own that ends with the NUL, so a
  *   read past the NUL faults;
  * - each kind's object ends right after its fields, so a read of another
- *   kind's fields faults: generic 0x40 bytes, wheel 0x48 (u16 at +0x40),
- *   paint 0x88 (18 f32 at +0x40), cargo 0x80 (+0x40 the cargo definition,
- *   +0x48 seed, +0x50 load, lash, gear, +0x5C hook, +0x68 units,
+ *   kind's fields faults: generic and part 0x40 bytes, wheel 0x48 (u16 at
+ *   +0x40), paint 0x88 (18 f32 at +0x40), cargo 0x80 (+0x40 the cargo
+ *   definition, +0x48 seed, +0x50 load, lash, gear, +0x5C hook, +0x68 units,
  *   +0x6C models, +0x70 dims);
- * - a cargo definition is 0x40 bytes with its u32 name id at +0xC; the names
- *   are kept by the simulation, indexed by that id (ids from 1; 0 names
- *   nothing);
+ * - a cargo definition is 0x40 bytes: vtable, reference word (count 1: the
+ *   game's list of cargoes holds it), its u32 name id at +0xC; the names are kept by the simulation, indexed by that id
+ *   (ids from 1; 0 names nothing);
  * - the token-to-text call takes (text builder, name id, definition); the
  *   builder is the caller's { char *chars; u64 length; u64 capacity }: the
  *   fake writes at most capacity - 1 characters and a NUL into chars and
  *   sets length to the whole name's length; an unknown id leaves the builder
- *   untouched. It returns the builder. */
+ *   untouched. It returns the builder.
+ * - a string object (an accessory's data path, a definition's plate) is
+ *   { vtable, char *chars, u64 length }; its slot 2 (+0x10) reserve(string,
+ *   n) puts the text into a new buffer of exactly n bytes that ends at a
+ *   no-access page, so a write past what was reserved faults;
+ * - a game array object is { vtable, u64 *data, u64 count, u64 capacity };
+ *   its slot 3 (+0x18) grow(array, n) moves the elements into a new buffer
+ *   of exactly n elements when the capacity is below n (ending at a
+ *   no-access page); the array holds one game reference on each element;
+ * - a definition (vehicle 0x218 bytes, trailer 0x1D0, each ending there)
+ *   holds its vtable at +0, reference word at +8, its accessory array object
+ *   embedded at +0x10 (so data at +0x18, count at +0x20, capacity at
+ *   +0x28), the plate string object at +0x70 (chars +0x78, length +0x80)
+ *   and, for a trailer, the trailer_def entry at +0x1A0 (one reference);
+ * - a class object is also the class record the factory creates from:
+ *   +0 its name object (whose first word is the name's characters), +8 the
+ *   create function (factory) -> unit, +0x18 the parent class;
+ * - a definition's clone (shared behaviour aside) copies each accessory
+ *   into a new unit and keeps a null element null;
+ * - every unit's get-class (slot 5, +0x28) answers the class it was made
+ *   with (unit_set_class changes it); slot 1 (+8) is the release hook, which
+ *   records "release"; slot 2 (+0x10) of definitions and accessories clones;
+ * - game calls: accessory data (accessory) -> the data object made by
+ *   data_new for its path, or null; array erase (array, address of the
+ *   element in the array's data) releases the element and closes the gap;
+ *   data key (u64 *out, u32 id, data) writes data_key_of(id); cargo lookup
+ *   (const char **name) -> the cargo definition of that name, or null;
+ *   destroy (unit) marks the unit destroyed and releases what it holds (a
+ *   definition its accessories and trailer_def entry, a cargo accessory its
+ *   cargo definition);
+ * - references count for real: a new unit has count 0; a release that
+ *   reaches count 0 destroys; unit_problems names every unit destroyed
+ *   twice, released after its destroy, or counted below 0;
+ * - the unit factory is index 0 of the factory table; each create records
+ *   "create_unit" with the class record's game VA.
+ * - the player: the truck's definition at truck +0x1F8; the trailer actor
+ *   (4792 bytes, the trailer actor table and class) at player block +0xC8
+ *   with its definition at +0x1F8; game_ctrl's trailer_def entries are an
+ *   array object at game_ctrl +0x430 (data +0x438, count +0x440). */
 #pragma once
 #include <stdint.h>
+#include <string>
+#include <vector>
 #include "sim/sim_game.h"
 
 namespace sim {
@@ -41,10 +95,35 @@ namespace sim {
 /* Offsets of game build 1.61.3.1 from the game's base. */
 namespace veh_off {
 constexpr uint32_t generic_accessory_vtable = 0x22D7A50;
+constexpr uint32_t part_accessory_vtable = 0x22D7988;
 constexpr uint32_t wheel_vtable = 0x22E79C8;
 constexpr uint32_t paint_vtable = 0x22D82B8;
 constexpr uint32_t cargo_vtable = 0x22EE018;
 constexpr uint32_t token_to_text = 0x12BBD0;
+/* class objects (and class records) */
+constexpr uint32_t accessory_class = 0x1E1F200; /* generic accessories; parent of every accessory class */
+constexpr uint32_t part_accessory_class = 0x1E1F1B0;
+constexpr uint32_t paint_accessory_class = 0x1E1F4E0;
+constexpr uint32_t wheel_accessory_class = 0x1E20870;
+constexpr uint32_t cargo_accessory_class = 0x1E21C80;
+constexpr uint32_t part_data_class = 0x1E20820;
+constexpr uint32_t paint_data_class = 0x1E207C0;
+constexpr uint32_t wheel_data_class = 0x1E206D0;
+constexpr uint32_t wheel_data_class_2 = 0x1E20720;
+constexpr uint32_t cargo_holder_data_class = 0x1E1F420;
+constexpr uint32_t cargo_class = 0x1E26680;
+constexpr uint32_t vehicle_def_class = 0x1E1C370;
+constexpr uint32_t trailer_def_class = 0x1E1CE30;
+/* definition tables and their clone functions */
+constexpr uint32_t vehicle_def_vtable = 0x22C4B68;
+constexpr uint32_t trailer_def_vtable = 0x22C9D30;
+constexpr uint32_t vehicle_def_clone = 0x8499B0;
+constexpr uint32_t trailer_def_clone = 0x881BD0;
+/* calls */
+constexpr uint32_t accessory_data = 0x904F70;
+constexpr uint32_t array_erase = 0x673990;
+constexpr uint32_t data_key = 0x12BE90;
+constexpr uint32_t cargo_lookup = 0x12B850;
 } // namespace veh_off
 
 /* Accessory fields, from the accessory. */
@@ -67,14 +146,36 @@ constexpr uint32_t cargo_def_name_id = 0x0C; /* from the cargo definition */
 constexpr size_t cargo_def_size = 0x40;
 } // namespace acc
 
-enum class accessory_kind { generic, wheel, paint, cargo };
+/* Definition fields, from the definition. */
+namespace vdef {
+constexpr uint32_t ref_word = 0x08;
+constexpr uint32_t accessories = 0x10; /* the array object */
+constexpr uint32_t accessory_data = 0x18, accessory_count = 0x20, accessory_capacity = 0x28;
+constexpr uint32_t plate = 0x70, plate_chars = 0x78, plate_length = 0x80;
+constexpr uint32_t trailer_def = 0x1A0;
+constexpr size_t vehicle_size = 0x218, trailer_size = 0x1D0;
+/* the player's vehicles */
+constexpr uint32_t vehicle_definition = 0x1F8; /* truck or trailer actor + */
+constexpr uint32_t player_trailer = 0xC8;      /* player block + */
+constexpr uint32_t ctrl_trailer_defs = 0x430;  /* game_ctrl +: array object */
+constexpr size_t trailer_actor_size = 4792;
+} // namespace vdef
 
-/* An accessory of the kind with its vtable at the game's offset (filled with
- * recording slots the first time after game_reset) and the data path (null:
- * a null character pointer). */
+enum class accessory_kind { generic, wheel, paint, cargo, part };
+enum class def_kind { vehicle, trailer };
+
+/* ---- the world ---- */
+SIM_API void vehicle_world_install();
+
+/* ---- accessories ---- */
+/* An accessory of the kind with its vtable at the game's offset (filled
+ * the first time after game_reset) and the data path (null: a null
+ * character pointer). Count 0. */
 SIM_API uint8_t *accessory_new(accessory_kind kind, const char *path);
 /* The vtable address of a kind, in the image. */
 SIM_API void **accessory_vtable(accessory_kind kind);
+/* The data path the accessory's string holds ("" when none). */
+SIM_API std::string accessory_path(const void *accessory);
 
 struct cargo_fields {
     uint64_t seed;
@@ -84,13 +185,74 @@ struct cargo_fields {
     uint32_t models;
     float dims[3];
 };
-/* Stores the definition (may be null) and the fields in a cargo accessory. */
+/* Stores the definition (may be null; it gets one reference) and the fields
+ * in a cargo accessory. */
 SIM_API void accessory_set_cargo(uint8_t *accessory, const uint8_t *definition, const cargo_fields &f);
 
-/* A cargo definition named by the text (null: name id 0, which names nothing). */
+/* A cargo definition named by the text (null: name id 0, which names
+ * nothing and is never found). */
 SIM_API uint8_t *cargo_def_new(const char *name);
 
 SIM_API void token_to_text_install();
 SIM_API void token_to_text_faulting();
+
+/* ---- definitions ---- */
+/* An empty definition of the kind with its plate text. */
+SIM_API uint8_t *def_new(def_kind kind, const char *plate = "");
+/* Appends the accessory to the definition's array, which takes a game
+ * reference on it (+1). */
+SIM_API void def_push(uint8_t *def, uint8_t *accessory);
+SIM_API std::vector<uint8_t *> def_accessories(const uint8_t *def);
+/* The plate's characters up to its length (or its NUL). */
+SIM_API std::string def_plate(const uint8_t *def);
+
+/* ---- data ---- */
+/* The data object the accessory data call gives for accessories with that
+ * path: a unit of the class, its u32 key id at +0xC (unique). */
+SIM_API uint8_t *data_new(const char *path, const void *class_object);
+SIM_API uint64_t data_key_of(uint32_t id);
+/* A class object outside the image with that name and parent. */
+SIM_API uint8_t *class_new(const char *name, const void *parent);
+
+/* ---- units and references ---- */
+SIM_API uint32_t refword(const void *unit); /* 0 when a test made it unreadable */
+SIM_API int destroyed(const void *unit); /* how many times */
+SIM_API size_t units_mark();
+SIM_API std::vector<uint8_t *> units_since(size_t mark);
+/* Units destroyed twice, released after their destroy, or counted below 0. */
+SIM_API std::vector<std::string> unit_problems();
+SIM_API void unit_set_class(void *unit, const void *class_object);
+
+/* ---- behaviours ---- */
+enum class def_clone_result {
+    copy,           /* a new definition with copies of the accessories */
+    null,
+    source,         /* the source itself */
+    foreign_vtable, /* a copy with another table */
+    foreign_class,  /* a copy whose get-class answers another class */
+    short_object,   /* the right table and class in an object too short */
+    shared,         /* a new definition holding the source's own accessories */
+    one_less,       /* a copy without the last accessory */
+    no_array,       /* a copy whose accessory array has no table */
+};
+SIM_API void def_clone_behaviour(def_clone_result r);
+enum class accessory_clone_result { copy, null, self, other_class };
+SIM_API void accessory_clone_behaviour(accessory_clone_result r);
+enum class create_result { unit, null, foreign_vtable, kept_ref /* the factory keeps a reference */ };
+/* What the create function of the class record at that offset does. */
+SIM_API void create_behaviour(uint32_t class_offset, create_result r);
+SIM_API void erase_stuck(bool stuck); /* the erase leaves the array as it is */
+/* The accessory data call answers null from its n-th call on (from 1;
+ * 0: never). */
+SIM_API void accessory_data_null_from(int n);
+/* The cargo lookup answers this object whatever the name (null: by name). */
+SIM_API void cargo_lookup_answer(const void *object);
+
+/* ---- the player ---- */
+SIM_API void player_truck_def(const player &p, uint8_t *def);
+/* A trailer actor with that definition, coupled to the player. */
+SIM_API uint8_t *player_trailer_new(const player &p, uint8_t *def);
+/* n trailer_def entries (units) in game_ctrl's array. */
+SIM_API std::vector<uint8_t *> ctrl_trailer_defs(const player &p, int n);
 
 } // namespace sim

@@ -6,6 +6,7 @@
 #include <string.h>
 #include <string>
 #include "look_list.h"
+#include "vehicle_defs.h"
 
 namespace {
 
@@ -58,6 +59,24 @@ look_entry parsed(const std::string &text, bool expect_ok = true)
     look_entry e;
     EXPECT_EQ(dm_look_parse_entry(text.c_str(), &e), expect_ok) << text;
     return e;
+}
+
+// Wheels without ";o=" are numbered per model in list order: 0, 2, 4 ...;
+// a seventeenth model finds no room and gets 0 for each of its wheels.
+TEST(look_wheels, NumberedPerModel)
+{
+    look_wheel_table t = {};
+    const uint64_t a = 0x5EED000000000001ull, b = 0x5EED000000000002ull;
+    struct { uint64_t key; uint16_t want; } rows[] = {
+        { a, 0 }, { a, 2 }, { b, 0 }, { a, 4 }, { b, 2 }, { 0, 0 }, { 0, 2 },
+    };
+    for (auto &r : rows)
+        EXPECT_EQ(look_wheel_offset(&t, r.key), r.want) << std::hex << r.key;
+    for (uint64_t k = 100; t.count < LOOK_WHEEL_MODELS; k++)
+        EXPECT_EQ(look_wheel_offset(&t, k), 0);
+    EXPECT_EQ(look_wheel_offset(&t, 999), 0);
+    EXPECT_EQ(look_wheel_offset(&t, 999), 0);
+    EXPECT_EQ(look_wheel_offset(&t, a), 6) << "the known models go on";
 }
 
 } // namespace
