@@ -3,25 +3,10 @@
 // page's controls and the config.ini keys they write, toasts switched off,
 // and the Dear ImGui check that keeps a mismatched core off the plug-in's
 // context. The core is ui_test_core.dll (the real core with test exports).
-#include "sim/fixture.h"
-#include "sim/sim_render.h"
+#include "ui/overlay_fixture.h"
 #include "ui/ui_test_core.h"
 
 namespace {
-
-const uint32_t CLEAR = 0xFF503C2E; // the game's picture: R 0x2E, G 0x3C, B 0x50
-
-uint32_t rgb(uint32_t rrggbb) { return ((rrggbb >> 16) & 0xFF) | (rrggbb & 0xFF00) | ((rrggbb & 0xFF) << 16); }
-
-bool close_to(uint32_t p, uint32_t want, int tol)
-{
-    for (int k = 0; k < 3; k++) {
-        int a = (int)((p >> (8 * k)) & 0xFF), b = (int)((want >> (8 * k)) & 0xFF);
-        if ((a > b ? a - b : b - a) > tol)
-            return false;
-    }
-    return true;
-}
 
 // Text drawn in #EDF0F5 (its antialiased edges excepted).
 bool light(uint32_t p) { return (p & 0xFF) > 200 && ((p >> 8) & 0xFF) > 200 && ((p >> 16) & 0xFF) > 200; }
@@ -30,92 +15,10 @@ typedef void (*set_size_fn)(float size);
 typedef unsigned (*other_imgui_fn)(int other);
 typedef int (*foreign_fn)();
 
-// The fixture of the overlay tests, cut down to what these tests use.
-class core_ui : public fx::game_test {
+// The overlay tests' fixture on the real core with its test exports.
+class core_ui : public overlay {
 protected:
-    sim::render_config rc;
-    char saved_windir[MAX_PATH] = "";
-    bool rendering = false;
-
-    void SetUp() override
-    {
-        fx::game_test::SetUp();
-        GetEnvironmentVariableA("WINDIR", saved_windir, sizeof saved_windir);
-    }
-
-    void TearDown() override
-    {
-        fx::game_test::TearDown();
-        if (rendering)
-            sim::render_close();
-        SetEnvironmentVariableA("WINDIR", saved_windir[0] ? saved_windir : nullptr);
-    }
-
-    // A Windows folder of this test's own with free fonts under the names
-    // the UI looks for.
-    void make_windows_dir()
-    {
-        std::string win = root + "\\windows";
-        CreateDirectoryA(win.c_str(), nullptr);
-        CreateDirectoryA((win + "\\Fonts").c_str(), nullptr);
-        const char *src = "Z:\\usr\\share\\fonts\\truetype\\dejavu\\";
-        struct {
-            const char *from, *to;
-        } map[] = { { "DejaVuSans.ttf", "segoeui.ttf" },
-                    { "DejaVuSans-Bold.ttf", "seguisb.ttf" },
-                    { "DejaVuSans-Bold.ttf", "segoeuib.ttf" } };
-        for (auto &m : map)
-            ASSERT_TRUE(CopyFileA((std::string(src) + m.from).c_str(), (win + "\\Fonts\\" + m.to).c_str(), FALSE))
-                << m.from;
-        SetEnvironmentVariableA("WINDIR", win.c_str());
-    }
-
-    void start()
-    {
-        make_windows_dir();
-        install_core("ui_test_core.dll", "drovemark_core.dll");
-        ASSERT_TRUE(sim::render_open(rc));
-        rendering = true;
-        ASSERT_EQ(init(), SCS_RESULT_OK);
-        sim::event_started();
-        sim::game_frames(3);
-    }
-
-    // F2 once, pressed again when the desktop did not deliver it.
-    void toggle_ui()
-    {
-        int before = log_count("[host] ui: UI mode ");
-        for (int attempt = 0; attempt < 3; attempt++) {
-            sim::key_input(VK_F2, true);
-            sim::game_frames(1);
-            sim::key_input(VK_F2, false);
-            sim::game_frames(1);
-            for (int i = 0; i < 50 && log_count("[host] ui: UI mode ") == before; i++) {
-                Sleep(10);
-                sim::game_frames(1);
-            }
-            if (log_count("[host] ui: UI mode ") != before)
-                return;
-        }
-        ADD_FAILURE() << "F2 did not toggle the UI mode";
-    }
-
-    void capture(const char *png = nullptr)
-    {
-        ASSERT_TRUE(sim::capture_frame());
-        if (png)
-            sim::capture_save_png((root + "\\" + png).c_str());
-    }
-
-    template <class F> F core_export(const char *name)
-    {
-        for (int g = 9; g >= 1; g--) {
-            HMODULE m = GetModuleHandleA((base + "core\\loaded_" + std::to_string(g) + ".dll").c_str());
-            if (m)
-                return (F)(void *)GetProcAddress(m, name);
-        }
-        return nullptr;
-    }
+    void start() { overlay::start("ui_test_core.dll"); }
 
     std::string config() // lines end in CR LF or LF
     {
