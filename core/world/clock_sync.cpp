@@ -101,7 +101,7 @@ void clock_sync_tick(const dm_frame_info *info)
 void clock_command(const char *rest, double now)
 {
     const char *t = rest;
-    while (*t == ' ')
+    while (*t == ' ' || *t == '\t')
         t++;
     if (strcmp(t, "sync on") == 0) {
         sync_on = true;

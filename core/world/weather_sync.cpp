@@ -168,7 +168,7 @@ void weather_apply(uint64_t env, const char *text)
 void weather_command(const char *rest)
 {
     const char *t = rest;
-    while (*t == ' ')
+    while (*t == ' ' || *t == '\t')
         t++;
     uint64_t env = environment();
     if (!env) {
