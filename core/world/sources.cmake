@@ -1,3 +1,3 @@
 set(d ${CMAKE_SOURCE_DIR}/core/world)
-list(APPEND DM_CORE_PURE_SOURCES)
-list(APPEND DM_CORE_WIN_SOURCES ${d}/world_stubs.cpp)
+list(APPEND DM_CORE_PURE_SOURCES ${d}/world_sync_math.cpp)
+list(APPEND DM_CORE_WIN_SOURCES ${d}/world_stubs.cpp ${d}/clock_sync.cpp ${d}/weather_sync.cpp)

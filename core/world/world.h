@@ -1,7 +1,7 @@
 /* What the world-sync subsystem offers the rest of the core: props, traffic,
  * server jobs, damage, weather, the clock, GPS routes and road events, in
- * the life cycle, the frame and the console. Not in this build: every entry
- * point is a stub in world_stubs.cpp. */
+ * the life cycle, the frame and the console. What is not in this build is a
+ * stub in world_stubs.cpp. */
 #pragma once
 #include <stdint.h>
 #include "dm_api.h"
@@ -21,6 +21,19 @@ void traffic_set_config_mode(int32_t mode);
 void clock_sync_tick(const dm_frame_info *info);
 void traffic_tick(const dm_frame_info *info);
 bool props_tick(const dm_frame_info *info); /* true when the draw hook is needed */
+
+/* clock and weather sync (clock_sync.cpp, weather_sync.cpp): the clock step
+ * runs the weather tick once a second while joined, and marks weather sync
+ * idle while not joined, so the first difference after a join is forced. */
+void weather_sync_tick();
+void weather_sync_idle();
+/* The game's set-weather under a fault guard; false (logged) on a fault. */
+bool weather_set(uint64_t environment, uint8_t kind, uint8_t instant);
+void weather_dump(const char *label);
+/* The game clock: false without game_ctrl or the economy, on a fault, or when
+ * the seconds or the scale are implausible. */
+bool clock_read(double *time_of_day, float *scale, uint32_t *total_minutes);
+bool clock_shift(double delta);
 
 /* console */
 void traffic_command(const dm_frame_info *info, const char *rest);

@@ -140,7 +140,7 @@ TEST_F(runtime, EveryRowOfAFeatureNotInThisBuildSaysSoInOneLine)
         { "traffic", "traffic" },     { "traffic on", "traffic" },     { "rvspawn 1", "rvspawn" },
         { "rvdespawn", "rvdespawn" }, { "rvvel on", "rvvel" },         { "remote mode rv", "remote" },
         { "rvmove 1 2", "rvmove" },   { "rvstep auto", "rvstep" },     { "rvclock off", "rvclock" },
-        { "weather", "weather" },     { "roadevents", "roadevents" },  { "clock", "clock" },
+        { "roadevents", "roadevents" },
         { "model spawn x", "model" }, { "gps", "gps" },                { "cam", "cam" },
         { "nametags on", "nametags" }, { "job", "job" },               { "damage", "damage" },
         { "repair 3", "damage" },     { "flags off", "flags off" },    { "wheeldbg", "wheeldbg" },

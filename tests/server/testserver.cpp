@@ -44,6 +44,7 @@ bool ts_start(ts_server *s, uint16_t port)
     s->protocol = NET_PROTOCOL_VERSION;
     s->client_timeout = 10.0;
     s->next_id = 1;
+    s->world.period = 2.0;
     snprintf(s->info_name, sizeof s->info_name, "drovemark test server");
     uint16_t p2;
     SOCKET a = open_bound(port, &s->port);
@@ -261,6 +262,52 @@ static void on_auth_reply(ts_client *c, const uint8_t *p, size_t n)
     memcpy(c->auth_pub, pub, 32);
 }
 
+static void on_time_report(ts_client *c, const uint8_t *p, size_t n)
+{
+    double seconds;
+    float rate;
+    if (!net_parse_time_of_day(p, n, &seconds, &rate))
+        return;
+    c->time_reports++;
+    c->time_reported = seconds;
+    c->rate_reported = rate;
+}
+
+void ts_world_set_time(ts_server *s, double seconds, float rate)
+{
+    s->world.has_time = true;
+    s->world.time_base = seconds;
+    s->world.time_epoch = s->now;
+    s->world.rate = rate;
+    s->world.next_send = 0;
+}
+
+void ts_world_set_weather(ts_server *s, uint8_t kind, uint8_t roll, float next_roll_in)
+{
+    s->world.has_weather = true;
+    s->world.kind = kind;
+    s->world.roll = roll;
+    s->world.roll_at = s->now + next_roll_in;
+    s->world.next_send = 0;
+}
+
+double ts_world_time(const ts_server *s, double now)
+{
+    return fmod(s->world.time_base + (now - s->world.time_epoch) * s->world.rate, 86400.0);
+}
+
+void ts_world_tick(ts_server *s, double now)
+{
+    ts_world *w = &s->world;
+    if ((!w->has_time && !w->has_weather) || now < w->next_send)
+        return;
+    w->next_send = now + w->period;
+    if (w->has_time)
+        ts_send_time(s, ts_world_time(s, now), w->rate);
+    if (w->has_weather)
+        ts_send_weather(s, w->kind, w->roll, w->roll_at > now ? (float)(w->roll_at - now) : 0.0f);
+}
+
 void ts_poll(ts_server *s, double now)
 {
     s->now = now;
@@ -331,8 +378,11 @@ void ts_poll(ts_server *s, double now)
             }
             relay(s, c, h.type, p, (int)pn);
             break;
-        case NET_ACC_PART:
         case NET_TIME_OF_DAY:
+            on_time_report(c, p, pn);
+            relay(s, c, h.type, p, (int)pn);
+            break;
+        case NET_ACC_PART:
         case NET_PROP:
         case NET_PROP_REMOVED:
         case NET_TRAFFIC_DEFS:
@@ -350,6 +400,7 @@ void ts_poll(ts_server *s, double now)
     for (auto &k : s->clients)
         if (k.used && !k.bot && k.last_seen > 0 && now - k.last_seen > s->client_timeout)
             ts_drop(s, k.id, 1, nullptr);
+    ts_world_tick(s, now);
 }
 
 uint16_t ts_add_bot(ts_server *s, const char *name, double now)

@@ -28,7 +28,25 @@ typedef struct ts_client {
     int last_state_len;
     uint64_t hellos;
     double bot_phase;
+    /* the client's time-of-day reports (type 18) */
+    uint64_t time_reports;
+    double time_reported;  /* seconds since midnight */
+    float rate_reported;
 } ts_client;
+
+/* The server's world, once a test sets it: a time of day running at its rate
+ * and a weather kind with its roll id, sent to every client every period
+ * seconds (and at once after each change) from ts_poll. */
+typedef struct ts_world {
+    bool has_time, has_weather;
+    double time_base;      /* seconds since midnight at time_epoch */
+    double time_epoch;     /* the server's now */
+    float rate;
+    uint8_t kind, roll;
+    double roll_at;        /* the server's now of the next roll (only told) */
+    double period;         /* seconds between sends, 2 by default */
+    double next_send;
+} ts_world;
 
 typedef struct ts_server {
     uintptr_t sock;
@@ -57,6 +75,7 @@ typedef struct ts_server {
     uint8_t last_payload[2048];
     int last_payload_len;
     uint8_t last_payload_type;
+    ts_world world;
 } ts_server;
 
 bool ts_start(ts_server *s, uint16_t port); /* port 0: any free port */
@@ -80,6 +99,13 @@ void ts_send_time(ts_server *s, double seconds, float rate);
 void ts_send_weather(ts_server *s, uint8_t kind, uint8_t roll, float seconds);
 void ts_send_owner(ts_server *s, uint16_t owner, int slot);
 void ts_send_challenge(ts_server *s, ts_client *c);
+
+/* The server's world: its time of day from now on, its weather with the
+ * seconds to its next roll; what its time of day is at a moment. */
+void ts_world_set_time(ts_server *s, double seconds, float rate);
+void ts_world_set_weather(ts_server *s, uint8_t kind, uint8_t roll, float next_roll_in);
+double ts_world_time(const ts_server *s, double now);
+void ts_world_tick(ts_server *s, double now);
 
 /* Bots: players on the server that drive a circle and send accessory lists. */
 uint16_t ts_add_bot(ts_server *s, const char *name, double now);

@@ -15,7 +15,11 @@ int main(int argc, char **argv)
         fprintf(stderr, "testserver: can't listen on 127.0.0.1:%d\n", port);
         return 1;
     }
-    printf("testserver: listening on 127.0.0.1:%u with %d bots\n", s.port, bots);
+    // The shared world: half past six in the morning at the game's own pace,
+    // and bad weather (roll 1) for half an hour.
+    ts_world_set_time(&s, 6 * 3600 + 30 * 60, 1.0f);
+    ts_world_set_weather(&s, 1, 1, 1800.0f);
+    printf("testserver: listening on 127.0.0.1:%u with %d bots; time 06:30, weather bad\n", s.port, bots);
     fflush(stdout);
     LARGE_INTEGER f, t0, t;
     QueryPerformanceFrequency(&f);

@@ -2,7 +2,8 @@
 // from its own folder, runs game frames at 60 Hz for the given number of
 // seconds, and shuts down. Usage: drovemark_game [seconds] [LOCALAPPDATA] [PNG]
 // The game is build 1.61.3.1 with a profile loaded (so the core recognises it
-// and may join a server). It has a real window and swap chain and presents
+// and may join a server); its clock starts at day 3, 14:00, in normal weather,
+// and runs at the game's pace. It has a real window and swap chain and presents
 // every frame; a third of the way through the player presses F2, a little
 // later opens the Players page, and the last frame is saved to the PNG when
 // one is named.
@@ -13,6 +14,7 @@
 #include "sim/sim_game.h"
 #include "sim/sim_input.h"
 #include "sim/sim_render.h"
+#include "sim/sim_world.h"
 
 int main(int argc, char **argv)
 {
@@ -32,13 +34,15 @@ int main(int argc, char **argv)
         fprintf(stderr, "game: no window or swap chain; running without a picture\n");
     sim::game_reset();
     sim::set_build_hash();
-    sim::game_player_create();
+    sim::world_create(sim::game_player_create());
+    sim::world_set_clock(3, 14, 0, 0);
     int32_t r = sim::plugin_init(SCS_TELEMETRY_VERSION_1_01);
     printf("game: scs_telemetry_init returned %d\n", r);
     sim::event_started();
     const double dt = 1.0 / 60.0;
     for (double t = 0; t < seconds; t += dt) {
         sim::clock_advance(dt);
+        sim::world_advance(dt);
         sim::channel_placement(t * 10.0, 0.0, -t * 5.0, 0.25f, 0.0f, 0.0f);
         sim::channel_speed(10.0f);
         sim::frame();

@@ -1,0 +1,144 @@
+// Clock sync: every client reports its game clock to the server every 5 s
+// and moves the game clock to the server's time of day whenever the two have
+// drifted more than 5 s apart. The "clock" frame step, at most once a
+// second, also drives weather sync; the "clock" command shows and sets the
+// clock by hand. Game thread only.
+//
+// Index of this file:
+//   the game clock    clock_economy, clock_read, clock_shift
+//   the frame step    clock_sync_tick
+//   the command       clock_command
+#include <stdio.h>
+#include <string.h>
+#include "core.h"
+#include "game_mem.h"
+#include "net_client.h"
+#include "world.h"
+#include "world_game.h"
+#include "world_sync_math.h"
+
+namespace {
+
+bool sync_on = true;
+double next_step;            /* frame seconds */
+clock_sync_state sync_state; /* next report time, the rate warning */
+
+bool joined() { return net_is_open() && net_our_player_id() != 0; }
+
+} // namespace
+
+/* ---- the game clock ---- */
+
+uint64_t clock_economy() { return game_read_guarded_or_zero<uint64_t>(game_addr(GAME_OFF_ECONOMY)); }
+
+bool clock_read(double *time_of_day, float *scale, uint32_t *total_minutes)
+{
+    uint64_t ctrl = game_ctrl_guarded(), economy = ctrl ? clock_economy() : 0;
+    uint32_t minutes;
+    float seconds, s;
+    if (!economy || !game_read_guarded(economy + GAME_ECONOMY_MINUTES, &minutes) ||
+        !game_read_guarded(economy + GAME_ECONOMY_SECONDS, &seconds) ||
+        !game_read_guarded(ctrl + GAME_CTRL_TIME_SCALE, &s) || !clock_plausible(seconds, s))
+        return false;
+    *time_of_day = clock_time_of_day(minutes, seconds);
+    *scale = s;
+    *total_minutes = minutes;
+    return true;
+}
+
+bool clock_shift(double delta)
+{
+    uint64_t economy = clock_economy();
+    uint32_t minutes;
+    float seconds;
+    if (!economy || !game_read_guarded(economy + GAME_ECONOMY_MINUTES, &minutes) ||
+        !game_read_guarded(economy + GAME_ECONOMY_SECONDS, &seconds))
+        return false;
+    // Minutes and seconds lie side by side: one write moves both.
+    struct {
+        uint32_t minutes;
+        float seconds;
+    } shifted;
+    static_assert(GAME_ECONOMY_SECONDS == GAME_ECONOMY_MINUTES + 4, "the minutes and seconds are adjacent");
+    if (!clock_shifted(minutes, seconds, delta, &shifted.minutes, &shifted.seconds))
+        return false;
+    return world_write_guarded(economy + GAME_ECONOMY_MINUTES, &shifted, sizeof shifted);
+}
+
+/* ---- the frame step ---- */
+
+void clock_sync_tick(const dm_frame_info *info)
+{
+    double now = info->seconds;
+    if (now < next_step || !game_build_ok())
+        return;
+    next_step = now + 1.0;
+    if (!joined()) {
+        weather_sync_idle();
+        return;
+    }
+    weather_sync_tick();
+    clock_sync_input in = {};
+    uint32_t minutes;
+    if (!clock_read(&in.local_tod, &in.local_scale, &minutes))
+        return;
+    in.now = now;
+    in.sync_on = sync_on;
+    in.has_server = net_server_time(&in.server_seconds, &in.server_rate, &in.received_at);
+    clock_sync_plan plan = clock_sync_decide(&sync_state, &in);
+    if (plan.report)
+        net_send_time_of_day(in.local_tod, in.local_scale);
+    if (plan.warn_rate)
+        core_log("[core] clock: our time scale %.3f differs from the server's %.3f (expect regular corrections)",
+                 in.local_scale, in.server_rate);
+    if (plan.shift && clock_shift(plan.drift))
+        core_log("[core] clock: %s -> %s (%+.0f game s) to match the server", clock_format_hms(in.local_tod),
+                 clock_format_hms(plan.target), plan.drift);
+}
+
+/* ---- the command ---- */
+
+void clock_command(const char *rest, double now)
+{
+    const char *t = rest;
+    while (*t == ' ' || *t == '\t')
+        t++;
+    if (strcmp(t, "sync on") == 0) {
+        sync_on = true;
+        next_step = 0; // the step runs in the next frame
+        core_log("[core] clock sync on");
+        return;
+    }
+    if (strcmp(t, "sync off") == 0) {
+        sync_on = false;
+        core_log("[core] clock sync off");
+        return;
+    }
+    double tod;
+    float scale;
+    uint32_t minutes;
+    if (!clock_read(&tod, &scale, &minutes)) {
+        core_log("[core] clock: no economy (profile not loaded?)");
+        return;
+    }
+    if (strncmp(t, "set ", 4) == 0) {
+        int32_t h, m;
+        if (!clock_parse_set(t + 4, &h, &m)) {
+            core_log("[core] clock set HH:MM");
+            return;
+        }
+        double d = clock_wrap_day_seconds(h * 3600.0 + m * 60.0 - tod);
+        if (!clock_shift(d))
+            return;
+        core_log("[core] clock: %s -> %02d:%02d (%+.0f game s)%s", clock_format_hms(tod), h, m, d,
+                 sync_on && joined() ? "; sync is on, the server time will win again" : "");
+        return;
+    }
+    double server_seconds, received_at;
+    float rate;
+    bool has = net_server_time(&server_seconds, &rate, &received_at);
+    core_log("[core] clock: local %s day %u (rate %.3f)%s%s%s, sync %s", clock_format_hms(tod), minutes / 1440u,
+             scale, has ? ", server " : ", no server time",
+             has ? clock_format_hms(clock_server_now(server_seconds, rate, received_at, now)) : "", "",
+             sync_on ? "on" : "off");
+}
