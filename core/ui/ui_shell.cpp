@@ -237,7 +237,7 @@ void dm_ui_load_settings(const dm_host_api *api)
     if (dm_config_get("server_list", v, sizeof v))
         snprintf(settings.server_list, sizeof settings.server_list, "%s", v);
     dm_ui_add_draw_callback(dm_ui_draw_main);
-    // The server-list worker (servers_start) is not part of this build.
+    servers_start(api);
 }
 
 void dm_ui_status_update(const dm_frame_info *info)
@@ -305,6 +305,7 @@ void dm_ui_init(const dm_host_api *api)
 
 void dm_ui_shutdown()
 {
+    servers_stop();
     AcquireSRWLockExclusive(&dm_ui_callbacks_lock);
     callback_count = 0;
     ReleaseSRWLockExclusive(&dm_ui_callbacks_lock);

@@ -1,4 +1,4 @@
-// Name tags, the server list and the updater are not part of this build:
+// Name tags and the updater are not part of this build:
 // their entry points do nothing, and the UI shows them as unavailable.
 #include <stdio.h>
 #include "core_features.h"
@@ -18,4 +18,3 @@ void update_get_status(char *out, unsigned size)
 bool update_worker_running() { return false; }
 bool update_auto_enabled() { return false; }
 bool update_available() { return false; }
-void servers_request_refresh(bool) {}
