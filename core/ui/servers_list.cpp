@@ -196,7 +196,7 @@ bool servers_http_get(const char *url, char **out, size_t *length, char *err)
     char *buf = nullptr;
     size_t size = 0, room = 0;
     bool ok = false;
-    DWORD status = 0, status_size = sizeof status;
+    DWORD status = 0, status_size = sizeof status, announced = 0, announced_size = sizeof announced;
     if (servers_stopping()) { // the stop came before the session was in the slot
         error_text(err, "can't reach the list server (error %lu)", (unsigned long)ERROR_WINHTTP_OPERATION_CANCELLED);
         goto done;
@@ -205,6 +205,10 @@ bool servers_http_get(const char *url, char **out, size_t *length, char *err)
     if (conn)
         req = WinHttpOpenRequest(conn, L"GET", path, nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                  uc.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
+    if (req) { // the wait for the response head: 90 s by default, bounded like every other read
+        DWORD receive = 8000;
+        WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive, sizeof receive);
+    }
     if (!req || !WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(req, nullptr)) {
         error_text(err, "can't reach the list server (error %lu)", GetLastError());
@@ -246,6 +250,14 @@ bool servers_http_get(const char *url, char **out, size_t *length, char *err)
         size += got;
         if (got == 0)
             break;
+    }
+    // A connection closed before the announced length is a failed read, not
+    // a shorter list.
+    if (WinHttpQueryHeaders(req, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                            &announced, &announced_size, WINHTTP_NO_HEADER_INDEX) &&
+        announced != size) {
+        error_text(err, "download failed (%lu)", (unsigned long)ERROR_WINHTTP_CONNECTION_ERROR);
+        goto done;
     }
     if (!buf && !(buf = (char *)malloc(1))) { // an empty body is an empty text
         error_text(err, "download failed (%lu)", (unsigned long)ERROR_NOT_ENOUGH_MEMORY);
