@@ -408,14 +408,17 @@ TEST_F(server_list, RepliesAreTakenOnlyFromTheServerAskedInThisPass)
         to.port = game[0].info_from_port;
         ts_send_raw(&game[0], &to, d, NET_HEADER_SIZE + n, second_port);
     };
+    enum { THIS_PASS, LAST_PASS, RESEND_NOT_SENT };
     struct {
         const char *what;
-        bool last_pass, second_port;
+        int token;
+        bool second_port;
         int state;
     } rows[] = {
-        { "late answer to the last pass", true, false, SERVER_NO_ANSWER },
-        { "answer from another port", false, true, SERVER_NO_ANSWER },
-        { "answer from the server's port (control)", false, false, SERVER_ANSWERED },
+        { "late answer to the last pass", LAST_PASS, false, SERVER_NO_ANSWER },
+        { "answer from another port", THIS_PASS, true, SERVER_NO_ANSWER },
+        { "answer to a resend not sent yet", RESEND_NOT_SENT, false, SERVER_NO_ANSWER },
+        { "answer from the server's port (control)", THIS_PASS, false, SERVER_ANSWERED },
     };
     game[0].silent = true;
     for (auto &r : rows) {
@@ -424,8 +427,11 @@ TEST_F(server_list, RepliesAreTakenOnlyFromTheServerAskedInThisPass)
         uint32_t last_nonce = game[0].info_nonce;
         refresh_(0);
         ASSERT_TRUE(until([&] { return game[0].by_type[NET_INFO_QUERY] > queries; })) << r.what;
-        // The last pass's first attempt: sent then, and attempt 0 of this pass is sent too.
-        reply_from(r.last_pass ? (last_nonce & 0xFFFF00FFu) : game[0].info_nonce, r.second_port);
+        // Attempt 0 of the last pass was sent then, and attempt 0 of this pass is sent too.
+        uint32_t now_nonce = game[0].info_nonce;
+        uint32_t token = r.token == LAST_PASS ? (last_nonce & 0xFFFF00FFu)
+                         : r.token == RESEND_NOT_SENT ? ((now_nonce & 0xFFFF00FFu) | 0x100u) : now_nonce;
+        reply_from(token, r.second_port);
         ASSERT_TRUE(settled(before)) << r.what;
         EXPECT_EQ(snap.entries[0].query_state, r.state) << r.what;
         EXPECT_EQ(snap.entries[0].players, r.state == SERVER_ANSWERED ? 3 : 0) << r.what;
