@@ -7,6 +7,7 @@
 // [SECTION] Text cursor and white space
 // [SECTION] Strings
 // [SECTION] Numbers (the port)
+// [SECTION] Lists and members
 // [SECTION] Skipped values
 // [SECTION] Server objects and their array
 // [SECTION] Top level
@@ -225,43 +226,52 @@ bool read_number(cursor &c, double *value)
 }
 
 //-----------------------------------------------------------------------------
-// [SECTION] Skipped values
+// [SECTION] Lists and members
 //-----------------------------------------------------------------------------
 
-bool skip_value(cursor &c, int level);
-
-// Members of an object after its "{": key string, ":", value, separated by
-// commas, up to "}".
-bool skip_members(cursor &c, int level)
+// After an opening bracket: the closing one for none, or elements separated
+// by commas and then the closing one. element() reads one element.
+template <class F> bool read_list(cursor &c, char close, F element)
 {
     c.skip_blanks();
-    if (c.at('}')) {
+    if (c.at(close)) {
         c.i++;
         return true;
     }
     for (;;) {
         c.skip_blanks();
-        char key[SERVERS_JSON_KEY_MAX];
-        if (!c.at('"') || !read_string(c, key, sizeof key))
-            return false;
-        c.skip_blanks();
-        if (!c.at(':'))
-            return false;
-        c.i++;
-        if (!skip_value(c, level))
+        if (!element())
             return false;
         c.skip_blanks();
         if (c.at(',')) {
             c.i++;
             continue;
         }
-        if (c.at('}')) {
+        if (c.at(close)) {
             c.i++;
             return true;
         }
         return false;
     }
 }
+
+// A member's key string and its colon; the value follows.
+bool read_key(cursor &c, char (&key)[SERVERS_JSON_KEY_MAX])
+{
+    c.skip_blanks();
+    if (!c.at('"') || !read_string(c, key, sizeof key))
+        return false;
+    c.skip_blanks();
+    if (!c.at(':'))
+        return false;
+    c.i++;
+    c.skip_blanks();
+    return true;
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Skipped values
+//-----------------------------------------------------------------------------
 
 // level: the arrays and objects already open around this value inside the
 // value being skipped; one more than SERVERS_JSON_NESTING_MAX is malformed.
@@ -277,27 +287,12 @@ bool skip_value(cursor &c, int level)
         if (level >= SERVERS_JSON_NESTING_MAX)
             return false;
         c.i++;
-        if (ch == '{')
-            return skip_members(c, level + 1);
-        c.skip_blanks();
-        if (c.at(']')) {
-            c.i++;
-            return true;
-        }
-        for (;;) {
-            if (!skip_value(c, level + 1))
-                return false;
-            c.skip_blanks();
-            if (c.at(',')) {
-                c.i++;
-                continue;
-            }
-            if (c.at(']')) {
-                c.i++;
-                return true;
-            }
-            return false;
-        }
+        if (ch == '[')
+            return read_list(c, ']', [&] { return skip_value(c, level + 1); });
+        return read_list(c, '}', [&] {
+            char key[SERVERS_JSON_KEY_MAX];
+            return read_key(c, key) && skip_value(c, level + 1);
+        });
     }
     while (!c.end()) { // a bare token
         char t = c.s[c.i];
@@ -325,14 +320,8 @@ bool read_string_value(cursor &c, char *out, size_t size, bool *cut = nullptr)
 bool read_member(cursor &c, server_entry *e, bool *host_cut)
 {
     char key[SERVERS_JSON_KEY_MAX];
-    c.skip_blanks();
-    if (!c.at('"') || !read_string(c, key, sizeof key))
+    if (!read_key(c, key))
         return false;
-    c.skip_blanks();
-    if (!c.at(':'))
-        return false;
-    c.i++;
-    c.skip_blanks();
     if (strcmp(key, "name") == 0)
         return read_string_value(c, e->name, sizeof e->name);
     if (strcmp(key, "host") == 0)
@@ -362,25 +351,8 @@ bool read_server(cursor &c, server_sink &sink)
     memset(&e, 0, sizeof e);
     e.port = SERVERS_DEFAULT_PORT;
     bool host_cut = false;
-    c.skip_blanks();
-    if (c.at('}')) {
-        c.i++;
-    } else {
-        for (;;) {
-            if (!read_member(c, &e, &host_cut))
-                return false;
-            c.skip_blanks();
-            if (c.at(',')) {
-                c.i++;
-                continue;
-            }
-            if (c.at('}')) {
-                c.i++;
-                break;
-            }
-            return false;
-        }
-    }
+    if (!read_list(c, '}', [&] { return read_member(c, &e, &host_cut); }))
+        return false;
     // A host cut to fit would name another machine.
     if (!host_cut && servers_host_ok(e.host) && sink.count < sink.capacity)
         sink.out[sink.count++] = e;
@@ -393,26 +365,7 @@ bool read_server_array(cursor &c, server_sink &sink)
     if (!c.at('['))
         return false;
     c.i++;
-    c.skip_blanks();
-    if (c.at(']')) {
-        c.i++;
-        return true;
-    }
-    for (;;) {
-        c.skip_blanks();
-        if (!read_server(c, sink))
-            return false;
-        c.skip_blanks();
-        if (c.at(',')) {
-            c.i++;
-            continue;
-        }
-        if (c.at(']')) {
-            c.i++;
-            return true;
-        }
-        return false;
-    }
+    return read_list(c, ']', [&] { return read_server(c, sink); });
 }
 
 } // namespace
@@ -437,14 +390,9 @@ int servers_parse_json(const char *text, size_t length, server_entry *out, int c
     if (c.at('}'))
         return 0;
     for (;;) {
-        c.skip_blanks();
         char key[SERVERS_JSON_KEY_MAX];
-        if (!c.at('"') || !read_string(c, key, sizeof key))
+        if (!read_key(c, key))
             return -1;
-        c.skip_blanks();
-        if (!c.at(':'))
-            return -1;
-        c.i++;
         bool ok = strcmp(key, "servers") == 0 ? read_server_array(c, sink) : skip_value(c, 0);
         if (!ok)
             return -1;

@@ -5,7 +5,6 @@
 // this process; its servers are test servers on 127.0.0.1 that answer the
 // worker's info queries over UDP.
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include "sim/fixture.h"
 #include "http_server.h"
 #include "net_wire.h"
@@ -23,7 +22,7 @@ std::string num(unsigned v) { return std::to_string(v); }
 class server_list : public fx::game_test {
 protected:
     ts_server game[3];
-    SOCKET mute = INVALID_SOCKET; // bound, never read: a server that never answers
+    ts_server mute; // takes queries, never answers
     uint16_t mute_port = 0;
     hs_server http = {};
     bool http_running = false;
@@ -44,16 +43,9 @@ protected:
             snprintf(game[i].info_name, sizeof game[i].info_name, "%s", names[i]);
             game[i].max_players = max[i];
         }
-        WSADATA wd;
-        WSAStartup(MAKEWORD(2, 2), &wd);
-        mute = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int len = sizeof a;
-        ASSERT_EQ(bind(mute, (sockaddr *)&a, sizeof a), 0);
-        getsockname(mute, (sockaddr *)&a, &len);
-        mute_port = ntohs(a.sin_port);
+        ASSERT_TRUE(ts_start(&mute, 0));
+        mute.silent = true;
+        mute_port = mute.port;
         memset(&snap, 0, sizeof snap);
     }
 
@@ -62,8 +54,7 @@ protected:
         fx::game_test::TearDown(); // the plug-in's shutdown stops the worker
         for (auto &g : game)
             ts_stop(&g);
-        closesocket(mute);
-        WSACleanup();
+        ts_stop(&mute);
         if (http_running)
             hs_stop(&http);
         SetEnvironmentVariableA("DM_SRVTEST_NO_UDP", nullptr);
@@ -103,6 +94,7 @@ protected:
             double now = GetTickCount64() / 1000.0;
             for (auto &g : game)
                 ts_poll(&g, now);
+            ts_poll(&mute, now);
             gen = snapshot_(&snap);
             if (gen && cond())
                 return true;
@@ -372,6 +364,7 @@ TEST_F(server_list, EveryServerIsAskedAndAnswersAreKept)
     EXPECT_GT(snap.last_query_end, 0u);
     for (int i = 0; i < 3; i++)
         EXPECT_EQ(game[i].by_type[NET_INFO_QUERY], 1u) << i << ": answered at once, asked once";
+    EXPECT_EQ(mute.by_type[NET_INFO_QUERY], 2u) << "no answer: asked again once";
     // A merge keeps the answers until the next pass replaces them.
     uint32_t before = gen;
     refresh_(1);
