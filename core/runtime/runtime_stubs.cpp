@@ -10,7 +10,6 @@ void hook_remove_shadow() {}
 void hook_remove_draw() {}
 bool hook_draw_installed() { return false; }
 void hook_install_draw() {}
-bool core_workers_stop_bounded() { return true; }
 
 // Entry points of features built later, called by config_load.
 void traffic_set_config_mode(int32_t) {}

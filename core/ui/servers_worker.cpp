@@ -20,6 +20,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
+#include "core_features.h"
 #include "net_socket.h"
 #include "net_wire.h"
 #include "servers.h"
@@ -332,6 +333,10 @@ bool servers_stop()
     wake_event = nullptr;
     return ended;
 }
+
+// The core's worker threads, stopped with a bounded wait when the plug-in
+// drops a faulted core without its shutdown (dm_core_unhook).
+bool core_workers_stop_bounded() { return servers_stop(); }
 
 uint64_t servers_touch() { return (uint64_t)InterlockedExchange64(&browser_drawn, (LONG64)GetTickCount64()); }
 
