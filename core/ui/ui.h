@@ -5,6 +5,7 @@
 #include "dm_api.h"
 #include "net_records.h"
 #include "ui_pure.h"
+#include "servers.h"
 
 struct ImFont;
 struct ImDrawList;
@@ -99,7 +100,6 @@ void update_get_status(char *out, unsigned size);
 bool update_worker_running();
 bool update_auto_enabled();
 bool update_available();
-void servers_request_refresh(bool full);
 
 /* Icon glyphs (UTF-8). */
 #define DM_ICON_SERVERS "\xee\x9d\xb4"  /* U+E774 */

@@ -278,7 +278,7 @@ void dm_ui_load_settings(const dm_host_api *api)
     if (dm_config_get("server_list", v, sizeof v))
         snprintf(settings.server_list, sizeof settings.server_list, "%s", v);
     dm_ui_add_draw_callback(dm_ui_draw_main);
-    // The server-list worker (servers_start) is not part of this build.
+    servers_start(api);
 }
 
 void dm_ui_status_update(const dm_frame_info *info)
@@ -346,8 +346,20 @@ void dm_ui_init(const dm_host_api *api)
     dm_ui_add_draw_callback(dm_ui_notice_dialog);
 }
 
+// The core's worker threads (the server list's and the updater's), stopped
+// with a bounded wait when the plug-in drops a faulted core without its
+// shutdown (dm_core_unhook). Each worker holds its own reference on the core,
+// so one that outlives the wait never runs unmapped code.
+bool core_workers_stop_bounded()
+{
+    bool servers_stopped = servers_stop();
+    update_shutdown();
+    return servers_stopped;
+}
+
 void dm_ui_shutdown()
 {
+    servers_stop();
     AcquireSRWLockExclusive(&dm_ui_callbacks_lock);
     callback_count = 0;
     ReleaseSRWLockExclusive(&dm_ui_callbacks_lock);

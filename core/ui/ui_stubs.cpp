@@ -1,7 +1,7 @@
-// Online services not in this build: the server list, name tags and the
-// camera view. Frame and life cycle entry points do nothing, the UI
-// shows them as unavailable, and each console command says it is not in this
-// build. A feature that lands deletes its lines here.
+// Online services not in this build: name tags and the camera view. Frame
+// and life cycle entry points do nothing, the UI shows them as unavailable,
+// and each console command says it is not in this build. A feature that
+// lands deletes its lines here.
 #include <stdio.h>
 #include "core.h"
 #include "ui.h"
@@ -14,13 +14,3 @@ void dm_view_snapshot_update(const dm_frame_info *) {}
 bool dm_nametags_enabled() { return false; }
 void dm_cam_command(const char *) { core_not_in_build("cam"); }
 void dm_nametags_command(const char *) { core_not_in_build("nametags"); }
-
-/* the server list */
-void servers_request_refresh(bool) {}
-
-/* The updater's worker: a late one holds its own reference on the core. */
-bool core_workers_stop_bounded()
-{
-    update_shutdown();
-    return true;
-}

@@ -34,6 +34,16 @@ protected:
         api = { 24, 1, fx::capture_log, base.c_str() };
         fx::captured_clear();
         ASSERT_EQ(dm_core_init(&api), 1);
+        // The server-list worker logs its first fetch from its own thread:
+        // wait for it, so that the last line captured is the test's own.
+        auto fetched = [] {
+            for (auto &l : fx::captured())
+                if (l.rfind("[core] servers: ", 0) == 0)
+                    return true;
+            return false;
+        };
+        for (int i = 0; i < 2500 && !fetched(); i++)
+            Sleep(2);
     }
     void TearDown() override
     {

@@ -342,6 +342,13 @@ void ts_poll(ts_server *s, double now)
             for (auto &k : s->clients)
                 players += k.used;
             uint32_t nonce = pn >= 4 ? net_get_u32(p) : 0;
+            s->info_from_addr = from.sin_addr.s_addr;
+            s->info_from_port = from.sin_port;
+            s->info_nonce = nonce;
+            if (s->info_ignore > 0) {
+                s->info_ignore--;
+                continue;
+            }
             ts_client tmp = {};
             tmp.addr = from.sin_addr.s_addr;
             tmp.port = from.sin_port;

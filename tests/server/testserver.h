@@ -63,6 +63,7 @@ typedef struct ts_server {
     uint8_t max_players;
     uint16_t protocol;      /* in info replies */
     char info_name[64];
+    int info_ignore;        /* info queries still to be left unanswered */
     double client_timeout;  /* seconds without a datagram before a drop */
     /* what came in */
     uint64_t by_type[256];
@@ -76,6 +77,9 @@ typedef struct ts_server {
     int last_payload_len;
     uint8_t last_payload_type;
     ts_world world;
+    uint32_t info_from_addr; /* the last info query: source (network order) and nonce */
+    uint16_t info_from_port;
+    uint32_t info_nonce;
 } ts_server;
 
 bool ts_start(ts_server *s, uint16_t port); /* port 0: any free port */

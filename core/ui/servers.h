@@ -1,0 +1,127 @@
+/* The server list behind the Servers window: the records, the servers.json
+ * parser (servers_json.cpp, pure), the fetch, favourites, merge and the
+ * published snapshot (servers_list.cpp), and the worker thread that keeps it
+ * current with info queries (servers_worker.cpp).
+ *
+ * Threads: the worker alone writes the working list, the fetched list, the
+ * favourites and favorites.txt. The render thread reads the published copy
+ * (servers_snapshot, servers_generation) and writes only the edit queue and
+ * the request flags. The game thread starts and stops the worker. */
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include "dm_api.h"
+
+#define SERVERS_MAX 48
+#define SERVERS_EDITS_MAX 8
+#define SERVERS_DEFAULT_PORT 42870
+#define SERVERS_HOST_MAX 64     /* bytes, with the terminator */
+#define SERVERS_STATUS_MAX 160
+
+enum server_query_state {
+    SERVER_CHECKING = 0,
+    SERVER_ANSWERED = 1,
+    SERVER_NO_ANSWER = 2,
+    SERVER_UNRESOLVED = 3,
+};
+
+enum server_list_state {
+    SERVER_LIST_NONE = 0,
+    SERVER_LIST_LOADING = 1,
+    SERVER_LIST_LOADED = 2,
+    SERVER_LIST_SAVED_COPY = 3,
+    SERVER_LIST_FAILED = 4,
+};
+
+typedef struct server_entry {
+    char name[64];
+    char description[128];
+    char region[32];
+    char host[SERVERS_HOST_MAX];
+    uint16_t port;
+    uint8_t listed;      /* it came from the fetched list */
+    uint8_t favourite;
+    uint8_t query_state; /* server_query_state */
+    uint8_t players;
+    uint8_t max_players;
+    uint8_t spare;
+    uint16_t protocol;   /* as the server reported it */
+    uint32_t ping;       /* milliseconds */
+    char reported_name[68]; /* the server's own name, at most 64 characters */
+} server_entry;
+
+typedef struct server_list_snapshot {
+    int32_t count;
+    server_entry entries[SERVERS_MAX];
+    uint8_t state; /* server_list_state */
+    char status[SERVERS_STATUS_MAX];
+    uint64_t last_query_end; /* tick count (ms) when the last query pass ended */
+    uint8_t busy;            /* from a fetch or pass start until the next pass ends */
+} server_list_snapshot;
+
+typedef struct favorite_server {
+    char host[SERVERS_HOST_MAX];
+    uint16_t port;
+} favorite_server;
+
+enum { FAVORITE_REMOVE = 0, FAVORITE_ADD = 1 };
+
+typedef struct favorite_edit {
+    uint8_t op; /* FAVORITE_ADD or FAVORITE_REMOVE */
+    char host[SERVERS_HOST_MAX];
+    uint16_t port;
+} favorite_edit;
+
+/* ---- pure (servers_json.cpp) ---- */
+
+/* A host that may stand in the list, favorites.txt, config.ini and console
+ * lines: 1 to 63 characters, each a letter, a digit, '.', '-' or ':'. */
+bool servers_host_ok(const char *host);
+/* servers.json text into at most capacity servers (the rest are parsed and
+ * dropped); the number kept, or -1 when the text is malformed. */
+int servers_parse_json(const char *text, size_t length, server_entry *out, int capacity);
+
+/* ---- render thread (servers_list.cpp, servers_worker.cpp) ---- */
+
+/* Copies the published list when there is one; its generation (low 32 bits,
+ * 0 = nothing published yet). */
+uint32_t servers_snapshot(server_list_snapshot *out);
+/* The publish generation, read without the lock. */
+uint64_t servers_generation();
+/* Queue an edit for the worker; false when the host is not a valid host
+ * (or an add has port 0) or 8 edits already wait. */
+bool servers_add_favorite(const char *host, uint16_t port);
+bool servers_remove_favorite(const char *host, uint16_t port);
+bool servers_queue_favorite_edit(uint8_t op, const char *host, uint16_t port);
+/* Fetch again (when refetch) and query again. */
+void servers_request_refresh(bool refetch);
+/* The Servers window is drawn: stores now, returns the previous time. */
+uint64_t servers_touch();
+
+/* ---- game thread (servers_worker.cpp) ---- */
+
+void servers_start(const dm_host_api *api);
+/* Stops the worker, waiting at most 10 s; false when it is still running
+ * (it keeps the core mapped until it ends). */
+bool servers_stop();
+
+/* ---- worker thread (servers_list.cpp) ---- */
+
+void servers_set_base_dir(const char *base_dir);
+void servers_fetch_list();
+void servers_merge();
+void servers_publish();
+server_list_snapshot *servers_working();
+void servers_favorites_load();
+/* Takes the request flags (OR-ed into *fetch and *query) and the pending
+ * edits; the number of edits taken. */
+int servers_take_requests(favorite_edit edits[SERVERS_EDITS_MAX], uint8_t *fetch, uint8_t *query);
+/* Applies the edits in order and rewrites favorites.txt. */
+void servers_favorites_edit(const favorite_edit *edits, int count);
+/* Closes the HTTP session of a fetch in flight, so that it fails at once. */
+void servers_http_abort();
+
+/* ---- shared by the two Windows files (servers_worker.cpp) ---- */
+
+bool servers_stopping();
+void servers_wake();

@@ -1,0 +1,627 @@
+// The server list's data on the worker side: fetching servers.json from a
+// file or over HTTP (with the saved copy servers_cache.json when the list
+// server fails), favorites.txt and the queue of favourite edits, the merge
+// of both into the working list, and publishing it to the UI.
+//
+// Index of this file:
+// [SECTION] State
+// [SECTION] Files
+// [SECTION] HTTP GET of the list
+// [SECTION] Fetch
+// [SECTION] Favourites
+// [SECTION] Edit queue and requests (render thread)
+// [SECTION] Merge
+// [SECTION] Snapshot and publish
+#include <windows.h>
+#include <winhttp.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include "core.h"
+#include "core_config.h"
+#include "servers.h"
+
+//-----------------------------------------------------------------------------
+// [SECTION] State
+//-----------------------------------------------------------------------------
+
+namespace {
+
+const size_t SERVERS_FILE_MAX = 1048576;
+const size_t SERVERS_HTTP_MAX = 262144;
+const char FAVORITES_HEADER[] = "# drovemark favourite servers: host port (edited by the in-game server browser)";
+
+// Worker thread only.
+server_list_snapshot working;
+server_entry fetched[SERVERS_MAX];
+int fetched_count;
+favorite_server favorites[SERVERS_MAX];
+int favorite_count;
+char base_dir[DM_PATH_MAX];
+
+// The published copy, under the list lock.
+SRWLOCK list_lock = SRWLOCK_INIT;
+server_list_snapshot published;
+volatile uint64_t generation;
+
+// Edits and requests from the render thread, under the edits lock.
+SRWLOCK edits_lock = SRWLOCK_INIT;
+favorite_edit pending_edits[SERVERS_EDITS_MAX];
+int pending_count;
+uint8_t fetch_request, query_request;
+
+// The HTTP session of the fetch in flight, so that a stop can close it.
+SRWLOCK http_lock = SRWLOCK_INIT;
+HINTERNET http_session;
+
+bool list_path(char *out, size_t size, const char *name)
+{
+    int n = snprintf(out, size, "%s%s", base_dir, name);
+    return n >= 0 && (size_t)n < size;
+}
+
+bool same_server(const char *host_a, uint16_t port_a, const char *host_b, uint16_t port_b)
+{
+    return port_a == port_b && _stricmp(host_a, host_b) == 0;
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Files
+//-----------------------------------------------------------------------------
+
+enum read_result { READ_TEXT, READ_NONE, READ_FAILED };
+
+// The whole file (or pipe) when it holds at most cap bytes; READ_NONE when
+// it is missing or larger, READ_FAILED when memory runs out. *out is freed
+// by the caller.
+read_result read_whole(const char *path, size_t cap, char **out, size_t *length)
+{
+    *out = nullptr;
+    *length = 0;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return READ_NONE;
+    size_t size = 0, room = 0;
+    char *buf = nullptr;
+    read_result result = READ_TEXT;
+    for (;;) {
+        if (size == room) {
+            if (room > cap) { // one byte past the cap has been read: too big
+                result = READ_NONE;
+                break;
+            }
+            size_t want = room ? room * 2 : 16384;
+            if (want > cap + 1)
+                want = cap + 1;
+            char *grown = (char *)realloc(buf, want);
+            if (!grown) {
+                result = READ_FAILED;
+                break;
+            }
+            buf = grown;
+            room = want;
+        }
+        DWORD got = 0;
+        DWORD ask = (DWORD)(room - size);
+        if (!ReadFile(h, buf + size, ask, &got, nullptr) || got == 0)
+            break; // end of file, or a pipe whose writer closed it
+        size += got;
+    }
+    CloseHandle(h);
+    if (result != READ_TEXT) {
+        free(buf);
+        return result;
+    }
+    *out = buf;
+    *length = size;
+    return READ_TEXT;
+}
+
+// Writes the bytes beside the file and renames them over it, so that a
+// failed write never leaves a half file behind.
+bool write_replacing(const char *path, const char *data, size_t length)
+{
+    char tmp[DM_PATH_MAX + 8];
+    int n = snprintf(tmp, sizeof tmp, "%s.new", path);
+    if (n < 0 || (size_t)n >= sizeof tmp)
+        return false;
+    FILE *f = fopen(tmp, "wb");
+    if (!f)
+        return false;
+    bool ok = fwrite(data, 1, length, f) == length;
+    ok = fclose(f) == 0 && ok;
+    if (ok && MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING))
+        return true;
+    DeleteFileA(tmp);
+    return false;
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] HTTP GET of the list
+//-----------------------------------------------------------------------------
+
+void error_text(char *err, const char *fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
+void error_text(char *err, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(err, 128, fmt, ap);
+    va_end(ap);
+}
+
+void http_slot_clear(HINTERNET session)
+{
+    AcquireSRWLockExclusive(&http_lock);
+    if (http_session == session) { // a stop may have closed it already
+        WinHttpCloseHandle(session);
+        http_session = nullptr;
+    }
+    ReleaseSRWLockExclusive(&http_lock);
+}
+
+// The body of a GET into *out (malloc'ed, freed by the caller); false with
+// the reason in err (128 bytes) otherwise.
+bool servers_http_get(const char *url, char **out, size_t *length, char *err)
+{
+    *out = nullptr;
+    *length = 0;
+    wchar_t wurl[1024], host[256];
+    URL_COMPONENTS uc;
+    memset(&uc, 0, sizeof uc);
+    uc.dwStructSize = sizeof uc;
+    uc.dwSchemeLength = uc.dwHostNameLength = uc.dwUrlPathLength = uc.dwExtraInfoLength = (DWORD)-1;
+    if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, url, -1, wurl, 1024) ||
+        !WinHttpCrackUrl(wurl, 0, 0, &uc) || uc.dwHostNameLength == 0 || uc.dwHostNameLength >= 256) {
+        error_text(err, "bad URL");
+        return false;
+    }
+    memcpy(host, uc.lpszHostName, uc.dwHostNameLength * sizeof(wchar_t));
+    host[uc.dwHostNameLength] = 0;
+    const wchar_t *path = uc.dwUrlPathLength ? uc.lpszUrlPath : L"/"; // the query follows in the same text
+
+    HINTERNET session = WinHttpOpen(L"drovemark/1", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                    WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session) {
+        error_text(err, "WinHTTP unavailable (%lu)", GetLastError());
+        return false;
+    }
+    WinHttpSetTimeouts(session, 5000, 5000, 5000, 8000);
+    AcquireSRWLockExclusive(&http_lock);
+    http_session = session;
+    ReleaseSRWLockExclusive(&http_lock);
+
+    HINTERNET conn = nullptr, req = nullptr;
+    char *buf = nullptr;
+    size_t size = 0, room = 0;
+    bool ok = false;
+    DWORD status = 0, status_size = sizeof status, announced = 0, announced_size = sizeof announced;
+    if (servers_stopping()) { // the stop came before the session was in the slot
+        error_text(err, "can't reach the list server (error %lu)", (unsigned long)ERROR_WINHTTP_OPERATION_CANCELLED);
+        goto done;
+    }
+    conn = WinHttpConnect(session, host, uc.nPort, 0);
+    if (conn)
+        req = WinHttpOpenRequest(conn, L"GET", path, nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                 uc.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
+    if (req) { // the wait for the response head: 90 s by default, bounded like every other read
+        DWORD receive = 8000;
+        WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive, sizeof receive);
+    }
+    if (!req || !WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(req, nullptr)) {
+        error_text(err, "can't reach the list server (error %lu)", GetLastError());
+        goto done;
+    }
+    WinHttpQueryHeaders(req, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                        &status, &status_size, WINHTTP_NO_HEADER_INDEX);
+    if (status != 200) {
+        error_text(err, "the list server answered HTTP %lu", status);
+        goto done;
+    }
+    for (;;) {
+        DWORD avail = 0;
+        if (!WinHttpQueryDataAvailable(req, &avail)) {
+            error_text(err, "download failed (%lu)", GetLastError());
+            goto done;
+        }
+        if (avail == 0)
+            break;
+        if (size + avail > SERVERS_HTTP_MAX) {
+            error_text(err, "list is too big");
+            goto done;
+        }
+        if (size + avail + 1 > room) {
+            size_t want = (size + avail) * 2 + 2;
+            char *grown = (char *)realloc(buf, want);
+            if (!grown) {
+                error_text(err, "download failed (%lu)", (unsigned long)ERROR_NOT_ENOUGH_MEMORY);
+                goto done;
+            }
+            buf = grown;
+            room = want;
+        }
+        DWORD got = 0;
+        if (!WinHttpReadData(req, buf + size, avail, &got)) {
+            error_text(err, "download failed (%lu)", GetLastError());
+            goto done;
+        }
+        size += got;
+        if (got == 0)
+            break;
+    }
+    // A connection closed before the announced length is a failed read, not
+    // a shorter list.
+    if (WinHttpQueryHeaders(req, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                            &announced, &announced_size, WINHTTP_NO_HEADER_INDEX) &&
+        announced != size) {
+        error_text(err, "download failed (%lu)", (unsigned long)ERROR_WINHTTP_CONNECTION_ERROR);
+        goto done;
+    }
+    if (!buf && !(buf = (char *)malloc(1))) { // an empty body is an empty text
+        error_text(err, "download failed (%lu)", (unsigned long)ERROR_NOT_ENOUGH_MEMORY);
+        goto done;
+    }
+    ok = true;
+done:
+    if (req)
+        WinHttpCloseHandle(req);
+    if (conn)
+        WinHttpCloseHandle(conn);
+    http_slot_clear(session);
+    if (!ok) {
+        free(buf);
+        return false;
+    }
+    *out = buf;
+    *length = size;
+    return true;
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Fetch
+//-----------------------------------------------------------------------------
+
+bool is_http_source(const char *s) { return _strnicmp(s, "http://", 7) == 0 || _strnicmp(s, "https://", 8) == 0; }
+
+void set_status(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+void set_status(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(working.status, sizeof working.status, fmt, ap);
+    va_end(ap);
+}
+
+// Parses into the fetched list; false (the list untouched) when malformed.
+bool take_text(const char *text, size_t length)
+{
+    static server_entry parsed[SERVERS_MAX];
+    int n = servers_parse_json(text, length, parsed, SERVERS_MAX);
+    if (n < 0)
+        return false;
+    memcpy(fetched, parsed, sizeof(server_entry) * (size_t)n);
+    fetched_count = n;
+    return true;
+}
+
+} // namespace
+
+void servers_set_base_dir(const char *dir) { snprintf(base_dir, sizeof base_dir, "%s", dir ? dir : ""); }
+
+server_list_snapshot *servers_working() { return &working; }
+
+void servers_fetch_list()
+{
+    working.state = SERVER_LIST_LOADING;
+    working.busy = 1;
+    servers_publish();
+
+    char source[512] = "";
+    if (!dm_config_get("server_list", source, sizeof source))
+        source[0] = 0;
+    if (!source[0] && !list_path(source, sizeof source, "servers.json"))
+        source[0] = 0;
+    bool http = is_http_source(source);
+    char err[128] = "";
+    char *text = nullptr;
+    size_t length = 0;
+    bool have_text = false, failed = false;
+    if (http) {
+        have_text = servers_http_get(source, &text, &length, err);
+    } else {
+        read_result r = read_whole(source, SERVERS_FILE_MAX, &text, &length);
+        have_text = r == READ_TEXT;
+        if (r == READ_FAILED) {
+            failed = true;
+            error_text(err, "out of memory reading the server list");
+        } else if (!have_text) {
+            error_text(err, "no server list (set server_list in config.ini)");
+        }
+    }
+    if (have_text) {
+        if (take_text(text, length)) {
+            working.state = SERVER_LIST_LOADED;
+            set_status("%d server%s from %s", fetched_count, fetched_count == 1 ? "" : "s", source);
+            char cache[DM_PATH_MAX];
+            if (http && list_path(cache, sizeof cache, "servers_cache.json"))
+                write_replacing(cache, text, length);
+            free(text);
+            core_log("[core] servers: %s", working.status);
+            return;
+        }
+        failed = true;
+        error_text(err, "the server list isn't valid JSON");
+    }
+    free(text);
+    text = nullptr;
+    char cache[DM_PATH_MAX];
+    if (http && list_path(cache, sizeof cache, "servers_cache.json") &&
+        read_whole(cache, SERVERS_FILE_MAX, &text, &length) == READ_TEXT && take_text(text, length)) {
+        working.state = SERVER_LIST_SAVED_COPY;
+        set_status("Showing the saved list: %s", err);
+    } else {
+        fetched_count = 0;
+        working.state = http || failed ? SERVER_LIST_FAILED : SERVER_LIST_NONE;
+        set_status("%s", err);
+    }
+    free(text);
+    core_log("[core] servers: %s", working.status);
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Favourites
+//-----------------------------------------------------------------------------
+
+namespace {
+
+// One line of favorites.txt: "host [port]". False when it holds no
+// favourite: a comment, no host, a host that is not valid, a port that is
+// not a number or not 1 to 65535.
+bool favorite_line(const char *line, favorite_server *out)
+{
+    const char *p = line;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    if (*p == '#' || !*p)
+        return false;
+    size_t n = strcspn(p, " \t");
+    if (n >= sizeof out->host)
+        return false;
+    memcpy(out->host, p, n);
+    out->host[n] = 0;
+    if (!servers_host_ok(out->host))
+        return false;
+    p += n;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    if (!*p) {
+        out->port = SERVERS_DEFAULT_PORT;
+        return true;
+    }
+    unsigned long port = 0;
+    for (; *p >= '0' && *p <= '9'; p++)
+        if ((port = port * 10 + (unsigned long)(*p - '0')) > 65535)
+            return false;
+    if (*p && *p != ' ' && *p != '\t')
+        return false;
+    if (port < 1)
+        return false;
+    out->port = (uint16_t)port;
+    return true;
+}
+
+void favorites_save()
+{
+    static char text[128 + SERVERS_MAX * (SERVERS_HOST_MAX + 8)];
+    int n = snprintf(text, sizeof text, "%s\r\n", FAVORITES_HEADER);
+    for (int i = 0; i < favorite_count; i++)
+        n += snprintf(text + n, sizeof text - (size_t)n, "%s %u\r\n", favorites[i].host, (unsigned)favorites[i].port);
+    char path[DM_PATH_MAX];
+    if (!list_path(path, sizeof path, "favorites.txt") || !write_replacing(path, text, (size_t)n))
+        core_log("[core] servers: can't write favorites.txt");
+}
+
+int find_favorite(const char *host, uint16_t port)
+{
+    for (int i = favorite_count - 1; i >= 0; i--)
+        if (same_server(favorites[i].host, favorites[i].port, host, port))
+            return i;
+    return -1;
+}
+
+} // namespace
+
+void servers_favorites_load()
+{
+    favorite_count = 0;
+    char path[DM_PATH_MAX];
+    char *text = nullptr;
+    size_t length = 0;
+    if (!list_path(path, sizeof path, "favorites.txt") ||
+        read_whole(path, SERVERS_FILE_MAX, &text, &length) != READ_TEXT)
+        return;
+    // Lines of at most 159 characters; the rest of a longer line is dropped
+    // with it, so that it never reads as a line of its own.
+    size_t at = 0;
+    while (at < length && favorite_count < SERVERS_MAX) {
+        size_t end = at;
+        while (end < length && text[end] != '\n')
+            end++;
+        size_t n = end - at;
+        if (n > 0 && text[at + n - 1] == '\r')
+            n--;
+        char line[160];
+        if (n < sizeof line) {
+            memcpy(line, text + at, n);
+            line[n] = 0;
+            if (favorite_line(line, &favorites[favorite_count]))
+                favorite_count++;
+        }
+        at = end + 1;
+    }
+    free(text);
+}
+
+void servers_favorites_edit(const favorite_edit *edits, int count)
+{
+    for (int k = 0; k < count; k++) {
+        const favorite_edit &e = edits[k];
+        int i = find_favorite(e.host, e.port);
+        if (e.op == FAVORITE_REMOVE && i >= 0) {
+            memmove(&favorites[i], &favorites[i + 1], sizeof(favorite_server) * (size_t)(favorite_count - i - 1));
+            favorite_count--;
+        } else if (e.op == FAVORITE_ADD && i < 0 && favorite_count < SERVERS_MAX) {
+            snprintf(favorites[favorite_count].host, sizeof favorites[favorite_count].host, "%s", e.host);
+            favorites[favorite_count].port = e.port;
+            favorite_count++;
+        }
+    }
+    favorites_save();
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Edit queue and requests (render thread)
+//-----------------------------------------------------------------------------
+
+bool servers_queue_favorite_edit(uint8_t op, const char *host, uint16_t port)
+{
+    // Only hosts that may go into favorites.txt and console lines.
+    bool valid = host && servers_host_ok(host) && (op == FAVORITE_REMOVE || (op == FAVORITE_ADD && port != 0));
+    bool queued = false;
+    if (valid) {
+        AcquireSRWLockExclusive(&edits_lock);
+        if (pending_count < SERVERS_EDITS_MAX) {
+            favorite_edit &e = pending_edits[pending_count++];
+            e.op = op;
+            snprintf(e.host, sizeof e.host, "%s", host);
+            e.port = port;
+            queued = true;
+        }
+        ReleaseSRWLockExclusive(&edits_lock);
+    }
+    servers_wake();
+    return queued;
+}
+
+bool servers_add_favorite(const char *host, uint16_t port) { return servers_queue_favorite_edit(FAVORITE_ADD, host, port); }
+
+bool servers_remove_favorite(const char *host, uint16_t port)
+{
+    return servers_queue_favorite_edit(FAVORITE_REMOVE, host, port);
+}
+
+void servers_request_refresh(bool refetch)
+{
+    AcquireSRWLockExclusive(&edits_lock);
+    fetch_request |= refetch ? 1 : 0;
+    query_request = 1;
+    ReleaseSRWLockExclusive(&edits_lock);
+    servers_wake();
+}
+
+int servers_take_requests(favorite_edit edits[SERVERS_EDITS_MAX], uint8_t *fetch, uint8_t *query)
+{
+    AcquireSRWLockExclusive(&edits_lock);
+    *fetch |= fetch_request;
+    *query |= query_request;
+    fetch_request = query_request = 0;
+    int n = pending_count;
+    memcpy(edits, pending_edits, sizeof(favorite_edit) * (size_t)n);
+    pending_count = 0;
+    ReleaseSRWLockExclusive(&edits_lock);
+    return n;
+}
+
+void servers_http_abort()
+{
+    AcquireSRWLockExclusive(&http_lock);
+    if (http_session) {
+        WinHttpCloseHandle(http_session);
+        http_session = nullptr;
+    }
+    ReleaseSRWLockExclusive(&http_lock);
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Merge
+//-----------------------------------------------------------------------------
+
+void servers_merge()
+{
+    static server_entry old[SERVERS_MAX], list[SERVERS_MAX];
+    int old_count = working.count;
+    memcpy(old, working.entries, sizeof(server_entry) * (size_t)old_count);
+    int n = 0;
+    for (int i = 0; i < fetched_count && n < SERVERS_MAX; i++) {
+        bool taken = false;
+        for (int k = 0; k < n && !taken; k++)
+            taken = same_server(list[k].host, list[k].port, fetched[i].host, fetched[i].port);
+        if (taken)
+            continue;
+        list[n] = fetched[i];
+        list[n].listed = 1;
+        list[n].favourite = 0;
+        n++;
+    }
+    for (int f = 0; f < favorite_count; f++) {
+        int k = 0;
+        while (k < n && !same_server(list[k].host, list[k].port, favorites[f].host, favorites[f].port))
+            k++;
+        if (k < n) {
+            list[k].favourite = 1;
+        } else if (n < SERVERS_MAX) {
+            memset(&list[n], 0, sizeof list[n]);
+            snprintf(list[n].host, sizeof list[n].host, "%s", favorites[f].host);
+            list[n].port = favorites[f].port;
+            list[n].favourite = 1;
+            n++;
+        }
+    }
+    for (int i = 0; i < n; i++) {
+        server_entry &e = list[i];
+        e.query_state = SERVER_CHECKING;
+        e.players = e.max_players = 0;
+        e.protocol = 0;
+        e.ping = 0;
+        e.reported_name[0] = 0;
+        for (int k = old_count - 1; k >= 0; k--)
+            if (same_server(old[k].host, old[k].port, e.host, e.port)) {
+                e.query_state = old[k].query_state;
+                e.players = old[k].players;
+                e.max_players = old[k].max_players;
+                e.protocol = old[k].protocol;
+                e.ping = old[k].ping;
+                memcpy(e.reported_name, old[k].reported_name, sizeof e.reported_name);
+                break;
+            }
+    }
+    memcpy(working.entries, list, sizeof(server_entry) * (size_t)n);
+    working.count = n;
+    servers_publish();
+}
+
+//-----------------------------------------------------------------------------
+// [SECTION] Snapshot and publish
+//-----------------------------------------------------------------------------
+
+void servers_publish()
+{
+    AcquireSRWLockExclusive(&list_lock);
+    published = working;
+    generation = generation + 1;
+    ReleaseSRWLockExclusive(&list_lock);
+}
+
+uint32_t servers_snapshot(server_list_snapshot *out)
+{
+    AcquireSRWLockShared(&list_lock);
+    uint64_t g = generation;
+    if (g)
+        *out = published;
+    ReleaseSRWLockShared(&list_lock);
+    return (uint32_t)g;
+}
+
+uint64_t servers_generation() { return generation; }
