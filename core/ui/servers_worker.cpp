@@ -20,7 +20,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
-#include "core_features.h"
+#include "ui_frame.h"
 #include "net_socket.h"
 #include "net_wire.h"
 #include "servers.h"
