@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include "net_client.h"
 
+/* One "[net]" line through the log function of net_set_log. */
 void net_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 #define NET_RING 32
@@ -81,6 +82,10 @@ extern bool net_local_lists_due;
 int net_acc_pack(int list, int starts[NET_ACC_PARTS + 1]);
 int net_acc_build_part(int list, const int *starts, int index, int count, uint8_t *p, int cap);
 uint32_t net_local_state_hash();
+
+/* the network recording ("net record") */
+void net_recording_start(const char *base_dir, const char *name);
+void net_recording_stop_logged();
 
 /* interpolation of one ring at render time t (sender clock); the kind is
  * 0 interpolated, 1 extrapolated up to 0.5 s, 2 beyond, 3 older than the ring */

@@ -1,28 +1,12 @@
 // The roster of remote players: joins and drops, state rings with clock
 // offset and jitter estimates, accessory lists assembled from parts, roles,
 // server messages and the kick notice; and our own accessory lists.
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include "net_internal.h"
 #include "net_wire.h"
 #include "dm_fnv.h"
-
-static void log_nothing(const char *, ...) {}
-static dm_log_fn net_log_fn = log_nothing;
-
-void net_set_log(dm_log_fn log) { net_log_fn = log ? log : log_nothing; }
-
-void net_log(const char *fmt, ...)
-{
-    char line[1024];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    net_log_fn("%s", line);
-}
 
 net_player net_roster[NET_MAX_PLAYERS];
 net_local_list net_local_lists[2];
