@@ -183,7 +183,7 @@ void net_on_welcome(uint16_t id, double now)
     net_client.status[0] = 0;
     if (id != net_client.our_id) {
         net_client.features.traffic_slot = NET_NO_TRAFFIC_SLOT;
-        net_log("[net] joined as player %u", id);
+        net_log_server("[net] joined as player %u", id);
         net_client.accessories_due = now;
         net_client.joined_time = now;
     }
@@ -194,7 +194,7 @@ bool net_on_refused(const uint8_t *p, size_t n, double now)
 {
     uint8_t reason = n >= 1 ? p[0] : 0;
     const char *text = net_refusal_text(reason);
-    net_log("[net] server refused us: %s; disconnecting", text);
+    net_log_server("[net] server refused us: %s; disconnecting", text);
     snprintf(net_client.status, sizeof net_client.status, "refused: %s", text);
     if (reason == 4 || reason == 5) // refusal 4 is a ban, 5 a kick
         net_roster_record_kick(reason == 4 ? 5 : 4, p, n, now, net_client.status, sizeof net_client.status);
@@ -211,7 +211,7 @@ bool net_on_dropped_us(const uint8_t *p, size_t n, double now)
         net_disconnect(false);
         return false;
     }
-    net_log("[net] server dropped us (%s); rejoining", net_drop_text(reason));
+    net_log_server("[net] server dropped us (%s); rejoining", net_drop_text(reason));
     lose_join("we were dropped");
     return true;
 }
@@ -233,6 +233,7 @@ void net_on_auth_challenge(const uint8_t *p, size_t n)
 void net_tick(double now)
 {
     net_client_state &client = net_client;
+    net_log_clock(now);
     net_info_tick(now);
     if (client.socket == INVALID_SOCKET)
         return;

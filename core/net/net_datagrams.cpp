@@ -97,7 +97,7 @@ void net_receive_datagrams(double now)
                 return;
             if (error == WSAECONNRESET || error == WSAEMSGSIZE)
                 continue;
-            net_log("[net] recvfrom error %d", error);
+            net_log_server("[net] recvfrom error %d", error);
             return;
         }
         net_header h;

@@ -42,7 +42,7 @@ void on_time_of_day(const uint8_t *p, size_t n, double now)
     if (!net_parse_time_of_day(p, n, &seconds, &rate))
         return;
     if (!f.time_of_day_received)
-        net_log("[net] server time of day %02d:%02d (rate %.2f)", (int)(seconds / 3600), (int)(seconds / 60) % 60,
+        net_log_server("[net] server time of day %02d:%02d (rate %.2f)", (int)(seconds / 3600), (int)(seconds / 60) % 60,
                 rate);
     f.time_of_day_seconds = seconds;
     f.time_of_day_rate = rate;
@@ -58,7 +58,7 @@ void on_weather(const uint8_t *p, size_t n)
     if (!net_parse_weather(p, n, &kind, &roll, &seconds))
         return;
     if (!f.weather_received || roll != f.weather_payload[1])
-        net_log("[net] server weather: %s (next roll in %.0f s)", kind ? "bad" : "normal", seconds);
+        net_log_server("[net] server weather: %s (next roll in %.0f s)", kind ? "bad" : "normal", seconds);
     memcpy(f.weather_payload, p, sizeof f.weather_payload);
     f.weather_received = true;
 }
@@ -72,9 +72,9 @@ void on_traffic_owner(const uint8_t *p, size_t n)
         return;
     if (owner != f.traffic_owner) {
         if (owner == 0)
-            net_log("[net] traffic owner: none");
+            net_log_server("[net] traffic owner: none");
         else
-            net_log("[net] traffic owner: player %u%s", owner, owner == net_client.our_id ? " (us)" : "");
+            net_log_server("[net] traffic owner: player %u%s", owner, owner == net_client.our_id ? " (us)" : "");
     }
     f.traffic_owner = owner;
     f.traffic_slot = slot;

@@ -1,7 +1,7 @@
 // The info query: asks any server (not only the connected one) for its name,
 // player count and protocol on a socket of its own, opened by the first query
-// and kept open, and logs the answer carrying the last query's nonce, or that
-// none came within 2 s.
+// and kept open, and logs every answer carrying the last query's nonce (also
+// one that comes late), and that none came within 2 s.
 #include "net_client_state.h"
 #include <stdio.h>
 #include <string.h>
@@ -26,11 +26,13 @@ void read_replies()
         uint16_t protocol;
         uint8_t players, max_players;
         char name[256], clean[256];
+        // A late answer to the last query is still its answer; the nonce is
+        // what ties it to the query, not the deadline.
         if (!net_parse_info_reply(buf, (size_t)n, &nonce, &protocol, &players, &max_players, name) ||
-            nonce != info.nonce || info.deadline == 0)
+            nonce != info.nonce)
             continue;
         net_clean(clean, sizeof clean, name, sizeof name);
-        net_log("[net] info: %s is '%.*s', %u/%u players, protocol %u%s", info.label, (int)strlen(clean), clean,
+        net_log_server("[net] info: %s is '%.*s', %u/%u players, protocol %u%s", info.label, (int)strlen(clean), clean,
                 players, max_players, protocol, protocol == NET_PROTOCOL_VERSION ? "" : " (NOT ours: can't join)");
         info.deadline = 0;
     }

@@ -8,6 +8,13 @@
 
 /* One "[net]" line through the log function of net_set_log. */
 void net_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+/* A line that a server's datagram caused. Each line is flushed on the game
+ * thread, so at most this many are written in a second; the rest are
+ * counted, and one line tells how many were left out. */
+#define NET_LOG_SERVER_LINES_PER_SECOND 200
+void net_log_server(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+/* The frame's time for the count above (net_tick calls it first). */
+void net_log_clock(double now);
 
 #define NET_RING 32
 #define NET_ACC_PARTS 32

@@ -317,6 +317,51 @@ TEST_F(NetFixture, AtMost256DatagramsAFrame)
     net_set_recv_fn(nullptr);
 }
 
+// Every line is flushed to the log file on the game thread: a server that
+// floods lines must not stall the game. A burst is cut to the lines allowed
+// in a second; one line then counts what was left out.
+TEST_F(NetFixture, LinesAServerCausesAreBoundedAndTheRestCounted)
+{
+    ASSERT_TRUE(connect());
+    ASSERT_TRUE(joined());
+    uint16_t bot = ts_add_bot(&srv, "parts", now);
+    ASSERT_TRUE(until([&] { return net_has_player(bot); }));
+    struct flood {
+        const char *name, *line;
+        uint8_t type;
+        uint16_t subject;
+        std::vector<uint8_t> payload;
+    };
+    std::vector<flood> floods;
+    {
+        uint8_t p[64];
+        floods.push_back({"messages", "[server] flood", NET_MESSAGE, 0,
+                          std::vector<uint8_t>(p, p + net_build_text(p, sizeof p, "flood"))});
+        uint8_t part[9] = {1, 2, 3, 4, 0, 0, 2, 2, 0}; /* announces two entries, holds one empty one */
+        floods.push_back({"malformed accessory parts", "malformed accessory part", NET_ACC_PART, bot,
+                          std::vector<uint8_t>(part, part + sizeof part)});
+    }
+    const int sent = 600, allowed = NET_LOG_SERVER_LINES_PER_SECOND;
+    for (auto &f : floods) {
+        SCOPED_TRACE(f.name);
+        run(1.1); /* a quiet second: the next line opens a new one */
+        fx::captured_clear();
+        for (int batch = 0; batch < sent / 100; batch++) {
+            for (int i = 0; i < 100; i++)
+                ts_send(&srv, me(), f.type, 0, f.subject, f.payload.data(), (int)f.payload.size());
+            frame();
+        }
+        run(1.1);
+        int lines = 0;
+        for (auto &l : fx::captured())
+            lines += l.find(f.line) != std::string::npos;
+        EXPECT_EQ(lines, allowed);
+        EXPECT_TRUE(logged("[net] " + std::to_string(sent - allowed) + " lines caused by the server were not logged"))
+            << fx::captured_last();
+        EXPECT_TRUE(net_has_player(bot));
+    }
+}
+
 TEST_F(NetFixture, InfoQueryAnsweredAndUnanswered)
 {
     net_query_info("127.0.0.1", srv.port, now);
@@ -336,6 +381,21 @@ TEST_F(NetFixture, InfoQueryAnsweredAndUnanswered)
     EXPECT_TRUE(logged("[net] info: no answer from " + label + " within 2 s"));
     net_query_info("example.invalid", srv.port, now);
     EXPECT_TRUE(logged("[net] info: 'example.invalid' needs to be an IPv4 address"));
+}
+
+TEST_F(NetFixture, InfoReplyAfterTheDeadlineIsStillLogged)
+{
+    net_query_info("127.0.0.1", srv.port, now);
+    std::string label = "127.0.0.1:" + std::to_string(srv.port);
+    for (int i = 0; i < 25; i++) { /* the server reads nothing for 2.5 s */
+        now += 0.1;
+        net_tick(now);
+    }
+    EXPECT_TRUE(logged("[net] info: no answer from " + label + " within 2 s"));
+    ts_poll(&srv, now); /* the reply is late */
+    Sleep(1);
+    frame();
+    EXPECT_TRUE(logged("[net] info: " + label + " is 'drovemark test server', 0/64 players, protocol 1"));
 }
 
 TEST_F(NetFixture, FeatureChannels)
