@@ -130,17 +130,20 @@ bool net_connect(const char *host, uint16_t port, const char *name, uint32_t non
     client.datagrams_received = 0;
     client.states_sent = 0;
     net_roster_drop_all("connect");
+    // The host may come from a fetched server list: logged with control bytes replaced.
+    char shown_host[64], shown_name[33];
+    net_clean(shown_host, sizeof shown_host, client.connection.host, sizeof client.connection.host);
+    net_clean(shown_name, sizeof shown_name, client.connection.name, sizeof client.connection.name);
     in_addr address;
     if (net_numeric_host(client.connection.host, &address)) {
         client.server.sin_addr = address;
         char text[32];
         net_address_text(text, sizeof text, address);
-        net_log("[net] connecting to %s:%u as '%s' (nonce %08x)", text, port, client.connection.name,
-                client.connection.nonce);
+        net_log("[net] connecting to %s:%u as '%s' (nonce %08x)", text, port, shown_name, client.connection.nonce);
         net_send_hello();
         return true;
     }
-    net_log("[net] resolving %s ... (then join as '%s', nonce %08x)", client.connection.host, client.connection.name,
+    net_log("[net] resolving %s ... (then join as '%s', nonce %08x)", shown_host, shown_name,
             client.connection.nonce);
     if (!net_lookup_start())
         net_lookup_retry_later(now);

@@ -42,8 +42,8 @@ void on_time_of_day(const uint8_t *p, size_t n, double now)
     if (!net_parse_time_of_day(p, n, &seconds, &rate))
         return;
     if (!f.time_of_day_received)
-        net_log_server("[net] server time of day %02d:%02d (rate %.2f)", (int)(seconds / 3600), (int)(seconds / 60) % 60,
-                rate);
+        net_log_server("[net] server time of day %02d:%02d (rate %.2f)", (int)(seconds / 3600),
+                       (int)(seconds / 60) % 60, rate);
     f.time_of_day_seconds = seconds;
     f.time_of_day_rate = rate;
     f.time_of_day_received_at = now;

@@ -32,8 +32,8 @@ void read_replies()
             nonce != info.nonce)
             continue;
         net_clean(clean, sizeof clean, name, sizeof name);
-        net_log_server("[net] info: %s is '%.*s', %u/%u players, protocol %u%s", info.label, (int)strlen(clean), clean,
-                players, max_players, protocol, protocol == NET_PROTOCOL_VERSION ? "" : " (NOT ours: can't join)");
+        net_log_server("[net] info: %s is '%s', %u/%u players, protocol %u%s", info.label, clean, players,
+                       max_players, protocol, protocol == NET_PROTOCOL_VERSION ? "" : " (NOT ours: can't join)");
         info.deadline = 0;
     }
 }
@@ -85,7 +85,8 @@ void net_query_info(const char *host, uint16_t port, double now)
     to.sin_port = htons(port);
     to.sin_addr = address;
     sendto(info.socket, (const char *)query, sizeof query, 0, (const sockaddr *)&to, sizeof to);
-    snprintf(info.label, sizeof info.label, "%s:%u", host, port);
+    char shown_host[64];
+    snprintf(info.label, sizeof info.label, "%s:%u", net_clean(shown_host, sizeof shown_host, host, 63), port);
     info.deadline = now + 2.0;
     net_log("[net] info: asking %s", info.label);
 }

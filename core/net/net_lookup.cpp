@@ -33,10 +33,16 @@ void free_request(net_lookup_request *r)
     free(r);
 }
 
+/* The host as logs and the status line show it. */
+const char *shown_host(char out[64])
+{
+    return net_clean(out, 64, net_client.connection.host, sizeof net_client.connection.host);
+}
+
 bool cannot_resolve(int code)
 {
-    snprintf(net_client.status, sizeof net_client.status, "can't resolve '%s' (%d)", net_client.connection.host,
-             code);
+    char host[64];
+    snprintf(net_client.status, sizeof net_client.status, "can't resolve '%s' (%d)", shown_host(host), code);
     return false;
 }
 
@@ -106,9 +112,9 @@ void net_lookup_poll(double now)
         net_lookup_retry_later(now);
         return;
     }
-    char text[32];
+    char text[32], host[64];
     net_address_text(text, sizeof text, net_client.server.sin_addr);
-    net_log("[net] %s is %s; connecting", net_client.connection.host, text);
+    net_log("[net] %s is %s; connecting", shown_host(host), text);
     net_client.last_receive_time = now;
     net_send_hello();
 }

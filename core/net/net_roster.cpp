@@ -87,7 +87,7 @@ void net_roster_on_dropped(uint16_t id, const uint8_t *p, size_t n)
     uint8_t reason = n >= 1 ? p[0] : 0;
     char clean[33];
     net_log_server("[net] player %u '%s' removed (%s)", id, net_clean(clean, sizeof clean, pl->name, 32),
-            net_drop_text(reason));
+                   net_drop_text(reason));
     free_slot(pl);
 }
 
@@ -109,7 +109,7 @@ void net_roster_drop_stale(double now)
         if (!s.used || s.states == 0 || now - s.last_state_time <= 15.0)
             continue;
         net_log_server("[net] player %u '%s' dropped (no state for %.0f s)", s.id,
-                net_clean(clean, sizeof clean, s.name, 32), now - s.last_state_time);
+                       net_clean(clean, sizeof clean, s.name, 32), now - s.last_state_time);
         free_slot(&s);
     }
 }
@@ -157,8 +157,8 @@ void net_roster_on_state(uint16_t id, uint32_t seq, const uint8_t *p, size_t n, 
     if (pl->states == 1) {
         char clean[33];
         net_log_server("[net] first state from %u '%s': (%.1f, %.1f, %.1f)%s", id,
-                net_clean(clean, sizeof clean, pl->name, 32), pose.pos[0], pose.pos[1], pose.pos[2],
-                pose.has_trailer ? " + trailer" : "");
+                       net_clean(clean, sizeof clean, pl->name, 32), pose.pos[0], pose.pos[1], pose.pos[2],
+                       pose.has_trailer ? " + trailer" : "");
     }
     pl->last_state_time = now;
 }
@@ -223,8 +223,8 @@ void net_roster_on_acc_part(uint16_t id, const uint8_t *p, size_t n)
     b->complete = 1;
     char clean[33], first[256];
     net_log_server("[net] player %u '%s' %s accessories: %d entries, hash %08x (first '%s')", id,
-            net_clean(clean, sizeof clean, pl->name, 32), list_names[h.list], (int)b->entries, b->hash,
-            net_clean(first, sizeof first, b->entries ? joined : "", 255));
+                   net_clean(clean, sizeof clean, pl->name, 32), list_names[h.list], (int)b->entries, b->hash,
+                   net_clean(first, sizeof first, b->entries ? joined : "", 255));
 }
 
 void net_roster_on_role(uint16_t id, uint16_t ours, const uint8_t *p, size_t n)
@@ -236,7 +236,8 @@ void net_roster_on_role(uint16_t id, uint16_t ours, const uint8_t *p, size_t n)
     char clean[NET_ROLE_MAX + 1], cname[33];
     if (id == ours && ours != 0) {
         if (strcmp(text, our_role) != 0)
-            net_log_server("[net] our role: %s", text[0] ? net_clean(clean, sizeof clean, text, NET_ROLE_MAX) : "member");
+            net_log_server("[net] our role: %s",
+                           text[0] ? net_clean(clean, sizeof clean, text, NET_ROLE_MAX) : "member");
         memcpy(our_role, text, sizeof our_role);
         return;
     }
@@ -245,7 +246,7 @@ void net_roster_on_role(uint16_t id, uint16_t ours, const uint8_t *p, size_t n)
         return;
     if (strcmp(text, pl->role) != 0)
         net_log_server("[net] player %u '%s' role: %s", id, net_clean(cname, sizeof cname, pl->name, 32),
-                net_clean(clean, sizeof clean, text, NET_ROLE_MAX));
+                       net_clean(clean, sizeof clean, text, NET_ROLE_MAX));
     memcpy(pl->role, text, sizeof pl->role);
     pl->tag_colour = tag;
     pl->name_colour = name_colour;
@@ -274,7 +275,7 @@ void net_roster_record_kick(uint8_t kind, const uint8_t *p, size_t n, double now
     char clean[NET_TEXT_MAX + 1];
     net_clean(clean, sizeof clean, text, NET_TEXT_MAX);
     net_log_server("[net] %s by the server%s%s; you are offline (keep driving in single player)",
-            kind == 5 ? "BANNED" : "KICKED", has ? ": " : "", clean);
+                   kind == 5 ? "BANNED" : "KICKED", has ? ": " : "", clean);
     snprintf(status, status_size, "%s%s%.60s", kind == 5 ? "banned" : "kicked", has ? ": " : "", clean);
 }
 

@@ -9,17 +9,19 @@ const char *net_status_line()
 {
     const net_client_state &client = net_client;
     static char line[200];
+    char host[64]; // control bytes replaced: the host may come from a fetched server list
+    net_clean(host, sizeof host, client.connection.host, sizeof client.connection.host);
     bool open = client.socket != INVALID_SOCKET;
     const char *problem_gap = client.status[0] ? ": " : "";
     if (open && client.lookup.pending)
-        snprintf(line, sizeof line, "resolving %s", client.connection.host);
+        snprintf(line, sizeof line, "resolving %s", host);
     else if (open && client.lookup.retry_at != 0)
-        snprintf(line, sizeof line, "waiting to resolve %s (%s)", client.connection.host, client.status);
+        snprintf(line, sizeof line, "waiting to resolve %s (%s)", host, client.status);
     else if (net_is_joined())
-        snprintf(line, sizeof line, "joined %s:%u as player %u", client.connection.host, client.connection.port,
+        snprintf(line, sizeof line, "joined %s:%u as player %u", host, client.connection.port,
                  client.our_id);
     else if (open)
-        snprintf(line, sizeof line, "joining %s:%u (try %d)%s%s", client.connection.host, client.connection.port,
+        snprintf(line, sizeof line, "joining %s:%u (try %d)%s%s", host, client.connection.port,
                  client.hello_tries, problem_gap, client.status);
     else
         snprintf(line, sizeof line, "offline%s%s", problem_gap, client.status);
@@ -33,11 +35,12 @@ void net_print_status(double now)
         net_log("[net] status: not connected");
         return;
     }
-    char address[32];
+    char address[32], name[33];
     net_address_text(address, sizeof address, client.server.sin_addr);
+    net_clean(name, sizeof name, client.connection.name, sizeof client.connection.name);
     net_log("[net] status: server %s:%u name '%s' id %u (%s), last packet %.1f s ago, %llu states sent, "
             "%llu packets in",
-            address, client.connection.port, client.connection.name, client.our_id,
+            address, client.connection.port, name, client.our_id,
             net_is_joined() ? "joined" : "joining", now - client.last_receive_time,
             (unsigned long long)client.states_sent, (unsigned long long)client.datagrams_received);
     char clean[33];

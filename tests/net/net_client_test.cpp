@@ -490,3 +490,62 @@ TEST_F(NetFixture, FeatureChannels)
     EXPECT_FALSE(net_server_time(nullptr, nullptr, nullptr));
     EXPECT_FALSE(net_send_prop(&ps));
 }
+
+// Whatever text a server or a fetched server list hands over, no log line
+// and no status text carries a control byte (a forged line, a cleared
+// console).
+TEST_F(NetFixture, ControlBytesFromOutsideNeverReachTheLog)
+{
+    const char *forged = "\r\n[net] joined as player 9\x1b[2J\x7f";
+    // A host name from a server list: logged while it is being resolved.
+    ASSERT_TRUE(net_connect("bad\x1b[2J\nhost.invalid", srv.port, "tester", 0, now));
+    std::string status = net_status_line();
+    run(0.5);
+    status += net_status_line();
+    net_disconnect(true);
+
+    ASSERT_TRUE(connect());
+    ASSERT_TRUE(joined());
+    uint16_t bot = ts_add_bot(&srv, "bot\r\n\x1b", now);
+    ASSERT_TRUE(until([&] { return net_has_player(bot); }));
+    uint8_t p[300] = {};
+    net_put_u32(p, 0x1234); /* one accessory list entry */
+    p[6] = 1;
+    p[7] = 1;
+    p[8] = (uint8_t)strlen(forged);
+    memcpy(p + 9, forged, strlen(forged));
+    ts_send(&srv, me(), NET_ACC_PART, 0, bot, p, 9 + (int)strlen(forged));
+    ts_send_role(&srv, bot, 0xFF0000, 0xFFFFFFFF, "ad\nmin");
+    ts_send_role(&srv, net_our_player_id(), 0xFF0000, 0xFFFFFFFF, "own\x1b[1m");
+    ts_send_message(&srv, forged);
+    frame();
+    snprintf(srv.info_name, sizeof srv.info_name, "%s", forged);
+    net_query_info("127.0.0.1", srv.port, now);
+    ts_poll(&srv, now);
+    frame();
+    net_print_status(now);
+    ts_drop(&srv, net_our_player_id(), 4, forged);
+    ASSERT_TRUE(until([] { return !net_is_open(); }));
+    status += net_status_line();
+
+    auto has_control = [](const std::string &text) {
+        for (unsigned char ch : text)
+            if (ch < 0x20 || ch == 0x7F)
+                return true;
+        return false;
+    };
+    int lines = 0;
+    for (auto &line : fx::captured()) {
+        lines++;
+        EXPECT_FALSE(has_control(line)) << line;
+    }
+    EXPECT_FALSE(has_control(status)) << status;
+    EXPECT_TRUE(logged("[net] resolving bad?[2J?host.invalid"));
+    EXPECT_TRUE(logged("[server] ??[net] joined as player 9?[2J?"));
+    EXPECT_TRUE(logged("[net] KICKED by the server: ??[net] joined"));
+    EXPECT_TRUE(logged("(first '??[net] joined as player 9?[2J?')"));
+    EXPECT_TRUE(logged("role: ad?min"));
+    EXPECT_TRUE(logged("[net] our role: own?[1m"));
+    EXPECT_TRUE(logged("is '??[net] joined as player 9?[2J?'"));
+    EXPECT_GT(lines, 10);
+}
