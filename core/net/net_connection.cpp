@@ -70,7 +70,7 @@ bool net_numeric_host(const char *host, in_addr *out)
 
 namespace {
 
-/* The process id and the performance counter mixed by FNV-1a; bit 0 set. */
+/* The process id and the performance counter, mixed by FNV-1a. */
 uint32_t fresh_nonce()
 {
     uint32_t h = (uint32_t)GetCurrentProcessId() * 0x9E3779B1u;

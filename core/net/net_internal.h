@@ -1,6 +1,8 @@
-/* The network client's state shared between its files: the log, the roster
- * of remote players with their state rings and accessory blocks, and our own
- * accessory lists. No windows.h. */
+/* What the network client's files share without windows.h: the log (with
+ * the bound on lines a server causes), the roster of remote players with
+ * their state rings and accessory blocks, our own accessory lists, the
+ * recording and the interpolation's quaternion helpers. The Winsock side's
+ * state is net_client_state.h. */
 #pragma once
 #include <stddef.h>
 #include <stdint.h>

@@ -2,22 +2,9 @@
 #include "net_fixture.h"
 #include <string.h>
 #include "net_key.h"
+#include "sim/fixture.h"
 
 namespace {
-
-std::string file_text(const std::string &path)
-{
-    std::string text;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return "(none)";
-    char buf[256];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    fclose(f);
-    return text;
-}
 
 const char *const sample_key =
     "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef\n# someone's key\n";
@@ -40,7 +27,7 @@ TEST_F(NetFixture, PlayerKeyMadeOnceThenReadWithTheSameFingerprint)
     ASSERT_TRUE(net_load_player_key(path.c_str()));
     EXPECT_EQ(memcmp(pub, net_key.pub, 32), 0);
     EXPECT_EQ(fx::captured_last().substr(0, 30), first.substr(0, 30)); /* same fingerprint */
-    EXPECT_EQ(GetFileAttributesA((path + ".tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(fx::exists(path + ".tmp"));
     DeleteFileA(path.c_str());
 }
 
@@ -63,7 +50,8 @@ TEST_F(NetFixture, DamagedPlayerKeyIsReportedAndLeftAlone)
         if (!c.ok) {
             EXPECT_TRUE(logged("is damaged; not using a player key (delete it to make a new one)"));
         }
-        EXPECT_EQ(file_text(path), c.text);
+        EXPECT_TRUE(fx::exists(path)) << c.text;
+        EXPECT_EQ(fx::read_file(path), c.text);
     }
     DeleteFileA(path.c_str());
 }
@@ -95,14 +83,14 @@ TEST_F(NetFixture, UnreadablePlayerKeyIsLeftAloneAndTheClientRunsKeyless)
         EXPECT_TRUE(logged("[net] can't read " + path + " (")) << fx::captured_last();
         EXPECT_FALSE(logged("(new)"));
         EXPECT_FALSE(logged("can't write"));
-        EXPECT_EQ(GetFileAttributesA(tmp.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_FALSE(fx::exists(tmp));
         if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);
         DWORD attributes = GetFileAttributesA(path.c_str());
         ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, as_directory);
         if (!as_directory) {
-            EXPECT_EQ(file_text(path), sample_key);
+            EXPECT_EQ(fx::read_file(path), sample_key);
         }
         as_directory ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str());
         DeleteFileA(tmp.c_str());
