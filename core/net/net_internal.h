@@ -1,12 +1,22 @@
-/* The network client's state shared between its files: the log, the roster
- * of remote players with their state rings and accessory blocks, and our own
- * accessory lists. No windows.h. */
+/* What the network client's files share without windows.h: the log (with
+ * the bound on lines a server causes), the roster of remote players with
+ * their state rings and accessory blocks, our own accessory lists, the
+ * recording and the interpolation's quaternion helpers. The Winsock side's
+ * state is net_client_state.h. */
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 #include "net_client.h"
 
+/* One "[net]" line through the log function of net_set_log. */
 void net_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+/* A line that a server's datagram caused. Each line is flushed on the game
+ * thread, so at most this many are written in a second; the rest are
+ * counted, and one line tells how many were left out. */
+#define NET_LOG_SERVER_LINES_PER_SECOND 200
+void net_log_server(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+/* The frame's time for the count above (net_tick calls it first). */
+void net_log_clock(double now);
 
 #define NET_RING 32
 #define NET_ACC_PARTS 32
@@ -81,6 +91,10 @@ extern bool net_local_lists_due;
 int net_acc_pack(int list, int starts[NET_ACC_PARTS + 1]);
 int net_acc_build_part(int list, const int *starts, int index, int count, uint8_t *p, int cap);
 uint32_t net_local_state_hash();
+
+/* the network recording ("net record") */
+void net_recording_start(const char *base_dir, const char *name);
+void net_recording_stop_logged();
 
 /* interpolation of one ring at render time t (sender clock); the kind is
  * 0 interpolated, 1 extrapolated up to 0.5 s, 2 beyond, 3 older than the ring */

@@ -15,65 +15,66 @@ void crypto_blake2b(uint8_t *hash, size_t hash_size, const uint8_t *message, siz
     crypto_generichash_blake2b(hash, hash_size, message, message_size, nullptr, 0);
 }
 
-static void hash_reduce(uint8_t out[32], const uint8_t *a, size_t an, const uint8_t *b, size_t bn,
-                        const uint8_t *c, size_t cn)
+/* BLAKE2b-512 of a || b, through the given state. */
+static void hash_two(crypto_generichash_blake2b_state *state, uint8_t digest[64], const uint8_t *a, size_t an,
+                     const uint8_t *b, size_t bn)
 {
-    crypto_generichash_blake2b_state st;
-    uint8_t h[64];
-    crypto_generichash_blake2b_init(&st, nullptr, 0, 64);
-    crypto_generichash_blake2b_update(&st, a, an);
+    crypto_generichash_blake2b_init(state, nullptr, 0, 64);
+    crypto_generichash_blake2b_update(state, a, an);
     if (bn)
-        crypto_generichash_blake2b_update(&st, b, bn);
-    if (cn)
-        crypto_generichash_blake2b_update(&st, c, cn);
-    crypto_generichash_blake2b_final(&st, h, 64);
-    crypto_core_ed25519_scalar_reduce(out, h);
-    sodium_memzero(h, sizeof h);
+        crypto_generichash_blake2b_update(state, b, bn);
+    crypto_generichash_blake2b_final(state, digest, 64);
 }
 
-static void expand_seed(const uint8_t seed[32], uint8_t h[64], uint8_t a[32])
+/* h = BLAKE2b-512(seed), a = clamp(h[0..31]) */
+static void expand_seed(net_eddsa_sign_scratch *s, const uint8_t seed[32])
 {
-    crypto_blake2b(h, 64, seed, 32);
-    memcpy(a, h, 32);
-    a[0] &= 248;
-    a[31] &= 127;
-    a[31] |= 64;
+    hash_two(&s->hash, s->digest, seed, 32, nullptr, 0);
+    memcpy(s->expanded, s->digest, 64);
+    memcpy(s->scalar, s->expanded, 32);
+    s->scalar[0] &= 248;
+    s->scalar[31] &= 127;
+    s->scalar[31] |= 64;
 }
 
 void crypto_eddsa_key_pair(uint8_t secret_key[64], uint8_t public_key[32], const uint8_t seed[32])
 {
-    uint8_t h[64], a[32], pub[32];
-    expand_seed(seed, h, a);
-    crypto_scalarmult_ed25519_base_noclamp(pub, a);
+    net_eddsa_sign_scratch s;
+    uint8_t pub[32];
+    expand_seed(&s, seed);
+    crypto_scalarmult_ed25519_base_noclamp(pub, s.scalar);
     memmove(secret_key, seed, 32);
     memcpy(secret_key + 32, pub, 32);
     memcpy(public_key, pub, 32);
-    sodium_memzero(h, sizeof h);
-    sodium_memzero(a, sizeof a);
+    sodium_memzero(&s, sizeof s);
+}
+
+void net_eddsa_sign_with(net_eddsa_sign_scratch *s, uint8_t signature[64], const uint8_t secret_key[64],
+                         const uint8_t *message, size_t message_size)
+{
+    expand_seed(s, secret_key);
+    memset(s->wide, 0, sizeof s->wide);
+    memcpy(s->wide, s->scalar, 32);
+    crypto_core_ed25519_scalar_reduce(s->scalar_reduced, s->wide);
+    hash_two(&s->hash, s->digest, s->expanded + 32, 32, message, message_size);
+    crypto_core_ed25519_scalar_reduce(s->nonce, s->digest);
+    crypto_scalarmult_ed25519_base_noclamp(s->commitment, s->nonce);
+    memcpy(s->commitment_and_key, s->commitment, 32);
+    memcpy(s->commitment_and_key + 32, secret_key + 32, 32);
+    hash_two(&s->hash, s->digest, s->commitment_and_key, 64, message, message_size);
+    crypto_core_ed25519_scalar_reduce(s->challenge, s->digest);
+    crypto_core_ed25519_scalar_mul(s->challenge_times_scalar, s->challenge, s->scalar_reduced);
+    crypto_core_ed25519_scalar_add(s->response, s->nonce, s->challenge_times_scalar);
+    memcpy(signature, s->commitment, 32);
+    memcpy(signature + 32, s->response, 32);
+    sodium_memzero(s, sizeof *s);
 }
 
 void crypto_eddsa_sign(uint8_t signature[64], const uint8_t secret_key[64], const uint8_t *message,
                        size_t message_size)
 {
-    uint8_t h[64], a[32], wide[64] = {0}, a_red[32], r[32], R[32], k[32], ka[32], S[32];
-    expand_seed(secret_key, h, a);
-    memcpy(wide, a, 32);
-    crypto_core_ed25519_scalar_reduce(a_red, wide);
-    hash_reduce(r, h + 32, 32, message, message_size, nullptr, 0);
-    crypto_scalarmult_ed25519_base_noclamp(R, r);
-    uint8_t ra[64];
-    memcpy(ra, R, 32);
-    memcpy(ra + 32, secret_key + 32, 32);
-    hash_reduce(k, ra, 64, message, message_size, nullptr, 0);
-    crypto_core_ed25519_scalar_mul(ka, k, a_red);
-    crypto_core_ed25519_scalar_add(S, r, ka);
-    memcpy(signature, R, 32);
-    memcpy(signature + 32, S, 32);
-    sodium_memzero(h, sizeof h);
-    sodium_memzero(a, sizeof a);
-    sodium_memzero(wide, sizeof wide);
-    sodium_memzero(a_red, sizeof a_red);
-    sodium_memzero(r, sizeof r);
+    net_eddsa_sign_scratch scratch;
+    net_eddsa_sign_with(&scratch, signature, secret_key, message, message_size);
 }
 
 int crypto_eddsa_check(const uint8_t signature[64], const uint8_t public_key[32], const uint8_t *message,
@@ -87,10 +88,12 @@ int crypto_eddsa_check(const uint8_t signature[64], const uint8_t public_key[32]
         return -1;
     if (!crypto_core_ed25519_is_valid_point(public_key) || !crypto_core_ed25519_is_valid_point(R))
         return -1;
-    uint8_t ra[64], k[32], sb[32], ka[32], check[32];
-    memcpy(ra, R, 32);
-    memcpy(ra + 32, public_key, 32);
-    hash_reduce(k, ra, 64, message, message_size, nullptr, 0);
+    crypto_generichash_blake2b_state state;
+    uint8_t r_and_key[64], digest[64], k[32], sb[32], ka[32], check[32];
+    memcpy(r_and_key, R, 32);
+    memcpy(r_and_key + 32, public_key, 32);
+    hash_two(&state, digest, r_and_key, 64, message, message_size);
+    crypto_core_ed25519_scalar_reduce(k, digest);
     if (crypto_scalarmult_ed25519_base_noclamp(sb, S) != 0)
         return -1;
     if (crypto_scalarmult_ed25519_noclamp(ka, k, public_key) != 0)

@@ -1,28 +1,12 @@
 // The roster of remote players: joins and drops, state rings with clock
 // offset and jitter estimates, accessory lists assembled from parts, roles,
 // server messages and the kick notice; and our own accessory lists.
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include "net_internal.h"
 #include "net_wire.h"
 #include "dm_fnv.h"
-
-static void log_nothing(const char *, ...) {}
-static dm_log_fn net_log_fn = log_nothing;
-
-void net_set_log(dm_log_fn log) { net_log_fn = log ? log : log_nothing; }
-
-void net_log(const char *fmt, ...)
-{
-    char line[1024];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    net_log_fn("%s", line);
-}
 
 net_player net_roster[NET_MAX_PLAYERS];
 net_local_list net_local_lists[2];
@@ -89,10 +73,10 @@ void net_roster_on_joined(uint16_t id, uint16_t ours, const uint8_t *p, size_t n
         s.name_colour = 0xFFFFFFFFu;
         s.last_state_time = now;
         char clean[33];
-        net_log("[net] player %u '%s' is here", id, net_clean(clean, sizeof clean, name, 32));
+        net_log_server("[net] player %u '%s' is here", id, net_clean(clean, sizeof clean, name, 32));
         return;
     }
-    net_log("[net] roster full; ignoring player %u", id);
+    net_log_server("[net] roster full; ignoring player %u", id);
 }
 
 void net_roster_on_dropped(uint16_t id, const uint8_t *p, size_t n)
@@ -102,8 +86,8 @@ void net_roster_on_dropped(uint16_t id, const uint8_t *p, size_t n)
         return;
     uint8_t reason = n >= 1 ? p[0] : 0;
     char clean[33];
-    net_log("[net] player %u '%s' removed (%s)", id, net_clean(clean, sizeof clean, pl->name, 32),
-            net_drop_text(reason));
+    net_log_server("[net] player %u '%s' removed (%s)", id, net_clean(clean, sizeof clean, pl->name, 32),
+                   net_drop_text(reason));
     free_slot(pl);
 }
 
@@ -113,7 +97,7 @@ void net_roster_drop_all(const char *reason)
     for (auto &s : net_roster) {
         if (!s.used)
             continue;
-        net_log("[net] player %u '%s' dropped (%s)", s.id, net_clean(clean, sizeof clean, s.name, 32), reason);
+        net_log_server("[net] player %u '%s' dropped (%s)", s.id, net_clean(clean, sizeof clean, s.name, 32), reason);
         free_slot(&s);
     }
 }
@@ -124,8 +108,8 @@ void net_roster_drop_stale(double now)
     for (auto &s : net_roster) {
         if (!s.used || s.states == 0 || now - s.last_state_time <= 15.0)
             continue;
-        net_log("[net] player %u '%s' dropped (no state for %.0f s)", s.id,
-                net_clean(clean, sizeof clean, s.name, 32), now - s.last_state_time);
+        net_log_server("[net] player %u '%s' dropped (no state for %.0f s)", s.id,
+                       net_clean(clean, sizeof clean, s.name, 32), now - s.last_state_time);
         free_slot(&s);
     }
 }
@@ -172,9 +156,9 @@ void net_roster_on_state(uint16_t id, uint32_t seq, const uint8_t *p, size_t n, 
     pl->states++;
     if (pl->states == 1) {
         char clean[33];
-        net_log("[net] first state from %u '%s': (%.1f, %.1f, %.1f)%s", id,
-                net_clean(clean, sizeof clean, pl->name, 32), pose.pos[0], pose.pos[1], pose.pos[2],
-                pose.has_trailer ? " + trailer" : "");
+        net_log_server("[net] first state from %u '%s': (%.1f, %.1f, %.1f)%s", id,
+                       net_clean(clean, sizeof clean, pl->name, 32), pose.pos[0], pose.pos[1], pose.pos[2],
+                       pose.has_trailer ? " + trailer" : "");
     }
     pl->last_state_time = now;
 }
@@ -195,7 +179,7 @@ void net_roster_on_acc_part(uint16_t id, const uint8_t *p, size_t n)
         return;
     int span = net_acc_part_span(p, n, h.entries);
     if (span < 0) {
-        net_log("[net] player %u: malformed accessory part %u/%u; dropped", id, h.index, h.count);
+        net_log_server("[net] player %u: malformed accessory part %u/%u; dropped", id, h.index, h.count);
         return;
     }
     uint8_t *copy = (uint8_t *)malloc(span > 0 ? (size_t)span : 1);
@@ -238,9 +222,9 @@ void net_roster_on_acc_part(uint16_t id, const uint8_t *p, size_t n)
     b->joined = joined;
     b->complete = 1;
     char clean[33], first[256];
-    net_log("[net] player %u '%s' %s accessories: %d entries, hash %08x (first '%s')", id,
-            net_clean(clean, sizeof clean, pl->name, 32), list_names[h.list], (int)b->entries, b->hash,
-            net_clean(first, sizeof first, b->entries ? joined : "", 255));
+    net_log_server("[net] player %u '%s' %s accessories: %d entries, hash %08x (first '%s')", id,
+                   net_clean(clean, sizeof clean, pl->name, 32), list_names[h.list], (int)b->entries, b->hash,
+                   net_clean(first, sizeof first, b->entries ? joined : "", 255));
 }
 
 void net_roster_on_role(uint16_t id, uint16_t ours, const uint8_t *p, size_t n)
@@ -252,7 +236,8 @@ void net_roster_on_role(uint16_t id, uint16_t ours, const uint8_t *p, size_t n)
     char clean[NET_ROLE_MAX + 1], cname[33];
     if (id == ours && ours != 0) {
         if (strcmp(text, our_role) != 0)
-            net_log("[net] our role: %s", text[0] ? net_clean(clean, sizeof clean, text, NET_ROLE_MAX) : "member");
+            net_log_server("[net] our role: %s",
+                           text[0] ? net_clean(clean, sizeof clean, text, NET_ROLE_MAX) : "member");
         memcpy(our_role, text, sizeof our_role);
         return;
     }
@@ -260,8 +245,8 @@ void net_roster_on_role(uint16_t id, uint16_t ours, const uint8_t *p, size_t n)
     if (!pl)
         return;
     if (strcmp(text, pl->role) != 0)
-        net_log("[net] player %u '%s' role: %s", id, net_clean(cname, sizeof cname, pl->name, 32),
-                net_clean(clean, sizeof clean, text, NET_ROLE_MAX));
+        net_log_server("[net] player %u '%s' role: %s", id, net_clean(cname, sizeof cname, pl->name, 32),
+                       net_clean(clean, sizeof clean, text, NET_ROLE_MAX));
     memcpy(pl->role, text, sizeof pl->role);
     pl->tag_colour = tag;
     pl->name_colour = name_colour;
@@ -271,7 +256,7 @@ void net_roster_on_message(const uint8_t *p, size_t n)
 {
     char text[NET_TEXT_MAX + 1], clean[NET_TEXT_MAX + 1];
     if (net_parse_message(p, n, text))
-        net_log("[server] %s", net_clean(clean, sizeof clean, text, NET_TEXT_MAX));
+        net_log_server("[server] %s", net_clean(clean, sizeof clean, text, NET_TEXT_MAX));
 }
 
 void net_roster_record_kick(uint8_t kind, const uint8_t *p, size_t n, double now, char *status,
@@ -289,8 +274,8 @@ void net_roster_record_kick(uint8_t kind, const uint8_t *p, size_t n, double now
     bool has = text[0] != 0;
     char clean[NET_TEXT_MAX + 1];
     net_clean(clean, sizeof clean, text, NET_TEXT_MAX);
-    net_log("[net] %s by the server%s%s; you are offline (keep driving in single player)",
-            kind == 5 ? "BANNED" : "KICKED", has ? ": " : "", clean);
+    net_log_server("[net] %s by the server%s%s; you are offline (keep driving in single player)",
+                   kind == 5 ? "BANNED" : "KICKED", has ? ": " : "", clean);
     snprintf(status, status_size, "%s%s%.60s", kind == 5 ? "banned" : "kicked", has ? ": " : "", clean);
 }
 

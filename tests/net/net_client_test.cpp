@@ -40,8 +40,16 @@ TEST_F(NetFixture, ChallengeIsAnsweredOnlyJoinedWithExactly32Bytes)
     std::string key = fresh_key("dm_net_key2");
     ASSERT_TRUE(net_load_player_key(key.c_str()));
     srv.send_challenge = false;
+    srv.silent = true; /* the hello is taken but not welcomed yet */
     ASSERT_TRUE(connect());
+    ASSERT_NE(me(), nullptr);
+    srv.silent = false;
+    ts_send_challenge(&srv, me()); /* before the welcome */
+    now += 0.05;
+    net_tick(now);
+    EXPECT_EQ(net_our_player_id(), 0);
     ASSERT_TRUE(joined());
+    EXPECT_EQ(srv.by_type[NET_AUTH_REPLY], 0u);
     uint8_t bytes[33] = {1, 2, 3};
     for (int n : {31, 33}) {
         ts_send(&srv, me(), NET_AUTH_CHALLENGE, 0, 1, bytes, n);
@@ -144,6 +152,31 @@ TEST_F(NetFixture, DisconnectThenConnectAgain)
         EXPECT_FALSE(net_is_open());
     }
     EXPECT_GE(srv.by_type[NET_LEAVE], 2u);
+}
+
+// Under Wine the lookup always completes later, so it is pending here.
+TEST_F(NetFixture, DisconnectWhileTheNameLookupPends)
+{
+    for (bool leave : {true, false}) {
+        SCOPED_TRACE(leave ? "disconnect" : "core reload");
+        fx::captured_clear();
+        ASSERT_TRUE(net_connect("drovemark-test.invalid", srv.port, "tester", 0, now));
+        EXPECT_TRUE(logged("[net] resolving drovemark-test.invalid ... (then join as 'tester', nonce "));
+        ASSERT_STREQ(net_status_line(), "resolving drovemark-test.invalid");
+        DWORD began = GetTickCount();
+        net_disconnect(leave);
+        EXPECT_LT(GetTickCount() - began, 3000u); /* waits for the lookup at most 2 s */
+        EXPECT_FALSE(net_is_open());
+        EXPECT_STREQ(net_status_line(), "offline");
+        EXPECT_TRUE(logged(leave ? "[net] socket closed (left)" : "[net] socket closed"));
+        run(0.5); /* nothing of the lookup comes back */
+        EXPECT_FALSE(net_is_open());
+        EXPECT_FALSE(logged("; connecting"));
+        EXPECT_FALSE(logged("retrying in 10 s"));
+    }
+    ASSERT_TRUE(connect());
+    ASSERT_TRUE(joined());
+    EXPECT_EQ(srv.by_type[NET_LEAVE], 0u); /* nothing was sent while resolving */
 }
 
 TEST_F(NetFixture, RosterJoinsDropsAndStates)
@@ -317,6 +350,51 @@ TEST_F(NetFixture, AtMost256DatagramsAFrame)
     net_set_recv_fn(nullptr);
 }
 
+// Every line is flushed to the log file on the game thread: a server that
+// floods lines must not stall the game. A burst is cut to the lines allowed
+// in a second; one line then counts what was left out.
+TEST_F(NetFixture, LinesAServerCausesAreBoundedAndTheRestCounted)
+{
+    ASSERT_TRUE(connect());
+    ASSERT_TRUE(joined());
+    uint16_t bot = ts_add_bot(&srv, "parts", now);
+    ASSERT_TRUE(until([&] { return net_has_player(bot); }));
+    struct flood {
+        const char *name, *line;
+        uint8_t type;
+        uint16_t subject;
+        std::vector<uint8_t> payload;
+    };
+    std::vector<flood> floods;
+    {
+        uint8_t p[64];
+        floods.push_back({"messages", "[server] flood", NET_MESSAGE, 0,
+                          std::vector<uint8_t>(p, p + net_build_text(p, sizeof p, "flood"))});
+        uint8_t part[9] = {1, 2, 3, 4, 0, 0, 2, 2, 0}; /* announces two entries, holds one empty one */
+        floods.push_back({"malformed accessory parts", "malformed accessory part", NET_ACC_PART, bot,
+                          std::vector<uint8_t>(part, part + sizeof part)});
+    }
+    const int sent = 600, allowed = NET_LOG_SERVER_LINES_PER_SECOND;
+    for (auto &f : floods) {
+        SCOPED_TRACE(f.name);
+        run(1.1); /* a quiet second: the next line opens a new one */
+        fx::captured_clear();
+        for (int batch = 0; batch < sent / 100; batch++) {
+            for (int i = 0; i < 100; i++)
+                ts_send(&srv, me(), f.type, 0, f.subject, f.payload.data(), (int)f.payload.size());
+            frame();
+        }
+        run(1.1);
+        int lines = 0;
+        for (auto &l : fx::captured())
+            lines += l.find(f.line) != std::string::npos;
+        EXPECT_EQ(lines, allowed);
+        EXPECT_TRUE(logged("[net] " + std::to_string(sent - allowed) + " lines caused by the server were not logged"))
+            << fx::captured_last();
+        EXPECT_TRUE(net_has_player(bot));
+    }
+}
+
 TEST_F(NetFixture, InfoQueryAnsweredAndUnanswered)
 {
     net_query_info("127.0.0.1", srv.port, now);
@@ -336,6 +414,21 @@ TEST_F(NetFixture, InfoQueryAnsweredAndUnanswered)
     EXPECT_TRUE(logged("[net] info: no answer from " + label + " within 2 s"));
     net_query_info("example.invalid", srv.port, now);
     EXPECT_TRUE(logged("[net] info: 'example.invalid' needs to be an IPv4 address"));
+}
+
+TEST_F(NetFixture, InfoReplyAfterTheDeadlineIsStillLogged)
+{
+    net_query_info("127.0.0.1", srv.port, now);
+    std::string label = "127.0.0.1:" + std::to_string(srv.port);
+    for (int i = 0; i < 25; i++) { /* the server reads nothing for 2.5 s */
+        now += 0.1;
+        net_tick(now);
+    }
+    EXPECT_TRUE(logged("[net] info: no answer from " + label + " within 2 s"));
+    ts_poll(&srv, now); /* the reply is late */
+    Sleep(1);
+    frame();
+    EXPECT_TRUE(logged("[net] info: " + label + " is 'drovemark test server', 0/64 players, protocol 1"));
 }
 
 TEST_F(NetFixture, FeatureChannels)
@@ -396,4 +489,63 @@ TEST_F(NetFixture, FeatureChannels)
     net_disconnect(true);
     EXPECT_FALSE(net_server_time(nullptr, nullptr, nullptr));
     EXPECT_FALSE(net_send_prop(&ps));
+}
+
+// Whatever text a server or a fetched server list hands over, no log line
+// and no status text carries a control byte (a forged line, a cleared
+// console).
+TEST_F(NetFixture, ControlBytesFromOutsideNeverReachTheLog)
+{
+    const char *forged = "\r\n[net] joined as player 9\x1b[2J\x7f";
+    // A host name from a server list: logged while it is being resolved.
+    ASSERT_TRUE(net_connect("bad\x1b[2J\nhost.invalid", srv.port, "tester", 0, now));
+    std::string status = net_status_line();
+    run(0.5);
+    status += net_status_line();
+    net_disconnect(true);
+
+    ASSERT_TRUE(connect());
+    ASSERT_TRUE(joined());
+    uint16_t bot = ts_add_bot(&srv, "bot\r\n\x1b", now);
+    ASSERT_TRUE(until([&] { return net_has_player(bot); }));
+    uint8_t p[300] = {};
+    net_put_u32(p, 0x1234); /* one accessory list entry */
+    p[6] = 1;
+    p[7] = 1;
+    p[8] = (uint8_t)strlen(forged);
+    memcpy(p + 9, forged, strlen(forged));
+    ts_send(&srv, me(), NET_ACC_PART, 0, bot, p, 9 + (int)strlen(forged));
+    ts_send_role(&srv, bot, 0xFF0000, 0xFFFFFFFF, "ad\nmin");
+    ts_send_role(&srv, net_our_player_id(), 0xFF0000, 0xFFFFFFFF, "own\x1b[1m");
+    ts_send_message(&srv, forged);
+    frame();
+    snprintf(srv.info_name, sizeof srv.info_name, "%s", forged);
+    net_query_info("127.0.0.1", srv.port, now);
+    ts_poll(&srv, now);
+    frame();
+    net_print_status(now);
+    ts_drop(&srv, net_our_player_id(), 4, forged);
+    ASSERT_TRUE(until([] { return !net_is_open(); }));
+    status += net_status_line();
+
+    auto has_control = [](const std::string &text) {
+        for (unsigned char ch : text)
+            if (ch < 0x20 || ch == 0x7F)
+                return true;
+        return false;
+    };
+    int lines = 0;
+    for (auto &line : fx::captured()) {
+        lines++;
+        EXPECT_FALSE(has_control(line)) << line;
+    }
+    EXPECT_FALSE(has_control(status)) << status;
+    EXPECT_TRUE(logged("[net] resolving bad?[2J?host.invalid"));
+    EXPECT_TRUE(logged("[server] ??[net] joined as player 9?[2J?"));
+    EXPECT_TRUE(logged("[net] KICKED by the server: ??[net] joined"));
+    EXPECT_TRUE(logged("(first '??[net] joined as player 9?[2J?')"));
+    EXPECT_TRUE(logged("role: ad?min"));
+    EXPECT_TRUE(logged("[net] our role: own?[1m"));
+    EXPECT_TRUE(logged("is '??[net] joined as player 9?[2J?'"));
+    EXPECT_GT(lines, 10);
 }

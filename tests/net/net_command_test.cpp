@@ -126,36 +126,3 @@ TEST_F(NetCommand, RecordingHeaderRowsAndFlushes)
     cmd("net record Z:\\no\\such\\dir\\x.csv");
     EXPECT_TRUE(logged("[core] net: can't open Z:\\no\\such\\dir\\x.csv"));
 }
-
-TEST_F(NetCommand, PlayerKeyFile)
-{
-    char path[MAX_PATH];
-    snprintf(path, sizeof path, "%sdm_identity_%lu.key", base, GetCurrentProcessId());
-    DeleteFileA(path);
-    ASSERT_TRUE(net_load_player_key(path));
-    EXPECT_TRUE(logged("(new)"));
-    uint8_t pub[32];
-    memcpy(pub, net_key.pub, 32);
-    std::string first = fx::captured_last();
-    fx::captured_clear();
-    ASSERT_TRUE(net_load_player_key(path));
-    EXPECT_EQ(memcmp(pub, net_key.pub, 32), 0);
-    EXPECT_EQ(fx::captured_last().substr(0, 30), first.substr(0, 30)); /* same fingerprint */
-    struct { const char *text; bool ok; } cases[] = {
-        {"0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcde\n", false}, /* 63 */
-        {"0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef trailing\n", true},
-        {"0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdeg\n", false},
-        {"", false},
-    };
-    for (auto &c : cases) {
-        FILE *w = fopen(path, "wb");
-        fputs(c.text, w);
-        fclose(w);
-        fx::captured_clear();
-        EXPECT_EQ(net_load_player_key(path), c.ok) << c.text;
-        if (!c.ok) {
-            EXPECT_TRUE(logged("is damaged; not using a player key (delete it to make a new one)"));
-        }
-    }
-    DeleteFileA(path);
-}
