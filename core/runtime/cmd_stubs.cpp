@@ -36,5 +36,3 @@ void damage_command(const char *) { not_built(); }
 
 /* ui and online services */
 void update_command(const char *) { not_built(); }
-void dm_cam_command(const char *) { not_built(); }
-void dm_nametags_command(const char *) { not_built(); }

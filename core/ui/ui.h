@@ -77,8 +77,9 @@ void dm_ui_removal_dialog(const dm_ui_frame_args *args);
 void dm_ui_removal_reset();
 void dm_ui_draw_reset();
 
-/* Not in this build: name tags and the updater (ui_stubs.cpp). */
+/* name tags (nametags_draw.cpp) */
 bool dm_nametags_enabled();
+/* Not in this build: the updater and the server list (ui_stubs.cpp). */
 void update_get_status(char *out, unsigned size);
 bool update_worker_running();
 bool update_auto_enabled();

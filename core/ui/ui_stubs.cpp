@@ -1,12 +1,8 @@
-// Name tags, the server list and the updater are not part of this build:
-// their entry points do nothing, and the UI shows them as unavailable.
+// The server list and the updater are not part of this build: their entry
+// points do nothing, and the UI shows them as unavailable.
 #include <stdio.h>
 #include "core_features.h"
 #include "ui.h"
-void dm_nametags_init(const dm_host_api *) {}
-void dm_nametags_shutdown() {}
-void dm_view_snapshot_update(const dm_frame_info *) {}
-bool dm_nametags_enabled() { return false; }
 void update_init(const dm_host_api *) {}
 void update_shutdown() {}
 void update_install_staged_core(bool) {}
