@@ -271,6 +271,7 @@ TEST_F(nametags, TagsStandWhereTheCameraSeesThePlayers)
         ASSERT_GT(tag.n, 10);
         ASSERT_GT(name.n, 10);
         EXPECT_LT(tag.x1, name.x0) << "the prefix stands left of the name";
+        EXPECT_GT(find(0x000000, 24, all.x0 - 1, all.y0 - 1, all.x1 + 2, all.y1 + 2).n, 20) << "the outline";
         EXPECT_NEAR(all.cx(), r.x, 3.0) << all.x0 << ".." << all.x1;
         EXPECT_LE(name.y1, r.y) << "the name ends above the anchor";
         EXPECT_GE(name.y1, r.y - 8);
@@ -331,7 +332,13 @@ TEST_F(nametags, TagsHiddenOffBehindBeyondTheRangeAndWithoutAView)
           [&] { sim::put<float>(camera0(), sim::cam_off::position + 4, NAN); }, false },
         { "quaternion infinite", nullptr, -40,
           [&] { sim::put<float>(camera0(), sim::cam_off::orientation + 8, INFINITY); }, false },
-        { "active index beyond the array", nullptr, -40, [&] { sim::camera_set_active(cams, 2); }, false },
+        // Entry 2 holds a camera, but the array's count is 2.
+        { "active index beyond the array", nullptr, -40,
+          [&] {
+              sim::camera_put(cams, 2, sim::camera_new(cam));
+              sim::camera_set_active(cams, 2);
+          },
+          false },
         { "active index negative", nullptr, -40, [&] { sim::camera_set_active(cams, -1); }, false },
         { "no camera manager", nullptr, -40, [&] { sim::put<uint64_t>(player.ctrl, sim::cam_off::ctrl_manager, 0); },
           false },
@@ -462,6 +469,11 @@ TEST_F(nametags, CamCommand)
     EXPECT_EQ(cut[0], fmt("[cam] dump %p", (void *)short_cam));
     EXPECT_EQ(cut[7], "[cam] unreadable at +60");
     sim::camera_set_override(cams, nullptr);
+
+    // A camera whose values are not finite gives no view.
+    sim::put<float>(camera0(), sim::cam_off::position, INFINITY);
+    EXPECT_EQ(lines_of("cam w2s"), (std::vector<std::string> { "[cam] no camera / bad fov" }));
+    sim::camera_set(camera0(), cam);
 
     sim::game_protect(camera0(), sim::camera_size, PAGE_NOACCESS);
     EXPECT_EQ(lines_of("cam dump"), (std::vector<std::string> { fmt("[cam] dump %p", (void *)camera0()),
