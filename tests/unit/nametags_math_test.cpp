@@ -128,6 +128,11 @@ TEST(nametags_math, ViewValuesAndCamerasThatGiveNoView)
         memset(&out, 0x5A, sizeof out);
         EXPECT_EQ(dm_cam_view_build(&r.cam, &out), r.ok) << r.name;
     }
+
+    // A player's position that is not a number (from the network) is never on screen.
+    const double lost[3] = { nan, 0, -10 };
+    float x, y, depth;
+    EXPECT_FALSE(dm_cam_project(&v, lost, 1920, 1080, &x, &y, &depth));
 }
 
 TEST(nametags_math, FadeSizeAndPrefix)
