@@ -1,8 +1,9 @@
 set(d ${CMAKE_SOURCE_DIR}/core/ui)
-list(APPEND DM_CORE_PURE_SOURCES ${d}/ui_pure.cpp ${d}/update_manifest.cpp ${d}/servers_json.cpp)
+list(APPEND DM_CORE_PURE_SOURCES ${d}/ui_pure.cpp ${d}/update_manifest.cpp ${d}/servers_json.cpp
+  ${d}/nametags_math.cpp)
 list(APPEND DM_CORE_WIN_SOURCES ${d}/ui_shell.cpp ${d}/ui_draw.cpp ${d}/ui_pages.cpp ${d}/ui_notice.cpp
-  ${d}/servers_list.cpp ${d}/servers_worker.cpp
-  ${d}/ui_stubs.cpp ${d}/update.cpp ${d}/update_http.cpp ${d}/update_files.cpp ${d}/update_build.cpp)
+  ${d}/servers_list.cpp ${d}/servers_worker.cpp ${d}/nametags_view.cpp ${d}/nametags_draw.cpp
+  ${d}/update.cpp ${d}/update_http.cpp ${d}/update_files.cpp ${d}/update_build.cpp)
 
 # The updater's build-time values. DM_BUILD_ID empty: the checkout's
 # `git describe --always --dirty --tags` at every build. DM_RELEASE_KEY empty:

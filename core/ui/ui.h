@@ -88,14 +88,9 @@ void dm_ui_notice_dialog(const dm_ui_frame_args *args);
 void dm_ui_notice_reset();
 void dm_ui_draw_reset();
 
-/* Not in this build: name tags and the server list (ui_stubs.cpp). The
- * Settings page shows their controls disabled, each section with a line
- * saying so, until the feature lands and its flag here turns true. The
- * updater's getters are in update.cpp. */
-constexpr bool DM_UI_HAS_NAMETAGS = false;
-constexpr bool DM_UI_HAS_SERVER_LIST = false;
-constexpr bool DM_UI_HAS_UPDATER = true;
+/* name tags (nametags_draw.cpp) */
 bool dm_nametags_enabled();
+/* the updater's state for the Settings page (update.cpp) */
 void update_get_status(char *out, unsigned size);
 bool update_worker_running();
 bool update_auto_enabled();

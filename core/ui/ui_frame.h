@@ -1,7 +1,6 @@
 /* What the UI subsystem offers the rest of the core: the windows (ui_shell.cpp)
  * and the online services (the server list, the updater, name tags and the
- * camera view) in the life cycle, the frame and the console. Those not in
- * this build are stubs in ui_stubs.cpp. */
+ * camera view) in the life cycle, the frame and the console. */
 #pragma once
 #include "dm_api.h"
 

@@ -62,10 +62,6 @@ void note(const char *text) { dm_ui_text_styled(regular(), 14, DM_UI_MUTED, "%s"
 
 bool write_flag(const char *key, bool on) { return dm_config_set(key, on ? "1" : "0") == 1; }
 
-// A feature of the page that is not in this build: its controls are drawn
-// disabled, and this line says why, as the updater's status line does.
-void unavailable(const char *text) { dm_ui_text_styled(regular(), 15, DM_UI_TEXT, "%s", text); }
-
 } // namespace
 
 void dm_ui_page_servers(const dm_ui_status *s)
@@ -211,15 +207,11 @@ void dm_ui_page_settings(const dm_ui_status *s)
     dm_ui_section_end(start);
 
     dm_ui_section_begin(DM_ICON_SERVERS, "Server list", &start);
-    if (!DM_UI_HAS_SERVER_LIST)
-        unavailable("The server list is not available in this build.");
-    ImGui::BeginDisabled(!DM_UI_HAS_SERVER_LIST);
     ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 120 * sc);
     ImGui::InputTextWithHint("##url", "https://.../servers.json (empty = servers.json next to config.ini)", url_buf,
                              sizeof url_buf);
-    ImGui::EndDisabled();
     ImGui::SameLine();
-    if (dm_ui_button("Save##url", 90 * sc, 0, 0, DM_UI_HAS_SERVER_LIST && strcmp(url_buf, st->server_list) != 0)) {
+    if (dm_ui_button("Save##url", 90 * sc, 0, 0, strcmp(url_buf, st->server_list) != 0)) {
         snprintf(st->server_list, sizeof st->server_list, "%s", url_buf);
         dm_config_set("server_list", st->server_list);
         servers_request_refresh(true);
@@ -231,12 +223,10 @@ void dm_ui_page_settings(const dm_ui_status *s)
     update_get_status(ustatus, sizeof ustatus);
     dm_ui_text_styled(regular(), 15, DM_UI_TEXT, "%s", ustatus);
     bool au = update_auto_enabled();
-    ImGui::BeginDisabled(!DM_UI_HAS_UPDATER);
-    if (dm_ui_checkbox("Install updates by myself", &au) && DM_UI_HAS_UPDATER) {
+    if (dm_ui_checkbox("Install updates by myself", &au)) {
         write_flag("auto_update", au);
         dm_ui_post_command("config refresh");
     }
-    ImGui::EndDisabled();
     bool worker = update_worker_running();
     if (dm_ui_button("Check now", 120 * sc, 0, 1, worker))
         dm_ui_post_command("update check");
@@ -262,12 +252,8 @@ void dm_ui_page_settings(const dm_ui_status *s)
         dm_config_set("ui_scale", v);
     }
     bool tags = dm_nametags_enabled();
-    ImGui::BeginDisabled(!DM_UI_HAS_NAMETAGS);
-    if (dm_ui_checkbox("Name tags above players", &tags) && DM_UI_HAS_NAMETAGS)
+    if (dm_ui_checkbox("Name tags above players", &tags))
         dm_ui_post_command(tags ? "nametags on" : "nametags off");
-    ImGui::EndDisabled();
-    if (!DM_UI_HAS_NAMETAGS)
-        unavailable("Name tags are not available in this build.");
     bool toasts_on = st->toasts_on != 0;
     if (dm_ui_checkbox("Join and leave messages", &toasts_on)) {
         st->toasts_on = toasts_on ? 1 : 0;
