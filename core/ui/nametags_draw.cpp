@@ -134,14 +134,14 @@ void dm_cam_dump(const char *text)
     uint64_t at = 0;
     if (hops > 0) {
         uint64_t ctrl = 0;
-        if (!game_read_u64(game_addr(GAME_OFF_CTRL), &ctrl) || !ctrl) {
+        if (!game_read_guarded(game_addr(GAME_OFF_CTRL), &ctrl) || !ctrl) {
             core_log("[cam] no game_ctrl");
             return;
         }
         at = ctrl + offsets[0];
         for (int i = 1; i < hops; i++) {
             uint64_t next = 0;
-            if (!game_read_u64(at, &next) || !next) {
+            if (!game_read_guarded(at, &next) || !next) {
                 core_log("[cam] chain: null/unreadable at %p", ptr(at));
                 return;
             }
@@ -157,7 +157,7 @@ void dm_cam_dump(const char *text)
     core_log("[cam] dump %p", ptr(at));
     for (uint32_t off = 0; off < length; off += 16) {
         uint32_t w[4];
-        if (!dm_probe_read(at + off, sizeof w) || !dm_safe_copy(w, at + off, sizeof w)) {
+        if (!game_copy_guarded(w, at + off, sizeof w)) {
             core_log("[cam] unreadable at +%x", off);
             return;
         }
@@ -181,7 +181,7 @@ void dm_cam_w2s_report()
              view.pos[2], (double)view.forward[0], (double)view.forward[1], (double)view.forward[2],
              (double)view.tan_h, (double)view.tan_v);
     uint64_t truck = 0, ctrl = 0;
-    if (game_read_u64(game_addr(GAME_OFF_CTRL), &ctrl) && ctrl && (truck = game_local_truck()) != 0) {
+    if (game_read_guarded(game_addr(GAME_OFF_CTRL), &ctrl) && ctrl && (truck = game_local_truck()) != 0) {
         placement p = {};
         if (game_object_placement(truck, &p) != GAME_PLACEMENT_OK)
             memset(&p, 0, sizeof p); // no answer: the world origin

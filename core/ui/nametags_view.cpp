@@ -20,7 +20,7 @@ dm_view_snapshot working; /* game thread only */
 uint64_t list_entry(uint64_t list, uint64_t index)
 {
     uint64_t camera = 0;
-    if (!list || !game_read_u64(list + 8 * index, &camera))
+    if (!list || !game_read_guarded(list + 8 * index, &camera))
         return 0;
     return camera;
 }
@@ -50,21 +50,21 @@ void fill_record(dm_tag_record *r, uint16_t id, const net_pose *pose)
 uint64_t dm_cam_get_active()
 {
     uint64_t ctrl = 0, manager = 0;
-    if (!game_read_u64(game_addr(GAME_OFF_CTRL), &ctrl) || !ctrl ||
-        !game_read_u64(ctrl + GAME_CTRL_CAMERA_MANAGER, &manager) || !manager)
+    if (!game_read_guarded(game_addr(GAME_OFF_CTRL), &ctrl) || !ctrl ||
+        !game_read_guarded(ctrl + GAME_CTRL_CAMERA_MANAGER, &manager) || !manager)
         return 0;
     uint32_t overrides = 0;
-    if (!game_read_u32(manager + GAME_CAMMGR_OVERRIDE_COUNT, &overrides))
+    if (!game_read_guarded(manager + GAME_CAMMGR_OVERRIDE_COUNT, &overrides))
         return 0;
     if (overrides != 0) {
         uint64_t list = 0;
-        return game_read_u64(manager + GAME_CAMMGR_OVERRIDES, &list) ? list_entry(list, 0) : 0;
+        return game_read_guarded(manager + GAME_CAMMGR_OVERRIDES, &list) ? list_entry(list, 0) : 0;
     }
     uint32_t index = 0;
     uint64_t array = 0, count = 0;
-    if (!game_read_u32(manager + GAME_CAMMGR_ACTIVE_INDEX, &index) ||
-        !game_read_u64(manager + GAME_CAMMGR_ARRAY, &array) ||
-        !game_read_u64(manager + GAME_CAMMGR_ARRAY_COUNT, &count))
+    if (!game_read_guarded(manager + GAME_CAMMGR_ACTIVE_INDEX, &index) ||
+        !game_read_guarded(manager + GAME_CAMMGR_ARRAY, &array) ||
+        !game_read_guarded(manager + GAME_CAMMGR_ARRAY_COUNT, &count))
         return 0;
     if ((int32_t)index < 0 || (uint64_t)(int32_t)index >= count)
         return 0;
@@ -75,7 +75,7 @@ bool dm_cam_view_from(uint64_t camera, dm_cam_view *out)
 {
     dm_cam_fields f;
     uint64_t at = camera + GAME_CAMERA_FIELDS;
-    if (!camera || !dm_probe_read(at, sizeof f) || !dm_safe_copy(&f, at, sizeof f))
+    if (!camera || !game_copy_guarded(&f, at, sizeof f))
         return false;
     return dm_cam_view_build(&f, out);
 }
