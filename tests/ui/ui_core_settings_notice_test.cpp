@@ -272,19 +272,19 @@ TEST_F(settings, ControlsWriteTheirKeys)
 
     // Server list: Save writes the source (the list is fetched again by the
     // server-list worker, not through a command).
-    click(700, 534);
+    click(700, 509);
     type("https://example.test/servers.json");
-    click(1062, 534);
+    click(1062, 509);
     EXPECT_TRUE(config_has("server_list = https://example.test/servers.json")) << config();
     EXPECT_EQ(log_count("[core] cmd: "), 2) << log_text();
 
     scroll_to_end();
     capture("end.png");
-    click(449, 287); // Check now: off while the updater has no worker (no update_url)
+    click(449, 312); // Check now: off while the updater has no worker (no update_url)
     EXPECT_EQ(log_find("[core] cmd: update"), -1);
-    click(406, 473); // Name tags above players (on by default)
+    click(406, 498); // Name tags above players (on by default)
     EXPECT_EQ(log_count("[core] cmd: nametags off"), 1) << log_text();
-    click(406, 245); // Install updates by myself
+    click(406, 270); // Install updates by myself
     EXPECT_TRUE(config_has("auto_update = 0")) << config();
     EXPECT_EQ(log_count("[core] cmd: config refresh"), 3) << log_text();
 
@@ -298,7 +298,7 @@ TEST_F(settings, ControlsWriteTheirKeys)
     // The UI size typed in (Ctrl+click turns the slider into a text field)
     // is clamped like a dragged one.
     sim::key_input(VK_CONTROL, true);
-    sim::mouse_click_message(550, 430);
+    sim::mouse_click_message(550, 455);
     sim::key_input(VK_CONTROL, false);
     type("500");
     key(VK_RETURN);
