@@ -29,9 +29,11 @@
  * - the render thread calls draw (0xA1, draw context, 0xA3, 0xA4) and shadow
  *   (shadow context, 0xB2, light, 0xB4);
  * - the render object is the camera manager at game_ctrl + 0x960 (one
- *   object serves both): its i32 at +0x10 is the active camera index, the
- *   word the draw path sets to 1 around its draws; made 0x80 bytes when no
- *   manager stands there yet;
+ *   object serves both roles): its i32 at +0x10 is the active camera index,
+ *   the word the draw path sets to 1 around its draws; draw_install takes
+ *   the manager standing there and makes one of 0x80 bytes only when none
+ *   does (a camera set up later keeps that object); the fakes read the word
+ *   through game_ctrl each time;
  * - a drawn object: 0x200 bytes, its vtable (97 slots) at +0; the fakes keep
  *   their records in the object at +0x100 (struct object_draws). */
 #pragma once
