@@ -118,11 +118,13 @@ bool dm_hook_remove(inline_hook *h, volatile LONG *in_flight, const char *name)
         return true;
     // What install wrote: the jump (its destination read back) and the filler.
     uint8_t ours[HOOK_LENGTH_MAX];
-    uint64_t detour;
-    memcpy(&detour, (const void *)(uintptr_t)(h->target + 6), 8);
+    uint64_t detour = 0;
+    bool readable = dm_probe_read(h->target, (size_t)h->length);
+    if (readable)
+        memcpy(&detour, (const void *)(uintptr_t)(h->target + 6), 8);
     write_jump(ours, detour);
     memset(ours + HOOK_JUMP_SIZE, 0xCC, HOOK_LENGTH_MAX - HOOK_JUMP_SIZE);
-    bool restored = memcmp((const void *)(uintptr_t)h->target, ours, (size_t)h->length) == 0 &&
+    bool restored = readable && memcmp((const void *)(uintptr_t)h->target, ours, (size_t)h->length) == 0 &&
                     patch_prologue(h->target, h->saved, ours, (size_t)h->length, false);
     int waits = 0;
     while (restored && *in_flight > 0 && waits < HOOK_DRAIN_MS / 10) {
