@@ -1,6 +1,5 @@
 /* Code hooks: the draw and shadow detours in the game's rendering, and the
- * console commands that install and remove them. Not in this build: every
- * entry point is a stub in runtime_stubs.cpp. */
+ * console commands that install and remove them (hooks.cpp). */
 #pragma once
 #include <stdint.h>
 #include "cmd_table.h"
@@ -12,8 +11,13 @@ typedef struct hook_counters {
 } hook_counters;
 extern hook_counters hook_stats;
 
+/* "hook on": the draw hook, then the shadow hook. */
 void hook_install_draw();
+/* "hook off" and dm_core_shutdown: drawing off, shadow hook, draw hook, with
+ * their log lines. */
 void hook_remove_all();
+/* dm_core_unhook's removal, without log lines (but for one that cannot
+ * drain). */
 void hook_remove_shadow();
 void hook_remove_draw();
 bool hook_draw_installed();
@@ -21,3 +25,10 @@ bool hook_drawing_enabled();
 void hook_set_drawing_enabled(bool on);
 /* The "hook on", "hook off", "shadow on" and "shadow off" rows. */
 void hook_command(cmd_id id);
+
+/* The game's routines while hooked; never called by the core. */
+uint64_t hook_draw_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4);
+uint64_t dm_shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4);
+/* The light strength of our shadows for the shadow context a1 and a light;
+ * -1.0 when the light casts none. */
+float dm_shadow_strength(uint64_t a1, uint64_t light);

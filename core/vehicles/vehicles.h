@@ -26,6 +26,9 @@ void *dm_spawn_vehicle_ptr();
 void *dm_spawn_trailer_ptr();
 int dm_spawn_state_value();         /* 0 none, 1 loading, 2 spawned */
 int dm_spawn_trailer_state_value(); /* 0 none, 2 built */
+/* The draw and shadow detours read the four above and this one, on the
+ * game's render thread: */
+bool dm_spawn_vehicle_hidden(); /* a parked remote player's vehicle is not drawn */
 void *dm_rv_slot_netobj(int slot);
 
 /* console */

@@ -17,6 +17,7 @@ void *dm_spawn_vehicle_ptr() { return nullptr; }
 void *dm_spawn_trailer_ptr() { return nullptr; }
 int dm_spawn_state_value() { return 0; }
 int dm_spawn_trailer_state_value() { return 0; }
+bool dm_spawn_vehicle_hidden() { return false; }
 void *dm_rv_slot_netobj(int) { return nullptr; }
 void dm_rv_info(int) {}          /* only for a slot that holds a vehicle */
 void dm_trailer_remove(const char *) {} /* only while a trailer exists */

@@ -21,6 +21,8 @@ void traffic_set_config_mode(int32_t mode);
 void clock_sync_tick(const dm_frame_info *info);
 void traffic_tick(const dm_frame_info *info);
 bool props_tick(const dm_frame_info *info); /* true when the draw hook is needed */
+/* Inside the game's draw call (the draw detour), with its draw context. */
+void props_draw(uint64_t context);
 
 /* clock and weather sync (clock_sync.cpp, weather_sync.cpp): the clock step
  * runs the weather tick once a second while joined, and marks weather sync

@@ -8,6 +8,7 @@
 void props_init(const dm_host_api *) {}
 void props_shutdown() {}
 bool props_tick(const dm_frame_info *) { return false; }
+void props_draw(uint64_t) {}
 void traffic_init(const dm_host_api *) {}
 void traffic_shutdown() {}
 void traffic_tick(const dm_frame_info *) {}

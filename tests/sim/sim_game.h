@@ -45,6 +45,9 @@ constexpr uint32_t trailer_actor_class = 0x1E18250;
 constexpr uint32_t destroy = 0xFD290;               /* destroy(object) at count 0 */
 constexpr uint32_t ctrl_player_block = 0x31B0;      /* game_ctrl + : u64 player block */
 constexpr uint32_t player_local_truck = 0x18;       /* player block + : u64 local truck */
+/* game_ctrl + : u64 the camera manager, which the game's draw path also uses
+ * as its render object (one object in both roles; sim_draw.h) */
+constexpr uint32_t ctrl_camera_manager = 0x960;
 } // namespace off
 
 /* ---- bytes in the image ---- */

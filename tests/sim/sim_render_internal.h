@@ -27,6 +27,9 @@ void render_thread_stop();
 bool render_thread_running();
 HRESULT render_thread_present(uint32_t flags);
 
+/* sim_draw.cpp: the render thread draws frames between Presents too. */
+bool draw_free_running();
+
 /* sim_d3d_rules.cpp: Windows' rule that ResizeBuffers fails while a view of
  * the back buffer is bound in any device-context state. */
 void d3d_rules_install(ID3D11DeviceContext *context); /* once per process; the table is shared */

@@ -1,6 +1,9 @@
 // The game's render thread (render_config::render_thread): Presents made on
 // a thread of their own while the game thread keeps its window messages
-// flowing, as a game with a separate render thread does.
+// flowing, as a game with a separate render thread does. Each frame runs the
+// game's draw and shadow routines first (sim_draw.h); started by sim_draw
+// alone, it draws frame after frame without a picture.
+#include "sim/sim_draw.h"
 #include "sim/sim_render.h"
 #include "sim/sim_render_internal.h"
 
@@ -15,9 +18,17 @@ HRESULT rt_result;
 DWORD WINAPI render_thread_main(void *)
 {
     for (;;) {
-        WaitForSingleObject(rt_go, INFINITE);
+        // Free running (sim_draw.h): a frame every millisecond between Presents.
+        bool running = draw_free_running();
+        DWORD r = WaitForSingleObject(rt_go, running ? 1 : 100);
         if (rt_quit)
             break;
+        if (r != WAIT_OBJECT_0) {
+            if (running)
+                draw_frame();
+            continue;
+        }
+        draw_frame(); // the game's draw and shadow routines, then its Present
         rt_result = render_present_now(rt_flags);
         SetEvent(rt_done);
     }

@@ -1,0 +1,256 @@
+// The draw and shadow hooks: the core's own objects drawn inside the game's
+// draw and shadow routines, through inline hooks (inline_hook.h).
+//
+// Index of this file:
+//   game offsets and state
+//   guarded object calls   the vehicle and trailer virtuals, the render word
+//   dm_shadow_strength
+//   the detours            hook_draw_detour, dm_shadow_detour
+//   install and remove     hook_install_draw, hook_remove_all, ...
+//   commands               hook on|off, shadow on|off
+//
+// The detours run on the game's render thread, the rest on the game thread.
+// They read the spawned vehicle's and trailer's state through the vehicles
+// subsystem's dm_spawn_state_value, dm_spawn_vehicle_ptr,
+// dm_spawn_trailer_state_value, dm_spawn_trailer_ptr and
+// dm_spawn_vehicle_hidden, as they stand (no lock).
+#include <windows.h>
+#include <string.h>
+#include "core.h"
+#include "dm_guard.h"
+#include "game_mem.h"
+#include "hooks.h"
+#include "inline_hook.h"
+#include "vehicles.h"
+#include "world.h"
+
+/* ---- game offsets and state ---- */
+
+namespace {
+
+/* Game build 1.61.3.1, from game_base. */
+const uint32_t off_draw = 0x799CC0;         /* the draw routine (a1, draw context, a3, a4) */
+const uint32_t off_shadow = 0x484630;       /* the shadow routine (context, a2, light, a4) */
+const uint32_t off_light_test = 0x1CD100;   /* i32 (light table, light): < 1 casts nothing */
+const uint32_t off_light_table = 0x2D5ABB0;
+const uint32_t ctrl_render = 0x960;         /* game_ctrl + : u64 render object */
+const uint32_t render_word = 0x10;          /* render object + : u32 set to 1 around our draws */
+const int vslot_draw = 96, vslot_shadow = 43;
+
+const uint8_t draw_prologue[14] = { 0x48, 0x89, 0x74, 0x24, 0x20, 0x57, 0x48,
+                                    0x83, 0xEC, 0x20, 0x48, 0x8B, 0x42, 0x18 };
+const uint8_t shadow_prologue[15] = { 0x40, 0x55, 0x56, 0x41, 0x56, 0x48, 0x83, 0xEC,
+                                      0x30, 0x48, 0x8B, 0xE9, 0x4D, 0x8B, 0xF0 };
+
+inline_hook draw_hook, shadow_hook;
+volatile LONG draw_in_flight, shadow_in_flight;
+volatile uint8_t drawing_enabled;
+volatile uint8_t shadows_off;
+
+typedef uint64_t (*game_routine)(uint64_t, uint64_t, uint64_t, uint64_t);
+typedef void (*draw_slot)(uint64_t object, uint64_t context, uint64_t, uint64_t);
+typedef void (*shadow_slot)(uint64_t object, uint64_t a2, uint64_t light_word, float strength);
+
+void count(volatile uint32_t *counter) { __atomic_add_fetch(counter, 1, __ATOMIC_RELAXED); }
+
+/* ---- guarded object calls ---- */
+
+uint64_t vslot(uint64_t object, int slot)
+{
+    uint64_t vtable = *(volatile uint64_t *)(uintptr_t)object;
+    return *(volatile uint64_t *)(uintptr_t)(vtable + 8u * (unsigned)slot);
+}
+
+/* The object's draw virtual with the render word at 1 around it; the word
+ * gets its value back whether the call returned or faulted. False after a
+ * fault. */
+bool draw_object(uint64_t object, uint64_t context, uint64_t ctrl)
+{
+    volatile uint64_t render = 0;
+    volatile uint32_t saved = 0;
+    bool ok = dm_guarded([&] {
+        uint64_t r = *(volatile uint64_t *)(uintptr_t)(ctrl + ctrl_render);
+        if (r) {
+            saved = *(volatile uint32_t *)(uintptr_t)(r + render_word);
+            *(volatile uint32_t *)(uintptr_t)(r + render_word) = 1;
+            render = r; // from here on the word must be put back
+        }
+        ((draw_slot)vslot(object, vslot_draw))(object, context, 0, 0);
+    });
+    if (render) {
+        uint64_t r = render;
+        uint32_t value = saved;
+        if (!dm_guarded([&] { *(volatile uint32_t *)(uintptr_t)(r + render_word) = value; }))
+            ok = false;
+    }
+    return ok;
+}
+
+bool shadow_object(uint64_t object, uint64_t a2, uint64_t light, float strength)
+{
+    return dm_guarded([&] {
+        uint64_t word = *(volatile uint64_t *)(uintptr_t)light;
+        ((shadow_slot)vslot(object, vslot_shadow))(object, a2, word, strength);
+    });
+}
+
+bool vehicle_drawable()
+{
+    return dm_spawn_state_value() == 2 && dm_spawn_vehicle_ptr() && !dm_spawn_vehicle_hidden();
+}
+
+uint64_t trailer_drawable()
+{
+    return dm_spawn_trailer_state_value() == 2 ? (uint64_t)(uintptr_t)dm_spawn_trailer_ptr() : 0;
+}
+
+} // namespace
+
+/* ---- dm_shadow_strength ---- */
+
+float dm_shadow_strength(uint64_t a1, uint64_t light)
+{
+    typedef int32_t (*light_test_fn)(uint64_t table, uint64_t light);
+    int32_t casts = ((light_test_fn)(uintptr_t)game_addr(off_light_test))(game_addr(off_light_table), light);
+    if (casts < 1)
+        return -1.0f;
+    uint64_t kind = 0, flags = 0;
+    uint8_t light_bits = 0;
+    if (!game_read_guarded(light, &kind) || !game_read_guarded(kind + 0x18, &flags) ||
+        !game_read_guarded(light + 0x08, &light_bits))
+        return -1.0f;
+    if (!(flags & 0x980000000003FC0FULL) || (light_bits & 1) || (flags & 0x180000000001FC00ULL))
+        return -1.0f;
+    float w = 0, k = 0, f = 0;
+    uint64_t k_object = 0, f_object = 0;
+    if (!game_read_guarded(a1 + 0x9A8, &w) || !game_read_guarded(a1 + 0x998, &k_object) ||
+        !game_read_guarded(k_object + 0x45E8, &k) || !game_read_guarded(a1 + 0x70, &f_object) ||
+        !game_read_guarded(f_object + 0x154, &f))
+        return -1.0f;
+    return 1.0f + (1.0f - w) * k * (f - 1.0f);
+}
+
+/* ---- the detours ---- */
+
+uint64_t hook_draw_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
+{
+    hook_in_flight_scope scope(&draw_in_flight);
+    uint64_t result = ((game_routine)(uintptr_t)draw_hook.trampoline)(a1, a2, a3, a4);
+    props_draw(a2);
+    if (!drawing_enabled || hook_stats.draw_fault || !vehicle_drawable())
+        return result;
+    uint64_t ctrl = game_ctrl_guarded();
+    if (!ctrl)
+        return result;
+    if (draw_object((uint64_t)(uintptr_t)dm_spawn_vehicle_ptr(), a2, ctrl))
+        count(&hook_stats.draw);
+    else
+        hook_stats.draw_fault = 1;
+    uint64_t trailer = trailer_drawable();
+    if (trailer && !hook_stats.trailer_draw_fault) {
+        if (draw_object(trailer, a2, ctrl))
+            count(&hook_stats.trailer_draw);
+        else
+            hook_stats.trailer_draw_fault = 1;
+    }
+    return result;
+}
+
+uint64_t dm_shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
+{
+    hook_in_flight_scope scope(&shadow_in_flight);
+    uint64_t result = ((game_routine)(uintptr_t)shadow_hook.trampoline)(a1, a2, a3, a4);
+    if (!drawing_enabled || shadows_off || !vehicle_drawable() || !a1 || !a3)
+        return result;
+    float s = -1.0f;
+    if (!hook_stats.shadow_fault) {
+        uint64_t vehicle = (uint64_t)(uintptr_t)dm_spawn_vehicle_ptr();
+        volatile float strength = -1.0f;
+        bool ok = dm_guarded([&] { strength = dm_shadow_strength(a1, a3); });
+        if (ok && strength >= 0)
+            ok = shadow_object(vehicle, a2, a3, strength);
+        if (!ok) {
+            hook_stats.shadow_fault = 1;
+            return result;
+        }
+        s = strength;
+        if (s >= 0)
+            count(&hook_stats.shadow);
+    }
+    uint64_t trailer = trailer_drawable();
+    if (s >= 0 && trailer && !hook_stats.trailer_shadow_fault) {
+        if (shadow_object(trailer, a2, a3, s))
+            count(&hook_stats.trailer_shadow);
+        else
+            hook_stats.trailer_shadow_fault = 1;
+    }
+    return result;
+}
+
+/* ---- install and remove ---- */
+
+hook_counters hook_stats;
+
+void hook_install_draw()
+{
+    if (draw_hook.target) {
+        core_log("[core] draw hook already installed");
+        return;
+    }
+    uint64_t draw = hook_install_inline(&draw_hook, game_addr(off_draw), draw_prologue, sizeof draw_prologue,
+                                        (const void *)hook_draw_detour);
+    if (!draw) {
+        core_log("[core] draw hook: prologue bytes differ or install failed; not hooked");
+        return;
+    }
+    hook_stats.draw_fault = 0;
+    drawing_enabled = 1;
+    core_log("[core] draw hook installed at %p (trampoline %p)", (void *)(uintptr_t)draw_hook.target,
+             (void *)(uintptr_t)draw);
+    if (hook_install_inline(&shadow_hook, game_addr(off_shadow), shadow_prologue, sizeof shadow_prologue,
+                            (const void *)dm_shadow_detour)) {
+        hook_stats.shadow_fault = 0;
+        core_log("[core] shadow hook installed at %p", (void *)(uintptr_t)shadow_hook.target);
+    } else {
+        core_log("[core] shadow hook: prologue bytes differ or install failed; no shadows");
+    }
+}
+
+void hook_remove_shadow() { dm_hook_remove(&shadow_hook, &shadow_in_flight, "shadow"); }
+void hook_remove_draw() { dm_hook_remove(&draw_hook, &draw_in_flight, "draw"); }
+
+void hook_remove_all()
+{
+    drawing_enabled = 0;
+    if (shadow_hook.target) {
+        hook_remove_shadow();
+        core_log("[core] shadow hook removed (shadow calls so far: %u)", (unsigned)hook_stats.shadow);
+    }
+    if (draw_hook.target) {
+        hook_remove_draw();
+        core_log("[core] draw hook removed (draw calls so far: %u)", (unsigned)hook_stats.draw);
+    }
+}
+
+bool hook_draw_installed() { return draw_hook.target != 0; }
+bool hook_drawing_enabled() { return drawing_enabled != 0; }
+void hook_set_drawing_enabled(bool on) { drawing_enabled = on ? 1 : 0; }
+
+/* ---- commands ---- */
+
+void hook_command(cmd_id id)
+{
+    switch (id) {
+    case CMD_HOOK_ON: hook_install_draw(); break;
+    case CMD_HOOK_OFF: hook_remove_all(); break;
+    case CMD_SHADOW_ON:
+        shadows_off = 0;
+        core_log("[core] shadow ON");
+        break;
+    case CMD_SHADOW_OFF:
+        shadows_off = 1;
+        core_log("[core] shadow OFF");
+        break;
+    default: break;
+    }
+}
