@@ -1,3 +1,3 @@
 set(d ${CMAKE_SOURCE_DIR}/core/world)
-list(APPEND DM_CORE_PURE_SOURCES)
-list(APPEND DM_CORE_WIN_SOURCES ${d}/world_stubs.cpp)
+list(APPEND DM_CORE_PURE_SOURCES ${d}/world_text.cpp)
+list(APPEND DM_CORE_WIN_SOURCES ${d}/world_stubs.cpp ${d}/damage.cpp ${d}/gps.cpp ${d}/road_events.cpp)

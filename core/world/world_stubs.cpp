@@ -15,16 +15,12 @@ void traffic_tick(const dm_frame_info *) {}
 void traffic_set_config_mode(int32_t) {}
 void job_init(const dm_host_api *) {}
 void job_unhook() {}
-void damage_init(const dm_host_api *) {}
 void clock_sync_tick(const dm_frame_info *) {}
 bool props_any_live() { return false; }
 
 /* console */
 void traffic_command(const dm_frame_info *, const char *) { core_not_in_build("traffic"); }
 void weather_command(const char *) { core_not_in_build("weather"); }
-void roadevents_command(const dm_frame_info *, const char *) { core_not_in_build("roadevents"); }
 void clock_command(const char *, double) { core_not_in_build("clock"); }
 void props_command(const char *) { core_not_in_build("model"); }
-void gps_command(const dm_frame_info *, const char *) { core_not_in_build("gps"); }
 void job_command(const char *, const dm_frame_info *) { core_not_in_build("job"); }
-void damage_command(const char *) { core_not_in_build("damage"); }
