@@ -159,16 +159,22 @@ void gps_log_status()
 
 namespace {
 
+/* The mode and the route's points, read under the guard. */
+bool read_route(uint64_t nav, int32_t *mode, gps_node *points, size_t *n, uint64_t *count)
+{
+    return guarded_step("route read", [&] {
+        *mode = world_read<int32_t>(nav + nav_mode);
+        *n = route_points(nav, points, count);
+    });
+}
+
 void gps_clear(uint64_t nav)
 {
     int32_t mode = 0;
     gps_node points[GPS_POINTS_MAX];
     uint64_t count = 0;
     size_t n = 0;
-    if (!guarded_step("route read", [&] {
-            mode = world_read<int32_t>(nav + nav_mode);
-            n = route_points(nav, points, &count);
-        }))
+    if (!read_route(nav, &mode, points, &n, &count))
         return;
     // A custom route that is only its destination is cleared: otherwise a
     // route set by "gps to" could never be cleared.
@@ -204,10 +210,7 @@ void gps_target(const dm_frame_info *info, uint64_t nav, const char *text, bool 
     gps_node points[GPS_POINTS_MAX + 1];
     uint64_t count = 0;
     size_t n = 0;
-    if (!guarded_step("route read", [&] {
-            mode = world_read<int32_t>(nav + nav_mode);
-            n = route_points(nav, points, &count);
-        }))
+    if (!read_route(nav, &mode, points, &n, &count))
         return;
     bool active = gps_route_active(mode);
     if (to && !active) {

@@ -35,6 +35,8 @@ constexpr uint8_t item_type_road = 3;
 /* a definition */
 constexpr uint32_t def_handle = 0x0C;
 constexpr int active_max = 64, defs_max = 256;
+const char usage_line[] =
+    "[core] roadevents: usage roadevents | defs | near | apply <name> <seed> <b0> <b1> <b2> <road> <uid> | remove <uid>";
 
 template <typename T> T rd(uint64_t at) { return at ? game_read_guarded_or_zero<T>(at) : 0; }
 
@@ -260,8 +262,7 @@ void roadevents_remove(uint64_t m, const char *text)
     uint64_t uid;
     const char *p = text;
     if (!world_parse_hex_u64(&p, &uid) || !world_at_end(p)) {
-        core_log("[core] roadevents: usage roadevents | defs | near | apply <name> <seed> <b0> <b1> <b2> <road> <uid> "
-                 "| remove <uid>");
+        core_log("%s", usage_line);
         return;
     }
     if (!guarded_call("remove", [&] { ((remove_fn)(uintptr_t)game_addr(off_remove))(m, uid); }))
@@ -295,7 +296,6 @@ void roadevents_command(const dm_frame_info *info, const char *rest)
         else
             roadevents_remove(m, p + 7);
     } else {
-        core_log("[core] roadevents: usage roadevents | defs | near | apply <name> <seed> <b0> <b1> <b2> <road> <uid> "
-                 "| remove <uid>");
+        core_log("%s", usage_line);
     }
 }

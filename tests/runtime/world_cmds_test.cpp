@@ -14,6 +14,12 @@ namespace {
 
 std::string ptr(const void *p) { return fmt("%p", p); }
 
+/* A command line and every line it logs. */
+struct line_case {
+    const char *line;
+    std::vector<std::string> log;
+};
+
 class world_cmds : public rt::core_test {
 protected:
     void SetUp() override
@@ -44,6 +50,16 @@ protected:
         EXPECT_LT((const uint8_t *)at, stub + 16);
         EXPECT_EQ(va, sim::game_va(at));
         EXPECT_EQ(std::string(data), ptr((void *)sim::fault_data_address));
+    }
+
+    /* The game function at the offset faults: the command logs n lines, the
+     * last one the fault line. */
+    void expect_faulting_call(uint32_t offset, const std::string &line, size_t n, const std::string &head)
+    {
+        uint8_t *stub = sim::game_function_faulting(offset);
+        auto lines = command(line);
+        ASSERT_EQ(lines.size(), n) << line;
+        expect_fault_line(lines.back(), head, stub);
     }
 };
 
@@ -382,10 +398,7 @@ TEST_F(gps, MarkIsTheTruckPosition)
 TEST_F(gps, RefusalsAndLimits)
 {
     const std::string need = "[core] gps: need <x> <z> or <x> <y> <z>";
-    struct {
-        const char *line;
-        std::vector<std::string> log;
-    } cases[] = {
+    line_case cases[] = {
         { "gps to 1", { need } },
         { "gps to 1 nan 2", { need } },
         { "gps add inf 2", { need } },
@@ -424,15 +437,8 @@ TEST_F(gps, GameFaultsEndTheCommandWithoutASuccessLine)
     expect_fault_line(lines[1], "[core] gps: route set ", stub);
     EXPECT_EQ(sim::nav_mode(), 0);
 
-    stub = sim::game_function_faulting(sim::jny_off::nearest_node);
-    lines = command("gps add 100 200");
-    ASSERT_EQ(lines.size(), 1u);
-    expect_fault_line(lines[0], "[core] gps: nearest node ", stub);
-
-    stub = sim::game_function_faulting(sim::jny_off::route_clear);
-    lines = command("gps clear");
-    ASSERT_EQ(lines.size(), 1u);
-    expect_fault_line(lines[0], "[core] gps: route clear ", stub);
+    expect_faulting_call(sim::jny_off::nearest_node, "gps add 100 200", 1, "[core] gps: nearest node ");
+    expect_faulting_call(sim::jny_off::route_clear, "gps clear", 1, "[core] gps: route clear ");
 }
 
 /* ---- road events ---- */
@@ -577,10 +583,7 @@ TEST_F(roadevents, RefusalsCallNothingInTheGame)
     const std::string usage = "[core] roadevents: usage roadevents | defs | near | apply <name> <seed> <b0> <b1> <b2> "
                               "<road> <uid> | remove <uid>";
     const std::string wc = ptr(sim::world_controller());
-    struct {
-        const char *line;
-        std::vector<std::string> log;
-    } cases[] = {
+    line_case cases[] = {
         { "roadevents apply road_works 1 2 3 4 5", { need } },
         { "roadevents apply Road 1 2 3 4 5 6", { need } },
         { "roadevents apply road_works 1 2 3 4 5 nan", { need } },
@@ -614,14 +617,9 @@ TEST_F(roadevents, RefusalsCallNothingInTheGame)
 
 TEST_F(roadevents, GameFaultsInApplyAndRemoveAreCaught)
 {
-    uint8_t *stub = sim::game_function_faulting(sim::jny_off::event_apply);
-    auto lines = command("roadevents apply road_works beef 3fc00000 2 ffffffff 1234 5");
-    ASSERT_EQ(lines.size(), 2u);
-    expect_fault_line(lines[1], "[core] roadevents apply: ", stub);
-    stub = sim::game_function_faulting(sim::jny_off::event_remove);
-    lines = command("roadevents remove 9");
-    ASSERT_EQ(lines.size(), 1u);
-    expect_fault_line(lines[0], "[core] roadevents remove: ", stub);
+    expect_faulting_call(sim::jny_off::event_apply, "roadevents apply road_works beef 3fc00000 2 ffffffff 1234 5", 2,
+                         "[core] roadevents apply: ");
+    expect_faulting_call(sim::jny_off::event_remove, "roadevents remove 9", 1, "[core] roadevents remove: ");
     EXPECT_EQ(sim::road_events().size(), 3u);
 }
 
