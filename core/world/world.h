@@ -3,6 +3,7 @@
  * the life cycle, the frame and the console. What is not in this build is a
  * stub in world_stubs.cpp. */
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 #include "dm_api.h"
 
@@ -47,3 +48,24 @@ bool props_any_live();
 void gps_command(const dm_frame_info *info, const char *rest);
 void job_command(const char *rest, const dm_frame_info *info);
 void damage_command(const char *line); /* "damage" and "repair" lines */
+
+/* damage.cpp: the wear data of the local truck and of the first coupled
+ * trailer (their definitions), 0 when absent or of another class. */
+uint64_t damage_player_truck();
+uint64_t damage_player_trailer();
+
+/* gps.cpp: the game's navigation. */
+struct gps_node;
+void gps_log_status();
+/* The road node nearest the world point (none: type 2); false when there is
+ * none, without game_ctrl, or for a point out of range. */
+bool gps_nearest_node(double x, double y, double z, gps_node *out);
+bool gps_set_route(int32_t mode, const gps_node *nodes, size_t count);
+
+/* road_events.cpp: the game's journey events on road items. */
+void roadevents_dump_active();
+void roadevents_dump_defs();
+void roadevents_dump_near(const dm_frame_info *info);
+void roadevents_log_fault(const char *label);
+/* The value a game handle object's handle (u32 at +0x0C) stands for. */
+uint64_t game_handle_resolve(uint64_t object);

@@ -1,6 +1,6 @@
-// World sync not in this build: props and models, traffic, server jobs,
-// damage and repair, GPS routes and road events. Frame and life cycle entry
-// points do nothing; each console command says it is not in this build. A feature that lands deletes its lines here.
+// World sync not in this build: props and models, traffic and server jobs.
+// Frame and life cycle entry points do nothing; each console command says it
+// is not in this build. A feature that lands deletes its lines here.
 #include "core.h"
 #include "world.h"
 
@@ -15,13 +15,9 @@ void traffic_tick(const dm_frame_info *) {}
 void traffic_set_config_mode(int32_t) {}
 void job_init(const dm_host_api *) {}
 void job_unhook() {}
-void damage_init(const dm_host_api *) {}
 bool props_any_live() { return false; }
 
 /* console */
 void traffic_command(const dm_frame_info *, const char *) { core_not_in_build("traffic"); }
-void roadevents_command(const dm_frame_info *, const char *) { core_not_in_build("roadevents"); }
 void props_command(const char *) { core_not_in_build("model"); }
-void gps_command(const dm_frame_info *, const char *) { core_not_in_build("gps"); }
 void job_command(const char *, const dm_frame_info *) { core_not_in_build("job"); }
-void damage_command(const char *) { core_not_in_build("damage"); }

@@ -111,15 +111,15 @@ SIM_API void game_protect(const void *address, size_t size, uint32_t protection)
 
 /* ---- the player ----
  * game_ctrl is a pointer in the image (at off::game_ctrl) to a controller
- * object of 0x4000 bytes; its player block (pointer at +0x31B0) is 0x20000
- * bytes, the size a memory recording takes of it; the local truck (pointer
+ * object of 0x5000 bytes (it holds the navigation block at +0x4128); its
+ * player block (pointer at +0x31B0) is 0x20000 bytes, the size a memory recording takes of it; the local truck (pointer
  * at block +0x18) is 0x4000 bytes with a vtable of its own whose slot 29
  * (get_placement) writes the placement set by player_set_placement. */
 struct player {
     uint8_t *ctrl, *block, *truck;
     void **truck_vtable;
 };
-constexpr size_t ctrl_size = 0x4000, player_block_size = 0x20000, truck_size = 0x4000;
+constexpr size_t ctrl_size = 0x5000, player_block_size = 0x20000, truck_size = 0x4000;
 SIM_API player game_player_create();
 SIM_API void game_player_remove(); /* game_ctrl := null: no profile loaded */
 /* The 32-byte placement the truck's get_placement gives (and its result). */

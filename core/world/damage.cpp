@@ -1,0 +1,200 @@
+// The "damage" and "repair" commands: the wear of the local truck and of
+// the trailers coupled to it, read and reset in the game's own data.
+//
+// What the objects are: the truck's and each trailer's data are the objects
+// at +0x1F8 of the truck and of the trailer actor, that is their vehicle and
+// trailer definitions (classes 0x1E1C370 and 0x1E1CE30). 0x1E1CE30 is the
+// trailer definition class, not the trailer actor's (0x1E18250): the check
+// is made on the definition reached through the actor, so it is right as it
+// stands; each trailer of the coupled chain is checked the same way.
+//
+// Index: data objects, printing, repair, the command.
+#include <windows.h>
+#include <string.h>
+#include <initializer_list>
+#include "core.h"
+#include "dm_guard.h"
+#include "game_mem.h"
+#include "world.h"
+#include "world_read.h"
+#include "world_text.h"
+
+namespace {
+
+[[maybe_unused]] const dm_host_api *damage_api; /* kept for the life cycle; nothing is sent */
+
+constexpr uint32_t off_vehicle_def_class = 0x1E1C370;
+constexpr uint32_t off_trailer_def_class = 0x1E1CE30;
+constexpr uint32_t player_trailer = 0xC8;    /* player block + : trailer actor */
+constexpr uint32_t vehicle_data = 0x1F8;     /* truck or trailer actor + : its data */
+/* truck data */
+constexpr uint32_t engine = 0x1A0, transmission = 0x1A4, cabin = 0x1A8;
+constexpr uint32_t unfixable_step = 0xC;     /* each truck part's unfixable: +0xC */
+/* trailer data */
+constexpr uint32_t body_fix = 0x1C4, body_unfix = 0x1C8, cargo = 0x1B0, next_trailer = 0x1B8;
+/* both */
+constexpr uint32_t chassis_fix = 0x98, chassis_unfix = 0x9C;
+constexpr uint32_t wheels_fix = 0xA8, wheels_fix_count = 0xB0, wheels_unfix = 0xD0, wheels_unfix_count = 0xD8;
+
+/* ---- data objects ---- */
+
+uint64_t data_of_class(uint64_t data, uint32_t class_offset)
+{
+    return data && game_object_class(data) == game_addr(class_offset) ? data : 0;
+}
+
+uint64_t player_data(uint32_t link, uint32_t class_offset)
+{
+    uint64_t block = game_player_block_guarded(), vehicle = 0, data = 0;
+    if (!block || !game_read_guarded(block + link, &vehicle) || !vehicle ||
+        !game_read_guarded(vehicle + vehicle_data, &data))
+        return 0;
+    return data_of_class(data, class_offset);
+}
+
+/* The coupled trailers' data from the first: at most 4, ending at a null
+ * link or one of another class. */
+int trailer_chain(uint64_t first, uint64_t out[DAMAGE_TRAILERS_MAX])
+{
+    int n = 0;
+    for (uint64_t t = first; t && n < DAMAGE_TRAILERS_MAX;) {
+        out[n++] = t;
+        t = data_of_class(world_read<uint64_t>(t + next_trailer), off_trailer_def_class);
+    }
+    return n;
+}
+
+float f32_at(uint64_t at) { return world_read<float>(at); }
+
+/* ---- printing ---- */
+
+size_t wheel_values(uint64_t data, uint32_t ptr_at, uint32_t count_at, float *out)
+{
+    uint64_t ptr = world_read<uint64_t>(data + ptr_at), count = world_read<uint64_t>(data + count_at);
+    if (!ptr || !count)
+        return 0;
+    size_t n = count < DAMAGE_WHEELS_PRINT_MAX ? (size_t)count : DAMAGE_WHEELS_PRINT_MAX;
+    world_copy(out, ptr, n * sizeof(float));
+    return n;
+}
+
+void print_chassis_wheels(const char *label, uint64_t data)
+{
+    float fix[DAMAGE_WHEELS_PRINT_MAX], unfix[DAMAGE_WHEELS_PRINT_MAX];
+    size_t nf = wheel_values(data, wheels_fix, wheels_fix_count, fix);
+    size_t nu = wheel_values(data, wheels_unfix, wheels_unfix_count, unfix);
+    char line[512];
+    damage_format_chassis_wheels(line, sizeof line, label, (void *)(uintptr_t)data, f32_at(data + chassis_fix),
+                                 f32_at(data + chassis_unfix), fix, nf, unfix, nu);
+    core_log("%s", line);
+}
+
+void damage_print()
+{
+    uint64_t truck = damage_player_truck();
+    if (!truck) {
+        core_log("[core] damage: no player truck");
+    } else {
+        core_log("[core] damage: truck %p engine %.3f+%.3f transmission %.3f+%.3f cabin %.3f+%.3f",
+                 (void *)(uintptr_t)truck, (double)f32_at(truck + engine),
+                 (double)f32_at(truck + engine + unfixable_step), (double)f32_at(truck + transmission),
+                 (double)f32_at(truck + transmission + unfixable_step), (double)f32_at(truck + cabin),
+                 (double)f32_at(truck + cabin + unfixable_step));
+        print_chassis_wheels("truck", truck);
+    }
+    uint64_t chain[DAMAGE_TRAILERS_MAX];
+    int n = trailer_chain(damage_player_trailer(), chain);
+    if (n == 0)
+        core_log("[core] damage: no trailer attached");
+    for (int i = 0; i < n; i++) {
+        core_log("[core] damage: trailer[%d] %p body %.3f+%.3f cargo %.3f", i, (void *)(uintptr_t)chain[i],
+                 (double)f32_at(chain[i] + body_fix), (double)f32_at(chain[i] + body_unfix),
+                 (double)f32_at(chain[i] + cargo));
+        print_chassis_wheels(i == 0 ? "trailer" : "trailer(slave)", chain[i]);
+    }
+}
+
+/* ---- repair ---- */
+
+void zero_wheels(uint64_t data, uint32_t ptr_at, uint32_t count_at)
+{
+    uint64_t ptr = world_read<uint64_t>(data + ptr_at), count = world_read<uint64_t>(data + count_at);
+    if (!ptr)
+        return;
+    for (uint64_t i = 0; i < count && i < DAMAGE_WHEELS_RESET_MAX; i++)
+        world_write<float>(ptr + 4 * i, 0.0f);
+}
+
+/* Chassis and wheels: the fixable parts, and the unfixable ones too unless
+ * fixable only. */
+void zero_chassis_wheels(uint64_t data, bool fixable_only)
+{
+    world_write<float>(data + chassis_fix, 0.0f);
+    zero_wheels(data, wheels_fix, wheels_fix_count);
+    if (fixable_only)
+        return;
+    world_write<float>(data + chassis_unfix, 0.0f);
+    zero_wheels(data, wheels_unfix, wheels_unfix_count);
+}
+
+void damage_repair(const char *words)
+{
+    damage_repair_sel sel = damage_parse_repair(words);
+    const char *tail = sel.fixable_only ? " (fixable only)" : "";
+    if (sel.truck) {
+        uint64_t truck = damage_player_truck();
+        if (!truck) {
+            core_log("[core] repair: no player truck");
+        } else {
+            for (uint32_t part : { engine, transmission, cabin }) {
+                world_write<float>(truck + part, 0.0f);
+                if (!sel.fixable_only)
+                    world_write<float>(truck + part + unfixable_step, 0.0f);
+            }
+            zero_chassis_wheels(truck, sel.fixable_only);
+            core_log("[core] repair: truck %p%s", (void *)(uintptr_t)truck, tail);
+        }
+    }
+    if (sel.trailer || sel.cargo) {
+        uint64_t chain[DAMAGE_TRAILERS_MAX];
+        int n = trailer_chain(damage_player_trailer(), chain);
+        if (n == 0)
+            core_log("[core] repair: no trailer attached");
+        for (int i = 0; i < n; i++) {
+            if (sel.trailer) {
+                world_write<float>(chain[i] + body_fix, 0.0f);
+                if (!sel.fixable_only)
+                    world_write<float>(chain[i] + body_unfix, 0.0f);
+                zero_chassis_wheels(chain[i], sel.fixable_only);
+            }
+            if (sel.cargo)
+                world_write<float>(chain[i] + cargo, 0.0f);
+            core_log("[core] repair: trailer[%d] %p%s%s", i, (void *)(uintptr_t)chain[i],
+                     sel.trailer ? " body/chassis/wheels" : "", sel.cargo ? " cargo" : "");
+        }
+    }
+    damage_print();
+}
+
+} // namespace
+
+void damage_init(const dm_host_api *api) { damage_api = api; }
+
+uint64_t damage_player_truck() { return player_data(GAME_PLAYER_LOCAL_TRUCK, off_vehicle_def_class); }
+uint64_t damage_player_trailer() { return player_data(player_trailer, off_trailer_def_class); }
+
+/* ---- the command ---- */
+
+void damage_command(const char *line)
+{
+    bool ok = dm_guarded_filter(
+        [&] {
+            if (!strncmp(line, "repair", 6))
+                damage_repair(line + 6);
+            else
+                damage_print();
+        },
+        fault_record_filter, nullptr);
+    if (!ok)
+        core_log("[core] damage: fault (0x%08lx)", (unsigned long)last_fault_code);
+}

@@ -1,0 +1,275 @@
+// The pure parts of the damage, GPS and road-event commands.
+//
+// Index: numbers, damage, gps, road events (in the header's order).
+#include "world_text.h"
+#include <ctype.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include "dm_token.h"
+
+/* ---- numbers ---- */
+
+static bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+static const char *skip_blanks(const char *p)
+{
+    while (is_blank(*p))
+        p++;
+    return p;
+}
+
+// The field at p (after blanks): [*start, *end).
+static bool field(const char *text, const char **start, const char **end)
+{
+    const char *p = skip_blanks(text), *q = p;
+    while (*q && !is_blank(*q))
+        q++;
+    *start = p;
+    *end = q;
+    return q > p;
+}
+
+bool world_at_end(const char *text) { return *skip_blanks(text) == 0; }
+
+bool world_parse_word(const char **text, char *out, size_t size)
+{
+    const char *a, *b;
+    if (!field(*text, &a, &b) || (size_t)(b - a) >= size)
+        return false;
+    memcpy(out, a, (size_t)(b - a));
+    out[b - a] = 0;
+    *text = b;
+    return true;
+}
+
+bool world_parse_f64(const char **text, double *out)
+{
+    char buf[64];
+    const char *p = *text;
+    if (!world_parse_word(&p, buf, sizeof buf))
+        return false;
+    char *end = nullptr;
+    double v = strtod(buf, &end);
+    // strtod takes "nan" and "inf" (and overflows to inf): a console number
+    // is a finite decimal, never one of those.
+    if (end == buf || *end || !isfinite(v))
+        return false;
+    *out = v;
+    *text = p;
+    return true;
+}
+
+static bool parse_hex(const char **text, uint64_t max, uint64_t *out)
+{
+    char buf[32];
+    const char *p = *text;
+    if (!world_parse_word(&p, buf, sizeof buf))
+        return false;
+    const char *digits = buf;
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits += 2;
+    if (!*digits || strlen(digits) > 16)
+        return false;
+    uint64_t v = 0;
+    for (const char *d = digits; *d; d++) {
+        if (!isxdigit((unsigned char)*d))
+            return false;
+        v = v * 16 + (uint64_t)(isdigit((unsigned char)*d) ? *d - '0' : (tolower((unsigned char)*d) - 'a' + 10));
+    }
+    if (v > max)
+        return false;
+    *out = v;
+    *text = p;
+    return true;
+}
+
+bool world_parse_hex_u32(const char **text, uint32_t *out)
+{
+    uint64_t v;
+    if (!parse_hex(text, 0xFFFFFFFFull, &v))
+        return false;
+    *out = (uint32_t)v;
+    return true;
+}
+
+bool world_parse_hex_u64(const char **text, uint64_t *out) { return parse_hex(text, ~0ull, out); }
+
+/* ---- damage ---- */
+
+damage_repair_sel damage_parse_repair(const char *words)
+{
+    damage_repair_sel s = {};
+    char w[32];
+    const char *p = words;
+    while (*skip_blanks(p)) {
+        if (!world_parse_word(&p, w, sizeof w)) {
+            // A word too long to be one of ours: step over it.
+            const char *a, *b;
+            field(p, &a, &b);
+            p = b;
+            continue;
+        }
+        if (!strcmp(w, "fixable"))
+            s.fixable_only = true;
+        else if (!strcmp(w, "truck"))
+            s.truck = true;
+        else if (!strcmp(w, "trailer"))
+            s.trailer = true;
+        else if (!strcmp(w, "cargo"))
+            s.cargo = true;
+    }
+    if (!s.truck && !s.trailer && !s.cargo)
+        s.truck = s.trailer = s.cargo = true;
+    return s;
+}
+
+void damage_format_chassis_wheels(char *out, size_t size, const char *label, const void *object, float chassis_fix,
+                                  float chassis_unfix, const float *fix, size_t fix_count, const float *unfix,
+                                  size_t unfix_count)
+{
+    char list[256] = "-";
+    size_t used = 0;
+    for (size_t i = 0; i < fix_count && i < DAMAGE_WHEELS_PRINT_MAX; i++) {
+        float u = i < unfix_count ? unfix[i] : 0.0f;
+        int n = snprintf(list + used, sizeof list - used, "%s%.3f+%.3f", i ? " " : "", (double)fix[i], (double)u);
+        if (n < 0 || (size_t)n >= sizeof list - used) {
+            used = sizeof list - 1; // cut at 255 characters
+            break;
+        }
+        used += (size_t)n;
+    }
+    snprintf(out, size, "[core] damage: %s %p chassis %.3f+%.3f wheels [%s] (fixable+unfixable)", label, object,
+             (double)chassis_fix, (double)chassis_unfix, list);
+}
+
+/* ---- gps ---- */
+
+const char *gps_mode_name(int32_t mode)
+{
+    static const char *const names[] = { "none", "job", "dock", "service", "garage", "custom", "job2", "mode7" };
+    return mode >= 0 && mode < 8 ? names[mode] : "?";
+}
+
+// The custom route (5) counts as active too: a route set by "gps to" keeps
+// its destination last when via-points are added or dropped.
+bool gps_route_active(int32_t mode) { return mode >= 1 && mode <= 7; }
+
+bool gps_scale_coord(double v, int32_t *out)
+{
+    if (!isfinite(v) || fabs(v) > GPS_COORD_MAX)
+        return false;
+    *out = (int32_t)round(v * 256.0); // round: halves away from zero
+    return true;
+}
+
+gps_verb gps_parse(const char *rest, const char **target)
+{
+    const char *p = skip_blanks(rest);
+    size_t n = strlen(p);
+    while (n > 0 && is_blank(p[n - 1]))
+        n--;
+    *target = "";
+    if (n == 0)
+        return GPS_STATUS;
+    if (n == 4 && !strncmp(p, "mark", 4))
+        return GPS_MARK;
+    if (n == 5 && !strncmp(p, "clear", 5))
+        return GPS_CLEAR;
+    if (!strncmp(p, "to ", 3)) {
+        *target = p + 3;
+        return GPS_TO;
+    }
+    if (!strncmp(p, "add ", 4)) {
+        *target = p + 4;
+        return GPS_ADD;
+    }
+    return GPS_USAGE;
+}
+
+gps_target_kind gps_parse_target(const char *text, double default_y, double *x, double *y, double *z)
+{
+    const char *p = text;
+    char word[8];
+    const char *q = p;
+    if (world_parse_word(&q, word, sizeof word) && !strcmp(word, "mark") && world_at_end(q))
+        return GPS_TARGET_MARK;
+    double v[3];
+    int n = 0;
+    while (n < 3 && world_parse_f64(&p, &v[n]))
+        n++;
+    if (n < 2 || !world_at_end(p))
+        return GPS_TARGET_BAD;
+    *x = v[0];
+    *y = n == 3 ? v[1] : default_y;
+    *z = n == 3 ? v[2] : v[1];
+    return GPS_TARGET_POINT;
+}
+
+size_t gps_insert_point(gps_node *nodes, size_t count, const gps_node *node, bool before_last)
+{
+    if (before_last && count > 0) {
+        nodes[count] = nodes[count - 1];
+        nodes[count - 1] = *node;
+    } else {
+        nodes[count] = *node;
+    }
+    return count + 1;
+}
+
+/* ---- road events ---- */
+
+bool roadevents_parse_apply(const char *text, roadevents_apply_args *out)
+{
+    roadevents_apply_args a = {};
+    const char *p = text;
+    if (!world_parse_word(&p, a.name, sizeof a.name) || !dm_token_from_text(a.name, &a.token) || a.token == 0)
+        return false;
+    if (!world_parse_hex_u32(&p, &a.seed) || !world_parse_hex_u32(&p, &a.block[0]) ||
+        !world_parse_hex_u32(&p, &a.block[1]) || !world_parse_hex_u32(&p, &a.block[2]) ||
+        !world_parse_hex_u64(&p, &a.road) || !world_parse_hex_u64(&p, &a.uid))
+        return false;
+    *out = a;
+    return true;
+}
+
+void roadevents_token_name(uint64_t token, char out[13])
+{
+    if (token == 0 || !dm_token_to_text(token, out, 13))
+        snprintf(out, 13, "?");
+}
+
+void roadevent_format_line(char *out, size_t size, const roadevent_view *v)
+{
+    char name[13];
+    roadevents_token_name(v->token, name);
+    float f;
+    memcpy(&f, &v->block[0], sizeof f);
+    snprintf(out, size,
+             "[core] roadevent %llu: '%s' (token %016llx) road %llu (type %u, loaded %u) seed %08x block %08x %08x "
+             "%08x (f %.3f) uid %llu set %d flag %u",
+             (unsigned long long)v->index, name, (unsigned long long)v->token, (unsigned long long)v->road, v->type,
+             v->loaded, v->seed, v->block[0], v->block[1], v->block[2], (double)f, (unsigned long long)v->uid, v->set,
+             v->flag);
+}
+
+void roadevent_format_replay(char *out, size_t size, const roadevent_view *v)
+{
+    char name[13];
+    roadevents_token_name(v->token, name);
+    snprintf(out, size, "[core] roadevent %llu: as command: roadevents apply %s %x %x %x %x %llx %llx",
+             (unsigned long long)v->index, name, v->seed, v->block[0], v->block[1], v->block[2],
+             (unsigned long long)v->road, (unsigned long long)v->uid);
+}
+
+roadevents_box roadevents_box_from(const float min[3], const float max[3], double truck_x, double truck_z)
+{
+    roadevents_box b;
+    for (int i = 0; i < 3; i++)
+        b.centre[i] = ((double)min[i] + (double)max[i]) / 2.0;
+    b.distance = hypot(b.centre[0] - truck_x, b.centre[2] - truck_z);
+    b.width_x = (double)max[0] - (double)min[0];
+    b.width_z = (double)max[2] - (double)min[2];
+    return b;
+}

@@ -1,0 +1,252 @@
+// The pure parts of the damage, GPS and road-event commands: number
+// parsing, the GPS coordinate range, and their text forms.
+#include <gtest/gtest.h>
+#include <math.h>
+#include <string>
+#include "world_text.h"
+
+TEST(WorldNumbers, DecimalsAreFiniteAndWhole)
+{
+    struct { const char *text; bool ok; double value; const char *left; } cases[] = {
+        { "12.5", true, 12.5, "" },    { "  -3 rest", true, -3, " rest" }, { "1e3", true, 1000, "" },
+        { "nan", false, 0, "nan" },    { "NaN", false, 0, "NaN" },         { "inf", false, 0, "inf" },
+        { "-infinity", false, 0, "-infinity" }, { "1e999", false, 0, "1e999" }, { "12x", false, 0, "12x" },
+        { "", false, 0, "" },          { "   ", false, 0, "   " },
+    };
+    for (auto &c : cases) {
+        const char *p = c.text;
+        double v = -1;
+        EXPECT_EQ(world_parse_f64(&p, &v), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
+        EXPECT_STREQ(p, c.left) << c.text;
+    }
+}
+
+TEST(WorldNumbers, HexFieldsFitTheirWidth)
+{
+    struct { const char *text; bool ok32, ok64; uint64_t value; } cases[] = {
+        { "ff", true, true, 0xff },
+        { "0x10", true, true, 0x10 },
+        { "FFFFFFFF", true, true, 0xFFFFFFFF },
+        { "100000000", false, true, 0x100000000ull },
+        { "ffffffffffffffff", false, true, ~0ull },
+        { "1ffffffffffffffff", false, false, 0 },
+        { "-1", false, false, 0 },
+        { "+1", false, false, 0 },
+        { "0x", false, false, 0 },
+        { "12g", false, false, 0 },
+        { "", false, false, 0 },
+    };
+    for (auto &c : cases) {
+        const char *p = c.text;
+        uint32_t v32 = 0;
+        uint64_t v64 = 0;
+        EXPECT_EQ(world_parse_hex_u32(&p, &v32), c.ok32) << c.text;
+        if (c.ok32) {
+            EXPECT_EQ(v32, c.value) << c.text;
+        }
+        p = c.text;
+        EXPECT_EQ(world_parse_hex_u64(&p, &v64), c.ok64) << c.text;
+        if (c.ok64) {
+            EXPECT_EQ(v64, c.value) << c.text;
+        }
+    }
+}
+
+TEST(WorldDamage, RepairWordsChooseParts)
+{
+    struct { const char *words; bool fixable, truck, trailer, cargo; } cases[] = {
+        { "", false, true, true, true },
+        { " fixable cargo", true, false, false, true },
+        { " truck fixable", true, true, false, false },
+        { " unfixable", false, true, true, true }, // a whole word only
+        { " trailer cargo", false, false, true, true },
+        { " trucks", false, true, true, true },
+        { " averyveryveryveryveryverylongwordindeed truck", false, true, false, false },
+    };
+    for (auto &c : cases) {
+        damage_repair_sel s = damage_parse_repair(c.words);
+        EXPECT_EQ(s.fixable_only, c.fixable) << c.words;
+        EXPECT_EQ(s.truck, c.truck) << c.words;
+        EXPECT_EQ(s.trailer, c.trailer) << c.words;
+        EXPECT_EQ(s.cargo, c.cargo) << c.words;
+    }
+}
+
+TEST(WorldDamage, WheelListShowsSixteenWithinTheLine)
+{
+    char out[600];
+    float fix[18], unfix[2] = { 0.5f, 0.25f };
+    for (int i = 0; i < 18; i++)
+        fix[i] = (float)i;
+    damage_format_chassis_wheels(out, sizeof out, "truck", (void *)0x1234, 1.0f, 2.0f, fix, 18, unfix, 2);
+    char pointer[32];
+    snprintf(pointer, sizeof pointer, "%p", (void *)0x1234);
+    std::string want = "[core] damage: truck " + std::string(pointer) +
+                       " chassis 1.000+2.000 wheels [0.000+0.500 1.000+0.250";
+    for (int i = 2; i < 16; i++)
+        want += " " + std::to_string(i) + ".000+0.000";
+    want += "] (fixable+unfixable)";
+    EXPECT_EQ(std::string(out), want);
+
+    damage_format_chassis_wheels(out, sizeof out, "trailer(slave)", nullptr, 0, 0, nullptr, 0, nullptr, 0);
+    snprintf(pointer, sizeof pointer, "%p", (void *)nullptr);
+    EXPECT_EQ(std::string(out), "[core] damage: trailer(slave) " + std::string(pointer) +
+                                    " chassis 0.000+0.000 wheels [-] (fixable+unfixable)");
+
+    // Wide values reach the 255-character cut before the 16th wheel.
+    float big[16];
+    for (float &b : big)
+        b = 123456789.0f;
+    damage_format_chassis_wheels(out, sizeof out, "truck", nullptr, 0, 0, big, 16, big, 16);
+    std::string line = out;
+    size_t open = line.find("wheels [") + 8, close = line.rfind(']');
+    EXPECT_EQ(close - open, 255u) << line;
+}
+
+TEST(WorldGps, CoordinatesScaleInRangeOnly)
+{
+    struct { double v; bool ok; int32_t scaled; } cases[] = {
+        { 1.5, true, 384 },
+        { 0.5 / 256, true, 1 },    // halves away from zero
+        { -0.5 / 256, true, -1 },
+        { 0.49 / 256, true, 0 },
+        { -100.25, true, -25664 },
+        { 8388607.0, true, 2147483392 },
+        { -8388607.0, true, -2147483392 },
+        { 8388607.5, false, 0 },   // would pass i32 after the scale
+        { 1e12, false, 0 },
+        { NAN, false, 0 },
+        { INFINITY, false, 0 },
+        { -INFINITY, false, 0 },
+    };
+    for (auto &c : cases) {
+        int32_t out = 7;
+        EXPECT_EQ(gps_scale_coord(c.v, &out), c.ok) << c.v;
+        EXPECT_EQ(out, c.ok ? c.scaled : 7) << c.v;
+    }
+}
+
+TEST(WorldGps, VerbsTargetsAndModes)
+{
+    struct { const char *rest; gps_verb verb; const char *target; } verbs[] = {
+        { "", GPS_STATUS, "" },       { "   ", GPS_STATUS, "" },       { " mark", GPS_MARK, "" },
+        { " clear ", GPS_CLEAR, "" }, { " to 1 2", GPS_TO, "1 2" },     { " add mark", GPS_ADD, "mark" },
+        { " tox", GPS_USAGE, "" },    { " clear now", GPS_USAGE, "" },  { " Mark", GPS_USAGE, "" },
+    };
+    for (auto &c : verbs) {
+        const char *target = nullptr;
+        EXPECT_EQ(gps_parse(c.rest, &target), c.verb) << c.rest;
+        EXPECT_STREQ(target, c.target) << c.rest;
+    }
+    struct { const char *text; gps_target_kind kind; double x, y, z; } targets[] = {
+        { "10 20", GPS_TARGET_POINT, 10, 7.5, 20 },
+        { " 1 2 3 ", GPS_TARGET_POINT, 1, 2, 3 },
+        { "mark", GPS_TARGET_MARK, 0, 0, 0 },
+        { "mark x", GPS_TARGET_BAD, 0, 0, 0 },
+        { "1", GPS_TARGET_BAD, 0, 0, 0 },
+        { "1 2 3 4", GPS_TARGET_BAD, 0, 0, 0 },
+        { "1 nan 2", GPS_TARGET_BAD, 0, 0, 0 },
+        { "inf 2", GPS_TARGET_BAD, 0, 0, 0 },
+        { "1 2 x", GPS_TARGET_BAD, 0, 0, 0 },
+    };
+    for (auto &c : targets) {
+        double x = 0, y = 0, z = 0;
+        EXPECT_EQ(gps_parse_target(c.text, 7.5, &x, &y, &z), c.kind) << c.text;
+        if (c.kind == GPS_TARGET_POINT) {
+            EXPECT_EQ(x, c.x) << c.text;
+            EXPECT_EQ(y, c.y) << c.text;
+            EXPECT_EQ(z, c.z) << c.text;
+        }
+    }
+    const char *names[] = { "?", "none", "job", "dock", "service", "garage", "custom", "job2", "mode7", "?" };
+    for (int mode = -1; mode <= 8; mode++) {
+        EXPECT_STREQ(gps_mode_name(mode), names[mode + 1]) << mode;
+        EXPECT_EQ(gps_route_active(mode), mode >= 1 && mode <= 7) << mode;
+    }
+}
+
+TEST(WorldGps, PointsGoBeforeTheDestinationOrLast)
+{
+    gps_node nodes[4] = { { 1, 10, 0, 0, 0 }, { 1, 20, 0, 0, 0 } };
+    gps_node n = { 1, 99, 0, 0, 0 };
+    EXPECT_EQ(gps_insert_point(nodes, 2, &n, true), 3u);
+    EXPECT_EQ(nodes[0].index, 10u);
+    EXPECT_EQ(nodes[1].index, 99u);
+    EXPECT_EQ(nodes[2].index, 20u);
+    EXPECT_EQ(gps_insert_point(nodes, 3, &n, false), 4u);
+    EXPECT_EQ(nodes[3].index, 99u);
+    gps_node empty[1];
+    EXPECT_EQ(gps_insert_point(empty, 0, &n, true), 1u);
+    EXPECT_EQ(empty[0].index, 99u);
+}
+
+TEST(WorldRoadEvents, ApplyFieldsAndTheirRefusals)
+{
+    roadevents_apply_args a;
+    // "ab": a (index 10) -> 11, b (index 11) -> 12 x 38.
+    ASSERT_TRUE(roadevents_parse_apply("ab 1a 3f800000 0 ffffffff bc614e 7", &a));
+    EXPECT_STREQ(a.name, "ab");
+    EXPECT_EQ(a.token, 11u + 12u * 38u);
+    EXPECT_EQ(a.seed, 0x1au);
+    EXPECT_EQ(a.block[0], 0x3f800000u);
+    EXPECT_EQ(a.block[1], 0u);
+    EXPECT_EQ(a.block[2], 0xffffffffu);
+    EXPECT_EQ(a.road, 0xbc614eu);
+    EXPECT_EQ(a.uid, 7u);
+    const char *bad[] = {
+        "ab 1 2 3 4 5",               // six fields
+        "Ab 1 2 3 4 5 6",             // upper case
+        "abcdefghijklm 1 2 3 4 5 6",  // 13 characters
+        "a.b 1 2 3 4 5 6",
+        "ab 100000000 2 3 4 5 6",     // seed past u32
+        "ab 1 2 3 4 nan 6",
+        "ab 1 2 3 4 5 -6",
+        "",
+    };
+    for (const char *t : bad)
+        EXPECT_FALSE(roadevents_parse_apply(t, &a)) << t;
+}
+
+TEST(WorldRoadEvents, ListingLinesAndTheReplayLine)
+{
+    roadevent_view v = {};
+    v.index = 3;
+    v.token = 11u + 37u * 38u; // "a_"
+    v.road = 0x1234;
+    v.type = 3;
+    v.loaded = 1;
+    v.seed = 0xbeef;
+    v.block[0] = 0x3fc00000; // 1.5
+    v.block[1] = 2;
+    v.block[2] = 0xffffffff;
+    v.uid = 42;
+    v.set = -1;
+    v.flag = 1;
+    char out[512];
+    roadevent_format_line(out, sizeof out, &v);
+    EXPECT_STREQ(out, "[core] roadevent 3: 'a_' (token 0000000000000589) road 4660 (type 3, loaded 1) seed 0000beef "
+                      "block 3fc00000 00000002 ffffffff (f 1.500) uid 42 set -1 flag 1");
+    roadevent_format_replay(out, sizeof out, &v);
+    EXPECT_STREQ(out, "[core] roadevent 3: as command: roadevents apply a_ beef 3fc00000 2 ffffffff 1234 2a");
+    v.token = 38; // a zero digit: no token
+    roadevent_format_replay(out, sizeof out, &v);
+    EXPECT_STREQ(out, "[core] roadevent 3: as command: roadevents apply ? beef 3fc00000 2 ffffffff 1234 2a");
+    char name[13];
+    roadevents_token_name(0, name);
+    EXPECT_STREQ(name, "?");
+}
+
+TEST(WorldRoadEvents, BoxCentreAndHorizontalDistance)
+{
+    const float min[3] = { 100, 10, 200 }, max[3] = { 140, 14, 260 };
+    roadevents_box b = roadevents_box_from(min, max, 120 - 30, 230 + 40);
+    EXPECT_EQ(b.centre[0], 120);
+    EXPECT_EQ(b.centre[1], 12);
+    EXPECT_EQ(b.centre[2], 230);
+    EXPECT_EQ(b.distance, 50);
+    EXPECT_EQ(b.width_x, 40);
+    EXPECT_EQ(b.width_z, 60);
+}
