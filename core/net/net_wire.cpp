@@ -72,6 +72,14 @@ static size_t text_length_at_most(const char *text, size_t max)
     return n;
 }
 
+/* Copies the len bytes that text_length_at_most measured; a null text has
+ * none (memcpy must not be handed a null pointer even for no bytes). */
+static void copy_text(uint8_t *to, const char *text, size_t len)
+{
+    if (len)
+        memcpy(to, text, len);
+}
+
 int net_build_hello(uint8_t *p, int cap, uint32_t nonce, const char *name)
 {
     size_t len = text_length_at_most(name, 33);
@@ -80,7 +88,7 @@ int net_build_hello(uint8_t *p, int cap, uint32_t nonce, const char *name)
     net_put_u32(p, nonce);
     net_put_u16(p + 4, NET_PROTOCOL_VERSION);
     p[6] = (uint8_t)len;
-    memcpy(p + 7, name, len);
+    copy_text(p + 7, name, len);
     return (int)(7 + len);
 }
 
@@ -167,7 +175,7 @@ int net_build_layout_cmd(uint8_t *p, int cap, uint8_t op, const char *name)
     p[0] = op;
     p[1] = (uint8_t)len;
     if (len)
-        memcpy(p + 2, name, len);
+        copy_text(p + 2, name, len);
     return (int)(2 + len);
 }
 
@@ -285,7 +293,7 @@ int net_build_reason(uint8_t *p, int cap, uint8_t reason, const char *text)
         return -1;
     p[0] = reason;
     p[1] = (uint8_t)len;
-    memcpy(p + 2, text, len);
+    copy_text(p + 2, text, len);
     return (int)(2 + len);
 }
 
@@ -295,7 +303,7 @@ int net_build_name(uint8_t *p, int cap, const char *name)
     if (cap < (int)(1 + len))
         return -1;
     p[0] = (uint8_t)len;
-    memcpy(p + 1, name, len);
+    copy_text(p + 1, name, len);
     return (int)(1 + len);
 }
 
@@ -309,7 +317,7 @@ int net_build_role(uint8_t *p, int cap, uint32_t tag_colour, uint32_t name_colou
     net_put_u32(p, tag_colour);
     net_put_u32(p + 4, name_colour);
     p[8] = (uint8_t)len;
-    memcpy(p + 9, text, len);
+    copy_text(p + 9, text, len);
     return (int)(9 + len);
 }
 
@@ -370,7 +378,7 @@ int net_build_info_reply(uint8_t *p, int cap, uint32_t nonce, uint16_t protocol,
     p[6] = players;
     p[7] = max_players;
     p[8] = (uint8_t)len;
-    memcpy(p + 9, name, len);
+    copy_text(p + 9, name, len);
     return (int)(9 + len);
 }
 
