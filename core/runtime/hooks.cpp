@@ -13,7 +13,7 @@
 // They read the spawned vehicle's and trailer's state through the vehicles
 // subsystem's dm_spawn_state_value, dm_spawn_vehicle_ptr,
 // dm_spawn_trailer_state_value, dm_spawn_trailer_ptr and
-// dm_spawn_vehicle_hidden, as they stand (no lock).
+// dm_spawn_hidden, as they stand (no lock).
 #include <windows.h>
 #include <string.h>
 #include "core.h"
@@ -96,7 +96,7 @@ bool shadow_object(uint64_t object, uint64_t a2, uint64_t light, float strength)
 
 bool vehicle_drawable()
 {
-    return dm_spawn_state_value() == 2 && dm_spawn_vehicle_ptr() && !dm_spawn_vehicle_hidden();
+    return dm_spawn_state_value() == 2 && dm_spawn_vehicle_ptr() && !dm_spawn_hidden();
 }
 
 uint64_t trailer_drawable()

@@ -1,7 +1,7 @@
 /* What the vehicles subsystem offers the rest of the core: its life cycle,
  * its frame steps, the state the runtime reports, the local truck's sample
- * for the network, and its console commands. Everything but the sample
- * (remote_glue.cpp) is not in this build: vehicles_stubs.cpp. */
+ * for the network, and its console commands. The spawned vehicle is in
+ * spawn.h; what is not in this build is in vehicles_stubs.cpp. */
 #pragma once
 #include "dm_api.h"
 #include "cmd_table.h"
@@ -21,14 +21,15 @@ void dm_rv_tick(const dm_frame_info *info);
  * telemetry on any other; false when the game's truck gives none. */
 bool dm_net_sample_local(const dm_frame_info *info, net_pose *out);
 
-/* state for the fault report, state.json, shutdown and the console */
+/* state for the fault report, state.json, shutdown, the console and the
+ * draw detours (these readers may run on the render thread) */
 void *dm_spawn_vehicle_ptr();
 void *dm_spawn_trailer_ptr();
 int dm_spawn_state_value();         /* 0 none, 1 loading, 2 spawned */
 int dm_spawn_trailer_state_value(); /* 0 none, 2 built */
 /* The draw and shadow detours read the four above and this one, on the
  * game's render thread: */
-bool dm_spawn_vehicle_hidden(); /* a parked remote player's vehicle is not drawn */
+bool dm_spawn_hidden(); /* a parked remote player's vehicle is not drawn */
 void *dm_rv_slot_netobj(int slot);
 
 /* console */

@@ -1,31 +1,25 @@
-// Vehicle features not in this build: the spawned vehicle and trailer, the
-// convoy remote vehicles, other players shown as vehicles, and publishing our
-// own accessory lists. Frame and life cycle entry points do nothing; each
-// console command says it is not in this build. A feature that lands deletes
+// Vehicle features not in this build: the spawned trailer, the vehicle
+// commands, the restore after a core reload, the convoy remote vehicles,
+// other players shown as vehicles, and publishing our own accessory lists.
+// Frame and life cycle entry points do nothing; each console command says it
+// is not in this build. A feature that lands deletes
 // its lines here.
 #include "core.h"
-#include "vehicles.h"
+#include "spawn.h"
 
 /* life cycle and frame */
 void dm_restore_after_reload() {}
 void dm_rv_restore_after_reload() {}
-void dm_spawn_tick(const dm_frame_info *) {}
 void dm_rv_tick(const dm_frame_info *) {}
 
-/* state: nothing spawned */
-void *dm_spawn_vehicle_ptr() { return nullptr; }
-void *dm_spawn_trailer_ptr() { return nullptr; }
-int dm_spawn_state_value() { return 0; }
-int dm_spawn_trailer_state_value() { return 0; }
-bool dm_spawn_vehicle_hidden() { return false; }
+/* state: no trailer, no rv */
+void dm_trailer_tick(const dm_frame_info *) {}
 void *dm_rv_slot_netobj(int) { return nullptr; }
 void dm_rv_info(int) {}          /* only for a slot that holds a vehicle */
 void dm_trailer_remove(const char *) {} /* only while a trailer exists */
 
 /* console */
 void cmd_local(const dm_frame_info *) { core_not_in_build("local"); }
-void spawn_vehicle(float, const char *, int) { core_not_in_build("spawn"); }
-void spawn_despawn() { core_not_in_build("despawn"); }
 void spawn_trailer() { core_not_in_build("trailer"); }
 void cmd_info() { core_not_in_build("info"); }
 void cmd_cargodump() { core_not_in_build("cargodump"); }

@@ -12,6 +12,7 @@ const uint32_t image_start = 0x1000, image_end = 0x3700000;
 
 std::mutex calls_mutex;
 std::vector<call> recorded;
+call_observer observer;
 
 struct allocation {
     void *base;
@@ -60,6 +61,7 @@ void game_reset()
         VirtualFree(a.base, 0, MEM_RELEASE);
     allocations.clear();
     calls_clear();
+    observer = nullptr;
     memset(slot_results, 0, sizeof slot_results);
     memset(truck_placement, 0, sizeof truck_placement);
     truck_placement_result = true;
@@ -77,9 +79,16 @@ uint8_t *game_from_va(uint64_t va) { return game_base() + (va - preferred_base);
 
 void record(const char *name, uint64_t a0, uint64_t a1, uint64_t a2, uint64_t a3)
 {
-    std::lock_guard<std::mutex> g(calls_mutex);
-    recorded.push_back({ name, { a0, a1, a2, a3 } });
+    call c = { name, { a0, a1, a2, a3 } };
+    {
+        std::lock_guard<std::mutex> g(calls_mutex);
+        recorded.push_back(c);
+    }
+    if (call_observer o = observer)
+        o(c);
 }
+
+void calls_observe(call_observer o) { observer = o; }
 
 std::vector<call> calls()
 {

@@ -12,7 +12,7 @@
  *              value vslot_result set (0)
  *   objects    object_new: zeroed, ending right at a PAGE_NOACCESS page, so a
  *              read past the size the core probes faults
- *   calls      record / calls / calls_named / calls_clear
+ *   calls      record / calls / calls_named / calls_clear / calls_observe
  *   faults     game_protect (PAGE_NOACCESS, PAGE_GUARD pages), a wrong vtable,
  *              a wrong build hash, a faulting stub
  *   the player game_player_create: game_ctrl, its player block and local truck
@@ -73,6 +73,11 @@ SIM_API void record(const char *name, uint64_t a0 = 0, uint64_t a1 = 0, uint64_t
 SIM_API std::vector<call> calls();
 SIM_API std::vector<call> calls_named(const char *name);
 SIM_API void calls_clear();
+/* Called with each call as it is recorded, on the recording thread (null:
+ * none); game_reset clears it. For what a test must see at the moment of
+ * a call. */
+typedef void (*call_observer)(const call &c);
+SIM_API void calls_observe(call_observer observer);
 
 /* ---- game functions ---- */
 typedef uint64_t (*fake_fn)(uint64_t a0, uint64_t a1, uint64_t a2, uint64_t a3);

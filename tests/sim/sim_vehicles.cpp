@@ -9,6 +9,8 @@
 //   definitions  def_new, the definition clone
 //   factory      create functions by class record
 //   calls        accessory data, data key, cargo lookup, token-to-text
+//   physics vehicles  the class, its table's slots, bodies, wheels,
+//                steering, collision arrays, the game's list of vehicles
 //   world        vehicle_world_install, the player
 #include "sim/sim_vehicles.h"
 #include <stdio.h>
@@ -27,7 +29,7 @@ const uint32_t ref_mask = 0x1FFFFFF;
 
 /* ---- units ---- */
 
-enum class unit_type { accessory, definition, data, cargo_def, entry, actor };
+enum class unit_type { accessory, definition, data, cargo_def, entry, actor, vehicle };
 
 struct unit {
     uint8_t *object;
@@ -37,6 +39,10 @@ struct unit {
     const void *cls;
     int destroyed;
     int released_dead;
+    /* vehicles */
+    int added;          /* in the game's list of vehicles */
+    int destroyed_added;
+    int removed_unadded;
 };
 
 /* Cleared by vehicle_world_install: the objects of a game_reset are gone. */
@@ -61,7 +67,7 @@ unit *unit_of(const void *object)
 
 unit &unit_add(uint8_t *object, unit_type type, const void *cls)
 {
-    unit u = { object, type, accessory_kind::generic, def_kind::vehicle, cls, 0, 0 };
+    unit u = { object, type, accessory_kind::generic, def_kind::vehicle, cls, 0, 0, 0, 0, 0 };
     unit_index[object] = units.size();
     units.push_back(u);
     return units.back();
@@ -101,7 +107,10 @@ void unit_destroy(uint8_t *object)
         return;
     if (u->destroyed++)
         return;
-    if (u->type == unit_type::definition) {
+    if (u->type == unit_type::vehicle) {
+        u->destroyed_added += u->added;
+        unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, phys::definition));
+    } else if (u->type == unit_type::definition) {
         for (uint8_t *el : array_elements(object + vdef::accessories))
             unit_release(el);
         put<uint64_t>(object, vdef::accessory_count, 0);
@@ -499,6 +508,168 @@ uint64_t fake_token_to_text(uint64_t builder, uint64_t id, uint64_t definition, 
     return builder;
 }
 
+/* ---- physics vehicles ---- */
+
+const int vehicle_slots = vtable_max_slots;
+const uint32_t faulting_stub_offset = 0x1100;
+const size_t body_size = 0x200, wheel_block_size = 0x318;
+void **physics_vtable;
+int loaded_after = 1;
+std::map<const void *, std::vector<placement32>> placements_set;
+std::map<const void *, placement32> placement_kept;
+
+uint32_t f32_bits(float f)
+{
+    uint32_t b;
+    memcpy(&b, &f, 4);
+    return b;
+}
+
+uint64_t v_set_data(uint64_t vehicle, uint64_t def, uint32_t flags)
+{
+    record("set_data", vehicle, def, flags);
+    unit_ref((const void *)(uintptr_t)def);
+    put<uint64_t>((void *)(uintptr_t)vehicle, phys::definition, def);
+    return 0;
+}
+uint64_t v_continue_loading(uint64_t vehicle)
+{
+    record("continue_loading", vehicle);
+    uint8_t *v = (uint8_t *)(uintptr_t)vehicle;
+    put<uint32_t>(v, phys::load_state, get<uint32_t>(v, phys::load_state) + 1);
+    return 0;
+}
+bool v_is_loaded(uint64_t vehicle)
+{
+    record("is_loaded", vehicle);
+    uint32_t loads = get<uint32_t>((void *)(uintptr_t)vehicle, phys::load_state);
+    return loaded_after >= 0 && loads >= (uint32_t)loaded_after;
+}
+uint64_t v_finalize(uint64_t vehicle, uint64_t def, uint32_t flags)
+{
+    record("finalize", vehicle, def, flags);
+    return 0;
+}
+uint64_t v_update(uint64_t vehicle)
+{
+    record("update", vehicle, get<uint32_t>((void *)(uintptr_t)vehicle, phys::lights));
+    return 0;
+}
+uint64_t v_get_placement(uint64_t vehicle, placement32 *out)
+{
+    record("vehicle_get_placement", vehicle);
+    *out = placement_kept[(const void *)(uintptr_t)vehicle];
+    return 1;
+}
+uint64_t v_set_placement(uint64_t vehicle, const placement32 *p)
+{
+    record("set_placement", vehicle);
+    placement_kept[(const void *)(uintptr_t)vehicle] = *p;
+    placements_set[(const void *)(uintptr_t)vehicle].push_back(*p);
+    return 0;
+}
+
+uint64_t fake_pre_add(uint64_t vehicle, uint64_t, uint64_t, uint64_t)
+{
+    record("pre_add", vehicle);
+    return 0;
+}
+uint64_t fake_ctrl_add(uint64_t ctrl, uint64_t vehicle, uint64_t, uint64_t)
+{
+    record("ctrl_add_vehicle", ctrl, vehicle, get<uint8_t>((void *)(uintptr_t)vehicle, phys::finalize_byte));
+    if (unit *u = unit_of((void *)(uintptr_t)vehicle))
+        u->added = 1;
+    return 0;
+}
+uint64_t fake_ctrl_remove(uint64_t ctrl, uint64_t vehicle, uint64_t, uint64_t)
+{
+    record("ctrl_remove_vehicle", ctrl, vehicle);
+    if (unit *u = unit_of((void *)(uintptr_t)vehicle)) {
+        u->removed_unadded += !u->added;
+        u->added = 0;
+    }
+    return 0;
+}
+uint64_t fake_body_settle(uint64_t body, int steps)
+{
+    record("body_settle", body, (uint64_t)steps);
+    return 0;
+}
+uint64_t fake_body_190(uint64_t body, uint32_t zero, float f, const uint8_t *p)
+{
+    static const uint8_t zeros[16] = {};
+    record("body_190", body, zero, f32_bits(f), p && memcmp(p, zeros, 16) == 0);
+    return 0;
+}
+uint64_t fake_body_1c0(uint64_t body, float f)
+{
+    record("body_1c0", body, f32_bits(f));
+    return 0;
+}
+uint64_t fake_child_48(uint64_t child)
+{
+    record("child_48", child);
+    return 0;
+}
+uint64_t fake_steer(uint64_t object, float value, int one)
+{
+    record("steer", object, f32_bits(value), (uint64_t)one);
+    return 0;
+}
+uint64_t fake_collide_on(uint64_t element)
+{
+    record("collide_on", element);
+    return 0;
+}
+uint64_t fake_collide_off(uint64_t element)
+{
+    record("collide_off", element);
+    return 0;
+}
+
+uint64_t fake_create_vehicle(uint64_t factory, uint64_t, uint64_t, uint64_t)
+{
+    record("create_unit", preferred_base + phys::class_record, factory);
+    auto it = create_behaviours.find(phys::class_record);
+    create_result r = it == create_behaviours.end() ? create_result::unit : it->second;
+    if (r == create_result::null)
+        return 0;
+    bool foreign = r == create_result::foreign_vtable;
+    uint8_t *v = object_new(phys::vehicle_size, foreign ? unit_vtable_new() : physics_vtable);
+    put<uint8_t>(v, phys::finalize_byte, 1);
+    unit_add(v, unit_type::vehicle,
+             r == create_result::foreign_class ? game_at(veh_off::accessory_class) : game_at(phys::class_record));
+    if (r == create_result::kept_ref)
+        unit_ref(v);
+    return (uint64_t)(uintptr_t)v;
+}
+
+void physics_install()
+{
+    loaded_after = 1;
+    placements_set.clear();
+    placement_kept.clear();
+    class_init(game_at(phys::cab_class), "cab_class", nullptr);
+    class_init(game_at(phys::chained_class), "chained_class", game_at(phys::cab_class));
+    class_init(game_at(phys::class_record), "game_physics_vehicle", game_at(phys::chained_class));
+    put<uint64_t>(game_at(phys::class_record), 8, (uint64_t)(uintptr_t)fake_create_vehicle);
+    physics_vtable = vtable_new(vehicle_slots);
+    unit_vtable_fill(physics_vtable, nullptr);
+    struct { uint32_t slot; void *fn; } slots[] = {
+        { 0x60, (void *)v_set_data }, { 0x68, (void *)v_continue_loading }, { 0x78, (void *)v_is_loaded },
+        { 0x80, (void *)v_finalize }, { 0xA8, (void *)v_update }, { 0xE8, (void *)v_get_placement },
+        { 0x110, (void *)v_set_placement },
+    };
+    for (auto &sl : slots)
+        vtable_set(physics_vtable, (int)(sl.slot / 8), sl.fn);
+    game_function(phys::pre_add, (void *)fake_pre_add);
+    game_function(phys::ctrl_add, (void *)fake_ctrl_add);
+    game_function(phys::ctrl_remove, (void *)fake_ctrl_remove);
+    game_function(phys::body_settle, (void *)fake_body_settle);
+    game_function(phys::steer, (void *)fake_steer);
+    game_function_faulting(faulting_stub_offset);
+}
+
 } // namespace
 
 /* ---- accessories ---- */
@@ -634,6 +805,8 @@ std::vector<std::string> unit_problems()
     for (auto &u : units) {
         const char *what = u.destroyed > 1 ? "destroyed twice"
                            : u.released_dead ? "released after its destroy"
+                           : u.destroyed_added ? "destroyed while in the game's list"
+                           : u.removed_unadded ? "removed from the game's list without being added"
                            : (refword(u.object) & ref_mask) > ref_mask / 2 ? "counted below 0"
                                                                             : nullptr;
         if (what) {
@@ -664,6 +837,106 @@ void accessory_data_null_from(int n)
     data_calls = 0;
 }
 void cargo_lookup_answer(const void *object) { cargo_answer = object; }
+
+/* ---- physics vehicles ---- */
+
+void vehicle_loaded_after(int n) { loaded_after = n; }
+void vehicle_slot_faulting(uint32_t slot_offset)
+{
+    vtable_set(physics_vtable, (int)(slot_offset / 8), game_at(faulting_stub_offset));
+}
+void **vehicle_vtable() { return physics_vtable; }
+std::vector<placement32> vehicle_placements(const void *vehicle)
+{
+    auto it = placements_set.find(vehicle);
+    return it == placements_set.end() ? std::vector<placement32>{} : it->second;
+}
+void vehicle_set_placement(const void *vehicle, const placement32 &p) { placement_kept[vehicle] = p; }
+bool vehicle_listed(const void *vehicle)
+{
+    unit *u = unit_of(vehicle);
+    return u && u->added;
+}
+
+uint8_t *body_new(int children, bool null_child)
+{
+    void **vt = vtable_new(vtable_max_slots);
+    vtable_set(vt, 0x190 / 8, (void *)fake_body_190);
+    vtable_set(vt, 0x1C0 / 8, (void *)fake_body_1c0);
+    uint8_t *body = object_new(body_size, vt);
+    void **child_vt = vtable_new(16);
+    vtable_set(child_vt, 0x48 / 8, (void *)fake_child_48);
+    uint8_t *list = object_new((size_t)(children ? children : 1) * 8);
+    for (int i = 0; i < children; i++)
+        put<uint64_t>(list, (uint32_t)(8 * i), null_child && i == 1 ? 0 : (uint64_t)(uintptr_t)object_new(0x20, child_vt));
+    put<uint64_t>(body, 0x10, (uint64_t)(uintptr_t)list);
+    put<uint64_t>(body, 0x18, (uint64_t)children);
+    return body;
+}
+
+std::vector<uint8_t *> body_children(const uint8_t *body)
+{
+    std::vector<uint8_t *> out;
+    const uint8_t *list = (const uint8_t *)(uintptr_t)get<uint64_t>(body, 0x10);
+    for (uint64_t i = 0; i < get<uint64_t>(body, 0x18); i++)
+        out.push_back((uint8_t *)(uintptr_t)get<uint64_t>(list, (uint32_t)(8 * i)));
+    return out;
+}
+
+uint8_t *wheel_block_new(uint8_t *vehicle, uint64_t n, uint64_t angle_count, float k, const std::vector<float> &radii,
+                         bool spins)
+{
+    uint8_t *block = object_new(wheel_block_size);
+    put<float>(block, phys::wb_spin_to_angle, k);
+    put<uint64_t>(block, phys::wb_count, n);
+    put<uint64_t>(block, phys::wb_angle_count, angle_count);
+    if (spins)
+        put<uint64_t>(block, phys::wb_spins, (uint64_t)(uintptr_t)exact_buffer(4 * (n ? n : 1)));
+    put<uint64_t>(block, phys::wb_angles, (uint64_t)(uintptr_t)exact_buffer(4 * (angle_count ? angle_count : 1)));
+    put<uint64_t>(vehicle, phys::wheels, (uint64_t)(uintptr_t)block);
+    uint8_t *def = (uint8_t *)(uintptr_t)get<uint64_t>(vehicle, phys::definition);
+    if (def && !radii.empty()) {
+        float *r = (float *)exact_buffer(4 * radii.size());
+        memcpy(r, radii.data(), 4 * radii.size());
+        put<uint64_t>(def, phys::def_radii, (uint64_t)(uintptr_t)r);
+        put<uint64_t>(def, phys::def_radius_count, radii.size());
+    }
+    return block;
+}
+
+float *wheel_spins(const uint8_t *block) { return (float *)(uintptr_t)get<uint64_t>(block, phys::wb_spins); }
+float *wheel_angles(const uint8_t *block) { return (float *)(uintptr_t)get<uint64_t>(block, phys::wb_angles); }
+
+uint8_t *steering_object_new(uint8_t *vehicle)
+{
+    uint8_t *object = object_new(0x40);
+    put<uint64_t>(vehicle, phys::steering_object, (uint64_t)(uintptr_t)object);
+    return object;
+}
+
+uint8_t *vehicle_part_new(const void *class_object)
+{
+    uint8_t *part = object_new(phys::vehicle_size, unit_vtable_new());
+    unit_add(part, unit_type::actor, class_object);
+    return part;
+}
+
+std::vector<uint8_t *> collision_elements(uint8_t *part, uint32_t array_offset, int n, int null_at)
+{
+    void **vt = vtable_new(4);
+    vtable_set(vt, 1, (void *)fake_collide_on);
+    vtable_set(vt, 2, (void *)fake_collide_off);
+    uint8_t *data = object_new((size_t)(n ? n : 1) * 8);
+    std::vector<uint8_t *> out;
+    for (int i = 0; i < n; i++) {
+        uint8_t *e = i == null_at ? nullptr : object_new(0x10, vt);
+        put<uint64_t>(data, (uint32_t)(8 * i), (uint64_t)(uintptr_t)e);
+        out.push_back(e);
+    }
+    put<uint64_t>(part, array_offset + 8, (uint64_t)(uintptr_t)data);
+    put<uint64_t>(part, array_offset + 0x10, (uint64_t)n);
+    return out;
+}
 
 /* ---- world ---- */
 
@@ -722,6 +995,7 @@ void vehicle_world_install()
 
     game_put<uint32_t>(off::factory_index, 0);
     game_put<uint64_t>(off::factory_table, (uint64_t)(uintptr_t)object_new(0x100));
+    physics_install();
 }
 
 void player_truck_def(const player &p, uint8_t *def)

@@ -24,6 +24,10 @@
  *   behaviours    what the game's functions do, by test choice: the
  *                 definition and accessory clones, the factory's creates,
  *                 the erase, the data call, the cargo lookup
+ *   physics vehicles  game_physics_vehicle units from the factory, their
+ *                 table's slots, bodies, wheel blocks, the steering object,
+ *                 chained parts, collision arrays, the game's list of
+ *                 vehicles; vehicle_loaded_after, vehicle_slot_faulting
  *   the player    player_truck_def, player_trailer_new, ctrl_trailer_defs
  *
  * Layout choices (offsets of this simulation, from the accessory unless
@@ -80,6 +84,33 @@
  *   twice, released after its destroy, or counted below 0;
  * - the unit factory is index 0 of the factory table; each create records
  *   "create_unit" with the class record's game VA.
+ * - a physics vehicle (phys:: offsets, 0x1800 bytes) from the factory has
+ *   one shared table (64 slots, outside the image) whose slots record
+ *   their calls by name with their real argument types: set_data (+0x60;
+ *   keeps the definition at +0x1F8 with one game reference, released when
+ *   the vehicle is destroyed), continue_loading (+0x68; the load state word
+ *   +0xC70 counts the calls), is_loaded (+0x78; true once the calls reach
+ *   vehicle_loaded_after, never for -1), finalize (+0x80), update (+0xA8;
+ *   records the light word as it sees it), get_placement (+0xE8) and
+ *   set_placement (+0x110) on a placement kept per vehicle, +0x28 its class;
+ *   the byte at +0x25B starts at 1; the game's list of vehicles is a flag
+ *   per vehicle set by ctrl_add_vehicle and cleared by ctrl_remove_vehicle,
+ *   and unit_problems names a vehicle destroyed while listed or removed
+ *   without being added;
+ * - a body (body_new, 0x200 bytes) has slots +0x190 (body, u32, f32,
+ *   pointer: recorded with the f32's bits and whether the pointer holds 16
+ *   zero bytes) and +0x1C0 (body, f32), children at +0x10 (pointers) with
+ *   their count (u64) at +0x18, each child's slot +0x48 recorded;
+ * - a wheel block (wheel_block_new, 0x318 bytes) holds its f32 spins and
+ *   angles in arrays of their own that end at a no-access page; the radii
+ *   are an array of the definition's;
+ * - classes for the collision chain at 0x1E18320 and 0x1E1A1E0; the
+ *   physics vehicle class's parent is 0x1E1A1E0, whose parent is
+ *   0x1E18320; a collision array element's slots +0x08 and +0x10 record
+ *   "collide_on" and "collide_off";
+ * - virtual slots made to fault jump to a faulting stub at image offset
+ *   0x1100 (an offset of this simulation), so the fault's game VA is
+ *   0x140001100 + 10;
  * - the player: the truck's definition at truck +0x1F8; the trailer actor
  *   (4792 bytes, the trailer actor table and class) at player block +0xC8
  *   with its definition at +0x1F8; game_ctrl's trailer_def entries are an
@@ -238,7 +269,13 @@ enum class def_clone_result {
 SIM_API void def_clone_behaviour(def_clone_result r);
 enum class accessory_clone_result { copy, null, self, other_class };
 SIM_API void accessory_clone_behaviour(accessory_clone_result r);
-enum class create_result { unit, null, foreign_vtable, kept_ref /* the factory keeps a reference */ };
+enum class create_result {
+    unit,
+    null,
+    foreign_vtable,
+    kept_ref,     /* the factory keeps a reference */
+    foreign_class /* the unit's get-class answers another class */
+};
 /* What the create function of the class record at that offset does. */
 SIM_API void create_behaviour(uint32_t class_offset, create_result r);
 SIM_API void erase_stuck(bool stuck); /* the erase leaves the array as it is */
@@ -247,6 +284,57 @@ SIM_API void erase_stuck(bool stuck); /* the erase leaves the array as it is */
 SIM_API void accessory_data_null_from(int n);
 /* The cargo lookup answers this object whatever the name (null: by name). */
 SIM_API void cargo_lookup_answer(const void *object);
+
+/* ---- physics vehicles ---- */
+/* Offsets of build 1.61.3.1 (from the vehicle unless said otherwise). */
+namespace phys {
+constexpr uint32_t class_record = 0x1E22410;
+constexpr uint32_t cab_class = 0x1E18320, chained_class = 0x1E1A1E0;
+constexpr uint32_t chassis = 0x30, wheels = 0x150, definition = 0x1F8, time_scale = 0x238;
+constexpr uint32_t finalize_byte = 0x25B, lights = 0x2A0, steering = 0x690, steering_object = 0x698;
+constexpr uint32_t load_state = 0xC70, next_part = 0x1060, cabin = 0x1278;
+constexpr uint32_t wb_spin_to_angle = 0x20, wb_spins = 0x170, wb_count = 0x178;
+constexpr uint32_t wb_angles = 0x308, wb_angle_count = 0x310;
+constexpr uint32_t def_radii = 0x120, def_radius_count = 0x128; /* from the definition */
+constexpr uint32_t pre_add = 0x870520, ctrl_add = 0x473E70, ctrl_remove = 0x473F10;
+constexpr uint32_t body_settle = 0x1686250, steer = 0x85DD10;
+constexpr uint32_t frame_us = 0x3680B48;                      /* u64 */
+constexpr uint32_t collision_arrays[] = { 0x40, 0xB0, 0xED0, 0xF00, 0xF88 };
+constexpr uint32_t cab_arrays[] = { 0x13C8, 0x13F0 };
+constexpr uint32_t chained_arrays[] = { 0xFD0, 0x10A8 };
+constexpr size_t vehicle_size = 0x1800;
+} // namespace phys
+/* The game's 32-byte placement, as the sim keeps it. */
+struct placement32 {
+    float x, y, z;
+    int16_t sector_x, sector_z;
+    float qw, qx, qy, qz;
+};
+/* is_loaded turns true after n continue-loading calls (-1: never). */
+SIM_API void vehicle_loaded_after(int n);
+/* The vehicles' table slot (byte offset) jumps to a faulting stub. */
+SIM_API void vehicle_slot_faulting(uint32_t slot_offset);
+SIM_API void **vehicle_vtable();
+/* Every placement set_placement was given for the vehicle, in order. */
+SIM_API std::vector<placement32> vehicle_placements(const void *vehicle);
+SIM_API void vehicle_set_placement(const void *vehicle, const placement32 &p);
+SIM_API bool vehicle_listed(const void *vehicle); /* in the game's list */
+/* A body with n children (null_child: the second one is null). */
+SIM_API uint8_t *body_new(int children, bool null_child = false);
+SIM_API std::vector<uint8_t *> body_children(const uint8_t *body);
+/* A wheel block on the vehicle: n wheels, angle_count angles (arrays of at
+ * least 1 element; spins null when spins is false), k the spin-to-angle
+ * factor; the radii go to the vehicle's definition (none when empty). */
+SIM_API uint8_t *wheel_block_new(uint8_t *vehicle, uint64_t n, uint64_t angle_count, float k,
+                                 const std::vector<float> &radii, bool spins = true);
+SIM_API float *wheel_spins(const uint8_t *block);
+SIM_API float *wheel_angles(const uint8_t *block);
+SIM_API uint8_t *steering_object_new(uint8_t *vehicle);
+/* A chained part of the class (vehicle size, no table slots but get-class). */
+SIM_API uint8_t *vehicle_part_new(const void *class_object);
+/* n collision elements in the part's array at that offset; returns them
+ * (the element at null_at, when given, is left null). */
+SIM_API std::vector<uint8_t *> collision_elements(uint8_t *part, uint32_t array_offset, int n, int null_at = -1);
 
 /* ---- the player ---- */
 SIM_API void player_truck_def(const player &p, uint8_t *def);

@@ -1,0 +1,122 @@
+/* The core's own spawned vehicle: spawn_state (the one record the draw and
+ * shadow detours, the fault report, the remote-player glue, the trailer and
+ * the vehicle commands share), spawning and its loading state machine,
+ * finalize, despawn and the drop without game calls (spawn_vehicle.cpp);
+ * its motion, steering, wheels, lights and collision (spawn_motion.cpp,
+ * maths in motion_math.h). Game thread only, except the readers marked
+ * below. Offsets are those of game build 1.61.3.1. */
+#pragma once
+#include <stdint.h>
+#include "dm_api.h"
+#include "placement.h"
+#include "vehicles.h"
+
+enum { SPAWN_NONE = 0, SPAWN_LOADING = 1, SPAWN_SPAWNED = 2 };
+enum { MOVE_PARK = 0, MOVE_CIRCLE = 1, MOVE_FOLLOW = 2, MOVE_NET = 3 };
+
+#define SPAWN_LOAD_SECONDS 30.0 /* a vehicle not loaded by then is released */
+#define SPAWN_INFO_FRAMES 30    /* the info report this many frames after a spawn */
+#define SPAWN_METRES_RIGHT 6.0f /* the default distance beside the local truck */
+
+typedef struct spawn_state_record {
+    /* state and trailer_state are read on the render thread by the draw and
+     * shadow detours: written only through spawn_set_state and
+     * spawn_set_trailer_state (release), read through dm_spawn_state_value
+     * and dm_spawn_trailer_state_value (acquire). A drop stores 0 before any
+     * game call removes or releases the objects. */
+    uint32_t state;            /* SPAWN_NONE, SPAWN_LOADING, SPAWN_SPAWNED */
+    uint64_t vehicle;          /* one reference of ours; 0 when none */
+    uint64_t definition;       /* one reference of ours; 0 when none */
+    placement place;           /* where the vehicle is put, kept by the motion */
+    double load_deadline;      /* frame seconds; 0 = not set yet */
+    uint8_t spawn_mode_clone;  /* 1 clone the local definition, 0 share it */
+    uint8_t owns_definition;   /* 1 a clone or a look-built definition of ours */
+    uint8_t built_from_look_list;
+    uint8_t hidden;            /* owned by the remote-player glue; cleared by a drop */
+    int32_t info_countdown = -1; /* frames until the info report; -1 idle */
+    uint64_t remembered_truck; /* the local truck seen in the previous frame */
+
+    /* the trailer, beside the vehicle (its own file fills these) */
+    uint32_t trailer_state;    /* as state */
+    uint64_t trailer_actor, trailer_definition;
+
+    /* motion */
+    uint32_t move_mode;        /* MOVE_PARK, MOVE_CIRCLE, MOVE_FOLLOW, MOVE_NET */
+    double circle_centre[3];   /* world metres */
+    double circle_angle;       /* radians */
+    double circle_radius = 20.0;
+    double circle_speed = 5.0; /* m/s */
+    double follow_distance = 15.0;
+    float steer_sign = 1.0f;
+    double last_update;        /* frame seconds of the last update; 0 = none */
+    double frame_step;         /* seconds since the update before */
+    placement previous;        /* for the steering and wheels */
+    uint8_t previous_valid;
+    float steering;            /* -1..1; 1 is 0.6 rad */
+    uint8_t wheels_logged;
+    /* net mode: the remote player shown (bound by the remote-player glue; 0
+     * none) and what the last sample of that player gave */
+    uint16_t net_player;
+    uint8_t net_pose_valid, net_has_trailer, net_has_extra;
+    uint32_t net_lights;
+    float net_steering;
+    placement net_trailer;     /* read by the trailer */
+    uint32_t logged_lights;    /* without 0x40 and 0x80 */
+    uint8_t logged_horns;
+    /* the settings of the vehicle commands */
+    uint8_t forced_on;
+    uint32_t forced_word;      /* the light word while forced_on */
+    uint32_t wheel_debug;      /* updates still to log their wheel line */
+    uint8_t tick_on = 1;       /* run the game's update each frame */
+    uint8_t collision_on = 1;
+} spawn_state_record;
+extern spawn_state_record spawn_state;
+
+void spawn_set_state(uint32_t state);
+void spawn_set_trailer_state(uint32_t state);
+
+/* ---- spawning (spawn_vehicle.cpp) ----
+ * spawn_vehicle, spawn_despawn and the state readers are in vehicles.h. */
+/* One guarded loading step (continue loading, or finalize once loaded);
+ * false only when a fault was caught. */
+bool spawn_poll_loaded();
+void spawn_finalize();
+void spawn_finalize_body(uint64_t body);
+/* Drops vehicle and trailer without any game call (they may belong to a
+ * world that is gone); nothing when neither exists. */
+void spawn_forget(const char *reason);
+/* dm_spawn_update under the guard; false when a fault was caught. */
+bool dm_spawn_update_guarded(const dm_frame_info *info);
+
+/* ---- motion (spawn_motion.cpp) ---- */
+void dm_spawn_update(const dm_frame_info *info);
+void dm_spawn_follow_trail();
+void spawn_animate(double dt);
+/* Switches the collision of a vehicle or trailer actor and its chained
+ * parts; false when a fault was caught. */
+bool dm_vehicle_set_collision(uint64_t object, uint8_t on);
+/* The collision setting applied to the spawned vehicle and trailer. */
+void spawn_apply_collision(const char *reason);
+/* The move modes, for the vehicle commands and the restore after a reload.
+ * Circle: around the centre from where the vehicle stands now, at the
+ * record's radius and speed. Follow: the trail starts again at the
+ * vehicle's placement. Park: stands at the placement. */
+void spawn_move_circle(double cx, double cy, double cz);
+void spawn_move_follow();
+void spawn_move_park(const placement *p);
+void spawn_move_stop();
+/* The trail of the local truck starts again with one sample at p. */
+void dm_spawn_trail_reset(const placement *p);
+
+/* ---- the trailer's frame step (its own file) ---- */
+void dm_trailer_tick(const dm_frame_info *info);
+
+/* ---- game calls ---- */
+/* The function at a byte offset into a game object's virtual table. No
+ * checks: call it inside the guard. */
+template <typename F> F game_vslot(uint64_t object, uint32_t slot_offset)
+{
+    uint64_t vtable = *(const volatile uint64_t *)(uintptr_t)object;
+    return (F)(uintptr_t)(*(const volatile uint64_t *)(uintptr_t)(vtable + slot_offset));
+}
+template <typename T> T &game_field(uint64_t object, uint32_t offset) { return *(T *)(uintptr_t)(object + offset); }
