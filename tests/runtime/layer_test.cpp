@@ -248,17 +248,26 @@ TEST_F(layer, LocalTruckPlacement)
 
     sim::player pl = sim::game_player_create();
     EXPECT_EQ(game_local_truck(), as_address(pl.truck));
-    placement given;
-    placement_from_world(&given, 1000.0, 12.5, -300.0, 1.0f, 0.0f, 0.5f, 0.0f);
+    // The game writes its placement bytes; the core reads each field where
+    // the game put it.
+    sim::placement_bytes given = sim::placement_at(-24.0f, 12.5f, 212.0f, 2, -1, 1.0f, 0.0f, 0.5f, -0.25f);
     sim::player_set_placement(&given);
     ASSERT_TRUE(dm_local_truck_placement(&out));
-    EXPECT_EQ(memcmp(&out, &given, sizeof out), 0);
+    EXPECT_EQ(out.x, -24.0f);
+    EXPECT_EQ(out.y, 12.5f);
+    EXPECT_EQ(out.z, 212.0f);
+    EXPECT_EQ(out.sector_x, 2);
+    EXPECT_EQ(out.sector_z, -1);
+    EXPECT_EQ(out.qw, 1.0f);
+    EXPECT_EQ(out.qx, 0.0f);
+    EXPECT_EQ(out.qy, 0.5f);
+    EXPECT_EQ(out.qz, -0.25f);
     auto c = sim::calls_named("get_placement");
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].args[0], as_address(pl.truck));
     log_placement("local", &out);
     EXPECT_EQ(last_line(), "[core] local: local(-24.000, 12.500, 212.000) sector(2, -1) -> world(1000.000, 12.500, "
-                           "-300.000) q(w=1.0000 x=0.0000 y=0.5000 z=0.0000)");
+                           "-300.000) q(w=1.0000 x=0.0000 y=0.5000 z=-0.2500)");
     sim::player_set_placement(&given, false);
     EXPECT_FALSE(dm_local_truck_placement(&out));
     EXPECT_EQ(last_line(), "[core] get_placement returned false");

@@ -129,5 +129,22 @@ SIM_API player game_player_create();
 SIM_API void game_player_remove(); /* game_ctrl := null: no profile loaded */
 /* The 32-byte placement the truck's get_placement gives (and its result). */
 SIM_API void player_set_placement(const void *placement32, bool result = true);
+/* The game's 32-byte placement written at its own byte offsets: f32 x, y, z
+ * at 0, 4, 8; i16 sector x, z at 12, 14; f32 quaternion w, x, y, z at 16,
+ * 20, 24, 28. Tests hand these bytes to the game, never the core's struct. */
+struct placement_bytes {
+    uint8_t b[32];
+};
+inline placement_bytes placement_at(float x, float y, float z, int16_t sector_x, int16_t sector_z, float qw,
+                                    float qx, float qy, float qz)
+{
+    placement_bytes p = {};
+    const float head[3] = { x, y, z }, rotation[4] = { qw, qx, qy, qz };
+    memcpy(p.b + 0, head, 12);
+    memcpy(p.b + 12, &sector_x, 2);
+    memcpy(p.b + 14, &sector_z, 2);
+    memcpy(p.b + 16, rotation, 16);
+    return p;
+}
 
 } // namespace sim

@@ -116,6 +116,7 @@
  *   with its definition at +0x1F8; game_ctrl's trailer_def entries are an
  *   array object at game_ctrl +0x430 (data +0x438, count +0x440). */
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 #include <string>
 #include <vector>
@@ -310,6 +311,9 @@ struct placement32 {
     int16_t sector_x, sector_z;
     float qw, qx, qy, qz;
 };
+static_assert(offsetof(placement32, sector_x) == 12 && offsetof(placement32, sector_z) == 14 &&
+                  offsetof(placement32, qw) == 16 && offsetof(placement32, qz) == 28 && sizeof(placement32) == 32,
+              "the game's placement: f32 x, y, z; i16 sector x, z; f32 quaternion w, x, y, z");
 /* is_loaded turns true after n continue-loading calls (-1: never). */
 SIM_API void vehicle_loaded_after(int n);
 /* The vehicles' table slot (byte offset) jumps to a faulting stub. */

@@ -380,6 +380,23 @@ TEST(DiagText, MemrecArguments)
     EXPECT_TRUE(memrec_name_allowed("rec.bin"));
 }
 
+// The game's 32-byte placement, byte by byte: f32 x, y, z at 0, 4, 8; i16
+// sector x, z at 12, 14; f32 quaternion w, x, y, z at 16, 20, 24, 28 (all
+// little-endian). World (1000, 12.5, -300) is sector (2, -1), local
+// (-24, 12.5, 212).
+TEST(Placement, TheGamesByteLayout)
+{
+    const uint8_t want[32] = {
+        0x00, 0x00, 0xC0, 0xC1, /* x = -24.0 */ 0x00, 0x00, 0x48, 0x41, /* y = 12.5 */
+        0x00, 0x00, 0x54, 0x43, /* z = 212.0 */ 0x02, 0x00, 0xFF, 0xFF, /* sector x = 2, z = -1 */
+        0x00, 0x00, 0x80, 0x3F, /* qw = 1.0 */  0x00, 0x00, 0x00, 0x00, /* qx = 0 */
+        0x00, 0x00, 0x00, 0x3F, /* qy = 0.5 */  0x00, 0x00, 0x80, 0xBE, /* qz = -0.25 */
+    };
+    placement p;
+    placement_from_world(&p, 1000.0, 12.5, -300.0, 1.0f, 0.0f, 0.5f, -0.25f);
+    EXPECT_EQ(memcmp(&p, want, sizeof want), 0);
+}
+
 TEST(Placement, NearestSector)
 {
     struct { double x; int sector; float local; } cases[] = {
