@@ -9,7 +9,14 @@
  * the first CR or LF and loses its trailing ones. Keys compare
  * case-insensitively. An integer value is decimal digits after optional
  * blanks, ending at the first non-digit: no digits (a word, or a sign in
- * front) reads as 0, and a number above 2147483647 reads as 2147483647. */
+ * front) reads as 0, and a number above 2147483647 reads as 2147483647.
+ *
+ * Lines end only at LF (or the end of the file), and every file loop takes
+ * them with config_read_piece / config_read_line. A NUL byte inside a line
+ * does not end it: the text of the line is what comes before the NUL, and the
+ * next line still starts after the LF. (A loop measuring pieces with strlen
+ * would see a short piece without LF and take what follows the NUL for the
+ * rest of a long line, while another loop took it for a line of its own.) */
 #pragma once
 #include <ctype.h>
 #include <stdint.h>
@@ -18,6 +25,39 @@
 
 /* A line of up to CONFIG_LINE_MAX - 1 characters is read whole. */
 #define CONFIG_LINE_MAX 1024
+
+/* The next piece of a line: up to size - 1 bytes, ending after a LF,
+ * NUL-terminated. Returns the number of bytes read, NUL bytes counted (0 at
+ * the end of the file); the piece ends its line when its last byte is a LF.
+ * A loop copying the file writes all of them back. */
+static inline size_t config_read_piece(FILE *f, char *buf, size_t size)
+{
+    size_t n = 0;
+    int c;
+    while (n + 1 < size && (c = getc(f)) != EOF) {
+        buf[n++] = (char)c;
+        if (c == '\n')
+            break;
+    }
+    if (size > 0)
+        buf[n] = 0;
+    return n;
+}
+
+/* The next line: its first size - 1 bytes, the rest of a longer line
+ * skipped. False at the end of the file. */
+static inline bool config_read_line(FILE *f, char *buf, size_t size)
+{
+    size_t n = config_read_piece(f, buf, size);
+    if (n == 0)
+        return false;
+    if (buf[n - 1] != '\n') {
+        int c;
+        while ((c = getc(f)) != EOF && c != '\n') {
+        }
+    }
+    return true;
+}
 
 static inline bool config_is_blank(char c) { return c == ' ' || c == '\t'; }
 

@@ -10,6 +10,7 @@
 // - LLVMFuzzerTestOneInput: the lines of the file
 #include "cmd_table.h"
 #include "diag_text.h"
+#include "dm_own_files.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -42,7 +43,7 @@ void check_line(const char *line, bool vehicle_spawned)
         char name[MEMREC_NAME_MAX + 1];
         if (memrec_parse(rest, &seconds, name, sizeof name)) {
             FUZZ_CHECK(seconds > 0 && strlen(name) <= MEMREC_NAME_MAX && !strpbrk(name, "\\/:"));
-            memrec_name_allowed(name);
+            dm_recording_path_allowed(name);
         }
     }
 }

@@ -4,11 +4,13 @@
 // read takes them: the value read must be the value written.
 //
 // The file loops of config.cpp (a windows.h file) are stood in for here by
-// the same steps over memory: lines of at most CONFIG_LINE_MAX - 1 characters,
-// the rest of a longer line skipped; the write copying the file in chunks and
-// matching a key only at the start of a line.
+// the same steps over the text opened as a file, with the same line readers
+// (dm_config_line.h): lines of at most CONFIG_LINE_MAX - 1 bytes, the rest of
+// a longer line skipped; the write copying the file piece by piece, NUL bytes
+// too, and matching a key only at the start of a line.
 //
 // Index:
+// - text_file: the text as a file to read
 // - read_lines: the lines as config_load and dm_config_get read them
 // - config_get, config_set: the single-key read and write over a text
 // - LLVMFuzzerTestOneInput: load, then write and read back
@@ -20,19 +22,23 @@
 
 namespace {
 
+struct text_file {
+    FILE *f;
+    explicit text_file(const std::string &text)
+        : f(text.empty() ? fopen("/dev/null", "rb") : fmemopen((void *)text.data(), text.size(), "rb"))
+    {
+        FUZZ_CHECK(f);
+    }
+    ~text_file() { fclose(f); }
+};
+
 std::vector<std::string> read_lines(const std::string &text)
 {
     std::vector<std::string> lines;
-    const uint8_t *at = (const uint8_t *)text.data(), *end = at + text.size();
+    text_file in(text);
     char line[CONFIG_LINE_MAX];
-    while (fuzz_line(&at, end, line, sizeof line)) {
-        size_t n = strlen(line);
-        if (n > 0 && line[n - 1] != '\n') { // skip the rest of a longer line
-            while (at < end && *at++ != '\n') {
-            }
-        }
+    while (config_read_line(in.f, line, sizeof line))
         lines.push_back(line);
-    }
     return lines;
 }
 
@@ -55,10 +61,10 @@ std::string config_set(const std::string &text, const char *key, const char *val
 {
     std::string out;
     bool written = false, line_start = true, skipping = false;
-    const uint8_t *at = (const uint8_t *)text.data(), *end = at + text.size();
+    text_file in(text);
     char chunk[CONFIG_LINE_MAX];
-    while (fuzz_line(&at, end, chunk, sizeof chunk)) {
-        size_t n = strlen(chunk);
+    size_t n;
+    while ((n = config_read_piece(in.f, chunk, sizeof chunk)) > 0) {
         bool ends = n > 0 && chunk[n - 1] == '\n';
         if (line_start) {
             skipping = false;
@@ -70,7 +76,7 @@ std::string config_set(const std::string &text, const char *key, const char *val
             }
         }
         if (!skipping)
-            out += chunk;
+            out.append(chunk, n);
         line_start = ends;
     }
     if (!line_start && !skipping)
@@ -111,10 +117,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
 
     // Each key written with the value of the next setting, then read back. A
     // written line longer than a line the reader takes whole is cut on reading.
-    // A NUL byte is left out: the file loops measure a line with strlen, and
-    // the reader and the writer then disagree on where the next line starts.
-    if (memchr(d, 0, len))
-        return 0;
     for (size_t i = 0; i < settings.size() && i < 4; i++) {
         const setting &s = settings[i], &next = settings[(i + 1) % settings.size()];
         if (s.key.size() + 3 + next.value.size() + 1 > CONFIG_LINE_MAX - 1)

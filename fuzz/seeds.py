@@ -142,3 +142,58 @@ for i, text in enumerate(["", "0", "a", "_", "a0", "abcdefghijkl", "abcdefghijkl
     write("token_text", "text_%d" % i, text)
 for name, value in [("zero_digit", 38), ("all_ones", 2**64 - 1), ("aa", 11 + 38 * 11)]:
     write("token_text", name, struct.pack("<Q", value))
+
+# -- look_entry: the entries of the look list tests, one of each kind and cut fields
+for i, text in enumerate([
+        "/def/acc/chassis_6x4.sii",
+        "/def/acc/wheel_front.sii;o=65535",
+        "/def/acc/wheel_front.sii;o=65536;o=-1",
+        "/def/acc/paint_job.sii;p=00ff8000ff3340c01ae603004d66b3cc0199",
+        "p;p=808080808080808080808080808080808080",
+        "p;p=80808080808080808080808080808080808",
+        "/def/acc/cargo_holder.sii;k=cargo.logs;s=1234abcd5678ef00;m=3,1,2;h=0.5,-1.25,0.1;u=2.5;n=4;"
+        "d=1.5,2,1.23457e+06",
+        "c;k=c;m=1,x;h=nan,inf;u=-0;n=99999999999;d=1e-45",
+        ";o=2",
+        "p" * 223 + ";o=1"]):
+    write("look_entry", "entry_%d" % i, text)
+
+# -- servers_json: the server list tests' texts, good and malformed
+for i, text in enumerate([
+        "[]", "{ }", "{\"servers\":[]}",
+        "{\"meta\":{\"a\":[1,{\"b\":[[],{}]}],\"c\":\"x\"},\t\"servers\":[{\"host\":\"h.example\"}]}",
+        "{\"servers\":[{\"host\":\"a\"}],\"x\":1,\"servers\":[{\"host\":\"b\",\"port\":7}]}",
+        "\xef\xbb\xbf[{\"host\":\"a\",\"port\":65535.5,\"region\":\"eu\",\"description\":\"d\"}]",
+        "[{\"host\":\"a\",\"port\":1e3},{\"host\":\"b\",\"port\":-5},{\"port\":\"1\",\"host\":\"c\"}]",
+        "[{\"host\":\"a\",\"name\":\"\\n\\t\\r\\b\\f\\\"\\\\\\/\\x\"}]",
+        "[{\"host\":\"a\",\"name\":\"caf\\u00e9 \\ud83d\\ude00 \\u4g00z\"}]",
+        "[{\"players\":[1,2,{\"x\":null}],\"flag\":true,\"host\":\"a\",\"n\":-1.5e3}]",
+        "[{\"name\":\"x\"},{\"host\":\"\"},{},{\"host\":\"b\"}]",
+        "[{\"host\":\"a\"} {\"host\":\"b\"}]", "{\"a\":[1,2}", "[{\"name\":\"ab\\",
+        "{\"x\":" + "[" * 40 + "]" * 40 + ",\"servers\":[{\"host\":\"a\"}]}"]):
+    write("servers_json", "text_%d" % i, text)
+
+# -- update_manifest: the signed test manifest and signed parts of the tests
+with open(os.path.join(here, "..", "tests", "unit", "data", "update_manifest.txt"), "rb") as f:
+    write("update_manifest", "signed", f.read())
+core_line = "file drovemark_core.dll " + "a" * 64 + " 100 core/drovemark_core.dll\n"
+head = "drovemark-manifest 1\nbuild b1\napi 1\n"
+write("update_manifest", "part", head + core_line)
+write("update_manifest", "part_bad_path", head + core_line.replace("core/", "core/../"))
+write("update_manifest", "part_no_api", "drovemark-manifest 1\nbuild b1\n" + core_line)
+write("update_manifest", "url", "https://example.invalid/updates")
+write("update_manifest", "command", " install")
+
+# -- world_text: the world commands' tables
+for i, text in enumerate([
+        "12.5 -3 1e3 nan inf 1e999 12x ff 0x10 FFFFFFFF 100000000 ffffffffffffffff 1ffffffffffffffff -1 0x",
+        " fixable cargo", " truck fixable", " unfixable trucks",
+        " to 1 2", " add mark", " to 1 2 3 4", " add 1 nan 2", " clear now",
+        "ab 1a 3f800000 0 ffffffff bc614e 7", "a_ beef 3fc00000 2 ffffffff 1234 2a", "? 1 2 3 4 5 6"]):
+    write("world_text", "line_%d" % i, text)
+
+# -- nametags_cmd: the nametags and cam command tables
+for i, text in enumerate([
+        "  on", " off", " dist 50", " dist 1250.5", " dist inf", " dist 1e39", " dist", " onward",
+        " dump 40 +960", "dump", "  w2s", " dump +20 +8", " dump 2000 +1 +2 +3 +4 +5 +6 +7 +8 +9"]):
+    write("nametags_cmd", "line_%d" % i, text)

@@ -14,15 +14,7 @@ int32_t host_config_get_int(const char *key, int32_t def)
         return def;
     char line[CONFIG_LINE_MAX];
     int32_t result = def;
-    bool continuation = false;
-    while (fgets(line, sizeof line, f)) {
-        size_t len = strlen(line);
-        bool whole = len > 0 && line[len - 1] == '\n';
-        // The rest of an over-long line is not a line of its own.
-        bool skip = continuation;
-        continuation = !whole && !feof(f);
-        if (skip)
-            continue;
+    while (config_read_line(f, line, sizeof line)) {
         int32_t v;
         if (config_line_int(line, key, &v)) {
             result = v;

@@ -6,6 +6,7 @@
 // The check refuses S >= L and keys or R that are not points of the group,
 // then compares [S]B - [k]A with R.
 #include "net_key.h"
+#include "dm_hex.h"
 #include <sodium.h>
 #include <stdio.h>
 #include <string.h>
@@ -111,24 +112,13 @@ void net_key_fingerprint(const uint8_t public_key[32], char out[17])
         snprintf(out + 2 * i, 3, "%02x", h[i]);
 }
 
-static int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool net_key_parse_line(const char *line, uint8_t seed[32])
 {
     for (int i = 0; i < 32; i++) {
-        int hi = hex_value(line[2 * i]);
+        int hi = dm_hex_digit(line[2 * i]);
         if (hi < 0)
             return false;
-        int lo = hex_value(line[2 * i + 1]);
+        int lo = dm_hex_digit(line[2 * i + 1]);
         if (lo < 0)
             return false;
         seed[i] = (uint8_t)(hi * 16 + lo);

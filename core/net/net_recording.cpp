@@ -4,6 +4,7 @@
 // it. No windows.h.
 #include <stdio.h>
 #include <string.h>
+#include "dm_own_files.h"
 #include "net_csv.h"
 #include "net_internal.h"
 
@@ -27,7 +28,8 @@ void net_recording_start(const char *base_dir, const char *name)
         n = snprintf(path, sizeof path, "%s", name);
     else
         n = snprintf(path, sizeof path, "%s%s", base_dir ? base_dir : "", name);
-    FILE *f = (n > 0 && (size_t)n < sizeof path) ? fopen(path, "wt") : nullptr;
+    // A recording never replaces one of the system's own files or folders.
+    FILE *f = (n > 0 && (size_t)n < sizeof path && dm_recording_path_allowed(name)) ? fopen(path, "wt") : nullptr;
     if (!f) {
         net_log("[core] net: can't open %s", path);
         return;

@@ -26,21 +26,6 @@ void default_name(char *out, size_t size)
         snprintf(out, size, "player");
 }
 
-/* One line of up to CONFIG_LINE_MAX - 1 characters; the rest of a longer
- * line is skipped, so it never reads as a line of its own. */
-bool read_line(FILE *f, char *buf, size_t size)
-{
-    if (!fgets(buf, (int)size, f))
-        return false;
-    size_t n = strlen(buf);
-    if (n > 0 && buf[n - 1] != '\n') {
-        int c;
-        while ((c = fgetc(f)) != EOF && c != '\n') {
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 void config_load()
@@ -68,7 +53,7 @@ void config_load()
         return;
     }
     char line[CONFIG_LINE_MAX];
-    while (read_line(f, line, sizeof line)) {
+    while (config_read_line(f, line, sizeof line)) {
         char *key, *value;
         if (!config_split_line(line, &key, &value))
             continue;
@@ -109,7 +94,7 @@ bool dm_config_get(const char *key, char *out, size_t size)
     if (!f)
         return false;
     char line[CONFIG_LINE_MAX];
-    while (read_line(f, line, sizeof line)) {
+    while (config_read_line(f, line, sizeof line)) {
         char *k, *v;
         if (config_split_line(line, &k, &v) && config_key_equal(k, key))
             snprintf(out, size, "%s", v);
@@ -133,8 +118,8 @@ bool dm_config_set(const char *key, const char *value)
         if (out) {
             bool written = false, line_start = true, skipping = false, failed = false;
             char chunk[CONFIG_LINE_MAX];
-            while (in && fgets(chunk, sizeof chunk, in)) {
-                size_t n = strlen(chunk);
+            size_t n;
+            while (in && (n = config_read_piece(in, chunk, sizeof chunk)) > 0) {
                 bool ends = n > 0 && chunk[n - 1] == '\n';
                 if (line_start) {
                     skipping = false;
@@ -147,7 +132,7 @@ bool dm_config_set(const char *key, const char *value)
                         skipping = true;
                     }
                 }
-                if (!skipping && fputs(chunk, out) < 0)
+                if (!skipping && fwrite(chunk, 1, n, out) != n)
                     failed = true;
                 line_start = ends;
             }

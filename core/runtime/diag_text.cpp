@@ -2,7 +2,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "config_text.h"
 
 void peek_parse(const char *text, peek_args *out)
 {
@@ -28,26 +27,5 @@ bool memrec_parse(const char *text, double *seconds, char *name, size_t size)
         return false;
     *seconds = secs;
     snprintf(name, size, "%s", buf);
-    return true;
-}
-
-bool memrec_name_allowed(const char *name)
-{
-    static const char *const own[] = {
-        "drovemark.log", "config.ini", "config.ini.new", "imgui.ini", "identity.key", "cmd.txt",
-        "cmd.txt.taken", "state.json", "state.json.tmp", "servers.json", "servers_cache.json",
-        "favorites.txt", "models.txt", "core", "update", ".", "..",
-    };
-    // Windows drops trailing dots from a file name: "config.ini." is config.ini.
-    char bare[MEMREC_NAME_MAX + 1];
-    snprintf(bare, sizeof bare, "%s", name);
-    size_t n = strlen(bare);
-    while (n > 0 && bare[n - 1] == '.')
-        bare[--n] = 0;
-    if (!bare[0])
-        return false;
-    for (const char *own_name : own)
-        if (config_key_equal(bare, own_name))
-            return false;
     return true;
 }

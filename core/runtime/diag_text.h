@@ -19,6 +19,3 @@ void peek_parse(const char *text, peek_args *out);
  * (the usage line) for fewer than two items, seconds <= 0, or a name with
  * "\", "/" or ":". */
 bool memrec_parse(const char *text, double *seconds, char *name, size_t size);
-/* False for the names of the system's own files and folders in the base
- * directory, which a recording must never overwrite. */
-bool memrec_name_allowed(const char *name);

@@ -9,6 +9,7 @@
 #include "core_config.h"
 #include "diag_text.h"
 #include "diagnostics.h"
+#include "dm_own_files.h"
 #include "game_mem.h"
 #include "net_client.h"
 #include "vehicles.h"
@@ -146,7 +147,7 @@ void cmd_memrec(const char *rest, double now)
     double seconds;
     char name[MEMREC_NAME_MAX + 1];
     // A recording never replaces one of the system's own files.
-    if (!memrec_parse(rest, &seconds, name, sizeof name) || !memrec_name_allowed(name)) {
+    if (!memrec_parse(rest, &seconds, name, sizeof name) || !dm_recording_path_allowed(name)) {
         core_log("[core] memrec: usage memrec <secs> <file name>");
         return;
     }

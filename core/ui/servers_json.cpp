@@ -44,6 +44,7 @@
 // more than SERVERS_JSON_NESTING_MAX deep.
 #include <stdlib.h>
 #include <string.h>
+#include "dm_hex.h"
 #include "servers.h"
 
 #define SERVERS_JSON_NESTING_MAX 64
@@ -107,17 +108,6 @@ struct text_out {
     }
 };
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The string at the cursor (which must be at its opening quote) into out,
 // cut to size - 1 bytes and terminated; false when the text ends first.
 bool read_string(cursor &c, char *out, size_t size, bool *cut = nullptr)
@@ -154,7 +144,7 @@ bool read_string(cursor &c, char *out, size_t size, bool *cut = nullptr)
             if (c.n - c.i >= 4) {
                 unsigned v = 0;
                 for (int d = 0; d < 4; d++) {
-                    int h = hex_digit(c.s[c.i + (size_t)d]);
+                    int h = dm_hex_digit(c.s[c.i + (size_t)d]);
                     if (h < 0)
                         break;
                     v = v * 16 + (unsigned)h;

@@ -242,9 +242,12 @@ void update_folder_url(const char *url, char *out, size_t size)
     size_t cap = size - 1 < UPDATE_URL_MAX ? size - 1 : UPDATE_URL_MAX;
     size_t n = url ? strlen(url) : 0;
     bool slash = n && url[n - 1] == '/';
-    // Room is kept for the "/", so the folder always ends in one.
-    if (n > (slash ? cap : cap - 1))
-        n = slash ? cap : cap - 1, slash = false;
+    // A URL that does not fit is cut one short of the room, so the "/"
+    // appended after it still fits: the folder always ends in one.
+    if (n > (slash ? cap : cap - (cap > 0))) {
+        n = cap > 0 ? cap - 1 : 0;
+        slash = false;
+    }
     memcpy(out, url, n);
     if (n && !slash)
         out[n++] = '/';

@@ -126,3 +126,49 @@ TEST_F(NetCommand, RecordingHeaderRowsAndFlushes)
     cmd("net record Z:\\no\\such\\dir\\x.csv");
     EXPECT_TRUE(logged("[core] net: can't open Z:\\no\\such\\dir\\x.csv"));
 }
+
+TEST_F(NetCommand, RecordingNeverReplacesTheSystemsOwnFiles)
+{
+    char dir[MAX_PATH];
+    snprintf(dir, sizeof dir, "%sdm_own_%lu\\", base, GetCurrentProcessId());
+    CreateDirectoryA(dir, nullptr);
+    net_command_env env = {};
+    env.base_dir = dir;
+    env.config_name = cfg_name;
+    env.config_server = cfg_server;
+    net_set_command_env(&env);
+    auto read_file = [](const std::string &path) {
+        std::string text;
+        FILE *f = fopen(path.c_str(), "rb");
+        char buf[256];
+        size_t n;
+        while (f && (n = fread(buf, 1, sizeof buf, f)) > 0)
+            text.append(buf, n);
+        if (f)
+            fclose(f);
+        return text;
+    };
+    std::string config = std::string(dir) + "config.ini";
+    FILE *f = fopen(config.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fputs("port = 5\n", f);
+    fclose(f);
+
+    for (std::string name : { std::string("config.ini"), std::string("Config.INI."), std::string("x\\..\\config.ini"),
+                              std::string("core\\drovemark_core.dll"), std::string("config.ini::$DATA"), config }) {
+        cmd("net record " + name);
+        bool absolute = name.find(':') != std::string::npos;
+        EXPECT_TRUE(logged("[core] net: can't open " + (absolute ? name : dir + name))) << name;
+        EXPECT_FALSE(net_recording_is_open()) << name;
+        EXPECT_EQ(read_file(config), "port = 5\n") << name;
+    }
+    // A name that only begins like an own file is a recording like any other.
+    cmd("net record config.ini.csv");
+    EXPECT_TRUE(net_recording_is_open());
+    cmd("net record off");
+    std::string rec = std::string(dir) + "config.ini.csv";
+    EXPECT_NE(read_file(rec).find("t,pid,flags"), std::string::npos);
+    DeleteFileA(rec.c_str());
+    DeleteFileA(config.c_str());
+    RemoveDirectoryA(dir);
+}

@@ -327,6 +327,27 @@ TEST_F(layer, ConfigSetKeepsEveryReaderInAgreement)
     EXPECT_EQ(core_config.port, 42871);
 }
 
+TEST_F(layer, ConfigLineWithANulByteEndsOnlyAtItsNewline)
+{
+    // The NUL line is copied as it is and reads as a line of its own; the
+    // later "name" line is dropped, so every reader takes the value written.
+    using namespace std::string_literals;
+    fx::write_file(base + "config.ini", "name = a\r\n\0\r\nname = b\r\nport = 5\r\n"s);
+    EXPECT_TRUE(dm_config_set("name", "c"));
+    EXPECT_EQ(fx::read_file(base + "config.ini"), "name = c\r\n\0\r\nport = 5\r\n"s);
+    char out[64];
+    ASSERT_TRUE(dm_config_get("name", out, sizeof out));
+    EXPECT_STREQ(out, "c");
+    config_load();
+    EXPECT_STREQ(core_config.name, "c");
+    EXPECT_EQ(core_config.port, 5);
+
+    fx::write_file(base + "config.ini", "port = 6\0tail\r\nname = d\r\n"s);
+    config_load();
+    EXPECT_EQ(core_config.port, 6); // the text before the NUL
+    EXPECT_STREQ(core_config.name, "d");
+}
+
 TEST_F(layer, StatsStepSaysEachDetourFaultOnce)
 {
     hook_stats = {};

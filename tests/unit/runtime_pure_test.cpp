@@ -7,6 +7,7 @@
 #include "cmd_table.h"
 #include "config_text.h"
 #include "diag_text.h"
+#include "dm_own_files.h"
 #include "placement.h"
 
 namespace {
@@ -373,11 +374,19 @@ TEST(DiagText, MemrecArguments)
     EXPECT_STREQ(name, "rec.bin");
     for (const char *bad : { "", "5", "0 a.bin", "-1 a.bin", "x a.bin", "5 a\\b", "5 a/b", "5 c:x" })
         EXPECT_FALSE(memrec_parse(bad, &s, name, sizeof name)) << bad;
-    for (const char *own : { "config.ini", "Config.INI", "config.ini.", "drovemark.log", "identity.key",
-                             "state.json", "cmd.txt", "core", "..", "..." })
-        EXPECT_FALSE(memrec_name_allowed(own)) << own;
-    EXPECT_TRUE(memrec_name_allowed("config.ini.bin"));
-    EXPECT_TRUE(memrec_name_allowed("rec.bin"));
+}
+
+TEST(OwnFiles, RecordingPathsNeverNameAnOwnFileOrFolder)
+{
+    // memrec takes bare names, "net record" paths too: every part is checked.
+    for (const char *own : { "config.ini", "Config.INI", "config.ini.", "config.ini. .", "drovemark.log",
+                             "identity.key", "state.json", "cmd.txt", "core", "..", "...", " ", "", "x\\..\\config.ini",
+                             "core\\x.csv", "update/a.csv", "C:\\game\\drovemark\\config.ini", "config.ini::$DATA",
+                             "a\\.\\b.csv", "C:\\a\\IMGUI.INI" })
+        EXPECT_FALSE(dm_recording_path_allowed(own)) << own;
+    for (const char *other : { "config.ini.bin", "rec.bin", "cores", "C:\\rec\\a.csv", "\\\\host\\share\\a.csv",
+                               "x/y.csv", ".config.ini" })
+        EXPECT_TRUE(dm_recording_path_allowed(other)) << other;
 }
 
 // The game's 32-byte placement, byte by byte: f32 x, y, z at 0, 4, 8; i16

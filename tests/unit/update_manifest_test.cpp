@@ -222,10 +222,28 @@ TEST(update_manifest, FolderUrlAndCommandWords)
     } urls[] = { { "", "" }, { "http://h/rel", "http://h/rel/" }, { "http://h/rel/", "http://h/rel/" },
                  { std::string(600, 'u'), std::string(510, 'u') + "/" },
                  { std::string(511, 'u'), std::string(510, 'u') + "/" },
-                 { std::string(510, 'u') + "/", std::string(510, 'u') + "/" } };
+                 { std::string(510, 'u') + "/", std::string(510, 'u') + "/" },
+                 // too long and ending in "/": cut, and the "/" still fits
+                 { std::string(511, 'u') + "/", std::string(510, 'u') + "/" },
+                 { std::string(600, 'u') + "/", std::string(510, 'u') + "/" } };
     for (auto &u : urls) {
         update_folder_url(u.in.c_str(), out, sizeof out);
         EXPECT_EQ(std::string(out), u.want) << u.in.size();
+    }
+    // Buffers smaller than a URL: nothing is written past size bytes.
+    struct {
+        const char *in;
+        size_t size;
+        const char *want;
+    } small[] = { { "abc", 1, "" }, { "abc/", 1, "" }, { "abc", 2, "" }, { "abc/", 2, "" }, { "/", 2, "/" },
+                  { "abc", 3, "a/" }, { "abc/", 4, "ab/" }, { "ab/", 4, "ab/" } };
+    for (auto &c : small) {
+        char buf[8];
+        memset(buf, '#', sizeof buf);
+        update_folder_url(c.in, buf, c.size);
+        EXPECT_STREQ(buf, c.want) << c.in << " in " << c.size;
+        EXPECT_EQ(std::string(buf + c.size, sizeof buf - c.size), std::string(sizeof buf - c.size, '#'))
+            << c.in << " in " << c.size;
     }
     struct {
         const char *rest;
