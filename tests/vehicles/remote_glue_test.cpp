@@ -1,9 +1,13 @@
 // The local truck's samples through the real plug-in and core in the
 // simulated game: the network recording's CSV rows (from telemetry on another
-// game build, from the game's truck on the supported one) and the states the
-// test server receives while we are joined.
+// game build, from the game's truck on the supported one), the states and
+// accessory lists the test server receives while we are joined, and the
+// test server's bots shown as the spawned vehicle.
 #include "runtime/runtime_fixture.h"
+#include <math.h>
 #include "placement.h"
+#include "sim/sim_draw.h"
+#include "sim/sim_vehicles.h"
 
 using rt::fmt;
 using rt::frames_with;
@@ -374,6 +378,183 @@ TEST_F(remote_glue, StatesReachTheServerOnlyWhileJoined)
     EXPECT_EQ(payload_at<float>(c, 57), 0.0f); // no steering from telemetry
     EXPECT_EQ(payload_at<float>(c, 61), 8.5f);
     ts_stop(&server);
+}
+
+/* ---- other players shown as the spawned vehicle ---- */
+
+const char *const bot_paths[] = { "/def/vehicle/truck/demo.truck/chassis/4x2.sii",
+                                  "/def/vehicle/truck/demo.truck/cabin/big.sii" };
+
+class remote_clone : public remote_glue {
+protected:
+    ts_server server {};
+    double next_state = 0, next_lists = 0;
+
+    void SetUp() override
+    {
+        remote_glue::SetUp();
+        sim::draw_install();
+        sim::vehicle_world_install();
+        // The bots' cabin stands for a wheel here: a truck is built only
+        // from a list with one.
+        sim::data_new(bot_paths[0], sim::game_at(sim::veh_off::part_data_class));
+        sim::data_new(bot_paths[1], sim::game_at(sim::veh_off::wheel_data_class));
+        sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
+        uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
+        sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
+        sim::player_truck_def(player, def);
+        sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
+        sim::player_set_placement(&at);
+        ASSERT_TRUE(ts_start(&server, 0));
+        write_config(fmt("server = 127.0.0.1\nport = %u\nname = tester\n", server.port));
+    }
+    void TearDown() override
+    {
+        ts_stop(&server);
+        sim::draw_uninstall();
+        remote_glue::TearDown();
+    }
+
+    /* Frames of dt with the server and its bots, until the log has the line
+     * (a prefix) or the time runs out; its index or -1. */
+    int frames_until(const std::string &prefix, double seconds, double dt = 0.05)
+    {
+        for (double t = 0; t < seconds; t += dt) {
+            int at = log_find(prefix);
+            if (at >= 0)
+                return at;
+            ts_poll(&server, sim::clock_now());
+            ts_bots_tick(&server, sim::clock_now(), &next_state, &next_lists);
+            sim::frames(1, dt);
+        }
+        return log_find(prefix);
+    }
+
+    /* A bot whose states and lists go out from the next frame on. */
+    uint16_t add_bot(const char *name)
+    {
+        next_state = next_lists = 0;
+        return ts_add_bot(&server, name, sim::clock_now());
+    }
+
+    void join()
+    {
+        start();
+        ASSERT_GE(frames_until("[net] joined as player", 10), 0) << log_text();
+    }
+
+    /* The spawned vehicle, from its spawn line. */
+    uint8_t *spawned_vehicle()
+    {
+        int at = log_find("[core] spawn: veh=");
+        void *v = nullptr;
+        if (at >= 0)
+            sscanf(log_lines()[at].c_str(), "[core] spawn: veh=%p", &v);
+        return (uint8_t *)v;
+    }
+};
+
+TEST_F(remote_clone, ABotAppearsAsTheSpawnedVehicleFollowsItAndLeavesWithIt)
+{
+    join();
+    uint16_t bot = add_bot("bot\x1b[31m");
+    // Its list arrives with its first states: a vehicle built from it, the
+    // name's escape byte logged as '?'.
+    ASSERT_GE(frames_until(fmt("[core] net: spawning a vehicle for player %u 'bot?[31m' (their accessories)", bot), 10),
+              0) << log_text();
+    EXPECT_GE(log_find("[core] spawn: building the definition from 2 accessory entries"), 0) << log_text();
+    EXPECT_LT(log_find("[core] spawn: build failed"), 0) << log_text();
+    ASSERT_GE(frames_until("[core] finalize: game_ctrl_add_vehicle", 5), 0) << log_text();
+    uint8_t *vehicle = spawned_vehicle();
+    ASSERT_TRUE(vehicle);
+    EXPECT_TRUE(sim::vehicle_listed(vehicle));
+    EXPECT_GE(log_find("[core] draw hook installed at "), 0) << "the draw detour goes in with the first remote vehicle\n"
+                                               << log_text();
+
+    // It follows the bot's circle of 40 m around (1000 + 100 id, -2000).
+    frames_until("(never)", 2.0);
+    auto placed = sim::vehicle_placements(vehicle);
+    ASSERT_GE(placed.size(), 20u);
+    for (size_t i = placed.size() - 10; i < placed.size(); i++) {
+        const auto &p = placed[i];
+        double x = p.sector_x * 512.0 + p.x - (1000 + 100 * bot), z = p.sector_z * 512.0 + p.z + 2000;
+        EXPECT_NEAR(sqrt(x * x + z * z), 40.0, 2.0) << i;
+        EXPECT_NEAR(p.y, 50.0, 0.5);
+    }
+    EXPECT_GT(fabs(placed.back().x - placed[placed.size() - 10].x) + fabs(placed.back().z - placed[placed.size() - 10].z),
+              1.0f) << "it moves";
+    auto status = command("net status");
+    ASSERT_GE(status.size(), 1u);
+    EXPECT_EQ(status.back(), fmt("[core] net: slot -> player %u, vehicle %p state 2 mode 3, trailers off, recording no",
+                                 bot, (void *)vehicle));
+
+    // The bot leaves: the vehicle goes with it and nothing else is bound.
+    ts_drop(&server, bot, 0, nullptr);
+    ASSERT_GE(frames_until(fmt("[core] net: remote %u gone (left the server)", bot), 5), 0) << log_text();
+    ASSERT_GE(frames_until("[core] despawned", 1), 0) << log_text();
+    EXPECT_FALSE(sim::vehicle_listed(vehicle));
+    frames_until("(never)", 1.0);
+    EXPECT_LT(log_find("[core] net: spawning a vehicle for player", log_find("[core] despawned")), 0) << log_text();
+    status = command("net status");
+    EXPECT_EQ(status.back().rfind("[core] net: slot -> player 0, vehicle 0000000000000000 state 0 ", 0), 0u)
+        << status.back();
+}
+
+TEST_F(remote_clone, OnlyTheFirstBotIsShownAndTheSecondTakesOverWhenItLeaves)
+{
+    join();
+    uint16_t first_bot = add_bot("first");
+    uint16_t second_bot = add_bot("second");
+    ASSERT_GE(frames_until("[core] finalize: game_ctrl_add_vehicle", 10), 0) << log_text();
+    EXPECT_GE(log_find(fmt("[core] net: spawning a vehicle for player %u 'first'", first_bot)), 0) << log_text();
+    frames_until("(never)", 1.0);
+    EXPECT_LT(log_find(fmt("[core] net: spawning a vehicle for player %u", second_bot)), 0) << log_text();
+    ts_drop(&server, first_bot, 0, nullptr);
+    ASSERT_GE(frames_until(fmt("[core] net: spawning a vehicle for player %u 'second' (their accessories)", second_bot),
+                           15), 0) << log_text();
+}
+
+TEST_F(remote_clone, OurTruckListReachesTheServer)
+{
+    join();
+    ts_client *us = ts_find_name(&server, "tester");
+    ASSERT_TRUE(us);
+    // The truck's list (one entry) and the trailer's (empty), each in one part.
+    for (int i = 0; i < 40 && us->acc_parts_in < 2; i++)
+        frames_with(&server, 1, 0.05);
+    ASSERT_GE(us->acc_parts_in, 2u) << log_text();
+    // Golden bytes of the part: list hash, list 0, part 0 of 1, 1 entry, then
+    // the entry with its length byte.
+    const std::string entry = "/def/truck/chassis.sii";
+    uint32_t hash = 0x811C9DC5u;
+    for (size_t i = 0; i <= entry.size(); i++)
+        hash = (hash ^ (uint8_t)entry.c_str()[i]) * 0x01000193u;
+    std::string want((const char *)&hash, 4);
+    want += std::string("\0\0\1\1", 4) + (char)entry.size() + entry;
+    EXPECT_EQ(std::string((const char *)us->last_acc_part[0], (size_t)us->last_acc_part_len[0]), want);
+    EXPECT_EQ(us->last_acc_part_len[1], 8) << "the trailer's list is empty";
+    // Published once a second, sent only when a list changed.
+    frames_with(&server, 40, 0.05);
+    EXPECT_EQ(log_count("[net] local truck accessories: "), 1) << log_text();
+}
+
+TEST_F(remote_clone, RemoteCommandRows)
+{
+    start();
+    struct {
+        const char *line;
+        const char *answer;
+    } cases[] = {
+        { "remote", "[core] remote mode clone, rv velocity off" },
+        { "remote mode rv", "[core] remote mode rv: convoy remote vehicles are not in this build" },
+        { "remote", "[core] remote mode clone, rv velocity off" },
+        { "remote mode clone",
+          "[core] remote mode clone (applies on the next frame; kept across core reloads until `config reload`)" },
+        { "remote mode", "[core] usage: remote [mode clone|rv]" },
+        { "remote bogus", "[core] usage: remote [mode clone|rv]" },
+    };
+    for (auto &c : cases)
+        EXPECT_EQ(command(c.line), std::vector<std::string>{ c.answer }) << c.line;
 }
 
 } // namespace
