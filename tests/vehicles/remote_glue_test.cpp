@@ -493,6 +493,7 @@ TEST_F(remote_clone, ABotAppearsAsTheSpawnedVehicleFollowsItAndLeavesWithIt)
     ASSERT_GE(frames_until(fmt("[core] net: remote %u gone (left the server)", bot), 5), 0) << log_text();
     ASSERT_GE(frames_until("[core] despawned", 1), 0) << log_text();
     EXPECT_FALSE(sim::vehicle_listed(vehicle));
+    EXPECT_LT(log_find("[core] net: vehicle "), 0) << "built from their list: despawned, not parked\n" << log_text();
     frames_until("(never)", 1.0);
     EXPECT_LT(log_find("[core] net: spawning a vehicle for player", log_find("[core] despawned")), 0) << log_text();
     status = command("net status");
@@ -514,6 +515,50 @@ TEST_F(remote_clone, OnlyTheFirstBotIsShownAndTheSecondTakesOverWhenItLeaves)
                            15), 0) << log_text();
 }
 
+TEST_F(remote_clone, WithoutAListACloneParkedHiddenAndReusedForTheNextBot)
+{
+    join();
+    next_lists = 1e9; // the bots never send their lists
+    double added = sim::clock_now();
+    uint16_t silent = ts_add_bot(&server, "silent", added);
+    next_state = 0;
+    int waited = frames_until(fmt("[core] net: no accessory list from player %u after 3 s; using a clone of our truck",
+                                  silent), 10);
+    ASSERT_GE(waited, 0) << log_text();
+    EXPECT_GE(sim::clock_now() - added, 3.0);
+    EXPECT_LT(sim::clock_now() - added, 4.5);
+    EXPECT_EQ(log_lines()[waited + 1], fmt("[core] net: spawning a vehicle for player %u 'silent' (clone of ours)", silent));
+    ASSERT_GE(frames_until("[core] spawn complete", 2), 0) << log_text();
+    uint8_t *vehicle = spawned_vehicle();
+    frames_until("(never)", 1.0);
+    ASSERT_FALSE(sim::vehicle_placements(vehicle).empty());
+    float followed_y = sim::vehicle_placements(vehicle).back().y;
+    EXPECT_NEAR(followed_y, 50.0f, 0.5f);
+
+    // A clone of ours is not despawned when its player leaves: it waits,
+    // 200 m down and not drawn, for the next player.
+    ts_drop(&server, silent, 0, nullptr);
+    int parked = frames_until(fmt("[core] net: vehicle %p hidden and parked (shared definition, despawn refused); "
+                                  "reused for the next remote player", (void *)vehicle), 3);
+    ASSERT_GE(parked, 0) << log_text();
+    EXPECT_EQ(log_lines()[parked - 1], fmt("[core] net: remote %u gone (left the server)", silent));
+    frames_until("(never)", 0.5);
+    EXPECT_NEAR(sim::vehicle_placements(vehicle).back().y, followed_y - 200.0f, 0.5f);
+    auto status = command("net status");
+    EXPECT_EQ(status.back(), fmt("[core] net: slot -> player 0, vehicle %p state 2 mode 0 HIDDEN, trailers off, "
+                                 "recording no", (void *)vehicle));
+
+    uint16_t next = add_bot("next");
+    ASSERT_GE(frames_until(fmt("[core] net: player %u 'next' takes over the existing vehicle %p (was hidden)", next,
+                               (void *)vehicle), 3), 0) << log_text();
+    frames_until("(never)", 1.0);
+    status = command("net status");
+    EXPECT_EQ(status.back(), fmt("[core] net: slot -> player %u, vehicle %p state 2 mode 3, trailers off, "
+                                 "recording no", next, (void *)vehicle));
+    EXPECT_NEAR(sim::vehicle_placements(vehicle).back().y, 50.0f, 0.5f);
+    EXPECT_EQ(log_count("[core] net: spawning a vehicle"), 1) << log_text();
+}
+
 TEST_F(remote_clone, OurTruckListReachesTheServer)
 {
     join();
@@ -533,6 +578,36 @@ TEST_F(remote_clone, OurTruckListReachesTheServer)
     want += std::string("\0\0\1\1", 4) + (char)entry.size() + entry;
     EXPECT_EQ(std::string((const char *)us->last_acc_part[0], (size_t)us->last_acc_part_len[0]), want);
     EXPECT_EQ(us->last_acc_part_len[1], 8) << "the trailer's list is empty";
+
+    // A trailer coupled to our truck has its list published; one coupled to
+    // another truck, or any trailer without our truck, publishes it empty.
+    uint8_t *trailer_def = sim::def_new(sim::def_kind::trailer, "TR 1");
+    sim::def_push(trailer_def, sim::accessory_new(sim::accessory_kind::part, "/def/trailer/box.sii"));
+    uint8_t *actor = sim::player_trailer_new(player, trailer_def);
+    struct {
+        const char *name;
+        const void *coupled_to;
+        bool truck;
+        const char *line; /* the n-th time it is logged */
+        int nth;
+    } cases[] = {
+        { "coupled", player.truck, true, "[net] local trailer accessories: 1 paths", 1 },
+        { "coupled to another truck", actor, true, "[net] local trailer accessories: 0 paths", 2 },
+        { "coupled again", player.truck, true, "[net] local trailer accessories: 1 paths", 2 },
+        { "no truck", player.truck, false, "[net] local trailer accessories: 0 paths", 3 },
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::put<uint64_t>(actor, 0x1058, (uint64_t)(uintptr_t)c.coupled_to);
+        sim::put<uint64_t>(player.block, 0x18, c.truck ? (uint64_t)(uintptr_t)player.truck : 0);
+        for (int i = 0; i < 60 && log_count(c.line) < c.nth; i++)
+            frames_with(&server, 1, 0.05);
+        EXPECT_EQ(log_count(c.line), c.nth) << log_text();
+        // A changed list goes out at once.
+        frames_with(&server, 2, 0.05);
+        std::string part((const char *)us->last_acc_part[1], (size_t)us->last_acc_part_len[1]);
+        EXPECT_EQ(part.find("/def/trailer/box.sii") != std::string::npos, c.line[33] == '1');
+    }
     // Published once a second, sent only when a list changed.
     frames_with(&server, 40, 0.05);
     EXPECT_EQ(log_count("[net] local truck accessories: "), 1) << log_text();
