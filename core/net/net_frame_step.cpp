@@ -1,6 +1,6 @@
 // The "net_tick" frame step: the local truck sampled every 0.1 s (a recording
-// row, and our state for the server while connected), auto-connect, then the
-// network client's tick. Game thread only.
+// row, and our state for the server while connected), auto-connect, the
+// network client's tick, then the remote-player glue. Game thread only.
 #include "auto_connect.h"
 #include "net_client.h"
 #include "net_frame.h"
@@ -30,4 +30,5 @@ void net_tick_step(const dm_frame_info *info)
     net_tick(now);
     if (net_is_open() && sampled)
         net_send_state(now, &pose);
+    dm_remote_glue_tick(now);
 }

@@ -7,6 +7,7 @@
 #include "core_config.h"
 #include "game_mem.h"
 #include "net_client.h"
+#include "vehicles.h"
 
 namespace {
 
@@ -102,5 +103,7 @@ void auto_connect_env_install()
     env.config_server = env_config_server;
     env.auto_connect_resume = env_resume;
     env.auto_connect_pause = env_pause;
+    env.remote_gone = dm_remote_gone;
+    env.slot_status = dm_remote_slot_status;
     net_set_command_env(&env);
 }

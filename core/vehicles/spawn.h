@@ -110,6 +110,8 @@ void dm_spawn_trail_reset(const placement *p);
 
 /* ---- the trailer's frame step (its own file) ---- */
 void dm_trailer_tick(const dm_frame_info *info);
+/* Creates the actor for spawn_state.trailer_definition and starts loading. */
+void dm_trailer_create();
 
 /* ---- game calls ---- */
 /* The function at a byte offset into a game object's virtual table. No

@@ -6,6 +6,7 @@
 #include "dm_api.h"
 #include "cmd_table.h"
 #include "net_records.h"
+#include "placement.h"
 
 #define DM_RV_SLOTS 8
 
@@ -20,6 +21,36 @@ void dm_rv_tick(const dm_frame_info *info);
 /* The local truck's pose: from the game's truck on the supported build, from
  * telemetry on any other; false when the game's truck gives none. */
 bool dm_net_sample_local(const dm_frame_info *info, net_pose *out);
+
+/* The remote-player glue after the network client's tick (the rest of the
+ * "net_tick" frame step): a closed socket lets the remote players go; then
+ * our accessory lists are published and, once the join has settled, the
+ * remote players are shown in the remote mode in force. */
+void dm_remote_glue_tick(double now);
+/* Our accessory lists once a second (remote_publish.cpp). */
+void dm_remote_publish_tick(double now);
+/* list 0 truck, 1 trailer, from a vehicle's accessory container (0: none,
+ * published as empty); under the guard. */
+void dm_net_send_local_accessories(int list, uint64_t container);
+/* The bound remote player is gone (reason text for the log). */
+void dm_remote_gone(const char *reason);
+/* For props: the object showing that player's truck (or trailer) in clone
+ * mode; null with *out set to a convoy remote vehicle's object otherwise.
+ * Callers take the result first and *out second. */
+void *dm_player_vehicle(uint16_t id, bool trailer, void **out);
+/* The placement of that player's convoy remote vehicle; false for id 0, the
+ * bound player and players without one. */
+bool dm_remote_rv_pose(uint16_t id, placement *out);
+/* For "net status": bound player, spawned vehicle, spawn state, motion mode, hidden. */
+void dm_remote_slot_status(uint16_t *player, void **vehicle, int *state, int *mode, bool *hidden);
+
+/* The convoy remote vehicles' side of the glue (not in this build: see
+ * vehicles_stubs.cpp). */
+void dm_rv_despawn_remotes(const char *reason);
+void dm_rv_remote_update(double now);
+void *dm_rv_player_object(uint16_t id);
+bool dm_rv_player_placement(uint16_t id, placement *out);
+void dm_remote_mode_rv_command();
 
 /* state for the fault report, state.json, shutdown, the console and the
  * draw detours (these readers may run on the render thread) */

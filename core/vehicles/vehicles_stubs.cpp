@@ -1,6 +1,6 @@
 // Vehicle features not in this build: the spawned trailer, the vehicle
 // commands, the restore after a core reload, the convoy remote vehicles,
-// other players shown as vehicles, and publishing our own accessory lists.
+// with their side of the remote-player glue.
 // Frame and life cycle entry points do nothing; each console command says it
 // is not in this build. A feature that lands deletes
 // its lines here.
@@ -17,6 +17,14 @@ void dm_trailer_tick(const dm_frame_info *) {}
 void *dm_rv_slot_netobj(int) { return nullptr; }
 void dm_rv_info(int) {}          /* only for a slot that holds a vehicle */
 void dm_trailer_remove(const char *) {} /* only while a trailer exists */
+void dm_trailer_create() {}              /* leaves the trailer state at none */
+
+/* the remote-player glue's convoy side: no convoy remote vehicles */
+void dm_rv_despawn_remotes(const char *) {}
+void dm_rv_remote_update(double) {}
+void *dm_rv_player_object(uint16_t) { return nullptr; }
+bool dm_rv_player_placement(uint16_t, placement *) { return false; }
+void dm_remote_mode_rv_command() { core_log("[core] remote mode rv: convoy remote vehicles are not in this build"); }
 
 /* console */
 void cmd_local(const dm_frame_info *) { core_not_in_build("local"); }
@@ -25,7 +33,6 @@ void cmd_info() { core_not_in_build("info"); }
 void cmd_cargodump() { core_not_in_build("cargodump"); }
 void cmd_rvspawn(const char *) { core_not_in_build("rvspawn"); }
 void cmd_rvdespawn(const char *) { core_not_in_build("rvdespawn"); }
-void cmd_remote(const char *) { core_not_in_build("remote"); }
 void cmd_rvmove(const char *) { core_not_in_build("rvmove"); }
 void cmd_move(const char *) { core_not_in_build("move"); }
 void cmd_defdump(const char *) { core_not_in_build("defdump"); }

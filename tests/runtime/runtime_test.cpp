@@ -137,7 +137,7 @@ TEST_F(runtime, EveryRowOfAFeatureNotInThisBuildSaysSoInOneLine)
         { "local", "local" },
         { "trailer", "trailer" },     { "info", "info" },              { "cargodump", "cargodump" },
         { "traffic", "traffic" },     { "traffic on", "traffic" },     { "rvspawn 1", "rvspawn" },
-        { "rvdespawn", "rvdespawn" }, { "rvvel on", "rvvel" },         { "remote mode rv", "remote" },
+        { "rvdespawn", "rvdespawn" }, { "rvvel on", "rvvel" },
         { "rvmove 1 2", "rvmove" },   { "rvstep auto", "rvstep" },     { "rvclock off", "rvclock" },
         { "model spawn x", "model" }, { "job", "job" },
         { "flags off", "flags off" },    { "wheeldbg", "wheeldbg" },

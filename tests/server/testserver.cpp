@@ -390,6 +390,13 @@ void ts_poll(ts_server *s, double now)
             relay(s, c, h.type, p, (int)pn);
             break;
         case NET_ACC_PART:
+            c->acc_parts_in++;
+            if (pn > 4 && p[4] < 2 && pn <= sizeof c->last_acc_part[0]) {
+                memcpy(c->last_acc_part[p[4]], p, pn);
+                c->last_acc_part_len[p[4]] = (int)pn;
+            }
+            relay(s, c, h.type, p, (int)pn);
+            break;
         case NET_PROP:
         case NET_PROP_REMOVED:
         case NET_TRAFFIC_DEFS:

@@ -27,6 +27,11 @@ typedef struct ts_client {
     uint8_t last_state[128];
     int last_state_len;
     uint64_t hellos;
+    /* the client's accessory list parts (type 17): how many, and the last
+     * one of each list (0 truck, 1 trailer) */
+    uint64_t acc_parts_in;
+    uint8_t last_acc_part[2][600];
+    int last_acc_part_len[2];
     double bot_phase;
     /* the client's time-of-day reports (type 18) */
     uint64_t time_reports;

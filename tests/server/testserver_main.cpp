@@ -1,5 +1,6 @@
 // drovemark_testserver: the test server on 127.0.0.1 for the demo.
-//   drovemark_testserver [port] [bots] [seconds]
+//   drovemark_testserver [port] [bots] [seconds] [leave]
+// The bots leave after leave seconds when it is given.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -10,6 +11,7 @@ int main(int argc, char **argv)
     int port = argc > 1 ? atoi(argv[1]) : 42870;
     int bots = argc > 2 ? atoi(argv[2]) : 3;
     double limit = argc > 3 ? atof(argv[3]) : 0;
+    double leave = argc > 4 ? atof(argv[4]) : 0;
     static ts_server s;
     if (port < 1 || port > 65535 || !ts_start(&s, (uint16_t)port)) {
         fprintf(stderr, "testserver: can't listen on 127.0.0.1:%d\n", port);
@@ -36,6 +38,15 @@ int main(int argc, char **argv)
         if (limit > 0 && now > limit)
             break;
         ts_poll(&s, now);
+        if (leave > 0 && now > leave) {
+            leave = 0;
+            for (auto &c : s.clients)
+                if (c.used && c.bot) {
+                    printf("testserver: %s leaves\n", c.name);
+                    ts_drop(&s, c.id, 0, nullptr);
+                }
+            fflush(stdout);
+        }
         ts_bots_tick(&s, now, &next_state, &next_lists);
         Sleep(5);
     }

@@ -1,9 +1,13 @@
 // The local truck's samples through the real plug-in and core in the
 // simulated game: the network recording's CSV rows (from telemetry on another
-// game build, from the game's truck on the supported one) and the states the
-// test server receives while we are joined.
+// game build, from the game's truck on the supported one), the states and
+// accessory lists the test server receives while we are joined, and the
+// test server's bots shown as the spawned vehicle.
 #include "runtime/runtime_fixture.h"
+#include <math.h>
 #include "placement.h"
+#include "sim/sim_draw.h"
+#include "sim/sim_vehicles.h"
 
 using rt::fmt;
 using rt::frames_with;
@@ -374,6 +378,258 @@ TEST_F(remote_glue, StatesReachTheServerOnlyWhileJoined)
     EXPECT_EQ(payload_at<float>(c, 57), 0.0f); // no steering from telemetry
     EXPECT_EQ(payload_at<float>(c, 61), 8.5f);
     ts_stop(&server);
+}
+
+/* ---- other players shown as the spawned vehicle ---- */
+
+const char *const bot_paths[] = { "/def/vehicle/truck/demo.truck/chassis/4x2.sii",
+                                  "/def/vehicle/truck/demo.truck/cabin/big.sii" };
+
+class remote_clone : public remote_glue {
+protected:
+    ts_server server {};
+    double next_state = 0, next_lists = 0;
+
+    void SetUp() override
+    {
+        remote_glue::SetUp();
+        sim::draw_install();
+        sim::vehicle_world_install();
+        // The bots' cabin stands for a wheel here: a truck is built only
+        // from a list with one.
+        sim::data_new(bot_paths[0], sim::game_at(sim::veh_off::part_data_class));
+        sim::data_new(bot_paths[1], sim::game_at(sim::veh_off::wheel_data_class));
+        sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
+        uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
+        sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
+        sim::player_truck_def(player, def);
+        sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
+        sim::player_set_placement(&at);
+        ASSERT_TRUE(ts_start(&server, 0));
+        write_config(fmt("server = 127.0.0.1\nport = %u\nname = tester\n", server.port));
+    }
+    void TearDown() override
+    {
+        ts_stop(&server);
+        sim::draw_uninstall();
+        remote_glue::TearDown();
+    }
+
+    /* Frames of dt with the server and its bots, until the log has the line
+     * (a prefix) or the time runs out; its index or -1. */
+    int frames_until(const std::string &prefix, double seconds, double dt = 0.05)
+    {
+        for (double t = 0; t < seconds; t += dt) {
+            int at = log_find(prefix);
+            if (at >= 0)
+                return at;
+            ts_poll(&server, sim::clock_now());
+            ts_bots_tick(&server, sim::clock_now(), &next_state, &next_lists);
+            sim::frames(1, dt);
+        }
+        return log_find(prefix);
+    }
+
+    /* A bot whose states and lists go out from the next frame on. */
+    uint16_t add_bot(const char *name)
+    {
+        next_state = next_lists = 0;
+        return ts_add_bot(&server, name, sim::clock_now());
+    }
+
+    void join()
+    {
+        start();
+        ASSERT_GE(frames_until("[net] joined as player", 10), 0) << log_text();
+    }
+
+    /* The spawned vehicle, from its spawn line. */
+    uint8_t *spawned_vehicle()
+    {
+        int at = log_find("[core] spawn: veh=");
+        void *v = nullptr;
+        if (at >= 0)
+            sscanf(log_lines()[at].c_str(), "[core] spawn: veh=%p", &v);
+        return (uint8_t *)v;
+    }
+};
+
+TEST_F(remote_clone, ABotAppearsAsTheSpawnedVehicleFollowsItAndLeavesWithIt)
+{
+    join();
+    uint16_t bot = add_bot("bot\x1b[31m");
+    // Its list arrives with its first states: a vehicle built from it, the
+    // name's escape byte logged as '?'.
+    ASSERT_GE(frames_until(fmt("[core] net: spawning a vehicle for player %u 'bot?[31m' (their accessories)", bot), 10),
+              0) << log_text();
+    EXPECT_GE(log_find("[core] spawn: building the definition from 2 accessory entries"), 0) << log_text();
+    EXPECT_LT(log_find("[core] spawn: build failed"), 0) << log_text();
+    ASSERT_GE(frames_until("[core] finalize: game_ctrl_add_vehicle", 5), 0) << log_text();
+    uint8_t *vehicle = spawned_vehicle();
+    ASSERT_TRUE(vehicle);
+    EXPECT_TRUE(sim::vehicle_listed(vehicle));
+    EXPECT_GE(log_find("[core] draw hook installed at "), 0) << "the draw detour goes in with the first remote vehicle\n"
+                                               << log_text();
+
+    // It follows the bot's circle of 40 m around (1000 + 100 id, -2000).
+    frames_until("(never)", 2.0);
+    auto placed = sim::vehicle_placements(vehicle);
+    ASSERT_GE(placed.size(), 20u);
+    for (size_t i = placed.size() - 10; i < placed.size(); i++) {
+        const auto &p = placed[i];
+        double x = p.sector_x * 512.0 + p.x - (1000 + 100 * bot), z = p.sector_z * 512.0 + p.z + 2000;
+        EXPECT_NEAR(sqrt(x * x + z * z), 40.0, 2.0) << i;
+        EXPECT_NEAR(p.y, 50.0, 0.5);
+    }
+    EXPECT_GT(fabs(placed.back().x - placed[placed.size() - 10].x) + fabs(placed.back().z - placed[placed.size() - 10].z),
+              1.0f) << "it moves";
+    auto status = command("net status");
+    ASSERT_GE(status.size(), 1u);
+    EXPECT_EQ(status.back(), fmt("[core] net: slot -> player %u, vehicle %p state 2 mode 3, trailers off, recording no",
+                                 bot, (void *)vehicle));
+
+    // The bot leaves: the vehicle goes with it and nothing else is bound.
+    ts_drop(&server, bot, 0, nullptr);
+    ASSERT_GE(frames_until(fmt("[core] net: remote %u gone (left the server)", bot), 5), 0) << log_text();
+    ASSERT_GE(frames_until("[core] despawned", 1), 0) << log_text();
+    EXPECT_FALSE(sim::vehicle_listed(vehicle));
+    EXPECT_LT(log_find("[core] net: vehicle "), 0) << "built from their list: despawned, not parked\n" << log_text();
+    frames_until("(never)", 1.0);
+    EXPECT_LT(log_find("[core] net: spawning a vehicle for player", log_find("[core] despawned")), 0) << log_text();
+    status = command("net status");
+    EXPECT_EQ(status.back().rfind("[core] net: slot -> player 0, vehicle 0000000000000000 state 0 ", 0), 0u)
+        << status.back();
+}
+
+TEST_F(remote_clone, OnlyTheFirstBotIsShownAndTheSecondTakesOverWhenItLeaves)
+{
+    join();
+    uint16_t first_bot = add_bot("first");
+    uint16_t second_bot = add_bot("second");
+    ASSERT_GE(frames_until("[core] finalize: game_ctrl_add_vehicle", 10), 0) << log_text();
+    EXPECT_GE(log_find(fmt("[core] net: spawning a vehicle for player %u 'first'", first_bot)), 0) << log_text();
+    frames_until("(never)", 1.0);
+    EXPECT_LT(log_find(fmt("[core] net: spawning a vehicle for player %u", second_bot)), 0) << log_text();
+    ts_drop(&server, first_bot, 0, nullptr);
+    ASSERT_GE(frames_until(fmt("[core] net: spawning a vehicle for player %u 'second' (their accessories)", second_bot),
+                           15), 0) << log_text();
+}
+
+TEST_F(remote_clone, WithoutAListACloneParkedHiddenAndReusedForTheNextBot)
+{
+    join();
+    next_lists = 1e9; // the bots never send their lists
+    double added = sim::clock_now();
+    uint16_t silent = ts_add_bot(&server, "silent", added);
+    next_state = 0;
+    int waited = frames_until(fmt("[core] net: no accessory list from player %u after 3 s; using a clone of our truck",
+                                  silent), 10);
+    ASSERT_GE(waited, 0) << log_text();
+    EXPECT_GE(sim::clock_now() - added, 3.0);
+    EXPECT_LT(sim::clock_now() - added, 4.5);
+    EXPECT_EQ(log_lines()[waited + 1], fmt("[core] net: spawning a vehicle for player %u 'silent' (clone of ours)", silent));
+    ASSERT_GE(frames_until("[core] spawn complete", 2), 0) << log_text();
+    uint8_t *vehicle = spawned_vehicle();
+    frames_until("(never)", 1.0);
+    ASSERT_FALSE(sim::vehicle_placements(vehicle).empty());
+    float followed_y = sim::vehicle_placements(vehicle).back().y;
+    EXPECT_NEAR(followed_y, 50.0f, 0.5f);
+
+    // A clone of ours is not despawned when its player leaves: it waits,
+    // 200 m down and not drawn, for the next player.
+    ts_drop(&server, silent, 0, nullptr);
+    int parked = frames_until(fmt("[core] net: vehicle %p hidden and parked (shared definition, despawn refused); "
+                                  "reused for the next remote player", (void *)vehicle), 3);
+    ASSERT_GE(parked, 0) << log_text();
+    EXPECT_EQ(log_lines()[parked - 1], fmt("[core] net: remote %u gone (left the server)", silent));
+    frames_until("(never)", 0.5);
+    EXPECT_NEAR(sim::vehicle_placements(vehicle).back().y, followed_y - 200.0f, 0.5f);
+    auto status = command("net status");
+    EXPECT_EQ(status.back(), fmt("[core] net: slot -> player 0, vehicle %p state 2 mode 0 HIDDEN, trailers off, "
+                                 "recording no", (void *)vehicle));
+
+    uint16_t next = add_bot("next");
+    ASSERT_GE(frames_until(fmt("[core] net: player %u 'next' takes over the existing vehicle %p (was hidden)", next,
+                               (void *)vehicle), 3), 0) << log_text();
+    frames_until("(never)", 1.0);
+    status = command("net status");
+    EXPECT_EQ(status.back(), fmt("[core] net: slot -> player %u, vehicle %p state 2 mode 3, trailers off, "
+                                 "recording no", next, (void *)vehicle));
+    EXPECT_NEAR(sim::vehicle_placements(vehicle).back().y, 50.0f, 0.5f);
+    EXPECT_EQ(log_count("[core] net: spawning a vehicle"), 1) << log_text();
+}
+
+TEST_F(remote_clone, OurTruckListReachesTheServer)
+{
+    join();
+    ts_client *us = ts_find_name(&server, "tester");
+    ASSERT_TRUE(us);
+    // The truck's list (one entry) and the trailer's (empty), each in one part.
+    for (int i = 0; i < 40 && us->acc_parts_in < 2; i++)
+        frames_with(&server, 1, 0.05);
+    ASSERT_GE(us->acc_parts_in, 2u) << log_text();
+    // Golden bytes of the part: list hash, list 0, part 0 of 1, 1 entry, then
+    // the entry with its length byte.
+    const std::string entry = "/def/truck/chassis.sii";
+    uint32_t hash = 0x811C9DC5u;
+    for (size_t i = 0; i <= entry.size(); i++)
+        hash = (hash ^ (uint8_t)entry.c_str()[i]) * 0x01000193u;
+    std::string want((const char *)&hash, 4);
+    want += std::string("\0\0\1\1", 4) + (char)entry.size() + entry;
+    EXPECT_EQ(std::string((const char *)us->last_acc_part[0], (size_t)us->last_acc_part_len[0]), want);
+    EXPECT_EQ(us->last_acc_part_len[1], 8) << "the trailer's list is empty";
+
+    // A trailer coupled to our truck has its list published; one coupled to
+    // another truck, or any trailer without our truck, publishes it empty.
+    uint8_t *trailer_def = sim::def_new(sim::def_kind::trailer, "TR 1");
+    sim::def_push(trailer_def, sim::accessory_new(sim::accessory_kind::part, "/def/trailer/box.sii"));
+    uint8_t *actor = sim::player_trailer_new(player, trailer_def);
+    struct {
+        const char *name;
+        const void *coupled_to;
+        bool truck;
+        const char *line; /* the n-th time it is logged */
+        int nth;
+    } cases[] = {
+        { "coupled", player.truck, true, "[net] local trailer accessories: 1 paths", 1 },
+        { "coupled to another truck", actor, true, "[net] local trailer accessories: 0 paths", 2 },
+        { "coupled again", player.truck, true, "[net] local trailer accessories: 1 paths", 2 },
+        { "no truck", player.truck, false, "[net] local trailer accessories: 0 paths", 3 },
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::put<uint64_t>(actor, 0x1058, (uint64_t)(uintptr_t)c.coupled_to);
+        sim::put<uint64_t>(player.block, 0x18, c.truck ? (uint64_t)(uintptr_t)player.truck : 0);
+        for (int i = 0; i < 60 && log_count(c.line) < c.nth; i++)
+            frames_with(&server, 1, 0.05);
+        EXPECT_EQ(log_count(c.line), c.nth) << log_text();
+        // A changed list goes out at once.
+        frames_with(&server, 2, 0.05);
+        std::string part((const char *)us->last_acc_part[1], (size_t)us->last_acc_part_len[1]);
+        EXPECT_EQ(part.find("/def/trailer/box.sii") != std::string::npos, c.line[33] == '1');
+    }
+    // Published once a second, sent only when a list changed.
+    frames_with(&server, 40, 0.05);
+    EXPECT_EQ(log_count("[net] local truck accessories: "), 1) << log_text();
+}
+
+TEST_F(remote_clone, RemoteCommandRows)
+{
+    start();
+    struct {
+        const char *line;
+        const char *answer;
+    } cases[] = {
+        { "remote", "[core] remote mode clone, rv velocity off" },
+        { "remote mode rv", "[core] remote mode rv: convoy remote vehicles are not in this build" },
+        { "remote", "[core] remote mode clone, rv velocity off" },
+        { "remote mode clone",
+          "[core] remote mode clone (applies on the next frame; kept across core reloads until `config reload`)" },
+        { "remote mode", "[core] usage: remote [mode clone|rv]" },
+        { "remote bogus", "[core] usage: remote [mode clone|rv]" },
+    };
+    for (auto &c : cases)
+        EXPECT_EQ(command(c.line), std::vector<std::string>{ c.answer }) << c.line;
 }
 
 } // namespace

@@ -1,0 +1,74 @@
+// Our own accessory lists for the other players: the local truck's and its
+// coupled trailer's accessories as look entries, handed to the network client
+// once a second (it sends a list only when it changed). Game thread only.
+#include <string.h>
+#include "dm_guard.h"
+#include "game_mem.h"
+#include "look_list.h"
+#include "net_client.h"
+#include "vehicles.h"
+
+namespace {
+
+/* Offsets of game build 1.61.3.1 beyond those of the access layer. */
+const uint32_t vehicle_accessories = 0x1F8; /* truck or trailer + : u64 accessory container */
+const uint32_t container_array = 0x18;      /* u64 pointer array */
+const uint32_t container_count = 0x20;      /* u64 */
+const uint32_t player_trailer = 0xC8;       /* player block + : u64 trailer */
+const uint32_t trailer_coupled_to = 0x1058; /* u64 the truck it hangs on */
+
+const double publish_period = 1.0;
+double next_publish_time;
+
+/* The entries of one list; static, one list at a time (game thread). */
+char entries[NET_ACC_MAX][NET_ACC_PATH_MAX + 1];
+const char *entry_ptrs[NET_ACC_MAX];
+
+int collect(uint64_t container)
+{
+    int n = 0;
+    uint64_t count = 0, array = 0;
+    if (!container || !dm_probe_read(container, 32) || !game_read_guarded(container + container_count, &count) ||
+        !count || !game_read_guarded(container + container_array, &array))
+        return 0;
+    for (uint64_t i = 0; i < count && n < NET_ACC_MAX; i++) {
+        uint64_t accessory = 0;
+        if (!game_read_guarded(array + 8 * i, &accessory))
+            break;
+        if (!accessory)
+            continue;
+        look_format_accessory(accessory, entries[n], sizeof entries[n]);
+        entry_ptrs[n] = entries[n];
+        n++;
+    }
+    return n;
+}
+
+} // namespace
+
+void dm_net_send_local_accessories(int list, uint64_t container)
+{
+    int n = 0;
+    // Accessories are game memory that may change under us: a fault while
+    // walking them publishes nothing this time rather than ending the frame.
+    if (!dm_guarded([&] { n = collect(container); }))
+        return;
+    net_set_local_accessories(list, entry_ptrs, n);
+}
+
+void dm_remote_publish_tick(double now)
+{
+    if (now < next_publish_time || !game_build_ok())
+        return;
+    next_publish_time = now + publish_period;
+    uint64_t block = game_player_block_guarded(), truck = block ? game_local_truck() : 0;
+    if (!truck) {
+        dm_net_send_local_accessories(1, 0);
+        return;
+    }
+    dm_net_send_local_accessories(0, game_read_guarded_or_zero<uint64_t>(truck + vehicle_accessories));
+    uint64_t trailer = game_read_guarded_or_zero<uint64_t>(block + player_trailer);
+    bool coupled = trailer && game_is_trailer_actor(trailer) &&
+                   game_read_guarded_or_zero<uint64_t>(trailer + trailer_coupled_to) == truck;
+    dm_net_send_local_accessories(1, coupled ? game_read_guarded_or_zero<uint64_t>(trailer + vehicle_accessories) : 0);
+}
