@@ -61,6 +61,7 @@ std::map<uint32_t, create_result> create_behaviours;
 bool erase_is_stuck = false;
 int data_null_from = 0, data_calls = 0;
 const void *cargo_answer = nullptr;
+void (*observer)(const void *object) = nullptr;
 
 unit *unit_of(const void *object)
 {
@@ -136,6 +137,8 @@ uint64_t fake_destroy(uint64_t object, uint64_t, uint64_t, uint64_t)
 uint64_t fake_release_hook(uint64_t object, uint64_t, uint64_t, uint64_t)
 {
     record("release", object);
+    if (observer)
+        observer((const void *)(uintptr_t)object);
     if (unit *u = unit_of((void *)(uintptr_t)object); u && u->destroyed)
         u->released_dead++;
     return 0;
@@ -594,6 +597,8 @@ uint64_t fake_ctrl_add(uint64_t ctrl, uint64_t vehicle, uint64_t, uint64_t)
 uint64_t fake_ctrl_remove(uint64_t ctrl, uint64_t vehicle, uint64_t, uint64_t)
 {
     record("ctrl_remove_vehicle", ctrl, vehicle);
+    if (observer)
+        observer((const void *)(uintptr_t)vehicle);
     if (unit *u = unit_of((void *)(uintptr_t)vehicle)) {
         u->removed_unadded += !u->added;
         u->added = 0;
@@ -1012,6 +1017,7 @@ void vehicle_world_install()
     erase_is_stuck = false;
     data_null_from = data_calls = 0;
     cargo_answer = nullptr;
+    observer = nullptr;
 
     struct { uint32_t offset; const char *name; uint32_t parent; } classes[] = {
         { veh_off::accessory_class, "accessory", 0 },
@@ -1127,6 +1133,8 @@ uint8_t *dynamic_cargo_new(uint8_t *part)
     put<uint64_t>(part, trl::dynamic_cargo, (uint64_t)(uintptr_t)cargo);
     return cargo;
 }
+
+void removal_observer(void (*fn)(const void *object)) { observer = fn; }
 
 void def_chain(uint8_t *def, uint8_t *next)
 {

@@ -377,6 +377,10 @@ SIM_API uint8_t *trailer_part_new(uint8_t *parent);
 SIM_API void trailer_couple(uint8_t *actor, const void *truck, bool joint = true);
 SIM_API void trailer_kingpin(uint8_t *actor, float x, float y, float z);
 SIM_API uint8_t *dynamic_cargo_new(uint8_t *part);
+/* Called with the object by every release hook (slot 1) and every
+ * ctrl_remove_vehicle before they do anything (null: none; cleared by
+ * vehicle_world_install). */
+SIM_API void removal_observer(void (*fn)(const void *object));
 /* Chains next at the trailer definition's +0x1B8 (one reference). */
 SIM_API void def_chain(uint8_t *def, uint8_t *next);
 

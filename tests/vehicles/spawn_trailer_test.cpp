@@ -28,6 +28,16 @@ const std::vector<std::string> game_calls = {
 
 const float identity[4] = { 1, 0, 0, 0 };
 
+/* The trailer state the draw detours would read when the game is told to
+ * remove or release the trailer actor; -1 when it was not. */
+const void *watched_actor;
+int state_at_removal;
+void watch_removal(const void *object)
+{
+    if (object == watched_actor && state_at_removal != 1 && state_at_removal != 2)
+        state_at_removal = dm_spawn_trailer_state_value();
+}
+
 /* ---- fixture ---- */
 
 class trailer_test : public spawn_test {
@@ -515,12 +525,16 @@ TEST_F(trailer_test, Removal)
         uint8_t *def = p(spawn_state.trailer_definition);
         sim::calls_clear();
         fx::captured_clear();
+        watched_actor = a;
+        state_at_removal = -1;
+        sim::removal_observer(watch_removal);
         if (r.despawn)
             spawn_despawn();
         else
             dm_trailer_remove(r.reason);
         EXPECT_EQ(dm_spawn_trailer_state_value(), SPAWN_NONE);
         EXPECT_EQ(dm_spawn_trailer_ptr(), nullptr);
+        EXPECT_EQ(state_at_removal, 0) << "the state says none before the game removes or releases it";
         auto removes = sim::calls_named("ctrl_remove_vehicle");
         bool removed = false;
         for (auto &c : removes)
