@@ -642,20 +642,28 @@ uint64_t fake_collide_off(uint64_t element)
     return 0;
 }
 
-uint64_t fake_create_vehicle(uint64_t factory, uint64_t, uint64_t, uint64_t)
+/* A counted vehicle-like unit from the factory's create of that class
+ * record, as its create behaviour says; null for create_result::null. */
+uint8_t *counted_unit_create(uint32_t class_record, uint64_t factory, size_t size, void **vtable)
 {
-    record("create_unit", preferred_base + phys::class_record, factory);
-    auto it = create_behaviours.find(phys::class_record);
+    record("create_unit", preferred_base + class_record, factory);
+    auto it = create_behaviours.find(class_record);
     create_result r = it == create_behaviours.end() ? create_result::unit : it->second;
     if (r == create_result::null)
-        return 0;
-    bool foreign = r == create_result::foreign_vtable;
-    uint8_t *v = object_new(phys::vehicle_size, foreign ? unit_vtable_new() : physics_vtable);
-    put<uint8_t>(v, phys::finalize_byte, 1);
+        return nullptr;
+    uint8_t *v = object_new(size, r == create_result::foreign_vtable ? unit_vtable_new() : vtable);
     unit_add(v, unit_type::vehicle,
-             r == create_result::foreign_class ? game_at(veh_off::accessory_class) : game_at(phys::class_record));
+             r == create_result::foreign_class ? game_at(veh_off::accessory_class) : game_at(class_record));
     if (r == create_result::kept_ref)
         unit_ref(v);
+    return v;
+}
+
+uint64_t fake_create_vehicle(uint64_t factory, uint64_t, uint64_t, uint64_t)
+{
+    uint8_t *v = counted_unit_create(phys::class_record, factory, phys::vehicle_size, physics_vtable);
+    if (v)
+        put<uint8_t>(v, phys::finalize_byte, 1);
     return (uint64_t)(uintptr_t)v;
 }
 
@@ -703,20 +711,10 @@ uint64_t fake_cargo_delete(uint64_t object, int value)
 
 uint64_t fake_create_trailer(uint64_t factory, uint64_t, uint64_t, uint64_t)
 {
-    record("create_unit", preferred_base + trl::class_record, factory);
-    auto it = create_behaviours.find(trl::class_record);
-    create_result r = it == create_behaviours.end() ? create_result::unit : it->second;
-    if (r == create_result::null)
-        return 0;
-    uint8_t *a = object_new(vdef::trailer_actor_size, r == create_result::foreign_vtable
-                                                          ? unit_vtable_new()
-                                                          : (void **)game_at(off::trailer_actor_vtable));
-    unit_add(a, unit_type::vehicle,
-             r == create_result::foreign_class ? game_at(veh_off::accessory_class) : game_at(trl::class_record));
-    if (r == create_result::kept_ref)
-        unit_ref(a);
+    uint8_t *a = counted_unit_create(trl::class_record, factory, vdef::trailer_actor_size,
+                                     (void **)game_at(off::trailer_actor_vtable));
     uint8_t *parent = a;
-    for (int i = 0; i < actor_parts; i++)
+    for (int i = 0; a && i < actor_parts; i++)
         parent = trailer_part_new(parent);
     return (uint64_t)(uintptr_t)a;
 }
