@@ -196,8 +196,7 @@ void follow_trailer(uint16_t player)
         spawn_trailer();
         return;
     }
-    s.trailer_definition = def;
-    dm_trailer_create();
+    dm_trailer_create_remote(def);
     if (s.trailer_state == SPAWN_NONE && s.trailer_definition == def) {
         // Nothing took the definition: our reference goes back.
         dm_game_release(def);

@@ -108,10 +108,62 @@ void spawn_move_stop();
 /* The trail of the local truck starts again with one sample at p. */
 void dm_spawn_trail_reset(const placement *p);
 
-/* ---- the trailer's frame step (its own file) ---- */
-void dm_trailer_tick(const dm_frame_info *info);
-/* Creates the actor for spawn_state.trailer_definition and starts loading. */
+/* ---- the trailer (spawn_trailer.cpp) ----
+ * spawn_trailer and dm_trailer_remove are in vehicles.h. The trailer's
+ * state, actor and definition are in spawn_state; the rest of it here. */
+enum { TRAILER_ARTICULATED = 0, TRAILER_RIGID = 1 };
+#define TRAILER_PARTS_MAX 3               /* chained parts measured and placed */
+#define TRAILER_DRAG_LENGTH_DEFAULT 6.0   /* metres, for a shorter measured one */
+#define TRAILER_HITCH_JUMP 10.0           /* metres: a longer jump re-seats the drag point */
+#define TRAILER_ARTICULATION_MAX 1.4      /* radians either side */
+#define TRAILER_WHEEL_STEP_MAX 5.0        /* metres: a longer step turns no wheel */
+typedef struct trailer_part_pose {
+    double offset[3];  /* in the parent's frame */
+    float rotation[4]; /* relative to the parent */
+} trailer_part_pose;
+typedef struct trailer_rig_record {
+    uint32_t mode = TRAILER_RIGID;
+    placement place;              /* the trailer's wanted placement */
+    double load_deadline;         /* frame seconds; 0 = not set yet */
+    int32_t info_countdown;       /* frames until the info report; 0 idle */
+    double rigid_offset[3];       /* the trailer's position in the truck frame */
+    float rigid_rotation[4] = { 1, 0, 0, 0 };
+    double articulation_offset;   /* radians, the trailer's yaw minus the truck's */
+    double fifth_wheel[3];        /* the hitch in the truck frame */
+    double kingpin[3];            /* the hitch in the trailer frame */
+    double drag_length = TRAILER_DRAG_LENGTH_DEFAULT;
+    double drag_point[2];         /* world x, z */
+    uint8_t drag_set;
+    double last_hitch[2];         /* world x, z */
+    uint32_t part_count;          /* 0..TRAILER_PARTS_MAX */
+    trailer_part_pose parts[TRAILER_PARTS_MAX];
+    uint8_t remote;               /* made for a remote player */
+    placement wheel_previous;     /* the placement the wheels last turned from */
+    uint8_t wheel_previous_valid;
+} trailer_rig_record;
+extern trailer_rig_record trailer_rig;
+
+/* Measures the player's rig into trailer_rig; true when the trailer is
+ * coupled to that truck (also when the hitch leaves it rigid). */
+bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer);
+/* Creates the actor for spawn_state.trailer_definition (our reference,
+ * released on any failure) and starts loading. */
 void dm_trailer_create();
+/* A remote player's trailer, rigid at the remote trailer's pose: takes our
+ * reference on the definition (from look_build_def, kind 1) and creates it.
+ * Call with the trailer state 0; dm_trailer_remove takes it away. */
+void dm_trailer_create_remote(uint64_t definition);
+/* The trailer's frame step, at the end of the vehicle's update (guarded). */
+void dm_trailer_tick(const dm_frame_info *info);
+void spawn_trailer_finalize();
+placement dm_trailer_wanted_pose();
+void dm_trailer_place_parts();
+/* The trailer info lines; nothing without a trailer. */
+void dm_trailer_info();
+/* a x b divided by its length (by 1 below 1e-6), f32 */
+void quat_mul_norm(const float a[4], const float b[4], float out[4]);
+/* the point rotated by the quaternion */
+void quat_transform_point(const float q[4], const double p[3], double out[3]);
 
 /* ---- game calls ---- */
 /* The function at a byte offset into a game object's virtual table. No

@@ -1,4 +1,4 @@
-// Vehicle features not in this build: the spawned trailer, the vehicle
+// Vehicle features not in this build: the vehicle
 // commands, the restore after a core reload, the convoy remote vehicles,
 // with their side of the remote-player glue.
 // Frame and life cycle entry points do nothing; each console command says it
@@ -12,13 +12,9 @@ void dm_restore_after_reload() {}
 void dm_rv_restore_after_reload() {}
 void dm_rv_tick(const dm_frame_info *) {}
 
-/* state: no trailer, no rv */
-void dm_trailer_tick(const dm_frame_info *) {}
+/* state: no rv */
 void *dm_rv_slot_netobj(int) { return nullptr; }
 void dm_rv_info(int) {}          /* only for a slot that holds a vehicle */
-void dm_trailer_remove(const char *) {} /* only while a trailer exists */
-void dm_trailer_create() {}              /* leaves the trailer state at none */
-
 /* the remote-player glue's convoy side: no convoy remote vehicles */
 void dm_rv_despawn_remotes(const char *) {}
 void dm_rv_remote_update(double) {}
@@ -28,7 +24,6 @@ void dm_remote_mode_rv_command() { core_log("[core] remote mode rv: convoy remot
 
 /* console */
 void cmd_local(const dm_frame_info *) { core_not_in_build("local"); }
-void spawn_trailer() { core_not_in_build("trailer"); }
 void cmd_info() { core_not_in_build("info"); }
 void cmd_cargodump() { core_not_in_build("cargodump"); }
 void cmd_rvspawn(const char *) { core_not_in_build("rvspawn"); }

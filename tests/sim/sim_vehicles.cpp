@@ -11,7 +11,10 @@
 //   calls        accessory data, data key, cargo lookup, token-to-text
 //   physics vehicles  the class, its table's slots, bodies, wheels,
 //                steering, collision arrays, the game's list of vehicles
+//   trailer actors  the factory's trailer actors and their table
 //   world        vehicle_world_install, the player
+//   trailer actors  chained parts, coupling, kingpin, dynamic cargo,
+//                chained definitions
 #include "sim/sim_vehicles.h"
 #include <stdio.h>
 #include <map>
@@ -58,6 +61,7 @@ std::map<uint32_t, create_result> create_behaviours;
 bool erase_is_stuck = false;
 int data_null_from = 0, data_calls = 0;
 const void *cargo_answer = nullptr;
+void (*observer)(const void *object) = nullptr;
 
 unit *unit_of(const void *object)
 {
@@ -114,8 +118,10 @@ void unit_destroy(uint8_t *object)
         for (uint8_t *el : array_elements(object + vdef::accessories))
             unit_release(el);
         put<uint64_t>(object, vdef::accessory_count, 0);
-        if (u->dkind == def_kind::trailer)
+        if (u->dkind == def_kind::trailer) {
             unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, vdef::trailer_def));
+            unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, trl::def_next));
+        }
     } else if (u->type == unit_type::accessory && u->kind == accessory_kind::cargo) {
         unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, acc::cargo_def));
     }
@@ -131,6 +137,8 @@ uint64_t fake_destroy(uint64_t object, uint64_t, uint64_t, uint64_t)
 uint64_t fake_release_hook(uint64_t object, uint64_t, uint64_t, uint64_t)
 {
     record("release", object);
+    if (observer)
+        observer((const void *)(uintptr_t)object);
     if (unit *u = unit_of((void *)(uintptr_t)object); u && u->destroyed)
         u->released_dead++;
     return 0;
@@ -390,6 +398,11 @@ uint64_t fake_def_clone(uint64_t source, uint64_t, uint64_t, uint64_t)
         uint8_t *entry = (uint8_t *)(uintptr_t)get<uint64_t>(src, vdef::trailer_def);
         unit_ref(entry);
         put<uint64_t>(def, vdef::trailer_def, (uint64_t)(uintptr_t)entry);
+        uint64_t next = get<uint64_t>(src, trl::def_next);
+        if (next && clone_behaviour != def_clone_result::chain_shared)
+            next = fake_def_clone(next, 0, 0, 0);
+        unit_ref((const void *)(uintptr_t)next);
+        put<uint64_t>(def, trl::def_next, next);
     }
     if (clone_behaviour == def_clone_result::foreign_vtable)
         put<uint64_t>(def, 0, (uint64_t)(uintptr_t)unit_vtable_new());
@@ -586,6 +599,8 @@ uint64_t fake_ctrl_add(uint64_t ctrl, uint64_t vehicle, uint64_t, uint64_t)
 uint64_t fake_ctrl_remove(uint64_t ctrl, uint64_t vehicle, uint64_t, uint64_t)
 {
     record("ctrl_remove_vehicle", ctrl, vehicle);
+    if (observer)
+        observer((const void *)(uintptr_t)vehicle);
     if (unit *u = unit_of((void *)(uintptr_t)vehicle)) {
         u->removed_unadded += !u->added;
         u->added = 0;
@@ -629,20 +644,28 @@ uint64_t fake_collide_off(uint64_t element)
     return 0;
 }
 
-uint64_t fake_create_vehicle(uint64_t factory, uint64_t, uint64_t, uint64_t)
+/* A counted vehicle-like unit from the factory's create of that class
+ * record, as its create behaviour says; null for create_result::null. */
+uint8_t *counted_unit_create(uint32_t class_record, uint64_t factory, size_t size, void **vtable)
 {
-    record("create_unit", preferred_base + phys::class_record, factory);
-    auto it = create_behaviours.find(phys::class_record);
+    record("create_unit", preferred_base + class_record, factory);
+    auto it = create_behaviours.find(class_record);
     create_result r = it == create_behaviours.end() ? create_result::unit : it->second;
     if (r == create_result::null)
-        return 0;
-    bool foreign = r == create_result::foreign_vtable;
-    uint8_t *v = object_new(phys::vehicle_size, foreign ? unit_vtable_new() : physics_vtable);
-    put<uint8_t>(v, phys::finalize_byte, 1);
+        return nullptr;
+    uint8_t *v = object_new(size, r == create_result::foreign_vtable ? unit_vtable_new() : vtable);
     unit_add(v, unit_type::vehicle,
-             r == create_result::foreign_class ? game_at(veh_off::accessory_class) : game_at(phys::class_record));
+             r == create_result::foreign_class ? game_at(veh_off::accessory_class) : game_at(class_record));
     if (r == create_result::kept_ref)
         unit_ref(v);
+    return v;
+}
+
+uint64_t fake_create_vehicle(uint64_t factory, uint64_t, uint64_t, uint64_t)
+{
+    uint8_t *v = counted_unit_create(phys::class_record, factory, phys::vehicle_size, physics_vtable);
+    if (v)
+        put<uint8_t>(v, phys::finalize_byte, 1);
     return (uint64_t)(uintptr_t)v;
 }
 
@@ -670,6 +693,47 @@ void physics_install()
     game_function(phys::body_settle, (void *)fake_body_settle);
     game_function(phys::steer, (void *)fake_steer);
     game_function_faulting(faulting_stub_offset);
+}
+
+/* ---- trailer actors ---- */
+
+const size_t physics_data_size = 0x74C;
+int actor_parts = 0;
+
+uint64_t t_slot_328(uint64_t actor, int value)
+{
+    record("slot_328", actor, (uint64_t)value);
+    return 0;
+}
+uint64_t fake_cargo_delete(uint64_t object, int value)
+{
+    record("cargo_delete", object, (uint64_t)value);
+    return 0;
+}
+
+uint64_t fake_create_trailer(uint64_t factory, uint64_t, uint64_t, uint64_t)
+{
+    uint8_t *a = counted_unit_create(trl::class_record, factory, vdef::trailer_actor_size,
+                                     (void **)game_at(off::trailer_actor_vtable));
+    uint8_t *parent = a;
+    for (int i = 0; a && i < actor_parts; i++)
+        parent = trailer_part_new(parent);
+    return (uint64_t)(uintptr_t)a;
+}
+
+void trailer_install()
+{
+    actor_parts = 0;
+    void **vt = vtable_at(off::trailer_actor_vtable, unit_vtable_slots);
+    unit_vtable_fill(vt, nullptr);
+    struct { uint32_t slot; void *fn; } slots[] = {
+        { 0x60, (void *)v_set_data }, { 0x68, (void *)v_continue_loading }, { 0x78, (void *)v_is_loaded },
+        { 0x80, (void *)v_finalize }, { 0xA8, (void *)v_update }, { 0xE8, (void *)v_get_placement },
+        { 0x110, (void *)v_set_placement }, { 0x328, (void *)t_slot_328 },
+    };
+    for (auto &sl : slots)
+        vtable_set(vt, (int)(sl.slot / 8), sl.fn);
+    put<uint64_t>(game_at(trl::class_record), 8, (uint64_t)(uintptr_t)fake_create_trailer);
 }
 
 } // namespace
@@ -953,6 +1017,7 @@ void vehicle_world_install()
     erase_is_stuck = false;
     data_null_from = data_calls = 0;
     cargo_answer = nullptr;
+    observer = nullptr;
 
     struct { uint32_t offset; const char *name; uint32_t parent; } classes[] = {
         { veh_off::accessory_class, "accessory", 0 },
@@ -986,7 +1051,6 @@ void vehicle_world_install()
         uint8_t *stub = game_function(d.clone, (void *)fake_def_clone);
         unit_vtable_fill(vtable_at(d.vtable, unit_vtable_slots), stub);
     }
-    unit_vtable_fill(vtable_at(off::trailer_actor_vtable, unit_vtable_slots), nullptr);
 
     game_function(veh_off::accessory_data, (void *)fake_accessory_data);
     game_function(veh_off::array_erase, (void *)fake_array_erase);
@@ -998,6 +1062,7 @@ void vehicle_world_install()
     game_put<uint32_t>(off::factory_index, 0);
     game_put<uint64_t>(off::factory_table, (uint64_t)(uintptr_t)object_new(0x100));
     physics_install();
+    trailer_install();
 }
 
 void player_truck_def(const player &p, uint8_t *def)
@@ -1027,6 +1092,54 @@ std::vector<uint8_t *> ctrl_trailer_defs(const player &p, int n)
         out.push_back(e);
     }
     return out;
+}
+
+} // namespace sim
+
+namespace sim {
+
+/* ---- trailer actors ---- */
+
+void trailer_actor_parts(int n) { actor_parts = n; }
+
+uint8_t *trailer_part_new(uint8_t *parent)
+{
+    uint8_t *part = object_new(vdef::trailer_actor_size, (void **)game_at(off::trailer_actor_vtable));
+    unit_add(part, unit_type::actor, game_at(off::trailer_actor_class));
+    put<uint64_t>(parent, trl::next_part, (uint64_t)(uintptr_t)part);
+    return part;
+}
+
+void trailer_couple(uint8_t *actor, const void *truck, bool joint)
+{
+    put<uint64_t>(actor, trl::coupled_to, (uint64_t)(uintptr_t)truck);
+    put<uint64_t>(actor, trl::joint, joint ? (uint64_t)(uintptr_t)object_new(0x40) : 0);
+}
+
+void trailer_kingpin(uint8_t *actor, float x, float y, float z)
+{
+    uint8_t *physics = object_new(physics_data_size);
+    put<float>(physics, trl::physics_kingpin, x);
+    put<float>(physics, trl::physics_kingpin + 4, y);
+    put<float>(physics, trl::physics_kingpin + 8, z);
+    put<uint64_t>(actor, trl::physics, (uint64_t)(uintptr_t)physics);
+}
+
+uint8_t *dynamic_cargo_new(uint8_t *part)
+{
+    void **vt = vtable_new(4);
+    vtable_set(vt, 0, (void *)fake_cargo_delete);
+    uint8_t *cargo = object_new(0x20, vt);
+    put<uint64_t>(part, trl::dynamic_cargo, (uint64_t)(uintptr_t)cargo);
+    return cargo;
+}
+
+void removal_observer(void (*fn)(const void *object)) { observer = fn; }
+
+void def_chain(uint8_t *def, uint8_t *next)
+{
+    unit_ref(next);
+    put<uint64_t>(def, trl::def_next, (uint64_t)(uintptr_t)next);
 }
 
 } // namespace sim

@@ -29,6 +29,8 @@
  *                 chained parts, collision arrays, the game's list of
  *                 vehicles; vehicle_loaded_after, vehicle_slot_faulting
  *   the player    player_truck_def, player_trailer_new, ctrl_trailer_defs
+ *   trailer actors game_trailer_actor units from the factory, chained
+ *                 parts, coupling, kingpin, dynamic cargo
  *
  * Layout choices (offsets of this simulation, from the accessory unless
  * said otherwise):
@@ -114,7 +116,20 @@
  * - the player: the truck's definition at truck +0x1F8; the trailer actor
  *   (4792 bytes, the trailer actor table and class) at player block +0xC8
  *   with its definition at +0x1F8; game_ctrl's trailer_def entries are an
- *   array object at game_ctrl +0x430 (data +0x438, count +0x440). */
+ *   array object at game_ctrl +0x430 (data +0x438, count +0x440);
+ * - trailer actors (trl:: offsets, 4792 bytes) all share the trailer actor
+ *   table in the image, whose slots are the physics vehicle's (set_data,
+ *   continue_loading, is_loaded, finalize, update, get_placement,
+ *   set_placement) plus +0x328 (actor, int) recorded as "slot_328"; those
+ *   from the factory (class record 0x1E18250, recorded "create_unit") are
+ *   counted like physics vehicles (definition, the game's list); the
+ *   player's trailer and chained parts are not released by anyone;
+ * - a trailer actor's physics data (trailer_kingpin) is an object of 0x74C
+ *   bytes whose kingpin (3 f32) ends it; the joint is any object;
+ * - a dynamic-cargo object's slot 0 records "cargo_delete" (object, arg);
+ * - a trailer definition's next chained definition at +0x1B8 (one
+ *   reference, released by its destroy); the clone clones the chain too,
+ *   or keeps the source's own link (chain_shared). */
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -266,6 +281,7 @@ enum class def_clone_result {
     shared,         /* a new definition holding the source's own accessories */
     one_less,       /* a copy without the last accessory */
     no_array,       /* a copy whose accessory array has no table */
+    chain_shared,   /* a copy whose chained definition is the source's own */
 };
 SIM_API void def_clone_behaviour(def_clone_result r);
 enum class accessory_clone_result { copy, null, self, other_class };
@@ -346,5 +362,30 @@ SIM_API void player_truck_def(const player &p, uint8_t *def);
 SIM_API uint8_t *player_trailer_new(const player &p, uint8_t *def);
 /* n trailer_def entries (units) in game_ctrl's array. */
 SIM_API std::vector<uint8_t *> ctrl_trailer_defs(const player &p, int n);
+
+/* ---- trailer actors ---- */
+/* Offsets of build 1.61.3.1, from the trailer actor. */
+namespace trl {
+constexpr uint32_t class_record = 0x1E18250;
+constexpr uint32_t body = 0x30, wheels = 0x150, definition = 0x1F8, physics = 0x200, lights = 0x2A0;
+constexpr uint32_t load_state = 0xC70, joint = 0xFB8, coupled_to = 0x1058, next_part = 0x1060;
+constexpr uint32_t dynamic_cargo = 0x12B0;
+constexpr uint32_t physics_kingpin = 0x740; /* from the physics data */
+constexpr uint32_t def_next = 0x1B8;        /* from a trailer definition */
+} // namespace trl
+/* The factory's trailer actors come with n chained parts (default 0). */
+SIM_API void trailer_actor_parts(int n);
+/* A trailer actor (not counted) chained at the parent's +0x1060. */
+SIM_API uint8_t *trailer_part_new(uint8_t *parent);
+/* Couples the trailer to the truck (master and joint; no joint when false). */
+SIM_API void trailer_couple(uint8_t *actor, const void *truck, bool joint = true);
+SIM_API void trailer_kingpin(uint8_t *actor, float x, float y, float z);
+SIM_API uint8_t *dynamic_cargo_new(uint8_t *part);
+/* Called with the object by every release hook (slot 1) and every
+ * ctrl_remove_vehicle before they do anything (null: none; cleared by
+ * vehicle_world_install). */
+SIM_API void removal_observer(void (*fn)(const void *object));
+/* Chains next at the trailer definition's +0x1B8 (one reference). */
+SIM_API void def_chain(uint8_t *def, uint8_t *next);
 
 } // namespace sim
