@@ -260,7 +260,7 @@ TEST_F(server_jobs, TheRowHookPatchesExactlyItsBytesAndPutsThemBack)
                                    (const char *)(uintptr_t)detour, &core));
     char path[MAX_PATH] = {};
     GetModuleFileNameA(core, path, sizeof path);
-    EXPECT_NE(strstr(path, "drovemark_core"), nullptr) << path << ": the detour is the core's";
+    EXPECT_NE(strstr(path, "\\core\\loaded_"), nullptr) << path << ": the detour is the loaded core's";
     sim::economy_rows_start();
     ASSERT_TRUE(sim::economy_rows_wait(3));
     sim::economy_rows_stop();
