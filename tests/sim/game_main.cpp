@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "sim/sim.h"
+#include "sim/sim_economy.h"
 #include "sim/sim_game.h"
 #include "sim/sim_input.h"
 #include "sim/sim_render.h"
@@ -34,8 +35,15 @@ int main(int argc, char **argv)
         fprintf(stderr, "game: no window or swap chain; running without a picture\n");
     sim::game_reset();
     sim::set_build_hash();
-    sim::world_create(sim::game_player_create());
+    sim::world eco = sim::world_create(sim::game_player_create());
     sim::world_set_clock(3, 14, 0, 0);
+    // A small freight market: the server's job takes the quarry's first offer.
+    sim::economy_create(eco);
+    uint8_t *gravel = sim::economy_cargo("gravel");
+    uint8_t *quarry = sim::economy_company("quarry", "berlin", 0, 0);
+    sim::economy_company("farm", "hamburg", 0, 20000);
+    sim::economy_offer(quarry, "farm.hamburg", sim::economy_cargo("milk"), 30);
+    sim::economy_offer(quarry, "farm.hamburg", gravel, 28, 2);
     int32_t r = sim::plugin_init(SCS_TELEMETRY_VERSION_1_01);
     printf("game: scs_telemetry_init returned %d\n", r);
     sim::event_started();
