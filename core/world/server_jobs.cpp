@@ -365,12 +365,16 @@ void job_apply_server_job(job_entry *e)
         return;
     volatile uint64_t result = 0;
     dm_seh_fault fault = {};
+    uint64_t before = e->offer;
     if (dm_guarded([&] { result = place(e, eco); }, &fault)) {
         e->offer = result;
     } else {
         e->offer = 0;
         core_log("[core] server job #%u: FAULT (code 0x%08lx)", e->job.id, fault.code);
     }
+    // An offer the entry no longer holds is no server job's any more.
+    if (before && before != e->offer && !held_by_other(e, before))
+        job_untag_offer(&tagged, before);
 }
 
 // ---------------------------------------------------------------- handlers

@@ -226,6 +226,21 @@ TEST_F(server_jobs, AJobTheMarketCannotTakeIsRefusedWithItsLine)
         EXPECT_NE(l.find(fmt("offer %p", as_pointer((uint64_t)0))), std::string::npos) << l;
 }
 
+TEST_F(server_jobs, AnUpdateTheMarketCannotTakeUntagsTheOldOffer)
+{
+    join();
+    uint8_t *offer = sim::economy_offer_at(quarry, 0);
+    push(job(7, "quarry", "berlin", "farm", "hamburg", "gravel", 5, 1));
+    sim::economy_rows_start();
+    EXPECT_EQ(drawn(offer), std::string(prefix) + "gravel");
+    // The same id, now to a company that is not there: quietly no offer
+    // (it had one), and its old offer is drawn plain again.
+    auto lines = push(job(7, "quarry", "berlin", "farm", "paris", "gravel", 5, 1));
+    EXPECT_EQ(joined(lines).find("company not found"), std::string::npos) << joined(lines);
+    EXPECT_EQ(first("job server"), fmt("[core] server job #7: gravel quarry -> farm, offer %p", as_pointer((uint64_t)0)));
+    EXPECT_EQ(drawn(offer), "gravel");
+}
+
 TEST_F(server_jobs, AnIdenticalOfferAlreadyInTheMarketIsTakenAsItIs)
 {
     join();
