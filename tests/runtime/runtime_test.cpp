@@ -139,7 +139,7 @@ TEST_F(runtime, EveryRowOfAFeatureNotInThisBuildSaysSoInOneLine)
         { "traffic", "traffic" },     { "traffic on", "traffic" },     { "rvspawn 1", "rvspawn" },
         { "rvdespawn", "rvdespawn" }, { "rvvel on", "rvvel" },
         { "rvmove 1 2", "rvmove" },   { "rvstep auto", "rvstep" },     { "rvclock off", "rvclock" },
-        { "model spawn x", "model" }, { "job", "job" },
+        { "model spawn x", "model" },
         { "flags off", "flags off" },    { "wheeldbg", "wheeldbg" },
         { "steer flip", "steer flip" }, { "move", "move" },            { "move 1 2", "move" },
         { "defdump", "defdump" },      { "defdump f.txt", "defdump" },

@@ -164,6 +164,18 @@ void ts_send_owner(ts_server *s, uint16_t owner, int slot)
     ts_broadcast(s, NET_TRAFFIC_OWNER, 0, p, net_build_owner(p, sizeof p, owner, slot));
 }
 
+void ts_send_job(ts_server *s, const server_job *job)
+{
+    uint8_t p[47];
+    ts_broadcast(s, NET_JOB, 0, p, net_build_job(p, sizeof p, job));
+}
+
+void ts_send_job_removed(ts_server *s, uint32_t id)
+{
+    uint8_t p[4];
+    ts_broadcast(s, NET_JOB_REMOVED, 0, p, net_build_u32(p, sizeof p, id));
+}
+
 void ts_send_challenge(ts_server *s, ts_client *c)
 {
     for (int i = 0; i < 32; i++)

@@ -108,6 +108,10 @@ void ts_send_time(ts_server *s, double seconds, float rate);
 void ts_send_weather(ts_server *s, uint8_t kind, uint8_t roll, float seconds);
 void ts_send_owner(ts_server *s, uint16_t owner, int slot);
 void ts_send_challenge(ts_server *s, ts_client *c);
+/* Server jobs: type 48 (the job) and 49 (its id, 0 = all) to every client. */
+struct server_job;
+void ts_send_job(ts_server *s, const server_job *job);
+void ts_send_job_removed(ts_server *s, uint32_t id);
 
 /* The server's world: its time of day from now on, its weather with the
  * seconds to its next roll; what its time of day is at a moment. */

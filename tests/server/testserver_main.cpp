@@ -4,7 +4,29 @@
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include "dm_token.h"
+#include "net_records.h"
 #include "testserver.h"
+
+/* One server job for the demo (gravel from Berlin's quarry to the farm at
+ * Hamburg), pushed every two seconds from the fourth on: the same id again
+ * only updates it, so a client that joins late still gets it. */
+static void push_demo_job(ts_server *s, double now, double *next)
+{
+    if (now < *next)
+        return;
+    *next = now + 2;
+    server_job job = {};
+    job.id = 1;
+    dm_token_from_text("quarry", &job.source_company);
+    dm_token_from_text("berlin", &job.source_city);
+    dm_token_from_text("farm", &job.target_company);
+    dm_token_from_text("hamburg", &job.target_city);
+    dm_token_from_text("gravel", &job.cargo);
+    job.hours = 48;
+    job.urgency = 1;
+    ts_send_job(s, &job);
+}
 
 int main(int argc, char **argv)
 {
@@ -31,7 +53,7 @@ int main(int argc, char **argv)
         snprintf(name, sizeof name, "bot %d", i + 1);
         ts_add_bot(&s, name, 0);
     }
-    double next_state = 0, next_lists = 0;
+    double next_state = 0, next_lists = 0, next_job = 4;
     for (;;) {
         QueryPerformanceCounter(&t);
         double now = (double)(t.QuadPart - t0.QuadPart) / (double)f.QuadPart;
@@ -48,6 +70,7 @@ int main(int argc, char **argv)
             fflush(stdout);
         }
         ts_bots_tick(&s, now, &next_state, &next_lists);
+        push_demo_job(&s, now, &next_job);
         Sleep(5);
     }
     ts_stop(&s);

@@ -14,6 +14,7 @@
 #include <string.h>
 #include "sim/sim.h"
 #include "sim/sim_draw.h"
+#include "sim/sim_economy.h"
 #include "sim/sim_game.h"
 #include "sim/sim_input.h"
 #include "sim/sim_render.h"
@@ -40,7 +41,7 @@ int main(int argc, char **argv)
     sim::set_build_hash();
     sim::vehicle_world_install();
     sim::player player = sim::game_player_create();
-    sim::world_create(player);
+    sim::world eco = sim::world_create(player);
     // The player's truck and what the test server's bots are built from (a
     // bot's cabin entry stands for its wheels).
     const void *part = sim::game_at(sim::veh_off::part_data_class);
@@ -62,6 +63,13 @@ int main(int argc, char **argv)
         sim::vtable_set(sim::vehicle_vtable(), slot, drawn[slot]);
     sim::draw_thread_start();
     sim::world_set_clock(3, 14, 0, 0);
+    // A small freight market: the server's job takes the quarry's first offer.
+    sim::economy_create(eco);
+    uint8_t *gravel = sim::economy_cargo("gravel");
+    uint8_t *quarry = sim::economy_company("quarry", "berlin", 0, 0);
+    sim::economy_company("farm", "hamburg", 0, 20000);
+    sim::economy_offer(quarry, "farm.hamburg", sim::economy_cargo("milk"), 30);
+    sim::economy_offer(quarry, "farm.hamburg", gravel, 28, 2);
     int32_t r = sim::plugin_init(SCS_TELEMETRY_VERSION_1_01);
     printf("game: scs_telemetry_init returned %d\n", r);
     sim::event_started();

@@ -4,6 +4,7 @@
 // game's draw and shadow routines first (sim_draw.h); started by sim_draw
 // alone, it draws frame after frame without a picture.
 #include "sim/sim_draw.h"
+#include "sim/sim_economy.h"
 #include "sim/sim_render.h"
 #include "sim/sim_render_internal.h"
 
@@ -24,11 +25,14 @@ DWORD WINAPI render_thread_main(void *)
         if (rt_quit)
             break;
         if (r != WAIT_OBJECT_0) {
-            if (running)
+            if (running) {
                 draw_frame();
+                economy_draw_rows();
+            }
             continue;
         }
-        draw_frame(); // the game's draw and shadow routines, then its Present
+        draw_frame(); // the game's draw and shadow routines, its freight list, then its Present
+        economy_draw_rows();
         rt_result = render_present_now(rt_flags);
         SetEvent(rt_done);
     }
