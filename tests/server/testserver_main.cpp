@@ -1,9 +1,29 @@
 // drovemark_testserver: the test server on 127.0.0.1 for the demo.
-//   drovemark_testserver [port] [bots] [seconds]
+//   drovemark_testserver [port] [bots] [seconds] [servers.json]
+// With a servers.json file it also serves that file over HTTP on 127.0.0.1
+// (any free port, printed) as /servers.json.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include "http_server.h"
 #include "testserver.h"
+
+namespace {
+
+// The file's bytes, alive while the HTTP server runs; false when unreadable.
+bool serve_list(hs_server *http, const char *path)
+{
+    static char body[65536];
+    FILE *f = fopen(path, "rb");
+    if (!f)
+        return false;
+    size_t n = fread(body, 1, sizeof body, f);
+    fclose(f);
+    hs_route_add(http, "/servers.json", 200, HS_ANSWER, body, n);
+    return hs_start(http);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -20,6 +40,15 @@ int main(int argc, char **argv)
     ts_world_set_time(&s, 6 * 3600 + 30 * 60, 1.0f);
     ts_world_set_weather(&s, 1, 1, 1800.0f);
     printf("testserver: listening on 127.0.0.1:%u with %d bots; time 06:30, weather bad\n", s.port, bots);
+    static hs_server http;
+    if (argc > 4) {
+        if (!serve_list(&http, argv[4])) {
+            fprintf(stderr, "testserver: can't serve %s\n", argv[4]);
+            return 1;
+        }
+        printf("testserver: server list at http://127.0.0.1:%u/servers.json\n", http.port);
+        fflush(stdout);
+    }
     fflush(stdout);
     LARGE_INTEGER f, t0, t;
     QueryPerformanceFrequency(&f);
@@ -40,5 +69,7 @@ int main(int argc, char **argv)
         Sleep(5);
     }
     ts_stop(&s);
+    if (argc > 4)
+        hs_stop(&http);
     return 0;
 }
