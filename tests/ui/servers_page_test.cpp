@@ -313,41 +313,35 @@ TEST_F(servers_page, FailedAndEmptyListsShowTheirStatus)
 {
     hs_route_add(&http, "/empty.json", 200, HS_ANSWER, "[]", 2);
     serve_http();
-    // The status line: centred text in #9BA4AF under "No servers yet".
-    auto status_extent = [&](int *left, int *right) {
-        *left = 10000, *right = -1;
+    // "No servers yet" and under it the list's status, centred text in
+    // #9BA4AF; the status line's width.
+    auto empty_page = [&](const char *png) {
+        frames(3);
+        capture(png);
+        int left = 10000, right = -1;
         for (int y = 220; y < 640; y++)
             for (int x = PAGE_X; x < PAGE_X + PAGE_W; x++)
                 if (close_to(sim::capture_pixel(x, y), rgb(0x9BA4AF), 12)) {
-                    *left = x < *left ? x : *left;
-                    *right = x > *right ? x : *right;
+                    left = x < left ? x : left;
+                    right = x > right ? x : right;
                 }
+        EXPECT_GT(right, left) << png;
+        EXPECT_NEAR((left + right) / 2, PAGE_X + PAGE_W / 2, 8) << png;
+        EXPECT_GT(count(PAGE_X, 250, PAGE_X + PAGE_W, 300, 0xEDF0F5), 50) << png << ": No servers yet";
+        return right - left;
     };
 
     open(url("/missing.json"));
     ASSERT_TRUE(until([&] { return !snap.busy && snap.state == SERVER_LIST_FAILED; }));
     EXPECT_STREQ(snap.status, "the list server answered HTTP 404");
-    frames(3);
-    capture("servers_failed.png");
-    int l0, r0;
-    status_extent(&l0, &r0);
-    ASSERT_GT(r0, l0);
-    EXPECT_NEAR((l0 + r0) / 2, PAGE_X + PAGE_W / 2, 8);
-    EXPECT_GT(count(PAGE_X, 250, PAGE_X + PAGE_W, 300, 0xEDF0F5), 50) << "No servers yet";
+    int failed = empty_page("servers_failed.png");
 
     set_source(url("/empty.json"));
     click(REFRESH_X, BUTTONS_Y);
     ASSERT_TRUE(until([&] { return !snap.busy && snap.state == SERVER_LIST_LOADED; }));
     EXPECT_EQ(std::string(snap.status), "0 servers from " + url("/empty.json"));
-    frames(3);
-    capture("servers_empty.png");
-    int l1, r1;
-    status_extent(&l1, &r1);
-    ASSERT_GT(r1, l1);
-    EXPECT_NEAR((l1 + r1) / 2, PAGE_X + PAGE_W / 2, 8);
-    EXPECT_GT(count(PAGE_X, 250, PAGE_X + PAGE_W, 300, 0xEDF0F5), 50) << "No servers yet";
-    // 48 characters instead of 33: a wider line.
-    EXPECT_GT(r1 - l1, (r0 - l0) * 120 / 100);
+    int empty = empty_page("servers_empty.png");
+    EXPECT_GT(empty, failed * 120 / 100) << "48 characters instead of 33: a wider line";
 }
 
 } // namespace
