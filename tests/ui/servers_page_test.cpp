@@ -226,6 +226,43 @@ TEST_F(servers_page, CardsFromTheListWithTheLiveQueryStarsAndJoin)
     ASSERT_TRUE(until([&] { return !snap.entries[0].favourite && snap.count == 3; }));
     EXPECT_FALSE(has_line(base + "favorites.txt", fav));
 
+    // Bravo's context menu, opened by a right click on the card: under the
+    // address (muted) its two items.
+    auto context_item = [&](int item) {
+        int x = PAGE_X + 300, y = mid[1];
+        LPARAM at = MAKELPARAM(x, y);
+        sim::window_send(WM_MOUSEMOVE, 0, at);
+        frames(1);
+        sim::window_send(WM_RBUTTONDOWN, MK_RBUTTON, at);
+        frames(1);
+        sim::window_send(WM_RBUTTONUP, 0, at);
+        frames(3);
+        capture(item ? nullptr : "servers_card_menu.png");
+        // The first item's text: the first text row below the mouse cursor
+        // and the address; the items follow each other 27 px apart.
+        int first = -1;
+        for (int yy = y + 25; yy < y + 90 && first < 0; yy++)
+            if (count(x + 4, yy, x + 150, yy + 1, 0xEDF0F5, 30) > 0)
+                first = yy;
+        ASSERT_GT(first, 0) << item;
+        click(x + 40, first + 6 + 27 * item);
+    };
+    context_item(0); // "Add to favourites"
+    ASSERT_TRUE(until([&] { return snap.entries[1].favourite; }));
+    EXPECT_TRUE(has_line(base + "favorites.txt", "127.0.0.1 " + num(port(1))));
+    context_item(1); // "Copy address"
+    std::string copied;
+    if (OpenClipboard(nullptr)) {
+        HANDLE h = GetClipboardData(CF_TEXT);
+        const char *text = h ? (const char *)GlobalLock(h) : nullptr;
+        if (text) {
+            copied = text;
+            GlobalUnlock(h);
+        }
+        CloseClipboard();
+    }
+    EXPECT_EQ(copied, "127.0.0.1:" + num(port(1)));
+
     // Join is disabled for another protocol and for a full server.
     for (int i = 1; i < 3; i++) {
         click(JOIN_X + 56, mid[i]);
