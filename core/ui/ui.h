@@ -70,7 +70,6 @@ void dm_ui_text_clipped(ImDrawList *dl, ImFont *font, float size, float x, float
 void dm_ui_text_styled(ImFont *font, float size, uint32_t colour, const char *fmt, ...) __attribute__((format(gnu_printf, 4, 5)));
 void dm_ui_banner_panel(uint32_t colour, const char *icon, const char *title, const char *subtitle, float button_w,
                         const char *button_label, int button_style, bool *pressed);
-const char *dm_ui_server_display_name(const dm_ui_status *s);
 /* Text helpers on the UI fonts: size is the base size (times the scale here). */
 float dm_ui_text_width(ImFont *font, float size, const char *text);
 void dm_ui_draw_text(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour, const char *text);
@@ -78,10 +77,19 @@ void dm_ui_push_font(ImFont *font, float size); /* base size; the style's scale 
 void dm_ui_pop_font();
 
 /* pages (ui_pages.cpp) */
-void dm_ui_page_servers(const dm_ui_status *s);
 void dm_ui_page_players(const dm_ui_status *s);
 void dm_ui_page_settings(const dm_ui_status *s);
+
+/* the Servers page (ui_servers.cpp) */
+void dm_ui_page_servers(const dm_ui_status *s);
+/* One server's card; a right click on it writes its index to *context_request. */
+void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, bool fresh, int *context_request);
+void dm_ui_add_server_dialog(); /* body of the "add_server" popup */
+/* Queues the join's console lines (all or none) and makes the server the
+ * auto-connect target in config.ini. */
 void dm_ui_join_server(const dm_ui_status *s, const char *host, uint16_t port);
+/* The current server's name from the server list, else its host. */
+const char *dm_ui_server_display_name(const dm_ui_status *s);
 
 /* kick and ban notice (ui_notice.cpp) */
 void dm_ui_notice_dialog(const dm_ui_frame_args *args);

@@ -400,9 +400,3 @@ void dm_ui_banner_panel(uint32_t colour, const char *icon, const char *title, co
     ImGui::Dummy(ImVec2(w, h));
     ImGui::Dummy(ImVec2(0, 2 * sc));
 }
-
-const char *dm_ui_server_display_name(const dm_ui_status *s)
-{
-    // Without the server list in this build the host is the server's name.
-    return s->host;
-}

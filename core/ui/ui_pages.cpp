@@ -1,5 +1,4 @@
-// The menu's pages: Servers (the connection banner; the server browser is
-// not part of this build), Players and Settings.
+// The menu's pages Players and Settings (the Servers page is ui_servers.cpp).
 #include <stdio.h>
 #include <string.h>
 #include "imgui.h"
@@ -63,59 +62,6 @@ void note(const char *text) { dm_ui_text_styled(regular(), 14, DM_UI_MUTED, "%s"
 bool write_flag(const char *key, bool on) { return dm_config_set(key, on ? "1" : "0") == 1; }
 
 } // namespace
-
-void dm_ui_page_servers(const dm_ui_status *s)
-{
-    float sc = S();
-    page_title("Servers", "Community servers. Pick one and drive.");
-    bool pressed = false;
-    char title[160], sub[192];
-    if (s->own_id != 0) {
-        snprintf(title, sizeof title, "Playing on %s", dm_ui_server_display_name(s));
-        snprintf(sub, sizeof sub, "%d player%s online  -  you are #%u as %s", s->player_count + 1,
-                 s->player_count == 0 ? "" : "s", (unsigned)s->own_id, s->name);
-        dm_ui_banner_panel(DM_UI_GREEN, DM_ICON_LINK, title, sub, 130 * sc, "Disconnect", 2, &pressed);
-    } else if (s->net_active) {
-        dm_ui_banner_panel(DM_UI_YELLOW, DM_ICON_REFRESH, "Connecting...", s->status, 110 * sc, "Cancel", 1, &pressed);
-    } else if (!dm_ui_status_fresh(s)) {
-        dm_ui_banner_panel(DM_UI_ACCENT, DM_ICON_PROFILE, "Load your profile to join a server",
-                           "You can browse the list from here.", 0, nullptr, 0, nullptr);
-    }
-    if (pressed)
-        dm_ui_post_command("net disconnect");
-    // The server browser (list, favourites, queries) is not in this build.
-    ImDrawList *dl = ImGui::GetWindowDrawList();
-    ImVec2 p = ImGui::GetCursorScreenPos();
-    float w = ImGui::GetContentRegionAvail().x;
-    const char *head = "No servers yet";
-    const char *line = "The server browser is not part of this build.";
-    float iw = dm_ui_text_width(regular(), 48, DM_ICON_SERVERS);
-    dm_ui_draw_text(dl, regular(), 48, p.x + (w - iw) * 0.5f, p.y + 50 * sc, DM_UI_MUTED, DM_ICON_SERVERS);
-    float hw = dm_ui_text_width(semibold(), 20, head);
-    dm_ui_draw_text(dl, semibold(), 20, p.x + (w - hw) * 0.5f, p.y + 120 * sc, DM_UI_TEXT, head);
-    float lw = dm_ui_text_width(regular(), 15, line);
-    dm_ui_text_clipped(dl, regular(), 15, p.x + (w - lw > 0 ? (w - lw) * 0.5f : 0), p.y + 152 * sc, DM_UI_TEXT2, line, w);
-    ImGui::Dummy(ImVec2(w, 180 * sc));
-}
-
-void dm_ui_join_server(const dm_ui_status *s, const char *host, uint16_t port)
-{
-    char connect[200];
-    snprintf(connect, sizeof connect, "net connect %s %u %s", host, (unsigned)port, dm_ui_settings_get()->player_name);
-    const char *lines[3];
-    int n = 0;
-    if (s->net_active)
-        lines[n++] = "net disconnect";
-    lines[n++] = connect;
-    lines[n++] = "config refresh";
-    // Either the whole join waits in the queue or none of it does.
-    if (!dm_ui_post_commands(lines, n))
-        return;
-    char port_text[8];
-    snprintf(port_text, sizeof port_text, "%u", (unsigned)port);
-    dm_config_set("server", host);
-    dm_config_set("port", port_text);
-}
 
 void dm_ui_page_players(const dm_ui_status *s)
 {

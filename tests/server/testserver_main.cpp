@@ -1,16 +1,36 @@
 // drovemark_testserver: the test server on 127.0.0.1 for the demo.
-//   drovemark_testserver [port] [bots] [seconds] [leave]
-// The bots leave after leave seconds when it is given.
+//   drovemark_testserver [port] [bots] [seconds] [leave] [servers.json]
+// The bots leave after leave seconds when it is given (0: never). With a
+// servers.json file it also serves that file over HTTP on 127.0.0.1 (any
+// free port, printed) as /servers.json.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include "dm_token.h"
+#include "http_server.h"
 #include "net_records.h"
 #include "testserver.h"
 
 /* One server job for the demo (gravel from Berlin's quarry to the farm at
  * Hamburg), pushed every two seconds from the fourth on: the same id again
  * only updates it, so a client that joins late still gets it. */
+namespace {
+
+// The file's bytes, alive while the HTTP server runs; false when unreadable.
+bool serve_list(hs_server *http, const char *path)
+{
+    static char body[65536];
+    FILE *f = fopen(path, "rb");
+    if (!f)
+        return false;
+    size_t n = fread(body, 1, sizeof body, f);
+    fclose(f);
+    hs_route_add(http, "/servers.json", 200, HS_ANSWER, body, n);
+    return hs_start(http);
+}
+
+} // namespace
+
 static void push_demo_job(ts_server *s, double now, double *next)
 {
     if (now < *next)
@@ -44,6 +64,14 @@ int main(int argc, char **argv)
     ts_world_set_time(&s, 6 * 3600 + 30 * 60, 1.0f);
     ts_world_set_weather(&s, 1, 1, 1800.0f);
     printf("testserver: listening on 127.0.0.1:%u with %d bots; time 06:30, weather bad\n", s.port, bots);
+    static hs_server http;
+    if (argc > 5) {
+        if (!serve_list(&http, argv[5])) {
+            fprintf(stderr, "testserver: can't serve %s\n", argv[5]);
+            return 1;
+        }
+        printf("testserver: server list at http://127.0.0.1:%u/servers.json\n", http.port);
+    }
     fflush(stdout);
     LARGE_INTEGER f, t0, t;
     QueryPerformanceFrequency(&f);
@@ -74,5 +102,7 @@ int main(int argc, char **argv)
         Sleep(5);
     }
     ts_stop(&s);
+    if (argc > 5)
+        hs_stop(&http);
     return 0;
 }

@@ -1,14 +1,17 @@
 // drovemark_game.exe: the simulated game for the demo. It loads the plug-in
 // from its own folder, runs game frames at 60 Hz for the given number of
-// seconds, and shuts down. Usage: drovemark_game [seconds] [LOCALAPPDATA] [PNG]
+// seconds, and shuts down. Usage:
+//   drovemark_game [seconds] [LOCALAPPDATA] [PNG] [servers PNG]
 // The game is build 1.61.3.1 with a profile loaded (so the core recognises it
 // and may join a server); its clock starts at day 3, 14:00, in normal weather,
 // and runs at the game's pace. It has a real window and swap chain and presents
 // every frame; a third of the way through the player presses F2, a little
 // later opens the Players page, and the last frame is saved to the PNG when
-// one is named. Its vehicle world is installed, the player's truck has a
-// definition (a chassis and a wheel) and the render thread runs the game's
-// draw routine each frame, so other players can be shown as vehicles.
+// one is named (and the Servers page, the menu's first, just before the
+// Players page opens to the servers PNG). Its vehicle world is installed,
+// the player's truck has a definition (a chassis and a wheel) and the render
+// thread runs the game's draw routine each frame, so other players can be
+// shown as vehicles.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -86,8 +89,11 @@ int main(int argc, char **argv)
             sim::render_present(0);
             sim::key_input(VK_F2, false);
         }
-        if (t < seconds / 2 && t + dt >= seconds / 2)
+        if (t < seconds / 2 && t + dt >= seconds / 2) {
+            if (argc > 4 && sim::capture_frame(0.0) && sim::capture_save_png(argv[4]))
+                printf("game: saved %s\n", argv[4]);
             sim::mouse_click_message(225, 216); // the menu's Players entry
+        }
         if (argc > 3 && t + dt >= seconds) {
             if (sim::capture_frame(0.0) && sim::capture_save_png(argv[3]))
                 printf("game: saved %s\n", argv[3]);
