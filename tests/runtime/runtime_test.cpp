@@ -136,7 +136,7 @@ TEST_F(runtime, EveryRowOfAFeatureNotInThisBuildSaysSoInOneLine)
     } cases[] = {
         { "local", "local" },
         { "trailer", "trailer" },     { "info", "info" },              { "cargodump", "cargodump" },
-        { "traffic", "traffic" },     { "traffic on", "traffic" },     { "rvspawn 1", "rvspawn" },
+        { "rvspawn 1", "rvspawn" },
         { "rvdespawn", "rvdespawn" }, { "rvvel on", "rvvel" },         { "remote mode rv", "remote" },
         { "rvmove 1 2", "rvmove" },   { "rvstep auto", "rvstep" },     { "rvclock off", "rvclock" },
         { "model spawn x", "model" }, { "job", "job" },
