@@ -225,14 +225,28 @@ TEST_F(traffic_sync, OwnerSendsCarsNearARemotePlayerKeepsThemTo1100MetresAndRemo
 
 TEST_F(traffic_sync, OwnerSendsAtMost128CarsAndStopsWithoutAManager)
 {
+    std::vector<uint8_t *> old;
     for (int i = 0; i < 130; i++)
-        sim::traffic_add_car(car_at(bot_x + 60 + i, bot_z + 10));
+        old.push_back(sim::traffic_add_car(car_at(bot_x + 60 + i, bot_z + 10)));
     join();
     ts_traffic_set_owner(&server, us, 0);
     command("traffic net on");
     run_for(1.0);
     EXPECT_EQ(our_cars().size(), 128u);
     EXPECT_GE(log_find("[traffic] owner: sending 128 cars (128 new, 0 removed) to 1 player(s)"), 0) << log_text();
+
+    // Every car replaced at once: the full table skips the new cars for one
+    // pass while the old ones are removed, then sends them.
+    for (uint8_t *car : old)
+        sim::traffic_remove_car(car);
+    for (int i = 0; i < 128; i++)
+        sim::traffic_add_car(car_at(bot_x + 60 + i, bot_z - 10));
+    run_for(1.0);
+    auto cars = our_cars();
+    EXPECT_EQ(cars.size(), 128u);
+    for (auto &c : cars)
+        EXPECT_GT(c.net_id, 128u) << "an old car was never removed";
+    EXPECT_EQ(server.traffic.ids_removed, 128u);
 
     // The manager goes: every sent car is removed with one complete list.
     uint64_t lists = server.traffic.complete_lists;
