@@ -83,6 +83,19 @@ protected:
         run_for(0.5);
     }
 
+    /* For the next row of a table: the plug-in loaded afresh, the server
+     * down, and a new game with a player and its traffic. */
+    void fresh_game()
+    {
+        restart();
+        ts_stop(&server);
+        server_up = false;
+        sim::game_reset();
+        sim::set_build_hash();
+        player = sim::game_player_create();
+        sim::traffic_create("0.75");
+    }
+
     /* The cars the server holds from us. */
     std::vector<ts_traffic_car> our_cars()
     {
@@ -367,15 +380,8 @@ TEST_F(traffic_sync, ModesFromConfigCommandAndServerLockOrFreeGTraffic)
     for (auto &c : cases) {
         SCOPED_TRACE(fmt("config %s, command %s, slot %d", c.config ? c.config : "(none)",
                          c.command ? c.command : "(none)", c.slot));
-        if (!first_case) {
-            restart();
-            ts_stop(&server);
-            server_up = false;
-            sim::game_reset();
-            sim::set_build_hash();
-            player = sim::game_player_create();
-            sim::traffic_create("0.75");
-        }
+        if (!first_case)
+            fresh_game();
         first_case = false;
         sim::traffic_add_car(car_at(0, 0));
         join(c.config ? fmt("traffic = %s\n", c.config) : "");
@@ -439,15 +445,8 @@ TEST_F(traffic_sync, AForeignCallbackOrAnUnknownVariableIsLeftAlone)
     bool first_case = true;
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
-        if (!first_case) {
-            restart();
-            ts_stop(&server);
-            server_up = false;
-            sim::game_reset();
-            sim::set_build_hash();
-            player = sim::game_player_create();
-            sim::traffic_create("0.75");
-        }
+        if (!first_case)
+            fresh_game();
         first_case = false;
         c.change();
         uint64_t callback = sim::traffic_cvar_callback();
