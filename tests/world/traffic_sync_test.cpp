@@ -352,6 +352,43 @@ TEST_F(traffic_sync, TheRemoteTableHolds256CarsAndSkipsTheRest)
     EXPECT_EQ(listed.back(), fmt("[traffic] remote: 256 cars; owner 0; we are %u; sending off, 0 cars sent", us));
 }
 
+/* ---- our own cars ---- */
+
+TEST_F(traffic_sync, DumpListsOwnCarsWithTheirDefinitionAndSpeed)
+{
+    sim::traffic_car_spec close = car_at(1100, -2000, { "/def/a.sii" });
+    close.type = 3;
+    close.lights = 0x5;
+    close.model_flags = 0x9;
+    close.vel[0] = 10;
+    close.colours = { 0.1f, 0.2f, 0.3f };
+    uint8_t *car = sim::traffic_add_car(close);
+    sim::traffic_car_spec distant = car_at(1000, -1000, { "/def/b.sii" });
+    distant.colours = { 0.5f, 0.5f, 0.5f };
+    distant.excluded = true;
+    uint8_t *far_car = sim::traffic_add_car(distant);
+    start();
+    sim::channel_placement(1000, bot_y, -2000, 0, 0, 0);
+    auto out = command("traffic");
+    ASSERT_EQ(out.size(), 3u) << log_text();
+    EXPECT_EQ(out[0], "[traffic] own cars 2, player at (1000.0, 50.0, -2000.0)");
+    EXPECT_EQ(out[1], fmt("[traffic] [0] %p fl=100 id=1000 type=3 mode=0 world(1100.0, 50.0, -2000.0) dist=100 "
+                          "q(1.000 0.000 0.000 0.000) speed=- km/h lights=00000005 mflags=00000009 model=%p def=%p "
+                          "class=? colors=1 (0.100 0.200 0.300) [? /def/a.sii]",
+                          as_pointer(car), as_pointer(sim::get<uint64_t>(car, 0x210)),
+                          as_pointer(sim::get<uint64_t>(car, 0x410))));
+    // 1000 m away: the description without colours and entries.
+    EXPECT_EQ(out[2].substr(out[2].find(" mode=")), fmt(" mode=1 world(1000.0, 50.0, -1000.0) dist=1000 "
+                          "q(1.000 0.000 0.000 0.000) speed=- km/h lights=00000000 mflags=00000000 model=%p def=%p "
+                          "class=? colors=1", as_pointer(sim::get<uint64_t>(far_car, 0x210)),
+                          as_pointer(sim::get<uint64_t>(far_car, 0x410))));
+    run_for(1.0); // 10 m in the 1.25 s since the last dump (whose frame moved no car): 8 m/s
+    out = command("traffic");
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_NE(out[1].find(" speed=28.8 km/h "), std::string::npos) << out[1];
+    EXPECT_NE(out[2].find(" speed=0.0 km/h "), std::string::npos) << out[2];
+}
+
 /* ---- modes and the g_traffic lock ---- */
 
 TEST_F(traffic_sync, ModesFromConfigCommandAndServerLockOrFreeGTraffic)
