@@ -1,4 +1,4 @@
-// World sync not in this build: props and models, and traffic.
+// World sync not in this build: props and models.
 // Frame and life cycle entry points do nothing; each console command says it
 // is not in this build. A feature that lands deletes its lines here.
 #include "core.h"
@@ -9,12 +9,7 @@ void props_init(const dm_host_api *) {}
 void props_shutdown() {}
 bool props_tick(const dm_frame_info *) { return false; }
 void props_draw(uint64_t) {}
-void traffic_init(const dm_host_api *) {}
-void traffic_shutdown() {}
-void traffic_tick(const dm_frame_info *) {}
-void traffic_set_config_mode(int32_t) {}
 bool props_any_live() { return false; }
 
 /* console */
-void traffic_command(const dm_frame_info *, const char *) { core_not_in_build("traffic"); }
 void props_command(const char *) { core_not_in_build("model"); }

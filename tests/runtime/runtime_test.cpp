@@ -136,7 +136,7 @@ TEST_F(runtime, EveryRowOfAFeatureNotInThisBuildSaysSoInOneLine)
     } cases[] = {
         { "local", "local" },
         { "info", "info" },              { "cargodump", "cargodump" },
-        { "traffic", "traffic" },     { "traffic on", "traffic" },     { "rvspawn 1", "rvspawn" },
+        { "rvspawn 1", "rvspawn" },
         { "rvdespawn", "rvdespawn" }, { "rvvel on", "rvvel" },
         { "rvmove 1 2", "rvmove" },   { "rvstep auto", "rvstep" },     { "rvclock off", "rvclock" },
         { "model spawn x", "model" },

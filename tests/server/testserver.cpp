@@ -320,6 +320,105 @@ void ts_world_tick(ts_server *s, double now)
         ts_send_weather(s, w->kind, w->roll, w->roll_at > now ? (float)(w->roll_at - now) : 0.0f);
 }
 
+// ---- traffic: the owner, what the players send, relays as a player
+
+void ts_traffic_set_owner(ts_server *s, uint16_t owner, int slot)
+{
+    s->traffic.owner = owner;
+    s->traffic.slot = slot;
+    ts_send_owner(s, owner, slot);
+}
+
+static ts_traffic_car *traffic_car(ts_server *s, uint16_t sender, uint32_t net_id, bool make)
+{
+    ts_traffic &t = s->traffic;
+    for (int i = 0; i < t.car_count; i++)
+        if (t.cars[i].sender == sender && t.cars[i].net_id == net_id)
+            return &t.cars[i];
+    if (!make || t.car_count >= TS_TRAFFIC_CARS_MAX)
+        return nullptr;
+    ts_traffic_car *c = &t.cars[t.car_count++];
+    memset(c, 0, sizeof *c);
+    c->sender = sender;
+    c->net_id = net_id;
+    return c;
+}
+
+static void traffic_drop(ts_server *s, uint16_t sender, const uint32_t *ids, int count, bool all)
+{
+    ts_traffic &t = s->traffic;
+    int kept = 0;
+    for (int i = 0; i < t.car_count; i++) {
+        bool gone = false;
+        if (t.cars[i].sender == sender) {
+            gone = all;
+            for (int k = 0; k < count && !gone; k++)
+                gone = ids[k] == t.cars[i].net_id;
+        }
+        if (!gone)
+            t.cars[kept++] = t.cars[i];
+    }
+    t.car_count = kept;
+}
+
+static void on_traffic(ts_server *s, uint16_t sender, uint8_t type, const uint8_t *p, size_t n)
+{
+    ts_traffic &t = s->traffic;
+    if (type == NET_TRAFFIC_DEFS) {
+        static traffic_car_definition def;
+        t.defs_in++;
+        if (!net_parse_traffic_defs(p, n, &def))
+            return;
+        if (ts_traffic_car *c = traffic_car(s, sender, def.net_id, true)) {
+            c->car_type = def.car_type;
+            c->path_count = def.path_count;
+            snprintf(c->first_path, sizeof c->first_path, "%s", def.path_count ? def.paths[0] : "");
+        }
+    } else if (type == NET_TRAFFIC_CARS) {
+        static traffic_car_state cars[NET_TRAFFIC_CARS_PER_DATAGRAM];
+        int count = 0;
+        t.cars_in++;
+        if (!net_parse_traffic_cars(p, n, &t.last_sender_ms, cars, &count))
+            return;
+        for (int i = 0; i < count; i++) {
+            ts_traffic_car *c = traffic_car(s, sender, cars[i].net_id, false);
+            if (!c)
+                continue;
+            c->has_state = true;
+            memcpy(c->pos, cars[i].pos, sizeof c->pos);
+            memcpy(c->rot, cars[i].rot, sizeof c->rot);
+            c->speed = cars[i].speed;
+            c->lights = cars[i].lights;
+            c->states++;
+        }
+    } else if (type == NET_TRAFFIC_IDS) {
+        static uint32_t ids[NET_TRAFFIC_IDS_ACCEPTED];
+        uint8_t flags;
+        uint16_t count;
+        t.ids_in++;
+        if (!net_parse_traffic_ids(p, n, &flags, ids, &count))
+            return;
+        if (flags & 1)
+            t.complete_lists++;
+        else
+            t.ids_removed += count;
+        traffic_drop(s, sender, ids, count, flags & 1);
+    }
+}
+
+void ts_traffic_send_as(ts_server *s, uint16_t from, uint8_t type, const uint8_t *payload, int len)
+{
+    ts_client *c = ts_find(s, from);
+    if (!c)
+        return;
+    relay(s, c, type, payload, len);
+}
+
+const ts_traffic_car *ts_traffic_find(const ts_server *s, uint16_t sender, uint32_t net_id)
+{
+    return traffic_car((ts_server *)s, sender, net_id, false);
+}
+
 void ts_poll(ts_server *s, double now)
 {
     s->now = now;
@@ -409,11 +508,14 @@ void ts_poll(ts_server *s, double now)
             }
             relay(s, c, h.type, p, (int)pn);
             break;
-        case NET_PROP:
-        case NET_PROP_REMOVED:
         case NET_TRAFFIC_DEFS:
         case NET_TRAFFIC_CARS:
         case NET_TRAFFIC_IDS:
+            on_traffic(s, c->id, h.type, p, pn);
+            relay(s, c, h.type, p, (int)pn);
+            break;
+        case NET_PROP:
+        case NET_PROP_REMOVED:
             relay(s, c, h.type, p, (int)pn);
             break;
         case NET_AUTH_REPLY:

@@ -53,6 +53,35 @@ typedef struct ts_world {
     double next_send;
 } ts_world;
 
+/* Traffic: the owner the server names (0 none) with the slot it gives every
+ * client (-1: the two-byte owner packet, no slot), and what the players sent
+ * of types 25 to 27, parsed, before it was relayed to the others. */
+#define TS_TRAFFIC_CARS_MAX 256
+typedef struct ts_traffic_car {
+    uint16_t sender;
+    uint32_t net_id;
+    uint8_t car_type;
+    uint32_t path_count;
+    char first_path[161];
+    bool has_state;
+    double pos[3];
+    float rot[4];
+    float speed;
+    uint32_t lights;
+    uint64_t states;     /* states received for it */
+} ts_traffic_car;
+
+typedef struct ts_traffic {
+    uint16_t owner;
+    int slot;
+    uint64_t defs_in, cars_in, ids_in;      /* datagrams */
+    uint64_t complete_lists;                /* type 27 with the complete flag */
+    uint64_t ids_removed;                   /* ids in lists without it */
+    uint32_t last_sender_ms;
+    ts_traffic_car cars[TS_TRAFFIC_CARS_MAX]; /* by sender and net id, removals drop them */
+    int car_count;
+} ts_traffic;
+
 typedef struct ts_server {
     uintptr_t sock;
     uintptr_t second_sock;  /* for "answers from a second port" */
@@ -85,6 +114,7 @@ typedef struct ts_server {
     uint32_t info_from_addr; /* the last info query: source (network order) and nonce */
     uint16_t info_from_port;
     uint32_t info_nonce;
+    ts_traffic traffic;
 } ts_server;
 
 bool ts_start(ts_server *s, uint16_t port); /* port 0: any free port */
@@ -119,6 +149,13 @@ void ts_world_set_time(ts_server *s, double seconds, float rate);
 void ts_world_set_weather(ts_server *s, uint8_t kind, uint8_t roll, float next_roll_in);
 double ts_world_time(const ts_server *s, double now);
 void ts_world_tick(ts_server *s, double now);
+
+/* Traffic: names the owner and our slot to every client (slot -1: none);
+ * sends one traffic datagram to every real client as coming from a player
+ * (a bot that owns traffic); the car a player sent, or null. */
+void ts_traffic_set_owner(ts_server *s, uint16_t owner, int slot);
+void ts_traffic_send_as(ts_server *s, uint16_t from, uint8_t type, const uint8_t *payload, int len);
+const ts_traffic_car *ts_traffic_find(const ts_server *s, uint16_t sender, uint32_t net_id);
 
 /* Bots: players on the server that drive a circle and send accessory lists. */
 uint16_t ts_add_bot(ts_server *s, const char *name, double now);

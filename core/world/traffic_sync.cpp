@@ -1,0 +1,645 @@
+// Traffic sync: the game's AI traffic held at density 0 ("off") or left to
+// the player ("local") through the g_traffic console variable, as config.ini,
+// the command or the server decides; and, for the traffic owner the server
+// names, the AI cars near other players sent as definitions, states and
+// removals. Cars received from other players are kept in a table, aged out
+// and listed; nothing places them in the game. Game thread only: the tick,
+// the command and the network handlers (inside net_tick).
+//
+// Index of this file:
+//   game layout    offsets of the traffic manager, AI cars, definitions, g_traffic
+//   state          modes, timers, the two tables
+//   the game       the manager's cars, snapshots, definition paths, descriptions
+//   the lock       g_traffic recognised, density pushed, the lock applied
+//   owner          the owner pass: selection, definitions, states, removals
+//   handlers       definitions, states and removals from other players
+//   life cycle     init, shutdown, config mode, the tick
+//   command        dump, remote list, modes, sending switch
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+#include "core.h"
+#include "dm_guard.h"
+#include "game_mem.h"
+#include "net_client.h"
+#include "placement.h"
+#include "traffic_tables.h"
+#include "world.h"
+#include "world_game.h"
+
+/* ---- game layout (build 1.61.3.1, from game_base unless named) ---- */
+#define GAME_OFF_TRAFFIC_MANAGER 0x36B8DC0u  /* u64 traffic manager */
+#define TRAFFIC_MGR_ENTRIES 0xF8u            /* manager + : u64 entries (16 bytes: car, second word) */
+#define TRAFFIC_MGR_COUNT 0x100u             /* manager + : u64 car count */
+#define TRAFFIC_MGR_COUNT_MAX 1000u
+#define GAME_OFF_TRAFFIC_DENSITY 0x56C040u   /* (manager, f32 density) */
+#define GAME_OFF_AI_CAR_VTABLE 0x22DA610u    /* an AI car's first word */
+#define AI_CAR_PLACEMENT 0x28u
+#define AI_CAR_TYPE 0x70u                    /* u32 */
+#define AI_CAR_MODEL 0x210u                  /* u64 model object */
+#define AI_MODEL_LIGHTS 0x1C0u               /* model + : u32 light word */
+#define AI_MODEL_FLAGS 0x1B8u                /* model + : u32 model flags */
+#define AI_CAR_EXCLUDED 0x389u               /* u8 */
+#define AI_CAR_DEFINITION 0x410u             /* u64 */
+#define AI_CAR_ID 0x420u                     /* u32 */
+#define CAR_DEF_ENTRIES 0x18u                /* definition + : u64 array of entry pointers */
+#define CAR_DEF_ENTRY_COUNT 0x20u            /* definition + : u64 */
+#define CAR_DEF_ENTRY_PATH 0x18u             /* entry + : u64 char pointer */
+#define CAR_DEF_COLOURS 0x200u               /* definition + : u64 array of f32 x 3 */
+#define CAR_DEF_COLOUR_COUNT 0x208u          /* definition + : u64 */
+#define CAR_DEF_ENTRIES_WALKED 4096u         /* entries looked at, at most */
+#define GAME_OFF_G_TRAFFIC 0x2D4EAB0u        /* the console variable object */
+#define GAME_OFF_CVAR_VTABLE 0x2223C00u      /* its first word */
+#define GAME_OFF_CVAR_REFUSE 0xF1D30u        /* a callback that returns false */
+#define GAME_OFF_TRAFFIC_CALLBACK 0x41C080u  /* the game's own change callback */
+#define GAME_OFF_CVAR_VALUE 0x1DC850u        /* (variable) -> f32 */
+#define CVAR_NAME 0x8u                       /* inline text */
+#define CVAR_KIND 0x90u                      /* u32, 2 */
+#define CVAR_CALLBACK 0x98u                  /* u64 */
+#define CVAR_VALUE_TEXT 0xB1u                /* inline text, up to the cached flag */
+#define CVAR_CACHED 0x116u                   /* u8 */
+#define CVAR_CACHED_VALUE 0x118u             /* f32 */
+#define CVAR_ZERO_WORD 0x120u                /* u64, 0 */
+
+namespace {
+
+/* One AI car of our game. */
+struct traffic_car_snapshot {
+    uint64_t car, second_word;
+    uint32_t car_id;
+    uint8_t excluded;
+    uint32_t type, lights, model_flags;
+    uint64_t model, definition;
+    placement place;
+    uint8_t more[24]; /* copied after the placement, not used */
+};
+
+/* ---- state ---- */
+
+const dm_host_api *api;
+int32_t config_mode = TRAFFIC_MODE_OFF, command_mode = TRAFFIC_MODE_NONE, server_mode = TRAFFIC_MODE_NONE;
+double lock_timer;
+bool warned;
+uint64_t manager_zeroed;
+bool owner, sending, ids_sent;
+double next_send, next_resend, next_owner_report, next_remote_report;
+uint32_t next_net_id = 1;
+uint64_t states_received, states_unknown;
+double now;
+
+traffic_sent_car sent[TRAFFIC_SENT_MAX];
+traffic_remote_car remote[TRAFFIC_REMOTE_MAX];
+
+/* what the previous dump saw, for its speeds */
+struct dumped_car {
+    uint64_t car;
+    uint32_t car_id;
+    double time, pos[3];
+};
+dumped_car dumped[TRAFFIC_SENT_MAX];
+int dumped_count;
+
+const char usage[] = "[traffic] usage: traffic [dump] | traffic off|on|local|mode | traffic remote | traffic net on|off";
+
+int32_t in_effect() { return traffic_mode_in_effect(config_mode, command_mode, server_mode); }
+
+/* ---- the game ---- */
+
+uint64_t traffic_manager()
+{
+    uint64_t m = 0;
+    return dm_safe_read_u64(game_addr(GAME_OFF_TRAFFIC_MANAGER), &m) ? m : 0;
+}
+
+void world_of(const placement *p, double out[3])
+{
+    out[0] = placement_world_x(p);
+    out[1] = p->y;
+    out[2] = placement_world_z(p);
+}
+
+bool traffic_snapshot_car(uint64_t car, uint64_t second_word, traffic_car_snapshot *out)
+{
+    traffic_car_snapshot s = {};
+    s.car = car;
+    s.second_word = second_word;
+    uint8_t block[sizeof s.place + sizeof s.more];
+    if (!game_read_guarded(car + AI_CAR_ID, &s.car_id) || !game_read_guarded(car + AI_CAR_EXCLUDED, &s.excluded) ||
+        !game_read_guarded(car + AI_CAR_TYPE, &s.type) || !game_read_guarded(car + AI_CAR_MODEL, &s.model) ||
+        !game_read_guarded(car + AI_CAR_DEFINITION, &s.definition) ||
+        !game_copy_guarded(block, car + AI_CAR_PLACEMENT, sizeof block))
+        return false;
+    memcpy(&s.place, block, sizeof s.place);
+    memcpy(s.more, block + sizeof s.place, sizeof s.more);
+    if (s.model) {
+        game_read_guarded(s.model + AI_MODEL_LIGHTS, &s.lights);
+        game_read_guarded(s.model + AI_MODEL_FLAGS, &s.model_flags);
+    }
+    *out = s;
+    return true;
+}
+
+/* Our AI cars, or -1 when the manager or its entries are unreadable. */
+int traffic_list_cars(traffic_car_snapshot *out, int maximum)
+{
+    uint64_t manager = 0, entries = 0, count = 0;
+    if (!dm_safe_read_u64(game_addr(GAME_OFF_TRAFFIC_MANAGER), &manager) || !manager ||
+        !dm_safe_read_u64(manager + TRAFFIC_MGR_ENTRIES, &entries) ||
+        !dm_safe_read_u64(manager + TRAFFIC_MGR_COUNT, &count) || count > TRAFFIC_MGR_COUNT_MAX ||
+        (count && !entries))
+        return -1;
+    uint64_t car_table = game_addr(GAME_OFF_AI_CAR_VTABLE);
+    int n = 0;
+    for (uint64_t i = 0; i < count && n < maximum; i++) {
+        uint64_t car = 0, second = 0, first_word = 0;
+        if (!dm_safe_read_u64(entries + 16 * i, &car) || !dm_safe_read_u64(entries + 16 * i + 8, &second))
+            continue;
+        if (!car || !game_read_guarded(car, &first_word) || first_word != car_table)
+            continue;
+        if (traffic_snapshot_car(car, second, &out[n]))
+            n++;
+    }
+    return n;
+}
+
+int traffic_definition_paths(uint64_t definition, char (*out)[NET_TRAFFIC_PATH_MAX + 1], int maximum)
+{
+    uint64_t entries = 0, count = 0;
+    if (!definition || !game_read_guarded(definition + CAR_DEF_ENTRIES, &entries) ||
+        !game_read_guarded(definition + CAR_DEF_ENTRY_COUNT, &count) || !entries)
+        return 0;
+    int n = 0;
+    for (uint64_t i = 0; i < count && i < CAR_DEF_ENTRIES_WALKED && n < maximum; i++) {
+        uint64_t entry = 0, text = 0;
+        if (!game_read_guarded(entries + 8 * i, &entry) || !entry ||
+            !game_read_guarded(entry + CAR_DEF_ENTRY_PATH, &text) || !text)
+            continue;
+        if (game_read_guarded_text(text, out[n], NET_TRAFFIC_PATH_MAX + 1) && out[n][0])
+            n++;
+    }
+    return n;
+}
+
+void traffic_describe_definition(uint64_t definition, bool full, char *buffer, size_t size)
+{
+    char name[64];
+    uint64_t colours = 0, colour_count = 0;
+    game_read_guarded(definition + CAR_DEF_COLOURS, &colours);
+    game_read_guarded(definition + CAR_DEF_COLOUR_COUNT, &colour_count);
+    size_t at = 0;
+    auto add = [&](const char *fmt, auto... args) {
+        if (at < size) {
+            int w = snprintf(buffer + at, size - at, fmt, args...);
+            at = w < 0 ? size : at + (size_t)w;
+        }
+    };
+    buffer[0] = 0;
+    add("class=%s colors=%llu", game_class_name(game_object_class(definition), name, sizeof name),
+        (unsigned long long)colour_count);
+    if (!full)
+        return;
+    for (uint64_t i = 0; colours && i < colour_count && i < 8; i++) {
+        float c[3];
+        if (game_copy_guarded(c, colours + 12 * i, sizeof c))
+            add(" (%.3f %.3f %.3f)", c[0], c[1], c[2]);
+    }
+    uint64_t entries = 0, count = 0;
+    if (!game_read_guarded(definition + CAR_DEF_ENTRIES, &entries) ||
+        !game_read_guarded(definition + CAR_DEF_ENTRY_COUNT, &count) || !entries)
+        return;
+    for (uint64_t i = 0; i < count && i < 16; i++) {
+        uint64_t entry = 0, text = 0;
+        char path[NET_TRAFFIC_PATH_MAX + 1] = "";
+        if (!game_read_guarded(entries + 8 * i, &entry) || !entry)
+            continue;
+        if (game_read_guarded(entry + CAR_DEF_ENTRY_PATH, &text) && text)
+            game_read_guarded_text(text, path, sizeof path);
+        add(" [%s %s]", game_class_name(game_object_class(entry), name, sizeof name), path);
+    }
+}
+
+/* ---- the lock ---- */
+
+/* g_traffic when it has the layout this build expects, else 0. */
+uint64_t traffic_find_cvar()
+{
+    uint64_t var = game_addr(GAME_OFF_G_TRAFFIC), first = 0, zero = 1;
+    uint32_t kind = 0;
+    char name[16];
+    uint8_t code[3];
+    static const uint8_t returns_false[3] = { 0x32, 0xC0, 0xC3 };
+    if (!game_read_guarded(var, &first) || first != game_addr(GAME_OFF_CVAR_VTABLE) ||
+        !game_read_guarded_text(var + CVAR_NAME, name, sizeof name) || strcmp(name, "g_traffic") != 0 ||
+        !game_read_guarded(var + CVAR_KIND, &kind) || kind != 2 || !game_read_guarded(var + CVAR_ZERO_WORD, &zero) ||
+        zero != 0 || !game_copy_guarded(code, game_addr(GAME_OFF_CVAR_REFUSE), sizeof code) ||
+        memcmp(code, returns_false, sizeof code) != 0)
+        return 0;
+    return var;
+}
+
+void traffic_push_density(uint64_t manager, float density)
+{
+    typedef void (*density_fn)(uint64_t manager, float density);
+    density_fn push = (density_fn)(uintptr_t)game_addr(GAME_OFF_TRAFFIC_DENSITY);
+    if (!dm_guarded([&] { push(manager, density); }))
+        core_log("[traffic] fault pushing density %.2f to the manager %p", density, (void *)(uintptr_t)manager);
+}
+
+bool cvar_value(uint64_t var, float *out)
+{
+    typedef float (*value_fn)(uint64_t var);
+    value_fn value = (value_fn)(uintptr_t)game_addr(GAME_OFF_CVAR_VALUE);
+    return dm_guarded([&] { *out = value(var); });
+}
+
+void traffic_apply_lock(double at, bool force)
+{
+    if (!force && at < lock_timer)
+        return;
+    lock_timer = at + 0.5;
+    uint64_t var = traffic_find_cvar();
+    if (!var) {
+        if (!warned)
+            core_log("[traffic] g_traffic cvar not recognised (game build?); traffic lock unavailable");
+        warned = true;
+        return;
+    }
+    uint64_t manager = traffic_manager();
+    uint64_t callback = 0;
+    game_read_guarded(var + CVAR_CALLBACK, &callback);
+    uint64_t refuse = game_addr(GAME_OFF_CVAR_REFUSE), own = game_addr(GAME_OFF_TRAFFIC_CALLBACK);
+    if (in_effect() == TRAFFIC_MODE_LOCAL) {
+        if (callback != refuse)
+            return;
+        float value = 0;
+        if (!world_write_guarded<uint64_t>(var + CVAR_CALLBACK, own) ||
+            !world_write_guarded<uint8_t>(var + CVAR_CACHED, 0) || !cvar_value(var, &value))
+            return;
+        if (manager)
+            traffic_push_density(manager, value);
+        manager_zeroed = 0;
+        core_log("[traffic] AI traffic local: g_traffic unlocked, back to your %.2f", value);
+        return;
+    }
+    if (callback != refuse) {
+        if (callback && callback != own) {
+            if (!warned)
+                core_log("[traffic] g_traffic has a foreign callback %p; not locking", (void *)(uintptr_t)callback);
+            warned = true;
+            return;
+        }
+        manager_zeroed = 0;
+        char text[CVAR_CACHED - CVAR_VALUE_TEXT] = "";
+        game_read_guarded_text(var + CVAR_VALUE_TEXT, text, sizeof text);
+        if (!world_write_guarded<uint64_t>(var + CVAR_CALLBACK, refuse))
+            return;
+        core_log("[traffic] AI traffic off: g_traffic locked at 0 (your setting '%s' is kept)", text);
+    }
+    world_write_guarded<float>(var + CVAR_CACHED_VALUE, 0.0f);
+    world_write_guarded<uint8_t>(var + CVAR_CACHED, 1);
+    if (manager && manager != manager_zeroed) {
+        uint64_t cars = 0;
+        dm_safe_read_u64(manager + TRAFFIC_MGR_COUNT, &cars);
+        traffic_push_density(manager, 0.0f);
+        manager_zeroed = manager;
+        core_log("[traffic] traffic manager %p: density 0 (%llu cars despawned)", (void *)(uintptr_t)manager,
+                 (unsigned long long)cars);
+    }
+}
+
+/* ---- owner ---- */
+
+void forget_sent() { memset(sent, 0, sizeof sent); }
+
+/* Receivers drop every car of ours. */
+void send_remove_all() { net_send_traffic_ids(nullptr, 0, 1); }
+
+void traffic_resend_definition(const traffic_sent_car &slot, const traffic_car_snapshot &car)
+{
+    static traffic_car_definition def;
+    memset(&def, 0, sizeof def);
+    def.net_id = slot.net_id;
+    def.car_type = (uint8_t)car.type;
+    def.path_count = (uint32_t)traffic_definition_paths(car.definition, def.paths, NET_TRAFFIC_PATHS_MAX);
+    if (def.path_count > 0)
+        net_send_traffic_defs(&def);
+}
+
+void traffic_owner_send(double at)
+{
+    uint16_t ids[64];
+    double players[64][3];
+    int player_count = 0;
+    int listed = net_list_players(ids, 64);
+    for (int i = 0; i < listed; i++) {
+        net_pose pose;
+        if (net_sample_player(ids[i], at, &pose)) {
+            memcpy(players[player_count], pose.pos, sizeof players[0]);
+            player_count++;
+        }
+    }
+    int sent_count = traffic_sent_used(sent);
+    if (player_count == 0) {
+        if (sent_count) {
+            core_log("[traffic] no remote players with a position; removing %d sent cars", sent_count);
+            send_remove_all();
+            forget_sent();
+        }
+        return;
+    }
+    static traffic_car_snapshot cars[TRAFFIC_SENT_MAX];
+    int car_count = traffic_list_cars(cars, TRAFFIC_SENT_MAX);
+    if (car_count < 0) {
+        if (sent_count) {
+            core_log("[traffic] traffic manager gone; removing %d sent cars", sent_count);
+            send_remove_all();
+            forget_sent();
+        }
+        return;
+    }
+    for (auto &s : sent)
+        s.seen = 0;
+    bool resend = at >= next_resend;
+    if (resend)
+        next_resend = at + 5.0;
+    static traffic_car_state states[TRAFFIC_SENT_MAX];
+    int state_count = 0, added = 0, removed = 0;
+    for (int i = 0; i < car_count; i++) {
+        const traffic_car_snapshot &car = cars[i];
+        if (car.excluded)
+            continue;
+        double pos[3];
+        world_of(&car.place, pos);
+        double d = traffic_nearest(pos, players, player_count);
+        int at_slot = traffic_sent_find(sent, car.car, car.car_id);
+        if (at_slot >= 0) {
+            if (d > TRAFFIC_KEEP_RADIUS)
+                continue;
+            if (resend)
+                traffic_resend_definition(sent[at_slot], car);
+        } else {
+            if (d > TRAFFIC_SEND_RADIUS)
+                continue;
+            at_slot = traffic_sent_free_slot(sent);
+            if (at_slot < 0)
+                continue;
+            traffic_sent_car &slot = sent[at_slot];
+            memset(&slot, 0, sizeof slot);
+            slot.used = 1;
+            slot.car = car.car;
+            slot.car_id = car.car_id;
+            slot.net_id = traffic_take_net_id(&next_net_id);
+            memcpy(slot.pos, pos, sizeof slot.pos);
+            slot.sample_time = at;
+            static traffic_car_definition def;
+            memset(&def, 0, sizeof def);
+            def.net_id = slot.net_id;
+            def.car_type = (uint8_t)car.type;
+            def.path_count =
+                car.definition ? (uint32_t)traffic_definition_paths(car.definition, def.paths, NET_TRAFFIC_PATHS_MAX)
+                               : 0;
+            if (!car.definition || def.path_count == 0 || !net_send_traffic_defs(&def)) {
+                core_log("[traffic] car %p (id %u): no definition paths; not sent", (void *)(uintptr_t)car.car,
+                         car.car_id);
+                slot.used = 0;
+                continue;
+            }
+            added++;
+        }
+        traffic_sent_car &slot = sent[at_slot];
+        slot.seen = 1;
+        traffic_sent_sample(&slot, pos, at);
+        traffic_car_state &st = states[state_count++];
+        st.net_id = slot.net_id;
+        memcpy(st.pos, pos, sizeof st.pos);
+        st.rot[0] = car.place.qw;
+        st.rot[1] = car.place.qx;
+        st.rot[2] = car.place.qy;
+        st.rot[3] = car.place.qz;
+        st.speed = slot.speed;
+        st.lights = car.lights;
+    }
+    static uint32_t gone[TRAFFIC_SENT_MAX];
+    for (auto &s : sent)
+        if (s.used && !s.seen) {
+            gone[removed++] = s.net_id;
+            s.used = 0;
+        }
+    if (removed)
+        net_send_traffic_ids(gone, removed, 0);
+    if (state_count)
+        net_send_traffic_cars((uint32_t)(int64_t)(at * 1000.0), states, state_count);
+    if (added || removed || at >= next_owner_report) {
+        next_owner_report = at + 30.0;
+        core_log("[traffic] owner: sending %d cars (%d new, %d removed) to %d player(s)", state_count, added, removed,
+                 player_count);
+    }
+}
+
+/* ---- handlers ---- */
+
+void traffic_on_car_definition(uint16_t sender, const traffic_car_definition *def)
+{
+    if (!def || !traffic_definition_valid(def))
+        return;
+    bool is_new = false;
+    int at = traffic_remote_define(remote, sender, def, now, &is_new);
+    if (at >= 0 && is_new)
+        core_log("[traffic] remote car %u from player %u: type %u, %d paths, %s", def->net_id, sender, def->car_type,
+                 (int)def->path_count, remote[at].first_path);
+}
+
+void traffic_on_car_states(uint16_t sender, uint32_t, const traffic_car_state *states, int count)
+{
+    for (int i = 0; states && i < count; i++) {
+        if (!traffic_state_valid(&states[i]))
+            continue;
+        if (traffic_remote_state(remote, sender, &states[i], now))
+            states_received++;
+        else
+            states_unknown++;
+    }
+}
+
+void traffic_on_cars_removed(uint16_t sender, const uint32_t *ids, uint16_t count, uint8_t flags)
+{
+    bool complete = flags & 1;
+    int freed = traffic_remote_remove(remote, sender, ids, ids ? count : 0, complete);
+    if (freed)
+        core_log("[traffic] player %u removed %d car(s)%s", sender, freed, complete ? " (all)" : "");
+}
+
+const net_traffic_handlers traffic_net_handlers = { traffic_on_car_definition, traffic_on_car_states,
+                                                    traffic_on_cars_removed };
+
+/* ---- command ---- */
+
+void traffic_dump(const dm_frame_info *info)
+{
+    static traffic_car_snapshot cars[TRAFFIC_SENT_MAX];
+    int n = traffic_list_cars(cars, TRAFFIC_SENT_MAX);
+    if (n < 0) {
+        core_log("[traffic] no traffic manager (or unreadable)");
+        return;
+    }
+    core_log("[traffic] own cars %d, player at (%.1f, %.1f, %.1f)", n, info->x, info->y, info->z);
+    static dumped_car seen_now[TRAFFIC_SENT_MAX];
+    static char description[1536];
+    for (int i = 0; i < n; i++) {
+        const traffic_car_snapshot &c = cars[i];
+        double pos[3];
+        world_of(&c.place, pos);
+        double dx = pos[0] - info->x, dy = pos[1] - info->y, dz = pos[2] - info->z;
+        double dist = sqrt(dx * dx + dy * dy + dz * dz);
+        char speed[32] = "-";
+        for (int k = 0; k < dumped_count; k++) {
+            const dumped_car &d = dumped[k];
+            double dt = now - d.time;
+            if (d.car == c.car && d.car_id == c.car_id && dt > 0 && dt < 30.0) {
+                double mx = pos[0] - d.pos[0], my = pos[1] - d.pos[1], mz = pos[2] - d.pos[2];
+                snprintf(speed, sizeof speed, "%.1f", sqrt(mx * mx + my * my + mz * mz) / dt * 3.6);
+                break;
+            }
+        }
+        traffic_describe_definition(c.definition, dist < 150.0, description, sizeof description);
+        core_log("[traffic] [%d] %p fl=%llx id=%u type=%d mode=%u world(%.1f, %.1f, %.1f) dist=%.0f "
+                 "q(%.3f %.3f %.3f %.3f) speed=%s km/h lights=%08x mflags=%08x model=%p def=%p %s",
+                 i, (void *)(uintptr_t)c.car, (unsigned long long)c.second_word, c.car_id, (int)c.type, c.excluded,
+                 pos[0], pos[1], pos[2], dist, c.place.qw, c.place.qx, c.place.qy, c.place.qz, speed, c.lights,
+                 c.model_flags, (void *)(uintptr_t)c.model, (void *)(uintptr_t)c.definition, description);
+        seen_now[i] = { c.car, c.car_id, now, { pos[0], pos[1], pos[2] } };
+    }
+    memcpy(dumped, seen_now, sizeof(dumped_car) * (size_t)n);
+    dumped_count = n;
+}
+
+void traffic_list_remote(const dm_frame_info *info)
+{
+    for (const auto &r : remote) {
+        if (!r.used)
+            continue;
+        double dist = r.has_state ? traffic_horizontal_distance(r.pos, info->x, info->z) : -1.0;
+        core_log("[traffic] remote %u/%u type %u %s pos(%.1f, %.1f, %.1f) dist=%.0f q(%.3f %.3f %.3f %.3f) "
+                 "speed=%.1f km/h lights=%08x age=%.1fs",
+                 r.sender, r.net_id, r.car_type, r.first_path, r.pos[0], r.pos[1], r.pos[2], dist, r.rot[0], r.rot[1],
+                 r.rot[2], r.rot[3], r.speed * 3.6, r.lights, now - r.last_time);
+    }
+    core_log("[traffic] remote: %d cars; owner %u; we are %u; sending %s, %d cars sent", traffic_remote_used(remote),
+             net_traffic_owner(), net_our_player_id(), sending ? "on" : "off", traffic_sent_used(sent));
+}
+
+void traffic_report_mode()
+{
+    uint64_t var = traffic_find_cvar();
+    const char *lock = "unknown";
+    char text[CVAR_CACHED - CVAR_VALUE_TEXT] = "";
+    uint8_t cached = 0;
+    float cached_value = 0;
+    if (var) {
+        uint64_t callback = 0;
+        game_read_guarded(var + CVAR_CALLBACK, &callback);
+        lock = callback == game_addr(GAME_OFF_CVAR_REFUSE) ? "locked" : "free";
+        game_read_guarded_text(var + CVAR_VALUE_TEXT, text, sizeof text);
+        game_read_guarded(var + CVAR_CACHED, &cached);
+        game_read_guarded(var + CVAR_CACHED_VALUE, &cached_value);
+    }
+    core_log("[traffic] mode: config %s, command %s, server %s, in effect %s; g_traffic %s value '%s' cached %u/%.2f",
+             traffic_mode_text(config_mode), traffic_mode_text(command_mode), traffic_mode_text(server_mode),
+             traffic_mode_text(in_effect()), lock, text, cached, cached_value);
+}
+
+} // namespace
+
+/* ---- life cycle ---- */
+
+void traffic_init(const dm_host_api *host)
+{
+    api = host;
+    net_set_traffic_handlers(&traffic_net_handlers);
+}
+
+void traffic_shutdown()
+{
+    net_set_traffic_handlers(nullptr);
+    api = nullptr;
+}
+
+void traffic_set_config_mode(int32_t mode)
+{
+    config_mode = mode;
+    command_mode = TRAFFIC_MODE_NONE;
+}
+
+void traffic_tick(const dm_frame_info *info)
+{
+    now = info->seconds;
+    int32_t server = traffic_server_mode(net_traffic_slot());
+    if (server != server_mode) {
+        lock_timer = 0;
+        server_mode = server;
+        core_log("[traffic] server traffic setting: %s", traffic_mode_text(server));
+    }
+    traffic_apply_lock(now, false);
+
+    uint16_t us = net_our_player_id();
+    bool owner_now = us != 0 && net_traffic_owner() == us;
+    if (owner_now && !owner) {
+        core_log("[traffic] we are the traffic owner");
+        owner = true;
+        ids_sent = false;
+    } else if (!owner_now && owner) {
+        core_log("[traffic] no longer the traffic owner; forgetting %d sent cars", traffic_sent_used(sent));
+        forget_sent();
+        owner = false;
+    }
+    if (owner && sending && info->paused == 0 && now >= next_send) {
+        next_send = now + 0.1;
+        if (!ids_sent) {
+            send_remove_all();
+            ids_sent = true;
+        }
+        traffic_owner_send(now);
+    }
+
+    int live = 0;
+    double nearest = 0;
+    int freed = traffic_remote_age(remote, now, info->x, info->z, &live, &nearest);
+    if (freed)
+        core_log("[traffic] %d remote car(s) timed out", freed);
+    if (live && now >= next_remote_report) {
+        next_remote_report = now + 10.0;
+        core_log("[traffic] remote: %d cars, nearest %.0f m, %llu car states received (%llu for unknown cars)", live,
+                 nearest, (unsigned long long)states_received, (unsigned long long)states_unknown);
+    }
+}
+
+void traffic_command(const dm_frame_info *info, const char *rest)
+{
+    while (*rest == ' ' || *rest == '\t')
+        rest++;
+    if (!*rest || !strcmp(rest, "dump")) {
+        traffic_dump(info);
+    } else if (!strcmp(rest, "remote")) {
+        traffic_list_remote(info);
+    } else if (!strcmp(rest, "off") || !strcmp(rest, "on") || !strcmp(rest, "local")) {
+        command_mode = !strcmp(rest, "off") ? TRAFFIC_MODE_OFF : TRAFFIC_MODE_LOCAL;
+        traffic_apply_lock(now, true);
+        core_log("[traffic] mode %s by command (config %s, server %s, in effect %s)", traffic_mode_text(command_mode),
+                 traffic_mode_text(config_mode), traffic_mode_text(server_mode), traffic_mode_text(in_effect()));
+    } else if (!strcmp(rest, "mode")) {
+        traffic_report_mode();
+    } else if (!strcmp(rest, "net off")) {
+        sending = false;
+        if (traffic_sent_used(sent)) {
+            send_remove_all();
+            forget_sent();
+        }
+        core_log("[traffic] sending off");
+    } else if (!strcmp(rest, "net on")) {
+        sending = true;
+        ids_sent = false;
+        core_log("[traffic] sending on");
+    } else {
+        core_log("%s", usage);
+    }
+}
