@@ -69,6 +69,9 @@ template <typename T> T game_read_guarded_or_zero(uint64_t address)
     game_read_guarded(address, &value);
     return value;
 }
+/* The two words the vehicle code reads most, the same way. */
+inline uint64_t game_u64_guarded(uint64_t address) { return game_read_guarded_or_zero<uint64_t>(address); }
+inline uint32_t game_u32_guarded(uint64_t address) { return game_read_guarded_or_zero<uint32_t>(address); }
 /* The NUL-terminated text at the address, cut to size - 1 bytes and at the
  * first byte that cannot be read; false when not even the first byte can. */
 bool game_read_guarded_text(uint64_t address, char *out, size_t size);

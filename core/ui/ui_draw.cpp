@@ -34,7 +34,6 @@ const uint32_t avatar_palette[8] = {
     dm_ui_rgb(0xF25A5A), dm_ui_rgb(0xE0C840), dm_ui_rgb(0x6080F0), dm_ui_rgb(0xFFA090),
 };
 
-inline float S() { return dm_ui_get_scale(); }
 ImFont *font_or_current(ImFont *f) { return f ? f : ImGui::GetFont(); }
 ImFont *regular() { return dm_ui_fonts()[0]; }
 ImFont *semibold() { return dm_ui_fonts()[1]; }
@@ -74,7 +73,7 @@ void dm_ui_toasts_from_status(const dm_ui_status *s, uint32_t generation)
 
 float dm_ui_draw_status_line(const dm_ui_frame_args *args, const dm_ui_status *s)
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     if (!dm_ui_settings_get()->status_line_on || !dm_ui_status_fresh(s))
         return 12 * sc;
     ImDrawList *dl = ImGui::GetForegroundDrawList();
@@ -96,7 +95,7 @@ float dm_ui_draw_status_line(const dm_ui_frame_args *args, const dm_ui_status *s
 
 void dm_ui_draw_toasts(const dm_ui_frame_args *args, float y)
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     double t = ImGui::GetTime();
     dm_ui_toast_expire(&toasts, t);
     ImDrawList *dl = ImGui::GetForegroundDrawList();
@@ -131,7 +130,7 @@ void draw_gradient_badge(ImDrawList *dl, ImVec2 a, ImVec2 b)
 
 void dm_ui_draw_menu(const dm_ui_frame_args *args, const dm_ui_status *s)
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     float W = args->width, H = args->height;
     ImGui::GetBackgroundDrawList()->AddRectFilled(ImVec2(0, 0), ImVec2(W, H), dm_ui_rgb(0, 120));
     float w, h;
@@ -252,7 +251,7 @@ void dm_ui_draw_main(const dm_ui_frame_args *args)
     dm_ui_status s;
     uint32_t g = dm_ui_status_copy(&s);
     dm_ui_toasts_from_status(&s, g);
-    float y = 12 * S();
+    float y = 12 * dm_ui_get_scale();
     if (args->ui_mode)
         dm_ui_draw_menu(args, &s);
     else
@@ -274,12 +273,12 @@ void dm_ui_push_toast(uint32_t colour, const char *icon, const char *fmt, ...)
 
 float dm_ui_text_width(ImFont *font, float size, const char *text)
 {
-    return font_or_current(font)->CalcTextSizeA(size * S(), FLT_MAX, 0.0f, text).x;
+    return font_or_current(font)->CalcTextSizeA(size * dm_ui_get_scale(), FLT_MAX, 0.0f, text).x;
 }
 
 void dm_ui_draw_text(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour, const char *text)
 {
-    dl->AddText(font_or_current(font), size * S(), ImVec2(x, y), colour, text);
+    dl->AddText(font_or_current(font), size * dm_ui_get_scale(), ImVec2(x, y), colour, text);
 }
 
 void dm_ui_push_font(ImFont *font, float size) { ImGui::PushFont(font, size); }
@@ -327,7 +326,7 @@ bool dm_ui_checkbox(const char *label, bool *value)
 
 void dm_ui_draw_avatar(ImDrawList *dl, float cx, float cy, float radius, const char *name)
 {
-    float r = radius * S();
+    float r = radius * dm_ui_get_scale();
     uint32_t colour = avatar_palette[dm_ui_fnv1a(name) & 7];
     dl->AddCircleFilled(ImVec2(cx, cy), r, colour, 32);
     char initial[5];
@@ -340,7 +339,7 @@ void dm_ui_draw_avatar(ImDrawList *dl, float cx, float cy, float radius, const c
 
 void dm_ui_key_hint(ImDrawList *dl, float x, float y, const char *key, const char *caption)
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     float kw = dm_ui_text_width(semibold(), 13, key);
     ImVec2 a(x, y), b(x + kw + 16 * sc, y + 22 * sc);
     dl->AddRect(a, b, DM_UI_LINE, 5 * sc, 0, 1.5f * sc);
@@ -352,11 +351,11 @@ void dm_ui_key_hint(ImDrawList *dl, float x, float y, const char *key, const cha
 void dm_ui_text_clipped(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour, const char *text,
                         float max_width)
 {
-    measure_ctx m = { font, size * S() };
+    measure_ctx m = { font, size * dm_ui_get_scale() };
     char out[256];
     dm_ui_clip_text(text, max_width, measure, &m, out, sizeof out);
     if (out[0])
-        dl->AddText(font_or_current(font), size * S(), ImVec2(x, y), colour, out);
+        dl->AddText(font_or_current(font), size * dm_ui_get_scale(), ImVec2(x, y), colour, out);
 }
 
 void dm_ui_text_styled(ImFont *font, float size, uint32_t colour, const char *fmt, ...)
@@ -376,7 +375,7 @@ void dm_ui_text_styled(ImFont *font, float size, uint32_t colour, const char *fm
 void dm_ui_banner_panel(uint32_t colour, const char *icon, const char *title, const char *subtitle, float button_w,
                         const char *button_label, int button_style, bool *pressed)
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     ImDrawList *dl = ImGui::GetWindowDrawList();
     ImVec2 p = ImGui::GetCursorScreenPos();
     float w = ImGui::GetContentRegionAvail().x;

@@ -7,7 +7,6 @@
 
 namespace {
 
-inline float S() { return dm_ui_get_scale(); }
 ImFont *regular() { return dm_ui_fonts()[0]; }
 ImFont *semibold() { return dm_ui_fonts()[1]; }
 ImFont *bold() { return dm_ui_fonts()[2]; }
@@ -18,7 +17,7 @@ void page_title(const char *title, const char *subtitle)
     ImGui::TextUnformatted(title);
     dm_ui_pop_font();
     dm_ui_text_styled(regular(), 16, DM_UI_TEXT2, "%s", subtitle);
-    ImGui::Dummy(ImVec2(0, 6 * S()));
+    ImGui::Dummy(ImVec2(0, 6 * dm_ui_get_scale()));
 }
 
 // ---- Settings page state (render thread) ----
@@ -29,7 +28,7 @@ int settings_frame_seen = -1;
 
 void dm_ui_section_begin(const char *icon, const char *title, ImVec2 *start)
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     ImGui::Dummy(ImVec2(0, 4 * sc));
     *start = ImGui::GetCursorScreenPos();
     ImGui::GetWindowDrawList()->ChannelsSplit(2);
@@ -47,7 +46,7 @@ void dm_ui_section_begin(const char *icon, const char *title, ImVec2 *start)
 
 void dm_ui_section_end(const ImVec2 &start)
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     ImGui::Dummy(ImVec2(0, 6 * sc));
     ImGui::Unindent(18 * sc);
     ImDrawList *dl = ImGui::GetWindowDrawList();
@@ -65,7 +64,7 @@ bool write_flag(const char *key, bool on) { return dm_config_set(key, on ? "1" :
 
 void dm_ui_page_players(const dm_ui_status *s)
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     dm_ui_push_font(bold(), 30);
     ImGui::TextUnformatted("Players");
     dm_ui_pop_font();
@@ -112,7 +111,7 @@ void dm_ui_page_players(const dm_ui_status *s)
 
 void dm_ui_page_settings(const dm_ui_status *s)
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     dm_ui_settings *st = dm_ui_settings_get();
     // The edit buffers are filled from the settings on the frame the page appears.
     int frame = ImGui::GetFrameCount();

@@ -24,7 +24,6 @@
 
 namespace {
 
-inline float S() { return dm_ui_get_scale(); }
 ImFont *regular() { return dm_ui_fonts()[0]; }
 ImFont *semibold() { return dm_ui_fonts()[1]; }
 ImFont *bold() { return dm_ui_fonts()[2]; }
@@ -83,7 +82,7 @@ void footer()
 
 void empty_list()
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     ImDrawList *dl = ImGui::GetWindowDrawList();
     ImVec2 p = ImGui::GetCursorScreenPos();
     float w = ImGui::GetContentRegionAvail().x;
@@ -100,7 +99,7 @@ void empty_list()
 
 void card_context_menu()
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(8 * sc, 8 * sc));
     bool open = ImGui::BeginPopup("card_ctx");
     ImGui::PopStyleVar();
@@ -166,7 +165,7 @@ void dm_ui_page_servers(const dm_ui_status *s)
 {
     servers_touch(); // the worker refetches and requeries while the list is seen
     list_refresh();
-    float sc = S();
+    float sc = dm_ui_get_scale();
     bool fresh = dm_ui_status_fresh(s);
 
     ImVec2 title_pos = ImGui::GetCursorScreenPos();
@@ -237,7 +236,7 @@ void dm_ui_page_servers(const dm_ui_status *s)
 
 void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, bool fresh, int *context_request)
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     ImDrawList *dl = ImGui::GetWindowDrawList();
     ImVec2 p = ImGui::GetCursorScreenPos();
     float w = ImGui::GetContentRegionAvail().x, h = 76 * sc;
@@ -377,7 +376,7 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
 
 void dm_ui_add_server_dialog()
 {
-    float sc = S();
+    float sc = dm_ui_get_scale();
     if (ImGui::IsWindowAppearing()) {
         add_host[0] = 0;
         snprintf(add_port, sizeof add_port, "%u", (unsigned)SERVERS_DEFAULT_PORT);

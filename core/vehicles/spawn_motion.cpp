@@ -58,8 +58,6 @@ const uint32_t array_data = 0x08, array_count = 0x10;
 
 const uint32_t net_blink_bits = 0x40 | 0x80; /* change too often to log */
 
-uint64_t rd64(uint64_t object, uint32_t offset) { return game_field<uint64_t>(object, offset); }
-
 } // namespace
 
 /* ---- move modes ---- */
@@ -169,17 +167,17 @@ void spawn_animate(double dt)
 
     uint64_t vehicle = s.vehicle;
     game_field<float>(vehicle, veh_steering) = s.steering;
-    uint64_t block = rd64(vehicle, veh_wheels);
+    uint64_t block = game_field<uint64_t>(vehicle, veh_wheels);
     float time_scale = game_field<float>(vehicle, veh_time_scale);
     if (!block || !(time_scale > 0))
         return;
-    uint64_t count = rd64(block, wb_count), angle_count = rd64(block, wb_angle_count);
-    float *spins = (float *)(uintptr_t)rd64(block, wb_spins);
-    float *angles = (float *)(uintptr_t)rd64(block, wb_angles);
+    uint64_t count = game_field<uint64_t>(block, wb_count), angle_count = game_field<uint64_t>(block, wb_angle_count);
+    float *spins = (float *)(uintptr_t)game_field<uint64_t>(block, wb_spins);
+    float *angles = (float *)(uintptr_t)game_field<uint64_t>(block, wb_angles);
     float k = game_field<float>(block, wb_spin_to_angle);
-    uint64_t def = rd64(vehicle, veh_definition);
-    const float *radii = def ? (const float *)(uintptr_t)rd64(def, def_radii) : nullptr;
-    uint64_t radius_count = def ? rd64(def, def_radius_count) : 0;
+    uint64_t def = game_field<uint64_t>(vehicle, veh_definition);
+    const float *radii = def ? (const float *)(uintptr_t)game_field<uint64_t>(def, def_radii) : nullptr;
+    uint64_t radius_count = def ? game_field<uint64_t>(def, def_radius_count) : 0;
     uint64_t frame_us = *(const uint64_t *)(uintptr_t)game_addr(frame_duration_us);
     if (!s.wheels_logged) {
         s.wheels_logged = 1;
@@ -195,7 +193,7 @@ void spawn_animate(double dt)
     if (angles)
         for (uint64_t i = 0; i < count && i < angle_count; i++)
             angles[i] = motion_wheel_angle(angles[i], k, spins[i]);
-    uint64_t steering_object = rd64(vehicle, veh_steering_object);
+    uint64_t steering_object = game_field<uint64_t>(vehicle, veh_steering_object);
     if (steering_object)
         ((void (*)(uint64_t, float, int))(uintptr_t)game_addr(call_steer))(steering_object, s.steering, 1);
 }
@@ -209,8 +207,8 @@ void game_update(uint64_t vehicle)
 {
     spawn_state_record &s = spawn_state;
     volatile uint32_t &lights = game_field<volatile uint32_t>(vehicle, veh_lights);
-    uint64_t block = rd64(vehicle, veh_wheels);
-    float *spins = block ? (float *)(uintptr_t)rd64(block, wb_spins) : nullptr;
+    uint64_t block = game_field<uint64_t>(vehicle, veh_wheels);
+    float *spins = block ? (float *)(uintptr_t)game_field<uint64_t>(block, wb_spins) : nullptr;
     bool debug = s.wheel_debug > 0 && spins;
     float spin_before = debug ? spins[0] : 0, steer_before = game_field<float>(vehicle, veh_steering);
 
@@ -268,9 +266,9 @@ namespace {
 
 void switch_array(uint64_t array, uint8_t on)
 {
-    uint64_t data = rd64(array, array_data), count = rd64(array, array_count);
+    uint64_t data = game_field<uint64_t>(array, array_data), count = game_field<uint64_t>(array, array_count);
     for (uint64_t i = 0; data && i < count && i < collision_elements_max; i++) {
-        uint64_t element = rd64(data, (uint32_t)(8 * i));
+        uint64_t element = game_field<uint64_t>(data, (uint32_t)(8 * i));
         if (element)
             game_vslot<void (*)(uint64_t)>(element, on ? vs_collision_on : vs_collision_off)(element);
     }
@@ -294,7 +292,7 @@ bool dm_vehicle_set_collision(uint64_t object, uint8_t on)
                     break;
                 for (uint32_t at : chained_arrays)
                     switch_array(part + at, on);
-                part = rd64(part, part_next);
+                part = game_field<uint64_t>(part, part_next);
             }
         },
         fault_record_filter, nullptr);

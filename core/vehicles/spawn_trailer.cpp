@@ -70,8 +70,6 @@ const int chain_defs_max = 4;
 const double rad_to_deg = 57.2958;
 
 void *ptr(uint64_t address) { return (void *)(uintptr_t)address; }
-uint32_t rd32(uint64_t address) { return game_read_guarded_or_zero<uint32_t>(address); }
-uint64_t rd64(uint64_t address) { return game_read_guarded_or_zero<uint64_t>(address); }
 unsigned long long fault_va() { return (unsigned long long)game_va(last_fault_address); }
 
 } // namespace
@@ -164,7 +162,7 @@ bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
         core_log("[core] trailer: get_placement failed on the player's rig");
         return false;
     }
-    uint64_t master = rd64(trailer + tr_coupled_to), joint = rd64(trailer + tr_joint);
+    uint64_t master = game_u64_guarded(trailer + tr_coupled_to), joint = game_u64_guarded(trailer + tr_joint);
     core_log("[core] trailer: player's trailer %p master=%p (truck %p) joint=%p", ptr(trailer), ptr(master),
              ptr(truck), ptr(joint));
     if (master != truck || !joint) {
@@ -189,8 +187,8 @@ bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
     r.part_count = 0;
     double parent_pos[3] = { trailer_pos[0], trailer_pos[1], trailer_pos[2] };
     float parent_q[4] = { q_trailer[0], q_trailer[1], q_trailer[2], q_trailer[3] };
-    for (uint64_t part = rd64(trailer + tr_next_part); part && r.part_count < TRAILER_PARTS_MAX;
-         part = rd64(part + tr_next_part)) {
+    for (uint64_t part = game_u64_guarded(trailer + tr_next_part); part && r.part_count < TRAILER_PARTS_MAX;
+         part = game_u64_guarded(part + tr_next_part)) {
         if (!game_is_trailer_actor(part)) {
             core_log("[core] trailer: chained part %p is not a game_trailer_actor; stop", ptr(part));
             break;
@@ -216,7 +214,7 @@ bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
         memcpy(parent_q, q, sizeof q);
     }
 
-    uint64_t physics = rd64(trailer + tr_physics);
+    uint64_t physics = game_u64_guarded(trailer + tr_physics);
     float k[3];
     if (!physics || !game_copy_guarded(k, physics + physics_kingpin, sizeof k)) {
         core_log("[core] trailer: no physics data; rigid mode");
@@ -261,8 +259,8 @@ void spawn_trailer()
         return;
     }
     uint64_t block = game_player_block_guarded();
-    uint64_t truck = block ? rd64(block + GAME_PLAYER_LOCAL_TRUCK) : 0;
-    uint64_t trailer = block ? rd64(block + player_trailer) : 0;
+    uint64_t truck = block ? game_u64_guarded(block + GAME_PLAYER_LOCAL_TRUCK) : 0;
+    uint64_t trailer = block ? game_u64_guarded(block + player_trailer) : 0;
     if (!trailer) {
         core_log("[core] trailer: the player has no trailer (game_ctrl+0x31b0 -> +0xc8 is null); refusing");
         return;
@@ -270,12 +268,12 @@ void spawn_trailer()
     if (!game_is_trailer_actor(trailer)) {
         core_log("[core] trailer: player's trailer %p is not the expected game_trailer_actor (vtable %p, expect %p); "
                  "refusing",
-                 ptr(trailer), ptr(rd64(trailer)), ptr(game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE)));
+                 ptr(trailer), ptr(game_u64_guarded(trailer)), ptr(game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE)));
         return;
     }
     if (!dm_trailer_clone_player(truck, trailer))
         return;
-    uint64_t source = rd64(trailer + tr_definition);
+    uint64_t source = game_u64_guarded(trailer + tr_definition);
     uint64_t def = def_clone(source, &def_class_trailer);
     if (!def) {
         core_log("[core] trailer: clone failed; not spawning");
@@ -283,14 +281,14 @@ void spawn_trailer()
     }
     // The clone's chained definitions carry our plate too; one that cannot
     // be read ends the walk.
-    uint64_t slave = rd64(def + tdef_next), src = rd64(source + tdef_next);
+    uint64_t slave = game_u64_guarded(def + tdef_next), src = game_u64_guarded(source + tdef_next);
     for (int n = 0; slave && n < chain_defs_max; n++) {
         core_log("[core] trailer: slave def %p (src %p)%s", ptr(slave), ptr(src), slave == src ? "  SHARED?!" : "");
         if (!dm_probe_read(slave, def_class_trailer.readable_size))
             break;
         def_set_plate(slave);
-        slave = rd64(slave + tdef_next);
-        src = src ? rd64(src + tdef_next) : 0;
+        slave = game_u64_guarded(slave + tdef_next);
+        src = src ? game_u64_guarded(src + tdef_next) : 0;
     }
     s.trailer_definition = def;
     trailer_rig.remote = 0;
@@ -305,7 +303,7 @@ void dm_trailer_create()
     trailer_rig_record &r = trailer_rig;
     uint64_t def = s.trailer_definition;
     core_log("[core] trailer: def=%p trailer_definition=%p (shared link, expected)", ptr(def),
-             ptr(rd64(def + DEF_TRAILER_DEF)));
+             ptr(game_u64_guarded(def + DEF_TRAILER_DEF)));
     uint64_t actor = game_create_unit(trailer_actor_class_va);
     if (!actor || !game_is_trailer_actor(actor)) {
         core_log("[core] trailer: create_unit(game_trailer_actor) gave %p (not the expected class); aborting",
@@ -325,7 +323,7 @@ void dm_trailer_create()
         s.trailer_actor = s.trailer_definition = 0;
         return;
     }
-    core_log("[core] trailer: loading (state %u)", rd32(actor + tr_load_state));
+    core_log("[core] trailer: loading (state %u)", game_u32_guarded(actor + tr_load_state));
     r.drag_set = 0;
     r.wheel_previous_valid = 0;
     r.place = s.move_mode == MOVE_NET && s.net_has_trailer ? s.net_trailer : dm_trailer_wanted_pose();
@@ -561,7 +559,7 @@ void dm_trailer_tick(const dm_frame_info *info)
         }
         game_vslot<void (*)(uint64_t)>(actor, ts_continue_loading)(actor);
         if (info->seconds > r.load_deadline) {
-            core_log("[core] trailer load timed out (state %u)", rd32(actor + tr_load_state));
+            core_log("[core] trailer load timed out (state %u)", game_u32_guarded(actor + tr_load_state));
             dm_trailer_remove("load timeout");
         }
         return;
@@ -588,12 +586,12 @@ void dm_trailer_remove(const char *reason)
     uint64_t actor = s.trailer_actor, def = s.trailer_definition;
     // The draw detours stop before the actor goes.
     spawn_set_trailer_state(SPAWN_NONE);
-    core_log("[core] trailer remove (%s): actor %p refword %08x", reason, ptr(actor), rd32(actor + tr_ref_word));
+    core_log("[core] trailer remove (%s): actor %p refword %08x", reason, ptr(actor), game_u32_guarded(actor + tr_ref_word));
     uint64_t ctrl = game_ctrl_guarded();
     if (ctrl && state == SPAWN_SPAWNED) // a loading trailer is not in the game's list yet
         ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(call_ctrl_remove_vehicle))(ctrl, actor);
     dm_game_release(actor);
-    core_log("[core] trailer remove: release cloned def %p (refword %08x before)", ptr(def), rd32(def + tr_ref_word));
+    core_log("[core] trailer remove: release cloned def %p (refword %08x before)", ptr(def), game_u32_guarded(def + tr_ref_word));
     dm_game_release(def);
     s.trailer_actor = s.trailer_definition = 0;
     trailer_rig.remote = 0;
@@ -609,9 +607,9 @@ void dm_trailer_info()
     if (s.trailer_state == SPAWN_NONE || !actor)
         return;
     core_log("[core] trailer info: actor=%p state=%d load=%u refword=%08x def=%p next=%p master=%p joint=%p mode=%d",
-             ptr(actor), (int)s.trailer_state, rd32(actor + tr_load_state), rd32(actor + tr_ref_word),
-             ptr(rd64(actor + tr_definition)), ptr(rd64(actor + tr_next_part)), ptr(rd64(actor + tr_coupled_to)),
-             ptr(rd64(actor + tr_joint)), (int)trailer_rig.mode);
+             ptr(actor), (int)s.trailer_state, game_u32_guarded(actor + tr_load_state), game_u32_guarded(actor + tr_ref_word),
+             ptr(game_u64_guarded(actor + tr_definition)), ptr(game_u64_guarded(actor + tr_next_part)), ptr(game_u64_guarded(actor + tr_coupled_to)),
+             ptr(game_u64_guarded(actor + tr_joint)), (int)trailer_rig.mode);
     placement now = {};
     if (game_object_placement(actor, &now) == GAME_PLACEMENT_OK)
         log_placement("trailer info: get_placement", &now);

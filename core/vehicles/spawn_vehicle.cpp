@@ -52,8 +52,7 @@ const uint32_t call_ctrl_remove_vehicle = 0x473F10;
 const uint32_t call_body_settle = 0x1686250;
 
 void *ptr(uint64_t address) { return (void *)(uintptr_t)address; }
-uint32_t rd32(uint64_t address) { return game_read_guarded_or_zero<uint32_t>(address); }
-uint32_t load_state(uint64_t vehicle) { return rd32(vehicle + veh_load_state); }
+uint32_t load_state(uint64_t vehicle) { return game_u32_guarded(vehicle + veh_load_state); }
 unsigned long long fault_va() { return (unsigned long long)game_va(last_fault_address); }
 
 } // namespace
@@ -361,9 +360,9 @@ void spawn_despawn()
         core_log("[core] despawn: game_ctrl_remove_vehicle");
         ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(call_ctrl_remove_vehicle))(ctrl, vehicle);
     }
-    core_log("[core] despawn: release veh %p (refword %08x)", ptr(vehicle), rd32(vehicle + veh_ref_word));
+    core_log("[core] despawn: release veh %p (refword %08x)", ptr(vehicle), game_u32_guarded(vehicle + veh_ref_word));
     dm_game_release(vehicle);
-    core_log("[core] despawn: release cloned def %p (refword %08x before)", ptr(def), rd32(def + veh_ref_word));
+    core_log("[core] despawn: release cloned def %p (refword %08x before)", ptr(def), game_u32_guarded(def + veh_ref_word));
     dm_game_release(def);
     s.vehicle = s.definition = 0;
     s.owns_definition = 0;

@@ -73,8 +73,6 @@ const int erase_max = 256;
 
 /* ---- reading ---- */
 
-uint64_t rd64(uint64_t address) { return game_read_guarded_or_zero<uint64_t>(address); }
-uint32_t rd32(uint64_t address) { return game_read_guarded_or_zero<uint32_t>(address); }
 void *ptr(uint64_t address) { return (void *)(uintptr_t)address; }
 
 struct class_text {
@@ -91,7 +89,7 @@ class_text class_name_of(uint64_t object)
 void data_path(uint64_t accessory, char *out, size_t size)
 {
     out[0] = 0;
-    uint64_t chars = rd64(accessory + acc_path_chars);
+    uint64_t chars = game_u64_guarded(accessory + acc_path_chars);
     if (chars)
         game_read_guarded_text(chars, out, size);
 }
@@ -102,7 +100,7 @@ uint64_t accessory_data(uint64_t accessory)
     return ((uint64_t(*)(uint64_t))(uintptr_t)game_addr(call_accessory_data))(accessory);
 }
 
-bool has_vtable(uint64_t object, uint64_t vtable_va) { return object && rd64(object) == game_from_va(vtable_va); }
+bool has_vtable(uint64_t object, uint64_t vtable_va) { return object && game_u64_guarded(object) == game_from_va(vtable_va); }
 
 } // namespace
 
@@ -137,7 +135,7 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
         core_log("[core] clone: bad source def %p", ptr(source));
         return 0;
     }
-    uint64_t vtable = rd64(source), clone_fn = 0;
+    uint64_t vtable = game_u64_guarded(source), clone_fn = 0;
     uint64_t want_vtable = game_from_va(d->vtable_va), want_clone = game_from_va(d->clone_va);
     if (vtable)
         game_read_guarded(vtable + vslot_clone, &clone_fn);
@@ -149,9 +147,9 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
     }
     uint64_t source_class = game_object_class(source);
     char name[64];
-    uint64_t source_count = rd64(source + DEF_ACCESSORY_COUNT);
+    uint64_t source_count = game_u64_guarded(source + DEF_ACCESSORY_COUNT);
     core_log("[core] clone: src=%p class=%s vtable=%p clone fn=%p refword=%08x accessories=%llu", ptr(source),
-             game_class_name(source_class, name, sizeof name), ptr(vtable), ptr(clone_fn), rd32(source + ref_word),
+             game_class_name(source_class, name, sizeof name), ptr(vtable), ptr(clone_fn), game_u32_guarded(source + ref_word),
              (unsigned long long)source_count);
     if (source_class != game_from_va(d->class_va)) {
         core_log("[core] clone: descriptor is not `%s`; refusing", d->name);
@@ -171,38 +169,38 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
     // The new definition is written to below (reference word, plate): it
     // must be a whole object of the class, not just carry its table.
     uint64_t def_class = game_object_class(def);
-    if (def == source || !dm_probe_read(def, d->readable_size) || rd64(def) != want_vtable ||
+    if (def == source || !dm_probe_read(def, d->readable_size) || game_u64_guarded(def) != want_vtable ||
         def_class != game_from_va(d->class_va)) {
         core_log("[core] clone: unexpected result %p (class %s); not using it (leaked)", ptr(def),
                  game_class_name(def_class, name, sizeof name));
         return 0;
     }
-    core_log("[core] clone: new def=%p refword=%08x (expect count 0)", ptr(def), rd32(def + ref_word));
+    core_log("[core] clone: new def=%p refword=%08x (expect count 0)", ptr(def), game_u32_guarded(def + ref_word));
     dm_game_take_ref(def);
 
-    uint64_t count = rd64(def + DEF_ACCESSORY_COUNT);
+    uint64_t count = game_u64_guarded(def + DEF_ACCESSORY_COUNT);
     if (count != source_count)
         core_log("[core] clone: WARNING accessory count %llu differs from source %llu", (unsigned long long)count,
                  (unsigned long long)source_count);
-    uint64_t data = rd64(def + DEF_ACCESSORY_DATA), source_data = rd64(source + DEF_ACCESSORY_DATA);
+    uint64_t data = game_u64_guarded(def + DEF_ACCESSORY_DATA), source_data = game_u64_guarded(source + DEF_ACCESSORY_DATA);
     for (uint64_t i = 0; i < count && i < (uint64_t)report_max; i++) {
-        uint64_t acc = rd64(data + 8 * i);
+        uint64_t acc = game_u64_guarded(data + 8 * i);
         if (!acc) {
             core_log("[core]   [%llu] null accessory", (unsigned long long)i);
             continue;
         }
-        uint64_t src_acc = i < source_count ? rd64(source_data + 8 * i) : 0;
+        uint64_t src_acc = i < source_count ? game_u64_guarded(source_data + 8 * i) : 0;
         char path[LOOK_ENTRY_SIZE];
         data_path(acc, path, sizeof path);
         core_log("[core]   [%llu] %p (src %p) %-28s refword=%08x data_path='%s'%s", (unsigned long long)i, ptr(acc),
-                 ptr(src_acc), class_name_of(acc).text, rd32(acc + ref_word), path,
+                 ptr(src_acc), class_name_of(acc).text, game_u32_guarded(acc + ref_word), path,
                  acc == src_acc ? "  SHARED?!" : "");
     }
 
     def_set_plate(def);
     char plate[32];
-    game_read_guarded_text(rd64(def + DEF_PLATE_CHARS), plate, sizeof plate);
-    core_log("[core] clone: def=%p refword=%08x plate='%s' accessories=%llu", ptr(def), rd32(def + ref_word), plate,
+    game_read_guarded_text(game_u64_guarded(def + DEF_PLATE_CHARS), plate, sizeof plate);
+    core_log("[core] clone: def=%p refword=%08x plate='%s' accessories=%llu", ptr(def), game_u32_guarded(def + ref_word), plate,
              (unsigned long long)count);
     return def;
 }
@@ -216,7 +214,7 @@ uint64_t dm_look_create_accessory(uint64_t class_record_va, uint64_t vtable_va, 
         core_log("[core] look: create_unit(%llx) returned null", (unsigned long long)class_record_va);
         return 0;
     }
-    uint64_t vtable = rd64(acc);
+    uint64_t vtable = game_u64_guarded(acc);
     if (vtable != game_from_va(vtable_va)) {
         core_log("[core] look: accessory %p has vtable %p, expected %p; not using it", ptr(acc), ptr(vtable),
                  ptr(game_from_va(vtable_va)));
@@ -250,10 +248,10 @@ namespace {
 uint64_t clone_local_accessory(const look_entry *e, uint64_t reuse, uint8_t *used, uint8_t *ours, bool *found)
 {
     *found = false;
-    uint64_t data = rd64(reuse + array_data), count = rd64(reuse + array_count);
+    uint64_t data = game_u64_guarded(reuse + array_data), count = game_u64_guarded(reuse + array_count);
     uint64_t base = game_from_va(accessory_base_class);
     for (uint64_t k = 0; k < count && k < LOOK_LIST_MAX; k++) {
-        uint64_t el = used[k] ? 0 : rd64(data + 8 * k);
+        uint64_t el = used[k] ? 0 : game_u64_guarded(data + 8 * k);
         if (!el)
             continue;
         char path[LOOK_ENTRY_SIZE + 1];
@@ -264,7 +262,7 @@ uint64_t clone_local_accessory(const look_entry *e, uint64_t reuse, uint8_t *use
         if (!game_class_reaches(el_class, base))
             continue;
         *found = true;
-        uint64_t fn = rd64(rd64(el) + vslot_clone);
+        uint64_t fn = game_u64_guarded(game_u64_guarded(el) + vslot_clone);
         uint64_t copy = ((uint64_t(*)(uint64_t))(uintptr_t)fn)(el);
         if (!copy || copy == el || game_object_class(copy) != el_class) {
             core_log("[core] look: clone of local accessory %p failed (%p)", ptr(el), ptr(copy));
@@ -373,7 +371,7 @@ namespace {
 uint64_t start_truck(uint64_t *reuse)
 {
     uint64_t truck = game_local_truck();
-    uint64_t local = truck ? rd64(truck + vehicle_definition) : 0;
+    uint64_t local = truck ? game_u64_guarded(truck + vehicle_definition) : 0;
     if (!has_vtable(local, def_class_vehicle.vtable_va)) {
         core_log("[core] look: no local `vehicle` definition to start from");
         return 0;
@@ -390,16 +388,16 @@ uint64_t start_truck(uint64_t *reuse)
 uint64_t start_trailer(uint64_t *reuse)
 {
     uint64_t block = game_player_block_guarded();
-    uint64_t actor = block ? rd64(block + player_trailer) : 0;
+    uint64_t actor = block ? game_u64_guarded(block + player_trailer) : 0;
     if (actor && game_is_trailer_actor(actor)) {
-        uint64_t own = rd64(actor + vehicle_definition);
+        uint64_t own = game_u64_guarded(actor + vehicle_definition);
         if (has_vtable(own, def_class_trailer.vtable_va))
             *reuse = own + DEF_ACCESSORY_ARRAY;
     }
     uint64_t ctrl = game_ctrl_guarded();
-    uint64_t entries = ctrl ? rd64(ctrl + ctrl_trailer_defs) : 0;
-    uint64_t first = entries ? rd64(entries) : 0;
-    if (!ctrl || rd64(ctrl + ctrl_trailer_def_count) == 0 || !first) {
+    uint64_t entries = ctrl ? game_u64_guarded(ctrl + ctrl_trailer_defs) : 0;
+    uint64_t first = entries ? game_u64_guarded(entries) : 0;
+    if (!ctrl || game_u64_guarded(ctrl + ctrl_trailer_def_count) == 0 || !first) {
         core_log("[core] look: game_ctrl has no trailer_def entries; can't build a trailer");
         return 0;
     }
@@ -420,7 +418,7 @@ uint64_t start_trailer(uint64_t *reuse)
 uint64_t emptied_array(uint64_t def)
 {
     uint64_t array = def + DEF_ACCESSORY_ARRAY;
-    if (!dm_probe_read(array, array_readable) || !rd64(array)) {
+    if (!dm_probe_read(array, array_readable) || !game_u64_guarded(array)) {
         core_log("[core] look: clone has no accessory list (%p)", ptr(array));
         return 0;
     }
@@ -474,7 +472,7 @@ uint64_t build(const char *list, int32_t count, int kind)
             dm_game_release(def);
             return 0;
         }
-        uint64_t vtable = rd64(acc);
+        uint64_t vtable = game_u64_guarded(acc);
         if (vtable == game_from_va(wheel_accessory_vtable)) {
             wheel_count++;
             uint16_t offset = e.wheel_offset >= 0 ? (uint16_t)e.wheel_offset : look_wheel_offset(&wheels, wheel_key(acc));
