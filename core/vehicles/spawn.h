@@ -108,8 +108,9 @@ void spawn_move_stop();
 /* The trail of the local truck starts again with one sample at p. */
 void dm_spawn_trail_reset(const placement *p);
 
-/* ---- the trailer's frame step (its own file) ---- */
+/* ---- the trailer's frame step and info report (its own file) ---- */
 void dm_trailer_tick(const dm_frame_info *info);
+void dm_trailer_info();
 
 /* ---- game calls ---- */
 /* The function at a byte offset into a game object's virtual table. No

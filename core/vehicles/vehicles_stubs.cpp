@@ -1,6 +1,6 @@
-// Vehicle features not in this build: the spawned trailer, the vehicle
-// commands, the restore after a core reload, the convoy remote vehicles,
-// other players shown as vehicles, and publishing our own accessory lists.
+// Vehicle features not in this build: the spawned trailer, the restore
+// after a core reload, the convoy remote vehicles, other players shown as
+// vehicles, and publishing our own accessory lists.
 // Frame and life cycle entry points do nothing; each console command says it
 // is not in this build. A feature that lands deletes
 // its lines here.
@@ -17,17 +17,12 @@ void dm_trailer_tick(const dm_frame_info *) {}
 void *dm_rv_slot_netobj(int) { return nullptr; }
 void dm_rv_info(int) {}          /* only for a slot that holds a vehicle */
 void dm_trailer_remove(const char *) {} /* only while a trailer exists */
+void dm_trailer_info() {}               /* only while a trailer exists */
 
 /* console */
-void cmd_local(const dm_frame_info *) { core_not_in_build("local"); }
 void spawn_trailer() { core_not_in_build("trailer"); }
-void cmd_info() { core_not_in_build("info"); }
-void cmd_cargodump() { core_not_in_build("cargodump"); }
 void cmd_rvspawn(const char *) { core_not_in_build("rvspawn"); }
 void cmd_rvdespawn(const char *) { core_not_in_build("rvdespawn"); }
 void cmd_remote(const char *) { core_not_in_build("remote"); }
 void cmd_rvmove(const char *) { core_not_in_build("rvmove"); }
-void cmd_move(const char *) { core_not_in_build("move"); }
-void cmd_defdump(const char *) { core_not_in_build("defdump"); }
-void cmd_spawnlist(const char *) { core_not_in_build("spawnlist"); }
-void dm_vehicle_inline_command(cmd_id id, const char *) { core_not_in_build(cmd_word(id)); }
+void dm_rv_inline_command(cmd_id id, const char *) { core_not_in_build(cmd_word(id)); }
