@@ -60,6 +60,13 @@ const char *class_name_of(uint64_t object, char *out, size_t size)
     return game_class_name(game_object_class(object), out, size);
 }
 
+/* A definition's accessory array: its data and count (0 when none). */
+uint64_t accessories_of(uint64_t def, uint64_t *count)
+{
+    *count = def ? rd<uint64_t>(def + DEF_ACCESSORY_COUNT) : 0;
+    return def ? rd<uint64_t>(def + DEF_ACCESSORY_DATA) : 0;
+}
+
 } // namespace
 
 /* ---- local ---- */
@@ -171,9 +178,8 @@ void cargodump_body()
         core_log("[core] cargodump: no trailer");
         return;
     }
-    uint64_t def = rd<uint64_t>(actor + veh_definition);
-    uint64_t data = def ? rd<uint64_t>(def + DEF_ACCESSORY_DATA) : 0;
-    uint64_t count = def ? rd<uint64_t>(def + DEF_ACCESSORY_COUNT) : 0;
+    uint64_t count;
+    uint64_t data = accessories_of(rd<uint64_t>(actor + veh_definition), &count);
     uint64_t cargo_class = game_from_va(cargo_accessory_class_va);
     for (uint64_t i = 0; data && i < count && i < cargodump_accessories_max; i++) {
         uint64_t acc = rd<uint64_t>(data + 8 * i);
@@ -329,9 +335,8 @@ void cmd_defdump(const char *file)
         core_log("[core] defdump: no local truck");
         return;
     }
-    uint64_t def = rd<uint64_t>(truck + veh_definition);
-    uint64_t data = def ? rd<uint64_t>(def + DEF_ACCESSORY_DATA) : 0;
-    uint64_t count = def ? rd<uint64_t>(def + DEF_ACCESSORY_COUNT) : 0;
+    uint64_t def = rd<uint64_t>(truck + veh_definition), count;
+    uint64_t data = accessories_of(def, &count);
     char cls[64] = "?", plate[64] = "";
     if (def) {
         class_name_of(def, cls, sizeof cls);
