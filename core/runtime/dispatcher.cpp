@@ -2,7 +2,6 @@
 // lines. Logs the line, applies the game-build gate, then runs the first
 // matching row of the command table. Also the one answer of the commands
 // whose feature is not in this build.
-#include <stdlib.h>
 #include <string.h>
 #include "auto_connect.h"
 #include "core.h"
@@ -43,7 +42,7 @@ int dm_cmd_run(const char *line, const dm_frame_info *info)
     case CMD_UPDATE: update_command(rest); break;
     case CMD_THREADS: cmd_threads(); break;
     case CMD_LOCAL: cmd_local(info); break;
-    case CMD_SPAWN: spawn_vehicle(rest ? (float)atof(rest) : 6.0f, nullptr, 0); break;
+    case CMD_SPAWN: cmd_spawn(rest); break;
     case CMD_DESPAWN: spawn_despawn(); break;
     case CMD_TRAILER: spawn_trailer(); break;
     case CMD_TRAILER_OFF:
@@ -104,7 +103,7 @@ int dm_cmd_run(const char *line, const dm_frame_info *info)
     case CMD_SPAWNLIST: cmd_spawnlist(rest); break;
     case CMD_RVVEL:
     case CMD_RVSTEP:
-    case CMD_RVCLOCK:
+    case CMD_RVCLOCK: dm_rv_inline_command(id, rest); break;
     case CMD_FLAGS:
     case CMD_FLAGS_OFF:
     case CMD_WHEELDBG:

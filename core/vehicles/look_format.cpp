@@ -47,10 +47,12 @@ look_kind kind_of(uint64_t vtable)
     return LOOK_KIND_OTHER;
 }
 
+} // namespace
+
 /* The cargo definition's name through the game's call; an empty text when the
  * definition is null or unreadable, the call faults or yields nothing, or the
  * name did not fit the builder (a cut name would be a wrong one). */
-void cargo_name(uint64_t definition, char *name, size_t size)
+void look_cargo_name(uint64_t definition, char *name, size_t size)
 {
     name[0] = 0;
     uint32_t id = 0;
@@ -65,8 +67,6 @@ void cargo_name(uint64_t definition, char *name, size_t size)
     if (!returned || builder.length >= size)
         name[0] = 0;
 }
-
-} // namespace
 
 int32_t look_format_accessory(uint64_t accessory, char *out, size_t size)
 {
@@ -97,7 +97,7 @@ int32_t look_format_accessory(uint64_t accessory, char *out, size_t size)
             a.kind = LOOK_KIND_OTHER;
             break;
         }
-        cargo_name(c.definition, name, sizeof name);
+        look_cargo_name(c.definition, name, sizeof name);
         a.cargo_name = name;
         a.cargo_seed = c.seed;
         a.cargo_load = c.load;

@@ -111,6 +111,10 @@ static_assert(offsetof(game_cargo_fields, dims) == 0x70 - LOOK_ACC_FIELDS, "dims
 /* The bytes the game has: the struct's tail padding is not part of it. */
 #define LOOK_CARGO_FIELDS_SIZE (0x7Cu - LOOK_ACC_FIELDS)
 
+/* The cargo definition's name through the game's token-to-text call; an
+ * empty text when the definition is null or unreadable, the call faults or
+ * yields nothing, or the name does not fit size. */
+void look_cargo_name(uint64_t definition, char *name, size_t size);
 /* Writes the game accessory at that address as one entry, as
  * look_format_text does. An unreadable accessory gives an empty text; its
  * path ends at the first byte that cannot be read; kind fields that cannot

@@ -1,7 +1,8 @@
 // The spawned vehicle's motion maths (see motion_math.h).
 //
 // Index
-//   placements   dm_placement_advance, dm_wrap_angle, motion_circle_placement
+//   placements   dm_placement_advance, motion_advance_forward, dm_wrap_angle,
+//                motion_circle_placement
 //   trail        trail_reset, trail_add, trail_follow
 //   steering     motion_forward, motion_speed, motion_yaw_change,
 //                motion_steer_step, motion_steer_net
@@ -38,6 +39,19 @@ placement dm_placement_advance(const placement *p, float metres)
     out.x += (1.0f - 2.0f * (qy * qy + qz * qz)) * metres;
     out.y += 2.0f * (qx * qy + qw * qz) * metres;
     out.z += 2.0f * (qx * qz - qw * qy) * metres;
+    wrap_sector(&out.x, &out.sector_x);
+    wrap_sector(&out.z, &out.sector_z);
+    return out;
+}
+
+placement motion_advance_forward(const placement *p, float metres)
+{
+    placement out = *p;
+    float qw = p->qw, qx = p->qx, qy = p->qy, qz = p->qz;
+    // The rotation's local -z axis.
+    out.x -= 2.0f * (qx * qz + qw * qy) * metres;
+    out.y -= 2.0f * (qy * qz - qw * qx) * metres;
+    out.z -= (1.0f - 2.0f * (qx * qx + qy * qy)) * metres;
     wrap_sector(&out.x, &out.sector_x);
     wrap_sector(&out.z, &out.sector_z);
     return out;

@@ -65,6 +65,8 @@ void *dm_rv_slot_netobj(int slot);
 
 /* console */
 void cmd_local(const dm_frame_info *info);
+/* "spawn" [metres]: rest null for the default distance */
+void cmd_spawn(const char *rest);
 void spawn_vehicle(float metres, const char *look_list, int count);
 void spawn_despawn();
 void spawn_trailer();
@@ -79,6 +81,8 @@ void cmd_rvmove(const char *rest);
 void cmd_move(const char *rest);
 void cmd_defdump(const char *file); /* null: none given */
 void cmd_spawnlist(const char *rest);
-/* The rows the vehicle commands handle inline (rvvel, rvstep, rvclock, flags,
- * flags off, wheeldbg, steer flip, spawnmode, collide, tick). */
+/* The rows the vehicle commands handle inline (flags, flags off, wheeldbg,
+ * steer flip, spawnmode, collide, tick). */
 void dm_vehicle_inline_command(cmd_id id, const char *rest);
+/* The rows the convoy remote vehicles handle inline (rvvel, rvstep, rvclock). */
+void dm_rv_inline_command(cmd_id id, const char *rest);

@@ -1,6 +1,5 @@
-// Vehicle features not in this build: the vehicle
-// commands, the restore after a core reload, the convoy remote vehicles,
-// with their side of the remote-player glue.
+// Vehicle features not in this build: the restore after a core reload and
+// the convoy remote vehicles, with their side of the remote-player glue.
 // Frame and life cycle entry points do nothing; each console command says it
 // is not in this build. A feature that lands deletes
 // its lines here.
@@ -23,13 +22,7 @@ bool dm_rv_player_placement(uint16_t, placement *) { return false; }
 void dm_remote_mode_rv_command() { core_log("[core] remote mode rv: convoy remote vehicles are not in this build"); }
 
 /* console */
-void cmd_local(const dm_frame_info *) { core_not_in_build("local"); }
-void cmd_info() { core_not_in_build("info"); }
-void cmd_cargodump() { core_not_in_build("cargodump"); }
 void cmd_rvspawn(const char *) { core_not_in_build("rvspawn"); }
 void cmd_rvdespawn(const char *) { core_not_in_build("rvdespawn"); }
 void cmd_rvmove(const char *) { core_not_in_build("rvmove"); }
-void cmd_move(const char *) { core_not_in_build("move"); }
-void cmd_defdump(const char *) { core_not_in_build("defdump"); }
-void cmd_spawnlist(const char *) { core_not_in_build("spawnlist"); }
-void dm_vehicle_inline_command(cmd_id id, const char *) { core_not_in_build(cmd_word(id)); }
+void dm_rv_inline_command(cmd_id id, const char *) { core_not_in_build(cmd_word(id)); }
