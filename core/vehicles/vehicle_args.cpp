@@ -8,8 +8,8 @@
 #include <ctype.h>
 #include <math.h>
 #include <string.h>
-#include "diag_text.h"
 #include "dm_config_line.h"
+#include "dm_own_files.h"
 #include "world_text.h"
 
 /* ---- numbers ---- */
@@ -110,7 +110,7 @@ bool vcmd_is_own_file(const char *full_path, const char *base_dir)
         if (tolower((unsigned char)a) != tolower((unsigned char)b))
             return false;
     }
-    return !memrec_name_allowed(name);
+    return dm_own_file_name(name, strlen(name));
 }
 
 /* ---- spawn list ---- */

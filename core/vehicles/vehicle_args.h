@@ -53,9 +53,9 @@ bool vcmd_parse_spawnlist(const char *rest, char *file, size_t size, float *metr
 bool vcmd_path(char *out, size_t size, const char *base_dir, const char *name);
 
 /* True when the full path (as the system resolved it) names one of the
- * system's own files or folders in base_dir (memrec_name_allowed's list):
- * the folder compared without regard to case or to "/" against "\", the
- * name as memrec_name_allowed compares it. */
+ * system's own files or folders in base_dir (dm_own_files.h's list): the
+ * folder compared without regard to case or to "/" against "\", the name as
+ * dm_own_file_name compares it. */
 bool vcmd_is_own_file(const char *full_path, const char *base_dir);
 
 /* ---- spawn list ---- */
