@@ -1,14 +1,17 @@
 // drovemark_game.exe: the simulated game for the demo. It loads the plug-in
 // from its own folder, runs game frames at 60 Hz for the given number of
 // seconds, and shuts down. Usage:
-//   drovemark_game [seconds] [LOCALAPPDATA] [PNG] [servers PNG]
+//   drovemark_game [seconds] [LOCALAPPDATA] [PNG] [servers PNG] [name tags PNG]
 // The game is build 1.61.3.1 with a profile loaded (so the core recognises it
 // and may join a server); its clock starts at day 3, 14:00, in normal weather,
 // and runs at the game's pace. It has a real window and swap chain and presents
 // every frame; a third of the way through the player presses F2, a little
 // later opens the Players page, and the last frame is saved to the PNG when
 // one is named (and the Servers page, the menu's first, just before the
-// Players page opens to the servers PNG). Its vehicle world is installed,
+// Players page opens to the servers PNG; and the frame just before F2, with
+// the menu closed and the bots' name tags over them, to the name tags PNG).
+// Its camera looks at the circles the test server's bots drive (bot n around
+// x = 1000 + 100 n, z = -2000, 50 m up). Its vehicle world is installed,
 // the player's truck has a definition (a chassis and a wheel) and the render
 // thread runs the game's draw routine each frame, so other players can be
 // shown as vehicles.
@@ -16,6 +19,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "sim/sim.h"
+#include "sim/sim_camera.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_economy.h"
 #include "sim/sim_game.h"
@@ -58,6 +62,21 @@ int main(int argc, char **argv)
     sim::player_truck_def(player, truck_def);
     sim::placement32 parked = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
     sim::player_set_placement(&parked);
+    // The camera stands 60 m up at x = 1200, z = -1780 and looks along -z
+    // (the identity orientation), at the three bots' circles 220 m ahead. The
+    // draw path sets the manager's active index to 1 around its draws, so
+    // entries 0 and 1 are the same view; draw_install keeps this manager.
+    sim::camera_manager cameras = sim::camera_manager_create(player, 2);
+    sim::camera_values view;
+    view.fov_h = 80;
+    view.fov_v = 50;
+    view.sector_x = 2; // 2 * 512 + 176 = 1200
+    view.x = 176;
+    view.y = 60;
+    view.sector_z = -4; // -4 * 512 + 268 = -1780
+    view.z = 268;
+    for (int i = 0; i < 2; i++)
+        sim::camera_set((uint8_t *)(uintptr_t)cameras.array[i], view);
     sim::draw_install();
     // Spawned vehicles draw through the drawn objects' counting fakes (their
     // records land at +0x100 of the vehicle, a part the vehicle leaves unused).
@@ -85,6 +104,8 @@ int main(int argc, char **argv)
         sim::frame();
         sim::pump();
         if (t < seconds / 3 && t + dt >= seconds / 3) {
+            if (argc > 5 && sim::capture_frame(0.0) && sim::capture_save_png(argv[5]))
+                printf("game: saved %s\n", argv[5]);
             sim::key_input(VK_F2, true);
             sim::render_present(0);
             sim::key_input(VK_F2, false);
