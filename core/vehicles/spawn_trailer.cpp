@@ -26,6 +26,7 @@
 #include "motion_math.h"
 #include "spawn.h"
 #include "vehicle_defs.h"
+#include "vehicle_game.h"
 
 /* ---- game addresses ---- */
 
@@ -35,16 +36,9 @@ const uint64_t trailer_actor_class_va = 0x141E18250; /* class record and class o
 const uint32_t trailer_flags = 0x40A;                /* set_data and finalize of a trailer */
 
 /* trailer actor fields */
-const uint32_t tr_ref_word = 0x08;
-const uint32_t tr_body = 0x30;
-const uint32_t tr_wheels = 0x150;
-const uint32_t tr_definition = 0x1F8;
 const uint32_t tr_physics = 0x200;
-const uint32_t tr_lights = 0x2A0;
-const uint32_t tr_load_state = 0xC70;
 const uint32_t tr_joint = 0xFB8;
 const uint32_t tr_coupled_to = 0x1058;
-const uint32_t tr_next_part = 0x1060;
 const uint32_t tr_dynamic_cargo = 0x12B0;
 const uint32_t physics_kingpin = 0x740; /* 3 f32, the hitch point in the trailer frame */
 /* wheel block and definition fields (as the vehicle's) */
@@ -54,23 +48,11 @@ const uint32_t def_radii = 0x120, def_radius_count = 0x128;
 const uint32_t tdef_next = 0x1B8;
 
 /* slots */
-const uint32_t ts_set_data = 0x60, ts_continue_loading = 0x68, ts_is_loaded = 0x78, ts_finalize = 0x80;
-const uint32_t ts_update = 0xA8, ts_set_placement = 0x110, ts_finalize_extra = 0x328;
-
-/* game calls, from game_base */
-const uint32_t call_pre_add = 0x870520;
-const uint32_t call_ctrl_add_vehicle = 0x473E70;
-const uint32_t call_ctrl_remove_vehicle = 0x473F10;
-
-/* the player block: the player's trailer actor */
-const uint32_t player_trailer = 0xC8;
+const uint32_t ts_finalize_extra = 0x328;
 
 const int parts_max = TRAILER_PARTS_MAX + 1; /* the actor and its chained parts */
 const int chain_defs_max = 4;
 const double rad_to_deg = 57.2958;
-
-void *ptr(uint64_t address) { return (void *)(uintptr_t)address; }
-unsigned long long fault_va() { return (unsigned long long)game_va(last_fault_address); }
 
 } // namespace
 
@@ -163,8 +145,8 @@ bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
         return false;
     }
     uint64_t master = game_u64_guarded(trailer + tr_coupled_to), joint = game_u64_guarded(trailer + tr_joint);
-    core_log("[core] trailer: player's trailer %p master=%p (truck %p) joint=%p", ptr(trailer), ptr(master),
-             ptr(truck), ptr(joint));
+    core_log("[core] trailer: player's trailer %p master=%p (truck %p) joint=%p", game_ptr(trailer), game_ptr(master),
+             game_ptr(truck), game_ptr(joint));
     if (master != truck || !joint) {
         core_log("[core] trailer: the player's trailer is not coupled; couple it first");
         return false;
@@ -187,15 +169,15 @@ bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
     r.part_count = 0;
     double parent_pos[3] = { trailer_pos[0], trailer_pos[1], trailer_pos[2] };
     float parent_q[4] = { q_trailer[0], q_trailer[1], q_trailer[2], q_trailer[3] };
-    for (uint64_t part = game_u64_guarded(trailer + tr_next_part); part && r.part_count < TRAILER_PARTS_MAX;
-         part = game_u64_guarded(part + tr_next_part)) {
+    for (uint64_t part = game_u64_guarded(trailer + actor_off::next_part); part && r.part_count < TRAILER_PARTS_MAX;
+         part = game_u64_guarded(part + actor_off::next_part)) {
         if (!game_is_trailer_actor(part)) {
-            core_log("[core] trailer: chained part %p is not a game_trailer_actor; stop", ptr(part));
+            core_log("[core] trailer: chained part %p is not a game_trailer_actor; stop", game_ptr(part));
             break;
         }
         placement pp;
         if (game_object_placement(part, &pp) != GAME_PLACEMENT_OK) {
-            core_log("[core] trailer: get_placement failed on chained part %p", ptr(part));
+            core_log("[core] trailer: get_placement failed on chained part %p", game_ptr(part));
             break;
         }
         trailer_part_pose &stored = r.parts[r.part_count];
@@ -207,7 +189,7 @@ bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
         into_frame(pos, parent_pos, parent_q, stored.offset);
         quat_mul_norm(c, q, stored.rotation);
         core_log("[core] trailer: chained part %d %p: offset in parent frame (%.3f, %.3f, %.3f), yaw %.1f deg",
-                 (int)r.part_count, ptr(part), stored.offset[0], stored.offset[1], stored.offset[2],
+                 (int)r.part_count, game_ptr(part), stored.offset[0], stored.offset[1], stored.offset[2],
                  yaw_of(stored.rotation) * rad_to_deg);
         r.part_count++;
         memcpy(parent_pos, pos, sizeof pos);
@@ -260,7 +242,7 @@ void spawn_trailer()
     }
     uint64_t block = game_player_block_guarded();
     uint64_t truck = block ? game_u64_guarded(block + GAME_PLAYER_LOCAL_TRUCK) : 0;
-    uint64_t trailer = block ? game_u64_guarded(block + player_trailer) : 0;
+    uint64_t trailer = block ? game_u64_guarded(block + player_block_trailer) : 0;
     if (!trailer) {
         core_log("[core] trailer: the player has no trailer (game_ctrl+0x31b0 -> +0xc8 is null); refusing");
         return;
@@ -268,12 +250,12 @@ void spawn_trailer()
     if (!game_is_trailer_actor(trailer)) {
         core_log("[core] trailer: player's trailer %p is not the expected game_trailer_actor (vtable %p, expect %p); "
                  "refusing",
-                 ptr(trailer), ptr(game_u64_guarded(trailer)), ptr(game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE)));
+                 game_ptr(trailer), game_ptr(game_u64_guarded(trailer)), game_ptr(game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE)));
         return;
     }
     if (!dm_trailer_clone_player(truck, trailer))
         return;
-    uint64_t source = game_u64_guarded(trailer + tr_definition);
+    uint64_t source = game_u64_guarded(trailer + actor_off::definition);
     uint64_t def = def_clone(source, &def_class_trailer);
     if (!def) {
         core_log("[core] trailer: clone failed; not spawning");
@@ -283,7 +265,7 @@ void spawn_trailer()
     // be read ends the walk.
     uint64_t slave = game_u64_guarded(def + tdef_next), src = game_u64_guarded(source + tdef_next);
     for (int n = 0; slave && n < chain_defs_max; n++) {
-        core_log("[core] trailer: slave def %p (src %p)%s", ptr(slave), ptr(src), slave == src ? "  SHARED?!" : "");
+        core_log("[core] trailer: slave def %p (src %p)%s", game_ptr(slave), game_ptr(src), slave == src ? "  SHARED?!" : "");
         if (!dm_probe_read(slave, def_class_trailer.readable_size))
             break;
         def_set_plate(slave);
@@ -302,28 +284,28 @@ void dm_trailer_create()
     spawn_state_record &s = spawn_state;
     trailer_rig_record &r = trailer_rig;
     uint64_t def = s.trailer_definition;
-    core_log("[core] trailer: def=%p trailer_definition=%p (shared link, expected)", ptr(def),
-             ptr(game_u64_guarded(def + DEF_TRAILER_DEF)));
+    core_log("[core] trailer: def=%p trailer_definition=%p (shared link, expected)", game_ptr(def),
+             game_ptr(game_u64_guarded(def + DEF_TRAILER_DEF)));
     uint64_t actor = game_create_unit(trailer_actor_class_va);
     if (!actor || !game_is_trailer_actor(actor)) {
         core_log("[core] trailer: create_unit(game_trailer_actor) gave %p (not the expected class); aborting",
-                 ptr(actor));
+                 game_ptr(actor));
         s.trailer_actor = s.trailer_definition = 0;
         dm_game_release(def);
         return;
     }
     dm_game_take_ref(actor);
     s.trailer_actor = actor;
-    core_log("[core] trailer: actor=%p, set_data(def, 0x%x)", ptr(actor), trailer_flags);
+    core_log("[core] trailer: actor=%p, set_data(def, 0x%x)", game_ptr(actor), trailer_flags);
     if (!dm_guarded_filter(
-            [&] { game_vslot<void (*)(uint64_t, uint64_t, uint32_t)>(actor, ts_set_data)(actor, def, trailer_flags); },
+            [&] { game_vslot<void (*)(uint64_t, uint64_t, uint32_t)>(actor, actor_slot::set_data)(actor, def, trailer_flags); },
             fault_record_filter, nullptr)) {
         core_log("[core] FAULT %08x in set_data of trailer %p at game VA %llx, data address %llx; dropped and leaked",
-                 last_fault_code, ptr(actor), fault_va(), (unsigned long long)last_fault_data);
+                 last_fault_code, game_ptr(actor), last_fault_va(), (unsigned long long)last_fault_data);
         s.trailer_actor = s.trailer_definition = 0;
         return;
     }
-    core_log("[core] trailer: loading (state %u)", game_u32_guarded(actor + tr_load_state));
+    core_log("[core] trailer: loading (state %u)", game_u32_guarded(actor + actor_off::load_state));
     r.drag_set = 0;
     r.wheel_previous_valid = 0;
     r.place = s.move_mode == MOVE_NET && s.net_has_trailer ? s.net_trailer : dm_trailer_wanted_pose();
@@ -403,7 +385,7 @@ void dm_trailer_place_parts()
     quat_of(&r.place, parent_q);
     uint64_t part = spawn_state.trailer_actor;
     for (uint32_t i = 0; i < r.part_count && i < TRAILER_PARTS_MAX; i++) {
-        part = game_field<uint64_t>(part, tr_next_part);
+        part = game_field<uint64_t>(part, actor_off::next_part);
         if (!part)
             break; // the game made fewer parts than the player's rig had
         double rotated[3], pos[3];
@@ -413,7 +395,7 @@ void dm_trailer_place_parts()
             pos[k] = parent_pos[k] + rotated[k];
         quat_mul_norm(parent_q, r.parts[i].rotation, q);
         placement at = make_placement(pos, q);
-        game_vslot<void (*)(uint64_t, const placement *)>(part, ts_set_placement)(part, &at);
+        game_vslot<void (*)(uint64_t, const placement *)>(part, actor_slot::set_placement)(part, &at);
         memcpy(parent_pos, pos, sizeof pos);
         memcpy(parent_q, q, sizeof q);
     }
@@ -425,7 +407,7 @@ namespace {
 int trailer_parts(uint64_t out[parts_max])
 {
     int n = 0;
-    for (uint64_t part = spawn_state.trailer_actor; part && n < parts_max; part = game_field<uint64_t>(part, tr_next_part))
+    for (uint64_t part = spawn_state.trailer_actor; part && n < parts_max; part = game_field<uint64_t>(part, actor_off::next_part))
         out[n++] = part;
     return n;
 }
@@ -436,7 +418,7 @@ void place_now()
     trailer_rig_record &r = trailer_rig;
     uint64_t actor = s.trailer_actor;
     r.place = s.move_mode == MOVE_NET && s.net_has_trailer ? s.net_trailer : dm_trailer_wanted_pose();
-    game_vslot<void (*)(uint64_t, const placement *)>(actor, ts_set_placement)(actor, &r.place);
+    game_vslot<void (*)(uint64_t, const placement *)>(actor, actor_slot::set_placement)(actor, &r.place);
     dm_trailer_place_parts();
 }
 
@@ -449,18 +431,18 @@ void spawn_trailer_finalize()
     spawn_state_record &s = spawn_state;
     trailer_rig_record &r = trailer_rig;
     uint64_t actor = s.trailer_actor;
-    void (*pre_add)(uint64_t) = (void (*)(uint64_t))(uintptr_t)game_addr(call_pre_add);
+    void (*pre_add)(uint64_t) = (void (*)(uint64_t))(uintptr_t)game_addr(game_call::pre_add);
     core_log("[core] trailer finalize: vfunc +0x80");
-    game_vslot<void (*)(uint64_t, uint64_t, uint32_t)>(actor, ts_finalize)(actor, s.trailer_definition, trailer_flags);
+    game_vslot<void (*)(uint64_t, uint64_t, uint32_t)>(actor, actor_slot::finalize)(actor, s.trailer_definition, trailer_flags);
     pre_add(actor);
     game_vslot<void (*)(uint64_t, int)>(actor, ts_finalize_extra)(actor, 1);
     core_log("[core] trailer finalize: game_ctrl_add_vehicle");
-    ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(call_ctrl_add_vehicle))(game_ctrl_guarded(), actor);
+    ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_add_vehicle))(game_ctrl_guarded(), actor);
     uint64_t parts[parts_max];
     int n = trailer_parts(parts);
     for (int i = 0; i < n; i++) {
         pre_add(parts[i]);
-        uint64_t body = game_field<uint64_t>(parts[i], tr_body);
+        uint64_t body = game_field<uint64_t>(parts[i], actor_off::body);
         if (body)
             spawn_finalize_body(body);
     }
@@ -468,7 +450,7 @@ void spawn_trailer_finalize()
         uint64_t cargo = game_field<uint64_t>(parts[i], tr_dynamic_cargo);
         game_field<uint64_t>(parts[i], tr_dynamic_cargo) = 0;
         if (cargo) {
-            core_log("[core] trailer finalize: deleting dynamic-cargo object %p (as TMP)", ptr(cargo));
+            core_log("[core] trailer finalize: deleting dynamic-cargo object %p (as TMP)", game_ptr(cargo));
             game_vslot<void (*)(uint64_t, int)>(cargo, 0)(cargo, 1);
         }
     }
@@ -507,14 +489,14 @@ void trailer_wheels()
     uint64_t parts[parts_max];
     int n = trailer_parts(parts);
     for (int i = 0; i < n; i++) {
-        uint64_t block = game_field<uint64_t>(parts[i], tr_wheels);
+        uint64_t block = game_field<uint64_t>(parts[i], actor_off::wheels);
         if (!block)
             continue;
         float *angles = (float *)(uintptr_t)game_field<uint64_t>(block, wb_angles);
         uint64_t count = game_field<uint64_t>(block, wb_angle_count);
         if (count > MOTION_WHEELS_MAX)
             count = MOTION_WHEELS_MAX;
-        uint64_t def = game_field<uint64_t>(parts[i], tr_definition);
+        uint64_t def = game_field<uint64_t>(parts[i], actor_off::definition);
         const float *radii = def ? (const float *)(uintptr_t)game_field<uint64_t>(def, def_radii) : nullptr;
         uint64_t radius_count = def ? game_field<uint64_t>(def, def_radius_count) : 0;
         for (uint64_t w = 0; angles && w < count; w++)
@@ -531,14 +513,14 @@ void trailer_update()
     if (n == 0)
         return;
     for (int i = 0; i < n; i++) {
-        volatile uint32_t &lights = game_field<volatile uint32_t>(parts[i], tr_lights);
+        volatile uint32_t &lights = game_field<volatile uint32_t>(parts[i], actor_off::lights);
         saved[i] = lights;
         lights = saved[i] & ~MOTION_LIGHT_GAME_BIT;
     }
     uint64_t actor = parts[0];
-    game_vslot<void (*)(uint64_t)>(actor, ts_update)(actor);
+    game_vslot<void (*)(uint64_t)>(actor, actor_slot::update)(actor);
     for (int i = 0; i < n; i++) {
-        volatile uint32_t &lights = game_field<volatile uint32_t>(parts[i], tr_lights);
+        volatile uint32_t &lights = game_field<volatile uint32_t>(parts[i], actor_off::lights);
         lights = (lights & ~MOTION_LIGHT_GAME_BIT) | (saved[i] & MOTION_LIGHT_GAME_BIT);
     }
 }
@@ -553,13 +535,13 @@ void dm_trailer_tick(const dm_frame_info *info)
     if (s.trailer_state == SPAWN_LOADING) {
         if (r.load_deadline == 0)
             r.load_deadline = info->seconds + SPAWN_LOAD_SECONDS;
-        if (game_vslot<bool (*)(uint64_t)>(actor, ts_is_loaded)(actor)) {
+        if (game_vslot<bool (*)(uint64_t)>(actor, actor_slot::is_loaded)(actor)) {
             spawn_trailer_finalize();
             return;
         }
-        game_vslot<void (*)(uint64_t)>(actor, ts_continue_loading)(actor);
+        game_vslot<void (*)(uint64_t)>(actor, actor_slot::continue_loading)(actor);
         if (info->seconds > r.load_deadline) {
-            core_log("[core] trailer load timed out (state %u)", game_u32_guarded(actor + tr_load_state));
+            core_log("[core] trailer load timed out (state %u)", game_u32_guarded(actor + actor_off::load_state));
             dm_trailer_remove("load timeout");
         }
         return;
@@ -586,12 +568,12 @@ void dm_trailer_remove(const char *reason)
     uint64_t actor = s.trailer_actor, def = s.trailer_definition;
     // The draw detours stop before the actor goes.
     spawn_set_trailer_state(SPAWN_NONE);
-    core_log("[core] trailer remove (%s): actor %p refword %08x", reason, ptr(actor), game_u32_guarded(actor + tr_ref_word));
+    core_log("[core] trailer remove (%s): actor %p refword %08x", reason, game_ptr(actor), game_u32_guarded(actor + actor_off::ref_word));
     uint64_t ctrl = game_ctrl_guarded();
     if (ctrl && state == SPAWN_SPAWNED) // a loading trailer is not in the game's list yet
-        ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(call_ctrl_remove_vehicle))(ctrl, actor);
+        ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_remove_vehicle))(ctrl, actor);
     dm_game_release(actor);
-    core_log("[core] trailer remove: release cloned def %p (refword %08x before)", ptr(def), game_u32_guarded(def + tr_ref_word));
+    core_log("[core] trailer remove: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + actor_off::ref_word));
     dm_game_release(def);
     s.trailer_actor = s.trailer_definition = 0;
     trailer_rig.remote = 0;
@@ -607,9 +589,9 @@ void dm_trailer_info()
     if (s.trailer_state == SPAWN_NONE || !actor)
         return;
     core_log("[core] trailer info: actor=%p state=%d load=%u refword=%08x def=%p next=%p master=%p joint=%p mode=%d",
-             ptr(actor), (int)s.trailer_state, game_u32_guarded(actor + tr_load_state), game_u32_guarded(actor + tr_ref_word),
-             ptr(game_u64_guarded(actor + tr_definition)), ptr(game_u64_guarded(actor + tr_next_part)), ptr(game_u64_guarded(actor + tr_coupled_to)),
-             ptr(game_u64_guarded(actor + tr_joint)), (int)trailer_rig.mode);
+             game_ptr(actor), (int)s.trailer_state, game_u32_guarded(actor + actor_off::load_state), game_u32_guarded(actor + actor_off::ref_word),
+             game_ptr(game_u64_guarded(actor + actor_off::definition)), game_ptr(game_u64_guarded(actor + actor_off::next_part)), game_ptr(game_u64_guarded(actor + tr_coupled_to)),
+             game_ptr(game_u64_guarded(actor + tr_joint)), (int)trailer_rig.mode);
     placement now = {};
     if (game_object_placement(actor, &now) == GAME_PLACEMENT_OK)
         log_placement("trailer info: get_placement", &now);

@@ -19,6 +19,7 @@
 #include "motion_math.h"
 #include "spawn.h"
 #include "vehicle_defs.h"
+#include "vehicle_game.h"
 
 /* ---- game addresses ---- */
 
@@ -28,16 +29,7 @@ const uint64_t physics_vehicle_class_va = 0x141E22410; /* class record and class
 const uint32_t truck_flags = 0x401;                    /* set_data and finalize of a truck */
 
 /* vehicle fields */
-const uint32_t veh_ref_word = 0x08;
-const uint32_t veh_chassis = 0x30;
-const uint32_t veh_definition = 0x1F8;
 const uint32_t veh_finalize_byte = 0x25B;
-const uint32_t veh_load_state = 0xC70;
-const uint32_t veh_cabin = 0x1278;
-
-/* vehicle slots (byte offsets into the virtual table) */
-const uint32_t vs_set_data = 0x60, vs_continue_loading = 0x68, vs_is_loaded = 0x78, vs_finalize = 0x80;
-const uint32_t vs_set_placement = 0x110;
 
 /* bodies */
 const uint32_t bs_settle_a = 0x190, bs_settle_b = 0x1C0, child_slot = 0x48;
@@ -46,14 +38,9 @@ const uint64_t body_children_max = 64;
 const int body_settle_steps = 30;
 
 /* game calls, from game_base */
-const uint32_t call_pre_add = 0x870520;
-const uint32_t call_ctrl_add_vehicle = 0x473E70;
-const uint32_t call_ctrl_remove_vehicle = 0x473F10;
 const uint32_t call_body_settle = 0x1686250;
 
-void *ptr(uint64_t address) { return (void *)(uintptr_t)address; }
-uint32_t load_state(uint64_t vehicle) { return game_u32_guarded(vehicle + veh_load_state); }
-unsigned long long fault_va() { return (unsigned long long)game_va(last_fault_address); }
+uint32_t load_state(uint64_t vehicle) { return game_u32_guarded(vehicle + actor_off::load_state); }
 
 } // namespace
 
@@ -65,8 +52,8 @@ void spawn_set_state(uint32_t state) { __atomic_store_n(&spawn_state.state, stat
 void spawn_set_trailer_state(uint32_t state) { __atomic_store_n(&spawn_state.trailer_state, state, __ATOMIC_RELEASE); }
 int dm_spawn_state_value() { return (int)__atomic_load_n(&spawn_state.state, __ATOMIC_ACQUIRE); }
 int dm_spawn_trailer_state_value() { return (int)__atomic_load_n(&spawn_state.trailer_state, __ATOMIC_ACQUIRE); }
-void *dm_spawn_vehicle_ptr() { return ptr(__atomic_load_n(&spawn_state.vehicle, __ATOMIC_RELAXED)); }
-void *dm_spawn_trailer_ptr() { return ptr(__atomic_load_n(&spawn_state.trailer_actor, __ATOMIC_RELAXED)); }
+void *dm_spawn_vehicle_ptr() { return game_ptr(__atomic_load_n(&spawn_state.vehicle, __ATOMIC_RELAXED)); }
+void *dm_spawn_trailer_ptr() { return game_ptr(__atomic_load_n(&spawn_state.trailer_actor, __ATOMIC_RELAXED)); }
 bool dm_spawn_hidden() { return __atomic_load_n(&spawn_state.hidden, __ATOMIC_RELAXED) != 0; }
 
 /* ---- dropping ---- */
@@ -93,7 +80,7 @@ void spawn_forget(const char *reason)
     spawn_state_record &s = spawn_state;
     if (s.state == SPAWN_NONE && s.trailer_state == SPAWN_NONE)
         return;
-    core_log("[core] %s; dropping vehicle %p%s without game calls (leaked)", reason, ptr(s.vehicle),
+    core_log("[core] %s; dropping vehicle %p%s without game calls (leaked)", reason, game_ptr(s.vehicle),
              s.trailer_state != SPAWN_NONE ? " and trailer" : "");
     clear_vehicle();
 }
@@ -134,8 +121,8 @@ uint64_t spawn_definition(uint64_t local_def, const char *look_list, int count)
     }
     // Shared: the reference word is the only thing written, so the object
     // must be there to take it.
-    if (!local_def || !dm_probe_read(local_def, veh_ref_word + 4)) {
-        core_log("[core] spawn: the local truck's definition %p can't be read; not spawning", ptr(local_def));
+    if (!local_def || !dm_probe_read(local_def, actor_off::ref_word + 4)) {
+        core_log("[core] spawn: the local truck's definition %p can't be read; not spawning", game_ptr(local_def));
         return 0;
     }
     s.owns_definition = 0;
@@ -163,11 +150,11 @@ void spawn_vehicle(float metres, const char *look_list, int count)
     s.place = dm_placement_advance(&here, metres);
     log_placement("spawn at", &s.place);
 
-    uint64_t local_def = game_read_guarded_or_zero<uint64_t>(truck + veh_definition);
+    uint64_t local_def = game_read_guarded_or_zero<uint64_t>(truck + actor_off::definition);
     uint64_t def = spawn_definition(local_def, look_list, count);
     if (!def)
         return;
-    core_log("[core] spawn: def=%p (%s)", ptr(def), s.owns_definition ? "clone" : "shared");
+    core_log("[core] spawn: def=%p (%s)", game_ptr(def), s.owns_definition ? "clone" : "shared");
 
     core_log("[core] spawn: create_unit(game_physics_vehicle)");
     uint64_t vehicle = game_create_unit(physics_vehicle_class_va);
@@ -182,7 +169,7 @@ void spawn_vehicle(float metres, const char *look_list, int count)
     if (vehicle_class != game_from_va(physics_vehicle_class_va)) {
         char name[64];
         core_log("[core] spawn: create_unit gave %p of class %s, not game_physics_vehicle; not using it (leaked)",
-                 ptr(vehicle), game_class_name(vehicle_class, name, sizeof name));
+                 game_ptr(vehicle), game_class_name(vehicle_class, name, sizeof name));
         dm_game_release(def);
         return;
     }
@@ -190,13 +177,13 @@ void spawn_vehicle(float metres, const char *look_list, int count)
     s.vehicle = vehicle;
     s.definition = def;
 
-    core_log("[core] spawn: veh=%p vtable=%p, calling set_data", ptr(vehicle),
-             ptr(game_read_guarded_or_zero<uint64_t>(vehicle)));
+    core_log("[core] spawn: veh=%p vtable=%p, calling set_data", game_ptr(vehicle),
+             game_ptr(game_read_guarded_or_zero<uint64_t>(vehicle)));
     if (!dm_guarded_filter(
-            [&] { game_vslot<void (*)(uint64_t, uint64_t, uint32_t)>(vehicle, vs_set_data)(vehicle, def, truck_flags); },
+            [&] { game_vslot<void (*)(uint64_t, uint64_t, uint32_t)>(vehicle, actor_slot::set_data)(vehicle, def, truck_flags); },
             fault_record_filter, nullptr)) {
         core_log("[core] FAULT %08x in set_data of vehicle %p at game VA %llx, data address %llx; dropped and leaked",
-                 last_fault_code, ptr(vehicle), fault_va(), (unsigned long long)last_fault_data);
+                 last_fault_code, game_ptr(vehicle), last_fault_va(), (unsigned long long)last_fault_data);
         clear_vehicle();
         return;
     }
@@ -210,7 +197,7 @@ void spawn_vehicle(float metres, const char *look_list, int count)
 void spawn_finalize_body(uint64_t body)
 {
     static const uint8_t zeros[16] = {};
-    core_log("[core] finalize: body %p", ptr(body));
+    core_log("[core] finalize: body %p", game_ptr(body));
     game_vslot<void (*)(uint64_t, uint32_t, float, const void *)>(body, bs_settle_a)(body, 0, 0.0f, zeros);
     game_vslot<void (*)(uint64_t, float)>(body, bs_settle_b)(body, 0.0f);
     ((void (*)(uint64_t, int))(uintptr_t)game_addr(call_body_settle))(body, body_settle_steps);
@@ -228,20 +215,20 @@ void spawn_finalize()
     spawn_state_record &s = spawn_state;
     uint64_t vehicle = s.vehicle;
     core_log("[core] finalize: vfunc +0x80");
-    game_vslot<void (*)(uint64_t, uint64_t, uint32_t)>(vehicle, vs_finalize)(vehicle, s.definition, truck_flags);
+    game_vslot<void (*)(uint64_t, uint64_t, uint32_t)>(vehicle, actor_slot::finalize)(vehicle, s.definition, truck_flags);
     core_log("[core] finalize: pre-add 0x140870520");
-    ((void (*)(uint64_t))(uintptr_t)game_addr(call_pre_add))(vehicle);
+    ((void (*)(uint64_t))(uintptr_t)game_addr(game_call::pre_add))(vehicle);
     game_field<volatile uint8_t>(vehicle, veh_finalize_byte) = 0;
     core_log("[core] finalize: game_ctrl_add_vehicle");
-    ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(call_ctrl_add_vehicle))(game_ctrl_guarded(), vehicle);
-    const uint32_t bodies[] = { veh_chassis, veh_cabin };
+    ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_add_vehicle))(game_ctrl_guarded(), vehicle);
+    const uint32_t bodies[] = { actor_off::body, truck_cabin };
     for (uint32_t at : bodies) {
         uint64_t body = game_field<uint64_t>(vehicle, at);
         if (body)
             spawn_finalize_body(body);
     }
     core_log("[core] finalize: set_placement");
-    game_vslot<void (*)(uint64_t, const placement *)>(vehicle, vs_set_placement)(vehicle, &s.place);
+    game_vslot<void (*)(uint64_t, const placement *)>(vehicle, actor_slot::set_placement)(vehicle, &s.place);
     spawn_set_state(SPAWN_SPAWNED);
     s.info_countdown = SPAWN_INFO_FRAMES;
     core_log("[core] spawn complete");
@@ -256,8 +243,8 @@ bool spawn_poll_loaded()
     uint64_t vehicle = spawn_state.vehicle;
     return dm_guarded_filter(
         [&] {
-            if (!(game_vslot<bool (*)(uint64_t)>(vehicle, vs_is_loaded)(vehicle)))
-                game_vslot<void (*)(uint64_t)>(vehicle, vs_continue_loading)(vehicle);
+            if (!(game_vslot<bool (*)(uint64_t)>(vehicle, actor_slot::is_loaded)(vehicle)))
+                game_vslot<void (*)(uint64_t)>(vehicle, actor_slot::continue_loading)(vehicle);
             else
                 spawn_finalize();
         },
@@ -279,7 +266,7 @@ void loading_step(const dm_frame_info *info, uint64_t ctrl)
     if (!spawn_poll_loaded()) {
         core_log("[core] FAULT %08x while loading vehicle %p (load state %u) at game VA %llx, data address %llx; "
                  "dropped and leaked",
-                 last_fault_code, ptr(s.vehicle), load_state(s.vehicle), fault_va(),
+                 last_fault_code, game_ptr(s.vehicle), load_state(s.vehicle), last_fault_va(),
                  (unsigned long long)last_fault_data);
         if (s.built_from_look_list) {
             dm_look_building_off = 1;
@@ -308,7 +295,7 @@ void dm_spawn_tick(const dm_frame_info *info)
     bool build = game_build_ok();
     uint64_t truck = build ? game_local_truck() : 0;
     if (truck != s.remembered_truck) {
-        core_log("[core] local truck %p -> %p", ptr(s.remembered_truck), ptr(truck));
+        core_log("[core] local truck %p -> %p", game_ptr(s.remembered_truck), game_ptr(truck));
         if (s.remembered_truck)
             spawn_forget("local truck changed");
         s.remembered_truck = truck;
@@ -327,7 +314,7 @@ void dm_spawn_tick(const dm_frame_info *info)
     }
     if (!dm_spawn_update_guarded(info)) {
         core_log("[core] FAULT %08x updating vehicle %p at game VA %llx, data address %llx", last_fault_code,
-                 ptr(s.vehicle), fault_va(), (unsigned long long)last_fault_data);
+                 game_ptr(s.vehicle), last_fault_va(), (unsigned long long)last_fault_data);
         spawn_forget("vehicle update faulted");
     }
 }
@@ -346,8 +333,8 @@ void spawn_despawn()
         return;
     }
     uint64_t truck = game_local_truck();
-    if (truck && game_read_guarded_or_zero<uint64_t>(truck + veh_definition) == s.definition) {
-        core_log("[core] despawn refused: def %p is the local truck's definition after all", ptr(s.definition));
+    if (truck && game_read_guarded_or_zero<uint64_t>(truck + actor_off::definition) == s.definition) {
+        core_log("[core] despawn refused: def %p is the local truck's definition after all", game_ptr(s.definition));
         return;
     }
     dm_trailer_remove("truck despawn");
@@ -358,11 +345,11 @@ void spawn_despawn()
     uint64_t ctrl = game_ctrl_guarded();
     if (ctrl && added) {
         core_log("[core] despawn: game_ctrl_remove_vehicle");
-        ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(call_ctrl_remove_vehicle))(ctrl, vehicle);
+        ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_remove_vehicle))(ctrl, vehicle);
     }
-    core_log("[core] despawn: release veh %p (refword %08x)", ptr(vehicle), game_u32_guarded(vehicle + veh_ref_word));
+    core_log("[core] despawn: release veh %p (refword %08x)", game_ptr(vehicle), game_u32_guarded(vehicle + actor_off::ref_word));
     dm_game_release(vehicle);
-    core_log("[core] despawn: release cloned def %p (refword %08x before)", ptr(def), game_u32_guarded(def + veh_ref_word));
+    core_log("[core] despawn: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + actor_off::ref_word));
     dm_game_release(def);
     s.vehicle = s.definition = 0;
     s.owns_definition = 0;

@@ -27,20 +27,14 @@
 #include "spawn.h"
 #include "vehicle_args.h"
 #include "vehicle_defs.h"
+#include "vehicle_game.h"
 
 /* ---- game addresses ---- */
 
 namespace {
 
-const uint32_t veh_ref_word = 0x08;
-const uint32_t veh_chassis = 0x30;
-const uint32_t veh_definition = 0x1F8;
-const uint32_t veh_lights = 0x2A0;
-const uint32_t veh_load_state = 0xC70;
-const uint32_t veh_cabin = 0x1278;
 const uint32_t vs_body_placement = 0xF8; /* (vehicle, out placement) */
 
-const uint32_t player_trailer = 0xC8;    /* player block + : the trailer actor */
 const uint32_t acc_path_chars = 0x18;    /* accessory + : char * of the data path */
 const uint64_t cargo_accessory_class_va = 0x141E21C80;
 const uint32_t cargo_name_id = 0xC;      /* cargo definition + : u32 */
@@ -52,8 +46,6 @@ const uint64_t cargodump_accessories_max = 64;
 const uint32_t ctrl_scan_bytes = 0x4000;
 const uint64_t ctrl_array_max = 65536;
 
-void *ptr(uint64_t address) { return (void *)(uintptr_t)address; }
-template <typename T> T rd(uint64_t address) { return game_read_guarded_or_zero<T>(address); }
 
 const char *class_name_of(uint64_t object, char *out, size_t size)
 {
@@ -63,8 +55,8 @@ const char *class_name_of(uint64_t object, char *out, size_t size)
 /* A definition's accessory array: its data and count (0 when none). */
 uint64_t accessories_of(uint64_t def, uint64_t *count)
 {
-    *count = def ? rd<uint64_t>(def + DEF_ACCESSORY_COUNT) : 0;
-    return def ? rd<uint64_t>(def + DEF_ACCESSORY_DATA) : 0;
+    *count = def ? game_read_guarded_or_zero<uint64_t>(def + DEF_ACCESSORY_COUNT) : 0;
+    return def ? game_read_guarded_or_zero<uint64_t>(def + DEF_ACCESSORY_DATA) : 0;
 }
 
 } // namespace
@@ -75,10 +67,10 @@ void cmd_local(const dm_frame_info *info)
 {
     uint64_t ctrl = game_ctrl_guarded();
     uint64_t truck = game_local_truck();
-    uint64_t def = truck ? rd<uint64_t>(truck + veh_definition) : 0;
-    core_log("[core] game_ctrl=%p truck=%p def=%p", ptr(ctrl), ptr(truck), ptr(def));
+    uint64_t def = truck ? game_read_guarded_or_zero<uint64_t>(truck + actor_off::definition) : 0;
+    core_log("[core] game_ctrl=%p truck=%p def=%p", game_ptr(ctrl), game_ptr(truck), game_ptr(def));
     if (!truck) {
-        core_log("[core] no local truck (game_ctrl=%p)", ptr(ctrl));
+        core_log("[core] no local truck (game_ctrl=%p)", game_ptr(ctrl));
         return;
     }
     placement p;
@@ -118,9 +110,9 @@ void cmd_info()
     bool placed = game_object_placement(vehicle, &p) == GAME_PLACEMENT_OK;
     core_log("[core] info: veh=%p state=%d load=%u refword=%08x flags2a0=%08x def=%p (local def %p) chassis=%p "
              "cabin=%p",
-             ptr(vehicle), (int)s.state, rd<uint32_t>(vehicle + veh_load_state), rd<uint32_t>(vehicle + veh_ref_word),
-             rd<uint32_t>(vehicle + veh_lights), ptr(rd<uint64_t>(vehicle + veh_definition)), ptr(s.definition),
-             ptr(rd<uint64_t>(vehicle + veh_chassis)), ptr(rd<uint64_t>(vehicle + veh_cabin)));
+             game_ptr(vehicle), (int)s.state, game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::load_state), game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::ref_word),
+             game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::lights), game_ptr(game_read_guarded_or_zero<uint64_t>(vehicle + actor_off::definition)), game_ptr(s.definition),
+             game_ptr(game_read_guarded_or_zero<uint64_t>(vehicle + actor_off::body)), game_ptr(game_read_guarded_or_zero<uint64_t>(vehicle + truck_cabin)));
     if (placed)
         log_placement("info: get_placement", &p);
     else
@@ -173,31 +165,31 @@ void cargodump_find_in_ctrl(uint64_t cargo)
 void cargodump_body()
 {
     uint64_t block = game_player_block_guarded();
-    uint64_t actor = block ? rd<uint64_t>(block + player_trailer) : 0;
+    uint64_t actor = block ? game_read_guarded_or_zero<uint64_t>(block + player_block_trailer) : 0;
     if (!game_is_trailer_actor(actor)) {
         core_log("[core] cargodump: no trailer");
         return;
     }
     uint64_t count;
-    uint64_t data = accessories_of(rd<uint64_t>(actor + veh_definition), &count);
+    uint64_t data = accessories_of(game_read_guarded_or_zero<uint64_t>(actor + actor_off::definition), &count);
     uint64_t cargo_class = game_from_va(cargo_accessory_class_va);
     for (uint64_t i = 0; data && i < count && i < cargodump_accessories_max; i++) {
-        uint64_t acc = rd<uint64_t>(data + 8 * i);
+        uint64_t acc = game_read_guarded_or_zero<uint64_t>(data + 8 * i);
         if (!acc || !game_class_reaches(game_object_class(acc), cargo_class))
             continue;
         game_cargo_fields c = {};
         game_copy_guarded(&c, acc + LOOK_ACC_FIELDS, LOOK_CARGO_FIELDS_SIZE);
         char path[LOOK_ENTRY_SIZE] = "", cls[64], name[LOOK_ENTRY_SIZE];
-        game_read_guarded_text(rd<uint64_t>(acc + acc_path_chars), path, sizeof path);
+        game_read_guarded_text(game_read_guarded_or_zero<uint64_t>(acc + acc_path_chars), path, sizeof path);
         core_log("[core] cargodump: [%llu] %p path='%s' cargo_data=%p (%s, refword %08x) seed=%llx load=%u lash=%u "
                  "gear=%u hook=(%.3f %.3f %.3f) units=%.3f models=%u dims=(%.3f %.3f %.3f)",
-                 (unsigned long long)i, ptr(acc), path, ptr(c.definition),
+                 (unsigned long long)i, game_ptr(acc), path, game_ptr(c.definition),
                  c.definition ? class_name_of(c.definition, cls, sizeof cls) : "?",
-                 c.definition ? rd<uint32_t>(c.definition + veh_ref_word) : 0, (unsigned long long)c.seed, c.load,
+                 c.definition ? game_read_guarded_or_zero<uint32_t>(c.definition + actor_off::ref_word) : 0, (unsigned long long)c.seed, c.load,
                  c.lash, c.gear, c.hook[0], c.hook[1], c.hook[2], c.units, c.models, c.dims[0], c.dims[1], c.dims[2]);
         look_cargo_name(c.definition, name, sizeof name);
         core_log("[core] cargodump:   cargo_data full name '%s' (name id %08x)", name,
-                 c.definition ? rd<uint32_t>(c.definition + cargo_name_id) : 0);
+                 c.definition ? game_read_guarded_or_zero<uint32_t>(c.definition + cargo_name_id) : 0);
         cargodump_find_in_ctrl(c.definition);
     }
 }
@@ -335,23 +327,23 @@ void cmd_defdump(const char *file)
         core_log("[core] defdump: no local truck");
         return;
     }
-    uint64_t def = rd<uint64_t>(truck + veh_definition), count;
+    uint64_t def = game_read_guarded_or_zero<uint64_t>(truck + actor_off::definition), count;
     uint64_t data = accessories_of(def, &count);
     char cls[64] = "?", plate[64] = "";
     if (def) {
         class_name_of(def, cls, sizeof cls);
-        game_read_guarded_text(rd<uint64_t>(def + DEF_PLATE_CHARS), plate, sizeof plate);
+        game_read_guarded_text(game_read_guarded_or_zero<uint64_t>(def + DEF_PLATE_CHARS), plate, sizeof plate);
     }
-    core_log("[core] defdump: def=%p class=%s refword=%08x plate='%s' accessories=%llu", ptr(def), cls,
-             def ? rd<uint32_t>(def + veh_ref_word) : 0, plate, (unsigned long long)count);
+    core_log("[core] defdump: def=%p class=%s refword=%08x plate='%s' accessories=%llu", game_ptr(def), cls,
+             def ? game_read_guarded_or_zero<uint32_t>(def + actor_off::ref_word) : 0, plate, (unsigned long long)count);
     dump_file d;
     if (file && file[0])
         dump_open(&d, file);
     for (uint64_t i = 0; data && i < count && i < defdump_accessories_max; i++) {
-        uint64_t acc = rd<uint64_t>(data + 8 * i);
+        uint64_t acc = game_read_guarded_or_zero<uint64_t>(data + 8 * i);
         char entry[LOOK_ENTRY_SIZE];
         look_format_accessory(acc, entry, sizeof entry);
-        core_log("[core]   [%llu] %p %-28s %s", (unsigned long long)i, ptr(acc),
+        core_log("[core]   [%llu] %p %-28s %s", (unsigned long long)i, game_ptr(acc),
                  acc ? class_name_of(acc, cls, sizeof cls) : "?", entry);
         dump_line(&d, entry);
     }
