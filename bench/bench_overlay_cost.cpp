@@ -17,6 +17,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <string>
+#include "bench_clock.h"
+#include "bench_game.h"
 #include "bench_stats.h"
 #include "sim/sim.h"
 #include "sim/sim_game.h"
@@ -33,31 +35,17 @@ present_fn below_next, above_next;
 LARGE_INTEGER qpc_freq;
 LONGLONG below_ticks, above_ticks; // time inside each layer during the last Present
 
-// The clock: the CPU time of this (the presenting) thread in nanoseconds.
-// Windows has no per-thread CPU clock finer than its scheduler tick, and
-// Wine none at all, so under Wine the Linux thread's own clock is read with
-// the clock_gettime system call (this process is a Linux process there).
-// It leaves out the time the thread waits, which matters here: a software
-// GPU makes the presenting thread wait for the translation layer's worker
-// at unpredictable points, and wall time would show those waits rather
-// than the overlay's work. Elsewhere the wall clock is used, and said so.
+// The clock: the CPU time of this (the presenting) thread where there is
+// one (bench_clock.h), which matters here: a software GPU makes the
+// presenting thread wait for the translation layer's worker at
+// unpredictable points, and wall time would show those waits rather than
+// the overlay's work. Elsewhere the wall clock is used, and said so.
 bool thread_clock;
-
-LONGLONG thread_cpu_ns()
-{
-    struct {
-        long long sec, nsec;
-    } ts = { 0, 0 };
-    long ret;
-    // clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) on x86-64 Linux
-    __asm__ volatile("syscall" : "=a"(ret) : "a"(228L), "D"(3L), "S"(&ts) : "rcx", "r11", "memory");
-    return ret ? -1 : ts.sec * 1000000000LL + ts.nsec;
-}
 
 LONGLONG now()
 {
     if (thread_clock)
-        return thread_cpu_ns();
+        return bench_thread_cpu_ns();
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return t.QuadPart;
@@ -92,61 +80,36 @@ void patch(void **slot, void *value)
     VirtualProtect(slot, sizeof(void *), old, &old);
 }
 
-std::string exe_dir()
-{
-    char p[MAX_PATH];
-    GetModuleFileNameA(nullptr, p, sizeof p);
-    *strrchr(p, '\\') = 0;
-    return p;
-}
+std::string log_path;
 
-// A LOCALAPPDATA with the core and a config.ini, and a Windows folder with
-// free fonts under the names the UI loads (the prefix has none of its own).
+// The game's folder (bench_game.h) and a Windows folder with free fonts
+// under the names the UI loads (the prefix has none of its own).
 bool prepare(const std::string &root, const char *config)
 {
-    std::string appdata = root + "\\appdata", base = appdata + "\\drovemark", win = root + "\\windows";
-    for (const std::string &d : { root, appdata, base, base + "\\core", win, win + "\\Fonts" })
-        CreateDirectoryA(d.c_str(), nullptr);
-    if (!CopyFileA((exe_dir() + "\\drovemark_core.dll").c_str(), (base + "\\core\\drovemark_core.dll").c_str(), FALSE))
+    std::string base = bench_game_folder(root, config), win = root + "\\windows";
+    if (base.empty())
         return false;
+    log_path = base + "\\drovemark.log";
+    CreateDirectoryA(win.c_str(), nullptr);
+    CreateDirectoryA((win + "\\Fonts").c_str(), nullptr);
     const char *src = "Z:\\usr\\share\\fonts\\truetype\\dejavu\\";
     const char *fonts[][2] = { { "DejaVuSans.ttf", "segoeui.ttf" },
                                { "DejaVuSans-Bold.ttf", "seguisb.ttf" },
                                { "DejaVuSans-Bold.ttf", "segoeuib.ttf" } };
     for (auto &f : fonts)
         CopyFileA((std::string(src) + f[0]).c_str(), (win + "\\Fonts\\" + f[1]).c_str(), FALSE);
-    FILE *c = fopen((base + "\\config.ini").c_str(), "wb");
-    if (!c)
-        return false;
-    fputs(config, c);
-    fclose(c);
-    SetEnvironmentVariableA("LOCALAPPDATA", appdata.c_str());
     SetEnvironmentVariableA("WINDIR", win.c_str());
     return true;
 }
 
-std::string log_path;
-
-int log_count(const char *text)
-{
-    int n = 0;
-    FILE *f = fopen(log_path.c_str(), "rb");
-    if (!f)
-        return 0;
-    char line[1024];
-    while (fgets(line, sizeof line, f))
-        n += strstr(line, text) != nullptr;
-    fclose(f);
-    return n;
-}
+int log_count(const char *text) { return bench_log_count(log_path, text); }
 
 bool start(const std::string &root, const char *config)
 {
-    log_path = root + "\\appdata\\drovemark\\drovemark.log";
     if (!prepare(root, config))
         return false;
     sim::clock_set(1000.0);
-    if (!sim::plugin_load((exe_dir() + "\\drovemark.dll").c_str()) || !sim::render_open())
+    if (!sim::plugin_load((bench_exe_dir() + "\\drovemark.dll").c_str()) || !sim::render_open())
         return false;
     void **vt = sim::render_swap_chain_vtable();
     below_next = (present_fn)vt[8];
@@ -238,8 +201,8 @@ void measure(const char *name)
 int main()
 {
     QueryPerformanceFrequency(&qpc_freq);
-    thread_clock = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") && thread_cpu_ns() > 0;
-    std::string root = exe_dir() + "\\..\\benchout";
+    thread_clock = bench_thread_clock_usable();
+    std::string root = bench_exe_dir() + "\\..\\benchout";
     CreateDirectoryA(root.c_str(), nullptr);
     root += "\\overlay_cost";
 
