@@ -103,44 +103,44 @@ uint8_t *traffic_create(const char *value_text)
 void traffic_remove_manager() { game_put<uint64_t>(traffic_off::manager, 0); }
 void traffic_set_count(uint64_t count) { put<uint64_t>(mgr_object, traffic_off::mgr_count, count); }
 
-uint8_t *traffic_add_car(const traffic_car_spec &spec)
+uint8_t *traffic_add_car(const traffic_car_desc &desc)
 {
     using namespace traffic_off;
     if (cars.size() >= traffic_entries_max)
         return nullptr;
     uint8_t *car = object_new(traffic_car_size);
     put<uint64_t>(car, 0, addr(game_at(car_table)));
-    placement_at(car, spec.pos, spec.rot);
-    put<uint32_t>(car, car_type, spec.type);
-    put<uint8_t>(car, car_excluded, spec.excluded ? 1 : 0);
+    placement_at(car, desc.pos, desc.rot);
+    put<uint32_t>(car, car_type, desc.type);
+    put<uint8_t>(car, car_excluded, desc.excluded ? 1 : 0);
     put<uint32_t>(car, car_id, 1000 + next_id++);
-    if (spec.with_model) {
+    if (desc.with_model) {
         uint8_t *model = object_new(0x200);
-        put<uint32_t>(model, model_lights, spec.lights);
-        put<uint32_t>(model, model_flags, spec.model_flags);
+        put<uint32_t>(model, model_lights, desc.lights);
+        put<uint32_t>(model, model_flags, desc.model_flags);
         put<uint64_t>(car, car_model, addr(model));
     }
-    if (!spec.paths.empty()) {
+    if (!desc.paths.empty()) {
         uint8_t *def = object_new(0x220);
-        uint8_t *list = object_new(8 * spec.paths.size());
-        for (size_t i = 0; i < spec.paths.size(); i++) {
+        uint8_t *list = object_new(8 * desc.paths.size());
+        for (size_t i = 0; i < desc.paths.size(); i++) {
             uint8_t *entry = object_new(0x20);
-            uint8_t *text = object_new(spec.paths[i].size() + 1);
-            memcpy(text, spec.paths[i].c_str(), spec.paths[i].size() + 1);
+            uint8_t *text = object_new(desc.paths[i].size() + 1);
+            memcpy(text, desc.paths[i].c_str(), desc.paths[i].size() + 1);
             put<uint64_t>(entry, entry_path, addr(text));
             put<uint64_t>(list, (uint32_t)(8 * i), addr(entry));
         }
         put<uint64_t>(def, def_entries, addr(list));
-        put<uint64_t>(def, def_entry_count, spec.paths.size());
-        if (!spec.colours.empty()) {
-            uint8_t *colours = object_new(spec.colours.size() * sizeof(float));
-            memcpy(colours, spec.colours.data(), spec.colours.size() * sizeof(float));
+        put<uint64_t>(def, def_entry_count, desc.paths.size());
+        if (!desc.colours.empty()) {
+            uint8_t *colours = object_new(desc.colours.size() * sizeof(float));
+            memcpy(colours, desc.colours.data(), desc.colours.size() * sizeof(float));
             put<uint64_t>(def, def_colours, addr(colours));
-            put<uint64_t>(def, def_colour_count, spec.colours.size() / 3);
+            put<uint64_t>(def, def_colour_count, desc.colours.size() / 3);
         }
         put<uint64_t>(car, car_definition, addr(def));
     }
-    cars.push_back({ car, { spec.vel[0], spec.vel[1], spec.vel[2] } });
+    cars.push_back({ car, { desc.vel[0], desc.vel[1], desc.vel[2] } });
     write_entries();
     return car;
 }

@@ -55,7 +55,7 @@ constexpr uint32_t cvar_cached = 0x116, cvar_cached_value = 0x118, cvar_zero = 0
 
 constexpr size_t traffic_car_size = 0x500, traffic_manager_size = 0x200, traffic_entries_max = 1024;
 
-struct traffic_car_spec {
+struct traffic_car_desc {
     double pos[3];          /* world metres */
     float rot[4] = { 1, 0, 0, 0 };
     float vel[3] = {};      /* m/s, for traffic_advance */
@@ -75,7 +75,7 @@ SIM_API void traffic_remove_manager();            /* the image pointer := null *
 SIM_API void traffic_set_count(uint64_t count);   /* the manager's count word, as it is */
 
 /* ---- cars ---- */
-SIM_API uint8_t *traffic_add_car(const traffic_car_spec &spec); /* its game car id is 1000 + its number */
+SIM_API uint8_t *traffic_add_car(const traffic_car_desc &desc); /* its game car id is 1000 + its number */
 SIM_API void traffic_remove_car(uint8_t *car);
 SIM_API void traffic_move_car(uint8_t *car, const double pos[3]);
 SIM_API void traffic_set_velocity(uint8_t *car, const float vel[3]);

@@ -19,9 +19,9 @@ bool starts_with(const std::string &s, const std::string &prefix) { return s.com
 /* The bot with id 2 circles 40 m around this point (tests/server). */
 const double bot_x = 1200, bot_y = 50, bot_z = -2000;
 
-sim::traffic_car_spec car_at(double x, double z, std::vector<std::string> paths = { "/def/vehicle/ai/van/data.sii" })
+sim::traffic_car_desc car_at(double x, double z, std::vector<std::string> paths = { "/def/vehicle/ai/van/data.sii" })
 {
-    sim::traffic_car_spec s;
+    sim::traffic_car_desc s;
     s.pos[0] = x;
     s.pos[1] = bot_y;
     s.pos[2] = z;
@@ -147,13 +147,13 @@ protected:
 
 TEST_F(traffic_sync, OwnerSendsCarsNearARemotePlayerKeepsThemTo1100MetresAndRemovesThem)
 {
-    sim::traffic_car_spec a = car_at(bot_x + 100, bot_z, { "/def/vehicle/ai/van/data.sii", "/def/vehicle/ai/van/paint.sii" });
+    sim::traffic_car_desc a = car_at(bot_x + 100, bot_z, { "/def/vehicle/ai/van/data.sii", "/def/vehicle/ai/van/paint.sii" });
     a.vel[0] = 10;
     a.type = 3;
     a.lights = 0x5;
     uint8_t *car_a = sim::traffic_add_car(a);
     sim::traffic_add_car(car_at(bot_x, bot_z + 1150));                  // 1110..1190 m: never sent
-    sim::traffic_car_spec excluded = car_at(bot_x + 50, bot_z + 50);
+    sim::traffic_car_desc excluded = car_at(bot_x + 50, bot_z + 50);
     excluded.excluded = true;
     sim::traffic_add_car(excluded);                                     // never sent
     uint8_t *bare = sim::traffic_add_car(car_at(bot_x - 50, bot_z - 50, {})); // no definition
@@ -356,14 +356,14 @@ TEST_F(traffic_sync, TheRemoteTableHolds256CarsAndSkipsTheRest)
 
 TEST_F(traffic_sync, DumpListsOwnCarsWithTheirDefinitionAndSpeed)
 {
-    sim::traffic_car_spec close = car_at(1100, -2000, { "/def/a.sii" });
+    sim::traffic_car_desc close = car_at(1100, -2000, { "/def/a.sii" });
     close.type = 3;
     close.lights = 0x5;
     close.model_flags = 0x9;
     close.vel[0] = 10;
     close.colours = { 0.1f, 0.2f, 0.3f };
     uint8_t *car = sim::traffic_add_car(close);
-    sim::traffic_car_spec distant = car_at(1000, -1000, { "/def/b.sii" });
+    sim::traffic_car_desc distant = car_at(1000, -1000, { "/def/b.sii" });
     distant.colours = { 0.5f, 0.5f, 0.5f };
     distant.excluded = true;
     uint8_t *far_car = sim::traffic_add_car(distant);
