@@ -100,4 +100,36 @@ protected:
     }
 };
 
+/* A core test with the test server on 127.0.0.1. join() starts the server,
+ * the game and the core as "tester" (with more config lines if given) and
+ * runs frames until the core has joined; a fixture whose world moves with
+ * the frames says how in server_frames. */
+class server_test : public core_test {
+protected:
+    ts_server server {};
+    bool server_up = false;
+
+    void TearDown() override
+    {
+        core_test::TearDown();
+        if (server_up)
+            ts_stop(&server);
+    }
+
+    /* n frames of dt with the server answering before each and after the last. */
+    virtual void server_frames(int n, double dt) { frames_with(&server, n, dt); }
+
+    void join(const std::string &config = "")
+    {
+        ASSERT_TRUE(ts_start(&server, 0));
+        server_up = true;
+        write_config(fmt("server = 127.0.0.1\nport = %u\nname = tester\n", server.port) + config);
+        start();
+        for (int i = 0; i < 100 && log_find("[net] joined as player") < 0; i++)
+            server_frames(1, 0.1);
+        ASSERT_GE(log_find("[net] joined as player"), 0) << log_text();
+        ASSERT_TRUE(ts_find_name(&server, "tester"));
+    }
+};
+
 } // namespace rt

@@ -18,10 +18,8 @@ const char *prefix = "<color value=FF33DD33>[SERVER JOB] ";
 const uint8_t row_prologue[16] = { 0x48, 0x89, 0x54, 0x24, 0x10, 0x55, 0x41, 0x54,
                                    0x48, 0x8D, 0xAC, 0x24, 0xA8, 0xEE, 0xFF, 0xFF };
 
-class server_jobs : public rt::core_test {
+class server_jobs : public rt::server_test {
 protected:
-    ts_server server {};
-    bool server_up = false;
     sim::world world {};
     uint8_t *gravel = nullptr, *milk = nullptr;
     uint8_t *quarry = nullptr, *dairy = nullptr, *farm = nullptr, *store = nullptr;
@@ -31,7 +29,7 @@ protected:
      * 666 km that never counts; the store has no offers. */
     void SetUp() override
     {
-        rt::core_test::SetUp();
+        rt::server_test::SetUp();
         world = sim::world_create(player);
         sim::world_set_clock(2, 10, 0, 0);
         sim::economy_create(world);
@@ -50,20 +48,7 @@ protected:
     void TearDown() override
     {
         sim::economy_rows_stop();
-        rt::core_test::TearDown();
-        if (server_up)
-            ts_stop(&server);
-    }
-
-    void join()
-    {
-        ASSERT_TRUE(ts_start(&server, 0));
-        server_up = true;
-        write_config(fmt("server = 127.0.0.1\nport = %u\nname = tester\n", server.port));
-        start();
-        for (int i = 0; i < 100 && log_find("[net] joined as player") < 0; i++)
-            rt::frames_with(&server, 1, 0.1);
-        ASSERT_GE(log_find("[net] joined as player"), 0) << log_text();
+        rt::server_test::TearDown();
     }
 
     server_job job(uint32_t id, const char *sco, const char *scity, const char *tco, const char *tcity,
@@ -173,8 +158,9 @@ TEST_F(server_jobs, APushedJobBecomesATaggedOfferDrawnWithThePrefixUntilItIsRemo
     EXPECT_EQ(drawn(sim::economy_offer_at(quarry, 1)), "milk");
     EXPECT_EQ(sim::economy_row_last_result(), sim::row_result);
     for (auto &r : sim::economy_rows()) {
-        if (r.header)
+        if (r.header) {
             EXPECT_EQ(r.cargo, "gravel") << "a header row is drawn unchanged";
+        }
     }
     EXPECT_EQ(first("job server"), fmt("[core] server job #7: gravel quarry -> farm, offer %p", as_pointer(offer)));
 

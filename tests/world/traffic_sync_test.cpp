@@ -29,31 +29,21 @@ sim::traffic_car_desc car_at(double x, double z, std::vector<std::string> paths 
     return s;
 }
 
-class traffic_sync : public rt::core_test {
+class traffic_sync : public rt::server_test {
 protected:
-    ts_server server {};
-    bool server_up = false;
     uint16_t us = 0, bot = 0;
     double next_state = 0, next_lists = 0;
 
     void SetUp() override
     {
-        rt::core_test::SetUp();
+        rt::server_test::SetUp();
         sim::traffic_create("0.75");
     }
 
-    void TearDown() override
+    /* Frames of dt: before each the server and its bots answer and the AI
+     * cars move on. */
+    void server_frames(int n, double dt) override
     {
-        rt::core_test::TearDown();
-        if (server_up)
-            ts_stop(&server);
-    }
-
-    /* Game frames of dt for the given seconds: before each the server and its
-     * bots answer and the AI cars move on. */
-    void run_for(double seconds, double dt = 0.1)
-    {
-        int n = (int)(seconds / dt + 0.5);
         for (int i = 0; i < n; i++) {
             if (server_up) {
                 ts_bots_tick(&server, sim::clock_now(), &next_state, &next_lists);
@@ -64,19 +54,15 @@ protected:
         if (server_up)
             ts_poll(&server, sim::clock_now());
     }
+    void run_for(double seconds, double dt = 0.1) { server_frames((int)(seconds / dt + 0.5), dt); }
 
     /* The server up, the game started with the config lines, joined, and a
      * bot on the server (no traffic owner yet). */
     void join(const std::string &config = "traffic = local\n")
     {
-        ASSERT_TRUE(ts_start(&server, 0));
-        server_up = true;
-        write_config(fmt("server = 127.0.0.1\nport = %u\nname = tester\n", server.port) + config);
-        start();
-        for (int i = 0; i < 100 && log_find("[net] joined as player") < 0; i++)
-            run_for(0.1);
-        ASSERT_GE(log_find("[net] joined as player"), 0) << log_text();
-        ASSERT_TRUE(ts_find_name(&server, "tester"));
+        rt::server_test::join(config);
+        if (HasFatalFailure())
+            return;
         us = ts_find_name(&server, "tester")->id;
         bot = ts_add_bot(&server, "bot", sim::clock_now());
         ASSERT_EQ(bot, 2) << "the cars are placed around bot 2's circle";

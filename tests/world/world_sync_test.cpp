@@ -31,32 +31,22 @@ bool ends_with(const std::string &s, const std::string &tail)
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-class world_sync : public rt::core_test {
+class world_sync : public rt::server_test {
 protected:
-    ts_server server {};
-    bool server_up = false;
     sim::world world {};
 
     void SetUp() override
     {
-        rt::core_test::SetUp();
+        rt::server_test::SetUp();
         world = sim::world_create(player);
         sim::world_set_clock(2, 10, 0, 0);
         sim::world_set_weather(0, 1200);
     }
 
-    void TearDown() override
+    /* Frames of dt: before each the server answers and the game's world
+     * moves on. */
+    void server_frames(int n, double dt) override
     {
-        rt::core_test::TearDown();
-        if (server_up)
-            ts_stop(&server);
-    }
-
-    /* Game frames of dt for the given seconds: before each the server
-     * answers and the game's world moves on. */
-    void run_for(double seconds, double dt = 0.1)
-    {
-        int n = (int)(seconds / dt + 0.5);
         for (int i = 0; i < n; i++) {
             if (server_up)
                 ts_poll(&server, sim::clock_now());
@@ -66,19 +56,7 @@ protected:
         if (server_up)
             ts_poll(&server, sim::clock_now());
     }
-
-    /* The test server up, the game started, and the core joined to it. */
-    void join()
-    {
-        ASSERT_TRUE(ts_start(&server, 0));
-        server_up = true;
-        write_config(fmt("server = 127.0.0.1\nport = %u\nname = tester\n", server.port));
-        start();
-        for (int i = 0; i < 100 && log_find("[net] joined as player") < 0; i++)
-            run_for(0.1);
-        ASSERT_GE(log_find("[net] joined as player"), 0) << log_text();
-        ASSERT_TRUE(ts_find_name(&server, "tester"));
-    }
+    void run_for(double seconds, double dt = 0.1) { server_frames((int)(seconds / dt + 0.5), dt); }
 
     /* Log lines since the given count that begin with the prefix. */
     std::vector<std::string> lines_since(size_t from, const std::string &prefix)
