@@ -119,6 +119,17 @@ protected:
     /* n frames of dt with the server answering before each and after the last. */
     virtual void server_frames(int n, double dt) { frames_with(&server, n, dt); }
 
+    /* Log lines since the given count that begin with the prefix. */
+    std::vector<std::string> lines_since(size_t from, const std::string &prefix)
+    {
+        std::vector<std::string> out;
+        auto lines = log_lines();
+        for (size_t i = from; i < lines.size(); i++)
+            if (lines[i].compare(0, prefix.size(), prefix) == 0)
+                out.push_back(lines[i]);
+        return out;
+    }
+
     void join(const std::string &config = "")
     {
         ASSERT_TRUE(ts_start(&server, 0));

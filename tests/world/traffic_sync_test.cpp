@@ -14,8 +14,6 @@ using rt::fmt;
 
 namespace {
 
-bool starts_with(const std::string &s, const std::string &prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
-
 /* The bot with id 2 circles 40 m around this point (tests/server). */
 const double bot_x = 1200, bot_y = 50, bot_z = -2000;
 
@@ -89,16 +87,6 @@ protected:
         for (int i = 0; i < server.traffic.car_count; i++)
             if (server.traffic.cars[i].sender == us)
                 out.push_back(server.traffic.cars[i]);
-        return out;
-    }
-
-    std::vector<std::string> lines_since(size_t from, const std::string &prefix)
-    {
-        std::vector<std::string> out;
-        auto lines = log_lines();
-        for (size_t i = from; i < lines.size(); i++)
-            if (starts_with(lines[i], prefix))
-                out.push_back(lines[i]);
         return out;
     }
 

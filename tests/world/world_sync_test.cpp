@@ -58,16 +58,6 @@ protected:
     }
     void run_for(double seconds, double dt = 0.1) { server_frames((int)(seconds / dt + 0.5), dt); }
 
-    /* Log lines since the given count that begin with the prefix. */
-    std::vector<std::string> lines_since(size_t from, const std::string &prefix)
-    {
-        std::vector<std::string> out;
-        auto lines = log_lines();
-        for (size_t i = from; i < lines.size(); i++)
-            if (starts_with(lines[i], prefix))
-                out.push_back(lines[i]);
-        return out;
-    }
 
     std::vector<std::string> corrections_since(size_t from)
     {
