@@ -1,9 +1,9 @@
 # Gathers every subsystem's source lists.
 set(DM_CORE_PURE_SOURCES)
 set(DM_CORE_WIN_SOURCES)
-set(DM_CORE_INCLUDES ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/core/runtime
+set(DM_CORE_INCLUDES ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/core/base ${CMAKE_SOURCE_DIR}/core/runtime
   ${CMAKE_SOURCE_DIR}/core/net ${CMAKE_SOURCE_DIR}/core/vehicles ${CMAKE_SOURCE_DIR}/core/world
   ${CMAKE_SOURCE_DIR}/core/ui ${CMAKE_SOURCE_DIR}/common)
-foreach(sub runtime net vehicles world ui)
+foreach(sub base net vehicles world ui runtime)
   include(${CMAKE_SOURCE_DIR}/core/${sub}/sources.cmake)
 endforeach()

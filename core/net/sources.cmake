@@ -4,6 +4,3 @@ list(APPEND DM_CORE_PURE_SOURCES ${d}/net_wire.cpp ${d}/net_log.cpp ${d}/net_ros
 set(DM_NET_WIN_SOURCES ${d}/net_connection.cpp ${d}/net_lookup.cpp ${d}/net_datagrams.cpp ${d}/net_info.cpp
   ${d}/net_features.cpp ${d}/net_status.cpp ${d}/net_key_file.cpp ${d}/net_command.cpp)
 list(APPEND DM_CORE_WIN_SOURCES ${DM_NET_WIN_SOURCES})
-# The frame step calls auto-connect and the vehicle glue: in the core only,
-# not among the client's own sources.
-list(APPEND DM_CORE_WIN_SOURCES ${d}/net_frame_step.cpp)

@@ -3,7 +3,7 @@
 // it runs, for the frame fault filter.
 //
 // Index of this file:
-//   the frame's own steps   start, rv_restore, props, watch, stats,
+//   the frame's own steps   start, rv_restore, tick_spawn, props, watch, stats,
 //                           write_state, poll_commands, ui, update
 //   the step table          frame_steps: {name, when due, the function}
 //   core_frame              runs the table
@@ -17,6 +17,7 @@
 #include "net_client.h"
 #include "net_frame.h"
 #include "reload_blocks.h"
+#include "runtime.h"
 #include "ui_frame.h"
 #include "vehicles.h"
 #include "world.h"
@@ -42,6 +43,18 @@ void start_step(const dm_frame_info *info)
 }
 
 void rv_restore_step(const dm_frame_info *) { dm_rv_restore_after_reload(); }
+
+uint32_t trailer_builds_seen;
+
+void tick_spawn_step(const dm_frame_info *info)
+{
+    dm_spawn_tick(info);
+    uint32_t builds = dm_spawn_trailer_builds();
+    if (builds != trailer_builds_seen) {
+        trailer_builds_seen = builds;
+        hook_reset_trailer_faults(); // a new trailer is drawn again
+    }
+}
 
 void props_step(const dm_frame_info *info)
 {
@@ -156,7 +169,7 @@ const frame_step frame_steps[] = {
     { "net_tick", nullptr, net_tick_step },
     { "clock", nullptr, clock_sync_tick },
     { "traffic", nullptr, traffic_tick },
-    { "tick_spawn", nullptr, dm_spawn_tick },
+    { "tick_spawn", nullptr, tick_spawn_step },
     { "rv", nullptr, dm_rv_tick },
     { "props", nullptr, props_step },
     { "watch", nullptr, watch_step },
@@ -181,6 +194,7 @@ void core_frame_reset()
     notice_shadow = notice_trailer_draw = notice_trailer_shadow = false;
     next_stats_time = 0;
     stats_last_draws = 0;
+    trailer_builds_seen = dm_spawn_trailer_builds();
 }
 
 void core_frame(const dm_frame_info *info)

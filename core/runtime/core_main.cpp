@@ -2,7 +2,7 @@
 // UI hand-off, and the frame fault filter that names the failing frame step.
 //
 // Index of this file:
-//   the core's globals and log
+//   the frame's globals
 //   export guard         a C++ exception never leaves an export
 //   dm_core_init
 //   dm_core_frame        and its fault filter
@@ -22,42 +22,15 @@
 #include "hooks.h"
 #include "net_client.h"
 #include "reload_blocks.h"
+#include "runtime.h"
 #include "ui_frame.h"
 #include "vehicles.h"
 #include "world.h"
 
-/* ---- the core's globals and log ---- */
+/* ---- the frame's globals ---- */
 
-const dm_host_api *core_api;
-uint64_t game_base;
-uint32_t core_game_thread;
 const char *volatile core_frame_step = "start";
 bool core_first_frame;
-
-void core_log(const char *fmt, ...)
-{
-    const dm_host_api *api = core_api;
-    if (!api || !api->log)
-        return;
-    char line[1536];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    api->log("%s", line);
-}
-
-bool core_path(char *out, unsigned size, const char *name)
-{
-    const char *base = core_api ? core_api->base_dir : "";
-    int n = snprintf(out, size, "%s%s", base, name);
-    return n >= 0 && (unsigned)n < size;
-}
-
-void core_pin_self()
-{
-    dm_module_pin((const void *)&core_pin_self);
-}
 
 /* ---- export guard ---- */
 

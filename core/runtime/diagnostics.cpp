@@ -89,12 +89,6 @@ BOOL CALLBACK find_game_window_cb(HWND window, LPARAM out_thread)
 
 } // namespace
 
-void log_telemetry_pos(const dm_frame_info *info)
-{
-    core_log("[core] telemetry pos x=%.3f y=%.3f z=%.3f heading=%.4f pitch=%.4f roll=%.4f speed=%.2f paused=%d",
-             info->x, info->y, info->z, info->heading, info->pitch, info->roll, info->speed, (int)info->paused);
-}
-
 void cmd_threads()
 {
     DWORD window_thread = 0;

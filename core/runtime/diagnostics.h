@@ -4,7 +4,6 @@
 #include <stdint.h>
 #include "dm_api.h"
 
-void log_telemetry_pos(const dm_frame_info *info);
 void cmd_threads();
 void cmd_config_status();
 void cmd_peek(const char *rest);

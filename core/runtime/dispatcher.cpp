@@ -10,18 +10,10 @@
 #include "game_mem.h"
 #include "hooks.h"
 #include "net_client.h"
+#include "runtime.h"
 #include "ui_frame.h"
 #include "vehicles.h"
 #include "world.h"
-
-void core_not_in_build(const char *command)
-{
-    // Prefix rows carry their trailing blank in the table.
-    size_t n = strlen(command);
-    while (n > 0 && command[n - 1] == ' ')
-        n--;
-    core_log("[core] %.*s: not in this build", (int)n, command);
-}
 
 int dm_cmd_run(const char *line, const dm_frame_info *info)
 {

@@ -233,6 +233,11 @@ void hook_remove_all()
 }
 
 bool hook_draw_installed() { return draw_hook.target != 0; }
+void hook_reset_trailer_faults()
+{
+    hook_stats.trailer_draw_fault = 0;
+    hook_stats.trailer_shadow_fault = 0;
+}
 bool hook_drawing_enabled() { return drawing_enabled != 0; }
 void hook_set_drawing_enabled(bool on) { drawing_enabled = on ? 1 : 0; }
 

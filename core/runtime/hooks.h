@@ -21,6 +21,8 @@ void hook_remove_all();
 void hook_remove_shadow();
 void hook_remove_draw();
 bool hook_draw_installed();
+/* A new trailer is drawn again even when an earlier one's draw faulted. */
+void hook_reset_trailer_faults();
 bool hook_drawing_enabled();
 void hook_set_drawing_enabled(bool on);
 /* The "hook on", "hook off", "shadow on" and "shadow off" rows. */

@@ -17,7 +17,6 @@
 #include "core.h"
 #include "core_config.h"
 #include "game_mem.h"
-#include "hooks.h"
 #include "net_client.h"
 #include "net_wire.h"
 #include "spawn.h"
@@ -42,6 +41,10 @@ struct clone_binding {
     double wait_ends;
     double retry_time;
 } bind;
+
+/* A vehicle was spawned for a remote player in this tick: the draw hook must
+ * draw it (dm_remote_glue_tick's result). */
+bool spawned_for_player;
 
 /* A player's name from the roster, control bytes replaced. */
 struct shown_name {
@@ -156,8 +159,7 @@ void clone_bind(double now)
         bind.truck_hash = has_list ? hash : 0;
         if (s.state == SPAWN_NONE)
             return;
-        if (!hook_draw_installed())
-            hook_install_draw();
+        spawned_for_player = true;
     }
     s.net_player = candidate;
     bind.trailer_player = 0;
@@ -256,22 +258,24 @@ void clone_step(double now)
 
 /* ---- frame ---- */
 
-void dm_remote_glue_tick(double now)
+bool dm_remote_glue_tick(double now)
 {
     if (!net_is_open()) {
         dm_remote_gone("disconnected");
         dm_rv_despawn_remotes("disconnected");
-        return;
+        return false;
     }
     dm_remote_publish_tick(now);
     if (!net_join_settled(now) || !game_build_ok())
-        return;
+        return false;
     if (core_config.remote_mode_rv) {
         dm_remote_gone("remote mode rv");
         dm_rv_remote_update(now);
-        return;
+        return false;
     }
+    spawned_for_player = false;
     clone_step(now);
+    return spawned_for_player;
 }
 
 /* ---- lookups ---- */

@@ -12,7 +12,7 @@
 //   the command      spawn_trailer
 //   creating         dm_trailer_create, dm_trailer_create_remote
 //   pose             dm_trailer_wanted_pose, dm_trailer_place_parts
-//   finalize         spawn_trailer_finalize
+//   finalize         spawn_trailer_finalize, dm_spawn_trailer_builds
 //   frame            wheels, dm_trailer_tick
 //   removing         dm_trailer_remove
 //   info             dm_trailer_info
@@ -22,7 +22,6 @@
 #include "core.h"
 #include "dm_guard.h"
 #include "game_mem.h"
-#include "hooks.h"
 #include "motion_math.h"
 #include "spawn.h"
 #include "vehicle_defs.h"
@@ -53,6 +52,8 @@ const uint32_t ts_finalize_extra = 0x328;
 const int parts_max = TRAILER_PARTS_MAX + 1; /* the actor and its chained parts */
 const int chain_defs_max = 4;
 const double rad_to_deg = 57.2958;
+
+uint32_t trailer_builds; /* trailers completed so far (dm_spawn_trailer_builds) */
 
 } // namespace
 
@@ -457,13 +458,15 @@ void spawn_trailer_finalize()
     place_now();
     spawn_set_trailer_state(SPAWN_SPAWNED);
     r.info_countdown = SPAWN_INFO_FRAMES;
-    // A new trailer is drawn again even when an earlier one's draw faulted.
-    hook_stats.trailer_draw_fault = 0;
-    hook_stats.trailer_shadow_fault = 0;
+    // A new trailer is drawn again even when an earlier one's draw faulted:
+    // the frame sees the count change and clears the detours' trailer faults.
+    __atomic_add_fetch(&trailer_builds, 1, __ATOMIC_RELAXED);
     if (!s.collision_on)
         spawn_apply_collision("new trailer");
     core_log("[core] trailer complete (%s mode)", r.mode == TRAILER_RIGID ? "rigid" : "articulated");
 }
+
+uint32_t dm_spawn_trailer_builds() { return __atomic_load_n(&trailer_builds, __ATOMIC_RELAXED); }
 
 /* ---- frame ---- */
 

@@ -19,7 +19,6 @@
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
-#include "diagnostics.h"
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "look_list.h"

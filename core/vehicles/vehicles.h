@@ -16,6 +16,10 @@ void dm_restore_after_reload();
 /* frame steps "rv_restore", "tick_spawn" and "rv" */
 void dm_rv_restore_after_reload();
 void dm_spawn_tick(const dm_frame_info *info);
+/* How many trailers have been completed so far: a new one is drawn again even
+ * when an earlier one's draw faulted, so the frame clears the detours'
+ * trailer faults when this changes. */
+uint32_t dm_spawn_trailer_builds();
 void dm_rv_tick(const dm_frame_info *info);
 
 /* The local truck's pose: from the game's truck on the supported build, from
@@ -25,8 +29,10 @@ bool dm_net_sample_local(const dm_frame_info *info, net_pose *out);
 /* The remote-player glue after the network client's tick (the rest of the
  * "net_tick" frame step): a closed socket lets the remote players go; then
  * our accessory lists are published and, once the join has settled, the
- * remote players are shown in the remote mode in force. */
-void dm_remote_glue_tick(double now);
+ * remote players are shown in the remote mode in force. True when it spawned
+ * a vehicle for a remote player, which the draw hook draws: the frame then
+ * installs the hook. */
+bool dm_remote_glue_tick(double now);
 /* Our accessory lists once a second (remote_publish.cpp). */
 void dm_remote_publish_tick(double now);
 /* list 0 truck, 1 trailer, from a vehicle's accessory container (0: none,

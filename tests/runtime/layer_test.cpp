@@ -11,6 +11,7 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "hooks.h"
+#include "runtime.h"
 
 extern "C" int32_t dm_core_init(const dm_host_api *api);
 extern "C" void dm_core_shutdown(void);

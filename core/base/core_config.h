@@ -1,5 +1,5 @@
 /* config.ini for the core: the settings in force and the single-key access
- * of the UI. config.cpp. */
+ * of the UI. core_config.cpp; loading them is the runtime's (config.cpp). */
 #pragma once
 #include <stddef.h>
 #include "config_text.h"
@@ -8,10 +8,6 @@ extern client_config core_config;
 /* The remote mode was set by the "remote" command (kept by "config refresh"). */
 extern bool core_remote_mode_by_command;
 
-/* Reads config.ini into core_config, or writes the default file. */
-void config_load();
-/* The "config refresh" command: config_load keeping a remote mode set by command. */
-void config_refresh();
 /* The last line of the key; false when absent or empty. Any thread. */
 bool dm_config_get(const char *key, char *out, size_t size);
 /* Replaces the first line of the key (drops later ones) through config.ini.new. */

@@ -1,0 +1,23 @@
+/* The core runtime, the top floor: the frame, the console and config
+ * loading, which call into every subsystem below them. */
+#pragma once
+#include "dm_api.h"
+
+/* core_main.cpp */
+extern const char *volatile core_frame_step; /* name of the frame step now running */
+extern bool core_first_frame;
+
+/* core_frame.cpp */
+void core_frame(const dm_frame_info *info);
+void core_frame_reset();
+/* The "stats" step: the detours' fault notices and the draw statistics. */
+void stats_step(const dm_frame_info *info);
+
+/* dispatcher.cpp */
+int dm_cmd_run(const char *line, const dm_frame_info *info);
+
+/* config.cpp */
+/* Reads config.ini into core_config, or writes the default file. */
+void config_load();
+/* The "config refresh" command: config_load keeping a remote mode set by command. */
+void config_refresh();
