@@ -81,6 +81,7 @@ typedef struct net_command_env {
 } net_command_env;
 void net_set_command_env(const net_command_env *env);
 bool net_remote_trailers();
+void net_set_remote_trailers(bool on); /* the setting carried across a core reload */
 
 /* The network recording (CSV of the local truck, 10 rows a second). */
 bool net_recording_is_open();

@@ -57,6 +57,7 @@ bool parse_port(const char *word, uint16_t *port)
 
 void net_set_command_env(const net_command_env *e) { env = e ? *e : net_command_env{}; }
 bool net_remote_trailers() { return remote_trailers; }
+void net_set_remote_trailers(bool on) { remote_trailers = on; }
 
 void net_command(const char *line, const dm_frame_info *info)
 {

@@ -47,6 +47,8 @@ bool env_pause()
 
 } // namespace
 
+void auto_connect_set_owned(bool owned) { auto_state.owned = owned; }
+
 void net_auto_connect_tick(double now)
 {
     auto_connect_input in = {};

@@ -47,6 +47,8 @@ void net_auto_connect_tick(double now);
 /* "config reload": un-paused, next attempt at once. */
 void auto_connect_reload();
 bool auto_connect_paused();
+/* After the reconnect of a core reload: whether auto-connect owns that connection. */
+void auto_connect_set_owned(bool owned);
 /* Hands the net command what it needs from the runtime: the configured name
  * and server, and the pause and resume of auto-connect. */
 void auto_connect_env_install();

@@ -40,6 +40,7 @@ void start_step(const dm_frame_info *info)
         core_first_frame = false;
         reload_restore_net(info->seconds);
     }
+    reload_blocks_frame();
 }
 
 void rv_restore_step(const dm_frame_info *) { dm_rv_restore_after_reload(); }

@@ -4,5 +4,5 @@
 set(d ${CMAKE_SOURCE_DIR}/core/runtime)
 list(APPEND DM_CORE_PURE_SOURCES ${d}/auto_connect_step.cpp ${d}/diag_text.cpp)
 list(APPEND DM_CORE_WIN_SOURCES ${d}/core_main.cpp ${d}/core_frame.cpp ${d}/dispatcher.cpp
-  ${d}/config.cpp ${d}/auto_connect.cpp ${d}/diagnostics.cpp ${d}/runtime_stubs.cpp
+  ${d}/config.cpp ${d}/auto_connect.cpp ${d}/diagnostics.cpp ${d}/reload_blocks.cpp
   ${d}/hooks.cpp ${d}/net_frame_step.cpp)

@@ -37,6 +37,7 @@ struct clone_binding {
     uint32_t truck_hash;      /* list hash the vehicle was built from; 0 for a clone of ours */
     uint32_t trailer_hash;
     uint8_t skip_once;        /* the first hash change after a reload only updates the hash */
+    uint8_t trailer_skip_once; /* the same for the trailer's list: a reload rebuilds no trailer */
     uint16_t waiting_player;
     double wait_ends;
     double retry_time;
@@ -174,6 +175,10 @@ void follow_trailer(uint16_t player)
     uint32_t hash = 0, count = 0;
     const char *list = nullptr;
     bool has_list = player_list(player, 1, &hash, &list, &count);
+    if (has_list && bind.trailer_skip_once && bind.trailer_player == player) {
+        bind.trailer_skip_once = 0;
+        bind.trailer_hash = hash;
+    }
     if (s.trailer_state == SPAWN_SPAWNED && bind.trailer_player == player && has_list && hash != bind.trailer_hash) {
         core_log("[core] net: player %u's trailer changed (%08x -> %08x); rebuilding it", player, bind.trailer_hash,
                  hash);
@@ -303,6 +308,18 @@ bool dm_remote_rv_pose(uint16_t id, placement *out)
         return false;
     return dm_rv_player_placement(id, out);
 }
+
+void dm_remote_restore_binding(uint16_t vehicle_player, uint16_t trailer_player)
+{
+    spawn_state.net_player = vehicle_player;
+    clear_remote_flags();
+    bind.trailer_player = trailer_player;
+    bind.truck_hash = bind.trailer_hash = 0;
+    bind.skip_once = 1;
+    bind.trailer_skip_once = trailer_player != 0;
+}
+
+uint16_t dm_remote_trailer_player() { return bind.trailer_player; }
 
 void dm_remote_slot_status(uint16_t *player, void **vehicle, int *state, int *mode, bool *hidden)
 {

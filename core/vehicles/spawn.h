@@ -146,6 +146,9 @@ extern trailer_rig_record trailer_rig;
 /* Measures the player's rig into trailer_rig; true when the trailer is
  * coupled to that truck (also when the hitch leaves it rigid). */
 bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer);
+/* The trailer's chained parts as they stand now, each in its parent's frame
+ * (trailer_rig.parts); none when the trailer gives no placement. */
+void dm_trailer_measure_parts(uint64_t trailer);
 /* Creates the actor for spawn_state.trailer_definition (our reference,
  * released on any failure) and starts loading. */
 void dm_trailer_create();

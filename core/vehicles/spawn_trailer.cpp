@@ -136,6 +136,47 @@ trailer_rig_record trailer_rig;
 
 /* ---- measuring ---- */
 
+void dm_trailer_measure_parts(uint64_t trailer)
+{
+    trailer_rig_record &r = trailer_rig;
+    r.part_count = 0;
+    placement pr;
+    if (game_object_placement(trailer, &pr) != GAME_PLACEMENT_OK)
+        return;
+    double trailer_pos[3];
+    float q_trailer[4];
+    world_of(&pr, trailer_pos);
+    quat_of(&pr, q_trailer);
+    double parent_pos[3] = { trailer_pos[0], trailer_pos[1], trailer_pos[2] };
+    float parent_q[4] = { q_trailer[0], q_trailer[1], q_trailer[2], q_trailer[3] };
+    for (uint64_t part = game_u64_guarded(trailer + actor_off::next_part); part && r.part_count < TRAILER_PARTS_MAX;
+         part = game_u64_guarded(part + actor_off::next_part)) {
+        if (!game_is_trailer_actor(part)) {
+            core_log("[core] trailer: chained part %p is not a game_trailer_actor; stop", game_ptr(part));
+            break;
+        }
+        placement pp;
+        if (game_object_placement(part, &pp) != GAME_PLACEMENT_OK) {
+            core_log("[core] trailer: get_placement failed on chained part %p", game_ptr(part));
+            break;
+        }
+        trailer_part_pose &stored = r.parts[r.part_count];
+        double pos[3];
+        float q[4], c[4];
+        world_of(&pp, pos);
+        quat_of(&pp, q);
+        conj(parent_q, c);
+        into_frame(pos, parent_pos, parent_q, stored.offset);
+        quat_mul_norm(c, q, stored.rotation);
+        core_log("[core] trailer: chained part %d %p: offset in parent frame (%.3f, %.3f, %.3f), yaw %.1f deg",
+                 (int)r.part_count, game_ptr(part), stored.offset[0], stored.offset[1], stored.offset[2],
+                 yaw_of(stored.rotation) * rad_to_deg);
+        r.part_count++;
+        memcpy(parent_pos, pos, sizeof pos);
+        memcpy(parent_q, q, sizeof q);
+    }
+}
+
 bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
 {
     trailer_rig_record &r = trailer_rig;
@@ -167,35 +208,7 @@ bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
              r.rigid_offset[1], r.rigid_offset[2], r.articulation_offset * rad_to_deg);
 
     r.mode = TRAILER_RIGID;
-    r.part_count = 0;
-    double parent_pos[3] = { trailer_pos[0], trailer_pos[1], trailer_pos[2] };
-    float parent_q[4] = { q_trailer[0], q_trailer[1], q_trailer[2], q_trailer[3] };
-    for (uint64_t part = game_u64_guarded(trailer + actor_off::next_part); part && r.part_count < TRAILER_PARTS_MAX;
-         part = game_u64_guarded(part + actor_off::next_part)) {
-        if (!game_is_trailer_actor(part)) {
-            core_log("[core] trailer: chained part %p is not a game_trailer_actor; stop", game_ptr(part));
-            break;
-        }
-        placement pp;
-        if (game_object_placement(part, &pp) != GAME_PLACEMENT_OK) {
-            core_log("[core] trailer: get_placement failed on chained part %p", game_ptr(part));
-            break;
-        }
-        trailer_part_pose &stored = r.parts[r.part_count];
-        double pos[3];
-        float q[4], c[4];
-        world_of(&pp, pos);
-        quat_of(&pp, q);
-        conj(parent_q, c);
-        into_frame(pos, parent_pos, parent_q, stored.offset);
-        quat_mul_norm(c, q, stored.rotation);
-        core_log("[core] trailer: chained part %d %p: offset in parent frame (%.3f, %.3f, %.3f), yaw %.1f deg",
-                 (int)r.part_count, game_ptr(part), stored.offset[0], stored.offset[1], stored.offset[2],
-                 yaw_of(stored.rotation) * rad_to_deg);
-        r.part_count++;
-        memcpy(parent_pos, pos, sizeof pos);
-        memcpy(parent_q, q, sizeof q);
-    }
+    dm_trailer_measure_parts(trailer);
 
     uint64_t physics = game_u64_guarded(trailer + tr_physics);
     float k[3];

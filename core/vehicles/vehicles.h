@@ -10,9 +10,6 @@
 
 #define DM_RV_SLOTS 8
 
-/* life cycle: take back the previous core's spawned vehicle and trailer */
-void dm_restore_after_reload();
-
 /* frame steps "rv_restore", "tick_spawn" and "rv" */
 void dm_rv_restore_after_reload();
 void dm_spawn_tick(const dm_frame_info *info);
@@ -47,6 +44,11 @@ void *dm_player_vehicle(uint16_t id, bool trailer, void **out);
 /* The placement of that player's convoy remote vehicle; false for id 0, the
  * bound player and players without one. */
 bool dm_remote_rv_pose(uint16_t id, placement *out);
+/* The binding carried across a core reload: the remote player our vehicle
+ * shows and the one our trailer shows; the first change of their lists after
+ * the reload only updates the stored hashes (no respawn, no rebuild). */
+void dm_remote_restore_binding(uint16_t vehicle_player, uint16_t trailer_player);
+uint16_t dm_remote_trailer_player();
 /* For "net status": bound player, spawned vehicle, spawn state, motion mode, hidden. */
 void dm_remote_slot_status(uint16_t *player, void **vehicle, int *state, int *mode, bool *hidden);
 

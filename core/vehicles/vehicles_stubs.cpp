@@ -7,7 +7,6 @@
 #include "spawn.h"
 
 /* life cycle and frame */
-void dm_restore_after_reload() {}
 void dm_rv_restore_after_reload() {}
 void dm_rv_tick(const dm_frame_info *) {}
 

@@ -397,14 +397,18 @@ TEST_F(hooks, ACoreReloadWithHooksInstalled)
         sim::frames(4, 0.2);
         ASSERT_GE(log_find("[host] core generation 2 loaded"), 0) << log_text();
         EXPECT_GE(log_find("[core] draw hook removed"), 0);
-        EXPECT_EQ(bytes(draw, sim::draw_routine_size), draw_before);
-        EXPECT_EQ(bytes(shadow, sim::shadow_routine_size), shadow_before);
         EXPECT_EQ(GetModuleHandleA(old_path) != nullptr, c.pinned);
         EXPECT_EQ(log_find("[core] draw hook at ") >= 0, c.pinned) << log_text();
+        // The core block said the hooks were on: the new core put them back.
+        EXPECT_GE(log_find("[core] draw hook installed at ", log_find("[core] shutdown")), 0) << log_text();
+        EXPECT_EQ(dm_module_at((void *)(uintptr_t)jump_destination(draw)), core_module());
 
         sim::draw_delay_ms(0);
         ASSERT_TRUE(sim::draw_wait_frames(3, 10000)) << "the render thread went on";
         sim::draw_thread_stop();
+        command("hook off");
+        EXPECT_EQ(bytes(draw, sim::draw_routine_size), draw_before);
+        EXPECT_EQ(bytes(shadow, sim::shadow_routine_size), shadow_before);
         // The new core hooks again.
         auto on = command("hook on");
         ASSERT_EQ(on.size(), 2u) << log_text();

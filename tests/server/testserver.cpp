@@ -242,8 +242,17 @@ static void on_hello(ts_server *s, ts_client *c, const sockaddr_in &from, const 
     c->hellos++;
     snprintf(c->name, sizeof c->name, "%s", name);
     ts_send(s, c, NET_WELCOME, 0, s->welcome_id_zero ? 0 : c->id, nullptr, 0);
-    if (!fresh)
+    if (!fresh) {
+        // A rejoin by nonce (a core reload): the player's new roster hears of
+        // every other player again; nobody else hears of a join.
+        for (auto &k : s->clients) {
+            if (!k.used || &k == c)
+                continue;
+            uint8_t kn[64];
+            ts_send(s, c, NET_PLAYER_JOINED, 0, k.id, kn, net_build_name(kn, sizeof kn, k.name));
+        }
         return;
+    }
     int nn = net_build_name(out, sizeof out, c->name);
     for (auto &k : s->clients) {
         if (!k.used || &k == c)

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
+#include "sim/reload_sections.h"
 #include "sim/sim.h"
 
 namespace fx {
@@ -119,6 +120,7 @@ protected:
         CreateDirectoryA(appdata.c_str(), nullptr);
         base = appdata + "\\drovemark\\";
         SetEnvironmentVariableA("LOCALAPPDATA", appdata.c_str());
+        reload_fx::clear_blocks(); // an earlier case's blocks are not this game's
         sim::clock_set(1000.0);
         ASSERT_TRUE(sim::plugin_load(bin("drovemark.dll").c_str()));
     }
