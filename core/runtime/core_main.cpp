@@ -182,6 +182,7 @@ static void core_stop()
     dm_ui_shutdown();
 
     reload_blocks_write();
+    dm_rv_save_slots();
 
     net_shutdown();
     if (net_recording_close())

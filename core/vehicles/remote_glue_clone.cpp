@@ -349,10 +349,7 @@ void cmd_remote(const char *rest)
     } else if (n == 7 && strncmp(rest, "mode rv", n) == 0) {
         dm_remote_mode_rv_command();
     } else if (n == 0) {
-        core_log("[core] remote mode %s, rv velocity off", core_config.remote_mode_rv ? "rv" : "clone");
-        for (int slot = 0; slot < DM_RV_SLOTS; slot++)
-            if (dm_rv_slot_netobj(slot))
-                dm_rv_info(slot);
+        dm_rv_remote_report();
     } else {
         core_log("[core] usage: remote [mode clone|rv]");
     }

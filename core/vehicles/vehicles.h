@@ -1,7 +1,7 @@
 /* What the vehicles subsystem offers the rest of the core: its life cycle,
  * its frame steps, the state the runtime reports, the local truck's sample
  * for the network, and its console commands. The spawned vehicle is in
- * spawn.h; what is not in this build is in vehicles_stubs.cpp. */
+ * spawn.h, the convoy remote vehicles in rv.h. */
 #pragma once
 #include "dm_api.h"
 #include "cmd_table.h"
@@ -52,13 +52,16 @@ uint16_t dm_remote_trailer_player();
 /* For "net status": bound player, spawned vehicle, spawn state, motion mode, hidden. */
 void dm_remote_slot_status(uint16_t *player, void **vehicle, int *state, int *mode, bool *hidden);
 
-/* The convoy remote vehicles' side of the glue (not in this build: see
- * vehicles_stubs.cpp). */
+/* The convoy remote vehicles' side of the glue (rv_remote.cpp, rv_slots.cpp). */
 void dm_rv_despawn_remotes(const char *reason);
 void dm_rv_remote_update(double now);
 void *dm_rv_player_object(uint16_t id);
 bool dm_rv_player_placement(uint16_t id, placement *out);
 void dm_remote_mode_rv_command();
+/* "remote" without arguments: the mode, the rv velocity and a line a slot. */
+void dm_rv_remote_report();
+/* The slots into the player-info page for the next core (also at shutdown). */
+void dm_rv_save_slots();
 
 /* state for the fault report, state.json, shutdown, the console and the
  * draw detours (these readers may run on the render thread) */

@@ -585,6 +585,12 @@ void ts_bots_tick(ts_server *s, double now, double *next_state, double *next_lis
             pose.vel[0] = (float)(-r * w * sin(a));
             pose.vel[2] = (float)(r * w * cos(a));
             pose.speed = 10;
+            if (s->bot_lights_on) {
+                pose.has_lights = 1;
+                pose.lights = s->bot_lights;
+                if (s->bot_blink > 0 && fmod(now, 2 * s->bot_blink) < s->bot_blink)
+                    pose.lights |= 0x40;
+            }
             uint8_t p[128];
             int n = net_build_state(p, sizeof p, (uint32_t)(uint64_t)(now * 1000), &pose, 0);
             relay(s, &b, NET_STATE, p, n);

@@ -115,6 +115,12 @@ typedef struct ts_server {
     uint16_t info_from_port;
     uint32_t info_nonce;
     ts_traffic traffic;
+    /* the bots' lights: a lights block with these bits when bot_lights_on,
+     * the left blinker (0x40) added for bot_blink seconds of every
+     * 2 * bot_blink (0: no blinker) */
+    bool bot_lights_on;
+    uint32_t bot_lights;
+    double bot_blink;
 } ts_server;
 
 bool ts_start(ts_server *s, uint16_t port); /* port 0: any free port */

@@ -7,6 +7,7 @@
 //   install            draw_install, draw_uninstall
 //   frames             draw_frame, the render thread's loop
 #include "sim/sim_draw.h"
+#include "sim/sim_convoy.h"
 #include "sim/sim_render_internal.h"
 #include <windows.h>
 
@@ -58,6 +59,11 @@ uint64_t shadow_fake(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
 
 uint64_t light_test_fake(uint64_t table, uint64_t light, uint64_t, uint64_t)
 {
+    // One getter for game settings: the convoy's time-zone setting too.
+    bool answered = false;
+    uint64_t setting = convoy_getter_answer(table, &answered);
+    if (answered)
+        return setting;
     AcquireSRWLockExclusive(&stats_lock);
     stats.light_tests++;
     stats.light_test_args[0] = table;
@@ -175,12 +181,14 @@ object_draws draw_object_seen(const uint8_t *object) { return *records((uint64_t
 
 /* ---- install ---- */
 
+void light_test_install() { game_function(off::light_test, (void *)light_test_fake); }
+
 draw_world draw_install()
 {
     InterlockedExchange(&installed, 0);
     write_draw_routine();
     write_shadow_routine();
-    game_function(off::light_test, (void *)light_test_fake);
+    light_test_install();
     light_answer = 1;
     delay_ms = 0;
     AcquireSRWLockExclusive(&stats_lock);

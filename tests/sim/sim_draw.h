@@ -67,6 +67,9 @@ struct draw_world {
     uint8_t *render;         /* the object at game_ctrl + 0x960 */
 };
 SIM_API draw_world draw_install();
+/* dm_sim.dll inside: the getter at off::light_test, which the convoy's
+ * time-zone setting shares (sim_convoy.h). */
+void light_test_install();
 SIM_API void draw_uninstall();
 /* The light test's answer (i32; 1 after draw_install). */
 SIM_API void draw_light_casts(int32_t value);

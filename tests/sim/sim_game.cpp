@@ -1,5 +1,6 @@
 // The simulated game's memory framework (see sim_game.h).
 #include "sim/sim_game.h"
+#include "sim/sim_convoy.h"
 #include <stdio.h>
 #include <array>
 #include <mutex>
@@ -56,6 +57,7 @@ void game_reset()
 {
     DWORD old;
     VirtualProtect(game_base() + image_start, image_end - image_start, PAGE_EXECUTE_READWRITE, &old);
+    convoy_forget(); // its objects go with the others
     game_clear();
     for (auto &a : allocations)
         VirtualFree(a.base, 0, MEM_RELEASE);

@@ -161,7 +161,10 @@ void journey_install(const player &p)
     put<uint8_t>(js.table, 0x88, (uint8_t)table_stride);
     game_put<uint64_t>(jny_off::handle_tables + 8 * table_index, addr(js.table));
 
-    js.session = object_new(0x400);
+    // One object at this offset: the convoy's world controller when it stands there.
+    js.session = (uint8_t *)(uintptr_t)game_get<uint64_t>(jny_off::session);
+    if (!js.session)
+        js.session = object_new(0x400);
     js.wc = object_new(0x100);
     put<uint64_t>(js.session, 0x2D0, addr(js.wc));
     game_put<uint64_t>(jny_off::session, addr(js.session));

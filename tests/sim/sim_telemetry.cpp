@@ -1,6 +1,7 @@
 // The game's side of the telemetry SDK: loads the plug-in, keeps what it
 // registers, and fires events and channel values into it.
 #include "sim/sim.h"
+#include "sim/sim_convoy.h"
 #include <mutex>
 #include <stdexcept>
 
@@ -141,7 +142,11 @@ void plugin_shutdown()
         plugin_shutdown_fn();
 }
 
-void frame() { fire(SCS_TELEMETRY_EVENT_FRAME_END); }
+void frame()
+{
+    convoy_frame_tick(); // the game's own frame before the frame-end event
+    fire(SCS_TELEMETRY_EVENT_FRAME_END);
+}
 void frames(int n, double dt)
 {
     for (int i = 0; i < n; i++) {

@@ -98,7 +98,9 @@ void unit_destroy(uint8_t *object)
         return;
     if (u->destroyed++)
         return;
-    if (u->type == unit_type::vehicle) {
+    if (u->type == unit_type::netobj) {
+        u->destroyed_added += u->added; /* the convoy's netobj frees its link itself */
+    } else if (u->type == unit_type::vehicle) {
         u->destroyed_added += u->added;
         unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, phys::definition));
     } else if (u->type == unit_type::definition) {

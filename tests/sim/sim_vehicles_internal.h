@@ -17,7 +17,7 @@ namespace sim {
 const int unit_vtable_slots = 8;
 
 /* sim_units.cpp: the registry of units */
-enum class unit_type { accessory, definition, data, cargo_def, entry, actor, vehicle };
+enum class unit_type { accessory, definition, data, cargo_def, entry, actor, vehicle, netobj };
 
 struct unit {
     uint8_t *object;

@@ -1,0 +1,372 @@
+// Driving the convoy remote vehicles each frame and keeping them across a
+// core reload (rv.h): every live slot gets a key (where, how fast, which
+// lights) stamped slightly in the past, so the game's own interpolation
+// moves it; the core steps a vehicle the game does not step and advances the
+// physics clock in single player. The slots are saved into the player-info
+// page, where the next core finds them.
+//
+// Index
+//   time         dm_rv_net_time_us
+//   the frame    dm_rv_tick, dm_rv_tick_slot
+//   keys         dm_rv_target_pose, dm_rv_step
+//   the record   "rvsave2" layout, dm_rv_save_slots, dm_rv_restore_after_reload
+#include <windows.h>
+#include <math.h>
+#include <string.h>
+#include "core.h"
+#include "core_config.h"
+#include "dm_guard.h"
+#include "game_mem.h"
+#include "net_client.h"
+#include "rv.h"
+#include "rv_game.h"
+#include "spawn.h"
+#include "vehicle_game.h"
+
+/* ---- time ---- */
+
+uint64_t dm_rv_net_time_us()
+{
+    uint64_t wc = dm_rv_world_controller();
+    if (!wc)
+        return 0;
+    uint64_t t = game_u64_guarded(wc + wc_field::physics_clock);
+    if (!game_u64_guarded(wc + wc_field::word2)) {
+        uint64_t network = game_u64_guarded(wc + wc_field::network_game);
+        if (network)
+            t += game_u64_guarded(network + wc_field::network_clock);
+    }
+    uint64_t clock = game_u64_guarded(game_addr(rv_addr::clock));
+    uint64_t base = clock ? game_u64_guarded(clock + clock_field::net_base) : 0;
+    return t > base ? t - base : 0; // saturates: never a wrapped time far ahead
+}
+
+/* ---- the frame ---- */
+
+namespace {
+
+bool any_live()
+{
+    for (const dm_rv_slot &s : dm_rv_slots)
+        if (s.netobj && s.stage >= RV_STAGE_C)
+            return true;
+    return false;
+}
+
+/* The physics clock in single player: the frame's seconds since the
+ * previous live frame, at most a second. */
+void advance_clock(double now)
+{
+    uint64_t wc = dm_rv_world_controller();
+    if (dm_rv.clock && wc && !game_u64_guarded(wc + wc_field::network_game) &&
+        !game_u64_guarded(wc + wc_field::word2) && dm_rv.previous_stamp > 0) {
+        double elapsed = (now - dm_rv.previous_stamp) * 1e6;
+        if (elapsed > 0) {
+            uint64_t add = elapsed >= (double)RV_CLOCK_CAP_US ? RV_CLOCK_CAP_US : (uint64_t)llround(elapsed);
+            dm_guarded_filter([&] { game_field<uint64_t>(wc, wc_field::physics_clock) += add; }, fault_record_filter,
+                              nullptr);
+        }
+    }
+    dm_rv.previous_stamp = now;
+}
+
+/* Slots whose world went away are forgotten without a game call. */
+bool forget_gone()
+{
+    if (!dm_rv_any_netobj())
+        return false;
+    uint64_t ctrl = dm_rv_truck_ctrl();
+    if (!ctrl) {
+        core_log("[core] rv: ctrl went away (world unloaded?); forgetting the rvs without game calls");
+        dm_rv_forget_all();
+        return true;
+    }
+    bool forgot = false;
+    for (int i = 0; i < DM_RV_SLOTS; i++) {
+        dm_rv_slot &s = dm_rv_slots[i];
+        if (s.netobj && (s.ctrl != ctrl || !dm_rv_netobj_alive(s.netobj, i))) {
+            core_log("[core] rv[%d]: netobj %p is gone; forgotten without game calls", i, game_ptr(s.netobj));
+            dm_rv_slot_reset(&s);
+            forgot = true;
+        }
+    }
+    return forgot;
+}
+
+} // namespace
+
+void dm_rv_tick(const dm_frame_info *info)
+{
+    if (!game_build_ok())
+        return;
+    dm_rv_save_slots();
+    if (forget_gone())
+        dm_rv_save_slots();
+    if (!any_live()) {
+        dm_rv.previous_stamp = 0;
+        return;
+    }
+    advance_clock(info->seconds);
+    for (int i = 0; i < DM_RV_SLOTS; i++)
+        dm_rv_tick_slot(i, info);
+}
+
+void dm_rv_tick_slot(int index, const dm_frame_info *info)
+{
+    dm_rv_slot &s = dm_rv_slots[index];
+    if (!s.netobj || s.stage < RV_STAGE_C)
+        return;
+    uint64_t vehicle = game_u64_guarded(s.netobj + netobj_field::vehicle);
+    if (vehicle && (game_u32_guarded(vehicle + rv_field::flags2) & rv_field::steppable) && !s.stepping_ourselves) {
+        uint64_t stamp = game_u64_guarded(vehicle + rv_field::stamp);
+        s.unchanged_frames = stamp == s.last_stamp ? s.unchanged_frames + 1 : 0;
+        s.last_stamp = stamp;
+        if (dm_rv.step_mode == RV_STEP_AUTO && s.unchanged_frames == RV_AUTO_STEP_FRAMES) {
+            s.stepping_ourselves = 1;
+            core_log("[core] rv[%d]: step stamp +0x230 unchanged for 30 frames: the game doesn't step it; calling "
+                     "vt+0x80 ourselves",
+                     index);
+            dm_rv_info(index);
+        }
+    }
+    placement target;
+    bool has_target = dm_rv_target_pose(&s, info, &target);
+    bool self_step = dm_rv.step_mode == RV_STEP_ON || (dm_rv.step_mode == RV_STEP_AUTO && s.stepping_ourselves);
+    if (!dm_rv_step(&s, has_target ? &target : nullptr, self_step)) {
+        s.stage = RV_STAGE_B;
+        s.move_mode = RV_MOVE_NONE;
+        core_log("[core] rv[%d]: per-frame tick disabled", index);
+        return;
+    }
+    uint64_t ctrl = dm_rv_truck_ctrl();
+    uint16_t flags = vehicle ? game_read_guarded_or_zero<uint16_t>(vehicle + rv_field::flags) : 0;
+    uint64_t ticked = ctrl ? game_u64_guarded(ctrl + ctrl_field::ticked) : 0;
+    uint64_t physics = vehicle ? game_u64_guarded(vehicle + rv_field::physics) : 0;
+    uint8_t state = 0xFE;
+    if (physics)
+        state = game_read_guarded_or_zero<uint8_t>(physics + rv_field::physics_state);
+    if (flags != s.last_flags || ticked != s.last_ticked || state != s.last_physics) {
+        s.last_flags = flags;
+        s.last_ticked = ticked;
+        s.last_physics = state;
+        dm_rv_info(index);
+    }
+}
+
+/* ---- keys ---- */
+
+bool dm_rv_target_pose(dm_rv_slot *s, const dm_frame_info *info, placement *out)
+{
+    double now = info->seconds;
+    double dt = s->previous_time != 0 ? now - s->previous_time : 0;
+    s->previous_time = now;
+    if (info->paused)
+        return false;
+    if (s->move_mode == RV_MOVE_CIRCLE) {
+        s->angle += dt * s->speed / s->radius;
+        double h = (M_PI - s->angle) / 2;
+        placement_from_world(out, s->centre[0] + s->radius * cos(s->angle), s->centre[1],
+                             s->centre[2] + s->radius * sin(s->angle), (float)cos(h), 0, (float)sin(h), 0);
+        return true;
+    }
+    if (s->move_mode != RV_MOVE_NET)
+        return false;
+    net_pose pose;
+    if (!net_sample_player(s->follow_player, now, &pose))
+        return false;
+    placement_from_world(out, pose.pos[0], pose.pos[1], pose.pos[2], pose.rot[0], pose.rot[1], pose.rot[2],
+                         pose.rot[3]);
+    s->lights_present = pose.has_lights ? 1 : 0;
+    if (pose.has_lights) {
+        if (pose.lights & RV_LIGHT_LEFT)
+            s->left_seen = now;
+        if (pose.lights & RV_LIGHT_RIGHT)
+            s->right_seen = now;
+        // A blinking light reads as steadily on while it keeps coming back.
+        s->light_bits = (pose.lights & ~(RV_LIGHT_LEFT | RV_LIGHT_RIGHT)) |
+                        (now - s->left_seen < RV_BLINK_HOLD ? RV_LIGHT_LEFT : 0) |
+                        (now - s->right_seen < RV_BLINK_HOLD ? RV_LIGHT_RIGHT : 0);
+    }
+    for (int i = 0; i < 3; i++)
+        s->velocity[i] = pose.vel[i];
+    s->velocity_valid = 1;
+    return true;
+}
+
+bool dm_rv_step(dm_rv_slot *s, const placement *target, bool self_step)
+{
+    uint64_t netobj = s->netobj;
+    uint64_t net_time = dm_rv_net_time_us();
+    uint64_t key_time = net_time > RV_KEY_DELAY_US ? net_time - RV_KEY_DELAY_US : 0;
+    uint64_t ctrl = dm_rv_truck_ctrl();
+    bool ok = dm_guarded_filter(
+        [&] {
+            game_field<placement>(netobj, netobj_field::key_previous) =
+                game_field<placement>(netobj, netobj_field::key_current);
+            if (target)
+                game_field<placement>(netobj, netobj_field::key_current) = *target;
+            float v[3] = { 0, 0, 0 };
+            if (dm_rv.velocity && s->velocity_valid && target && s->move_mode == RV_MOVE_NET)
+                memcpy(v, s->velocity, sizeof v);
+            memcpy((void *)(uintptr_t)(netobj + netobj_field::velocity_previous),
+                   (const void *)(uintptr_t)(netobj + netobj_field::velocity), sizeof v);
+            memcpy((void *)(uintptr_t)(netobj + netobj_field::velocity), v, sizeof v);
+            if (s->lights_present) {
+                game_field<uint32_t>(netobj, netobj_field::lights) = s->light_bits;
+                game_field<uint32_t>(netobj, netobj_field::lights_b) = s->light_bits;
+            }
+            game_field<uint64_t>(netobj, netobj_field::key_base) = 0;
+            game_field<uint64_t>(netobj, netobj_field::key_time) = key_time;
+            game_field<uint8_t>(netobj, netobj_field::key_mode) = 2;
+            game_vslot<void (*)(uint64_t)>(netobj, netobj_slot::apply_key)(netobj);
+            if (ctrl && game_field<uint64_t>(ctrl, ctrl_field::pending))
+                ((void (*)(uint64_t))(uintptr_t)game_addr(rv_addr::pending_flush))(ctrl);
+            uint64_t vehicle = game_field<uint64_t>(netobj, netobj_field::vehicle);
+            if (vehicle) {
+                game_field<uint64_t>(vehicle, rv_field::snap) = rv_field::snap_value;
+                if (self_step && (game_field<uint32_t>(vehicle, rv_field::flags2) & rv_field::steppable))
+                    game_vslot<void (*)(uint64_t, uint64_t, uint64_t)>(vehicle, rv_slot::step)(vehicle, 0, 0);
+            }
+        },
+        fault_record_filter, nullptr);
+    if (!ok)
+        dm_rv_log_fault("tick");
+    return ok;
+}
+
+/* ---- the record ---- */
+
+namespace {
+
+/* "rvsave2", 272 bytes in the save area of the player-info page, read by
+ * the next core; little-endian, at these offsets. */
+struct rv_saved_slot {
+    uint64_t netobj, definition;
+    int32_t stage;
+    uint16_t player;
+    uint8_t owns_definition, zero;
+    uint32_t accessory_hash, zero2;
+};
+struct rv_record {
+    char tag[8];
+    rv_saved_slot slots[DM_RV_SLOTS];
+    uint32_t remote_mode; /* set by command: 0 none, 1 clone, 2 rv */
+    uint32_t zero;
+};
+static_assert(sizeof(rv_saved_slot) == 32 && offsetof(rv_saved_slot, stage) == 16 &&
+                  offsetof(rv_saved_slot, player) == 20 && offsetof(rv_saved_slot, owns_definition) == 22 &&
+                  offsetof(rv_saved_slot, accessory_hash) == 24,
+              "a saved slot: 32 bytes");
+static_assert(offsetof(rv_record, slots) == 8 && offsetof(rv_record, remote_mode) == 264 && sizeof(rv_record) == 272,
+              "the rvsave2 record");
+/* The older one-slot record "rvsave1": netobj +8, definition +16, stage +24. */
+struct rv_record_v1 {
+    char tag[8];
+    uint64_t netobj, definition;
+    int32_t stage;
+};
+static_assert(offsetof(rv_record_v1, netobj) == 8 && offsetof(rv_record_v1, stage) == 24, "the rvsave1 record");
+
+const char tag_v2[8] = "rvsave2", tag_v1[8] = "rvsave1";
+
+void build_record(rv_record *r)
+{
+    memset(r, 0, sizeof *r);
+    memcpy(r->tag, tag_v2, sizeof tag_v2);
+    for (int i = 0; i < DM_RV_SLOTS; i++) {
+        const dm_rv_slot &s = dm_rv_slots[i];
+        r->slots[i].netobj = s.netobj;
+        r->slots[i].definition = s.definition;
+        r->slots[i].stage = s.stage;
+        r->slots[i].player = s.player;
+        r->slots[i].owns_definition = s.owns_definition;
+        r->slots[i].accessory_hash = s.accessory_hash;
+    }
+    r->remote_mode = !core_remote_mode_by_command ? 0 : core_config.remote_mode_rv ? 2 : 1;
+}
+
+} // namespace
+
+void dm_rv_save_slots()
+{
+    if (!dm_rv.restore_done || !game_build_ok())
+        return;
+    uint64_t area = dm_rv_pinfo_save_area();
+    if (!area)
+        return;
+    rv_record r, stored;
+    build_record(&r);
+    if (game_copy_guarded(&stored, area, sizeof stored) && memcmp(&stored, &r, sizeof r) == 0)
+        return;
+    // The page is read and execute only: writable for the copy, then back.
+    // A protection that cannot be changed skips the write.
+    DWORD old = 0, ignored;
+    if (!VirtualProtect((void *)(uintptr_t)area, sizeof r, PAGE_EXECUTE_READWRITE, &old))
+        return;
+    dm_guarded_filter([&] { memcpy((void *)(uintptr_t)area, &r, sizeof r); }, fault_record_filter, nullptr);
+    VirtualProtect((void *)(uintptr_t)area, sizeof r, old, &ignored);
+}
+
+void dm_rv_restore_after_reload()
+{
+    if (dm_rv.restore_done || !game_build_ok())
+        return;
+    uint64_t ctrl = dm_rv_truck_ctrl();
+    if (!ctrl)
+        return; // until a world is loaded
+    dm_rv.restore_done = 1;
+    uint64_t area = dm_rv_pinfo_save_area();
+    rv_record r;
+    if (!area || !game_copy_guarded(&r, area, sizeof r))
+        return;
+    if (memcmp(r.tag, tag_v2, sizeof tag_v2) == 0) {
+        if (r.remote_mode) {
+            bool rv = r.remote_mode == 2;
+            if (rv != core_config.remote_mode_rv)
+                core_log("[core] remote mode %s (set by command before the reload)", rv ? "rv" : "clone");
+            core_config.remote_mode_rv = rv;
+            core_remote_mode_by_command = true;
+        }
+        for (int i = 0; i < DM_RV_SLOTS; i++) {
+            const rv_saved_slot &saved = r.slots[i];
+            dm_rv_slot &s = dm_rv_slots[i];
+            if (!saved.netobj || s.netobj)
+                continue;
+            if (!dm_rv_netobj_alive(saved.netobj, i)) {
+                core_log("[core] rv: saved rv %p (slot %d) is gone; not restoring", game_ptr(saved.netobj), i);
+                continue;
+            }
+            dm_rv_slot_reset(&s);
+            s.netobj = saved.netobj;
+            s.definition = saved.definition;
+            s.stage = saved.stage;
+            s.player = saved.player;
+            s.owns_definition = saved.owns_definition;
+            s.accessory_hash = saved.accessory_hash;
+            s.ctrl = ctrl;
+            if (s.player) {
+                s.move_mode = RV_MOVE_NET;
+                s.follow_player = s.player;
+            }
+            core_log("[core] rv: restored slot %d from before the reload (net %p, stage %d, player %u)", i,
+                     game_ptr(s.netobj), (int)s.stage, (unsigned)s.player);
+        }
+    } else if (memcmp(r.tag, tag_v1, sizeof tag_v1) == 0) {
+        rv_record_v1 v1;
+        memcpy(&v1, &r, sizeof v1);
+        dm_rv_slot &s = dm_rv_slots[0];
+        if (v1.netobj && !s.netobj) {
+            if (dm_rv_netobj_alive(v1.netobj, 0)) {
+                dm_rv_slot_reset(&s);
+                s.netobj = v1.netobj;
+                s.definition = v1.definition;
+                s.stage = v1.stage;
+                s.ctrl = ctrl;
+                core_log("[core] rv: restored the rv from before the reload (net %p, stage %d)", game_ptr(s.netobj),
+                         (int)s.stage);
+            } else {
+                core_log("[core] rv: saved rv %p is gone; not restoring", game_ptr(v1.netobj));
+            }
+        }
+    }
+}

@@ -1,0 +1,368 @@
+// The convoy remote vehicles through the real plug-in and core in the
+// simulated game: the console commands line by line, the test server's bots
+// shown as convoy vehicles in `remote mode rv` (slots, keys, velocity,
+// blinkers, leaving), and the slots kept through the plug-in's hot reload.
+//
+// Index
+//   fixture     the convoy machinery, the bots, reload_core
+//   commands    every line of the rv commands
+//   rv mode     bots as convoy vehicles
+//   reload      the slots, the older record, a vehicle gone meanwhile
+#include <math.h>
+#include "runtime/runtime_fixture.h"
+#include "sim/sim_convoy.h"
+#include "sim/sim_vehicles.h"
+
+using rt::fmt;
+
+namespace {
+
+const char *const bot_paths[] = { "/def/vehicle/truck/demo.truck/chassis/4x2.sii",
+                                  "/def/vehicle/truck/demo.truck/cabin/big.sii" };
+
+/* ---- fixture ---- */
+
+class rv_game : public rt::server_test {
+protected:
+    double next_state = 0, next_lists = 0;
+
+    void SetUp() override
+    {
+        rt::server_test::SetUp();
+        sim::vehicle_world_install();
+        sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
+        sim::data_new(bot_paths[0], sim::game_at(sim::veh_off::part_data_class));
+        sim::data_new(bot_paths[1], sim::game_at(sim::veh_off::wheel_data_class));
+        uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
+        sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
+        sim::player_truck_def(player, def);
+        sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
+        sim::player_set_placement(&at);
+        sim::convoy_install(player);
+    }
+
+    void step(int n, double dt)
+    {
+        for (int i = 0; i < n; i++) {
+            if (server_up) {
+                ts_poll(&server, sim::clock_now());
+                ts_bots_tick(&server, sim::clock_now(), &next_state, &next_lists);
+            }
+            sim::frames(1, dt);
+        }
+        if (server_up)
+            ts_poll(&server, sim::clock_now());
+    }
+    void server_frames(int n, double dt) override { step(n, dt); }
+    int step_until(const std::string &prefix, double seconds, int from = 0, double dt = 0.05)
+    {
+        for (double t = 0; t < seconds && log_find(prefix, from) < 0; t += dt)
+            step(1, dt);
+        return log_find(prefix, from);
+    }
+    int count_since(int from, const std::string &prefix)
+    {
+        int n = 0;
+        auto lines = log_lines();
+        for (int i = from; i < (int)lines.size(); i++)
+            n += lines[i].compare(0, prefix.size(), prefix) == 0;
+        return n;
+    }
+    uint16_t add_bot(const char *name)
+    {
+        next_state = next_lists = 0;
+        return ts_add_bot(&server, name, sim::clock_now());
+    }
+
+    /* The hot reload of the same core (as in the reload blocks' tests). */
+    int reloads = 0;
+    void reload_core()
+    {
+        int loaded = 0;
+        for (auto &l : log_lines())
+            sscanf(l.c_str(), "[host] core generation %d loaded", &loaded);
+        step(1, 0.5);
+        reloads++;
+        fx::set_write_time(base + "core\\drovemark_core.dll", 60.0 * reloads);
+        step(1, 0.5);
+        ASSERT_GE(log_find(fmt("[host] core generation %d loaded", loaded + 1)), 0) << log_text();
+    }
+
+    uint8_t *slot_netobj(int slot)
+    {
+        for (auto &n : sim::convoy_netobjs())
+            if (!n.freed && n.id == (((uint32_t)slot + 32752u) | 0x10000u))
+                return n.netobj;
+        return nullptr;
+    }
+};
+
+bool starts(const std::string &line, const std::string &prefix) { return line.compare(0, prefix.size(), prefix) == 0; }
+
+/* ---- commands ---- */
+
+TEST_F(rv_game, EveryLineOfTheCommands)
+{
+    start();
+    sim::convoy c = sim::convoy_state();
+    const std::string usage_move = "[core] usage: rvmove circle [r] [speed] | rvmove net [pid] | rvmove stop";
+    struct row {
+        const char *command;
+        std::string first; /* the first line it logs (a prefix) */
+    } rows[] = {
+        { "rvinfo", "[core] rv: none" },
+        { "rvspawn x", "[core] usage: rvspawn [peek|a|b|c]" },
+        { "rvmove circle", "[core] rvmove: no rv at stage C (rvspawn first)" },
+        { "rvspawn peek", fmt("[core] rv peek: wc=%p state(+0xb)=0 session(+0x10)=0000000000000000 "
+                              "+0x18=0000000000000000 grid(+0x2d0)=0000000000000000",
+                              (void *)c.wc) },
+        { "rvspawn a", "[core] rv peek: " },
+        { "rvmove circle", "[core] rvmove: no rv at stage C (rvspawn first)" },
+        { "rvspawn", fmt("[core] rv: already spawned (%p); rvdespawn first", (void *)nullptr) },
+        { "rvdespawn 9", "[core] rv[9]: nothing to despawn" },
+        { "rvdespawn x", "[core] usage: rvdespawn [all|n]" },
+        { "rvdespawn 3", "[core] rv[3]: nothing to despawn" },
+        { "rvdespawn", "[core] rv[0]: despawn (rvdespawn) done; ctrl trucks 1 -> 0, ticked " },
+        { "rvspawn c", "[core] rv peek: " },
+        { "rvmove circle 1 3", "[core] rv: move circle r 2.0 m, 3.0 m/s, centre (98.0, 10.0, 30.0)" },
+        { "rvmove circle -1", usage_move },
+        { "rvmove circle nan", usage_move },
+        { "rvmove circle 5 inf", usage_move },
+        { "rvmove circle 5 3 2", usage_move },
+        { "rvmove net 0", usage_move },
+        { "rvmove net 70000", usage_move },
+        { "rvmove net", "[core] rvmove net: no remote players" },
+        { "rvmove net 5", "[core] rv: move net: follows player 5 '?' (over 40 m away = teleport + 2 s ghost)" },
+        { "rvmove stop", "[core] rv: move stop (holds its last key)" },
+        { "rvmove jump", usage_move },
+        { "rvvel", "[core] rv: velocity off" },
+        { "rvvel on", "[core] rv: velocity on" },
+        { "rvclock off", "[core] rv: clock off" },
+        { "rvclock", "[core] rv: clock on" },
+        { "rvstep", "[core] usage: rvstep auto|on|off" },
+        { "rvstep on", "[core] rv: step on" },
+        { "rvstep auto", "[core] rv: step auto" },
+        { "rvinfo", "[core] rv[0]: net=" },
+        { "remote", "[core] remote mode clone, rv velocity on" },
+        { "rvdespawn all", "[core] rv[0]: despawn (rvdespawn all) done; ctrl trucks 1 -> 0, ticked " },
+    };
+    for (auto &r : rows) {
+        SCOPED_TRACE(r.command);
+        std::string want = r.first;
+        if (std::string(r.command) == "rvspawn" && slot_netobj(0))
+            want = fmt("[core] rv: already spawned (%p); rvdespawn first", (void *)slot_netobj(0));
+        auto out = command(r.command);
+        ASSERT_FALSE(out.empty()) << log_text();
+        EXPECT_TRUE(starts(out[0], want)) << out[0] << "\nwanted: " << want;
+        if (std::string(r.command) == "rvspawn peek") {
+            ASSERT_EQ(out.size(), 3u);
+            EXPECT_TRUE(starts(out[1], fmt("[core] rv peek: ctrl=%p game_ctrl+0x80=%p (same); trucks(+0x40)=0 "
+                                           "trailers(+0x68)=0 pending(+0x90)=0 ticked(+0xb8)=",
+                                           (void *)c.ctrl, (void *)c.ctrl)))
+                << out[1];
+            EXPECT_EQ(out[2], "[core] rv peek: player network object (slot+0x1e6b0)=0000000000000000 (none: single "
+                              "player)");
+        }
+        if (std::string(r.command) == "rvinfo" && slot_netobj(0)) {
+            ASSERT_EQ(out.size(), 3u);
+            EXPECT_TRUE(starts(out[1], "[core] rv[0]: move hold, step auto, step ts(+0x230) ")) << out[1];
+            EXPECT_NE(out[1].find(" (advancing), net time "), std::string::npos) << out[1];
+            EXPECT_TRUE(starts(out[2], "[core] rv[0]: key (")) << out[2];
+        }
+        if (std::string(r.command) == "remote") {
+            ASSERT_EQ(out.size(), 2u);
+            EXPECT_EQ(out[1], "[core]   rv[0] manual player 0 '' stage 3 physics 1 lights 00000000 acc 00000000");
+        }
+    }
+    // A controller other than game_ctrl's: peek says so.
+    sim::convoy_ctrl_new(false);
+    auto out = command("rvspawn peek");
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_NE(out[1].find(" (DIFFERENT: tick may not run); "), std::string::npos) << out[1];
+    EXPECT_TRUE(sim::unit_problems().empty());
+}
+
+/* ---- rv mode ---- */
+
+TEST_F(rv_game, BotsAppearAsConvoyVehiclesUpToSeven)
+{
+    join("remote_mode = rv\n");
+    server.bot_lights_on = true;
+    server.bot_lights = 0x01;
+    server.bot_blink = 0.4;
+    std::vector<uint16_t> bots;
+    for (int i = 0; i < 8; i++)
+        bots.push_back(add_bot(fmt("bot%d", i).c_str()));
+    // One spawn a frame, each from the bot's list.
+    for (int i = 0; i < 7; i++)
+        ASSERT_GE(step_until(fmt("[core] net: spawning an rv for player %u 'bot%d' in slot %d (their accessories)",
+                                 bots[i], i, i + 1),
+                             5.0),
+                  0)
+            << log_text();
+    ASSERT_GE(step_until(fmt("[core] net: no free rv slot for player %u (7 max)", bots[7]), 2.0), 0) << log_text();
+    step_until("(never)", 3.0);
+    EXPECT_EQ(log_count("[core] net: no free rv slot"), 1) << "at most every 30 s";
+    EXPECT_EQ(sim::convoy_listed().size(), 7u);
+
+    // Slot 1 follows bot 0 on its circle of 40 m around (1000 + 100 id, -2000),
+    // its keys carry the bot's velocity and a blinker held steadily on.
+    uint8_t *n1 = slot_netobj(1);
+    ASSERT_TRUE(n1);
+    uint32_t lights_seen = ~0u;
+    for (int i = 0; i < 30; i++) {
+        step(1, 0.05);
+        lights_seen &= sim::get<uint32_t>(n1, sim::no_f::lights);
+    }
+    EXPECT_EQ(lights_seen & 0x41u, 0x41u) << "a blinker every 0.4 s stays on";
+    sim::placement32 key = sim::get<sim::placement32>(n1, sim::no_f::key_current);
+    double x = key.sector_x * 512.0 + key.x - (1000 + 100 * bots[0]), z = key.sector_z * 512.0 + key.z + 2000;
+    EXPECT_NEAR(sqrt(x * x + z * z), 40.0, 2.0);
+    float v[3];
+    memcpy(v, sim::convoy_netobjs()[0].netobj + sim::no_f::velocity, sizeof v);
+    EXPECT_NEAR(sqrt(v[0] * v[0] + v[2] * v[2]), 10.0, 0.5) << "the bot's 10 m/s";
+    command("rvvel off");
+    step(2, 0.05);
+    memcpy(v, n1 + sim::no_f::velocity, sizeof v);
+    EXPECT_EQ(v[0], 0.0f);
+    EXPECT_EQ(v[2], 0.0f);
+
+    // The blinker stops: the bit drops 1.0 s after it was last seen.
+    server.bot_blink = 0;
+    double stopped = sim::clock_now();
+    double dropped = 0;
+    for (int i = 0; i < 60 && !dropped; i++) {
+        step(1, 0.05);
+        if (!(sim::get<uint32_t>(n1, sim::no_f::lights) & 0x40))
+            dropped = sim::clock_now();
+    }
+    ASSERT_GT(dropped, 0);
+    EXPECT_GE(dropped - stopped, 0.55);
+    EXPECT_LE(dropped - stopped, 1.25);
+
+    // "remote" lists the slots.
+    auto out = command("remote");
+    ASSERT_GE(out.size(), 8u);
+    EXPECT_EQ(out[0], "[core] remote mode rv, rv velocity off");
+    EXPECT_TRUE(starts(out[1], fmt("[core]   rv[1] net player %u 'bot0' stage 3 physics 1 lights ", bots[0]))) << out[1];
+
+    // A bot leaves: its slot goes, and the eighth bot takes it.
+    int before = (int)log_lines().size();
+    ts_drop(&server, bots[0], 0, nullptr);
+    ASSERT_GE(step_until(fmt("[core] net: remote %u gone (left the server)", bots[0]), 2.0, before), 0) << log_text();
+    EXPECT_GE(log_find("[core] rv[1]: despawn (remote left) done; ctrl trucks 7 -> 6", before), 0) << log_text();
+    ASSERT_GE(step_until(fmt("[core] net: spawning an rv for player %u 'bot7' in slot 1", bots[7]), 12.0, before), 0)
+        << log_text();
+    EXPECT_TRUE(sim::unit_problems().empty());
+}
+
+/* ---- reload ---- */
+
+TEST_F(rv_game, SlotsStayThroughAHotReload)
+{
+    join();
+    command("remote mode rv");
+    std::vector<uint16_t> bots;
+    for (int i = 0; i < 3; i++)
+        bots.push_back(add_bot(fmt("bot%d", i).c_str()));
+    ASSERT_GE(step_until(fmt("[core] net: spawning an rv for player %u", bots[2]), 8.0), 0) << log_text();
+    command("rvspawn");
+    step(5, 0.05);
+    size_t made = sim::convoy_netobjs().size();
+    ASSERT_EQ(made, 4u);
+    std::vector<uint8_t *> netobjs;
+    for (int slot = 0; slot < 4; slot++)
+        netobjs.push_back(slot_netobj(slot));
+    int before = (int)log_lines().size();
+
+    reload_core();
+    for (int slot = 0; slot < 4; slot++)
+        EXPECT_GE(log_find(fmt("[core] leaving native rv[%d] netobj %p in the world (the next core picks it up)", slot,
+                               (void *)netobjs[slot]),
+                           before),
+                  0)
+            << log_text();
+    ASSERT_GE(step_until("[core] rv: restored slot 3 ", 1.0, before), 0) << log_text();
+    EXPECT_GE(log_find("[core] remote mode rv (set by command before the reload)", before), 0) << log_text();
+    EXPECT_GE(log_find(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 3, player 0)",
+                           (void *)netobjs[0]),
+                       before),
+              0);
+    for (int slot = 1; slot < 4; slot++)
+        EXPECT_GE(log_find(fmt("[core] rv: restored slot %d from before the reload (net %p, stage 3, player %u)", slot,
+                               (void *)netobjs[slot], bots[slot - 1]),
+                           before),
+                  0)
+            << log_text();
+    step_until("(never)", 3.0);
+    EXPECT_EQ(sim::convoy_netobjs().size(), made) << "nothing respawned";
+    EXPECT_EQ(count_since(before, "[core] net: remote "), 0) << log_text();
+    EXPECT_EQ(count_since(before, "[core] rv[") - count_since(before, "[core] rv[0]") -
+                  count_since(before, "[core] rv[1]") - count_since(before, "[core] rv[2]") -
+                  count_since(before, "[core] rv[3]"),
+              0)
+        << "no other slot";
+    for (int slot = 0; slot < 4; slot++)
+        EXPECT_EQ(slot_netobj(slot), netobjs[slot]);
+    auto out = command("remote");
+    ASSERT_EQ(out.size(), 5u) << log_text();
+    EXPECT_EQ(out[0], "[core] remote mode rv, rv velocity on");
+}
+
+// The record of an older core ("rvsave1", slot 0 only), and a saved vehicle
+// the game took out of its list meanwhile. The truck controller is away
+// while the cores change, so the new core's restore waits until the test has
+// put the record in place.
+TEST_F(rv_game, AnOlderRecordAndAVehicleGoneMeanwhile)
+{
+    start();
+    struct row {
+        const char *name;
+        bool gone;
+        const char *line;
+    } rows[] = {
+        { "rvsave1", false, "[core] rv: restored the rv from before the reload (net %p, stage 3)" },
+        { "rvsave1, gone", true, "[core] rv: saved rv %p is gone; not restoring" },
+    };
+    for (auto &r : rows) {
+        SCOPED_TRACE(r.name);
+        command("rvdespawn all");
+        command("rvspawn");
+        step(3, 0.05);
+        uint8_t *n0 = slot_netobj(0);
+        ASSERT_TRUE(n0) << log_text();
+        uint8_t *info = (uint8_t *)(uintptr_t)sim::get<uint64_t>(sim::convoy_state().wc, sim::wc_f::player_info);
+        ASSERT_TRUE(info);
+        uint64_t ctrl = sim::game_get<uint64_t>(sim::cv_off::truck_ctrl);
+        int before = (int)log_lines().size();
+        step(1, 0.5);
+        reloads++;
+        fx::set_write_time(base + "core\\drovemark_core.dll", 60.0 * reloads);
+        sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, 0);
+        step(1, 0.5);
+        ASSERT_GE(log_find("[core] shutdown", before), 0) << log_text();
+        EXPECT_LT(log_find("[core] rv: restored", before), 0) << "waits for the controller";
+
+        uint8_t record[272] = {};
+        memcpy(record, "rvsave1", 8);
+        uint64_t netobj = (uint64_t)(uintptr_t)n0;
+        int32_t stage = 3;
+        memcpy(record + 8, &netobj, 8);
+        memcpy(record + 24, &stage, 4);
+        DWORD old;
+        ASSERT_TRUE(VirtualProtect(info + 512, sizeof record, PAGE_EXECUTE_READWRITE, &old));
+        memcpy(info + 512, record, sizeof record);
+        VirtualProtect(info + 512, sizeof record, old, &old);
+        if (r.gone) {
+            // The game took the vehicle out of its list.
+            typedef uint64_t (*slot_fn)(uint64_t, uint64_t);
+            void **vt = (void **)(uintptr_t)sim::get<uint64_t>(n0, 0);
+            ((slot_fn)vt[5])(netobj, 0xFFFE);
+        }
+        sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, ctrl);
+        ASSERT_GE(step_until(fmt(r.line, (void *)n0), 1.0, before), 0) << log_text();
+        EXPECT_EQ(slot_netobj(0) == n0 && !r.gone, !r.gone);
+    }
+}
+
+} // namespace
