@@ -4,13 +4,17 @@
 // joins the test server on 127.0.0.1, where one bot drives its circle,
 // sending states at 10 Hz and its accessory lists. Game frames (the
 // telemetry frame event that runs the core's whole frame) are timed in
-// turns with the same traffic: with remote players not shown (remote mode
-// rv, whose convoy vehicles this build leaves out, so only the network
-// client and the glue's checks run), and in clone mode with the bot shown
-// as the spawned vehicle (the glue's clone step and the vehicle's step on
-// top). No trailer: the test server's bots send an empty trailer list. Median and 99th percentile in microseconds per frame of the game
-// thread's CPU time (bench_clock.h; it leaves out waits and the machine's
-// other work) and of the wall time; figures only, nothing is judged.
+// turns with the same traffic: in remote mode rv with the bot shown as one
+// of the game's convoy vehicles (the core keys it each frame, the game's
+// truck controller steps it), and in clone mode with the bot shown as the
+// spawned vehicle (the glue's clone step and the vehicle's step on top);
+// then with seven bots as convoy vehicles. No trailer: the test server's
+// bots send an empty trailer list. Median and 99th percentile in
+// microseconds per frame of the game thread's CPU time (bench_clock.h; it
+// leaves out waits and the machine's other work) and of the wall time; and
+// the wall time of the frames in which the plug-in hot-reloads the core
+// while joined (the old core's shutdown, the new core's start and first
+// frame). Figures only, nothing is judged.
 #include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
@@ -19,7 +23,9 @@
 #include "bench_clock.h"
 #include "bench_game.h"
 #include "bench_stats.h"
+#include "bench_world.h"
 #include "sim/sim.h"
+#include "sim/sim_convoy.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_game.h"
 #include "sim/sim_vehicles.h"
@@ -40,25 +46,6 @@ std::string base_dir, log_path; /* %LOCALAPPDATA%\drovemark and its log */
 
 bool logged(const char *text) { return bench_log_count(log_path, text) > 0; }
 
-// The player's truck and what the bots are built from, as in the demo game
-// (a bot's cabin entry stands for its wheels).
-void vehicle_world(const sim::player &pl)
-{
-    sim::draw_install();
-    sim::vehicle_world_install();
-    const void *part = sim::game_at(sim::veh_off::part_data_class);
-    const void *wheel = sim::game_at(sim::veh_off::wheel_data_class);
-    sim::data_new("/def/truck/chassis.sii", part);
-    sim::data_new("/def/truck/wheel.sii", wheel);
-    sim::data_new("/def/vehicle/truck/demo.truck/chassis/4x2.sii", part);
-    sim::data_new("/def/vehicle/truck/demo.truck/cabin/big.sii", wheel);
-    uint8_t *def = sim::def_new(sim::def_kind::vehicle, "BENCH 1");
-    sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
-    sim::def_push(def, sim::accessory_new(sim::accessory_kind::wheel, "/def/truck/wheel.sii"));
-    sim::player_truck_def(pl, def);
-    sim::placement32 parked = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
-    sim::player_set_placement(&parked);
-}
 
 // One game frame: the server and its bots first, then the timed frame
 // event; its CPU time (0 without the thread clock) and wall time in us.
@@ -114,8 +101,9 @@ struct bench_case {
     double cpu_us[measured_frames], wall_us[measured_frames];
     int n;
 };
-bench_case hidden_case = { "client, the bot not shown (rv)", {}, {}, 0 };
+bench_case rv_case = { "client + the bot, convoy (rv)", {}, {}, 0 };
 bench_case shown_case = { "client + the bot shown (clone)", {}, {}, 0 };
+bench_case rv7_case = { "client + 7 bots, convoy (rv)", {}, {}, 0 };
 
 void measure(bench_case &c, int frames)
 {
@@ -139,10 +127,11 @@ void report(bench_case &c)
 }
 
 // Clone mode by command; back to rv by reloading config.ini (which says rv),
-// which despawns the vehicle built from the bot's list.
+// which despawns the vehicle built from the bot's list and gives the bot a
+// convoy vehicle again.
 bool show_bot(bool shown)
 {
-    const char *done = shown ? "[core] spawn complete" : "[core] despawned";
+    const char *done = shown ? "[core] spawn complete" : "[core] net: spawning an rv for player";
     int before = bench_log_count(log_path, done);
     FILE *cmd = fopen((base_dir + "\\cmd.txt").c_str(), "wb");
     if (!cmd)
@@ -198,7 +187,7 @@ int main()
     sim::game_reset();
     sim::set_build_hash();
     sim::player pl = sim::game_player_create();
-    vehicle_world(pl);
+    bench_vehicle_world(pl, "BENCH 1");
     if (sim::plugin_init(SCS_TELEMETRY_VERSION_1_01) != SCS_RESULT_OK)
         return fail("the plug-in did not start");
     sim::event_started();
@@ -219,8 +208,10 @@ int main()
     printf("case                             game thread CPU time        wall time\n");
     printf("                                   median      p99      max    median      p99      max\n");
     int joins = bench_log_count(log_path, "[net] joined as player"), placed = 0;
+    if (!frames_until("[core] net: spawning an rv for player", 10))
+        return fail("the bot was not shown as a convoy vehicle");
     for (int round = 0; round < rounds; round++) {
-        measure(hidden_case, measured_frames / rounds);
+        measure(rv_case, measured_frames / rounds);
         if (!show_bot(true))
             return fail("the bot was not shown as a vehicle");
         const void *vehicle = spawned_vehicle();
@@ -230,10 +221,50 @@ int main()
         if (!show_bot(false))
             return fail("the vehicle did not go in rv mode");
     }
-    report(hidden_case);
+    for (int i = 0; i < 6; i++) {
+        char name[8];
+        snprintf(name, sizeof name, "bot%d", i + 2);
+        ts_add_bot(&srv, name, sim::clock_now());
+    }
+    next_state = next_lists = 0;
+    int shown_rv = bench_log_count(log_path, "[core] net: spawning an rv for player");
+    for (int i = 0; i < 600 && bench_log_count(log_path, "[core] net: spawning an rv for player") < shown_rv + 6; i++)
+        frame();
+    if (bench_log_count(log_path, "[core] net: spawning an rv for player") < shown_rv + 6)
+        return fail("not every bot got a convoy vehicle");
+    measure(rv7_case, measured_frames);
+    report(rv_case);
     report(shown_case);
+    report(rv7_case);
     printf("\nthe shown vehicle placed %d times in the %d frames it was measured and warmed up in; %d rejoins\n",
            placed, shown_case.n + rounds * warmup_frames, bench_log_count(log_path, "[net] joined as player") - joins);
+
+    // Hot reloads while joined with seven convoy vehicles: the wall time of
+    // the frame that swaps the cores.
+    const int reload_count = 5;
+    double reload_us[reload_count];
+    int made = 0;
+    for (int i = 0; i < reload_count; i++) {
+        int loaded = bench_log_count(log_path, "[host] core generation");
+        bench_touch(base_dir + "\\core\\drovemark_core.dll", 60.0 * (i + 1));
+        for (int f = 0; f < 120 && bench_log_count(log_path, "[host] core generation") == loaded; f++) {
+            double wall = 0;
+            frame(nullptr, &wall);
+            reload_us[made] = wall;
+        }
+        if (bench_log_count(log_path, "[host] core generation") > loaded)
+            made++;
+        for (int f = 0; f < 120; f++)
+            frame();
+    }
+    bench_sort(reload_us, made);
+    if (made)
+        printf("the frame of a hot reload (joined, seven convoy vehicles), %d reloads: wall time median %.1f us, "
+               "max %.1f us; %d convoy vehicles restored, %d respawned, %d left\n",
+               made, bench_percentile(reload_us, made, 0.5), reload_us[made - 1],
+               bench_log_count(log_path, "from before the reload (net"),
+               bench_log_count(log_path, "[core] net: spawning an rv for player") - shown_rv - 6,
+               bench_log_count(log_path, "gone (left the server)"));
 
     sim::plugin_shutdown();
     sim::draw_uninstall();

@@ -3,6 +3,7 @@
 #pragma once
 #include <winsock2.h>
 #include <stdarg.h>
+#include <functional>
 #include "log_capture.h"
 #include "sim/fixture.h"
 #include "sim/sim_game.h"
@@ -141,6 +142,72 @@ protected:
             server_frames(1, 0.1);
         ASSERT_GE(log_find("[net] joined as player"), 0) << log_text();
         ASSERT_TRUE(ts_find_name(&server, "tester"));
+    }
+};
+
+/* A server test whose bots drive and whose core is hot-reloaded: frames
+ * with the server and its bots answering, and the plug-in's reload of the
+ * same core file. */
+class reload_server_test : public server_test {
+protected:
+    double next_state = 0, next_lists = 0;
+    int reloads = 0;
+
+    /* Frames of dt; with the server up, it and its bots answer around each. */
+    void step(int n, double dt)
+    {
+        for (int i = 0; i < n; i++) {
+            if (server_up) {
+                ts_poll(&server, sim::clock_now());
+                ts_bots_tick(&server, sim::clock_now(), &next_state, &next_lists);
+            }
+            sim::frames(1, dt);
+        }
+        if (server_up)
+            ts_poll(&server, sim::clock_now());
+    }
+    void server_frames(int n, double dt) override { step(n, dt); }
+
+    /* Frames until a log line from `from` on begins with the prefix; its index or -1. */
+    int step_until(const std::string &prefix, double seconds, int from = 0, double dt = 0.05)
+    {
+        for (double t = 0; t < seconds && log_find(prefix, from) < 0; t += dt)
+            step(1, dt);
+        return log_find(prefix, from);
+    }
+
+    int count_since(int from, const std::string &prefix)
+    {
+        int n = 0;
+        auto lines = log_lines();
+        for (int i = from; i < (int)lines.size(); i++)
+            n += lines[i].compare(0, prefix.size(), prefix) == 0;
+        return n;
+    }
+
+    /* The bot's states and lists go out from the next frame on. */
+    uint16_t add_bot(const char *name)
+    {
+        next_state = next_lists = 0;
+        return ts_add_bot(&server, name, sim::clock_now());
+    }
+
+    /* A hot reload of the same core: the next frame polls the file, the test
+     * runs `before` (the game between the old core's last frame and the
+     * reload), touches the file, and the frame after reloads. */
+    void touch_core() { fx::set_write_time(base + "core\\drovemark_core.dll", 60.0 * ++reloads); }
+    void reload_core(const std::function<void()> &before = {})
+    {
+        // The plug-in counts generations over the process's life.
+        int loaded = 0;
+        for (auto &l : log_lines())
+            sscanf(l.c_str(), "[host] core generation %d loaded", &loaded);
+        step(1, 0.5);
+        if (before)
+            before();
+        touch_core();
+        step(1, 0.5);
+        ASSERT_GE(log_find(fmt("[host] core generation %d loaded", loaded + 1)), 0) << log_text();
     }
 };
 

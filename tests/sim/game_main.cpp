@@ -14,12 +14,14 @@
 // x = 1000 + 100 n, z = -2000, 50 m up). Its vehicle world is installed,
 // the player's truck has a definition (a chassis and a wheel) and the render
 // thread runs the game's draw routine each frame, so other players can be
-// shown as vehicles.
+// shown as vehicles, and its convoy machinery (sim_convoy.h) shows them as
+// the game's own convoy vehicles.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include "sim/sim.h"
 #include "sim/sim_camera.h"
+#include "sim/sim_convoy.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_economy.h"
 #include "sim/sim_game.h"
@@ -62,6 +64,8 @@ int main(int argc, char **argv)
     sim::player_truck_def(player, truck_def);
     sim::placement32 parked = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
     sim::player_set_placement(&parked);
+    // The game's convoy machinery: remote players as convoy vehicles.
+    sim::convoy_install(player);
     // The camera stands 60 m up at x = 1200, z = -1780 and looks along -z
     // (the identity orientation), at the three bots' circles 220 m ahead. The
     // draw path sets the manager's active index to 1 around its draws, so

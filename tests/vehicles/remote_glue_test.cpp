@@ -620,9 +620,11 @@ TEST_F(remote_clone, RemoteCommandRows)
         const char *line;
         const char *answer;
     } cases[] = {
-        { "remote", "[core] remote mode clone, rv velocity off" },
-        { "remote mode rv", "[core] remote mode rv: convoy remote vehicles are not in this build" },
-        { "remote", "[core] remote mode clone, rv velocity off" },
+        { "remote", "[core] remote mode clone, rv velocity on" },
+        { "remote mode rv", "[core] remote mode rv (native convoy remote_vehicle_u per player, no trailers yet) "
+                            "(applies on the next frame; kept across core reloads until `config reload`)" },
+        { "rvvel off", "[core] rv: velocity off" },
+        { "remote", "[core] remote mode rv, rv velocity off" },
         { "remote mode clone",
           "[core] remote mode clone (applies on the next frame; kept across core reloads until `config reload`)" },
         { "remote mode", "[core] usage: remote [mode clone|rv]" },

@@ -22,13 +22,11 @@ const char *const bot_paths[] = { "/def/vehicle/truck/demo.truck/chassis/4x2.sii
 
 /* ---- fixture ---- */
 
-class rv_game : public rt::server_test {
+class rv_game : public rt::reload_server_test {
 protected:
-    double next_state = 0, next_lists = 0;
-
     void SetUp() override
     {
-        rt::server_test::SetUp();
+        rt::reload_server_test::SetUp();
         sim::vehicle_world_install();
         sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
         sim::data_new(bot_paths[0], sim::game_at(sim::veh_off::part_data_class));
@@ -39,53 +37,6 @@ protected:
         sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
         sim::player_set_placement(&at);
         sim::convoy_install(player);
-    }
-
-    void step(int n, double dt)
-    {
-        for (int i = 0; i < n; i++) {
-            if (server_up) {
-                ts_poll(&server, sim::clock_now());
-                ts_bots_tick(&server, sim::clock_now(), &next_state, &next_lists);
-            }
-            sim::frames(1, dt);
-        }
-        if (server_up)
-            ts_poll(&server, sim::clock_now());
-    }
-    void server_frames(int n, double dt) override { step(n, dt); }
-    int step_until(const std::string &prefix, double seconds, int from = 0, double dt = 0.05)
-    {
-        for (double t = 0; t < seconds && log_find(prefix, from) < 0; t += dt)
-            step(1, dt);
-        return log_find(prefix, from);
-    }
-    int count_since(int from, const std::string &prefix)
-    {
-        int n = 0;
-        auto lines = log_lines();
-        for (int i = from; i < (int)lines.size(); i++)
-            n += lines[i].compare(0, prefix.size(), prefix) == 0;
-        return n;
-    }
-    uint16_t add_bot(const char *name)
-    {
-        next_state = next_lists = 0;
-        return ts_add_bot(&server, name, sim::clock_now());
-    }
-
-    /* The hot reload of the same core (as in the reload blocks' tests). */
-    int reloads = 0;
-    void reload_core()
-    {
-        int loaded = 0;
-        for (auto &l : log_lines())
-            sscanf(l.c_str(), "[host] core generation %d loaded", &loaded);
-        step(1, 0.5);
-        reloads++;
-        fx::set_write_time(base + "core\\drovemark_core.dll", 60.0 * reloads);
-        step(1, 0.5);
-        ASSERT_GE(log_find(fmt("[host] core generation %d loaded", loaded + 1)), 0) << log_text();
     }
 
     uint8_t *slot_netobj(int slot)
@@ -336,8 +287,7 @@ TEST_F(rv_game, AnOlderRecordAndAVehicleGoneMeanwhile)
         uint64_t ctrl = sim::game_get<uint64_t>(sim::cv_off::truck_ctrl);
         int before = (int)log_lines().size();
         step(1, 0.5);
-        reloads++;
-        fx::set_write_time(base + "core\\drovemark_core.dll", 60.0 * reloads);
+        touch_core();
         sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, 0);
         step(1, 0.5);
         ASSERT_GE(log_find("[core] shutdown", before), 0) << log_text();

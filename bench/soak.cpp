@@ -1,0 +1,214 @@
+// Soak: the real plug-in and core in the simulated game for a number of
+// minutes of wall time, joined to the test server on 127.0.0.1 in remote
+// mode rv, with seven bots shown as convoy vehicles that keep leaving and
+// joining, our own spawned vehicle with a trailer, and a hot reload of the
+// core every 30 s of game time. Frames are as fast as loopback allows (the
+// game's clock runs ahead of the wall clock). At the end it prints the
+// process's handle count and private bytes at the start and the end (and at
+// every twentieth reload), the simulated game's unit problems (leaks, double
+// releases), the draw faults the core reported and the number of reloads.
+// Usage: drovemark_soak [minutes] (default 10). Not part of the test suite.
+#include <winsock2.h>
+#include <windows.h>
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string>
+#include <vector>
+#include "bench_game.h"
+#include "bench_world.h"
+#include "sim/sim.h"
+#include "sim/sim_convoy.h"
+#include "sim/sim_draw.h"
+#include "sim/sim_game.h"
+#include "sim/sim_vehicles.h"
+#include "testserver.h"
+
+namespace {
+
+constexpr double frame_dt = 1.0 / 60.0;
+constexpr double reload_every = 30.0; /* game seconds */
+constexpr double churn_every = 7.0;   /* game seconds between a bot leaving and a new one joining */
+constexpr int bots_wanted = 7;
+
+ts_server srv;
+double next_state, next_lists;
+std::string base_dir, log_path;
+
+struct usage {
+    DWORD handles;
+    SIZE_T private_bytes;
+};
+usage now_usage()
+{
+    usage u = {};
+    GetProcessHandleCount(GetCurrentProcess(), &u.handles);
+    PROCESS_MEMORY_COUNTERS_EX pmc = {};
+    pmc.cb = sizeof pmc;
+    GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&pmc, sizeof pmc);
+    u.private_bytes = pmc.PrivateUsage;
+    return u;
+}
+
+void frame()
+{
+    ts_poll(&srv, sim::clock_now());
+    ts_bots_tick(&srv, sim::clock_now(), &next_state, &next_lists);
+    Sleep(1); /* let loopback deliver before the frame reads it */
+    sim::clock_advance(frame_dt);
+    sim::frame();
+}
+
+bool frames_until(const char *text, double seconds)
+{
+    for (double t = 0; t < seconds; t += frame_dt) {
+        if (bench_log_count(log_path, text) > 0)
+            return true;
+        frame();
+    }
+    return bench_log_count(log_path, text) > 0;
+}
+
+void command(const char *line)
+{
+    FILE *f = fopen((base_dir + "\\cmd.txt").c_str(), "ab");
+    if (f) {
+        fputs(line, f);
+        fputs("\n", f);
+        fclose(f);
+    }
+}
+
+void world(const sim::player &pl)
+{
+    bench_vehicle_world(pl, "SOAK 1");
+    // The player's trailer, coupled, for the `trailer` command to copy.
+    uint8_t *rig = sim::player_trailer_new(pl, sim::def_new(sim::def_kind::trailer, "SOAK T"));
+    sim::vehicle_set_placement(rig, { 100, 10, 58, 0, 0, 1, 0, 0, 0 });
+    sim::trailer_couple(rig, pl.truck);
+    sim::trailer_kingpin(rig, 0, 1, -5);
+    // The spawned vehicle and its trailer draw through the counting fakes.
+    void **drawn = *(void ***)sim::draw_object_new();
+    for (int slot : { 43, 96 })
+        sim::vtable_set(sim::vehicle_vtable(), slot, drawn[slot]);
+    sim::draw_thread_start();
+}
+
+int fail(const char *why)
+{
+    printf("soak: %s (log: %s)\n", why, log_path.c_str());
+    sim::plugin_shutdown();
+    sim::draw_thread_stop();
+    sim::plugin_unload();
+    ts_stop(&srv);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    double minutes = argc > 1 ? atof(argv[1]) : 10.0;
+    if (!(minutes > 0))
+        minutes = 10.0;
+    if (!ts_start(&srv, 0)) {
+        printf("soak: the test server can't listen on 127.0.0.1\n");
+        return 1;
+    }
+    std::string root = bench_exe_dir() + "\\..\\benchout";
+    CreateDirectoryA(root.c_str(), nullptr);
+    char config[160];
+    snprintf(config, sizeof config, "server = 127.0.0.1\nport = %u\nname = soak\nui_statusbar = 0\nremote_mode = rv\n",
+             srv.port);
+    base_dir = bench_game_folder(root + "\\soak", config);
+    log_path = base_dir + "\\drovemark.log";
+    if (base_dir.empty()) {
+        printf("soak: cannot prepare the game's folder\n");
+        return 1;
+    }
+    sim::clock_set(1000.0);
+    if (!sim::plugin_load((bench_exe_dir() + "\\drovemark.dll").c_str()))
+        return fail("cannot load the plug-in");
+    sim::game_reset();
+    sim::set_build_hash();
+    sim::player pl = sim::game_player_create();
+    world(pl);
+    if (sim::plugin_init(SCS_TELEMETRY_VERSION_1_01) != SCS_RESULT_OK)
+        return fail("the plug-in did not start");
+    sim::event_started();
+    if (!frames_until("[net] joined as player", 10))
+        return fail("no join");
+    command("spawn");
+    if (!frames_until("[core] spawn complete", 5))
+        return fail("no spawned vehicle");
+    command("trailer");
+    if (!frames_until("[core] trailer complete", 5))
+        return fail("no trailer");
+    std::vector<uint16_t> bots;
+    int named = 0;
+    char name[16];
+    next_state = next_lists = 0;
+    for (int i = 0; i < bots_wanted; i++) {
+        snprintf(name, sizeof name, "bot%d", named++);
+        bots.push_back(ts_add_bot(&srv, name, sim::clock_now()));
+    }
+    for (int i = 0; i < 600 && bench_log_count(log_path, "[core] net: spawning an rv for player") < bots_wanted; i++)
+        frame();
+
+    usage start = now_usage();
+    printf("soak: %.1f minutes of wall time; start: %lu handles, %.1f MB private\n", minutes,
+           (unsigned long)start.handles, start.private_bytes / 1048576.0);
+    fflush(stdout);
+    DWORD began = GetTickCount();
+    double next_reload = sim::clock_now() + reload_every, next_churn = sim::clock_now() + churn_every;
+    int reloads = 0, churns = 0;
+    while (GetTickCount() - began < (DWORD)(minutes * 60000.0)) {
+        frame();
+        double t = sim::clock_now();
+        if (t >= next_churn) {
+            next_churn = t + churn_every;
+            size_t k = (size_t)churns % bots.size();
+            ts_drop(&srv, bots[k], 0, nullptr);
+            snprintf(name, sizeof name, "bot%d", named++);
+            bots[k] = ts_add_bot(&srv, name, t);
+            churns++;
+            sim::calls_clear(); // the sim's call record is a test's, not the game's
+        }
+        if (t >= next_reload) {
+            next_reload = t + reload_every;
+            reloads++;
+            bench_touch(base_dir + "\\core\\drovemark_core.dll", 60.0 * reloads);
+            if (reloads % 20 == 0) {
+                usage u = now_usage();
+                printf("soak: reload %d: %lu handles, %.1f MB private\n", reloads, (unsigned long)u.handles,
+                       u.private_bytes / 1048576.0);
+                fflush(stdout);
+            }
+        }
+    }
+    for (int i = 0; i < 120; i++)
+        frame();
+    usage end = now_usage();
+    auto problems = sim::unit_problems();
+    int loaded = bench_log_count(log_path, "[host] core generation");
+    printf("soak: end: %lu handles, %.1f MB private\n", (unsigned long)end.handles, end.private_bytes / 1048576.0);
+    printf("soak: %d reloads asked, %d core generations loaded, %d bots replaced, %d convoy vehicles spawned, %d "
+           "restored across reloads, %d \"joined as player\" lines, %d frame faults\n",
+           reloads, loaded, churns, bench_log_count(log_path, "[core] net: spawning an rv for player"),
+           bench_log_count(log_path, "from before the reload (net"), bench_log_count(log_path, "[net] joined as player"),
+           bench_log_count(log_path, "FRAME FAULT") + bench_log_count(log_path, "core frame faulted"));
+    printf("soak: spawned vehicle restored %d times, trailer restored %d times\n",
+           bench_log_count(log_path, "[core] restored spawned vehicle"), bench_log_count(log_path, "[core] restored trailer"));
+    printf("soak: draw faults reported: %d; draws counted by the game: %llu\n",
+           bench_log_count(log_path, "call faulted") + bench_log_count(log_path, "draw faulted") +
+               bench_log_count(log_path, "shadow faulted"),
+           (unsigned long long)sim::draw_stats().draws);
+    printf("soak: unit problems: %d\n", (int)problems.size());
+    for (size_t i = 0; i < problems.size() && i < 10; i++)
+        printf("  %s\n", problems[i].c_str());
+    sim::plugin_shutdown();
+    sim::draw_thread_stop();
+    sim::plugin_unload();
+    ts_stop(&srv);
+    return problems.empty() ? 0 : 1;
+}
