@@ -2,8 +2,11 @@
 // minutes of wall time, joined to the test server on 127.0.0.1 in remote
 // mode rv, with seven bots shown as convoy vehicles that keep leaving and
 // joining, our own spawned vehicle with a trailer, and a hot reload of the
-// core every 30 s of game time. Frames are as fast as loopback allows (the
-// game's clock runs ahead of the wall clock). At the end it prints the
+// core every 30 s of game time in its first half (the second half has the
+// same churn without reloads, so what the simulated game itself allocates
+// for the bots can be told from what reloads add). Frames are as fast as
+// loopback allows (the game's clock runs ahead of the wall clock). At the
+// end it prints the
 // process's handle count and private bytes at the start and the end (and at
 // every twentieth reload), the simulated game's unit problems (leaks, double
 // releases), the draw faults the core reported and the number of reloads.
@@ -42,12 +45,50 @@ struct usage {
 usage now_usage()
 {
     usage u = {};
-    GetProcessHandleCount(GetCurrentProcess(), &u.handles);
-    PROCESS_MEMORY_COUNTERS_EX pmc = {};
+    if (!GetProcessHandleCount(GetCurrentProcess(), &u.handles) || !u.handles) {
+        // Where the call answers nothing, the native query does.
+        typedef LONG(WINAPI * query_fn)(HANDLE, int, void *, ULONG, ULONG *);
+        auto query = (query_fn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
+        ULONG count = 0;
+        if (query && query(GetCurrentProcess(), 20 /* ProcessHandleCount */, &count, sizeof count, nullptr) == 0)
+            u.handles = count;
+    }
+    if (!u.handles) {
+        // Nor that one (Wine): the handle values that name an open handle.
+        for (uintptr_t h = 4; h < (1u << 16); h += 4) {
+            DWORD flags;
+            if (GetHandleInformation((HANDLE)h, &flags))
+                u.handles++;
+        }
+    }
+    PROCESS_MEMORY_COUNTERS pmc = {};
     pmc.cb = sizeof pmc;
-    GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&pmc, sizeof pmc);
-    u.private_bytes = pmc.PrivateUsage;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc))
+        u.private_bytes = pmc.PagefileUsage; // the private bytes committed
     return u;
+}
+
+/* The distinct player ids of the log's "joined as player" lines. */
+int joined_ids(const std::string &path, unsigned *first)
+{
+    std::vector<unsigned> ids;
+    FILE *f = fopen(path.c_str(), "rb");
+    char line[1024];
+    while (f && fgets(line, sizeof line, f)) {
+        unsigned id;
+        const char *at = strstr(line, "[net] joined as player ");
+        if (at && sscanf(at, "[net] joined as player %u", &id) == 1) {
+            bool seen = false;
+            for (unsigned k : ids)
+                seen = seen || k == id;
+            if (!seen)
+                ids.push_back(id);
+        }
+    }
+    if (f)
+        fclose(f);
+    *first = ids.empty() ? 0 : ids[0];
+    return (int)ids.size();
 }
 
 void frame()
@@ -161,8 +202,18 @@ int main(int argc, char **argv)
     fflush(stdout);
     DWORD began = GetTickCount();
     double next_reload = sim::clock_now() + reload_every, next_churn = sim::clock_now() + churn_every;
-    int reloads = 0, churns = 0;
+    int reloads = 0, churns = 0, churns_half = 0;
+    bool second_half = false;
+    usage half = start;
     while (GetTickCount() - began < (DWORD)(minutes * 60000.0)) {
+        if (!second_half && GetTickCount() - began >= (DWORD)(minutes * 30000.0)) {
+            second_half = true;
+            half = now_usage();
+            churns_half = churns;
+            printf("soak: half time, reloads stop: %lu handles, %.1f MB private, %d reloads, %d bots replaced\n",
+                   (unsigned long)half.handles, half.private_bytes / 1048576.0, reloads, churns);
+            fflush(stdout);
+        }
         frame();
         double t = sim::clock_now();
         if (t >= next_churn) {
@@ -174,7 +225,7 @@ int main(int argc, char **argv)
             churns++;
             sim::calls_clear(); // the sim's call record is a test's, not the game's
         }
-        if (t >= next_reload) {
+        if (t >= next_reload && !second_half) {
             next_reload = t + reload_every;
             reloads++;
             bench_touch(base_dir + "\\core\\drovemark_core.dll", 60.0 * reloads);
@@ -192,11 +243,19 @@ int main(int argc, char **argv)
     auto problems = sim::unit_problems();
     int loaded = bench_log_count(log_path, "[host] core generation");
     printf("soak: end: %lu handles, %.1f MB private\n", (unsigned long)end.handles, end.private_bytes / 1048576.0);
+    if (churns_half && churns > churns_half)
+        printf("soak: private bytes per bot replaced: %.1f KB with reloads, %.1f KB without\n",
+               (double)(half.private_bytes - start.private_bytes) / 1024.0 / churns_half,
+               (double)(end.private_bytes - half.private_bytes) / 1024.0 / (churns - churns_half));
     printf("soak: %d reloads asked, %d core generations loaded, %d bots replaced, %d convoy vehicles spawned, %d "
            "restored across reloads, %d \"joined as player\" lines, %d frame faults\n",
            reloads, loaded, churns, bench_log_count(log_path, "[core] net: spawning an rv for player"),
            bench_log_count(log_path, "from before the reload (net"), bench_log_count(log_path, "[net] joined as player"),
            bench_log_count(log_path, "FRAME FAULT") + bench_log_count(log_path, "core frame faulted"));
+    unsigned first_id = 0;
+    int ids = joined_ids(log_path, &first_id);
+    printf("soak: joined under %d player id%s (the first %u); leaves sent to the server: %llu\n", ids,
+           ids == 1 ? "" : "s", first_id, (unsigned long long)srv.by_type[4]);
     printf("soak: spawned vehicle restored %d times, trailer restored %d times\n",
            bench_log_count(log_path, "[core] restored spawned vehicle"), bench_log_count(log_path, "[core] restored trailer"));
     printf("soak: draw faults reported: %d; draws counted by the game: %llu\n",

@@ -1,7 +1,10 @@
 /* Named page-file-backed sections of the process: the blocks one core build
  * leaves for the next across a reload. A section is created (or opened when
- * it exists) and mapped whole; neither the handle nor the view is ever
- * closed, so the block lasts as long as the game process.
+ * it exists) and mapped whole; a core never closes its handle or view, so
+ * the block lasts as long as the game process. The next core to map it
+ * closes the previous core's handle and view once it holds its own (they
+ * are noted in the last bytes of the section's page, past a block of up to
+ * 4072 bytes), so reloads leave one handle and one view a section.
  * shared_section.cpp. */
 #pragma once
 #include <stddef.h>

@@ -302,6 +302,30 @@ TEST_F(reload, ACoreThatFaultedLeavesNothingToTakeBack)
     EXPECT_LT(log_find("[core] leaving spawned vehicle", before), 0) << log_text();
 }
 
+// Each core maps the three sections again; the handles and views of the
+// core before it are closed, so reloads leave no handles behind.
+TEST_F(reload, ReloadsLeaveNoHandlesBehind)
+{
+    auto handles = [] {
+        int n = 0;
+        for (uintptr_t h = 4; h < (1u << 20); h += 4) {
+            DWORD flags;
+            n += GetHandleInformation((HANDLE)h, &flags) ? 1 : 0;
+        }
+        return n;
+    };
+    start();
+    ASSERT_TRUE(spawn());
+    reload_core();
+    step(3, 0.05);
+    int after_one = handles();
+    for (int i = 0; i < 4; i++)
+        reload_core();
+    step(3, 0.05);
+    EXPECT_EQ(handles(), after_one);
+    EXPECT_EQ(log_count("[core] restored spawned vehicle"), 5) << log_text();
+}
+
 /* ---- bytes ---- */
 
 // Shutdown without a next core: the three blocks as the next core would

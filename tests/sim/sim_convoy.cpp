@@ -124,12 +124,13 @@ uint64_t netobj_free(uint64_t netobj, uint64_t arg, uint64_t, uint64_t)
 }
 
 const void *apply_faults_on;
+volatile uintptr_t apply_fault_address = fault_data_address;
 
 uint64_t netobj_apply(uint64_t netobj, uint64_t, uint64_t, uint64_t)
 {
     record("rv_apply", netobj);
     if (apply_faults_on && netobj == addr(apply_faults_on))
-        return *(volatile uint64_t *)(uintptr_t)fault_data_address; // the game faults on this one
+        return *(volatile uint64_t *)apply_fault_address; // the game faults on this one
     convoy_netobj *n = record_of(netobj);
     if (!n)
         return 0;
@@ -245,16 +246,18 @@ void convoy_frame_tick()
     uint8_t *c = ptr(game_get<uint64_t>(cv_off::truck_ctrl));
     if (!c)
         return;
-    put<uint64_t>(c, tc_f::ticked, get<uint64_t>(c, tc_f::ticked) + 1);
-    if (!game_steps)
-        return;
-    uint64_t n = get<uint64_t>(c, tc_f::count);
+    // The ticked list: the listed vehicles that can be stepped.
+    uint64_t n = get<uint64_t>(c, tc_f::count), ticked = 0;
     uint8_t *data = ptr(get<uint64_t>(c, tc_f::array));
     for (uint64_t i = 0; i < n; i++) {
         uint8_t *v = ptr(get<uint64_t>(data, (uint32_t)(8 * i)));
-        if (v && (get<uint8_t>(v, rv_f::flags2) & 0x02))
+        if (!v || !(get<uint8_t>(v, rv_f::flags2) & 0x02))
+            continue;
+        ticked++;
+        if (game_steps)
             put<uint64_t>(v, rv_f::stamp, ++stamp_counter);
     }
+    put<uint64_t>(c, tc_f::ticked, ticked);
 }
 
 uint64_t convoy_getter_answer(uint64_t setting, bool *answered)

@@ -26,8 +26,9 @@
  *   physics clock (u64 µs), +0x70 the session rules;
  * - the truck controller (0x100 bytes, the pointer at +0x36B8E70 and at
  *   game_ctrl +0x80) holds its vehicle array's data pointer at +0x38 (room
- *   for 16), the count at +0x40, trailers +0x68, pending +0x90, ticked
- *   +0xB8 (counted up per tick), flag +0xD0;
+ *   for 16), the count at +0x40, trailers +0x68, pending +0x90, the ticked
+ *   list's count +0xB8 (the listed vehicles with +0x22C bit 0x02, counted
+ *   at each tick), flag +0xD0;
  * - the clock object (0xC00 bytes, pointer at +0x36B8DB0): u64 +0xB20 the
  *   net time's base, +0xB38 the sim clock (µs of the simulated frames);
  * - a netobj (0x300 bytes) has the table at +0x2320A90 (slots 0 free with

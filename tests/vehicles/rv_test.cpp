@@ -123,8 +123,9 @@ TEST_F(rv_test, StagesOfTheTestSlotAndDespawnFromEach)
             << log_text();
         EXPECT_EQ(logged("[core] rv: stage C: promoting into the tick/draw list every frame; it should appear 20 m ahead"),
                   r.stage == 3);
-        if (r.definition)
+        if (r.definition) {
             EXPECT_EQ(sim::def_accessories(made[0].link).size(), 2u) << "the clone's accessories pushed";
+        }
         EXPECT_EQ(sim::get<uint8_t>(made[0].netobj, sim::no_f::key_mode), 2);
         EXPECT_EQ(sim::get<uint32_t>(made[0].netobj, sim::no_f::status), 0x0Fu);
         // 20 m ahead along the truck's forward axis (-z for the unrotated truck).
@@ -147,9 +148,11 @@ TEST_F(rv_test, StagesOfTheTestSlotAndDespawnFromEach)
         EXPECT_TRUE(logged("[core] rv: removed the server_config stand-in")) << log_text();
         EXPECT_EQ(wc_u64(sim::wc_f::rules), 0u);
         EXPECT_TRUE(sim::unit_problems().empty()) << sim::unit_problems()[0];
-        for (uint8_t *unit : sim::units_since(mark))
-            if (sim::get<uint64_t>(unit, 0) == sim::get<uint64_t>(local, 0)) // definitions
+        for (uint8_t *unit : sim::units_since(mark)) {
+            if (sim::get<uint64_t>(unit, 0) == sim::get<uint64_t>(local, 0)) { // definitions
                 EXPECT_EQ(sim::destroyed(unit), 1) << "clone and link go";
+            }
+        }
         TearDown();
     }
 }
@@ -366,6 +369,9 @@ TEST_F(rv_test, KeysFollowTheCircleStampedInThePast)
     rv_frames(10, 0.05);
     uint64_t t = wc_u64(sim::wc_f::physics_clock);
     EXPECT_EQ(t, 500000u) << "ten frames of 50 ms after the first";
+    EXPECT_LE(count("[core] rv[0]: net="), 3) << "the slot is logged again only when its flags, ticked list or "
+                                                 "physics byte change\n"
+                                              << log_text();
     EXPECT_EQ(sim::get<uint64_t>(n, sim::no_f::key_time), t - 150000u);
     EXPECT_EQ(sim::get<uint64_t>(n, sim::no_f::key_base), 0u);
     // Eleven frames of 0.05 s at 3 m/s on 2 m: the angle 0.825 rad less the
@@ -420,8 +426,9 @@ TEST_F(rv_test, ThePhysicsClockAdvancesInSinglePlayerOnly)
         uint64_t before = wc_u64(sim::wc_f::physics_clock);
         rv_frame(r.dt);
         EXPECT_EQ(wc_u64(sim::wc_f::physics_clock) - before, r.advance);
-        if (r.network)
+        if (r.network) {
             EXPECT_EQ(dm_rv_net_time_us(), 7000000u) << "the network game's clock";
+        }
         TearDown();
     }
     // Nothing live: the stamp clears, so the first live frame adds nothing.
@@ -456,8 +463,9 @@ TEST_F(rv_test, SteppingAutoOnOff)
         bool auto_line = logged("[core] rv[0]: step stamp +0x230 unchanged for 30 frames: the game doesn't step it; "
                                 "calling vt+0x80 ourselves");
         EXPECT_EQ(auto_line, !strcmp(r.mode, "auto") && r.ours);
-        if (auto_line)
+        if (auto_line) {
             EXPECT_EQ(steps, (uint64_t)(r.frames - 29)) << "from the frame of the 30th unchanged stamp on";
+        }
         TearDown();
     }
     SetUp();
