@@ -89,11 +89,10 @@ void empty_list()
     const char *head = list.state == SERVER_LIST_LOADING ? "Loading the server list..." : "No servers yet";
     const char *line = list.status[0] ? list.status : "Add a server by its address, or set a server list in Settings.";
     float top = p.y + 50 * sc;
+    // The texts stay below the icon's place when there is no icon.
     if (const char *icon = dm_ui_icon(DM_ICON_SERVERS)) {
         float iw = dm_ui_text_width(regular(), 48, icon);
         dm_ui_draw_text(dl, regular(), 48, p.x + (w - iw) * 0.5f, top, DM_UI_MUTED, icon);
-    } else {
-        top -= 70 * sc; // the texts move up into the icon's place
     }
     float hw = dm_ui_text_width(semibold(), 20, head);
     dm_ui_draw_text(dl, semibold(), 20, p.x + (w - hw) * 0.5f, top + 70 * sc, DM_UI_TEXT, head);
