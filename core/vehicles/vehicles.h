@@ -10,6 +10,10 @@
 
 #define DM_RV_SLOTS 8
 
+/* At shutdown, with the draw hooks removed: the releases still waiting for
+ * a draw (spawn.h) are done, or left to the game when a draw still runs. */
+void spawn_release_finish();
+
 /* frame steps "rv_restore", "tick_spawn" and "rv" */
 void dm_rv_restore_after_reload();
 void dm_spawn_tick(const dm_frame_info *info);
