@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <string>
+#include "sim/file_time.h"
 
 inline std::string bench_exe_dir()
 {
@@ -38,23 +39,7 @@ inline std::string bench_game_folder(const std::string &root, const char *config
 
 /* Sets a file's last-write time to now + delta seconds: the plug-in's hot
  * reload sees the core file changed. */
-inline void bench_touch(const std::string &path, double delta_seconds)
-{
-    HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    ULARGE_INTEGER u;
-    u.LowPart = ft.dwLowDateTime;
-    u.HighPart = ft.dwHighDateTime;
-    u.QuadPart += (int64_t)(delta_seconds * 1e7);
-    ft.dwLowDateTime = u.LowPart;
-    ft.dwHighDateTime = u.HighPart;
-    SetFileTime(h, nullptr, nullptr, &ft);
-    CloseHandle(h);
-}
+inline void bench_touch(const std::string &path, double delta_seconds) { fx::touch_file(path, delta_seconds); }
 
 /* The number of the log's lines that contain the text. */
 inline int bench_log_count(const std::string &log_path, const char *text)

@@ -134,8 +134,6 @@ TEST_F(runtime, EveryRowOfAFeatureNotInThisBuildSaysSoInOneLine)
         const char *line;
         const char *command; /* as the answer names it */
     } cases[] = {
-        { "rvspawn 1", "rvspawn" },   { "rvdespawn", "rvdespawn" },    { "rvvel on", "rvvel" },
-        { "rvmove 1 2", "rvmove" },   { "rvstep auto", "rvstep" },     { "rvclock off", "rvclock" },
         { "model spawn x", "model" },
     };
     for (auto &c : cases)

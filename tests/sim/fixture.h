@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
+#include "sim/file_time.h"
 #include "sim/reload_sections.h"
 #include "sim/sim.h"
 
@@ -70,19 +71,7 @@ inline void remove_tree(const std::string &dir)
 /* Sets a file's last-write time to now + delta seconds. */
 inline void set_write_time(const std::string &path, double delta_seconds)
 {
-    HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    ULARGE_INTEGER u;
-    u.LowPart = ft.dwLowDateTime;
-    u.HighPart = ft.dwHighDateTime;
-    u.QuadPart += (int64_t)(delta_seconds * 1e7);
-    ft.dwLowDateTime = u.LowPart;
-    ft.dwHighDateTime = u.HighPart;
-    SetFileTime(h, nullptr, nullptr, &ft);
-    CloseHandle(h);
+    ASSERT_TRUE(touch_file(path, delta_seconds)) << path;
 }
 
 /* build/testout/<executable>/<suite>.<test>, made afresh for the running test. */

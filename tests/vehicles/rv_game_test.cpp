@@ -9,6 +9,7 @@
 //   rv mode     bots as convoy vehicles
 //   reload      the slots, the older record, a vehicle gone meanwhile
 #include <math.h>
+#include <algorithm>
 #include "runtime/runtime_fixture.h"
 #include "sim/sim_convoy.h"
 #include "sim/sim_vehicles.h"
@@ -258,6 +259,14 @@ TEST_F(rv_game, SlotsStayThroughAHotReload)
     auto out = command("remote");
     ASSERT_EQ(out.size(), 5u) << log_text();
     EXPECT_EQ(out[0], "[core] remote mode rv, rv velocity on");
+    // The new core finds the player-info page the first one planted.
+    uint64_t info = sim::get<uint64_t>(sim::convoy_state().wc, sim::wc_f::player_info);
+    command("rvdespawn 0");
+    auto spawned = command("rvspawn");
+    EXPECT_NE(std::find(spawned.begin(), spawned.end(), fmt("[core] rv: wc+0x48 = %p (our stand-in)", (void *)info)),
+              spawned.end())
+        << log_text();
+    EXPECT_EQ(count_since(before, "[core] rv: installed player-info stand-in"), 0);
 }
 
 // The record of an older core ("rvsave1", slot 0 only), and a saved vehicle

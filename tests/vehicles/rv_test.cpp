@@ -101,7 +101,6 @@ TEST_F(rv_test, StagesOfTheTestSlotAndDespawnFromEach)
     for (const row &r : rows) {
         SCOPED_TRACE(r.arg);
         SetUp();
-        size_t mark = sim::units_mark();
         cmd_rvspawn(r.arg);
         dm_rv_slot &s = dm_rv_slots[0];
         ASSERT_TRUE(s.netobj) << log_text();
@@ -148,11 +147,8 @@ TEST_F(rv_test, StagesOfTheTestSlotAndDespawnFromEach)
         EXPECT_TRUE(logged("[core] rv: removed the server_config stand-in")) << log_text();
         EXPECT_EQ(wc_u64(sim::wc_f::rules), 0u);
         EXPECT_TRUE(sim::unit_problems().empty()) << sim::unit_problems()[0];
-        for (uint8_t *unit : sim::units_since(mark)) {
-            if (sim::get<uint64_t>(unit, 0) == sim::get<uint64_t>(local, 0)) { // definitions
-                EXPECT_EQ(sim::destroyed(unit), 1) << "clone and link go";
-            }
-        }
+        EXPECT_EQ(sim::destroyed(made[0].link), 1) << "the link goes with its netobj";
+        EXPECT_EQ(sim::destroyed(made[0].netobj), 1);
         TearDown();
     }
 }
@@ -269,17 +265,16 @@ TEST_F(rv_test, FaultsAndRefusals)
         SCOPED_TRACE(r.name);
         SetUp();
         r.arrange(this);
-        size_t mark = sim::units_mark();
         cmd_rvspawn("c");
         EXPECT_TRUE(has_prefix(r.line)) << log_text();
         EXPECT_EQ(dm_rv_slots[0].stage, r.stage) << log_text();
         EXPECT_EQ(dm_rv_slots[0].definition, 0u);
-        // The clone is the first definition made by the command.
-        uint8_t *clone = nullptr;
-        for (uint8_t *unit : sim::units_since(mark))
-            if (sim::get<uint64_t>(unit, 0) == sim::get<uint64_t>(local, 0) && !clone)
-                clone = unit;
-        ASSERT_TRUE(clone);
+        // The clone the command made, from its line.
+        void *clone = nullptr;
+        for (auto &l : fx::captured())
+            if (!clone && sscanf(l.c_str(), "[core] clone: new def=%p", &clone) == 1)
+                break;
+        ASSERT_TRUE(clone) << log_text();
         EXPECT_EQ(sim::destroyed(clone), r.clone_released ? 1 : 0);
         TearDown();
     }
