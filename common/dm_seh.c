@@ -1,4 +1,4 @@
-/* Language handler of dm_seh_call. */
+/* Language handlers of dm_seh_call and dm_seh_call_finally. */
 #include <windows.h>
 #include "dm_seh.h"
 
@@ -11,6 +11,8 @@ extern void dm_seh_recover(void);
 
 EXCEPTION_DISPOSITION dm_seh_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
                                      DISPATCHER_CONTEXT *dispatch);
+EXCEPTION_DISPOSITION dm_seh_finally_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
+                                             DISPATCHER_CONTEXT *dispatch);
 
 EXCEPTION_DISPOSITION dm_seh_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
                                      DISPATCHER_CONTEXT *dispatch)
@@ -34,6 +36,24 @@ EXCEPTION_DISPOSITION dm_seh_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT
     RtlUnwindEx(frame, (void *)dm_seh_recover, rec, (void *)0, dispatch->ContextRecord,
                 dispatch->HistoryTable);
     return ExceptionContinueSearch; /* not reached */
+}
+
+/* Called while an unwind passes dm_seh_call_finally's frame (its body did
+ * not return): runs done once. Not when the frame is the unwind's target
+ * (nothing unwinds to it). */
+EXCEPTION_DISPOSITION dm_seh_finally_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
+                                             DISPATCHER_CONTEXT *dispatch)
+{
+    (void)context;
+    (void)dispatch;
+    if ((rec->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) &&
+        !(rec->ExceptionFlags & EXCEPTION_TARGET_UNWIND)) {
+        void **home = (void **)((char *)frame + 16);
+        dm_seh_done_fn done = (dm_seh_done_fn)home[2];
+        if (done)
+            done(home[3]);
+    }
+    return ExceptionContinueSearch;
 }
 
 long dm_seh_record_filter(EXCEPTION_POINTERS *pointers, void *fault_out)

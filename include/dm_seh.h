@@ -1,5 +1,5 @@
-/* Structured-exception guard for code built with g++ (which has no __try).
- * dm_seh_call runs fn(arg); when a structured exception is raised inside it,
+/* Structured-exception guard for code built with g++ (which has no __try or
+ * __finally). dm_seh_call runs fn(arg); when a structured exception is raised inside it,
  * filter(pointers, ctx) decides: EXCEPTION_EXECUTE_HANDLER unwinds back into
  * dm_seh_call, which returns 0; EXCEPTION_CONTINUE_SEARCH lets outer handlers
  * see it; EXCEPTION_CONTINUE_EXECUTION resumes at the faulting context.
@@ -17,6 +17,13 @@ typedef long (*dm_seh_filter_fn)(struct _EXCEPTION_POINTERS *pointers, void *ctx
 typedef void (*dm_seh_body_fn)(void *arg);
 
 int dm_seh_call(dm_seh_body_fn fn, void *arg, dm_seh_filter_fn filter, void *ctx);
+
+/* dm_seh_call_finally runs fn(arg), then done(ctx) once: when fn returns,
+ * or while an exception (structured or C++) that an outer handler caught
+ * unwinds through it, before the frames of fn are gone. It catches nothing:
+ * the exception goes on to that handler. done must not raise. */
+typedef void (*dm_seh_done_fn)(void *ctx);
+void dm_seh_call_finally(dm_seh_body_fn fn, void *arg, dm_seh_done_fn done, void *ctx);
 
 /* A filter that records the exception code, code address and data address
  * (second parameter when present) into a dm_seh_fault and catches. */

@@ -3,7 +3,8 @@
 // the command or the server decides; and, for the traffic owner the server
 // names, the AI cars near other players sent as definitions, states and
 // removals. Cars received from other players are kept in a table, aged out
-// and listed; nothing places them in the game. Game thread only: the tick,
+// and listed (their paths, a peer's text, with control bytes cleaned);
+// nothing places them in the game. Game thread only: the tick,
 // the command and the network handlers (inside net_tick).
 //
 // Index of this file:
@@ -22,6 +23,7 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "net_client.h"
+#include "net_wire.h"
 #include "placement.h"
 #include "traffic_tables.h"
 #include "world.h"
@@ -444,9 +446,10 @@ void traffic_on_car_definition(uint16_t sender, const traffic_car_definition *de
         return;
     bool is_new = false;
     int at = traffic_remote_define(remote, sender, def, now, &is_new);
+    char path[NET_TRAFFIC_PATH_MAX + 1];
     if (at >= 0 && is_new)
         core_log("[traffic] remote car %u from player %u: type %u, %d paths, %s", def->net_id, sender, def->car_type,
-                 (int)def->path_count, remote[at].first_path);
+                 (int)def->path_count, net_clean(path, sizeof path, remote[at].first_path, NET_TRAFFIC_PATH_MAX));
 }
 
 void traffic_on_car_states(uint16_t sender, uint32_t, const traffic_car_state *states, int count)
@@ -519,9 +522,11 @@ void traffic_list_remote(const dm_frame_info *info)
         if (!r.used)
             continue;
         double dist = r.has_state ? traffic_horizontal_distance(r.pos, info->x, info->z) : -1.0;
+        char path[NET_TRAFFIC_PATH_MAX + 1];
+        net_clean(path, sizeof path, r.first_path, NET_TRAFFIC_PATH_MAX);
         core_log("[traffic] remote %u/%u type %u %s pos(%.1f, %.1f, %.1f) dist=%.0f q(%.3f %.3f %.3f %.3f) "
                  "speed=%.1f km/h lights=%08x age=%.1fs",
-                 r.sender, r.net_id, r.car_type, r.first_path, r.pos[0], r.pos[1], r.pos[2], dist, r.rot[0], r.rot[1],
+                 r.sender, r.net_id, r.car_type, path, r.pos[0], r.pos[1], r.pos[2], dist, r.rot[0], r.rot[1],
                  r.rot[2], r.rot[3], r.speed * 3.6, r.lights, now - r.last_time);
     }
     core_log("[traffic] remote: %d cars; owner %u; we are %u; sending %s, %d cars sent", traffic_remote_used(remote),
