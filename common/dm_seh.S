@@ -4,12 +4,10 @@
  * handler finds them from the establisher frame (rbp). dm_seh_call's handler
  * is an exception handler (it decides in the search); dm_seh_call_finally's
  * is a termination handler (called only while the stack unwinds). */
-    .text
-    .p2align 4
-    .globl dm_seh_call
-    .def dm_seh_call; .scl 2; .type 32; .endef
-    .seh_proc dm_seh_call
-dm_seh_call:
+
+/* The shared frame: the four arguments into the home area, rbp the
+ * establisher frame, 32 bytes of home area for the calls made. */
+.macro home_frame
     movq %rcx, 8(%rsp)
     movq %rdx, 16(%rsp)
     movq %r8, 24(%rsp)
@@ -21,6 +19,15 @@ dm_seh_call:
     subq $32, %rsp
     .seh_stackalloc 32
     .seh_endprologue
+.endm
+
+    .text
+    .p2align 4
+    .globl dm_seh_call
+    .def dm_seh_call; .scl 2; .type 32; .endef
+    .seh_proc dm_seh_call
+dm_seh_call:
+    home_frame
     .seh_handler dm_seh_handler, @except
     movq 24(%rbp), %rcx
     call *16(%rbp)
@@ -41,17 +48,7 @@ dm_seh_recover:
     .def dm_seh_call_finally; .scl 2; .type 32; .endef
     .seh_proc dm_seh_call_finally
 dm_seh_call_finally:
-    movq %rcx, 8(%rsp)
-    movq %rdx, 16(%rsp)
-    movq %r8, 24(%rsp)
-    movq %r9, 32(%rsp)
-    pushq %rbp
-    .seh_pushreg %rbp
-    movq %rsp, %rbp
-    .seh_setframe %rbp, 0
-    subq $32, %rsp
-    .seh_stackalloc 32
-    .seh_endprologue
+    home_frame
     .seh_handler dm_seh_finally_handler, @unwind
     movq 24(%rbp), %rcx
     call *16(%rbp)
