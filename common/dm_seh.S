@@ -1,13 +1,10 @@
 /* int dm_seh_call(fn, arg, filter, ctx) and
- * void dm_seh_call_finally(fn, arg, done, ctx) — see include/dm_seh.h.
+ * void dm_seh_call_unwind(fn, arg, on_unwind, ctx) — see include/dm_seh.h.
  * The four arguments are kept in the caller's home area, where the language
- * handler finds them from the establisher frame (rbp). dm_seh_call's handler
- * is an exception handler (it decides in the search); dm_seh_call_finally's
- * is a termination handler (called only while the stack unwinds). */
+ * handler finds them from the establisher frame (rbp). */
 
-/* The shared frame: the four arguments into the home area, rbp the
- * establisher frame, 32 bytes of home area for the calls made. */
-.macro home_frame
+/* The frame both share: the arguments homed, rbp as the frame register. */
+.macro dm_seh_frame
     movq %rcx, 8(%rsp)
     movq %rdx, 16(%rsp)
     movq %r8, 24(%rsp)
@@ -27,7 +24,7 @@
     .def dm_seh_call; .scl 2; .type 32; .endef
     .seh_proc dm_seh_call
 dm_seh_call:
-    home_frame
+    dm_seh_frame
     .seh_handler dm_seh_handler, @except
     movq 24(%rbp), %rcx
     call *16(%rbp)
@@ -43,18 +40,17 @@ dm_seh_recover:
     ret
     .seh_endproc
 
+/* The same frame with an unwind handler only: nothing is caught, and
+ * on_unwind(ctx) runs when an unwind passes through. */
     .p2align 4
-    .globl dm_seh_call_finally
-    .def dm_seh_call_finally; .scl 2; .type 32; .endef
-    .seh_proc dm_seh_call_finally
-dm_seh_call_finally:
-    home_frame
-    .seh_handler dm_seh_finally_handler, @unwind
+    .globl dm_seh_call_unwind
+    .def dm_seh_call_unwind; .scl 2; .type 32; .endef
+    .seh_proc dm_seh_call_unwind
+dm_seh_call_unwind:
+    dm_seh_frame
+    .seh_handler dm_seh_unwind_handler, @unwind
     movq 24(%rbp), %rcx
     call *16(%rbp)
-    nop
-    movq 40(%rbp), %rcx
-    call *32(%rbp)
     nop
     leaq 0(%rbp), %rsp
     popq %rbp

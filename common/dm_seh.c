@@ -1,4 +1,4 @@
-/* Language handlers of dm_seh_call and dm_seh_call_finally. */
+/* Language handlers of dm_seh_call and dm_seh_call_unwind. */
 #include <windows.h>
 #include "dm_seh.h"
 
@@ -11,8 +11,8 @@ extern void dm_seh_recover(void);
 
 EXCEPTION_DISPOSITION dm_seh_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
                                      DISPATCHER_CONTEXT *dispatch);
-EXCEPTION_DISPOSITION dm_seh_finally_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
-                                             DISPATCHER_CONTEXT *dispatch);
+EXCEPTION_DISPOSITION dm_seh_unwind_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
+                                            DISPATCHER_CONTEXT *dispatch);
 
 EXCEPTION_DISPOSITION dm_seh_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
                                      DISPATCHER_CONTEXT *dispatch)
@@ -38,20 +38,19 @@ EXCEPTION_DISPOSITION dm_seh_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT
     return ExceptionContinueSearch; /* not reached */
 }
 
-/* Called while an unwind passes dm_seh_call_finally's frame (its body did
- * not return): runs done once. Not when the frame is the unwind's target
- * (nothing unwinds to it). */
-EXCEPTION_DISPOSITION dm_seh_finally_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
-                                             DISPATCHER_CONTEXT *dispatch)
+/* Called only while an unwind passes dm_seh_call_unwind's frame (an outer
+ * handler took the exception, or the thread exits): the cleanup runs once,
+ * and the unwind goes on. */
+EXCEPTION_DISPOSITION dm_seh_unwind_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
+                                            DISPATCHER_CONTEXT *dispatch)
 {
     (void)context;
     (void)dispatch;
-    if ((rec->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) &&
-        !(rec->ExceptionFlags & EXCEPTION_TARGET_UNWIND)) {
+    if (rec->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) {
         void **home = (void **)((char *)frame + 16);
-        dm_seh_done_fn done = (dm_seh_done_fn)home[2];
-        if (done)
-            done(home[3]);
+        dm_seh_body_fn on_unwind = (dm_seh_body_fn)home[2];
+        if (on_unwind)
+            on_unwind(home[3]);
     }
     return ExceptionContinueSearch;
 }

@@ -1,5 +1,5 @@
-/* Structured-exception guard for code built with g++ (which has no __try or
- * __finally). dm_seh_call runs fn(arg); when a structured exception is raised inside it,
+/* Structured-exception guard for code built with g++ (which has no __try).
+ * dm_seh_call runs fn(arg); when a structured exception is raised inside it,
  * filter(pointers, ctx) decides: EXCEPTION_EXECUTE_HANDLER unwinds back into
  * dm_seh_call, which returns 0; EXCEPTION_CONTINUE_SEARCH lets outer handlers
  * see it; EXCEPTION_CONTINUE_EXECUTION resumes at the faulting context.
@@ -18,12 +18,13 @@ typedef void (*dm_seh_body_fn)(void *arg);
 
 int dm_seh_call(dm_seh_body_fn fn, void *arg, dm_seh_filter_fn filter, void *ctx);
 
-/* dm_seh_call_finally runs fn(arg), then done(ctx) once: when fn returns,
- * or while an exception (structured or C++) that an outer handler caught
- * unwinds through it, before the frames of fn are gone. It catches nothing:
- * the exception goes on to that handler. done must not raise. */
-typedef void (*dm_seh_done_fn)(void *ctx);
-void dm_seh_call_finally(dm_seh_body_fn fn, void *arg, dm_seh_done_fn done, void *ctx);
+/* Runs fn(arg) and catches nothing; when an exception raised inside it is
+ * taken by a handler further out (or the thread exits), on_unwind(ctx) runs
+ * while the unwind passes this frame, then the unwind goes on. For what must
+ * be given back on every path around code that may raise (a C++ object's
+ * destructor does not run when a structured exception unwinds through a
+ * g++ frame). */
+void dm_seh_call_unwind(dm_seh_body_fn fn, void *arg, dm_seh_body_fn on_unwind, void *ctx);
 
 /* A filter that records the exception code, code address and data address
  * (second parameter when present) into a dm_seh_fault and catches. */

@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
+#include "detour_gate.h"
 #include "dm_guard.h"
 #include "dm_token.h"
 #include "game_mem.h"
@@ -42,7 +43,7 @@ job_entry job_table[JOB_TABLE_MAX];
 job_tags tagged;
 volatile LONG rows_tagged;
 inline_hook row_hook;
-volatile LONG row_in_flight;
+detour_gate row_gate;
 
 const uint8_t row_prologue[16] = { 0x48, 0x89, 0x54, 0x24, 0x10, 0x55, 0x41, 0x54,
                                    0x48, 0x8D, 0xAC, 0x24, 0xA8, 0xEE, 0xFF, 0xFF };
@@ -291,36 +292,25 @@ void row_swap_end(row_swap *s)
 
 typedef uint64_t (*row_routine_fn)(uint64_t, uint64_t, uint64_t);
 
-struct row_call {
-    uint64_t a1, a2, row, result;
-    row_swap *swap;
-};
-
-void row_call_game(void *p)
+/* The swap ended and the gate left: after the game's routine returned, and
+ * also while an exception from it unwinds past the detour to an outer
+ * handler (a g++ destructor would not run then). */
+void row_call_leave(row_swap *swap, uint32_t entered)
 {
-    auto *c = (row_call *)p;
-    c->result = ((row_routine_fn)(uintptr_t)row_hook.trampoline)(c->a1, c->a2, c->row);
+    if (swap)
+        row_swap_end(swap);
+    detour_gate_leave(&row_gate, entered);
 }
 
-/* Runs when the game's routine returns and also when an exception from it
- * unwinds past the detour to an outer handler. */
-void row_call_done(void *p)
-{
-    auto *c = (row_call *)p;
-    if (c->swap)
-        row_swap_end(c->swap);
-    InterlockedDecrement(&row_in_flight);
-}
-
-/* No object with a destructor lives here: the way out of an unwind is
- * row_call_done, not the compiler's cleanups. */
 uint64_t job_row_hook(uint64_t a1, uint64_t a2, uint64_t row)
 {
-    InterlockedIncrement(&row_in_flight);
-    row_call c = { a1, a2, row, 0, nullptr };
-    c.swap = row_swap_begin(row);
-    dm_seh_call_finally(row_call_game, &c, row_call_done, &c);
-    return c.result;
+    uint32_t entered = detour_gate_enter(&row_gate);
+    row_swap *swap = row_swap_begin(row);
+    uint64_t result = 0;
+    dm_unwind_guarded([&] { result = ((row_routine_fn)(uintptr_t)row_hook.trampoline)(a1, a2, row); },
+                      [&] { row_call_leave(swap, entered); });
+    row_call_leave(swap, entered);
+    return result;
 }
 
 } // namespace
@@ -369,6 +359,6 @@ void job_unhook()
     net_set_job_handlers(nullptr);
     if (!row_hook.target)
         return;
-    dm_hook_remove(&row_hook, &row_in_flight, "freight row");
+    dm_hook_remove(&row_hook, &row_gate, "freight row");
     core_log("[core] job: freight row hook removed (%u rows tagged)", (unsigned)rows_tagged);
 }

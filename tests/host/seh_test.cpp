@@ -193,104 +193,48 @@ TEST(Seh, GuardedReportsACxxExceptionAsAFault)
     EXPECT_FALSE(inner);
 }
 
-/* ---- dm_seh_call_finally ---- */
+} // namespace
 
-struct finally_run {
-    int done, body_end;
-};
-void finally_done(void *p) { ((finally_run *)p)->done++; }
-void finally_fine(void *p) { ((finally_run *)p)->body_end = 1; }
-void finally_fault(void *p)
+namespace {
+
+// An unwind cleanup frame: catches nothing; its cleanup runs when an outer
+// guard takes an exception raised inside it (a destructor of a g++ frame
+// would not), never on the normal path, and the fault reaches that guard.
+TEST(Seh, UnwindCleanupRunsOnlyWhenAnOuterGuardUnwindsThrough)
 {
-    write_bad(nullptr);
-    ((finally_run *)p)->body_end = 1;
-}
-void finally_cxx(void *p)
-{
-    throw std::runtime_error("to the outer catch");
-    ((finally_run *)p)->body_end = 1;
-}
-void finally_cxx_kept(void *p)
-{
-    try {
-        throw 3;
-    } catch (int) {
-        ((finally_run *)p)->body_end = 1;
+    static int cleanups, bodies;
+    cleanups = bodies = 0;
+    struct {
+        const char *what;
+        void (*body)();
+        int caught, cleanups;
+    } cases[] = {
+        { "returns", [] { bodies++; }, 0, 0 },
+        { "faults", [] { bodies++; write_bad(nullptr); }, 1, 1 },
+        { "raises", [] { bodies++; raise_one(nullptr); }, 1, 1 },
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        cleanups = bodies = 0;
+        static void (*body)();
+        body = c.body;
+        dm_seh_fault f = {};
+        int completed = dm_seh_call(
+            [](void *) { dm_unwind_guarded([] { body(); }, [] { cleanups++; }); }, nullptr, dm_seh_record_filter, &f);
+        EXPECT_EQ(completed, c.caught ? 0 : 1);
+        EXPECT_EQ(bodies, 1);
+        EXPECT_EQ(cleanups, c.cleanups);
     }
-}
-void finally_under_guard(void *p) { dm_seh_call_finally(finally_fault, p, finally_done, p); }
-
-/* The done function runs once on every way out of the body: a return, a
- * structured exception or a C++ exception unwinding to an outer handler;
- * and the exception still reaches that handler. */
-TEST(SehFinally, DoneRunsOnceOnEveryWayOut)
-{
-    finally_run r = {};
-    dm_seh_call_finally(finally_fine, &r, finally_done, &r);
-    EXPECT_EQ(r.done, 1);
-    EXPECT_EQ(r.body_end, 1);
-
-    r = {};
-    dm_seh_fault f = {};
-    EXPECT_EQ(dm_seh_call(finally_under_guard, &r, dm_seh_record_filter, &f), 0);
-    EXPECT_EQ(f.code, 0xC0000005u);
-    EXPECT_EQ(r.done, 1);
-    EXPECT_EQ(r.body_end, 0);
-
-    r = {};
-    bool caught = false;
-    try {
-        dm_seh_call_finally(finally_cxx, &r, finally_done, &r);
-    } catch (const std::runtime_error &) {
-        caught = true;
-    }
-    EXPECT_TRUE(caught);
-    EXPECT_EQ(r.done, 1);
-
-    r = {};
-    dm_seh_call_finally(finally_cxx_kept, &r, finally_done, &r);
-    EXPECT_EQ(r.done, 1);
-    EXPECT_EQ(r.body_end, 1);
-
-    // Many unwinds leave the stack as it was.
-    volatile char marker = 7;
-    char *before = (char *)&marker;
-    for (int i = 0; i < 2000; i++) {
-        r = {};
-        ASSERT_EQ(dm_seh_call(finally_under_guard, &r, nullptr, nullptr), 0);
-        ASSERT_EQ(r.done, 1);
-    }
-    volatile char marker2 = 8;
-    EXPECT_LT(before - (char *)&marker2, 256);
-}
-
-struct nested_finally {
-    int inner, outer;
-    int order[2], at;
-};
-void nested_inner_done(void *p)
-{
-    auto *n = (nested_finally *)p;
-    n->inner++;
-    n->order[n->at++] = 1;
-}
-void nested_outer_done(void *p)
-{
-    auto *n = (nested_finally *)p;
-    n->outer++;
-    n->order[n->at++] = 2;
-}
-void nested_inner(void *p) { dm_seh_call_finally([](void *) { write_bad(nullptr); }, p, nested_inner_done, p); }
-void nested_outer(void *p) { dm_seh_call_finally(nested_inner, p, nested_outer_done, p); }
-
-TEST(SehFinally, NestedOnesRunInnerFirst)
-{
-    nested_finally n = {};
-    EXPECT_EQ(dm_seh_call(nested_outer, &n, nullptr, nullptr), 0);
-    EXPECT_EQ(n.inner, 1);
-    EXPECT_EQ(n.outer, 1);
-    EXPECT_EQ(n.order[0], 1);
-    EXPECT_EQ(n.order[1], 2);
+    // Nested: each frame on the way out runs its own cleanup once.
+    cleanups = 0;
+    EXPECT_EQ(dm_seh_call(
+                  [](void *) {
+                      dm_unwind_guarded([] { dm_unwind_guarded([] { write_bad(nullptr); }, [] { cleanups += 10; }); },
+                                        [] { cleanups += 1; });
+                  },
+                  nullptr, nullptr, nullptr),
+              0);
+    EXPECT_EQ(cleanups, 11);
 }
 
 } // namespace
