@@ -294,7 +294,7 @@ void servers_start(const dm_host_api *api)
     if (!wake_event ||
         !DuplicateHandle(GetCurrentProcess(), wake_event, GetCurrentProcess(), &own, 0, FALSE,
                          DUPLICATE_SAME_ACCESS) ||
-        !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void *)&servers_worker, &self)) {
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR)(void *)&servers_worker, &self)) {
         core_log("[core] servers: can't start the worker (%lu)", GetLastError());
         if (own)
             CloseHandle(own);

@@ -21,6 +21,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
+#include "dm_file.h"
 #include "ui.h"
 #include "ui_frame.h"
 #include "update.h"
@@ -127,7 +128,7 @@ static void update_start()
     ctx->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE thread = nullptr;
     if (ctx->wake &&
-        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void *)&update_worker, &ctx->module)) {
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR)(void *)&update_worker, &ctx->module)) {
         thread = CreateThread(nullptr, 0, update_worker, ctx, 0, nullptr);
         if (!thread)
             FreeLibrary(ctx->module);
@@ -224,16 +225,16 @@ bool delete_old_plugins(const char *folder)
 {
     char pattern[MAX_PATH + 32], path[MAX_PATH + 64];
     snprintf(pattern, sizeof pattern, "%s%s", folder, old_plugin_pattern);
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern, &fd);
+    dm_find_data fd;
+    HANDLE h = dm_find_first(pattern, &fd);
     if (h == INVALID_HANDLE_VALUE)
         return true;
     bool all = true;
     do {
-        snprintf(path, sizeof path, "%s%s", folder, fd.cFileName);
-        if (!DeleteFileA(path))
+        snprintf(path, sizeof path, "%s%s", folder, fd.name);
+        if (!dm_file_delete(path))
             all = false;
-    } while (FindNextFileA(h, &fd));
+    } while (dm_find_next(h, &fd));
     FindClose(h);
     return all;
 }
@@ -255,15 +256,15 @@ bool swap_plugin(const char *plugin, const std::vector<uint8_t> &data, char *err
         snprintf(err, err_size, "can't write %s (%lu)", fresh, GetLastError());
         return false;
     }
-    if (!MoveFileExA(plugin, backup, 0)) {
+    if (!dm_file_move(plugin, backup, 0)) {
         snprintf(err, err_size, "can't move the old plugin aside (%lu)", GetLastError());
-        DeleteFileA(fresh);
+        dm_file_delete(fresh);
         return false;
     }
-    if (!MoveFileExA(fresh, plugin, 0)) {
+    if (!dm_file_move(fresh, plugin, 0)) {
         snprintf(err, err_size, "can't put the new plugin in place (%lu)", GetLastError());
-        MoveFileExA(backup, plugin, 0);
-        DeleteFileA(fresh);
+        dm_file_move(backup, plugin, 0);
+        dm_file_delete(fresh);
         return false;
     }
     return true;
@@ -308,9 +309,8 @@ static void update_check(worker_ctx *ctx, bool install)
     }
 
     char plugin[MAX_PATH] = "", live[DM_PATH_MAX], staged[DM_PATH_MAX], next[DM_PATH_MAX];
-    HMODULE pm = GetModuleHandleA("drovemark.dll");
-    DWORD pn = pm ? GetModuleFileNameA(pm, plugin, sizeof plugin) : 0;
-    bool plugin_known = pn > 0 && pn < sizeof plugin;
+    HMODULE pm = GetModuleHandleW(L"drovemark.dll");
+    bool plugin_known = pm && dm_module_path(pm, plugin, sizeof plugin);
     if (!base_path(live, sizeof live, LIVE_CORE) || !base_path(staged, sizeof staged, STAGED_CORE) ||
         !base_path(next, sizeof next, NEXT_CORE))
         return; // stopping: the host is gone
@@ -383,7 +383,7 @@ static void update_check(worker_ctx *ctx, bool install)
     if (core_entry) {
         char folder[DM_PATH_MAX];
         if (base_path(folder, sizeof folder, "update"))
-            CreateDirectoryA(folder, nullptr);
+            dm_dir_create(folder);
         if (!update_write_file(core_target, core_data)) {
             set_status("can't save the new core (%lu)", GetLastError());
             return;
@@ -391,7 +391,7 @@ static void update_check(worker_ctx *ctx, bool install)
     }
     if (plugin_entry && !swap_plugin(plugin, plugin_data, err, sizeof err)) {
         if (core_entry)
-            DeleteFileA(core_target);
+            dm_file_delete(core_target);
         set_status("plugin update failed: %s (close the game and run install.cmd)", err);
         return;
     }
@@ -416,7 +416,7 @@ void update_install_staged_core(bool net_open)
     char staged[DM_PATH_MAX], live[DM_PATH_MAX];
     if (!base_path(staged, sizeof staged, STAGED_CORE) || !base_path(live, sizeof live, LIVE_CORE))
         return;
-    if (MoveFileExA(staged, live, MOVEFILE_REPLACE_EXISTING))
+    if (dm_file_move(staged, live, MOVEFILE_REPLACE_EXISTING))
         set_status("installing the new core (the plugin reloads it now)");
     else
         set_status("can't install the new core (%lu)", GetLastError());
