@@ -25,6 +25,11 @@ inline std::string exe_dir()
 /* build/bin/<name>: the binaries of this build. */
 inline std::string bin(const std::string &name) { return exe_dir() + "\\" + name; }
 
+/* A profile folder named outside any one ANSI code page (Chinese, Cyrillic,
+ * accented Latin: "王芳 Дмитрий Jörg"), as many players' Windows user folders are: a fixture's
+ * appdata_name. */
+inline const std::string profile_folder_name = "\u738B\u82B3 \u0414\u043C\u0438\u0442\u0440\u0438\u0439 J\u00F6rg";
+
 /* A UTF-8 text as UTF-16, for the wide calls of a test. */
 inline std::wstring wide(const std::string &text)
 {

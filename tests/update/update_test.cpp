@@ -58,25 +58,26 @@ std::string file_line(const char *name, const std::string &bytes, const char *pa
 /* Every file below dir (recursively) whose name ends in one of the suffixes. */
 void find_suffix(const std::string &dir, const std::vector<std::string> &suffixes, std::vector<std::string> *out)
 {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    dm_find_data fd;
+    HANDLE h = dm_find_first((dir + "\\*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE)
         return;
     do {
-        std::string n = fd.cFileName, p = dir + "\\" + n;
+        std::string n = fd.name, p = dir + "\\" + n;
         if (n == "." || n == "..")
             continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (fd.attributes & FILE_ATTRIBUTE_DIRECTORY)
             find_suffix(p, suffixes, out);
         for (auto &s : suffixes)
             if (n.size() > s.size() && n.compare(n.size() - s.size(), s.size(), s) == 0)
                 out->push_back(p);
-    } while (FindNextFileA(h, &fd));
+    } while (dm_find_next(h, &fd));
     FindClose(h);
 }
 
 class update : public rt::core_test {
 protected:
+    std::string game_name = "game"; /* the game's folder in root (UTF-8), set before SetUp */
     std::string plugin_dir, plugin_path;
     std::unique_ptr<hs_server> http = std::make_unique<hs_server>();
     std::vector<std::unique_ptr<std::string>> bodies; /* what the routes point at */
@@ -86,11 +87,11 @@ protected:
         rt::core_test::SetUp();
         // The plug-in from a game folder of this test's own: a swap renames it.
         sim::plugin_unload();
-        CreateDirectoryA((root + "\\game").c_str(), nullptr);
-        plugin_dir = root + "\\game\\plugins\\";
-        CreateDirectoryA(plugin_dir.c_str(), nullptr);
+        dm_dir_create((root + "\\" + game_name).c_str());
+        plugin_dir = root + "\\" + game_name + "\\plugins\\";
+        dm_dir_create(plugin_dir.c_str());
         plugin_path = plugin_dir + "drovemark.dll";
-        ASSERT_TRUE(CopyFileA(fx::bin("drovemark.dll").c_str(), plugin_path.c_str(), FALSE));
+        ASSERT_TRUE(dm_file_copy(fx::bin("drovemark.dll").c_str(), plugin_path.c_str(), FALSE));
         ASSERT_TRUE(sim::plugin_load(plugin_path.c_str()));
         install_core("update_test_core_clean.dll");
     }
@@ -288,7 +289,7 @@ TEST_F(update, AnotherInterfaceStagesTheCoreForTheNextStartWithTheNewPlugin)
     // The next start: the plug-in moves the staged core into place.
     shutdown();
     sim::plugin_unload();
-    DeleteFileA((base + "drovemark.log").c_str());
+    dm_file_delete((base + "drovemark.log").c_str());
     ASSERT_TRUE(sim::plugin_load(plugin_path.c_str()));
     start();
     EXPECT_GE(log_find("[host] installed the staged core update"), 0) << log_text();
@@ -442,6 +443,60 @@ TEST_F(update, StoppingDuringAStalledRequestIsBounded)
     EXPECT_EQ(GetModuleHandleA("loaded_1.dll"), nullptr);
     EXPECT_TRUE(leftovers().empty()) << joined(leftovers());
     EXPECT_EQ(log_find("[update] check failed"), -1) << log_text();
+}
+
+// A profile folder and a game folder named in several scripts: a new core
+// is staged and installed in the one, the plug-in swapped in the other, and
+// the next start installs the core staged for it.
+class update_profile : public update {
+protected:
+    void SetUp() override
+    {
+        appdata_name = fx::profile_folder_name;
+        game_name = "\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B \xE6\xB8\xB8\xE6\x88\x8F"; // "Игры 游戏"
+        update::SetUp();
+    }
+};
+
+TEST_F(update_profile, ANewCoreIsStagedInstalledAndReloadedInside)
+{
+    std::string fresh = serve_build("b8", 1, false).core;
+    start_with();
+    run("update check\n");
+    // Not connected: staged, then installed by the next frame.
+    ASSERT_TRUE(wait_log("[update] installing the new core (the plugin reloads it now)", 8)) << log_text();
+    EXPECT_GE(log_find("[update] build b8 downloaded; it installs when you leave the server"), 0) << log_text();
+    EXPECT_EQ(file(base + "core\\drovemark_core.dll"), fresh);
+    EXPECT_FALSE(fx::exists(base + "update\\drovemark_core.dll"));
+    EXPECT_TRUE(fx::exists(base + "update"));
+    sim::frames(12, 0.1);
+    EXPECT_GE(log_find("[host] core generation 2 loaded"), 0) << log_text();
+    EXPECT_TRUE(leftovers().empty()) << joined(leftovers());
+}
+
+TEST_F(update_profile, ThePluginIsSwappedAndTheNextStartInstallsTheStagedCore)
+{
+    auto [core, plugin] = serve_build("b9", 2, true);
+    start_with();
+    run("update check\n");
+    ASSERT_TRUE(wait_log("[update] build b9 installed; restart the game to finish", 8)) << log_text();
+    EXPECT_EQ(file(base + "core\\drovemark_core.next.dll"), core);
+    EXPECT_EQ(file(plugin_path), plugin);
+    std::vector<std::string> backups;
+    find_suffix(root + "\\" + game_name, { ".bak" }, &backups);
+    ASSERT_EQ(backups.size(), 1u);
+
+    shutdown();
+    sim::plugin_unload();
+    dm_file_delete((base + "drovemark.log").c_str());
+    ASSERT_TRUE(sim::plugin_load(plugin_path.c_str()));
+    start();
+    EXPECT_GE(log_find("[host] installed the staged core update"), 0) << log_text();
+    EXPECT_EQ(file(base + "core\\drovemark_core.dll"), core);
+    // The old plug-in beside the game is found and deleted by the next check.
+    run("update check\n");
+    ASSERT_TRUE(wait_log("[update] up to date (build b9)", 8)) << log_text();
+    EXPECT_FALSE(fx::exists(backups[0]));
 }
 
 } // namespace
