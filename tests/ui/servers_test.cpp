@@ -74,7 +74,7 @@ protected:
     void start(const std::string &source)
     {
         set_source(source);
-        install_core("servers_test_core.dll");
+        install_core("ui_test_core.dll");
         ASSERT_EQ(init(), SCS_RESULT_OK);
         HMODULE m = core_module();
         ASSERT_TRUE(m) << log_text();
