@@ -224,10 +224,33 @@ TEST_F(update, ARejectedManifestDownloadsNothing)
     EXPECT_FALSE(fx::exists(base + "update"));
 }
 
+// The folders an update runs in, LOCALAPPDATA's and the game's: plain ones,
+// and ones named outside any one code page, as many players' are.
+struct folders {
+    const char *what;
+    std::string appdata, game;
+};
+
+class update_folders : public update, public ::testing::WithParamInterface<folders> {
+protected:
+    void SetUp() override
+    {
+        appdata_name = GetParam().appdata;
+        game_name = GetParam().game;
+        update::SetUp();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(, update_folders,
+                         ::testing::Values(folders{ "plain", "appdata", "game" },
+                                           folders{ "named_in_several_scripts", fx::profile_folder_name,
+                                                    "\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B \xE6\xB8\xB8\xE6\x88\x8F" /* Игры 游戏 */ }),
+                         [](const ::testing::TestParamInfo<folders> &info) { return std::string(info.param.what); });
+
 // A new core of the same interface: downloaded, checked, staged; it waits
 // while a server connection is open and goes in the frame the connection
 // closes, and the plug-in then loads it.
-TEST_F(update, ANewCoreWaitsForTheConnectionToCloseThenReloads)
+TEST_P(update_folders, ANewCoreWaitsForTheConnectionToCloseThenReloads)
 {
     std::string fresh = serve_build("b8", 1, false).core, old = core_bytes();
     ts_server server;
@@ -269,7 +292,7 @@ TEST_F(update, ANewCoreWaitsForTheConnectionToCloseThenReloads)
 // Another interface: the core goes to drovemark_core.next.dll, the new
 // plug-in takes the old one's place (which is kept aside until a later check
 // can delete it), and the next game start installs the core.
-TEST_F(update, AnotherInterfaceStagesTheCoreForTheNextStartWithTheNewPlugin)
+TEST_P(update_folders, AnotherInterfaceStagesTheCoreForTheNextStartWithTheNewPlugin)
 {
     std::string old_plugin = file(plugin_path);
     auto [core, plugin] = serve_build("b9", 2, true);
@@ -280,7 +303,7 @@ TEST_F(update, AnotherInterfaceStagesTheCoreForTheNextStartWithTheNewPlugin)
     EXPECT_FALSE(fx::exists(base + "update\\drovemark_core.dll"));
     EXPECT_EQ(file(plugin_path), plugin);
     std::vector<std::string> backups;
-    find_suffix(root + "\\game", { ".bak" }, &backups);
+    find_suffix(root + "\\" + game_name, { ".bak" }, &backups);
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(backups[0].rfind(plugin_dir + "drovemark-old-", 0), 0u) << backups[0];
     EXPECT_EQ(file(backups[0]), old_plugin);
@@ -443,60 +466,6 @@ TEST_F(update, StoppingDuringAStalledRequestIsBounded)
     EXPECT_EQ(GetModuleHandleA("loaded_1.dll"), nullptr);
     EXPECT_TRUE(leftovers().empty()) << joined(leftovers());
     EXPECT_EQ(log_find("[update] check failed"), -1) << log_text();
-}
-
-// A profile folder and a game folder named in several scripts: a new core
-// is staged and installed in the one, the plug-in swapped in the other, and
-// the next start installs the core staged for it.
-class update_profile : public update {
-protected:
-    void SetUp() override
-    {
-        appdata_name = fx::profile_folder_name;
-        game_name = "\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B \xE6\xB8\xB8\xE6\x88\x8F"; // "Игры 游戏"
-        update::SetUp();
-    }
-};
-
-TEST_F(update_profile, ANewCoreIsStagedInstalledAndReloadedInside)
-{
-    std::string fresh = serve_build("b8", 1, false).core;
-    start_with();
-    run("update check\n");
-    // Not connected: staged, then installed by the next frame.
-    ASSERT_TRUE(wait_log("[update] installing the new core (the plugin reloads it now)", 8)) << log_text();
-    EXPECT_GE(log_find("[update] build b8 downloaded; it installs when you leave the server"), 0) << log_text();
-    EXPECT_EQ(file(base + "core\\drovemark_core.dll"), fresh);
-    EXPECT_FALSE(fx::exists(base + "update\\drovemark_core.dll"));
-    EXPECT_TRUE(fx::exists(base + "update"));
-    sim::frames(12, 0.1);
-    EXPECT_GE(log_find("[host] core generation 2 loaded"), 0) << log_text();
-    EXPECT_TRUE(leftovers().empty()) << joined(leftovers());
-}
-
-TEST_F(update_profile, ThePluginIsSwappedAndTheNextStartInstallsTheStagedCore)
-{
-    auto [core, plugin] = serve_build("b9", 2, true);
-    start_with();
-    run("update check\n");
-    ASSERT_TRUE(wait_log("[update] build b9 installed; restart the game to finish", 8)) << log_text();
-    EXPECT_EQ(file(base + "core\\drovemark_core.next.dll"), core);
-    EXPECT_EQ(file(plugin_path), plugin);
-    std::vector<std::string> backups;
-    find_suffix(root + "\\" + game_name, { ".bak" }, &backups);
-    ASSERT_EQ(backups.size(), 1u);
-
-    shutdown();
-    sim::plugin_unload();
-    dm_file_delete((base + "drovemark.log").c_str());
-    ASSERT_TRUE(sim::plugin_load(plugin_path.c_str()));
-    start();
-    EXPECT_GE(log_find("[host] installed the staged core update"), 0) << log_text();
-    EXPECT_EQ(file(base + "core\\drovemark_core.dll"), core);
-    // The old plug-in beside the game is found and deleted by the next check.
-    run("update check\n");
-    ASSERT_TRUE(wait_log("[update] up to date (build b9)", 8)) << log_text();
-    EXPECT_FALSE(fx::exists(backups[0]));
 }
 
 } // namespace
