@@ -19,8 +19,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include "core.h"
-#include "dm_file.h"
 #include "core_config.h"
+#include "dm_file.h"
 #include "http_get.h"
 #include "servers.h"
 

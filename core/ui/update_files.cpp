@@ -7,7 +7,8 @@
 bool update_read_file(const char *path, std::vector<uint8_t> *out)
 {
     out->clear();
-    HANDLE f = dm_file_create(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    HANDLE f =
+        dm_file_create(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
     if (f == INVALID_HANDLE_VALUE)
         return false;
     bool ok = true;

@@ -52,7 +52,8 @@ TEST_F(profile_folder, EveryFileOfThePluginAndTheCoreIsInside)
     EXPECT_GT(fx::read_file(base + memrec).size(), 8u);
 
     const std::string csv = "\xE8\xAE\xB0\xE5\xBD\x95.csv"; // "记录.csv"
-    EXPECT_EQ(first("net record " + csv).rfind("[core] net: recording the local truck at 10 Hz to " + base + csv, 0), 0u);
+    const std::string recording = "[core] net: recording the local truck at 10 Hz to " + base + csv;
+    EXPECT_EQ(first("net record " + csv).rfind(recording, 0), 0u);
     run("net record off\n");
     EXPECT_EQ(fx::read_file(base + csv).rfind("t,", 0), 0u) << "the header row";
 

@@ -241,10 +241,12 @@ protected:
     }
 };
 
+const char *const game_folder_name = "\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B \xE6\xB8\xB8\xE6\x88\x8F"; // "Игры 游戏"
+
 INSTANTIATE_TEST_SUITE_P(, update_folders,
                          ::testing::Values(folders{ "plain", "appdata", "game" },
                                            folders{ "named_in_several_scripts", fx::profile_folder_name,
-                                                    "\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B \xE6\xB8\xB8\xE6\x88\x8F" /* Игры 游戏 */ }),
+                                                    game_folder_name }),
                          [](const ::testing::TestParamInfo<folders> &info) { return std::string(info.param.what); });
 
 // A new core of the same interface: downloaded, checked, staged; it waits
