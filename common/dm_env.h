@@ -8,9 +8,10 @@
 #include "dm_file.h"
 #include "dm_utf8.h"
 
-/* The environment variable as UTF-8 into out (size bytes with the NUL, at
- * most DM_WIDE_PATH_MAX): its byte count; 0 when it is not set or empty; -1
- * (out empty) when its UTF-8 form does not fit or it does not convert. */
+/* The environment variable as UTF-8 into out (size bytes with the NUL): its
+ * byte count; 0 when it is not set or empty; -1 (out empty) when its UTF-8
+ * form does not fit, it does not convert or it is longer than the wide room
+ * (DM_WIDE_PATH_MAX units). */
 static inline int dm_env_get(const char *name, char *out, size_t size)
 {
     if (size == 0)
@@ -22,8 +23,7 @@ static inline int dm_env_get(const char *name, char *out, size_t size)
     DWORD n = GetEnvironmentVariableW(wname, value, DM_WIDE_PATH_MAX);
     if (n == 0)
         return 0;
-    // Each unit is at least one byte: a value longer than the wide room cannot fit.
-    if (n >= DM_WIDE_PATH_MAX || size > DM_WIDE_PATH_MAX)
+    if (n >= DM_WIDE_PATH_MAX)
         return -1;
     return dm_utf8_from_wide(value, out, size);
 }
