@@ -52,7 +52,7 @@ protected:
     {
         shutdown();
         sim::plugin_unload();
-        DeleteFileA((base + "drovemark.log").c_str());
+        dm_file_delete((base + "drovemark.log").c_str());
         reload_fx::clear_blocks(); // a new game: nothing of the last core's is taken back
         ASSERT_TRUE(sim::plugin_load(fx::bin("drovemark.dll").c_str()));
     }

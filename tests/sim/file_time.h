@@ -5,13 +5,13 @@
 #include <windows.h>
 #include <stdint.h>
 #include <string>
+#include "dm_file.h"
 
 namespace fx {
 
 inline bool touch_file(const std::string &path, double delta_seconds)
 {
-    HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+    HANDLE h = dm_file_create(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     FILETIME ft;
