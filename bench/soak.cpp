@@ -68,6 +68,22 @@ usage now_usage()
     return u;
 }
 
+/* The core copies (loaded_N.dll) still mapped in the process. */
+int core_copies_mapped()
+{
+    HMODULE mods[1024];
+    DWORD need = 0;
+    if (!EnumProcessModules(GetCurrentProcess(), mods, sizeof mods, &need))
+        return -1;
+    int n = 0;
+    for (DWORD i = 0; i < need / sizeof(HMODULE) && i < 1024; i++) {
+        wchar_t name[MAX_PATH];
+        if (GetModuleBaseNameW(GetCurrentProcess(), mods[i], name, MAX_PATH) && wcsncmp(name, L"loaded_", 7) == 0)
+            n++;
+    }
+    return n;
+}
+
 /* The distinct player ids of the log's "joined as player" lines. */
 int joined_ids(const std::string &path, unsigned *first)
 {
@@ -262,6 +278,7 @@ int main(int argc, char **argv)
            bench_log_count(log_path, "call faulted") + bench_log_count(log_path, "draw faulted") +
                bench_log_count(log_path, "shadow faulted"),
            (unsigned long long)sim::draw_stats().draws);
+    printf("soak: core copies still mapped: %d\n", core_copies_mapped());
     printf("soak: unit problems: %d\n", (int)problems.size());
     for (size_t i = 0; i < problems.size() && i < 10; i++)
         printf("  %s\n", problems[i].c_str());
