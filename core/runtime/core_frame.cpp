@@ -186,6 +186,8 @@ const frame_step frame_steps[] = {
 
 /* ---- core_frame ---- */
 
+void (*core_frame_observer)(const char *step);
+
 void core_frame_reset()
 {
     next_state_time = 0;
@@ -203,6 +205,8 @@ void core_frame(const dm_frame_info *info)
         if (step.due && !step.due(info))
             continue;
         core_frame_step = step.name;
+        if (core_frame_observer)
+            core_frame_observer(step.name);
         if (step.run)
             step.run(info);
     }
