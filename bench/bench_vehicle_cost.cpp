@@ -136,27 +136,21 @@ bench_case shown_case = { "client + the bot shown (clone)", {}, {}, 0, {}, 0 };
 /* ---- the steps, as the core announces them ---- */
 
 const char *step_names[max_steps]; /* in the order first seen */
-int step_order[max_steps];         /* indexes into step_names, in the frame's order */
 int step_count;
+int frame_seq[max_steps], frame_seq_n; /* the steps of the frame now running, in its order */
+int step_order[max_steps], step_order_n; /* those of the frame that ran the most steps */
 void (*observe_steps)(void (*observer)(const char *step)); /* bench_core.dll's export */
 bench_case *observed;  /* the case whose steps are timed now */
 int open_step = -1;    /* the step running since the last announcement */
 LONGLONG open_cpu, open_wall;
 
-// A step seen for the first time goes after the step announced before it
-// (a step that runs only when due is first seen later than the others).
-int step_index(const char *name, int after)
+int step_index(const char *name)
 {
     for (int i = 0; i < step_count; i++)
         if (strcmp(step_names[i], name) == 0)
             return i;
     if (step_count == max_steps)
         return -1;
-    int at = 0;
-    while (after >= 0 && at < step_count && step_order[at++] != after) {
-    }
-    memmove(&step_order[at + 1], &step_order[at], (size_t)(step_count - at) * sizeof step_order[0]);
-    step_order[at] = step_count;
     step_names[step_count] = name; // the core's own text, mapped while it runs
     return step_count++;
 }
@@ -176,7 +170,18 @@ void step_begins(const char *name)
             s.n++;
         }
     }
-    open_step = strcmp(name, "done") == 0 ? -1 : step_index(name, open_step);
+    if (strcmp(name, "done") == 0) {
+        open_step = -1;
+        if (frame_seq_n > step_order_n) {
+            memcpy(step_order, frame_seq, sizeof frame_seq);
+            step_order_n = frame_seq_n;
+        }
+        frame_seq_n = 0;
+    } else {
+        open_step = step_index(name);
+        if (open_step >= 0 && frame_seq_n < max_steps)
+            frame_seq[frame_seq_n++] = open_step;
+    }
     open_cpu = cpu;
     open_wall = wall.QuadPart;
 }
@@ -195,6 +200,7 @@ void measure(bench_case &c, int frames)
         observe_steps(nullptr);
         observed = nullptr;
         open_step = -1;
+        frame_seq_n = 0;
     }
 }
 
@@ -216,7 +222,7 @@ void report(bench_case &c) { print_figures(c.name, c.cpu_us, c.wall_us, c.n); }
 void report_steps(bench_case &c)
 {
     printf("\n%s: each step, over the frames it ran in (of %d)\n", c.name, c.step_frames);
-    for (int k = 0; k < step_count; k++) {
+    for (int k = 0; k < step_order_n; k++) {
         step_samples &s = c.steps[step_order[k]];
         if (s.n == 0)
             continue;
