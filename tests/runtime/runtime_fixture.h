@@ -126,13 +126,31 @@ protected:
         return out;
     }
 
+    /* The file's text, read as an outside reader should read a file the core
+     * replaces: shared for deletion, so that the core's replacing move is
+     * never refused while it is open here. */
+    static std::string read_shared(const std::string &path)
+    {
+        std::string out;
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return out;
+        char buf[4096];
+        DWORD n;
+        while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0)
+            out.append(buf, n);
+        CloseHandle(h);
+        return out;
+    }
+
     /* Waits (at most 5 s, no frames) until the file, written by the core's
      * file worker, begins with the prefix; what it held last. */
     std::string wait_for_file(const std::string &path, const std::string &prefix)
     {
         std::string text;
         for (int i = 0; i < 500; i++) {
-            text = fx::read_file(path);
+            text = read_shared(path);
             if (text.compare(0, prefix.size(), prefix) == 0)
                 break;
             Sleep(10);

@@ -90,7 +90,7 @@ TEST_F(runtime, StateJsonIsOneLineReplacedEveryQuarterSecond)
     EXPECT_FALSE(fx::exists(base + "state.json.tmp"));
     sim::frames(2, 0.1); // 0.7 s: not yet
     Sleep(100);           // time enough for the core's file worker to write
-    EXPECT_EQ(fx::read_file(base + "state.json"), expect);
+    EXPECT_EQ(read_shared(base + "state.json"), expect);
     sim::frames(1, 0.1); // 0.8 s
     std::string now = wait_for_file(base + "state.json", "{\"frame\":4,");
     EXPECT_EQ(now.rfind("{\"frame\":4,\"time\":0.800,", 0), 0u) << now;

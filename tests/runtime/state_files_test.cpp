@@ -210,7 +210,7 @@ TEST_F(state_files, AStalledDiskNeverHoldsTheFrameAndTheLatestStateIsWrittenAfte
     for (int i = 0; i < 200 && disk::waiting == 0; i++)
         Sleep(5);
     EXPECT_GT(disk::waiting, 0); // the disk really is held, elsewhere
-    EXPECT_EQ(fx::read_file(base + "state.json"), before);
+    EXPECT_EQ(read_shared(base + "state.json"), before);
     disk::release();
     // Once the disk answers, the last frame's values are what state.json
     // says, whatever was published while it was held.
