@@ -93,8 +93,12 @@ void host_core_load()
 
     host_core_unload();
 
-    core_generation++;
-    snprintf(copy, sizeof copy, "%score\\loaded_%u.dll", host_base_dir, core_generation);
+    // A copy still mapped (a core that pinned itself, from an earlier start
+    // of the plug-in in this process) keeps its name: the next one is taken.
+    do {
+        core_generation++;
+        snprintf(copy, sizeof copy, "%score\\loaded_%u.dll", host_base_dir, core_generation);
+    } while (GetModuleHandleA(copy) && core_generation < 1000);
     if (!CopyFileA(file, copy, FALSE)) {
         host_log("[host] copy core failed (%lu)", GetLastError());
         return;

@@ -194,6 +194,7 @@ static void core_stop()
         core_log("[core] net: recording stopped by the reload");
 
     hook_remove_all();
+    spawn_release_finish();
 
     props_shutdown();
     traffic_shutdown();
