@@ -1,6 +1,8 @@
 // state.json and cmd.txt on a worker thread. The game thread only copies
 // values in and lines out under a lock that is never held across a file
-// call; the worker does every file call of the two files. It holds its own
+// call, and wakes the worker through a condition variable on that lock
+// (cheaper than an event, which under Wine is a round trip to its server);
+// the worker does every file call of the two files. It holds its own
 // reference on the library and ends with FreeLibraryAndExitThread, so a
 // worker caught in a stalled file call outlives its bounded stop without
 // running in an unmapped library.
@@ -29,14 +31,14 @@ const int LINE_SLOTS = 64; // lines read ahead of the game thread
 const int LINE_SIZE = 256; // a line of at most 255 characters and its end
 
 struct files_ctx {
-    HMODULE module; /* the worker's own reference, dropped as it ends */
-    HANDLE wake;    /* auto-reset: work posted, room made in the queue, or stop */
-    volatile LONG stop, keep_lines;
+    HMODULE module;     /* the worker's own reference, dropped as it ends */
     volatile LONG refs; /* the worker's and the starter's; the last one frees */
     char state_path[DM_PATH_MAX], state_tmp[DM_PATH_MAX], cmd_path[DM_PATH_MAX], taken_path[DM_PATH_MAX];
     bool paths_ok;
 
-    SRWLOCK lock; /* over what follows; never held across a file call */
+    SRWLOCK lock;            /* over what follows; never held across a file call */
+    CONDITION_VARIABLE wake; /* work posted, room made in the queue, or stop */
+    bool stop, keep_lines;
     dm_frame_info state;
     int spawn_state;
     bool state_due, commands_due;
@@ -50,10 +52,8 @@ HANDLE worker_thread; /* game thread */
 
 void release(files_ctx *c)
 {
-    if (InterlockedDecrement(&c->refs) == 0) {
-        CloseHandle(c->wake);
+    if (InterlockedDecrement(&c->refs) == 0)
         delete c;
-    }
 }
 
 /* ---- state.json ---- */
@@ -122,6 +122,11 @@ void read_commands(files_ctx *c, cmd_reader *r)
             fclose(r->f);
             r->f = nullptr;
             DeleteFileA(c->taken_path);
+            // A take asked for while this file was read is answered by it:
+            // a cmd.txt written since waits for the next poll.
+            AcquireSRWLockExclusive(&c->lock);
+            c->commands_due = false;
+            ReleaseSRWLockExclusive(&c->lock);
             return;
         }
         r->held[strcspn(r->held, "\r\n")] = 0;
@@ -203,34 +208,40 @@ void hand_back_lines(files_ctx *c, cmd_reader *r)
 
 /* ---- the worker ---- */
 
+// Sleeps until there is work: a state to write, a take asked for (once no
+// file is being read), room in the queue for the file being read, or the
+// stop.
+bool wait_for_work(files_ctx *c, const cmd_reader &r)
+{
+    AcquireSRWLockExclusive(&c->lock);
+    while (!c->stop && !c->state_due && !(c->commands_due && !r.f) && !(r.f && c->count < LINE_SLOTS))
+        SleepConditionVariableSRW(&c->wake, &c->lock, INFINITE, 0);
+    bool stop = c->stop;
+    ReleaseSRWLockExclusive(&c->lock);
+    return !stop;
+}
+
 DWORD WINAPI files_worker(void *arg)
 {
     files_ctx *c = (files_ctx *)arg;
     HMODULE self = c->module;
     cmd_reader r = {};
-    bool commands_due = true; // a cmd.txt left waiting is taken at once
-    while (!c->stop) {
+    while (wait_for_work(c, r)) {
         AcquireSRWLockExclusive(&c->lock);
-        bool state_due = c->state_due;
+        bool state_due = c->state_due, take = c->commands_due && !r.f;
         dm_frame_info state = c->state;
         int spawn_state = c->spawn_state;
         c->state_due = false;
-        commands_due = commands_due || c->commands_due;
-        c->commands_due = false;
+        if (take)
+            c->commands_due = false;
         ReleaseSRWLockExclusive(&c->lock);
 
         if (state_due && c->paths_ok)
             write_state(c, state, spawn_state);
-        if (commands_due && !r.f && c->paths_ok) {
-            commands_due = false;
+        if (take && c->paths_ok)
             take_commands(c, &r);
-        }
         if (r.f)
             read_commands(c, &r);
-        // A take asked for while a file was still being read is done now;
-        // otherwise sleep until there is work.
-        if (!(commands_due && !r.f))
-            WaitForSingleObject(c->wake, INFINITE);
     }
     if (c->keep_lines) {
         hand_back_lines(c, &r);
@@ -255,25 +266,23 @@ void state_files_start(const char *base_dir)
         return;
     files_ctx *c = new files_ctx();
     InitializeSRWLock(&c->lock);
+    InitializeConditionVariable(&c->wake);
     c->refs = 2;
+    c->commands_due = true; // a cmd.txt left waiting is taken at once
     auto path = [base_dir](char *out, const char *name) {
         int n = snprintf(out, DM_PATH_MAX, "%s%s", base_dir, name);
         return n >= 0 && n < DM_PATH_MAX;
     };
     c->paths_ok = path(c->state_path, "state.json") && path(c->state_tmp, "state.json.tmp") &&
                   path(c->cmd_path, "cmd.txt") && path(c->taken_path, "cmd.txt.taken");
-    c->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE thread = nullptr;
-    if (c->wake &&
-        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void *)&files_worker, &c->module)) {
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void *)&files_worker, &c->module)) {
         thread = CreateThread(nullptr, 0, files_worker, c, 0, nullptr);
         if (!thread)
             FreeLibrary(c->module);
     }
     if (!thread) {
         core_log("[core] files: can't start the worker (%lu); no state.json, no cmd.txt", GetLastError());
-        if (c->wake)
-            CloseHandle(c->wake);
         delete c;
         return;
     }
@@ -287,9 +296,11 @@ bool state_files_stop(bool keep_lines)
     if (!c)
         return true;
     ctx = nullptr;
-    InterlockedExchange(&c->keep_lines, keep_lines ? 1 : 0);
-    InterlockedExchange(&c->stop, 1);
-    SetEvent(c->wake);
+    AcquireSRWLockExclusive(&c->lock);
+    c->keep_lines = keep_lines;
+    c->stop = true;
+    ReleaseSRWLockExclusive(&c->lock);
+    WakeConditionVariable(&c->wake);
     bool ended = WaitForSingleObject(worker_thread, STOP_WAIT_MS) == WAIT_OBJECT_0;
     if (!ended)
         core_log("[core] files: the worker did not stop within %lu ms; it ends on its own",
@@ -312,7 +323,7 @@ void state_files_publish(const dm_frame_info *info, int spawn_state)
     c->spawn_state = spawn_state;
     c->state_due = true;
     ReleaseSRWLockExclusive(&c->lock);
-    SetEvent(c->wake);
+    WakeConditionVariable(&c->wake);
 }
 
 void state_files_request_commands()
@@ -323,7 +334,7 @@ void state_files_request_commands()
     AcquireSRWLockExclusive(&c->lock);
     c->commands_due = true;
     ReleaseSRWLockExclusive(&c->lock);
-    SetEvent(c->wake);
+    WakeConditionVariable(&c->wake);
 }
 
 bool state_files_lines_waiting()
@@ -347,6 +358,6 @@ bool state_files_next_line(char *out, unsigned size)
     }
     ReleaseSRWLockExclusive(&c->lock);
     if (was_full)
-        SetEvent(c->wake); // the worker waits for room to read on
+        WakeConditionVariable(&c->wake); // the worker waits for room to read on
     return any;
 }

@@ -62,15 +62,16 @@ TEST_F(core, RefusesAForeignHostApiSilently)
     FreeLibrary(m);
 }
 
-// Points the core's import of SetEvent (the write_state step's hand-over
-// to the file worker, on the first frame) at code that puts the import back
-// and then faults, so the step faults once and the unhook after it runs.
+// Points the core's import of WakeConditionVariable (the write_state step's
+// hand-over to the file worker, on the first frame) at code that puts the
+// import back and then faults, so the step faults once and the unhook after
+// it runs.
 const uint32_t scratch_code = 0x36F0000; // above every offset the game uses
 const size_t restore_size = 23;          // the bytes that put the import back
 
 std::vector<uint8_t> fault_once(HMODULE core, const uint8_t *fault, size_t size)
 {
-    void **slot = dm_pe_import_slot(core, "kernel32.dll", "SetEvent");
+    void **slot = dm_pe_import_slot(core, "kernel32.dll", "WakeConditionVariable");
     if (!slot)
         return {};
     DWORD old;
@@ -93,7 +94,7 @@ TEST_F(core, FrameFaultInTheGameIsReportedAtItsPreferredAddress)
     auto code = fault_once(core_module(), store_to_0x10, sizeof store_to_0x10);
     ASSERT_EQ(code.size(), restore_size + sizeof store_to_0x10);
     sim::game_write(scratch_code, code.data(), code.size());
-    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "SetEvent", sim::game_at(scratch_code)));
+    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "WakeConditionVariable", sim::game_at(scratch_code)));
     sim::frames(1, 0.1);
 
     char expect[256];
@@ -126,7 +127,7 @@ TEST_F(core, FrameFaultInASystemLibraryNamesThatLibrary)
     auto code = fault_once(core_module(), jump, sizeof jump);
     ASSERT_FALSE(code.empty());
     sim::game_write(scratch_code, code.data(), code.size());
-    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "SetEvent", sim::game_at(scratch_code)));
+    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "WakeConditionVariable", sim::game_at(scratch_code)));
     sim::frames(1, 0.1);
     std::string prefix = "[core] FRAME FAULT 0xc0000005 in 'write_state' at ntdll.dll+0x";
     int fault = log_find(prefix);
@@ -146,7 +147,7 @@ TEST_F(core, FrameFaultOutsideAnyModulePrintsTheRawAddress)
     auto bytes = fault_once(core_module(), store_to_0x10, sizeof store_to_0x10);
     ASSERT_FALSE(bytes.empty());
     memcpy(code, bytes.data(), bytes.size());
-    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "SetEvent", code));
+    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "WakeConditionVariable", code));
     sim::frames(1, 0.1);
     char expect[128];
     snprintf(expect, sizeof expect, "[core] FRAME FAULT 0xc0000005 in 'write_state' at ?+0x%llx, data addr ",

@@ -66,7 +66,9 @@ TEST_F(runtime, CmdTxtLinesRunOnceInOrder)
     EXPECT_FALSE(fx::exists(base + "cmd.txt"));
     EXPECT_FALSE(fx::exists(base + "cmd.txt.taken"));
 
-    // Polled every 0.2 s: a file written now waits for the next poll.
+    // Polled every 0.2 s: a file written now waits for the next poll (once
+    // the core's file worker has answered the first frame's poll).
+    Sleep(100);
     fx::write_file(base + "cmd.txt", "ping\n");
     sim::frames(1, 0.1);
     Sleep(50);
