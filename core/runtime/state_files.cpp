@@ -20,6 +20,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "core.h"
+#include "dm_file.h"
 #include "state_files.h"
 
 namespace {
@@ -60,7 +61,7 @@ void release(files_ctx *c)
 
 void write_state(const files_ctx *c, const dm_frame_info &s, int spawn_state)
 {
-    FILE *f = fopen(c->state_tmp, "wt");
+    FILE *f = dm_file_open(c->state_tmp, "wt");
     if (!f)
         return;
     fprintf(f,
@@ -69,7 +70,7 @@ void write_state(const files_ctx *c, const dm_frame_info &s, int spawn_state)
             (unsigned long long)s.frame, s.seconds, (int)s.paused, s.x, s.y, s.z, s.heading, s.pitch, s.roll,
             s.speed, spawn_state);
     fclose(f);
-    MoveFileExA(c->state_tmp, c->state_path, MOVEFILE_REPLACE_EXISTING); // a reader never sees half a file
+    dm_file_move(c->state_tmp, c->state_path, MOVEFILE_REPLACE_EXISTING); // a reader never sees half a file
 }
 
 /* ---- cmd.txt ---- */
@@ -98,13 +99,13 @@ bool push_line(files_ctx *c, const char *line)
 // at any time without losing lines.
 void take_commands(const files_ctx *c, cmd_reader *r)
 {
-    DeleteFileA(c->taken_path); // a leftover
-    if (!MoveFileA(c->cmd_path, c->taken_path))
+    dm_file_delete(c->taken_path); // a leftover
+    if (!dm_file_move(c->cmd_path, c->taken_path, 0))
         return; // no cmd.txt
-    r->f = fopen(c->taken_path, "rt");
+    r->f = dm_file_open(c->taken_path, "rt");
     r->has_held = false;
     if (!r->f)
-        DeleteFileA(c->taken_path);
+        dm_file_delete(c->taken_path);
 }
 
 // Queues the non-empty lines, each cut at its first CR or LF, until the
@@ -121,7 +122,7 @@ void read_commands(files_ctx *c, cmd_reader *r)
         if (!fgets(r->held, LINE_SIZE, r->f)) {
             fclose(r->f);
             r->f = nullptr;
-            DeleteFileA(c->taken_path);
+            dm_file_delete(c->taken_path);
             // A take asked for while this file was read is answered by it:
             // a cmd.txt written since waits for the next poll.
             AcquireSRWLockExclusive(&c->lock);
@@ -186,21 +187,21 @@ void hand_back_lines(files_ctx *c, cmd_reader *r)
         fclose(r->f);
         r->f = nullptr;
     }
-    DeleteFileA(c->taken_path);
+    dm_file_delete(c->taken_path);
     for (int attempt = 0; b.n > 0 && attempt < 3; attempt++) {
-        if (MoveFileA(c->cmd_path, c->taken_path)) {
-            FILE *fresh = fopen(c->taken_path, "rb");
+        if (dm_file_move(c->cmd_path, c->taken_path, 0)) {
+            FILE *fresh = dm_file_open(c->taken_path, "rb");
             if (fresh) {
                 text_add_file(&b, fresh);
                 fclose(fresh);
             }
         }
-        FILE *f = fopen(c->taken_path, "wb");
+        FILE *f = dm_file_open(c->taken_path, "wb");
         if (!f)
             break;
         fwrite(b.p, 1, b.n, f);
         fclose(f);
-        if (MoveFileA(c->taken_path, c->cmd_path))
+        if (dm_file_move(c->taken_path, c->cmd_path, 0))
             break;
     }
     free(b.p);
@@ -247,7 +248,7 @@ DWORD WINAPI files_worker(void *arg)
         hand_back_lines(c, &r);
     } else if (r.f) {
         fclose(r.f);
-        DeleteFileA(c->taken_path);
+        dm_file_delete(c->taken_path);
     }
     release(c);
     // Drops the reference taken for this thread and ends it without
@@ -276,7 +277,7 @@ void state_files_start(const char *base_dir)
     c->paths_ok = path(c->state_path, "state.json") && path(c->state_tmp, "state.json.tmp") &&
                   path(c->cmd_path, "cmd.txt") && path(c->taken_path, "cmd.txt.taken");
     HANDLE thread = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void *)&files_worker, &c->module)) {
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR)(void *)&files_worker, &c->module)) {
         thread = CreateThread(nullptr, 0, files_worker, c, 0, nullptr);
         if (!thread)
             FreeLibrary(c->module);

@@ -51,7 +51,7 @@ protected:
     {
         shutdown();
         sim::plugin_unload();
-        DeleteFileA((base + "drovemark.log").c_str());
+        dm_file_delete((base + "drovemark.log").c_str());
         ASSERT_TRUE(sim::plugin_load(fx::bin("drovemark.dll").c_str()));
     }
 
@@ -132,8 +132,8 @@ protected:
     static std::string read_shared(const std::string &path)
     {
         std::string out;
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h = dm_file_create(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING);
         if (h == INVALID_HANDLE_VALUE)
             return out;
         char buf[4096];

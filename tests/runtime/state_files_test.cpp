@@ -141,7 +141,7 @@ void release() { SetEvent(released); }
 
 class state_files : public rt::core_test {
 protected:
-    HMODULE core_module() { return GetModuleHandleA((base + "core\\loaded_1.dll").c_str()); }
+    HMODULE core_module() { return dm_module_loaded((base + "core\\loaded_1.dll").c_str()); }
 
     void TearDown() override
     {
