@@ -2,9 +2,8 @@
 // values in and lines out under a lock that is never held across a file
 // call, and wakes the worker through a condition variable on that lock
 // (cheaper than an event, which under Wine is a round trip to its server);
-// the worker does every file call of the two files. It holds its own
-// reference on the library and ends with FreeLibraryAndExitThread, so a
-// worker caught in a stalled file call outlives its bounded stop without
+// the worker does every file call of the two files. It is an own_thread, so
+// a worker caught in a stalled file call outlives its bounded stop without
 // running in an unmapped library.
 //
 // Index of this file:
@@ -21,6 +20,7 @@
 #include <string.h>
 #include "core.h"
 #include "dm_file.h"
+#include "own_thread.h"
 #include "state_files.h"
 
 namespace {
@@ -32,8 +32,6 @@ const int LINE_SLOTS = 64; // lines read ahead of the game thread
 const int LINE_SIZE = 256; // a line of at most 255 characters and its end
 
 struct files_ctx {
-    HMODULE module;     /* the worker's own reference, dropped as it ends */
-    volatile LONG refs; /* the worker's and the starter's; the last one frees */
     char state_path[DM_PATH_MAX], state_tmp[DM_PATH_MAX], cmd_path[DM_PATH_MAX], taken_path[DM_PATH_MAX];
     bool paths_ok;
 
@@ -48,14 +46,10 @@ struct files_ctx {
     volatile LONG waiting; /* count, for a look without the lock */
 };
 
-files_ctx *ctx;       /* the running worker's; game thread */
-HANDLE worker_thread; /* game thread */
+files_ctx *ctx;           /* the running worker's; game thread */
+own_thread *worker_thread; /* game thread */
 
-void release(files_ctx *c)
-{
-    if (InterlockedDecrement(&c->refs) == 0)
-        delete c;
-}
+void release(void *arg) { delete (files_ctx *)arg; }
 
 /* ---- state.json ---- */
 
@@ -222,10 +216,9 @@ bool wait_for_work(files_ctx *c, const cmd_reader &r)
     return !stop;
 }
 
-DWORD WINAPI files_worker(void *arg)
+void files_worker(void *arg)
 {
     files_ctx *c = (files_ctx *)arg;
-    HMODULE self = c->module;
     cmd_reader r = {};
     while (wait_for_work(c, r)) {
         AcquireSRWLockExclusive(&c->lock);
@@ -250,11 +243,6 @@ DWORD WINAPI files_worker(void *arg)
         fclose(r.f);
         dm_file_delete(c->taken_path);
     }
-    release(c);
-    // Drops the reference taken for this thread and ends it without
-    // returning into the library, which may be unmapped by then.
-    FreeLibraryAndExitThread(self, 0);
-    return 0;
 }
 
 } // namespace
@@ -268,7 +256,6 @@ void state_files_start(const char *base_dir)
     files_ctx *c = new files_ctx();
     InitializeSRWLock(&c->lock);
     InitializeConditionVariable(&c->wake);
-    c->refs = 2;
     c->commands_due = true; // a cmd.txt left waiting is taken at once
     auto path = [base_dir](char *out, const char *name) {
         int n = snprintf(out, DM_PATH_MAX, "%s%s", base_dir, name);
@@ -276,12 +263,7 @@ void state_files_start(const char *base_dir)
     };
     c->paths_ok = path(c->state_path, "state.json") && path(c->state_tmp, "state.json.tmp") &&
                   path(c->cmd_path, "cmd.txt") && path(c->taken_path, "cmd.txt.taken");
-    HANDLE thread = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR)(void *)&files_worker, &c->module)) {
-        thread = CreateThread(nullptr, 0, files_worker, c, 0, nullptr);
-        if (!thread)
-            FreeLibrary(c->module);
-    }
+    own_thread *thread = own_thread_start(files_worker, c, release);
     if (!thread) {
         core_log("[core] files: can't start the worker (%lu); no state.json, no cmd.txt", GetLastError());
         delete c;
@@ -302,13 +284,11 @@ bool state_files_stop(bool keep_lines)
     c->stop = true;
     ReleaseSRWLockExclusive(&c->lock);
     WakeConditionVariable(&c->wake);
-    bool ended = WaitForSingleObject(worker_thread, STOP_WAIT_MS) == WAIT_OBJECT_0;
+    bool ended = own_thread_join(worker_thread, STOP_WAIT_MS);
+    worker_thread = nullptr;
     if (!ended)
         core_log("[core] files: the worker did not stop within %lu ms; it ends on its own",
                  (unsigned long)STOP_WAIT_MS);
-    CloseHandle(worker_thread);
-    worker_thread = nullptr;
-    release(c);
     return ended;
 }
 
