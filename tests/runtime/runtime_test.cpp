@@ -136,7 +136,6 @@ TEST_F(runtime, EveryRowOfAFeatureNotInThisBuildSaysSoInOneLine)
     } cases[] = {
         { "rvspawn 1", "rvspawn" },   { "rvdespawn", "rvdespawn" },    { "rvvel on", "rvvel" },
         { "rvmove 1 2", "rvmove" },   { "rvstep auto", "rvstep" },     { "rvclock off", "rvclock" },
-        { "model spawn x", "model" },
     };
     for (auto &c : cases)
         EXPECT_EQ(command(c.line), std::vector<std::string>{ std::string("[core] ") + c.command + ": not in this build" })
