@@ -101,8 +101,8 @@ uint64_t servers_touch();
 /* ---- game thread (servers_worker.cpp) ---- */
 
 void servers_start(const dm_host_api *api);
-/* Stops the worker, waiting at most 10 s; false when it is still running
- * (it keeps the core mapped until it ends). */
+/* Stops the worker without waiting out a blocked one; false when it is
+ * still running (it keeps the core mapped until it ends). */
 bool servers_stop();
 
 /* ---- worker thread (servers_list.cpp) ---- */
@@ -118,10 +118,11 @@ void servers_favorites_load();
 int servers_take_requests(favorite_edit edits[SERVERS_EDITS_MAX], uint8_t *fetch, uint8_t *query);
 /* Applies the edits in order and rewrites favorites.txt. */
 void servers_favorites_edit(const favorite_edit *edits, int count);
-/* Closes the HTTP session of a fetch in flight, so that it fails at once. */
-void servers_http_abort();
-
 /* ---- shared by the two Windows files (servers_worker.cpp) ---- */
 
 bool servers_stopping();
 void servers_wake();
+/* The worker's HTTP cancel slot, which the stop cancels. */
+struct http_cancel *servers_http();
+/* A log line from the worker; nothing once it is stopping. */
+void servers_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));

@@ -20,6 +20,7 @@
 #include <string.h>
 #include "core.h"
 #include "core_config.h"
+#include "http_get.h"
 #include "servers.h"
 
 //-----------------------------------------------------------------------------
@@ -29,7 +30,9 @@
 namespace {
 
 const size_t SERVERS_FILE_MAX = 1048576;
-const size_t SERVERS_HTTP_MAX = 262144;
+// The list's GET: name resolution, connect and send 5 s each, every receive
+// 8 s, at most 262,144 bytes.
+const http_limits SERVERS_HTTP = { L"drovemark/1", 5000, 5000, 5000, 8000, 262144, 0 };
 const char FAVORITES_HEADER[] = "# drovemark favourite servers: host port (edited by the in-game server browser)";
 
 // Worker thread only.
@@ -50,10 +53,6 @@ SRWLOCK edits_lock = SRWLOCK_INIT;
 favorite_edit pending_edits[SERVERS_EDITS_MAX];
 int pending_count;
 uint8_t fetch_request, query_request;
-
-// The HTTP session of the fetch in flight, so that a stop can close it.
-SRWLOCK http_lock = SRWLOCK_INIT;
-HINTERNET http_session;
 
 bool list_path(char *out, size_t size, const char *name)
 {
@@ -151,132 +150,41 @@ void error_text(char *err, const char *fmt, ...)
     va_end(ap);
 }
 
-void http_slot_clear(HINTERNET session)
-{
-    AcquireSRWLockExclusive(&http_lock);
-    if (http_session == session) { // a stop may have closed it already
-        WinHttpCloseHandle(session);
-        http_session = nullptr;
-    }
-    ReleaseSRWLockExclusive(&http_lock);
-}
-
 // The body of a GET into *out (malloc'ed, freed by the caller); false with
 // the reason in err (128 bytes) otherwise.
 bool servers_http_get(const char *url, char **out, size_t *length, char *err)
 {
-    *out = nullptr;
-    *length = 0;
-    wchar_t wurl[1024], host[256];
-    URL_COMPONENTS uc;
-    memset(&uc, 0, sizeof uc);
-    uc.dwStructSize = sizeof uc;
-    uc.dwSchemeLength = uc.dwHostNameLength = uc.dwUrlPathLength = uc.dwExtraInfoLength = (DWORD)-1;
-    if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, url, -1, wurl, 1024) ||
-        !WinHttpCrackUrl(wurl, 0, 0, &uc) || uc.dwHostNameLength == 0 || uc.dwHostNameLength >= 256) {
+    http_reply reply;
+    http_result r = http_get(url, &SERVERS_HTTP, servers_http(), &reply);
+    *out = reply.body;
+    *length = reply.size;
+    switch (r) {
+    case HTTP_OK:
+        return true;
+    case HTTP_URL_TOO_LONG:
+    case HTTP_BAD_URL:
         error_text(err, "bad URL");
-        return false;
+        break;
+    case HTTP_NO_WINHTTP:
+        error_text(err, "WinHTTP unavailable (%lu)", reply.error);
+        break;
+    case HTTP_CANCELLED:
+    case HTTP_UNREACHABLE:
+        error_text(err, "can't reach the list server (error %lu)", reply.error);
+        break;
+    case HTTP_STATUS:
+        error_text(err, "the list server answered HTTP %lu", reply.status);
+        break;
+    case HTTP_TOO_BIG:
+        error_text(err, "list is too big");
+        break;
+    case HTTP_CUT: // a connection closed before the announced length, not a shorter list
+    case HTTP_READ_FAILED:
+    case HTTP_TOO_SLOW:
+        error_text(err, "download failed (%lu)", reply.error);
+        break;
     }
-    memcpy(host, uc.lpszHostName, uc.dwHostNameLength * sizeof(wchar_t));
-    host[uc.dwHostNameLength] = 0;
-    const wchar_t *path = uc.dwUrlPathLength ? uc.lpszUrlPath : L"/"; // the query follows in the same text
-
-    HINTERNET session = WinHttpOpen(L"drovemark/1", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!session) {
-        error_text(err, "WinHTTP unavailable (%lu)", GetLastError());
-        return false;
-    }
-    WinHttpSetTimeouts(session, 5000, 5000, 5000, 8000);
-    AcquireSRWLockExclusive(&http_lock);
-    http_session = session;
-    ReleaseSRWLockExclusive(&http_lock);
-
-    HINTERNET conn = nullptr, req = nullptr;
-    char *buf = nullptr;
-    size_t size = 0, room = 0;
-    bool ok = false;
-    DWORD status = 0, status_size = sizeof status, announced = 0, announced_size = sizeof announced;
-    if (servers_stopping()) { // the stop came before the session was in the slot
-        error_text(err, "can't reach the list server (error %lu)", (unsigned long)ERROR_WINHTTP_OPERATION_CANCELLED);
-        goto done;
-    }
-    conn = WinHttpConnect(session, host, uc.nPort, 0);
-    if (conn)
-        req = WinHttpOpenRequest(conn, L"GET", path, nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                 uc.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
-    if (req) { // the wait for the response head: 90 s by default, bounded like every other read
-        DWORD receive = 8000;
-        WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive, sizeof receive);
-    }
-    if (!req || !WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(req, nullptr)) {
-        error_text(err, "can't reach the list server (error %lu)", GetLastError());
-        goto done;
-    }
-    WinHttpQueryHeaders(req, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                        &status, &status_size, WINHTTP_NO_HEADER_INDEX);
-    if (status != 200) {
-        error_text(err, "the list server answered HTTP %lu", status);
-        goto done;
-    }
-    for (;;) {
-        DWORD avail = 0;
-        if (!WinHttpQueryDataAvailable(req, &avail)) {
-            error_text(err, "download failed (%lu)", GetLastError());
-            goto done;
-        }
-        if (avail == 0)
-            break;
-        if (size + avail > SERVERS_HTTP_MAX) {
-            error_text(err, "list is too big");
-            goto done;
-        }
-        if (size + avail + 1 > room) {
-            size_t want = (size + avail) * 2 + 2;
-            char *grown = (char *)realloc(buf, want);
-            if (!grown) {
-                error_text(err, "download failed (%lu)", (unsigned long)ERROR_NOT_ENOUGH_MEMORY);
-                goto done;
-            }
-            buf = grown;
-            room = want;
-        }
-        DWORD got = 0;
-        if (!WinHttpReadData(req, buf + size, avail, &got)) {
-            error_text(err, "download failed (%lu)", GetLastError());
-            goto done;
-        }
-        size += got;
-        if (got == 0)
-            break;
-    }
-    // A connection closed before the announced length is a failed read, not
-    // a shorter list.
-    if (WinHttpQueryHeaders(req, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                            &announced, &announced_size, WINHTTP_NO_HEADER_INDEX) &&
-        announced != size) {
-        error_text(err, "download failed (%lu)", (unsigned long)ERROR_WINHTTP_CONNECTION_ERROR);
-        goto done;
-    }
-    if (!buf && !(buf = (char *)malloc(1))) { // an empty body is an empty text
-        error_text(err, "download failed (%lu)", (unsigned long)ERROR_NOT_ENOUGH_MEMORY);
-        goto done;
-    }
-    ok = true;
-done:
-    if (req)
-        WinHttpCloseHandle(req);
-    if (conn)
-        WinHttpCloseHandle(conn);
-    http_slot_clear(session);
-    if (!ok) {
-        free(buf);
-        return false;
-    }
-    *out = buf;
-    *length = size;
-    return true;
+    return false;
 }
 
 //-----------------------------------------------------------------------------
@@ -340,6 +248,10 @@ void servers_fetch_list()
             error_text(err, "no server list (set server_list in config.ini)");
         }
     }
+    if (servers_stopping()) { // a fetch the stop cut short is dropped: nothing written or logged
+        free(text);
+        return;
+    }
     if (have_text) {
         if (take_text(text, length)) {
             working.state = SERVER_LIST_LOADED;
@@ -348,7 +260,7 @@ void servers_fetch_list()
             if (http && list_path(cache, sizeof cache, "servers_cache.json"))
                 write_replacing(cache, text, length);
             free(text);
-            core_log("[core] servers: %s", working.status);
+            servers_log("[core] servers: %s", working.status);
             return;
         }
         failed = true;
@@ -367,7 +279,7 @@ void servers_fetch_list()
         set_status("%s", err);
     }
     free(text);
-    core_log("[core] servers: %s", working.status);
+    servers_log("[core] servers: %s", working.status);
 }
 
 //-----------------------------------------------------------------------------
@@ -420,7 +332,7 @@ void favorites_save()
         n += snprintf(text + n, sizeof text - (size_t)n, "%s %u\r\n", favorites[i].host, (unsigned)favorites[i].port);
     char path[DM_PATH_MAX];
     if (!list_path(path, sizeof path, "favorites.txt") || !write_replacing(path, text, (size_t)n))
-        core_log("[core] servers: can't write favorites.txt");
+        servers_log("[core] servers: can't write favorites.txt");
 }
 
 int find_favorite(const char *host, uint16_t port)
@@ -532,16 +444,6 @@ int servers_take_requests(favorite_edit edits[SERVERS_EDITS_MAX], uint8_t *fetch
     pending_count = 0;
     ReleaseSRWLockExclusive(&edits_lock);
     return n;
-}
-
-void servers_http_abort()
-{
-    AcquireSRWLockExclusive(&http_lock);
-    if (http_session) {
-        WinHttpCloseHandle(http_session);
-        http_session = nullptr;
-    }
-    ReleaseSRWLockExclusive(&http_lock);
 }
 
 //-----------------------------------------------------------------------------

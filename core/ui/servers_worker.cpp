@@ -4,10 +4,9 @@
 // round trip. It runs on a timetable only while the Servers window is drawn
 // and otherwise sleeps on an auto-reset event that the UI signals.
 //
-// The worker holds a reference on the core's module for as long as it runs
-// and drops it with FreeLibraryAndExitThread: a worker that outlives its
-// bounded stop (a blocking name lookup, a stalled read) keeps the core
-// mapped until it has left the core's code, whatever the plug-in unloads.
+// The worker is a service worker (service_worker.h): the stop never waits
+// out a blocking name lookup or a stalled read; a worker left running keeps
+// its core mapped, logs nothing and writes nothing, and ends on its own.
 //
 // Index of this file:
 // [SECTION] Worker control
@@ -17,6 +16,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
@@ -24,6 +24,7 @@
 #include "net_socket.h"
 #include "net_wire.h"
 #include "servers.h"
+#include "service_worker.h"
 
 //-----------------------------------------------------------------------------
 // [SECTION] Worker control
@@ -31,7 +32,6 @@
 
 namespace {
 
-const DWORD STOP_WAIT_MS = 10000;
 const DWORD IDLE_WAIT_MS = 500;
 const uint64_t BROWSER_SHOWN_MS = 1500;
 const uint64_t REFETCH_MS = 300000;
@@ -41,19 +41,11 @@ const uint64_t PASS_MS = 2000;
 const int REPLY_BUFFER = 512;
 const int DATAGRAMS_PER_BATCH = 256; // a flood cannot hold the pass past its time checks
 
-HANDLE worker_thread;
-HANDLE wake_event;
-volatile LONG stop_flag;
+service_worker *worker;      // the game thread's handle, null when stopped
+service_worker *running;     // the worker thread's own block
 volatile LONG workers_alive; // started and not yet ended, a late one included
 volatile LONG64 browser_drawn;
 uint32_t pass_counter; // worker thread only
-
-// Handed to the thread: the module reference it drops at its end, and its
-// own handle of the wake event (the stop closes the shared one).
-struct worker_args {
-    HMODULE module;
-    HANDLE wake;
-} args;
 
 //-----------------------------------------------------------------------------
 // [SECTION] Query pass
@@ -207,7 +199,7 @@ void servers_query_all(SOCKET s)
 // [SECTION] Worker loop
 //-----------------------------------------------------------------------------
 
-void worker_loop(HANDLE wake)
+void worker_loop(service_worker *w)
 {
     WSADATA wd;
     if (WSAStartup(MAKEWORD(2, 2), &wd) != 0)
@@ -219,7 +211,7 @@ void worker_loop(HANDLE wake)
     uint8_t fetch_due = 1, query_due = 1;
     uint64_t last_fetch = 0;
     favorite_edit edits[SERVERS_EDITS_MAX];
-    server_list_snapshot *w = servers_working();
+    server_list_snapshot *list = servers_working();
     while (!servers_stopping()) {
         int n = servers_take_requests(edits, &fetch_due, &query_due);
         if (n > 0) {
@@ -231,7 +223,7 @@ void worker_loop(HANDLE wake)
         if (now - (uint64_t)browser_drawn < BROWSER_SHOWN_MS) { // the Servers window is on screen
             if (now - last_fetch > REFETCH_MS)
                 fetch_due = 1;
-            if (!w->busy && now - w->last_query_end > REQUERY_MS)
+            if (!list->busy && now - list->last_query_end > REQUERY_MS)
                 query_due = 1;
         }
         if (fetch_due) {
@@ -241,7 +233,7 @@ void worker_loop(HANDLE wake)
             fetch_due = 0;
             query_due = 1;
         } else if (!query_due) {
-            WaitForSingleObject(wake, IDLE_WAIT_MS);
+            service_worker_wait(w, IDLE_WAIT_MS);
             continue;
         }
         if (servers_stopping())
@@ -249,27 +241,22 @@ void worker_loop(HANDLE wake)
         if (s != INVALID_SOCKET) {
             servers_query_all(s);
             query_due = 0;
-        } else if (w->busy) { // no pass will ever end the busy time a fetch began
-            w->busy = 0;
+        } else if (list->busy) { // no pass will ever end the busy time a fetch began
+            list->busy = 0;
             servers_publish();
         }
-        WaitForSingleObject(wake, IDLE_WAIT_MS);
+        service_worker_wait(w, IDLE_WAIT_MS);
     }
     if (s != INVALID_SOCKET)
         closesocket(s);
     WSACleanup();
 }
 
-DWORD WINAPI servers_worker(void *arg)
+void servers_worker(service_worker *w)
 {
-    worker_args a = *(const worker_args *)arg;
-    worker_loop(a.wake);
-    CloseHandle(a.wake);
+    running = w;
+    worker_loop(w);
     InterlockedDecrement(&workers_alive);
-    // Drops the reference taken for this thread and ends it without
-    // returning into the core, which may be unmapped by then.
-    FreeLibraryAndExitThread(a.module, 0);
-    return 0;
 }
 
 } // namespace
@@ -280,67 +267,54 @@ DWORD WINAPI servers_worker(void *arg)
 
 void servers_start(const dm_host_api *api)
 {
-    if (worker_thread)
+    if (worker)
         return;
     if (workers_alive) { // a worker of this core that outlived its stop still runs
         core_log("[core] servers: the last worker is still running; no new one");
         return;
     }
     servers_set_base_dir(api ? api->base_dir : "");
-    InterlockedExchange(&stop_flag, 0);
-    wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    HANDLE own = nullptr;
-    HMODULE self = nullptr;
-    if (!wake_event ||
-        !DuplicateHandle(GetCurrentProcess(), wake_event, GetCurrentProcess(), &own, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS) ||
-        !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void *)&servers_worker, &self)) {
-        core_log("[core] servers: can't start the worker (%lu)", GetLastError());
-        if (own)
-            CloseHandle(own);
-        if (wake_event)
-            CloseHandle(wake_event);
-        wake_event = nullptr;
-        return;
-    }
-    args.module = self;
-    args.wake = own;
     InterlockedIncrement(&workers_alive);
-    worker_thread = CreateThread(nullptr, 0, servers_worker, &args, 0, nullptr);
-    if (!worker_thread) {
+    worker = service_worker_start(servers_worker, nullptr, 0);
+    if (!worker) {
         core_log("[core] servers: can't start the worker (%lu)", GetLastError());
         InterlockedDecrement(&workers_alive);
-        FreeLibrary(self);
-        CloseHandle(own);
-        CloseHandle(wake_event);
-        wake_event = nullptr;
     }
 }
 
 bool servers_stop()
 {
-    if (!worker_thread)
+    if (!worker)
         return true;
-    InterlockedExchange(&stop_flag, 1);
-    SetEvent(wake_event);
-    servers_http_abort(); // a fetch in flight fails at once
-    bool ended = WaitForSingleObject(worker_thread, STOP_WAIT_MS) == WAIT_OBJECT_0;
+    bool ended = service_worker_stop(worker);
+    worker = nullptr;
     if (!ended)
-        core_log("[core] servers: worker didn't stop in 10 s");
-    CloseHandle(worker_thread);
-    CloseHandle(wake_event);
-    worker_thread = nullptr;
-    wake_event = nullptr;
+        core_log("[core] servers: worker didn't stop in %u ms; it ends on its own", (unsigned)SERVICE_STOP_WAIT_MS);
     return ended;
 }
 
 uint64_t servers_touch() { return (uint64_t)InterlockedExchange64(&browser_drawn, (LONG64)GetTickCount64()); }
 
-bool servers_stopping() { return stop_flag != 0; }
+bool servers_stopping() { return service_worker_stopping(running); }
+
+http_cancel *servers_http() { return service_worker_http(running); }
+
+void servers_log(const char *fmt, ...)
+{
+    if (!service_worker_host_enter(running))
+        return;
+    char line[512];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    core_log("%s", line);
+    service_worker_host_leave(running);
+}
 
 void servers_wake()
 {
-    HANDLE e = wake_event;
-    if (e)
-        SetEvent(e);
+    service_worker *w = worker;
+    if (w)
+        service_worker_wake(w);
 }

@@ -3,7 +3,7 @@ list(APPEND DM_CORE_PURE_SOURCES ${d}/ui_pure.cpp ${d}/update_manifest.cpp ${d}/
   ${d}/nametags_math.cpp)
 list(APPEND DM_CORE_WIN_SOURCES ${d}/ui_shell.cpp ${d}/ui_draw.cpp ${d}/ui_pages.cpp ${d}/ui_servers.cpp ${d}/ui_notice.cpp
   ${d}/servers_list.cpp ${d}/servers_worker.cpp ${d}/nametags_view.cpp ${d}/nametags_draw.cpp
-  ${d}/update.cpp ${d}/update_http.cpp ${d}/update_files.cpp)
+  ${d}/http_get.cpp ${d}/service_worker.cpp ${d}/update.cpp ${d}/update_files.cpp)
 # The updater's build-time values: one file, compiled per core variant.
 set(DM_CORE_BUILD_SOURCE ${d}/update_build.cpp)
 list(APPEND DM_CORE_WIN_SOURCES ${DM_CORE_BUILD_SOURCE})

@@ -20,6 +20,10 @@ int dm_ui_post_command(const char *line);
 /* All of the lines or none of them (a join never runs half). */
 int dm_ui_post_commands(const char *const *lines, int n);
 ImFont **dm_ui_fonts(); /* {regular, semibold, bold}; any may be null */
+/* The icon glyph while the icon font is merged into the UI fonts, else null:
+ * without it an icon would draw as the missing-glyph mark, so the caller
+ * leaves it out and lays its text out as if there were no icon. */
+const char *dm_ui_icon(const char *glyph);
 float dm_ui_get_scale();
 float dm_ui_get_size();
 void dm_ui_set_size(float size);
@@ -70,6 +74,11 @@ void dm_ui_text_clipped(ImDrawList *dl, ImFont *font, float size, float x, float
 void dm_ui_text_styled(ImFont *font, float size, uint32_t colour, const char *fmt, ...) __attribute__((format(gnu_printf, 4, 5)));
 void dm_ui_banner_panel(uint32_t colour, const char *icon, const char *title, const char *subtitle, float button_w,
                         const char *button_label, int button_style, bool *pressed);
+/* A button label: "<icon>  <text>" with the icon font, "<text>" without. */
+void dm_ui_icon_label(char *out, size_t size, const char *glyph, const char *text);
+/* The favourite star drawn as a shape, for when there is no icon font:
+ * filled for a favourite, an outline otherwise. */
+void dm_ui_draw_star(ImDrawList *dl, float cx, float cy, float radius, uint32_t colour, bool filled);
 /* Text helpers on the UI fonts: size is the base size (times the scale here). */
 float dm_ui_text_width(ImFont *font, float size, const char *text);
 void dm_ui_draw_text(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour, const char *text);

@@ -103,22 +103,25 @@ void dm_ui_draw_toasts(const dm_ui_frame_args *args, float y)
         const dm_ui_toast &k = toasts.items[i];
         float f = dm_ui_toast_alpha(t - k.start);
         float w = dm_ui_text_width(semibold(), 16, k.text);
-        float bw = 66 * sc + w, h = 44 * sc;
+        // Without its icon a toast is its text with 20s on either side.
+        const char *icon = k.icon ? dm_ui_icon(k.icon) : nullptr;
+        float text_x = icon ? 46 * sc : 20 * sc;
+        float bw = text_x + w + 20 * sc, h = 44 * sc;
         float x0 = floorf((args->width - bw) * 0.5f);
         float y0 = y - 8 * sc * (1 - f);
         dl->AddRectFilled(ImVec2(x0, y0 + 3 * sc), ImVec2(x0 + bw, y0 + 3 * sc + h), dm_ui_fade(dm_ui_rgb(0), 0.35f * f),
                           22 * sc);
         dl->AddRectFilled(ImVec2(x0, y0), ImVec2(x0 + bw, y0 + h), dm_ui_fade(DM_UI_PANEL, 0.96f * f), 22 * sc);
         dl->AddRect(ImVec2(x0, y0), ImVec2(x0 + bw, y0 + h), dm_ui_fade(DM_UI_LINE, f), 22 * sc, 0, 1 * sc);
-        ImVec2 c(x0 + 24 * sc, y0 + 22 * sc);
-        float base_alpha = (float)(k.colour >> 24) / 255.0f;
-        dl->AddCircleFilled(c, 13 * sc, dm_ui_fade(k.colour, base_alpha * 0.25f * f), 24);
-        if (k.icon) {
-            float iw = dm_ui_text_width(regular(), 15, k.icon);
+        if (icon) {
+            ImVec2 c(x0 + 24 * sc, y0 + 22 * sc);
+            float base_alpha = (float)(k.colour >> 24) / 255.0f;
+            dl->AddCircleFilled(c, 13 * sc, dm_ui_fade(k.colour, base_alpha * 0.25f * f), 24);
+            float iw = dm_ui_text_width(regular(), 15, icon);
             dm_ui_draw_text(dl, regular(), 15, c.x - iw * 0.5f, c.y - 15 * sc * 0.5f, dm_ui_fade(k.colour, base_alpha * f),
-                            k.icon);
+                            icon);
         }
-        dm_ui_draw_text(dl, semibold(), 16, x0 + 46 * sc, y0 + 12 * sc, dm_ui_fade(DM_UI_TEXT, f), k.text);
+        dm_ui_draw_text(dl, semibold(), 16, x0 + text_x, y0 + 12 * sc, dm_ui_fade(DM_UI_TEXT, f), k.text);
         y += 44 * sc + 8 * sc;
     }
 }
@@ -181,10 +184,12 @@ void dm_ui_draw_menu(const dm_ui_frame_args *args, const dm_ui_status *s)
         if (current)
             dl->AddRectFilled(ImVec2(r0.x, r0.y + 10 * sc), ImVec2(r0.x + 4 * sc, r1.y - 10 * sc), DM_UI_ACCENT, 2 * sc);
         uint32_t label_colour = current || hovered ? DM_UI_TEXT : DM_UI_TEXT2;
-        dm_ui_draw_text(dl, regular(), 18, r0.x + 18 * sc, r0.y + 12 * sc, current ? DM_UI_ACCENT : label_colour,
-                        pages[i].icon);
-        dm_ui_draw_text(dl, current ? semibold() : regular(), 17, r0.x + 50 * sc, r0.y + 11 * sc, label_colour,
-                        pages[i].label);
+        // Without the icon the label takes its place.
+        const char *icon = dm_ui_icon(pages[i].icon);
+        if (icon)
+            dm_ui_draw_text(dl, regular(), 18, r0.x + 18 * sc, r0.y + 12 * sc, current ? DM_UI_ACCENT : label_colour, icon);
+        dm_ui_draw_text(dl, current ? semibold() : regular(), 17, r0.x + (icon ? 50 : 18) * sc, r0.y + 11 * sc,
+                        label_colour, pages[i].label);
         if (pages[i].page == 1 && s->own_id != 0) {
             char num[16];
             snprintf(num, sizeof num, "%d", s->player_count + 1);
@@ -279,6 +284,34 @@ float dm_ui_text_width(ImFont *font, float size, const char *text)
 void dm_ui_draw_text(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour, const char *text)
 {
     dl->AddText(font_or_current(font), size * dm_ui_get_scale(), ImVec2(x, y), colour, text);
+}
+
+void dm_ui_icon_label(char *out, size_t size, const char *glyph, const char *text)
+{
+    const char *icon = dm_ui_icon(glyph);
+    if (icon)
+        snprintf(out, size, "%s  %s", icon, text);
+    else
+        snprintf(out, size, "%s", text);
+}
+
+void dm_ui_draw_star(ImDrawList *dl, float cx, float cy, float radius, uint32_t colour, bool filled)
+{
+    // Five points on the outer radius, five notches on 0.4 of it, the first
+    // point straight up.
+    ImVec2 pts[10];
+    for (int i = 0; i < 10; i++) {
+        float a = -1.5707963f + 0.6283185f * (float)i;
+        float r = (i & 1) ? radius * 0.4f : radius;
+        pts[i] = ImVec2(cx + r * cosf(a), cy + r * sinf(a));
+    }
+    if (!filled) {
+        dl->AddPolyline(pts, 10, colour, ImDrawFlags_Closed, 1.5f * dm_ui_get_scale());
+        return;
+    }
+    // Not convex, but every edge is seen from the centre: a fan of triangles.
+    for (int i = 0; i < 10; i++)
+        dl->AddTriangleFilled(ImVec2(cx, cy), pts[i], pts[(i + 1) % 10], colour);
 }
 
 void dm_ui_push_font(ImFont *font, float size) { ImGui::PushFont(font, size); }
@@ -383,12 +416,16 @@ void dm_ui_banner_panel(uint32_t colour, const char *icon, const char *title, co
     float a = (float)(colour >> 24) / 255.0f;
     dl->AddRectFilled(p, ImVec2(p.x + w, p.y + h), dm_ui_fade(colour, a * 0.15f), 10 * sc);
     dl->AddRectFilled(p, ImVec2(p.x + 4 * sc, p.y + h), colour, 10 * sc, ImDrawFlags_RoundCornersLeft);
-    dm_ui_draw_text(dl, regular(), 22, p.x + 18 * sc, p.y + (h - 22 * sc) * 0.5f, colour, icon);
-    float clip = w - 52 * sc - (button_label ? button_w : 0) - 30 * sc;
+    // Without the icon the texts start where it would be.
+    icon = icon ? dm_ui_icon(icon) : nullptr;
+    if (icon)
+        dm_ui_draw_text(dl, regular(), 22, p.x + 18 * sc, p.y + (h - 22 * sc) * 0.5f, colour, icon);
+    float tx = (icon ? 52 : 18) * sc;
+    float clip = w - tx - (button_label ? button_w : 0) - 30 * sc;
     float ty = p.y + (subtitle ? 12 : 14) * sc;
-    dm_ui_text_clipped(dl, semibold(), 17, p.x + 52 * sc, ty, DM_UI_TEXT, title, clip);
+    dm_ui_text_clipped(dl, semibold(), 17, p.x + tx, ty, DM_UI_TEXT, title, clip);
     if (subtitle)
-        dm_ui_text_clipped(dl, regular(), 15, p.x + 52 * sc, ty + 22 * sc, DM_UI_TEXT2, subtitle, clip);
+        dm_ui_text_clipped(dl, regular(), 15, p.x + tx, ty + 22 * sc, DM_UI_TEXT2, subtitle, clip);
     if (button_label) {
         ImGui::SetCursorScreenPos(ImVec2(p.x + w - button_w - 14 * sc, p.y + (h - 36 * sc) * 0.5f));
         bool r = dm_ui_button(button_label, button_w, 36 * sc, button_style, true);

@@ -49,10 +49,12 @@ void dm_ui_notice_dialog(const dm_ui_frame_args *args)
         ImGui::GetWindowDrawList()->AddRectFilled(p, ImVec2(p.x + 6 * sc, p.y + sz.y), accent, ImGui::GetStyle().WindowRounding,
                                                   ImDrawFlags_RoundCornersLeft);
         dm_ui_push_font(dm_ui_fonts()[2], 24);
-        ImGui::PushStyleColor(ImGuiCol_Text, accent);
-        ImGui::TextUnformatted(DM_ICON_WARNING);
-        ImGui::PopStyleColor();
-        ImGui::SameLine();
+        if (const char *icon = dm_ui_icon(DM_ICON_WARNING)) {
+            ImGui::PushStyleColor(ImGuiCol_Text, accent);
+            ImGui::TextUnformatted(icon);
+            ImGui::PopStyleColor();
+            ImGui::SameLine();
+        }
         ImGui::TextUnformatted(banned ? "Banned from the server" : "Kicked from the server");
         dm_ui_pop_font();
         if (notice.text[0]) {

@@ -36,10 +36,12 @@ void dm_ui_section_begin(const char *icon, const char *title, ImVec2 *start)
     ImGui::Indent(18 * sc);
     ImGui::Dummy(ImVec2(0, 8 * sc));
     dm_ui_push_font(semibold(), 18);
-    ImGui::PushStyleColor(ImGuiCol_Text, DM_UI_ACCENT);
-    ImGui::TextUnformatted(icon);
-    ImGui::PopStyleColor();
-    ImGui::SameLine();
+    if ((icon = dm_ui_icon(icon)) != nullptr) {
+        ImGui::PushStyleColor(ImGuiCol_Text, DM_UI_ACCENT);
+        ImGui::TextUnformatted(icon);
+        ImGui::PopStyleColor();
+        ImGui::SameLine();
+    }
     ImGui::TextUnformatted(title);
     dm_ui_pop_font();
 }

@@ -89,8 +89,11 @@ void empty_list()
     const char *head = list.state == SERVER_LIST_LOADING ? "Loading the server list..." : "No servers yet";
     const char *line = list.status[0] ? list.status : "Add a server by its address, or set a server list in Settings.";
     float top = p.y + 50 * sc;
-    float iw = dm_ui_text_width(regular(), 48, DM_ICON_SERVERS);
-    dm_ui_draw_text(dl, regular(), 48, p.x + (w - iw) * 0.5f, top, DM_UI_MUTED, DM_ICON_SERVERS);
+    // The texts stay below the icon's place when there is no icon.
+    if (const char *icon = dm_ui_icon(DM_ICON_SERVERS)) {
+        float iw = dm_ui_text_width(regular(), 48, icon);
+        dm_ui_draw_text(dl, regular(), 48, p.x + (w - iw) * 0.5f, top, DM_UI_MUTED, icon);
+    }
     float hw = dm_ui_text_width(semibold(), 20, head);
     dm_ui_draw_text(dl, semibold(), 20, p.x + (w - hw) * 0.5f, top + 70 * sc, DM_UI_TEXT, head);
     float lw = dm_ui_text_width(regular(), 15, line);
@@ -179,11 +182,11 @@ void dm_ui_page_servers(const dm_ui_status *s)
 
     char label[48];
     ImGui::SetCursorScreenPos(ImVec2(title_pos.x + page_w - 300 * sc, title_pos.y + 6 * sc));
-    snprintf(label, sizeof label, "%s  Add server", DM_ICON_ADD);
+    dm_ui_icon_label(label, sizeof label, DM_ICON_ADD, "Add server");
     if (dm_ui_button(label, 150 * sc, 38 * sc, 1, true))
         ImGui::OpenPopup("add_server");
     ImGui::SameLine(0, 10 * sc);
-    snprintf(label, sizeof label, "%s  Refresh", DM_ICON_REFRESH);
+    dm_ui_icon_label(label, sizeof label, DM_ICON_REFRESH, "Refresh");
     if (dm_ui_button(label, 140 * sc, 38 * sc, 1, !list.busy))
         servers_request_refresh(true);
     ImGui::SetCursorScreenPos(below_title);
@@ -271,9 +274,11 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
 
     char text[96];
     if (e->query_state == SERVER_ANSWERED) {
-        dm_ui_draw_text(dl, regular(), 16, players_x, mid - 19 * sc, DM_UI_TEXT2, DM_ICON_PLAYERS);
+        const char *icon = dm_ui_icon(DM_ICON_PLAYERS);
+        if (icon)
+            dm_ui_draw_text(dl, regular(), 16, players_x, mid - 19 * sc, DM_UI_TEXT2, icon);
         snprintf(text, sizeof text, "%u / %u", (unsigned)e->players, (unsigned)e->max_players);
-        dm_ui_draw_text(dl, semibold(), 17, players_x + 24 * sc, mid - 20 * sc, DM_UI_TEXT, text);
+        dm_ui_draw_text(dl, semibold(), 17, players_x + (icon ? 24 : 0) * sc, mid - 20 * sc, DM_UI_TEXT, text);
         float fill = e->max_players ? (float)e->players / (float)e->max_players : 0.0f;
         if (fill > 1)
             fill = 1;
@@ -302,9 +307,13 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
     ImGui::PushStyleColor(ImGuiCol_ButtonActive, DM_UI_MUTED);
     ImGui::PushStyleColor(ImGuiCol_Text, favourite ? DM_UI_ACCENT : DM_UI_MUTED);
     dm_ui_push_font(regular(), 17);
-    bool star = ImGui::Button(favourite ? DM_ICON_STAR_FULL : DM_ICON_STAR, ImVec2(32 * sc, 32 * sc));
+    // Without the icon font the star is drawn as a shape over the button.
+    const char *star_icon = dm_ui_icon(favourite ? DM_ICON_STAR_FULL : DM_ICON_STAR);
+    bool star = ImGui::Button(star_icon ? star_icon : "##star", ImVec2(32 * sc, 32 * sc));
     dm_ui_pop_font();
     ImGui::PopStyleColor(4);
+    if (!star_icon)
+        dm_ui_draw_star(dl, star_x + 16 * sc, mid, 8 * sc, favourite ? DM_UI_ACCENT : DM_UI_MUTED, favourite);
     bool over_item = ImGui::IsItemHovered();
     if (over_item)
         ImGui::SetTooltip("%s", favourite ? "Remove from favourites" : "Add to favourites");
@@ -321,7 +330,7 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
             dm_ui_post_command("net disconnect");
         over_item = over_item || ImGui::IsItemHovered();
     } else {
-        snprintf(text, sizeof text, "%s  Join", DM_ICON_PLAY);
+        dm_ui_icon_label(text, sizeof text, DM_ICON_PLAY, "Join");
         if (dm_ui_button(text, 112 * sc, 38 * sc, 0, can_join))
             dm_ui_join_server(s, e->host, e->port);
         if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) {

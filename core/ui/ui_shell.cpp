@@ -42,6 +42,7 @@ uint32_t notice_last_number;
 dm_ui_settings settings;
 
 ImFont *fonts[3];
+bool icons_on; // the icon font is merged into all three fonts
 ImGuiContext *fonts_context;
 float applied_scale;
 float dm_ui_scale = 1.0f;
@@ -94,6 +95,20 @@ ImFont *dm_ui_load_font(const char *key, const char *file, float size)
     }
     core_log("[core] ui: font %s (%s, %.0f px)", key, file, size);
     return font;
+}
+
+// Whether the icon font was merged into this font: its sources then hold the
+// one named "<key>+icons" (also for a font a reloaded core finds in the atlas).
+bool font_has_icons(ImFont *font)
+{
+    if (!font)
+        return false;
+    char name[sizeof(ImFontConfig::Name) + 8];
+    snprintf(name, sizeof name, "%s+icons", font->GetDebugName());
+    for (ImFontConfig *src : font->Sources)
+        if (src && strcmp(src->Name, name) == 0)
+            return true;
+    return false;
 }
 
 void set_colour(ImGuiStyle &st, ImGuiCol idx, uint32_t packed) { st.Colors[idx] = ImGui::ColorConvertU32ToFloat4(packed); }
@@ -191,6 +206,7 @@ void dm_ui_setup_fonts_and_scale(float height)
             fonts[2] = fonts[1];
         if (fonts[0])
             io.FontDefault = fonts[0];
+        icons_on = font_has_icons(fonts[0]) && font_has_icons(fonts[1]) && font_has_icons(fonts[2]);
     }
     float scale = dm_ui_compute_scale(height, settings.ui_size);
     if (scale == applied_scale)
@@ -461,6 +477,7 @@ void dm_ui_remove_draw_callback(dm_ui_draw_fn fn)
 }
 
 ImFont **dm_ui_fonts() { return fonts; }
+const char *dm_ui_icon(const char *glyph) { return icons_on ? glyph : nullptr; }
 float dm_ui_get_scale() { return dm_ui_scale; }
 float dm_ui_get_size() { return settings.ui_size; }
 void dm_ui_set_size(float size) { settings.ui_size = dm_ui_clamp_size(size); }

@@ -10,19 +10,20 @@
 //   6. installing a staged core (game thread)
 //   7. console command and the Settings window's getters
 //
-// The worker gets a context of its own (stop flag, wake event, HTTP slot,
-// folder URL) and a reference on this library (GetModuleHandleEx from its own
-// address, released by FreeLibraryAndExitThread). update_stop waits a bounded
-// time; a worker still inside a WinHTTP call after that is left to end on its
-// own: it keeps its context and the library stays mapped under it, and with
-// its stop flag set it writes no file.
+// The worker is a service worker (service_worker.h) with a context of its own
+// (folder URL, base directory, plug-in interface): update_stop never waits
+// out a stalled request. A worker left inside a WinHTTP call keeps the
+// library mapped under it, and once stopped it sets no status and no flag
+// and writes no file.
 #include <winsock2.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include "core.h"
 #include "ui.h"
 #include "ui_frame.h"
+#include "service_worker.h"
 #include "update.h"
 
 /* ---- 1. state ---- */
@@ -36,11 +37,9 @@ namespace {
 #define RECHECK_MS 1800000u /* 30 minutes */
 
 struct worker_ctx {
-    HANDLE wake; /* auto-reset */
-    volatile LONG stop;
-    update_http_slot slot;
-    HMODULE module; /* the reference the worker holds on this library */
     char url[UPDATE_URL_MAX + 1];
+    char base_dir[DM_PATH_MAX];
+    uint32_t api_version; /* the host's plug-in interface */
 };
 
 const dm_host_api *host;
@@ -48,12 +47,24 @@ char update_url[UPDATE_URL_MAX + 1];
 volatile bool auto_update = true;
 SRWLOCK status_lock = SRWLOCK_INIT;
 char status_line[200] = "off (no update_url in config.ini)";
-worker_ctx *worker;
-HANDLE worker_thread;
+service_worker *worker; /* the game thread's handle, null when stopped */
 volatile LONG install_request;
 volatile LONG available;
 volatile LONG core_staged; /* update_core_staged */
 
+void store_status(const char *text)
+{
+    AcquireSRWLockExclusive(&status_lock);
+    bool changed = strcmp(text, status_line) != 0;
+    if (changed)
+        snprintf(status_line, sizeof status_line, "%s", text);
+    ReleaseSRWLockExclusive(&status_lock);
+    const dm_host_api *h = host;
+    if (changed && h)
+        h->log("[update] %s", text);
+}
+
+/* The status line from the game thread. */
 void set_status(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
 void set_status(const char *fmt, ...)
 {
@@ -62,14 +73,22 @@ void set_status(const char *fmt, ...)
     va_start(ap, fmt);
     vsnprintf(text, sizeof text, fmt, ap);
     va_end(ap);
-    AcquireSRWLockExclusive(&status_lock);
-    bool changed = strcmp(text, status_line) != 0;
-    if (changed)
-        memcpy(status_line, text, sizeof text);
-    ReleaseSRWLockExclusive(&status_lock);
-    const dm_host_api *h = host;
-    if (changed && h)
-        h->log("[update] %s", text);
+    store_status(text);
+}
+
+/* The status line from a worker: none once it is stopped. */
+void worker_status(service_worker *w, const char *fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
+void worker_status(service_worker *w, const char *fmt, ...)
+{
+    char text[200];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    if (!service_worker_host_enter(w))
+        return;
+    store_status(text);
+    service_worker_host_leave(w);
 }
 
 void get_status(char *out, size_t size)
@@ -79,17 +98,21 @@ void get_status(char *out, size_t size)
     ReleaseSRWLockShared(&status_lock);
 }
 
-/* "%s<name>" in the base directory of the host; false when cut or unknown. */
-bool base_path(char *out, size_t size, const char *name)
+/* "%s<name>" in the base directory; false when cut. */
+bool dir_path(char *out, size_t size, const char *dir, const char *name)
 {
-    const dm_host_api *h = host;
-    if (!h)
-        return false;
-    int n = snprintf(out, size, "%s%s", h->base_dir, name);
+    int n = snprintf(out, size, "%s%s", dir, name);
     return n > 0 && (size_t)n < size;
 }
 
-DWORD WINAPI update_worker(void *arg);
+/* The same in the host's base directory (game thread); false when unknown. */
+bool base_path(char *out, size_t size, const char *name)
+{
+    const dm_host_api *h = host;
+    return h && dir_path(out, size, h->base_dir, name);
+}
+
+void update_worker(service_worker *w);
 
 } // namespace
 
@@ -111,7 +134,7 @@ static bool update_has_release_key()
 
 static void update_start()
 {
-    if (!host || worker_thread)
+    if (!host || worker)
         return;
     if (!update_url[0]) {
         set_status("off (no update_url in config.ini)");
@@ -121,48 +144,26 @@ static void update_start()
         set_status("off (this build has no release key)");
         return;
     }
-    worker_ctx *ctx = new worker_ctx();
-    InitializeSRWLock(&ctx->slot.lock);
-    snprintf(ctx->url, sizeof ctx->url, "%s", update_url);
-    ctx->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    HANDLE thread = nullptr;
-    if (ctx->wake &&
-        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void *)&update_worker, &ctx->module)) {
-        thread = CreateThread(nullptr, 0, update_worker, ctx, 0, nullptr);
-        if (!thread)
-            FreeLibrary(ctx->module);
-    }
-    if (!thread) {
-        if (ctx->wake)
-            CloseHandle(ctx->wake);
-        delete ctx;
+    worker_ctx ctx;
+    snprintf(ctx.url, sizeof ctx.url, "%s", update_url);
+    snprintf(ctx.base_dir, sizeof ctx.base_dir, "%s", host->base_dir);
+    ctx.api_version = host->version;
+    worker = service_worker_start(update_worker, &ctx, sizeof ctx);
+    if (!worker) {
         set_status("off (no worker thread)");
         return;
     }
-    worker = ctx;
-    worker_thread = thread;
     set_status("first check in %u s (%smanifest.txt)", FIRST_WAIT_S, update_url);
 }
 
 static void update_stop()
 {
-    if (!worker_thread)
+    if (!worker)
         return;
-    InterlockedExchange(&worker->stop, 1);
-    SetEvent(worker->wake);
-    update_cancel_http(&worker->slot);
-    if (WaitForSingleObject(worker_thread, update_build.stop_wait_ms) == WAIT_OBJECT_0) {
-        CloseHandle(worker->wake);
-        delete worker;
-    } else {
-        // Still inside a WinHTTP call: it ends at its time-out and exits
-        // through its own reference on the library; its context stays its.
-        core_log("[update] the worker did not stop within %lu ms; it ends on its own",
-                 (unsigned long)update_build.stop_wait_ms);
-    }
-    CloseHandle(worker_thread);
-    worker_thread = nullptr;
+    bool ended = service_worker_stop(worker);
     worker = nullptr;
+    if (!ended) // still inside a WinHTTP call: it ends on its own
+        core_log("[update] the worker did not stop within %u ms; it ends on its own", (unsigned)SERVICE_STOP_WAIT_MS);
 }
 
 void update_init(const dm_host_api *api)
@@ -192,23 +193,20 @@ void update_configure(const char *url, bool auto_on)
 
 /* ---- 4. worker ---- */
 
-static void update_check(worker_ctx *ctx, bool install);
+static void update_check(service_worker *w, bool install);
 
 namespace {
 
-DWORD WINAPI update_worker(void *arg)
+void update_worker(service_worker *w)
 {
-    worker_ctx *ctx = (worker_ctx *)arg;
-    HMODULE self = ctx->module;
-    WaitForSingleObject(ctx->wake, FIRST_WAIT_S * 1000);
-    while (!ctx->stop) {
+    service_worker_wait(w, FIRST_WAIT_S * 1000);
+    while (!service_worker_stopping(w)) {
         bool requested = InterlockedExchange(&install_request, 0) != 0;
-        update_check(ctx, auto_update || requested);
-        if (ctx->stop)
+        update_check(w, auto_update || requested);
+        if (service_worker_stopping(w))
             break;
-        WaitForSingleObject(ctx->wake, RECHECK_MS);
+        service_worker_wait(w, RECHECK_MS);
     }
-    FreeLibraryAndExitThread(self, 0);
 }
 
 } // namespace
@@ -238,9 +236,36 @@ bool delete_old_plugins(const char *folder)
     return all;
 }
 
+/* A GET through the worker's cancel slot: the body (malloc'ed; the caller
+ * frees it) or null with the reason in err. */
+char *update_get(service_worker *w, const char *url, size_t cap, DWORD deadline_ms, size_t *size, char *err,
+                 size_t err_size)
+{
+    const http_limits limits = { L"drovemark-update/1", 10000, 10000, 10000, update_build.receive_ms, cap,
+                                 deadline_ms };
+    http_reply r;
+    switch (http_get(url, &limits, service_worker_http(w), &r)) {
+    case HTTP_OK:
+        *size = r.size;
+        return r.body;
+    case HTTP_URL_TOO_LONG: snprintf(err, err_size, "URL too long"); break;
+    case HTTP_BAD_URL: snprintf(err, err_size, "bad URL"); break;
+    case HTTP_NO_WINHTTP: snprintf(err, err_size, "WinHTTP unavailable (%lu)", r.error); break;
+    case HTTP_CANCELLED: snprintf(err, err_size, "stopped"); break;
+    case HTTP_UNREACHABLE: snprintf(err, err_size, "can't reach the update server (error %lu)", r.error); break;
+    case HTTP_STATUS: snprintf(err, err_size, "the update server answered HTTP %lu", r.status); break;
+    case HTTP_TOO_BIG: snprintf(err, err_size, "download too big"); break;
+    case HTTP_READ_FAILED: snprintf(err, err_size, "download failed (%lu)", r.error); break;
+    case HTTP_TOO_SLOW: snprintf(err, err_size, "download took longer than %lu s", (unsigned long)deadline_ms / 1000); break;
+    case HTTP_CUT: snprintf(err, err_size, "download cut short (%zu of %llu bytes)", r.size, r.announced); break;
+    }
+    *size = 0;
+    return nullptr;
+}
+
 /* Swaps the plug-in file for data: new beside it, old moved aside, new in
  * place (the old one moved back when that fails). False with err. */
-bool swap_plugin(const char *plugin, const std::vector<uint8_t> &data, char *err, size_t err_size)
+bool swap_plugin(const char *plugin, const uint8_t *data, size_t size, char *err, size_t err_size)
 {
     char folder[MAX_PATH], fresh[MAX_PATH + 8], backup[MAX_PATH + 64];
     snprintf(folder, sizeof folder, "%s", plugin);
@@ -251,7 +276,7 @@ bool swap_plugin(const char *plugin, const std::vector<uint8_t> &data, char *err
         folder[0] = 0;
     snprintf(fresh, sizeof fresh, "%s.new", plugin);
     snprintf(backup, sizeof backup, "%sdrovemark-old-%llu.bak", folder, (unsigned long long)GetTickCount64());
-    if (!update_write_file(fresh, data)) {
+    if (!update_write_file(fresh, data, size)) {
         snprintf(err, err_size, "can't write %s (%lu)", fresh, GetLastError());
         return false;
     }
@@ -269,41 +294,56 @@ bool swap_plugin(const char *plugin, const std::vector<uint8_t> &data, char *err
     return true;
 }
 
-bool update_download_file(const worker_ctx *ctx, const update_file_entry *e, std::vector<uint8_t> *out,
-                          char *err, size_t err_size, update_http_slot *slot)
+/* One listed file: its bytes when they match the entry, else null with err. */
+uint8_t *update_download_file(service_worker *w, const update_file_entry *e, size_t *size, char *err,
+                              size_t err_size)
 {
+    const worker_ctx *ctx = (const worker_ctx *)service_worker_ctx(w);
     char url[UPDATE_URL_MAX + 260];
     snprintf(url, sizeof url, "%s%s", ctx->url, e->path);
-    if (!update_http_get(url, UPDATE_FILE_MAX, update_build.file_deadline_ms, out, err, err_size, slot))
-        return false;
-    if (!update_sha256_matches(out->data(), out->size(), e)) {
+    uint8_t *data = (uint8_t *)update_get(w, url, UPDATE_FILE_MAX, update_build.file_deadline_ms, size, err,
+                                          err_size);
+    if (data && !update_sha256_matches(data, *size, e)) {
         snprintf(err, err_size, "%s doesn't match the manifest", e->name);
-        out->clear();
-        return false;
+        free(data);
+        data = nullptr;
     }
-    return true;
+    return data;
 }
 
 } // namespace
 
-static void update_check(worker_ctx *ctx, bool install)
+/* The result of a check: its status line, and the flags it sets. Once the
+ * worker is stopped it reports nothing, so that a worker left to end on its
+ * own never changes what the next one (or the next core) sees. */
+static void check_done(service_worker *w, const char *text, int available_to, bool staged)
 {
-    const dm_host_api *h = host;
-    if (!h)
+    if (!service_worker_host_enter(w))
         return;
-    char err[UPDATE_ERROR_MAX], url[UPDATE_URL_MAX + 16];
-    std::vector<uint8_t> text;
+    if (available_to >= 0)
+        InterlockedExchange(&available, available_to);
+    if (staged)
+        InterlockedExchange(&core_staged, 1);
+    store_status(text);
+    service_worker_host_leave(w);
+}
+
+static void update_check(service_worker *w, bool install)
+{
+    const worker_ctx *ctx = (const worker_ctx *)service_worker_ctx(w);
+    char err[UPDATE_ERROR_MAX], url[UPDATE_URL_MAX + 16], text[200];
+    size_t size = 0;
     snprintf(url, sizeof url, "%smanifest.txt", ctx->url);
-    if (!update_http_get(url, UPDATE_MANIFEST_MAX, update_build.manifest_deadline_ms, &text, err, sizeof err,
-                         &ctx->slot)) {
-        if (!ctx->stop)
-            set_status("check failed: %s", err);
+    char *body = update_get(w, url, UPDATE_MANIFEST_MAX, update_build.manifest_deadline_ms, &size, err, sizeof err);
+    if (!body) {
+        worker_status(w, "check failed: %s", err);
         return;
     }
     update_manifest m;
-    if (!update_verify_manifest(update_build.release_key, (const char *)text.data(), text.size(), &m, err,
-                                sizeof err)) {
-        set_status("rejected the update manifest: %s", err);
+    bool verified = update_verify_manifest(update_build.release_key, body, size, &m, err, sizeof err);
+    free(body);
+    if (!verified) {
+        worker_status(w, "rejected the update manifest: %s", err);
         return;
     }
 
@@ -311,9 +351,10 @@ static void update_check(worker_ctx *ctx, bool install)
     HMODULE pm = GetModuleHandleA("drovemark.dll");
     DWORD pn = pm ? GetModuleFileNameA(pm, plugin, sizeof plugin) : 0;
     bool plugin_known = pn > 0 && pn < sizeof plugin;
-    if (!base_path(live, sizeof live, LIVE_CORE) || !base_path(staged, sizeof staged, STAGED_CORE) ||
-        !base_path(next, sizeof next, NEXT_CORE))
-        return; // stopping: the host is gone
+    if (!dir_path(live, sizeof live, ctx->base_dir, LIVE_CORE) ||
+        !dir_path(staged, sizeof staged, ctx->base_dir, STAGED_CORE) ||
+        !dir_path(next, sizeof next, ctx->base_dir, NEXT_CORE))
+        return;
 
     const update_file_entry *plugin_entry = nullptr, *core_entry = nullptr;
     for (const update_file_entry &e : m.files) {
@@ -334,75 +375,83 @@ static void update_check(worker_ctx *ctx, bool install)
             old_plugin_stays = !delete_old_plugins(folder);
         }
     }
-    bool same_api = m.api == (int32_t)h->version;
+    bool same_api = m.api == (int32_t)ctx->api_version;
     if (core_entry) {
         if (same_api ? core_staged && update_file_matches(staged, core_entry)
                      : update_file_matches(next, core_entry)) {
-            set_status("build %s downloaded; it installs when you leave the server%s", m.build,
-                       same_api ? "" : " and restart the game");
+            worker_status(w, "build %s downloaded; it installs when you leave the server%s", m.build,
+                          same_api ? "" : " and restart the game");
             return;
         }
     }
     if (!plugin_entry && !core_entry) {
-        InterlockedExchange(&available, 0);
         if (old_plugin_stays)
-            set_status("build %s installed; restart the game to finish", m.build);
+            snprintf(text, sizeof text, "build %s installed; restart the game to finish", m.build);
         else
-            set_status("up to date (build %s)", m.build);
+            snprintf(text, sizeof text, "up to date (build %s)", m.build);
+        check_done(w, text, 0, false);
         return;
     }
-    InterlockedExchange(&available, 1);
+    bool download = false;
     if (update_build_is_dirty(update_build.build_id)) {
-        set_status("build %s available; not installing over a dev build (%s)", m.build, update_build.build_id);
-        return;
+        snprintf(text, sizeof text, "build %s available; not installing over a dev build (%s)", m.build,
+                 update_build.build_id);
+    } else if (!install) {
+        snprintf(text, sizeof text, "build %s available", m.build);
+    } else if (core_entry && !same_api && !plugin_entry) {
+        snprintf(text, sizeof text, "build %s needs a reinstall (plugin API %u -> %d): run install.cmd", m.build,
+                 ctx->api_version, m.api);
+    } else {
+        snprintf(text, sizeof text, "downloading build %s", m.build);
+        download = true;
     }
-    if (!install) {
-        set_status("build %s available", m.build);
+    check_done(w, text, 1, false);
+    if (!download)
         return;
-    }
-    if (core_entry && !same_api && !plugin_entry) {
-        set_status("build %s needs a reinstall (plugin API %u -> %d): run install.cmd", m.build, h->version,
-                   m.api);
-        return;
-    }
 
-    set_status("downloading build %s", m.build);
-    std::vector<uint8_t> plugin_data, core_data;
-    if ((plugin_entry && !update_download_file(ctx, plugin_entry, &plugin_data, err, sizeof err, &ctx->slot)) ||
-        (core_entry && !update_download_file(ctx, core_entry, &core_data, err, sizeof err, &ctx->slot))) {
-        if (!ctx->stop)
-            set_status("download failed: %s", err);
+    size_t plugin_size = 0, core_size = 0;
+    uint8_t *plugin_data = nullptr, *core_data = nullptr;
+    if ((plugin_entry && !(plugin_data = update_download_file(w, plugin_entry, &plugin_size, err, sizeof err))) ||
+        (core_entry && !(core_data = update_download_file(w, core_entry, &core_size, err, sizeof err)))) {
+        free(plugin_data);
+        worker_status(w, "download failed: %s", err);
         return;
     }
-    if (ctx->stop)
-        return; // a worker left to end on its own writes nothing
+    if (service_worker_stopping(w)) { // a worker left to end on its own writes nothing
+        free(plugin_data);
+        free(core_data);
+        return;
+    }
 
     // The core goes first: a new plug-in never stands beside an old core of
     // another interface. When the plug-in swap fails the core is taken back.
     const char *core_target = same_api ? staged : next;
+    bool written = true;
     if (core_entry) {
         char folder[DM_PATH_MAX];
-        if (base_path(folder, sizeof folder, "update"))
+        if (dir_path(folder, sizeof folder, ctx->base_dir, "update"))
             CreateDirectoryA(folder, nullptr);
-        if (!update_write_file(core_target, core_data)) {
-            set_status("can't save the new core (%lu)", GetLastError());
-            return;
+        if (!update_write_file(core_target, core_data, core_size)) {
+            worker_status(w, "can't save the new core (%lu)", GetLastError());
+            written = false;
         }
     }
-    if (plugin_entry && !swap_plugin(plugin, plugin_data, err, sizeof err)) {
+    if (written && plugin_entry && !swap_plugin(plugin, plugin_data, plugin_size, err, sizeof err)) {
         if (core_entry)
             DeleteFileA(core_target);
-        set_status("plugin update failed: %s (close the game and run install.cmd)", err);
-        return;
+        worker_status(w, "plugin update failed: %s (close the game and run install.cmd)", err);
+        written = false;
     }
+    free(plugin_data);
+    free(core_data);
+    if (!written)
+        return;
     if (core_entry && same_api)
-        InterlockedExchange(&core_staged, 1);
-    InterlockedExchange(&available, 0);
-    if (core_entry && same_api)
-        set_status("build %s downloaded; it installs when you leave the server%s", m.build,
-                   plugin_entry ? " (plugin: restart the game)" : "");
+        snprintf(text, sizeof text, "build %s downloaded; it installs when you leave the server%s", m.build,
+                 plugin_entry ? " (plugin: restart the game)" : "");
     else
-        set_status("build %s installed; restart the game to finish", m.build);
+        snprintf(text, sizeof text, "build %s installed; restart the game to finish", m.build);
+    check_done(w, text, 0, core_entry && same_api);
 }
 
 /* ---- 6. installing a staged core (game thread) ---- */
@@ -435,13 +484,13 @@ void update_command(const char *rest)
         break;
     case UPDATE_CMD_CHECK:
     case UPDATE_CMD_INSTALL:
-        if (!worker_thread) {
+        if (!worker) {
             core_log("[update] %s", status);
             break;
         }
         if (update_parse_command(rest) == UPDATE_CMD_INSTALL)
             InterlockedExchange(&install_request, 1);
-        SetEvent(worker->wake);
+        service_worker_wake(worker);
         break;
     case UPDATE_CMD_USAGE:
         core_log("[update] usage: update | update check | update install");
@@ -449,6 +498,6 @@ void update_command(const char *rest)
     }
 }
 
-bool update_worker_running() { return worker_thread != nullptr; }
+bool update_worker_running() { return worker != nullptr; }
 bool update_auto_enabled() { return auto_update; }
 bool update_available() { return available != 0; }

@@ -19,13 +19,8 @@
 #ifndef DM_UPDATE_FILE_DEADLINE_MS
 #define DM_UPDATE_FILE_DEADLINE_MS 900000 /* 64 MiB at about 600 kbit/s */
 #endif
-/* Past this update_stop leaves the worker to end on its own, holding its own
- * reference on the core. */
-#ifndef DM_UPDATE_STOP_WAIT_MS
-#define DM_UPDATE_STOP_WAIT_MS 5000
-#endif
 
 const update_build_values update_build = {
     DM_UPDATE_BUILD_ID, DM_UPDATE_RELEASE_KEY, DM_UPDATE_RECEIVE_MS, DM_UPDATE_MANIFEST_DEADLINE_MS,
-    DM_UPDATE_FILE_DEADLINE_MS, DM_UPDATE_STOP_WAIT_MS,
+    DM_UPDATE_FILE_DEADLINE_MS,
 };

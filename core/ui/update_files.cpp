@@ -36,7 +36,7 @@ bool update_file_matches(const char *path, const update_file_entry *entry)
     return update_read_file(path, &data) && update_sha256_matches(data.data(), data.size(), entry);
 }
 
-bool update_write_file(const char *path, const std::vector<uint8_t> &data)
+bool update_write_file(const char *path, const uint8_t *data, size_t size)
 {
     char part[268];
     snprintf(part, sizeof part, "%s.part", path);
@@ -44,13 +44,13 @@ bool update_write_file(const char *path, const std::vector<uint8_t> &data)
     if (f == INVALID_HANDLE_VALUE)
         return false;
     size_t done = 0;
-    while (done < data.size()) {
-        DWORD chunk = data.size() - done > (1u << 20) ? (1u << 20) : (DWORD)(data.size() - done), put = 0;
-        if (!WriteFile(f, data.data() + done, chunk, &put, nullptr) || put == 0)
+    while (done < size) {
+        DWORD chunk = size - done > (1u << 20) ? (1u << 20) : (DWORD)(size - done), put = 0;
+        if (!WriteFile(f, data + done, chunk, &put, nullptr) || put == 0)
             break;
         done += put;
     }
-    DWORD error = done == data.size() ? 0 : GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    DWORD error = done == size ? 0 : GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
     if (!CloseHandle(f) && !error)
         error = GetLastError();
     if (!error && !MoveFileExA(part, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

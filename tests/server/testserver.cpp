@@ -555,6 +555,58 @@ uint16_t ts_add_bot(ts_server *s, const char *name, double now)
     return 0;
 }
 
+/* A point on bot b's circle (40 m around x = 1000 + 100 id, z = -2000, 50 m
+ * up), driven at 10 m/s: the angle at now, its pose. */
+static double bot_angle(const ts_client &b, double now, double offset) { return b.bot_phase + offset + now * 10.0 / 40; }
+static void circle_pose(const ts_client &b, double a, double pos[3], float rot[4])
+{
+    pos[0] = 1000 + b.id * 100 + 40 * cos(a);
+    pos[1] = 50;
+    pos[2] = -2000 + 40 * sin(a);
+    double heading = -a; /* turning about y */
+    rot[0] = (float)cos(heading / 2);
+    rot[1] = 0;
+    rot[2] = (float)sin(heading / 2);
+    rot[3] = 0;
+}
+
+void ts_bots_traffic_tick(ts_server *s, double now, double *next_states, double *next_defs)
+{
+    static const char *const models[2] = { "/def/vehicle/ai/sedan/data.sii", "/def/vehicle/ai/van/data.sii" };
+    // A definition goes with a state, so no car is known without a place.
+    bool defs = now >= *next_defs, states = defs || now >= *next_states;
+    if (states)
+        *next_states = now + 0.1;
+    if (defs)
+        *next_defs = now + 5.0;
+    for (auto &b : s->clients) {
+        if (!b.used || !b.bot)
+            continue;
+        if (defs)
+            for (int i = 0; i < 2; i++) {
+                static traffic_car_definition def;
+                memset(&def, 0, sizeof def);
+                def.net_id = (uint32_t)(i + 1);
+                def.car_type = (uint8_t)(i + 1);
+                def.path_count = 1;
+                snprintf(def.paths[0], sizeof def.paths[0], "%s", models[i]);
+                uint8_t p[NET_TRAFFIC_DEFS_MAX];
+                relay(s, &b, NET_TRAFFIC_DEFS, p, net_build_traffic_defs(p, sizeof p, &def));
+            }
+        if (states) {
+            traffic_car_state cars[2] = {};
+            for (int i = 0; i < 2; i++) {
+                cars[i].net_id = (uint32_t)(i + 1);
+                circle_pose(b, bot_angle(b, now, 3.14159265358979 * (i + 0.5)), cars[i].pos, cars[i].rot);
+                cars[i].speed = 10;
+                cars[i].lights = 0x1; /* low beams */
+            }
+            uint8_t p[5 + 30 * 2];
+            relay(s, &b, NET_TRAFFIC_CARS, p, net_build_traffic_cars(p, sizeof p, (uint32_t)(uint64_t)(now * 1000), cars, 2));
+        }
+    }
+}
+
 void ts_bots_tick(ts_server *s, double now, double *next_state, double *next_lists)
 {
     bool states = now >= *next_state, lists = now >= *next_lists;
@@ -567,15 +619,10 @@ void ts_bots_tick(ts_server *s, double now, double *next_state, double *next_lis
             continue;
         if (states) {
             // A circle of 40 m at 10 m/s around a point per bot.
-            double r = 40, w = 10.0 / r, a = b.bot_phase + now * w;
+            double r = 40, w = 10.0 / r, a = bot_angle(b, now, 0);
             net_pose pose = {};
             pose.flags = 4;
-            pose.pos[0] = 1000 + b.id * 100 + r * cos(a);
-            pose.pos[1] = 50;
-            pose.pos[2] = -2000 + r * sin(a);
-            double heading = -a; /* turning about y */
-            pose.rot[0] = (float)cos(heading / 2);
-            pose.rot[2] = (float)sin(heading / 2);
+            circle_pose(b, a, pose.pos, pose.rot);
             pose.vel[0] = (float)(-r * w * sin(a));
             pose.vel[2] = (float)(r * w * cos(a));
             pose.speed = 10;

@@ -192,3 +192,8 @@ void ts_props_on_join(ts_server *s, ts_client *c);
 /* Bots: players on the server that drive a circle and send accessory lists. */
 uint16_t ts_add_bot(ts_server *s, const char *name, double now);
 void ts_bots_tick(ts_server *s, double now, double *next_state, double *next_lists);
+/* The bots' AI traffic, as a traffic owner's game would send it: each bot
+ * sends two cars that drive its circle half a turn apart (net ids 1 and 2),
+ * their states at 10 Hz and their definitions every 5 s, to every real
+ * client. */
+void ts_bots_traffic_tick(ts_server *s, double now, double *next_states, double *next_defs);

@@ -1,11 +1,15 @@
 // drovemark_testserver: the test server on 127.0.0.1 for the demo.
-//   drovemark_testserver [port] [bots] [seconds] [leave] [servers.json]
+//   drovemark_testserver [port] [bots] [seconds] [leave] [servers.json] [traffic]
 // The bots leave after leave seconds when it is given (0: never). With a
 // servers.json file it also serves that file over HTTP on 127.0.0.1 (any
-// free port, printed) as /servers.json.
+// free port, printed) as /servers.json ("-": none). With traffic 1 the first
+// real player to join is named the traffic owner (with the local traffic
+// setting, named again every 2 s so a player that joins late hears it) and
+// the bots send AI cars of their own.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include "dm_token.h"
 #include "http_server.h"
 #include "net_records.h"
@@ -48,6 +52,25 @@ static void push_demo_job(ts_server *s, double now, double *next)
     ts_send_job(s, &job);
 }
 
+static void name_traffic_owner(ts_server *s, double now, double *next)
+{
+    if (now < *next)
+        return;
+    *next = now + 2;
+    uint16_t owner = s->traffic.owner;
+    if (owner && !ts_find(s, owner))
+        owner = 0; /* the owner left: the next real player takes over */
+    for (auto &c : s->clients)
+        if (!owner && c.used && !c.bot)
+            owner = c.id;
+    if (!owner)
+        return;
+    if (owner != s->traffic.owner)
+        printf("testserver: player %u is the traffic owner\n", (unsigned)owner);
+    fflush(stdout);
+    ts_traffic_set_owner(s, owner, 0);
+}
+
 int main(int argc, char **argv)
 {
     int port = argc > 1 ? atoi(argv[1]) : 42870;
@@ -65,7 +88,9 @@ int main(int argc, char **argv)
     ts_world_set_weather(&s, 1, 1, 1800.0f);
     printf("testserver: listening on 127.0.0.1:%u with %d bots; time 06:30, weather bad\n", s.port, bots);
     static hs_server http;
-    if (argc > 5) {
+    bool list = argc > 5 && strcmp(argv[5], "-") != 0;
+    bool traffic = argc > 6 && atoi(argv[6]) != 0;
+    if (list) {
         if (!serve_list(&http, argv[5])) {
             fprintf(stderr, "testserver: can't serve %s\n", argv[5]);
             return 1;
@@ -81,7 +106,7 @@ int main(int argc, char **argv)
         snprintf(name, sizeof name, "bot %d", i + 1);
         ts_add_bot(&s, name, 0);
     }
-    double next_state = 0, next_lists = 0, next_job = 4;
+    double next_state = 0, next_lists = 0, next_job = 4, next_owner = 0, next_cars = 0, next_defs = 0;
     for (;;) {
         QueryPerformanceCounter(&t);
         double now = (double)(t.QuadPart - t0.QuadPart) / (double)f.QuadPart;
@@ -98,11 +123,15 @@ int main(int argc, char **argv)
             fflush(stdout);
         }
         ts_bots_tick(&s, now, &next_state, &next_lists);
+        if (traffic) {
+            name_traffic_owner(&s, now, &next_owner);
+            ts_bots_traffic_tick(&s, now, &next_cars, &next_defs);
+        }
         push_demo_job(&s, now, &next_job);
         Sleep(5);
     }
     ts_stop(&s);
-    if (argc > 5)
+    if (list)
         hs_stop(&http);
     return 0;
 }

@@ -105,6 +105,17 @@ inline std::string test_out_dir()
     return dir;
 }
 
+/* Wall time of fn() in milliseconds. */
+template <class F> double timed_ms(F &&fn)
+{
+    LARGE_INTEGER f, a, b;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&a);
+    fn();
+    QueryPerformanceCounter(&b);
+    return (double)(b.QuadPart - a.QuadPart) * 1000.0 / (double)f.QuadPart;
+}
+
 class game_test : public ::testing::Test {
 protected:
     std::string root;     /* build/testout/<executable>/<suite>.<test> */
@@ -195,6 +206,16 @@ protected:
         for (auto &l : log_lines())
             if (l.compare(0, prefix.size(), prefix) == 0)
                 n++;
+        return n;
+    }
+
+    /* The generation of the core loaded last (from log line `from` on), 0 when none. */
+    int core_generation(int from = 0)
+    {
+        int n = 0;
+        auto lines = log_lines();
+        for (int i = from; i < (int)lines.size(); i++)
+            sscanf(lines[i].c_str(), "[host] core generation %d loaded", &n);
         return n;
     }
 

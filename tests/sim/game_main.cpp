@@ -1,20 +1,24 @@
 // drovemark_game.exe: the simulated game for the demo. It loads the plug-in
 // from its own folder, runs game frames at 60 Hz for the given number of
 // seconds, and shuts down. Usage:
-//   drovemark_game [seconds] [LOCALAPPDATA] [PNG] [servers PNG] [name tags PNG]
+//   drovemark_game [seconds] [LOCALAPPDATA] [PNG] [servers PNG] [name tags PNG] [players PNG]
 // The game is build 1.61.3.1 with a profile loaded (so the core recognises it
 // and may join a server); its clock starts at day 3, 14:00, in normal weather,
 // and runs at the game's pace. It has a real window and swap chain and presents
 // every frame; a third of the way through the player presses F2, a little
 // later opens the Players page, and the last frame is saved to the PNG when
 // one is named (and the Servers page, the menu's first, just before the
-// Players page opens to the servers PNG; and the frame just before F2, with
-// the menu closed and the bots' name tags over them, to the name tags PNG).
+// Players page opens to the servers PNG; the frame just before F2, with the
+// menu closed and the bots' name tags over them, to the name tags PNG; and
+// the Players page 0.4 s after it opens, while the bots are still there, to
+// the players PNG).
 // Its camera looks at the circles the test server's bots drive (bot n around
 // x = 1000 + 100 n, z = -2000, 50 m up). Its vehicle world is installed,
 // the player's truck has a definition (a chassis and a wheel) and the render
-// thread runs the game's draw routine each frame, so other players can be
-// shown as vehicles.
+// thread runs the game's draw and shadow routines each frame (its light casts
+// shadows), so other players can be shown as vehicles with their shadows. Its
+// AI traffic holds three cars driving near the bots' circles and one far from
+// them, with g_traffic at 1.00.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -25,6 +29,7 @@
 #include "sim/sim_game.h"
 #include "sim/sim_input.h"
 #include "sim/sim_render.h"
+#include "sim/sim_traffic.h"
 #include "sim/sim_vehicles.h"
 #include "sim/sim_world.h"
 
@@ -77,7 +82,8 @@ int main(int argc, char **argv)
     view.z = 268;
     for (int i = 0; i < 2; i++)
         sim::camera_set((uint8_t *)(uintptr_t)cameras.array[i], view);
-    sim::draw_install();
+    sim::draw_world draw = sim::draw_install();
+    sim::put<uint64_t>(draw.light_kind, sim::light_kind_flags, 1); // a light kind that casts shadows
     // Spawned vehicles draw through the drawn objects' counting fakes (their
     // records land at +0x100 of the vehicle, a part the vehicle leaves unused).
     void **drawn = *(void ***)sim::draw_object_new();
@@ -92,6 +98,21 @@ int main(int argc, char **argv)
     sim::economy_company("farm", "hamburg", 0, 20000);
     sim::economy_offer(quarry, "farm.hamburg", sim::economy_cargo("milk"), 30);
     sim::economy_offer(quarry, "farm.hamburg", gravel, 28, 2);
+    // AI traffic: three cars within 1000 m of the bots (a traffic owner sends
+    // those) and one 2 km beyond the last bot (never sent).
+    sim::traffic_create("1.00");
+    const double cars[4][4] = { { 1150, -1900, 15, 0 }, { 1250, -2100, -15, 0 }, { 1000, -2050, 0, 12 },
+                                { 3500, -2000, 0, -12 } };
+    for (auto &c : cars) {
+        sim::traffic_car_desc car;
+        car.pos[0] = c[0];
+        car.pos[1] = 50;
+        car.pos[2] = c[1];
+        car.vel[0] = (float)c[2];
+        car.vel[2] = (float)c[3];
+        car.lights = 0x1;
+        sim::traffic_add_car(car);
+    }
     int32_t r = sim::plugin_init(SCS_TELEMETRY_VERSION_1_01);
     printf("game: scs_telemetry_init returned %d\n", r);
     sim::event_started();
@@ -99,6 +120,7 @@ int main(int argc, char **argv)
     for (double t = 0; t < seconds; t += dt) {
         sim::clock_advance(dt);
         sim::world_advance(dt);
+        sim::traffic_advance(dt);
         sim::channel_placement(t * 10.0, 0.0, -t * 5.0, 0.25f, 0.0f, 0.0f);
         sim::channel_speed(10.0f);
         sim::frame();
@@ -115,6 +137,10 @@ int main(int argc, char **argv)
                 printf("game: saved %s\n", argv[4]);
             sim::mouse_click_message(225, 216); // the menu's Players entry
         }
+        double players_at = seconds / 2 + 0.4; // the page drawn, the bots still there
+        if (argc > 6 && t < players_at && t + dt >= players_at && sim::capture_frame(0.0) &&
+            sim::capture_save_png(argv[6]))
+            printf("game: saved %s\n", argv[6]);
         if (argc > 3 && t + dt >= seconds) {
             if (sim::capture_frame(0.0) && sim::capture_save_png(argv[3]))
                 printf("game: saved %s\n", argv[3]);

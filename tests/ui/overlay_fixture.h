@@ -52,8 +52,9 @@ protected:
     }
 
     /* A Windows folder of this test's own, with free fonts under the names the
-     * UI looks for (or none). */
-    void make_windows_dir(bool fonts)
+     * UI looks for (or none), and a free font standing in for the icon font
+     * under the name given (none: no icon font, as under Wine). */
+    void make_windows_dir(bool fonts, const char *icon_font = nullptr)
     {
         std::string win = root + "\\windows";
         CreateDirectoryA(win.c_str(), nullptr);
@@ -68,13 +69,17 @@ protected:
             for (auto &m : map)
                 ASSERT_TRUE(CopyFileA((std::string(src) + m.from).c_str(), (win + "\\Fonts\\" + m.to).c_str(), FALSE))
                     << m.from;
+            if (icon_font) {
+                ASSERT_TRUE(CopyFileA((std::string(src) + "DejaVuSans.ttf").c_str(),
+                                      (win + "\\Fonts\\" + icon_font).c_str(), FALSE));
+            }
         }
         SetEnvironmentVariableA("WINDIR", win.c_str());
     }
 
-    void start(const char *core, bool fonts = true)
+    void start(const char *core, bool fonts = true, const char *icon_font = nullptr)
     {
-        make_windows_dir(fonts);
+        make_windows_dir(fonts, icon_font);
         if (core)
             install_core(core, "drovemark_core.dll");
         ASSERT_TRUE(sim::render_open(rc));

@@ -1,4 +1,4 @@
-// The Servers page through the real plug-in and servers_test_core.dll (the
+// The Servers page through the real plug-in and ui_test_core.dll (the
 // real core with a snapshot export) in the simulated game: the list comes
 // over loopback HTTP from a scripted server of this process, its servers are
 // test servers on 127.0.0.1 that answer the worker's info queries, and the
@@ -95,7 +95,7 @@ protected:
     void open(const std::string &source)
     {
         set_source(source);
-        start("servers_test_core.dll");
+        start("ui_test_core.dll");
         snapshot_ = core_export<snapshot_fn>("srvtest_snapshot");
         ASSERT_TRUE(snapshot_);
         toggle_ui();

@@ -220,6 +220,99 @@ TEST_F(scripted, FontsFoundAgainAfterACoreReload)
     EXPECT_EQ(log_count("[core] ui: scale 1.00"), 2) << "theme applied once per core";
 }
 
+/* Without an icon font (under Wine, on older Windows) the icons are left out
+ * and the texts laid out as if there were none; with one (a free font stands
+ * in for it) the icons keep their places. Lit pixels against the texts'
+ * widths as the UI measures them: a missing-glyph mark, or the room kept for
+ * an icon, widens the span. */
+class icons : public scripted, public ::testing::WithParamInterface<bool> {
+protected:
+    float measured(int font, float size, const char *text)
+    {
+        auto measure = core_export<uitest_measure_fn>("uitest_measure");
+        auto result = core_export<uitest_measured_fn>("uitest_measured");
+        if (!measure || !result)
+            return -1;
+        measure(font, size, text);
+        sim::game_frames(2);
+        return result();
+    }
+    /* The first and last column in the box whose pixel is brighter than
+     * min_sum (the sum of its three channels); false when none is. */
+    bool lit_span(int x0, int y0, int x1, int y1, int min_sum, int *left, int *right)
+    {
+        *left = x1, *right = -1;
+        for (int y = y0; y < y1; y++)
+            for (int x = x0; x < x1; x++) {
+                uint32_t p = sim::capture_pixel(x, y);
+                if ((int)(p & 0xFF) + (int)((p >> 8) & 0xFF) + (int)((p >> 16) & 0xFF) > min_sum) {
+                    *left = x < *left ? x : *left;
+                    *right = x > *right ? x : *right;
+                }
+            }
+        return *right >= 0;
+    }
+};
+
+TEST_P(icons, LeftOutWithoutAnIconFontKeptWithOne)
+{
+    bool icon_font = GetParam();
+    start("ui_test_core.dll", true, icon_font ? "segmdl2.ttf" : nullptr);
+    set_status();
+    st.own_id = 7;
+    st.has_server = 1;
+    snprintf(st.host, sizeof st.host, "example.test");
+    st.port = 42870;
+    snprintf(st.name, sizeof st.name, "tester");
+    set_status();
+    sim::game_frames(30);
+
+    // A toast: its body is the text and 20 px on either side, or 66 px more
+    // than the text with the icon; no glyph in the toast's green.
+    const char *toast = "Connected to example.test";
+    float tw = measured(1, 16, toast);
+    ASSERT_GT(tw, 100);
+    capture(icon_font ? "icons_toast.png" : "no_icons_toast.png");
+    int left = -1, right = -1;
+    for (int x = 0; x < 1280; x++)
+        if (close_to(sim::capture_pixel(x, 70), rgb(0x181B22), 6)) {
+            left = left < 0 ? x : left;
+            right = x;
+        }
+    float body = (float)(right - left + 1) + 2; // the border's columns
+    EXPECT_NEAR(body, (icon_font ? 66 : 40) + tw, 3) << left << ".." << right;
+    int green = sim::capture_count(left, 48, right + 1, 92, rgb(0x4DD96B), 40);
+    if (icon_font)
+        EXPECT_GT(green, 10) << "the icon in the toast's colour";
+    else
+        EXPECT_EQ(green, 0) << "no mark in the toast's colour";
+
+    // The menu: the current row (Servers) shows the accent only in its bar;
+    // the Settings label starts where its icon would be, or after it.
+    toggle_ui();
+    sim::game_frames(2);
+    capture(icon_font ? "icons_menu.png" : "no_icons_menu.png");
+    int accent = sim::capture_count(130, 144, 328, 188, rgb(0xFF8C1A), 40);
+    if (icon_font)
+        EXPECT_GT(accent, 10) << "the current row's icon";
+    else
+        EXPECT_EQ(accent, 0) << "nothing in the accent but the bar";
+    float label = measured(0, 17, "Settings");
+    ASSERT_TRUE(lit_span(127, 250, 328, 282, 250, &left, &right));
+    EXPECT_NEAR(left, 122 + 18, 2) << "the icon or the label";
+    EXPECT_NEAR(right - left + 1, (icon_font ? 32 : 0) + label, 4) << left << ".." << right;
+
+    // A button: "Add server" (838..988 x 74..112) is its label alone,
+    // centred; with the icon, the icon, two blanks and the label.
+    float bw = measured(1, 16, icon_font ? "\xee\x9c\x90  Add server" : "Add server");
+    ASSERT_TRUE(lit_span(840, 78, 986, 108, 330, &left, &right));
+    EXPECT_NEAR(right - left + 1, bw, 4) << left << ".." << right;
+    EXPECT_NEAR(left - 838, 988 - (right + 1), 3) << "centred";
+}
+
+INSTANTIATE_TEST_SUITE_P(fonts, icons, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &i) { return i.param ? "icon_font" : "no_icon_font"; });
+
 TEST_F(scripted, RunsWithoutTheFonts)
 {
     start("ui_test_core.dll", false);

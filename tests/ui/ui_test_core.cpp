@@ -14,6 +14,12 @@ bool kick_set;
 int calls[2];
 volatile int *volatile fault_at_0x20 = (volatile int *)(uintptr_t)0x20;
 float marker_x, marker_y;
+struct {
+    int font;
+    float size;
+    char text[96];
+    volatile float width;
+} measure;
 
 bool s_open() { return st.net_open != 0; }
 uint16_t s_id() { return st.own_id; }
@@ -72,6 +78,11 @@ void marker(const dm_ui_frame_args *)
     ImGui::End();
     ImGui::PopStyleColor();
 }
+
+void measurer(const dm_ui_frame_args *)
+{
+    measure.width = dm_ui_text_width(dm_ui_fonts()[measure.font], measure.size, measure.text);
+}
 } // namespace
 
 #define EXPORT extern "C" __declspec(dllexport)
@@ -116,3 +127,14 @@ EXPORT int uitest_fonts(char *out, int size)
 }
 
 EXPORT float uitest_scale() { return dm_ui_get_scale(); }
+
+EXPORT void uitest_measure(int font, float size, const char *text)
+{
+    measure.font = font < 0 || font > 2 ? 0 : font;
+    measure.size = size;
+    snprintf(measure.text, sizeof measure.text, "%s", text);
+    measure.width = -1;
+    dm_ui_add_draw_callback(measurer);
+}
+
+EXPORT float uitest_measured() { return measure.width; }

@@ -24,3 +24,8 @@ typedef int (*uitest_calls_fn)(int which); /* 0 faulting, 1 marker */
 /* Names of the fonts in the atlas, separated by '|'; the atlas size. */
 typedef int (*uitest_fonts_fn)(char *out, int size);
 typedef float (*uitest_scale_fn)();
+/* The width that the UI gives a text (font 0 regular, 1 semibold, 2 bold;
+ * size as the UI's drawing code passes it), measured inside the next frames
+ * by a draw callback; -1 until one ran. */
+typedef void (*uitest_measure_fn)(int font, float size, const char *text);
+typedef float (*uitest_measured_fn)();

@@ -1,8 +1,8 @@
-// Test exports of servers_test_core.dll (the real core otherwise): the
-// server list's snapshot, refresh and favourite edits as the Servers window
-// calls them. Two environment switches, read when the library is loaded,
-// make the core's own imports fail so that the worker meets the failure for
-// real: DM_SRVTEST_NO_UDP (socket() gives no socket) and
+// Exports of ui_test_core.dll (the real core otherwise) for the server list:
+// its snapshot, refresh and favourite edits as the Servers window calls them.
+// Two environment switches, read when the library is loaded, make the core's
+// own imports fail so that the worker meets the failure for real:
+// DM_SRVTEST_NO_UDP (socket() gives no socket) and
 // DM_SRVTEST_ALLOC_FAIL_FROM=<bytes> (malloc and realloc of that many bytes
 // or more give null).
 #include <winsock2.h>
