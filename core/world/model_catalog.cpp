@@ -9,6 +9,7 @@
 //   resolving   model_catalog_resolve
 //   searching   the matches, the search command's lines
 //   freeing     model_catalog_destroy
+#include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -68,9 +69,10 @@ bool model_catalog_load()
     if (load_attempted)
         return entry_count > 0;
     load_attempted = true;
-    const char *appdata = getenv("LOCALAPPDATA");
-    if (!appdata)
-        return false;
+    char appdata[DM_PATH_MAX];
+    DWORD got = GetEnvironmentVariableA("LOCALAPPDATA", appdata, sizeof appdata);
+    if (got == 0 || got >= sizeof appdata)
+        return false; // not set, or too long to name the file
     char path[DM_PATH_MAX];
     int n = snprintf(path, sizeof path, "%s\\drovemark\\models.txt", appdata);
     if (n < 0 || n >= (int)sizeof path)

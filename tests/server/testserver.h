@@ -84,7 +84,8 @@ typedef struct ts_traffic {
 } ts_traffic;
 
 /* Props: the server's store of placed props (ids from 1), what came in, and
- * two behaviours for tests: hold_echoes stores requests without answering. */
+ * a behaviour for tests: hold_echoes takes players' requests (type 20 and 21)
+ * without storing or answering them (counted in held). */
 #define TS_PROPS_MAX 256
 typedef struct ts_prop {
     bool used;
@@ -95,7 +96,7 @@ typedef struct ts_props {
     ts_prop props[TS_PROPS_MAX];
     uint32_t next_id;
     bool hold_echoes;
-    uint64_t creates, updates, removes, layouts_in;
+    uint64_t creates, updates, removes, layouts_in, held;
     uint8_t last_layout_op;
     char last_layout_name[33];
     prop_state last_request;  /* the last type 20 a player sent, as parsed */

@@ -82,8 +82,7 @@ static uint32_t place(ts_server *s, uint16_t player, const prop_state *in)
     }
     st.owner = slot->owner;
     slot->state = st;
-    if (!s->props.hold_echoes)
-        echo(s, player, &st);
+    echo(s, player, &st);
     return st.server_id;
 }
 
@@ -104,7 +103,10 @@ void ts_props_on_datagram(ts_server *s, ts_client *c, uint8_t type, const uint8_
             return;
         st.server_id = id;
         s->props.last_request = st;
-        place(s, c->id, &st);
+        if (s->props.hold_echoes)
+            s->props.held++;
+        else
+            place(s, c->id, &st);
     } else if (type == NET_PROP_REMOVED) {
         uint32_t id;
         if (!net_parse_u32(p, n, &id))
