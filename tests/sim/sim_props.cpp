@@ -708,8 +708,15 @@ void props_world_install(const player &p)
     light_count = 0;
     put<uint64_t>(p.ctrl, prop_off::ctrl_lights, (uint64_t)(uintptr_t)light_array);
     put<uint64_t>(p.ctrl, prop_off::ctrl_static_lights, (uint64_t)(uintptr_t)light_records);
-    // the local truck's parts
+    // the local truck's parts, and those of the vehicles and trailers the
+    // factory makes from now on
     part_models_add(p.truck, true);
+    made_observer = [](uint8_t *object, uint32_t class_record) {
+        if (class_record == phys::class_record)
+            part_models_add(object, true);
+        else if (class_record == trl::class_record)
+            part_models_add(object, false);
+    };
 }
 
 } // namespace sim

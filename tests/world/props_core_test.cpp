@@ -507,9 +507,11 @@ TEST_F(props_core, RoofFitKeptInPlaceRoundTripAndMissingPart)
 
 TEST_F(props_core, OnTheRemotePlayersSpawnedVehicleAndGoneWithIt)
 {
-    // the spawned vehicle shows player 7
-    uint8_t *v = sim::object_new(sim::phys::vehicle_size, sim::vehicle_vtable());
-    sim::part_models_add(v, true);
+    // the spawned vehicle shows player 7: a vehicle from the factory, with its part models
+    uint8_t *v = p8(game_create_unit(GAME_PREFERRED_BASE + sim::phys::class_record));
+    ASSERT_TRUE(v);
+    ASSERT_TRUE(sim::part_model(v, true));
+    dm_game_take_ref(u(v));
     sim::placement32 vp = { 300, 10, 80, 0, 0, 1, 0, 0, 0 };
     sim::vehicle_set_placement(v, vp);
     spawn_state.net_player = 7;
