@@ -155,6 +155,8 @@ bool props_path_ok(const char *path);
 bool props_game_file_exists(const char *path);
 void props_push_placement(prop_record *r);
 prop_record *props_find(const char *text);
+/* props_find of the first word (up to 15 characters), kept in id when given. */
+prop_record *props_find_first_word(const char *rest, char id[16]);
 uint64_t props_model_from_slot(uint64_t object, uint32_t offset);
 void props_model_release(uint64_t model);
 

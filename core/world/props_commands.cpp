@@ -164,9 +164,7 @@ void cmd_despawn_all()
 
 void cmd_despawn(const char *rest)
 {
-    char id[16] = "";
-    sscanf(rest, "%15s", id);
-    prop_record *r = props_find(id);
+    prop_record *r = props_find_first_word(rest, nullptr);
     if (!r)
         return;
     if (r->server_id && props_joined()) {
@@ -349,9 +347,7 @@ void cmd_ray(const char *rest)
 
 void cmd_bounds(const char *rest)
 {
-    char id[16] = "";
-    sscanf(rest, "%15s", id);
-    prop_record *r = props_find(id);
+    prop_record *r = props_find_first_word(rest, nullptr);
     if (!r)
         return;
     uint64_t t = game_u64_guarded(r->model + MODEL_BOX_DESCRIPTOR);
@@ -368,9 +364,7 @@ void cmd_bounds(const char *rest)
 
 void cmd_detach(const char *rest)
 {
-    char id[16] = "";
-    sscanf(rest, "%15s", id);
-    prop_record *r = props_find(id);
+    prop_record *r = props_find_first_word(rest, nullptr);
     if (!r)
         return;
     if (!r->attach_part) {

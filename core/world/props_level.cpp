@@ -230,9 +230,8 @@ bool props_truck_offset(double ahead, double right, double up, double out[3], fl
 
 void props_cmd_snap_level(const char *rest)
 {
-    char id[16] = "";
-    sscanf(rest, "%15s", id);
-    prop_record *r = props_find(id);
+    char id[16];
+    prop_record *r = props_find_first_word(rest, id);
     if (!r)
         return;
     if (!r->attach_part) {

@@ -229,9 +229,7 @@ static void dump_light(uint64_t light)
 
 void props_cmd_hookups(const char *rest)
 {
-    char id[16] = "";
-    sscanf(rest, "%15s", id);
-    prop_record *r = props_find(id);
+    prop_record *r = props_find_first_word(rest, nullptr);
     if (!r)
         return;
     uint64_t list = game_u64_guarded(r->model + MODEL_HOOKUPS), count = game_u64_guarded(r->model + MODEL_HOOKUP_COUNT);

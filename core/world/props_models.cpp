@@ -265,6 +265,15 @@ prop_record *props_find(const char *text)
     return nullptr;
 }
 
+prop_record *props_find_first_word(const char *rest, char id[16])
+{
+    char word[16] = "";
+    sscanf(rest, "%15s", word);
+    if (id)
+        memcpy(id, word, sizeof word);
+    return props_find(word);
+}
+
 uint64_t props_model_from_slot(uint64_t object, uint32_t offset)
 {
     if (!object || !dm_probe_read(object, VEHICLE_SLOT_OBJECT_SIZE))

@@ -44,15 +44,21 @@ static void echo(ts_server *s, uint16_t from, const prop_state *prop)
             send_prop_to(s, &c, from, prop);
 }
 
-void ts_props_send_list(ts_server *s)
+/* The id list's payload of the store. */
+static int list_payload(const ts_server *s, uint8_t *out, int cap)
 {
     uint32_t ids[NET_PROP_IDS_MAX];
     int n = 0;
     for (auto &p : s->props.props)
         if (p.used && n < NET_PROP_IDS_MAX)
             ids[n++] = p.state.server_id;
+    return net_build_prop_list(out, cap, ids, n);
+}
+
+void ts_props_send_list(ts_server *s)
+{
     uint8_t out[4 + 4 * NET_PROP_IDS_MAX];
-    ts_broadcast(s, NET_PROP_LIST, 0, out, net_build_prop_list(out, sizeof out, ids, n));
+    ts_broadcast(s, NET_PROP_LIST, 0, out, list_payload(s, out, sizeof out));
 }
 
 /* ---- requests ---- */
@@ -149,11 +155,6 @@ void ts_props_on_join(ts_server *s, ts_client *c)
     for (auto &p : s->props.props)
         if (p.used)
             send_prop_to(s, c, p.owner, &p.state);
-    uint32_t ids[NET_PROP_IDS_MAX];
-    int n = 0;
-    for (auto &p : s->props.props)
-        if (p.used && n < NET_PROP_IDS_MAX)
-            ids[n++] = p.state.server_id;
     uint8_t out[4 + 4 * NET_PROP_IDS_MAX];
-    ts_send(s, c, NET_PROP_LIST, 0, 0, out, net_build_prop_list(out, sizeof out, ids, n));
+    ts_send(s, c, NET_PROP_LIST, 0, 0, out, list_payload(s, out, sizeof out));
 }
