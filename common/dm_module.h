@@ -5,14 +5,15 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
+#include "dm_file.h"
 
 /* The module that holds address, without touching its reference count;
  * null when no module does. */
 static inline HMODULE dm_module_at(const void *address)
 {
     HMODULE m = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            (LPCSTR)address, &m))
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            (LPCWSTR)address, &m))
         return nullptr;
     return m;
 }
@@ -21,9 +22,8 @@ static inline HMODULE dm_module_at(const void *address)
  * it cannot be had or does not fit. */
 static inline bool dm_module_file_name(HMODULE m, char *out, size_t size)
 {
-    char full[MAX_PATH];
-    DWORD n = m ? GetModuleFileNameA(m, full, sizeof full) : 0;
-    if (n == 0 || n >= sizeof full)
+    char full[3 * MAX_PATH];
+    if (!m || !dm_module_path(m, full, sizeof full))
         return false;
     const char *slash = strrchr(full, '\\');
     snprintf(out, size, "%s", slash ? slash + 1 : full);
@@ -35,6 +35,6 @@ static inline bool dm_module_file_name(HMODULE m, char *out, size_t size)
 static inline void dm_module_pin(const void *address)
 {
     HMODULE m;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN, (LPCSTR)address,
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN, (LPCWSTR)address,
                        &m);
 }

@@ -1,4 +1,4 @@
-/* Language handler of dm_seh_call. */
+/* Language handlers of dm_seh_call and dm_seh_call_unwind. */
 #include <windows.h>
 #include "dm_seh.h"
 
@@ -11,6 +11,8 @@ extern void dm_seh_recover(void);
 
 EXCEPTION_DISPOSITION dm_seh_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
                                      DISPATCHER_CONTEXT *dispatch);
+EXCEPTION_DISPOSITION dm_seh_unwind_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
+                                            DISPATCHER_CONTEXT *dispatch);
 
 EXCEPTION_DISPOSITION dm_seh_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
                                      DISPATCHER_CONTEXT *dispatch)
@@ -34,6 +36,23 @@ EXCEPTION_DISPOSITION dm_seh_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT
     RtlUnwindEx(frame, (void *)dm_seh_recover, rec, (void *)0, dispatch->ContextRecord,
                 dispatch->HistoryTable);
     return ExceptionContinueSearch; /* not reached */
+}
+
+/* Called only while an unwind passes dm_seh_call_unwind's frame (an outer
+ * handler took the exception, or the thread exits): the cleanup runs once,
+ * and the unwind goes on. */
+EXCEPTION_DISPOSITION dm_seh_unwind_handler(EXCEPTION_RECORD *rec, void *frame, CONTEXT *context,
+                                            DISPATCHER_CONTEXT *dispatch)
+{
+    (void)context;
+    (void)dispatch;
+    if (rec->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) {
+        void **home = (void **)((char *)frame + 16);
+        dm_seh_body_fn on_unwind = (dm_seh_body_fn)home[2];
+        if (on_unwind)
+            on_unwind(home[3]);
+    }
+    return ExceptionContinueSearch;
 }
 
 long dm_seh_record_filter(EXCEPTION_POINTERS *pointers, void *fault_out)

@@ -17,7 +17,7 @@ typedef struct dm_host_api {
     uint32_t size;        /* 24 */
     uint32_t version;     /* DM_HOST_API_VERSION; the core refuses any other */
     dm_log_fn log;        /* printf-style, format without newline */
-    const char *base_dir; /* ends in a backslash, at most 259 characters */
+    const char *base_dir; /* UTF-8, ends in a backslash, at most 259 bytes */
 } dm_host_api;
 
 #define DM_HOST_API_VERSION 1u

@@ -41,3 +41,16 @@ template <typename F> bool dm_guarded(F &&fn, dm_seh_fault *fault = nullptr)
     dm_seh_fault local = {};
     return dm_guarded_filter(fn, dm_seh_record_filter, fault ? fault : &local);
 }
+
+template <typename F> void dm_unwind_body_thunk(void *callable) { (*(F *)callable)(); }
+
+/* Runs fn(), catching nothing; when a structured exception raised inside it
+ * unwinds to a handler further out (the game's own, around a routine a
+ * detour wraps), cleanup() runs on the way (dm_seh_call_unwind). The caller
+ * does its normal-path cleanup itself after the call returns. */
+template <typename F, typename C> void dm_unwind_guarded(F &&fn, C &&cleanup)
+{
+    using body = typename std::remove_reference<F>::type;
+    using after = typename std::remove_reference<C>::type;
+    dm_seh_call_unwind(dm_unwind_body_thunk<body>, (void *)&fn, dm_unwind_body_thunk<after>, (void *)&cleanup);
+}

@@ -18,6 +18,14 @@ typedef void (*dm_seh_body_fn)(void *arg);
 
 int dm_seh_call(dm_seh_body_fn fn, void *arg, dm_seh_filter_fn filter, void *ctx);
 
+/* Runs fn(arg) and catches nothing; when an exception raised inside it is
+ * taken by a handler further out (or the thread exits), on_unwind(ctx) runs
+ * while the unwind passes this frame, then the unwind goes on. For what must
+ * be given back on every path around code that may raise (a C++ object's
+ * destructor does not run when a structured exception unwinds through a
+ * g++ frame). */
+void dm_seh_call_unwind(dm_seh_body_fn fn, void *arg, dm_seh_body_fn on_unwind, void *ctx);
+
 /* A filter that records the exception code, code address and data address
  * (second parameter when present) into a dm_seh_fault and catches. */
 typedef struct dm_seh_fault {

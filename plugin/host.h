@@ -9,7 +9,7 @@
 #define DM_PATH_MAX 260
 
 /* host_main.cpp: the plug-in's globals. */
-extern char host_base_dir[DM_PATH_MAX];
+extern char host_base_dir[DM_PATH_MAX]; /* UTF-8 */
 extern char host_imgui_ini[DM_PATH_MAX];
 extern dm_frame_info host_frame;
 extern dm_host_api host_api;

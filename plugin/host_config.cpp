@@ -4,12 +4,13 @@
 #include <stdio.h>
 #include <string.h>
 #include "dm_config_line.h"
+#include "dm_file.h"
 
 int32_t host_config_get_int(const char *key, int32_t def)
 {
     char path[DM_PATH_MAX];
     snprintf(path, sizeof path, "%sconfig.ini", host_base_dir);
-    FILE *f = fopen(path, "rt");
+    FILE *f = dm_file_open(path, "rt");
     if (!f)
         return def;
     char line[CONFIG_LINE_MAX];

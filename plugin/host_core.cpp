@@ -3,6 +3,7 @@
 // file's write time changes.
 #include "host.h"
 #include <stdio.h>
+#include "dm_file.h"
 #include "dm_module.h"
 #include "imgui.h"
 #include "imgui_internal.h"
@@ -85,7 +86,7 @@ void host_core_load()
     char file[DM_PATH_MAX], copy[DM_PATH_MAX];
     snprintf(file, sizeof file, "%score\\drovemark_core.dll", host_base_dir);
     WIN32_FILE_ATTRIBUTE_DATA attr;
-    if (!GetFileAttributesExA(file, GetFileExInfoStandard, &attr))
+    if (!dm_file_attributes_ex(file, &attr))
         return;
     if (CompareFileTime(&attr.ftLastWriteTime, &core_write_time) == 0)
         return;
@@ -93,9 +94,13 @@ void host_core_load()
 
     host_core_unload();
 
-    core_generation++;
-    snprintf(copy, sizeof copy, "%score\\loaded_%u.dll", host_base_dir, core_generation);
-    if (!CopyFileA(file, copy, FALSE)) {
+    // A copy still mapped (a core that pinned itself, from an earlier start
+    // of the plug-in in this process) keeps its name: the next one is taken.
+    do {
+        core_generation++;
+        snprintf(copy, sizeof copy, "%score\\loaded_%u.dll", host_base_dir, core_generation);
+    } while (dm_module_loaded(copy) && core_generation < 1000);
+    if (!dm_file_copy(file, copy, FALSE)) {
         host_log("[host] copy core failed (%lu)", GetLastError());
         return;
     }
@@ -103,9 +108,9 @@ void host_core_load()
         char previous[DM_PATH_MAX];
         snprintf(previous, sizeof previous, "%score\\loaded_%u.dll", host_base_dir,
                  core_generation - 1);
-        DeleteFileA(previous); // still mapped when the old core pinned itself; then it stays
+        dm_file_delete(previous); // still mapped when the old core pinned itself; then it stays
     }
-    HMODULE m = LoadLibraryA(copy);
+    HMODULE m = dm_load_library(copy);
     if (!m) {
         host_log("[host] LoadLibrary core failed (%lu)", GetLastError());
         return;

@@ -311,9 +311,9 @@ void probe_one(char letter, const GUID &iid, decltype(&DirectInput8Create) creat
 
 bool host_dinput_probe()
 {
-    HMODULE di8 = GetModuleHandleA("dinput8.dll");
+    HMODULE di8 = GetModuleHandleW(L"dinput8.dll");
     if (!di8)
-        di8 = LoadLibraryA("dinput8.dll");
+        di8 = LoadLibraryW(L"dinput8.dll");
     auto create = di8 ? (decltype(&DirectInput8Create))(void *)GetProcAddress(di8, "DirectInput8Create") : nullptr;
     if (!create) {
         host_log("[host] ui: no DirectInput8Create");

@@ -17,7 +17,7 @@ bool patch(host_slot_patch *p, void **vt, int slot) { return host_patch_slot(p, 
 
 bool host_dxgi_probe()
 {
-    HINSTANCE game = GetModuleHandleA(nullptr);
+    HINSTANCE game = GetModuleHandleW(nullptr);
     WNDCLASSEXA wc = {};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = DefWindowProcA;

@@ -6,13 +6,14 @@
 #include <share.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include "dm_file.h"
 
 static SRWLOCK log_lock = SRWLOCK_INIT;
 static FILE *log_file;
 
 bool host_log_open(const char *path)
 {
-    FILE *f = _fsopen(path, "at", _SH_DENYWR);
+    FILE *f = dm_file_open_shared(path, "at", _SH_DENYWR);
     AcquireSRWLockExclusive(&log_lock);
     log_file = f;
     ReleaseSRWLockExclusive(&log_lock);

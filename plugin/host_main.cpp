@@ -9,6 +9,8 @@
 #include "host.h"
 #include <stdio.h>
 #include <string.h>
+#include "dm_env.h"
+#include "dm_file.h"
 
 char host_base_dir[DM_PATH_MAX];
 char host_imgui_ini[DM_PATH_MAX];
@@ -132,9 +134,9 @@ static void host_install_staged_core()
     char staged[DM_PATH_MAX], core[DM_PATH_MAX];
     snprintf(staged, sizeof staged, "%score\\drovemark_core.next.dll", host_base_dir);
     snprintf(core, sizeof core, "%score\\drovemark_core.dll", host_base_dir);
-    if (GetFileAttributesA(staged) == INVALID_FILE_ATTRIBUTES)
+    if (dm_file_attributes(staged) == INVALID_FILE_ATTRIBUTES)
         return;
-    if (MoveFileExA(staged, core, MOVEFILE_REPLACE_EXISTING))
+    if (dm_file_move(staged, core, MOVEFILE_REPLACE_EXISTING))
         host_log("[host] installed the staged core update");
     else
         host_log("[host] staged core update: move failed (%lu)", GetLastError());
@@ -147,20 +149,26 @@ static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_param
     if (!params)
         return SCS_RESULT_GENERIC_ERROR;
 
-    char appdata[DM_PATH_MAX + 1];
-    DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", appdata, sizeof appdata);
-    if (n == 0 || n >= sizeof appdata)
+    // Read through the wide environment as UTF-8: the ANSI one turns every
+    // character outside the code page into "?", and that folder is not there.
+    char appdata[DM_PATH_MAX];
+    int n = dm_env_get("LOCALAPPDATA", appdata, sizeof appdata);
+    if (n == 0)
         return SCS_RESULT_GENERIC_ERROR;
     // Every path formed below must fit whole; a cut path would point elsewhere.
-    int len = snprintf(host_base_dir, sizeof host_base_dir, "%s\\drovemark\\", appdata);
+    int len = n < 0 ? -1 : snprintf(host_base_dir, sizeof host_base_dir, "%s\\drovemark\\", appdata);
     if (len < 0 || (size_t)len + sizeof longest_suffix > sizeof host_base_dir) {
         host_base_dir[0] = 0;
+        // Refused as a missing value is, but said: the log file cannot be there.
+        if (params->log)
+            params->log(SCS_LOG_TYPE_MESSAGE, "[drovemark] LOCALAPPDATA is too long for the drovemark folder; "
+                                              "not loaded");
         return SCS_RESULT_GENERIC_ERROR;
     }
-    CreateDirectoryA(host_base_dir, nullptr);
+    dm_dir_create(host_base_dir);
     char path[DM_PATH_MAX];
     snprintf(path, sizeof path, "%score", host_base_dir);
-    CreateDirectoryA(path, nullptr);
+    dm_dir_create(path);
 
     snprintf(path, sizeof path, "%sdrovemark.log", host_base_dir);
     host_log_open(path);
@@ -171,7 +179,7 @@ static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_param
     memset(&host_frame, 0, sizeof host_frame);
     host_frame.size = sizeof host_frame;
     host_frame.paused = 1;
-    host_frame.game_base = (uint64_t)(uintptr_t)GetModuleHandleA(nullptr);
+    host_frame.game_base = (uint64_t)(uintptr_t)GetModuleHandleW(nullptr);
 
     host_log("[host] ---- init: game '%s' (%s) telemetry %u.%u game %u.%u, base %p, drovemark build %s",
              params->game_id ? params->game_id : "", params->game_name ? params->game_name : "",

@@ -7,6 +7,7 @@
 // - drawing into the back buffer
 // - the frame
 // - teardown
+#include "dm_file.h"
 #include "dm_windows_dir.h"
 #include "host_overlay.h"
 #include <d3d11_1.h>
@@ -93,7 +94,7 @@ bool create_imgui()
     dm_windows_dir(dir, sizeof dir);
     snprintf(font_path, sizeof font_path, "%s\\Fonts\\segoeui.ttf", dir);
     ImFont *font = nullptr;
-    if (dir[0] && GetFileAttributesA(font_path) != INVALID_FILE_ATTRIBUTES)
+    if (dir[0] && dm_file_attributes(font_path) != INVALID_FILE_ATTRIBUTES)
         font = io.Fonts->AddFontFromFileTTF(font_path, 18.0f);
     if (!font)
         io.Fonts->AddFontDefault();

@@ -116,7 +116,7 @@ bool host_unpatch_slot(host_slot_patch *p)
 
 bool host_iat_hook(host_slot_patch *p, const char *module, const char *function, void *replacement)
 {
-    void **slot = dm_pe_import_slot(GetModuleHandleA(nullptr), module, function);
+    void **slot = dm_pe_import_slot(GetModuleHandleW(nullptr), module, function);
     return slot && host_patch_slot(p, slot, replacement);
 }
 

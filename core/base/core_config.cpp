@@ -5,6 +5,7 @@
 #include <string.h>
 #include "core.h"
 #include "core_config.h"
+#include "dm_file.h"
 
 client_config core_config;
 bool core_remote_mode_by_command;
@@ -23,7 +24,7 @@ bool dm_config_get(const char *key, char *out, size_t size)
     char path[DM_PATH_MAX];
     if (!core_path(path, sizeof path, "config.ini"))
         return false;
-    FILE *f = fopen(path, "rt");
+    FILE *f = dm_file_open(path, "rt");
     if (!f)
         return false;
     char line[CONFIG_LINE_MAX];
@@ -46,8 +47,8 @@ bool dm_config_set(const char *key, const char *value)
     if (config_set_allowed(key, value) && core_path(path, sizeof path, "config.ini") &&
         core_path(tmp, sizeof tmp, "config.ini.new")) {
         AcquireSRWLockExclusive(&dm_config_lock);
-        FILE *in = fopen(path, "rt");
-        FILE *out = fopen(tmp, "wt");
+        FILE *in = dm_file_open(path, "rt");
+        FILE *out = dm_file_open(tmp, "wt");
         if (out) {
             bool written = false, line_start = true, skipping = false, failed = false;
             char chunk[CONFIG_LINE_MAX];
@@ -78,7 +79,7 @@ bool dm_config_set(const char *key, const char *value)
             if (in)
                 fclose(in);
             in = nullptr;
-            ok = !failed && MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING);
+            ok = !failed && dm_file_move(tmp, path, MOVEFILE_REPLACE_EXISTING);
         }
         if (in)
             fclose(in);

@@ -4,7 +4,7 @@
 //   the absolute jump
 //   patching a prologue   one locked 16-byte compare-exchange over the head
 //   hook_install_inline
-//   dm_hook_remove        bytes back, bounded drain, then the trampoline
+//   dm_hook_remove        bytes back, bounded drain; the trampoline stays
 #include "inline_hook.h"
 #include <string.h>
 #include "core.h"
@@ -80,31 +80,39 @@ bool patch_prologue(uint64_t target, const uint8_t *bytes, const uint8_t *was, s
 uint64_t hook_install_inline(inline_hook *h, uint64_t target, const uint8_t *expected, size_t length,
                              const void *detour)
 {
-    if (h->target || h->trampoline || length < HOOK_LENGTH_MIN || length > HOOK_LENGTH_MAX)
+    if (h->target || length < HOOK_LENGTH_MIN || length > HOOK_LENGTH_MAX)
         return 0;
     if (target % head_size != 0 || !dm_probe_read(target, length) ||
         memcmp((const void *)(uintptr_t)target, expected, length) != 0)
         return 0;
-    uint8_t *tramp = (uint8_t *)VirtualAlloc(nullptr, HOOK_TRAMPOLINE_SIZE, MEM_COMMIT | MEM_RESERVE,
-                                             PAGE_EXECUTE_READWRITE);
-    if (!tramp)
-        return 0;
-    memcpy(tramp, (const void *)(uintptr_t)target, length);
-    write_jump(tramp + length, target + length);
-    FlushInstructionCache(GetCurrentProcess(), tramp, HOOK_TRAMPOLINE_SIZE);
-    memcpy(h->saved, tramp, length);
-    // The detour calls through this field: it is set before any thread can
-    // reach the detour.
-    h->trampoline = (uint64_t)(uintptr_t)tramp;
+    // What the trampoline must hold: the routine's bytes, then the jump back.
+    uint8_t want[HOOK_LENGTH_MAX + HOOK_JUMP_SIZE];
+    memcpy(want, (const void *)(uintptr_t)target, length);
+    write_jump(want + length, target + length);
+    uint8_t *tramp = (uint8_t *)(uintptr_t)h->trampoline;
+    if (!tramp || memcmp(tramp, want, length + HOOK_JUMP_SIZE) != 0) {
+        // A kept trampoline of other bytes stays as it is for whoever may
+        // still call it.
+        tramp = (uint8_t *)VirtualAlloc(nullptr, HOOK_TRAMPOLINE_SIZE, MEM_COMMIT | MEM_RESERVE,
+                                        PAGE_EXECUTE_READWRITE);
+        if (!tramp)
+            return 0;
+        memcpy(tramp, want, length + HOOK_JUMP_SIZE);
+        FlushInstructionCache(GetCurrentProcess(), tramp, HOOK_TRAMPOLINE_SIZE);
+        // The detour calls through this field: it is set before any thread
+        // can reach the detour, and never zeroed.
+        h->trampoline = (uint64_t)(uintptr_t)tramp;
+    }
+    memcpy(h->saved, want, length);
 
     uint8_t patch[HOOK_LENGTH_MAX];
     write_jump(patch, (uint64_t)(uintptr_t)detour);
     memset(patch + HOOK_JUMP_SIZE, 0xCC, length - HOOK_JUMP_SIZE);
-    if (!patch_prologue(target, patch, h->saved, length, true)) {
-        VirtualFree(tramp, 0, MEM_RELEASE);
-        h->trampoline = 0;
-        return 0;
-    }
+    if (!patch_prologue(target, patch, h->saved, length, true))
+        return 0; // the trampoline is kept for the next install
+    // From now on a thread may be past the jump before it is counted: the
+    // detour's code stays for the life of the game.
+    core_pin_self();
     h->target = target;
     h->length = length;
     return h->trampoline;
@@ -112,7 +120,7 @@ uint64_t hook_install_inline(inline_hook *h, uint64_t target, const uint8_t *exp
 
 /* ---- dm_hook_remove ---- */
 
-bool dm_hook_remove(inline_hook *h, volatile LONG *in_flight, const char *name)
+bool dm_hook_remove(inline_hook *h, detour_gate *gate, const char *name)
 {
     if (!h->target)
         return true;
@@ -126,24 +134,12 @@ bool dm_hook_remove(inline_hook *h, volatile LONG *in_flight, const char *name)
     memset(ours + HOOK_JUMP_SIZE, 0xCC, HOOK_LENGTH_MAX - HOOK_JUMP_SIZE);
     bool restored = readable && memcmp((const void *)(uintptr_t)h->target, ours, (size_t)h->length) == 0 &&
                     patch_prologue(h->target, h->saved, ours, (size_t)h->length, false);
-    int waits = 0;
-    while (restored && *in_flight > 0 && waits < HOOK_DRAIN_MS / 10) {
-        Sleep(10);
-        waits++;
-    }
-    bool clean = restored && *in_flight == 0;
-    if (clean) {
-        VirtualFree((void *)(uintptr_t)h->trampoline, 0, MEM_RELEASE);
-    } else {
-        // A thread may still come through the jump or be inside the detour:
-        // the trampoline and the core's code stay for the life of the game.
-        core_pin_self();
+    bool drained = restored && detour_gate_drain(gate, HOOK_DRAIN_MS);
+    if (!drained)
         core_log("[core] %s hook at %p: %s; trampoline kept, the core stays loaded", name,
                  (void *)(uintptr_t)h->target,
                  restored ? "detour still running after 1 s" : "our jump is no longer there");
-    }
     h->target = 0;
-    h->trampoline = 0;
     h->length = 0;
-    return clean;
+    return drained;
 }

@@ -19,13 +19,20 @@
  * must be 16-byte aligned (a compiler's function entries are). Bytes past the
  * first 16 are never reached through the jump and are written outside it.
  *
- * A detour counts itself while it runs (hook_in_flight_scope); removal puts
- * the bytes back, then waits (bounded) for that count to reach zero before it
- * frees the trampoline. Game thread only, except the detours. */
+ * A detour counts itself through a gate (detour_gate.h) for its whole
+ * call. A thread can be past the jump but not yet counted, or come through
+ * another program's hook that chained onto ours, at any time: so the core
+ * that wrote a jump stays mapped for the life of the game (it pins itself
+ * at the first install), and a trampoline, once made, is never freed or
+ * zeroed: removal puts the bytes back, waits (bounded) for the detours
+ * inside the gate, and leaves the trampoline in the record, where the next
+ * install of the same routine takes it again. Game thread only, except the
+ * detours. */
 #pragma once
 #include <windows.h>
 #include <stddef.h>
 #include <stdint.h>
+#include "detour_gate.h"
 
 #define HOOK_JUMP_SIZE 14
 #define HOOK_LENGTH_MIN 14
@@ -33,30 +40,24 @@
 #define HOOK_TRAMPOLINE_SIZE 64
 
 typedef struct inline_hook {
-    uint64_t target;     /* the patched routine; 0 while not installed */
-    uint64_t trampoline; /* 0 when none; set before the jump is written */
+    uint64_t target;     /* the patched routine; 0 while not installed (empty) */
+    uint64_t trampoline; /* 0 until the first install; set before the jump is
+                            written, kept callable after removal */
     uint8_t saved[HOOK_LENGTH_MAX];
     uint64_t length;
 } inline_hook;
 
-/* Every detour holds one of these for the whole call. */
-struct hook_in_flight_scope {
-    volatile LONG *count;
-    explicit hook_in_flight_scope(volatile LONG *c) : count(c) { InterlockedIncrement(count); }
-    ~hook_in_flight_scope() { InterlockedDecrement(count); }
-};
-
 /* Installs the hook; returns the trampoline, or 0 with nothing changed (the
  * record not empty, a length outside 14..32, a target not 16-byte aligned,
  * bytes that cannot be read or differ from expected, no memory, no write
- * access). */
+ * access). A kept trampoline that holds these bytes and the jump back is
+ * taken again; otherwise a new one is made (the old one stays callable). */
 uint64_t hook_install_inline(inline_hook *h, uint64_t target, const uint8_t *expected, size_t length,
                              const void *detour);
 
-/* Undoes one hook (nothing for an empty record) and empties the record. The
- * trampoline is freed once in_flight (the detour's count) reached zero;
- * when it does not within HOOK_DRAIN_MS, the trampoline is left in place,
- * the core is pinned so the running detours keep their code, and false is
- * returned (after a log line naming the hook). */
+/* Undoes one hook (nothing for an empty record) and empties the record (the
+ * trampoline stays). Waits up to HOOK_DRAIN_MS for the detours inside the
+ * gate; when one is still running then, or our jump is no longer there,
+ * logs a line naming the hook and returns false. */
 #define HOOK_DRAIN_MS 1000
-bool dm_hook_remove(inline_hook *h, volatile LONG *in_flight, const char *name);
+bool dm_hook_remove(inline_hook *h, detour_gate *gate, const char *name);

@@ -8,6 +8,7 @@
 #include <bcrypt.h>
 #include <stdio.h>
 #include <string.h>
+#include "dm_file.h"
 #include "net_key.h"
 #include "net_win.h"
 
@@ -20,8 +21,8 @@ enum key_file { KEY_FILE_READ, KEY_FILE_MISSING, KEY_FILE_UNREADABLE, KEY_FILE_D
 /* The seed from the file's first line (at most 79 characters). */
 key_file read_seed(const char *path, uint8_t seed[32], DWORD *error)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = dm_file_create(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
         return *error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND ? KEY_FILE_MISSING
@@ -60,7 +61,7 @@ bool write_new_key_file(const char *path, const uint8_t seed[32])
     if (tmp_len <= 0 || (size_t)tmp_len >= sizeof tmp)
         return false;
     int len = net_key_file_text(seed, text, sizeof text);
-    HANDLE file = CreateFileA(tmp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = dm_file_create(tmp, GENERIC_WRITE, 0, CREATE_ALWAYS);
     bool ok = file != INVALID_HANDLE_VALUE;
     if (ok) {
         DWORD put = 0;
@@ -68,9 +69,9 @@ bool write_new_key_file(const char *path, const uint8_t seed[32])
         ok = CloseHandle(file) && ok;
     }
     SecureZeroMemory(text, sizeof text);
-    if (ok && MoveFileExA(tmp, path, MOVEFILE_WRITE_THROUGH))
+    if (ok && dm_file_move(tmp, path, MOVEFILE_WRITE_THROUGH))
         return true;
-    DeleteFileA(tmp);
+    dm_file_delete(tmp);
     return false;
 }
 

@@ -4,6 +4,7 @@
 // it. No windows.h.
 #include <stdio.h>
 #include <string.h>
+#include "dm_file_stream.h"
 #include "dm_own_files.h"
 #include "net_csv.h"
 #include "net_internal.h"
@@ -29,7 +30,8 @@ void net_recording_start(const char *base_dir, const char *name)
     else
         n = snprintf(path, sizeof path, "%s%s", base_dir ? base_dir : "", name);
     // A recording never replaces one of the system's own files or folders.
-    FILE *f = (n > 0 && (size_t)n < sizeof path && dm_recording_path_allowed(name)) ? fopen(path, "wt") : nullptr;
+    FILE *f = (n > 0 && (size_t)n < sizeof path && dm_recording_path_allowed(name)) ? dm_file_open(path, "wt")
+                                                                                    : nullptr;
     if (!f) {
         net_log("[core] net: can't open %s", path);
         return;

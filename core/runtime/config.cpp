@@ -5,6 +5,8 @@
 #include <string.h>
 #include "core.h"
 #include "core_config.h"
+#include "dm_env.h"
+#include "dm_file.h"
 #include "net_client.h"
 #include "runtime.h"
 #include "ui_frame.h"
@@ -14,11 +16,7 @@ namespace {
 
 void default_name(char *out, size_t size)
 {
-    char name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD n = sizeof name;
-    if (GetComputerNameA(name, &n) && n > 0)
-        snprintf(out, size, "%.*s", CONFIG_NAME_MAX, name);
-    else
+    if (!dm_computer_name(out, size, CONFIG_NAME_MAX))
         snprintf(out, size, "player");
 }
 
@@ -35,11 +33,11 @@ void config_load()
     char path[DM_PATH_MAX];
     if (!core_path(path, sizeof path, "config.ini"))
         return;
-    FILE *f = fopen(path, "rt");
+    FILE *f = dm_file_open(path, "rt");
     if (!f) {
         char text[4096];
         FILE *out = config_default_text(text, sizeof text, CONFIG_DEFAULT_PORT, CONFIG_NAME_MAX, name) >= 0
-                        ? fopen(path, "wt") : nullptr;
+                        ? dm_file_open(path, "wt") : nullptr;
         if (out) {
             fputs(text, out);
             fclose(out);

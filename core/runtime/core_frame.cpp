@@ -12,6 +12,7 @@
 #include <string.h>
 #include "core.h"
 #include "diagnostics.h"
+#include "dm_file.h"
 #include "game_mem.h"
 #include "hooks.h"
 #include "net_client.h"
@@ -78,7 +79,7 @@ void write_state_step(const dm_frame_info *info)
     char tmp[DM_PATH_MAX], path[DM_PATH_MAX];
     if (!core_path(tmp, sizeof tmp, "state.json.tmp") || !core_path(path, sizeof path, "state.json"))
         return;
-    FILE *f = fopen(tmp, "wt");
+    FILE *f = dm_file_open(tmp, "wt");
     if (!f)
         return;
     fprintf(f,
@@ -87,7 +88,7 @@ void write_state_step(const dm_frame_info *info)
             (unsigned long long)info->frame, info->seconds, (int)info->paused, info->x, info->y,
             info->z, info->heading, info->pitch, info->roll, info->speed, dm_spawn_state_value());
     fclose(f);
-    MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING);
+    dm_file_move(tmp, path, MOVEFILE_REPLACE_EXISTING);
 }
 
 bool poll_commands_due(const dm_frame_info *info) { return info->seconds >= next_poll_time; }
@@ -98,10 +99,10 @@ void poll_commands_step(const dm_frame_info *info)
     char cmd[DM_PATH_MAX], taken[DM_PATH_MAX];
     if (!core_path(cmd, sizeof cmd, "cmd.txt") || !core_path(taken, sizeof taken, "cmd.txt.taken"))
         return;
-    DeleteFileA(taken);
-    if (!MoveFileA(cmd, taken))
+    dm_file_delete(taken);
+    if (!dm_file_move(cmd, taken, 0))
         return;
-    FILE *f = fopen(taken, "rt");
+    FILE *f = dm_file_open(taken, "rt");
     if (f) {
         char line[256];
         while (fgets(line, sizeof line, f)) {
@@ -111,7 +112,7 @@ void poll_commands_step(const dm_frame_info *info)
         }
         fclose(f);
     }
-    DeleteFileA(taken);
+    dm_file_delete(taken);
 }
 
 void ui_step(const dm_frame_info *info) { dm_ui_game_tick(info, dm_cmd_run); }

@@ -89,7 +89,7 @@ static void core_start(const dm_host_api *api)
     core_api = api;
     core_frame_reset();
     core_game_thread = GetCurrentThreadId();
-    game_base = (uint64_t)(uintptr_t)GetModuleHandleA(nullptr);
+    game_base = (uint64_t)(uintptr_t)GetModuleHandleW(nullptr);
     core_log("[core] init (build %s, compiled %s %s)", DM_BUILD_TEXT, __DATE__, __TIME__);
 
     net_set_log(api->log);
@@ -133,18 +133,10 @@ long frame_fault_filter(EXCEPTION_POINTERS *pointers, void *)
     const EXCEPTION_RECORD *rec = pointers->ExceptionRecord;
     if (!core_api)
         return EXCEPTION_CONTINUE_SEARCH;
-    HMODULE mod = nullptr;
     char name[MAX_PATH] = "?";
     uint64_t offset = 0;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           (LPCSTR)rec->ExceptionAddress, &mod) && mod) {
-        char full[MAX_PATH];
-        DWORD n = GetModuleFileNameA(mod, full, sizeof full);
-        if (n > 0 && n < sizeof full) {
-            const char *slash = strrchr(full, '\\');
-            snprintf(name, sizeof name, "%s", slash ? slash + 1 : full);
-        }
+    if (HMODULE mod = dm_module_at(rec->ExceptionAddress)) {
+        dm_module_file_name(mod, name, sizeof name);
         offset = (uint64_t)(uintptr_t)rec->ExceptionAddress - (uint64_t)(uintptr_t)mod;
         if ((uint64_t)(uintptr_t)mod == game_base)
             offset += 0x140000000ULL;
@@ -188,6 +180,7 @@ static void core_stop()
         core_log("[core] net: recording stopped by the reload");
 
     hook_remove_all();
+    spawn_release_finish();
 
     props_shutdown();
     traffic_shutdown();

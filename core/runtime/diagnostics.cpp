@@ -9,6 +9,7 @@
 #include "core_config.h"
 #include "diag_text.h"
 #include "diagnostics.h"
+#include "dm_file.h"
 #include "dm_own_files.h"
 #include "game_mem.h"
 #include "net_client.h"
@@ -151,7 +152,7 @@ void cmd_memrec(const char *rest, double now)
     }
     char path[DM_PATH_MAX];
     bool fits = core_path(path, sizeof path, name);
-    FILE *f = fits ? fopen(path, "wb") : nullptr;
+    FILE *f = fits ? dm_file_open(path, "wb") : nullptr;
     if (!f) {
         core_log("[core] memrec: cannot open %s", path);
         return;

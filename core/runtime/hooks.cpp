@@ -3,6 +3,7 @@
 //
 // Index of this file:
 //   game offsets and state
+//   what the detours read  the spawned vehicle's view, hook_set_spawn_view
 //   guarded object calls   the vehicle and trailer virtuals, the render word
 //   dm_shadow_strength
 //   the detours            hook_draw_detour, dm_shadow_detour
@@ -10,10 +11,10 @@
 //   commands               hook on|off, shadow on|off
 //
 // The detours run on the game's render thread, the rest on the game thread.
-// They read the spawned vehicle's and trailer's state through the vehicles
-// subsystem's dm_spawn_state_value, dm_spawn_vehicle_ptr,
-// dm_spawn_trailer_state_value, dm_spawn_trailer_ptr and
-// dm_spawn_hidden, as they stand (no lock).
+// They read the spawned vehicle's and trailer's state only through the
+// spawned vehicle's view (the vehicles subsystem's readers unless a test
+// core set its own), as it stands (no lock), and only inside render_gate:
+// the game thread drains the gate before it releases what they may hold.
 #include <windows.h>
 #include <string.h>
 #include "core.h"
@@ -43,7 +44,6 @@ const uint8_t shadow_prologue[15] = { 0x40, 0x55, 0x56, 0x41, 0x56, 0x48, 0x83, 
                                       0x30, 0x48, 0x8B, 0xE9, 0x4D, 0x8B, 0xF0 };
 
 inline_hook draw_hook, shadow_hook;
-volatile LONG draw_in_flight, shadow_in_flight;
 volatile uint8_t drawing_enabled;
 volatile uint8_t shadows_off;
 
@@ -52,6 +52,14 @@ typedef void (*draw_slot)(uint64_t object, uint64_t context, uint64_t, uint64_t)
 typedef void (*shadow_slot)(uint64_t object, uint64_t a2, uint64_t light_word, float strength);
 
 void count(volatile uint32_t *counter) { __atomic_add_fetch(counter, 1, __ATOMIC_RELAXED); }
+
+/* ---- what the detours read ---- */
+
+const hook_spawn_view vehicles_view = { dm_spawn_state_value, dm_spawn_vehicle_ptr, dm_spawn_trailer_state_value,
+                                        dm_spawn_trailer_ptr, dm_spawn_hidden };
+const hook_spawn_view *spawn_view = &vehicles_view;
+
+const hook_spawn_view *view() { return __atomic_load_n(&spawn_view, __ATOMIC_ACQUIRE); }
 
 /* ---- guarded object calls ---- */
 
@@ -94,17 +102,25 @@ bool shadow_object(uint64_t object, uint64_t a2, uint64_t light, float strength)
     });
 }
 
-bool vehicle_drawable()
+/* The spawned vehicle when it is to be drawn now, else 0. */
+uint64_t vehicle_drawable(const hook_spawn_view *v)
 {
-    return dm_spawn_state_value() == 2 && dm_spawn_vehicle_ptr() && !dm_spawn_hidden();
+    if (v->state() != 2 || v->hidden())
+        return 0;
+    return (uint64_t)(uintptr_t)v->vehicle();
 }
 
-uint64_t trailer_drawable()
+uint64_t trailer_drawable(const hook_spawn_view *v)
 {
-    return dm_spawn_trailer_state_value() == 2 ? (uint64_t)(uintptr_t)dm_spawn_trailer_ptr() : 0;
+    return v->trailer_state() == 2 ? (uint64_t)(uintptr_t)v->trailer() : 0;
 }
 
 } // namespace
+
+void hook_set_spawn_view(const hook_spawn_view *v)
+{
+    __atomic_store_n(&spawn_view, v ? v : &vehicles_view, __ATOMIC_RELEASE);
+}
 
 /* ---- dm_shadow_strength ---- */
 
@@ -132,21 +148,36 @@ float dm_shadow_strength(uint64_t a1, uint64_t light)
 
 /* ---- the detours ---- */
 
-uint64_t hook_draw_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
+namespace {
+
+/* Each detour's whole call: inside the gate, which it leaves on every path,
+ * also when the game's routine raises and a handler of the game's further
+ * out unwinds through us. */
+template <typename F> uint64_t in_gate(F &&body)
 {
-    hook_in_flight_scope scope(&draw_in_flight);
+    uint32_t entered = detour_gate_enter(&render_gate);
+    uint64_t result = 0;
+    dm_unwind_guarded([&] { result = body(); }, [&] { detour_gate_leave(&render_gate, entered); });
+    detour_gate_leave(&render_gate, entered);
+    return result;
+}
+
+uint64_t draw_body(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
+{
     uint64_t result = ((game_routine)(uintptr_t)draw_hook.trampoline)(a1, a2, a3, a4);
     props_draw(a2);
-    if (!drawing_enabled || hook_stats.draw_fault || !vehicle_drawable())
+    const hook_spawn_view *v = view();
+    uint64_t vehicle = drawing_enabled && !hook_stats.draw_fault ? vehicle_drawable(v) : 0;
+    if (!vehicle)
         return result;
     uint64_t ctrl = game_ctrl_guarded();
     if (!ctrl)
         return result;
-    if (draw_object((uint64_t)(uintptr_t)dm_spawn_vehicle_ptr(), a2, ctrl))
+    if (draw_object(vehicle, a2, ctrl))
         count(&hook_stats.draw);
     else
         hook_stats.draw_fault = 1;
-    uint64_t trailer = trailer_drawable();
+    uint64_t trailer = trailer_drawable(v);
     if (trailer && !hook_stats.trailer_draw_fault) {
         if (draw_object(trailer, a2, ctrl))
             count(&hook_stats.trailer_draw);
@@ -156,15 +187,15 @@ uint64_t hook_draw_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
     return result;
 }
 
-uint64_t dm_shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
+uint64_t shadow_body(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
 {
-    hook_in_flight_scope scope(&shadow_in_flight);
     uint64_t result = ((game_routine)(uintptr_t)shadow_hook.trampoline)(a1, a2, a3, a4);
-    if (!drawing_enabled || shadows_off || !vehicle_drawable() || !a1 || !a3)
+    const hook_spawn_view *v = view();
+    uint64_t vehicle = drawing_enabled && !shadows_off && a1 && a3 ? vehicle_drawable(v) : 0;
+    if (!vehicle)
         return result;
     float s = -1.0f;
     if (!hook_stats.shadow_fault) {
-        uint64_t vehicle = (uint64_t)(uintptr_t)dm_spawn_vehicle_ptr();
         volatile float strength = -1.0f;
         bool ok = dm_guarded([&] { strength = dm_shadow_strength(a1, a3); });
         if (ok && strength >= 0)
@@ -177,7 +208,7 @@ uint64_t dm_shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
         if (s >= 0)
             count(&hook_stats.shadow);
     }
-    uint64_t trailer = trailer_drawable();
+    uint64_t trailer = trailer_drawable(v);
     if (s >= 0 && trailer && !hook_stats.trailer_shadow_fault) {
         if (shadow_object(trailer, a2, a3, s))
             count(&hook_stats.trailer_shadow);
@@ -185,6 +216,18 @@ uint64_t dm_shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
             hook_stats.trailer_shadow_fault = 1;
     }
     return result;
+}
+
+} // namespace
+
+uint64_t hook_draw_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
+{
+    return in_gate([&] { return draw_body(a1, a2, a3, a4); });
+}
+
+uint64_t dm_shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
+{
+    return in_gate([&] { return shadow_body(a1, a2, a3, a4); });
 }
 
 /* ---- install and remove ---- */
@@ -216,8 +259,8 @@ void hook_install_draw()
     }
 }
 
-void hook_remove_shadow() { dm_hook_remove(&shadow_hook, &shadow_in_flight, "shadow"); }
-void hook_remove_draw() { dm_hook_remove(&draw_hook, &draw_in_flight, "draw"); }
+void hook_remove_shadow() { dm_hook_remove(&shadow_hook, &render_gate, "shadow"); }
+void hook_remove_draw() { dm_hook_remove(&draw_hook, &render_gate, "draw"); }
 
 void hook_remove_all()
 {

@@ -28,6 +28,18 @@ void hook_set_drawing_enabled(bool on);
 /* The "hook on", "hook off", "shadow on" and "shadow off" rows. */
 void hook_command(cmd_id id);
 
+/* What the detours read of the spawned vehicle and trailer, on the render
+ * thread, all through this view: the vehicles' readers (vehicles.h) unless
+ * a test core sets a view of its own (null: the vehicles' again). */
+typedef struct hook_spawn_view {
+    int (*state)();         /* 0 none, 1 loading, 2 spawned */
+    void *(*vehicle)();
+    int (*trailer_state)(); /* as state */
+    void *(*trailer)();
+    bool (*hidden)();       /* a parked remote player's vehicle is not drawn */
+} hook_spawn_view;
+void hook_set_spawn_view(const hook_spawn_view *view);
+
 /* The game's routines while hooked; never called by the core. */
 uint64_t hook_draw_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4);
 uint64_t dm_shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4);

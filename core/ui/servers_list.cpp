@@ -20,6 +20,7 @@
 #include <string.h>
 #include "core.h"
 #include "core_config.h"
+#include "dm_file.h"
 #include "http_get.h"
 #include "servers.h"
 
@@ -78,8 +79,7 @@ read_result read_whole(const char *path, size_t cap, char **out, size_t *length)
 {
     *out = nullptr;
     *length = 0;
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = dm_file_create(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
     if (h == INVALID_HANDLE_VALUE)
         return READ_NONE;
     size_t size = 0, room = 0;
@@ -126,14 +126,14 @@ bool write_replacing(const char *path, const char *data, size_t length)
     int n = snprintf(tmp, sizeof tmp, "%s.new", path);
     if (n < 0 || (size_t)n >= sizeof tmp)
         return false;
-    FILE *f = fopen(tmp, "wb");
+    FILE *f = dm_file_open(tmp, "wb");
     if (!f)
         return false;
     bool ok = fwrite(data, 1, length, f) == length;
     ok = fclose(f) == 0 && ok;
-    if (ok && MoveFileExA(tmp, path, MOVEFILE_REPLACE_EXISTING))
+    if (ok && dm_file_move(tmp, path, MOVEFILE_REPLACE_EXISTING))
         return true;
-    DeleteFileA(tmp);
+    dm_file_delete(tmp);
     return false;
 }
 

@@ -57,7 +57,7 @@ service_worker *service_worker_start(service_worker_body body, const void *ctx, 
     DWORD error = 0;
     w->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!w->wake ||
-        !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void *)&run, &w->module)) {
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR)(void *)&run, &w->module)) {
         error = GetLastError();
     } else if (!(w->thread = CreateThread(nullptr, 0, run, w, 0, nullptr))) {
         error = GetLastError();

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "dm_fnv.h"
+#include "dm_utf8.h"
 
 uint32_t dm_ui_fade(uint32_t colour, float f)
 {
@@ -216,11 +217,7 @@ void dm_ui_clip_text(const char *text, float max_width, dm_ui_measure_fn measure
     if (measure(out, ctx) <= max_width)
         return;
     char buf[256];
-    size_t len = strlen(text);
-    if (len > 252)
-        len = 252;
-    while (len > 0 && ((unsigned char)text[len] & 0xC0) == 0x80)
-        len--; // never start inside a sequence
+    size_t len = dm_utf8_cut(text, strlen(text), 252); // never start inside a sequence
     for (;;) {
         memcpy(buf, text, len);
         memcpy(buf + len, "...", 4);

@@ -8,6 +8,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include "dm_env.h"
+#include "dm_file.h"
 #include "dm_windows_dir.h"
 #include "ui_frame.h"
 #include "dm_guard.h"
@@ -62,7 +64,7 @@ const dm_ui_imgui_layout *imgui_layout = &own_layout;
 unsigned imgui_mismatch_logged; /* bit 0 the library, bit 1 the context */
 
 
-bool file_exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+bool file_exists(const char *path) { return dm_file_attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 ImFont *dm_ui_load_font(const char *key, const char *file, float size)
 {
@@ -281,8 +283,7 @@ void dm_ui_load_settings(const dm_host_api *api)
     if (dm_config_get("name", v, sizeof v)) {
         snprintf(settings.player_name, sizeof settings.player_name, "%s", v);
     } else {
-        DWORD n = sizeof settings.player_name;
-        if (!GetComputerNameA(settings.player_name, &n))
+        if (!dm_computer_name(settings.player_name, sizeof settings.player_name, CONFIG_NAME_MAX))
             snprintf(settings.player_name, sizeof settings.player_name, "player");
     }
     settings.autoconnect = dm_config_get("autoconnect", v, sizeof v) ? dm_ui_parse_flag(v) : 1;

@@ -21,6 +21,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "core.h"
+#include "dm_file.h"
 #include "ui.h"
 #include "ui_frame.h"
 #include "service_worker.h"
@@ -222,16 +223,16 @@ bool delete_old_plugins(const char *folder)
 {
     char pattern[MAX_PATH + 32], path[MAX_PATH + 64];
     snprintf(pattern, sizeof pattern, "%s%s", folder, old_plugin_pattern);
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern, &fd);
+    dm_find_data fd;
+    HANDLE h = dm_find_first(pattern, &fd);
     if (h == INVALID_HANDLE_VALUE)
         return true;
     bool all = true;
     do {
-        snprintf(path, sizeof path, "%s%s", folder, fd.cFileName);
-        if (!DeleteFileA(path))
+        snprintf(path, sizeof path, "%s%s", folder, fd.name);
+        if (!dm_file_delete(path))
             all = false;
-    } while (FindNextFileA(h, &fd));
+    } while (dm_find_next(h, &fd));
     FindClose(h);
     return all;
 }
@@ -280,15 +281,15 @@ bool swap_plugin(const char *plugin, const uint8_t *data, size_t size, char *err
         snprintf(err, err_size, "can't write %s (%lu)", fresh, GetLastError());
         return false;
     }
-    if (!MoveFileExA(plugin, backup, 0)) {
+    if (!dm_file_move(plugin, backup, 0)) {
         snprintf(err, err_size, "can't move the old plugin aside (%lu)", GetLastError());
-        DeleteFileA(fresh);
+        dm_file_delete(fresh);
         return false;
     }
-    if (!MoveFileExA(fresh, plugin, 0)) {
+    if (!dm_file_move(fresh, plugin, 0)) {
         snprintf(err, err_size, "can't put the new plugin in place (%lu)", GetLastError());
-        MoveFileExA(backup, plugin, 0);
-        DeleteFileA(fresh);
+        dm_file_move(backup, plugin, 0);
+        dm_file_delete(fresh);
         return false;
     }
     return true;
@@ -348,9 +349,8 @@ static void update_check(service_worker *w, bool install)
     }
 
     char plugin[MAX_PATH] = "", live[DM_PATH_MAX], staged[DM_PATH_MAX], next[DM_PATH_MAX];
-    HMODULE pm = GetModuleHandleA("drovemark.dll");
-    DWORD pn = pm ? GetModuleFileNameA(pm, plugin, sizeof plugin) : 0;
-    bool plugin_known = pn > 0 && pn < sizeof plugin;
+    HMODULE pm = GetModuleHandleW(L"drovemark.dll");
+    bool plugin_known = pm && dm_module_path(pm, plugin, sizeof plugin);
     if (!dir_path(live, sizeof live, ctx->base_dir, LIVE_CORE) ||
         !dir_path(staged, sizeof staged, ctx->base_dir, STAGED_CORE) ||
         !dir_path(next, sizeof next, ctx->base_dir, NEXT_CORE))
@@ -430,7 +430,7 @@ static void update_check(service_worker *w, bool install)
     if (core_entry) {
         char folder[DM_PATH_MAX];
         if (dir_path(folder, sizeof folder, ctx->base_dir, "update"))
-            CreateDirectoryA(folder, nullptr);
+            dm_dir_create(folder);
         if (!update_write_file(core_target, core_data, core_size)) {
             worker_status(w, "can't save the new core (%lu)", GetLastError());
             written = false;
@@ -438,7 +438,7 @@ static void update_check(service_worker *w, bool install)
     }
     if (written && plugin_entry && !swap_plugin(plugin, plugin_data, plugin_size, err, sizeof err)) {
         if (core_entry)
-            DeleteFileA(core_target);
+            dm_file_delete(core_target);
         worker_status(w, "plugin update failed: %s (close the game and run install.cmd)", err);
         written = false;
     }
@@ -465,7 +465,7 @@ void update_install_staged_core(bool net_open)
     char staged[DM_PATH_MAX], live[DM_PATH_MAX];
     if (!base_path(staged, sizeof staged, STAGED_CORE) || !base_path(live, sizeof live, LIVE_CORE))
         return;
-    if (MoveFileExA(staged, live, MOVEFILE_REPLACE_EXISTING))
+    if (dm_file_move(staged, live, MOVEFILE_REPLACE_EXISTING))
         set_status("installing the new core (the plugin reloads it now)");
     else
         set_status("can't install the new core (%lu)", GetLastError());

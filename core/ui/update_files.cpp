@@ -1,13 +1,14 @@
 // The updater's files: reading one whole, writing one through "%s.part" and a
 // replacing rename, and comparing one with a manifest entry.
 #include <stdio.h>
+#include "dm_file.h"
 #include "update.h"
 
 bool update_read_file(const char *path, std::vector<uint8_t> *out)
 {
     out->clear();
-    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE f =
+        dm_file_create(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
     if (f == INVALID_HANDLE_VALUE)
         return false;
     bool ok = true;
@@ -40,7 +41,7 @@ bool update_write_file(const char *path, const uint8_t *data, size_t size)
 {
     char part[268];
     snprintf(part, sizeof part, "%s.part", path);
-    HANDLE f = CreateFileA(part, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE f = dm_file_create(part, GENERIC_WRITE, 0, CREATE_ALWAYS);
     if (f == INVALID_HANDLE_VALUE)
         return false;
     size_t done = 0;
@@ -53,11 +54,11 @@ bool update_write_file(const char *path, const uint8_t *data, size_t size)
     DWORD error = done == size ? 0 : GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
     if (!CloseHandle(f) && !error)
         error = GetLastError();
-    if (!error && !MoveFileExA(part, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!error && !dm_file_move(part, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = GetLastError();
     if (!error)
         return true;
-    DeleteFileA(part);
+    dm_file_delete(part);
     SetLastError(error);
     return false;
 }

@@ -97,8 +97,8 @@ void dm_remote_gone(const char *reason)
     // Still loading, or on a definition that cannot be despawned: out of
     // sight below its place, and reused for the next remote player.
     s.place.y -= parked_drop;
-    s.hidden = 1;
     s.move_mode = MOVE_PARK;
+    spawn_set_hidden(true);
     core_log("[core] net: vehicle %p hidden and parked (%s); reused for the next remote player", ptr(s.vehicle),
              s.state == SPAWN_LOADING ? "still loading" : "shared definition, despawn refused");
 }

@@ -23,7 +23,8 @@ typedef struct spawn_state_record {
      * shadow detours: written only through spawn_set_state and
      * spawn_set_trailer_state (release), read through dm_spawn_state_value
      * and dm_spawn_trailer_state_value (acquire). A drop stores 0 before any
-     * game call removes or releases the objects. */
+     * game call removes or releases the objects, and a removal then waits
+     * for the detours that may still draw them (spawn_release.cpp). */
     uint32_t state;            /* SPAWN_NONE, SPAWN_LOADING, SPAWN_SPAWNED */
     uint64_t vehicle;          /* one reference of ours; 0 when none */
     uint64_t definition;       /* one reference of ours; 0 when none */
@@ -87,6 +88,30 @@ void spawn_finalize_body(uint64_t body);
 void spawn_forget(const char *reason);
 /* dm_spawn_update under the guard; false when a fault was caught. */
 bool dm_spawn_update_guarded(const dm_frame_info *info);
+
+/* ---- releases after the draws (spawn_release.cpp) ----
+ * A draw or shadow detour may still be inside a call on an object whose
+ * state word was just stored 0. Its removal from the game's list and its
+ * release wait for every detour that entered before (the render gate,
+ * detour_gate.h), up to SPAWN_DRAW_WAIT_MS; when one is still inside then,
+ * the release is left to a later frame ("tick_spawn"), which looks again
+ * for SPAWN_DRAW_RETRY_MS each time. Never released under a running draw. */
+#define SPAWN_DRAW_WAIT_MS 100
+#define SPAWN_DRAW_RETRY_MS 2
+/* What a release does once no draw can reach the object: the removal from
+ * the game's list when listed, the releases and their log lines. */
+typedef void (*spawn_release_fn)(uint64_t object, uint64_t definition, uint8_t listed);
+/* release(object, definition, listed) now when the detours left in time
+ * (true), else in a later frame (false, one log line naming what). */
+bool spawn_release_after_draws(const char *what, spawn_release_fn release, uint64_t object, uint64_t definition,
+                               uint8_t listed);
+/* The releases left waiting, once the detours left (start of dm_spawn_tick);
+ * those of a world that went away meanwhile are dropped without a call. */
+void spawn_release_tick();
+int spawn_releases_waiting();
+/* Hides or shows the vehicle; once hide returns no draw or shadow of it is
+ * running (bounded as above). */
+void spawn_set_hidden(bool hidden);
 
 /* ---- motion (spawn_motion.cpp) ---- */
 void dm_spawn_update(const dm_frame_info *info);

@@ -329,9 +329,11 @@ void dm_trailer_create_remote(uint64_t definition)
 
 /* ---- pose ---- */
 
-placement dm_trailer_wanted_pose()
+namespace {
+
+/* The wanted pose for the rig r, whose drag point and last hitch it moves. */
+placement wanted_pose(trailer_rig_record &r)
 {
-    trailer_rig_record &r = trailer_rig;
     const placement *v = &spawn_state.place;
     double P[3], rotated[3];
     float q[4], rot[4];
@@ -376,6 +378,10 @@ placement dm_trailer_wanted_pose()
         pos[i] = H[i] - rotated[i];
     return make_placement(pos, rot);
 }
+
+} // namespace
+
+placement dm_trailer_wanted_pose() { return wanted_pose(trailer_rig); }
 
 void dm_trailer_place_parts()
 {
@@ -562,6 +568,22 @@ void dm_trailer_tick(const dm_frame_info *info)
 
 /* ---- removing ---- */
 
+namespace {
+
+/* Once no draw can reach the actor: out of the game's list, released with
+ * its definition. */
+void trailer_release(uint64_t actor, uint64_t def, uint8_t listed)
+{
+    uint64_t ctrl = game_ctrl_guarded();
+    if (ctrl && listed)
+        ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_remove_vehicle))(ctrl, actor);
+    dm_game_release(actor);
+    core_log("[core] trailer remove: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + actor_off::ref_word));
+    dm_game_release(def);
+}
+
+} // namespace
+
 void dm_trailer_remove(const char *reason)
 {
     spawn_state_record &s = spawn_state;
@@ -572,14 +594,10 @@ void dm_trailer_remove(const char *reason)
     // The draw detours stop before the actor goes.
     spawn_set_trailer_state(SPAWN_NONE);
     core_log("[core] trailer remove (%s): actor %p refword %08x", reason, game_ptr(actor), game_u32_guarded(actor + actor_off::ref_word));
-    uint64_t ctrl = game_ctrl_guarded();
-    if (ctrl && state == SPAWN_SPAWNED) // a loading trailer is not in the game's list yet
-        ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_remove_vehicle))(ctrl, actor);
-    dm_game_release(actor);
-    core_log("[core] trailer remove: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + actor_off::ref_word));
-    dm_game_release(def);
     s.trailer_actor = s.trailer_definition = 0;
     trailer_rig.remote = 0;
+    // A loading trailer is not in the game's list yet.
+    spawn_release_after_draws("trailer remove", trailer_release, actor, def, state == SPAWN_SPAWNED);
     core_log("[core] trailer removed");
 }
 
@@ -598,6 +616,8 @@ void dm_trailer_info()
     placement now = {};
     if (game_object_placement(actor, &now) == GAME_PLACEMENT_OK)
         log_placement("trailer info: get_placement", &now);
-    placement wanted = dm_trailer_wanted_pose();
+    // On a copy of the rig: the report moves no drag point.
+    trailer_rig_record scratch = trailer_rig;
+    placement wanted = wanted_pose(scratch);
     log_placement("trailer info: wanted", &wanted);
 }

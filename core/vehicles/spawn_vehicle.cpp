@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <string.h>
 #include "core.h"
+#include "detour_gate.h"
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "motion_math.h"
@@ -54,7 +55,14 @@ int dm_spawn_state_value() { return (int)__atomic_load_n(&spawn_state.state, __A
 int dm_spawn_trailer_state_value() { return (int)__atomic_load_n(&spawn_state.trailer_state, __ATOMIC_ACQUIRE); }
 void *dm_spawn_vehicle_ptr() { return game_ptr(__atomic_load_n(&spawn_state.vehicle, __ATOMIC_RELAXED)); }
 void *dm_spawn_trailer_ptr() { return game_ptr(__atomic_load_n(&spawn_state.trailer_actor, __ATOMIC_RELAXED)); }
-bool dm_spawn_hidden() { return __atomic_load_n(&spawn_state.hidden, __ATOMIC_RELAXED) != 0; }
+bool dm_spawn_hidden() { return __atomic_load_n(&spawn_state.hidden, __ATOMIC_ACQUIRE) != 0; }
+
+void spawn_set_hidden(bool hidden)
+{
+    __atomic_store_n(&spawn_state.hidden, (uint8_t)(hidden ? 1 : 0), __ATOMIC_RELEASE);
+    if (hidden && !detour_gate_drain(&render_gate, SPAWN_DRAW_WAIT_MS))
+        core_log("[core] vehicle %p hidden while a draw of it still runs", game_ptr(spawn_state.vehicle));
+}
 
 /* ---- dropping ---- */
 
@@ -292,6 +300,7 @@ void loading_step(const dm_frame_info *info, uint64_t ctrl)
 void dm_spawn_tick(const dm_frame_info *info)
 {
     spawn_state_record &s = spawn_state;
+    spawn_release_tick();
     bool build = game_build_ok();
     uint64_t truck = build ? game_local_truck() : 0;
     if (truck != s.remembered_truck) {
@@ -321,6 +330,25 @@ void dm_spawn_tick(const dm_frame_info *info)
 
 /* ---- despawn ---- */
 
+namespace {
+
+/* Once no draw can reach the vehicle: out of the game's list, released with
+ * its definition. */
+void despawn_release(uint64_t vehicle, uint64_t def, uint8_t listed)
+{
+    uint64_t ctrl = game_ctrl_guarded();
+    if (ctrl && listed) {
+        core_log("[core] despawn: game_ctrl_remove_vehicle");
+        ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_remove_vehicle))(ctrl, vehicle);
+    }
+    core_log("[core] despawn: release veh %p (refword %08x)", game_ptr(vehicle), game_u32_guarded(vehicle + actor_off::ref_word));
+    dm_game_release(vehicle);
+    core_log("[core] despawn: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + actor_off::ref_word));
+    dm_game_release(def);
+}
+
+} // namespace
+
 void spawn_despawn()
 {
     spawn_state_record &s = spawn_state;
@@ -342,17 +370,9 @@ void spawn_despawn()
     uint64_t vehicle = s.vehicle, def = s.definition;
     bool added = s.state == SPAWN_SPAWNED; // a loading vehicle is not in the game's list yet
     spawn_set_state(SPAWN_NONE);
-    uint64_t ctrl = game_ctrl_guarded();
-    if (ctrl && added) {
-        core_log("[core] despawn: game_ctrl_remove_vehicle");
-        ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_remove_vehicle))(ctrl, vehicle);
-    }
-    core_log("[core] despawn: release veh %p (refword %08x)", game_ptr(vehicle), game_u32_guarded(vehicle + actor_off::ref_word));
-    dm_game_release(vehicle);
-    core_log("[core] despawn: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + actor_off::ref_word));
-    dm_game_release(def);
     s.vehicle = s.definition = 0;
     s.owns_definition = 0;
+    spawn_release_after_draws("despawn", despawn_release, vehicle, def, added);
     core_log("[core] despawned");
 }
 

@@ -19,6 +19,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
+#include "dm_file.h"
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "look_list.h"
@@ -258,10 +259,8 @@ bool command_path(char *out, size_t size, const char *name) { return vcmd_path(o
  * Both sides are resolved: the base directory may hold "..", "." or "/". */
 bool own_file(const char *path)
 {
-    char full[MAX_PATH + 1], base[MAX_PATH + 1];
-    DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
-    DWORD b = GetFullPathNameA(base_dir(), sizeof base, base, nullptr);
-    if (n == 0 || n >= sizeof full || b == 0 || b >= sizeof base)
+    char full[3 * MAX_PATH], base[3 * MAX_PATH];
+    if (!dm_full_path(path, full, sizeof full) || !dm_full_path(base_dir(), base, sizeof base))
         return true; // cannot tell where it lies: not written
     return vcmd_is_own_file(full, base);
 }
@@ -287,7 +286,7 @@ bool dump_open(dump_file *d, const char *name)
         return false;
     }
     int n = snprintf(d->temp, sizeof d->temp, "%s.tmp", d->path);
-    if (n < 0 || (size_t)n >= sizeof d->temp || own_file(d->temp) || !(d->f = fopen(d->temp, "w"))) {
+    if (n < 0 || (size_t)n >= sizeof d->temp || own_file(d->temp) || !(d->f = dm_file_open(d->temp, "w"))) {
         core_log("[core] defdump: can't write %s", d->path);
         return false;
     }
@@ -307,11 +306,11 @@ void dump_close(dump_file *d)
     bool ok = !d->failed && !ferror(d->f);
     ok = fclose(d->f) == 0 && ok;
     d->f = nullptr;
-    if (ok && MoveFileExA(d->temp, d->path, MOVEFILE_REPLACE_EXISTING)) {
+    if (ok && dm_file_move(d->temp, d->path, MOVEFILE_REPLACE_EXISTING)) {
         core_log("[core] defdump: wrote %s", d->path);
         return;
     }
-    DeleteFileA(d->temp);
+    dm_file_delete(d->temp);
     core_log("[core] defdump: can't write %s", d->path);
 }
 
@@ -362,7 +361,7 @@ void cmd_spawnlist(const char *rest)
     }
     char path[DM_PATH_MAX + 8];
     bool fits = command_path(path, sizeof path, name);
-    FILE *f = fits ? fopen(path, "r") : nullptr;
+    FILE *f = fits ? dm_file_open(path, "r") : nullptr;
     if (!f) {
         core_log("[core] spawnlist: can't open %.259s", fits ? path : name);
         return;

@@ -12,6 +12,9 @@
 
 /* life cycle: take back the previous core's spawned vehicle and trailer */
 void dm_restore_after_reload();
+/* At shutdown, with the draw hooks removed: the releases still waiting for
+ * a draw (spawn.h) are done, or left to the game when a draw still runs. */
+void spawn_release_finish();
 
 /* frame steps "rv_restore", "tick_spawn" and "rv" */
 void dm_rv_restore_after_reload();

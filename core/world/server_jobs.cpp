@@ -105,7 +105,7 @@ job_entry job_table[JOB_TABLE_MAX];
 job_tags tagged;
 volatile LONG rows_tagged;
 inline_hook row_hook;
-volatile LONG row_in_flight;
+detour_gate row_gate;
 
 const uint8_t row_prologue[16] = { 0x48, 0x89, 0x54, 0x24, 0x10, 0x55, 0x41, 0x54,
                                    0x48, 0x8D, 0xAC, 0x24, 0xA8, 0xEE, 0xFF, 0xFF };
@@ -424,7 +424,7 @@ typedef uint64_t (*row_routine)(uint64_t, uint64_t, uint64_t);
 
 uint64_t job_row_hook(uint64_t a1, uint64_t a2, uint64_t row)
 {
-    hook_in_flight_scope scope(&row_in_flight);
+    uint32_t entered = detour_gate_enter(&row_gate);
     char text[JOB_ROW_TEXT_SIZE];
     uint64_t cargo = 0, name = 0;
     uint32_t length = 0;
@@ -444,12 +444,15 @@ uint64_t job_row_hook(uint64_t a1, uint64_t a2, uint64_t row)
         swapped = true;
         InterlockedIncrement(&rows_tagged);
     });
-    uint64_t result = ((row_routine)(uintptr_t)row_hook.trampoline)(a1, a2, row);
+    uint64_t result = 0;
+    dm_unwind_guarded([&] { result = ((row_routine)(uintptr_t)row_hook.trampoline)(a1, a2, row); },
+                      [&] { detour_gate_leave(&row_gate, entered); });
     if (swapped)
         dm_guarded([&] {
             *(volatile uint64_t *)(uintptr_t)(cargo + cargo_name) = name;
             *(volatile uint32_t *)(uintptr_t)(cargo + cargo_name_length) = length;
         });
+    detour_gate_leave(&row_gate, entered);
     return result;
 }
 
@@ -910,6 +913,6 @@ void job_unhook()
     net_set_job_handlers(nullptr);
     if (!row_hook.target)
         return;
-    dm_hook_remove(&row_hook, &row_in_flight, "freight row");
+    dm_hook_remove(&row_hook, &row_gate, "freight row");
     core_log("[core] job: freight row hook removed (%u rows tagged)", (unsigned)rows_tagged);
 }

@@ -132,16 +132,27 @@ TEST_F(hook_layer, BytesInstalledAndRestoredExactly)
         // The game's code page keeps its protection.
         EXPECT_EQ(protection(c.target), (DWORD)PAGE_EXECUTE_READ);
 
-        volatile LONG in_flight = 0;
-        EXPECT_TRUE(dm_hook_remove(&h, &in_flight, "test"));
+        detour_gate gate = {};
+        EXPECT_TRUE(dm_hook_remove(&h, &gate, "test"));
         EXPECT_EQ(bytes(c.target, c.routine_size), before);
         EXPECT_EQ(protection(c.target), (DWORD)PAGE_EXECUTE_READ);
         EXPECT_EQ(h.target, 0u);
-        EXPECT_EQ(h.trampoline, 0u);
         EXPECT_EQ(h.length, 0u);
+        // A thread that came through the jump before the bytes went back
+        // still calls the routine through the trampoline.
+        EXPECT_EQ(h.trampoline, tramp) << "what the detour calls through is never zeroed";
         MEMORY_BASIC_INFORMATION mbi;
         VirtualQuery((void *)(uintptr_t)tramp, &mbi, sizeof mbi);
-        EXPECT_NE(mbi.State, (DWORD)MEM_COMMIT) << "the trampoline is freed";
+        EXPECT_EQ(mbi.State, (DWORD)MEM_COMMIT) << "the trampoline stays callable";
+        EXPECT_EQ(bytes((const void *)(uintptr_t)tramp, c.length + 14), tramp_want);
+        // Installed again: the same trampoline, nothing allocated.
+        allocs = 0;
+        EXPECT_EQ(hook_install_inline(&h, (uint64_t)(uintptr_t)c.target, c.target, c.length, (const void *)detour_marker),
+                  tramp);
+        EXPECT_EQ(allocs, 0);
+        EXPECT_TRUE(dm_hook_remove(&h, &gate, "test"));
+        EXPECT_EQ(bytes(c.target, c.routine_size), before);
+        h = {}; // the next case's record
     }
     // The hand-written prologues are what the routines begin with.
     EXPECT_EQ(bytes(draw, 14), bytes(draw_prologue, 14));
@@ -187,43 +198,47 @@ TEST_F(hook_layer, RefusedBeforeAnythingIsAllocatedOrWritten)
     inline_hook h = {};
     ASSERT_NE(hook_install_inline(&h, (uint64_t)(uintptr_t)draw, draw_prologue, 14, (const void *)detour_marker), 0u);
     EXPECT_EQ(allocs, 1);
-    volatile LONG in_flight = 0;
-    dm_hook_remove(&h, &in_flight, "test");
+    detour_gate gate = {};
+    dm_hook_remove(&h, &gate, "test");
     ASSERT_NE(hook_install_inline(&h, (uint64_t)(uintptr_t)draw, draw_prologue, 14, (const void *)detour_marker), 0u);
-    dm_hook_remove(&h, &in_flight, "test");
+    dm_hook_remove(&h, &gate, "test");
     EXPECT_EQ(bytes(draw, sim::draw_routine_size), before);
 }
 
 TEST_F(hook_layer, RemovalWaitsForRunningDetoursAndIsBounded)
 {
     auto before = bytes(draw, sim::draw_routine_size);
-    volatile LONG in_flight = 1; // a detour is running
+    static detour_gate gate;
+    gate = {};
+    uint32_t entered = detour_gate_enter(&gate); // a detour is running
     inline_hook h = {};
     ASSERT_NE(hook_install_inline(&h, (uint64_t)(uintptr_t)draw, draw_prologue, 14, (const void *)detour_marker), 0u);
-    uint64_t tramp = h.trampoline;
+    static uint32_t leaving;
+    leaving = entered;
     HANDLE done = CreateThread(
         nullptr, 0,
-        [](void *p) -> DWORD {
+        [](void *) -> DWORD {
             Sleep(200);
-            InterlockedDecrement((volatile LONG *)p);
+            detour_gate_leave(&gate, leaving);
             return 0;
         },
-        (void *)&in_flight, 0, nullptr);
+        nullptr, 0, nullptr);
     DWORD start = GetTickCount();
-    EXPECT_TRUE(dm_hook_remove(&h, &in_flight, "test"));
-    EXPECT_GE(GetTickCount() - start, 150u) << "freed before the detour returned";
+    EXPECT_TRUE(dm_hook_remove(&h, &gate, "test"));
+    EXPECT_GE(GetTickCount() - start, 150u) << "returned before the detour did";
     WaitForSingleObject(done, 5000);
     CloseHandle(done);
     EXPECT_EQ(bytes(draw, sim::draw_routine_size), before);
 
     // One that never returns: the bytes go back, the trampoline stays.
-    in_flight = 1;
+    entered = detour_gate_enter(&gate);
     ASSERT_NE(hook_install_inline(&h, (uint64_t)(uintptr_t)draw, draw_prologue, 14, (const void *)detour_marker), 0u);
-    tramp = h.trampoline;
+    uint64_t tramp = h.trampoline;
     fx::captured_clear();
-    EXPECT_FALSE(dm_hook_remove(&h, &in_flight, "test"));
+    EXPECT_FALSE(dm_hook_remove(&h, &gate, "test"));
     EXPECT_EQ(bytes(draw, sim::draw_routine_size), before);
     EXPECT_EQ(h.target, 0u);
+    EXPECT_EQ(h.trampoline, tramp);
     MEMORY_BASIC_INFORMATION mbi;
     VirtualQuery((void *)(uintptr_t)tramp, &mbi, sizeof mbi);
     EXPECT_EQ(mbi.State, (DWORD)MEM_COMMIT) << "the trampoline stays for the running detour";
@@ -231,18 +246,54 @@ TEST_F(hook_layer, RemovalWaitsForRunningDetoursAndIsBounded)
                                          "kept, the core stays loaded",
                                          (void *)draw)))
         << fx::captured_last();
+    detour_gate_leave(&gate, entered);
 
     // Our jump overwritten by someone else's: their bytes stay.
-    in_flight = 0;
     ASSERT_NE(hook_install_inline(&h, (uint64_t)(uintptr_t)draw, draw_prologue, 14, (const void *)detour_marker), 0u);
     sim::game_protect(draw, 16, PAGE_EXECUTE_READWRITE);
     draw[0] = 0xE9; // another hook's relative jump
     auto theirs = bytes(draw, sim::draw_routine_size);
-    EXPECT_FALSE(dm_hook_remove(&h, &in_flight, "test"));
+    EXPECT_FALSE(dm_hook_remove(&h, &gate, "test"));
     EXPECT_EQ(bytes(draw, sim::draw_routine_size), theirs);
     EXPECT_TRUE(fx::captured_has(rt::fmt("[core] test hook at %p: our jump is no longer there; trampoline kept, "
                                          "the core stays loaded",
                                          (void *)draw)));
+}
+
+/* Detours that keep arriving on a busy thread never hold a drain up; one
+ * that entered before the drain does, until it leaves. */
+TEST_F(hook_layer, TheGateWaitsOnlyForThoseInsideBeforeTheDrain)
+{
+    static detour_gate gate;
+    static volatile LONG stop, calls;
+    gate = {};
+    stop = 0;
+    calls = 0;
+    HANDLE busy = CreateThread(
+        nullptr, 0,
+        [](void *) -> DWORD {
+            while (!stop) {
+                uint32_t e = detour_gate_enter(&gate);
+                for (int i = 0; i < 2000; i++)
+                    YieldProcessor();
+                InterlockedIncrement(&calls);
+                detour_gate_leave(&gate, e);
+            }
+            return 0;
+        },
+        nullptr, 0, nullptr);
+    while (calls < 100)
+        Sleep(1);
+    for (int i = 0; i < 200; i++)
+        ASSERT_TRUE(detour_gate_drain(&gate, 1000)) << i;
+    uint32_t held = detour_gate_enter(&gate);
+    EXPECT_FALSE(detour_gate_drain(&gate, 50));
+    EXPECT_FALSE(detour_gate_drain(&gate, 50)) << "a later drain waits for it again";
+    detour_gate_leave(&gate, held);
+    EXPECT_TRUE(detour_gate_drain(&gate, 1000));
+    stop = 1;
+    WaitForSingleObject(busy, 5000);
+    CloseHandle(busy);
 }
 
 TEST_F(hook_layer, ShadowStrengthCases)

@@ -6,8 +6,10 @@
 //   fixture
 //   install and remove    bytes, hook on twice, a prologue that differs
 //   drawing               counts, arguments, the statistics line
-//   faults                a vehicle draw fault, the render word
-//   concurrency           removal while the render thread draws, core reload
+//   faults                a vehicle draw fault, the render word, an unwind
+//                         from the game's routine
+//   concurrency           removal while the render thread draws, a hook
+//                         chained onto ours, core reload
 #include <windows.h>
 #include <string.h>
 #include "runtime_fixture.h"
@@ -331,6 +333,37 @@ TEST_F(hooks, AShadowFaultStopsVehicleAndTrailerShadows)
     EXPECT_EQ(log_count("[core] shadow call faulted; shadows disabled"), 1);
 }
 
+// The game's draw raises and a handler of the game's further out takes it:
+// the unwind passes the detour, which still leaves the gate, so removal
+// does not wait for a detour that is gone.
+TEST_F(hooks, AnUnwindFromTheGamesRoutineThroughTheDetour)
+{
+    start_test_core();
+    uint8_t *vehicle = sim::draw_object_new();
+    spawn(2, vehicle);
+    set_strength_one();
+    command("hook on");
+    sim::draw_thread_start();
+    ASSERT_TRUE(sim::draw_wait_frames(3));
+    sim::draw_raise_once();
+    DWORD start = GetTickCount();
+    while (sim::draw_stats().unwinds == 0 && GetTickCount() - start < 5000)
+        Sleep(1);
+    ASSERT_EQ(sim::draw_stats().unwinds, 1u);
+    ASSERT_TRUE(sim::draw_wait_frames(3)) << "the render thread went on";
+    uint64_t draws = sim::draw_object_seen(vehicle).draws;
+    ASSERT_TRUE(sim::draw_wait_frames(3));
+    EXPECT_GT(sim::draw_object_seen(vehicle).draws, draws) << "drawn after the unwind";
+
+    start = GetTickCount();
+    auto off = command("hook off");
+    EXPECT_LT(GetTickCount() - start, 500u);
+    EXPECT_EQ(off.size(), 2u) << log_text();
+    EXPECT_EQ(log_find("[core] draw hook at"), -1) << "the unwound call left the gate";
+    EXPECT_EQ(log_find("[core] shadow hook at"), -1);
+    EXPECT_EQ(log_count("[core] FRAME FAULT"), 0);
+}
+
 /* ---- concurrency ---- */
 
 TEST_F(hooks, RemovedAndInstalledWhileTheRenderThreadDraws)
@@ -363,12 +396,53 @@ TEST_F(hooks, RemovedAndInstalledWhileTheRenderThreadDraws)
     EXPECT_EQ(log_find("[core] draw hook at"), -1) << "drained in time";
 }
 
+// Another program hooks the draw routine over ours (its trampoline starts
+// with our jump); our removal leaves their bytes, and every call that comes
+// through their hook into our detour still reaches the game's routine.
+TEST_F(hooks, AHookChainedOntoOursOutlivesOurRemoval)
+{
+    start_test_core();
+    uint8_t *vehicle = sim::draw_object_new();
+    spawn(2, vehicle);
+    set_strength_one();
+    command("hook on");
+    uint8_t *theirs = (uint8_t *)VirtualAlloc(nullptr, 64, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+    ASSERT_TRUE(theirs);
+    memcpy(theirs, draw, 14); // their trampoline: our jump first
+    // Their patch: mov rax, theirs; jmp rax (the routine sets RAX itself).
+    uint8_t jump[16] = { 0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xE0 };
+    uint64_t to = (uint64_t)(uintptr_t)theirs;
+    memcpy(jump + 2, &to, 8);
+    memcpy(jump + 12, draw + 12, 4);
+    sim::game_protect(draw, 16, PAGE_EXECUTE_READWRITE);
+    memcpy(draw, jump, 16);
+    FlushInstructionCache(GetCurrentProcess(), draw, 16);
+
+    auto off = command("hook off");
+    EXPECT_GE(log_find(fmt("[core] draw hook at %p: our jump is no longer there; trampoline kept, the core stays loaded",
+                           (void *)draw)),
+              0)
+        << log_text();
+    EXPECT_EQ(bytes(draw, 16), bytes(jump, 16)) << "their bytes stay";
+
+    sim::draw_thread_start();
+    ASSERT_TRUE(sim::draw_wait_frames(10));
+    sim::draw_thread_stop();
+    auto g = sim::draw_stats();
+    EXPECT_EQ(g.unwinds, 0u) << "a call through their hook faulted";
+    EXPECT_EQ(g.draws, g.frames) << "the game's routine ran in every frame";
+    EXPECT_EQ(g.last_result, sim::draw_result);
+    memcpy(draw, draw_before.data(), 16); // their hook goes again
+}
+
 TEST_F(hooks, ACoreReloadWithHooksInstalled)
 {
+    // A core that hooked the game stays mapped either way: a thread may be
+    // past the jump before it counts itself.
     struct {
         const char *name;
         uint32_t game_draw_ms; /* how long the game's draw takes */
-        bool pinned;
+        bool still_running;
     } cases[] = {
         { "drained", 300, false },
         { "still running after 1 s", 2500, true },
@@ -392,15 +466,24 @@ TEST_F(hooks, ACoreReloadWithHooksInstalled)
         ASSERT_TRUE(sim::draw_wait_frames(1, 10000));
         Sleep(50); // the render thread is inside a draw
 
+        auto loads = [this] {
+            int n = 0;
+            for (auto &l : log_lines())
+                n += l.rfind("[host] core generation ", 0) == 0 && l.find(" loaded") != std::string::npos;
+            return n;
+        };
+        int loaded = loads();
         install_core("drovemark_core.dll");
         fx::set_write_time(base + "core\\drovemark_core.dll", 30);
         sim::frames(4, 0.2);
-        ASSERT_GE(log_find("[host] core generation 2 loaded"), 0) << log_text();
+        ASSERT_EQ(loads(), loaded + 1) << log_text();
+        HMODULE new_core = core_module();
+        EXPECT_NE(new_core, old_core) << "a copy of its own, beside the pinned one";
         EXPECT_GE(log_find("[core] draw hook removed"), 0);
         EXPECT_EQ(bytes(draw, sim::draw_routine_size), draw_before);
         EXPECT_EQ(bytes(shadow, sim::shadow_routine_size), shadow_before);
-        EXPECT_EQ(GetModuleHandleA(old_path) != nullptr, c.pinned);
-        EXPECT_EQ(log_find("[core] draw hook at ") >= 0, c.pinned) << log_text();
+        EXPECT_NE(GetModuleHandleA(old_path), nullptr) << "the old core stays mapped";
+        EXPECT_EQ(log_find("[core] draw hook at ") >= 0, c.still_running) << log_text();
 
         sim::draw_delay_ms(0);
         ASSERT_TRUE(sim::draw_wait_frames(3, 10000)) << "the render thread went on";

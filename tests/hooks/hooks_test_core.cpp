@@ -1,19 +1,24 @@
-// The spawned vehicle's state as the draw and shadow detours read it, set by
-// the test through hooktest_spawn (see CMakeLists.txt).
-#include "vehicles.h"
+// The spawned vehicle as the draw and shadow detours see it, set by the test
+// through hooktest_spawn: the detours read only through the view they are
+// given (hooks.h), so every reader of theirs reads the test's state.
+#include "hooks.h"
 #include "hooks_test_core.h"
 
 namespace {
+
 volatile int state, trailer_state;
 void *volatile vehicle, *volatile trailer;
 volatile bool hidden;
-} // namespace
 
-int dm_spawn_state_value() { return state; }
-void *dm_spawn_vehicle_ptr() { return vehicle; }
-int dm_spawn_trailer_state_value() { return trailer_state; }
-void *dm_spawn_trailer_ptr() { return trailer; }
-bool dm_spawn_hidden() { return hidden; }
+const hook_spawn_view test_view = {
+    [] { return (int)state; },
+    [] { return (void *)vehicle; },
+    [] { return (int)trailer_state; },
+    [] { return (void *)trailer; },
+    [] { return (bool)hidden; },
+};
+
+} // namespace
 
 extern "C" __declspec(dllexport) void hooktest_spawn(const hooktest_state *s)
 {
@@ -22,4 +27,5 @@ extern "C" __declspec(dllexport) void hooktest_spawn(const hooktest_state *s)
     trailer_state = s->trailer_state;
     trailer = s->trailer;
     hidden = s->hidden != 0;
+    hook_set_spawn_view(&test_view);
 }

@@ -61,7 +61,7 @@ TEST_F(core, RefusesAForeignHostApiSilently)
     FreeLibrary(m);
 }
 
-// Points the core's import of MoveFileExA (used by the write_state step on
+// Points the core's import of MoveFileExW (used by the write_state step on
 // the first frame) at code placed in the game image, so the step faults.
 const uint32_t scratch_code = 0x36F0000; // above every offset the game uses
 
@@ -71,7 +71,7 @@ TEST_F(core, FrameFaultInTheGameIsReportedAtItsPreferredAddress)
     ASSERT_EQ(init(), SCS_RESULT_OK);
     const uint8_t store_to_0x10[] = { 0xC7, 0x04, 0x25, 0x10, 0, 0, 0, 1, 0, 0, 0, 0xC3 };
     sim::game_write(scratch_code, store_to_0x10, sizeof store_to_0x10);
-    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "MoveFileExA", sim::game_at(scratch_code)));
+    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "MoveFileExW", sim::game_at(scratch_code)));
     sim::frames(1, 0.1);
 
     char expect[256];
@@ -102,7 +102,7 @@ TEST_F(core, FrameFaultInASystemLibraryNamesThatLibrary)
     code[12] = 0xFF;
     code[13] = 0xE0;
     sim::game_write(scratch_code, code, 14);
-    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "MoveFileExA", sim::game_at(scratch_code)));
+    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "MoveFileExW", sim::game_at(scratch_code)));
     sim::frames(1, 0.1);
     std::string prefix = "[core] FRAME FAULT 0xc0000005 in 'write_state' at ntdll.dll+0x";
     int fault = log_find(prefix);
@@ -120,7 +120,7 @@ TEST_F(core, FrameFaultOutsideAnyModulePrintsTheRawAddress)
     ASSERT_TRUE(code);
     const uint8_t store_to_0x10[] = { 0xC7, 0x04, 0x25, 0x10, 0, 0, 0, 1, 0, 0, 0, 0xC3 };
     memcpy(code, store_to_0x10, sizeof store_to_0x10);
-    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "MoveFileExA", code));
+    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "MoveFileExW", code));
     sim::frames(1, 0.1);
     char expect[128];
     snprintf(expect, sizeof expect, "[core] FRAME FAULT 0xc0000005 in 'write_state' at ?+0x%llx, data addr ",

@@ -85,14 +85,30 @@ TEST_F(plugin, RefusesUnsupportedSdkVersionsAndCreatesNothing)
 
 TEST_F(plugin, RefusesMissingOrOverlongLocalAppData)
 {
-    SetEnvironmentVariableA("LOCALAPPDATA", nullptr);
+    SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
     EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
+    EXPECT_TRUE(sim::game_log().empty());
 
+    const std::string refused = "0 [drovemark] LOCALAPPDATA is too long for the drovemark folder; not loaded";
     // A base directory whose longest derived path would no longer fit.
     std::string deep = appdata + "\\" + std::string(240 - appdata.size(), 'd');
-    SetEnvironmentVariableA("LOCALAPPDATA", deep.c_str());
+    SetEnvironmentVariableW(L"LOCALAPPDATA", fx::wide(deep).c_str());
     EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
     EXPECT_FALSE(fx::exists(deep + "\\drovemark"));
+    EXPECT_EQ(sim::game_log(), std::vector<std::string>{ refused });
+
+    // Under 260 UTF-16 units, as Windows counts, but over 259 bytes as UTF-8:
+    // refused whole, never cut inside a character.
+    std::string wide_deep = appdata, wang;
+    for (int i = 0; i < 20; i++)
+        wang += "\xE7\x8E\x8B"; // 王: three bytes, one unit
+    while (wide_deep.size() <= 259)
+        wide_deep += "\\" + wang + fx::profile_folder_name;
+    ASSERT_LT(fx::wide(wide_deep).size(), 260u);
+    ASSERT_GT(wide_deep.size(), 259u);
+    SetEnvironmentVariableW(L"LOCALAPPDATA", fx::wide(wide_deep).c_str());
+    EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
+    EXPECT_EQ(sim::game_log(), (std::vector<std::string>{ refused, refused })) << "one line for each start";
 }
 
 TEST_F(plugin, InitRegistersLogsAndAnnouncesItself)

@@ -194,3 +194,47 @@ TEST(Seh, GuardedReportsACxxExceptionAsAFault)
 }
 
 } // namespace
+
+namespace {
+
+// An unwind cleanup frame: catches nothing; its cleanup runs when an outer
+// guard takes an exception raised inside it (a destructor of a g++ frame
+// would not), never on the normal path, and the fault reaches that guard.
+TEST(Seh, UnwindCleanupRunsOnlyWhenAnOuterGuardUnwindsThrough)
+{
+    static int cleanups, bodies;
+    cleanups = bodies = 0;
+    struct {
+        const char *what;
+        void (*body)();
+        int caught, cleanups;
+    } cases[] = {
+        { "returns", [] { bodies++; }, 0, 0 },
+        { "faults", [] { bodies++; write_bad(nullptr); }, 1, 1 },
+        { "raises", [] { bodies++; raise_one(nullptr); }, 1, 1 },
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        cleanups = bodies = 0;
+        static void (*body)();
+        body = c.body;
+        dm_seh_fault f = {};
+        int completed = dm_seh_call(
+            [](void *) { dm_unwind_guarded([] { body(); }, [] { cleanups++; }); }, nullptr, dm_seh_record_filter, &f);
+        EXPECT_EQ(completed, c.caught ? 0 : 1);
+        EXPECT_EQ(bodies, 1);
+        EXPECT_EQ(cleanups, c.cleanups);
+    }
+    // Nested: each frame on the way out runs its own cleanup once.
+    cleanups = 0;
+    EXPECT_EQ(dm_seh_call(
+                  [](void *) {
+                      dm_unwind_guarded([] { dm_unwind_guarded([] { write_bad(nullptr); }, [] { cleanups += 10; }); },
+                                        [] { cleanups += 1; });
+                  },
+                  nullptr, nullptr, nullptr),
+              0);
+    EXPECT_EQ(cleanups, 11);
+}
+
+} // namespace

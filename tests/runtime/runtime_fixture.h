@@ -51,7 +51,7 @@ protected:
     {
         shutdown();
         sim::plugin_unload();
-        DeleteFileA((base + "drovemark.log").c_str());
+        dm_file_delete((base + "drovemark.log").c_str());
         ASSERT_TRUE(sim::plugin_load(fx::bin("drovemark.dll").c_str()));
     }
 

@@ -1,20 +1,23 @@
 /* A test of the plug-in as the game runs it: a LOCALAPPDATA of its own under
  * build/testout/<executable>/<suite>.<test>/, the plug-in loaded by the simulated game, a
- * core (real or fake) installed where the plug-in looks for it. */
+ * core (real or fake) installed where the plug-in looks for it. Paths are UTF-8, as the
+ * system's own are, and go through its file layer: a fixture may name its LOCALAPPDATA
+ * in any script (appdata_name). */
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdio.h>
 #include <string>
 #include <vector>
+#include "dm_file.h"
 #include "sim/sim.h"
 
 namespace fx {
 
 inline std::string exe_dir()
 {
-    char p[MAX_PATH];
-    GetModuleFileNameA(nullptr, p, sizeof p);
+    char p[3 * MAX_PATH];
+    dm_module_path(nullptr, p, sizeof p);
     *strrchr(p, '\\') = 0;
     return p;
 }
@@ -22,12 +25,26 @@ inline std::string exe_dir()
 /* build/bin/<name>: the binaries of this build. */
 inline std::string bin(const std::string &name) { return exe_dir() + "\\" + name; }
 
-inline bool exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+/* A profile folder named outside any one ANSI code page (Chinese, Cyrillic,
+ * accented Latin: "王芳 Дмитрий Jörg"), as many players' Windows user folders are: a fixture's
+ * appdata_name. */
+inline const std::string profile_folder_name = "\u738B\u82B3 \u0414\u043C\u0438\u0442\u0440\u0438\u0439 J\u00F6rg";
+
+/* A UTF-8 text as UTF-16, for the wide calls of a test. */
+inline std::wstring wide(const std::string &text)
+{
+    std::wstring out(text.size() + 1, L'\0');
+    int n = dm_wide_from_utf8(text.c_str(), &out[0], out.size());
+    out.resize(n < 0 ? 0 : n);
+    return out;
+}
+
+inline bool exists(const std::string &path) { return dm_file_attributes(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 inline std::string read_file(const std::string &path)
 {
     std::string out;
-    FILE *f = fopen(path.c_str(), "rb");
+    FILE *f = dm_file_open(path.c_str(), "rb");
     if (!f)
         return out;
     char buf[4096];
@@ -40,7 +57,7 @@ inline std::string read_file(const std::string &path)
 
 inline void write_file(const std::string &path, const std::string &text)
 {
-    FILE *f = fopen(path.c_str(), "wb");
+    FILE *f = dm_file_open(path.c_str(), "wb");
     ASSERT_TRUE(f) << path;
     fwrite(text.data(), 1, text.size(), f);
     fclose(f);
@@ -48,29 +65,28 @@ inline void write_file(const std::string &path, const std::string &text)
 
 inline void remove_tree(const std::string &dir)
 {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    dm_find_data fd;
+    HANDLE h = dm_find_first((dir + "\\*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            std::string n = fd.cFileName;
+            std::string n = fd.name;
             if (n == "." || n == "..")
                 continue;
             std::string p = dir + "\\" + n;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            if (fd.attributes & FILE_ATTRIBUTE_DIRECTORY)
                 remove_tree(p);
             else
-                DeleteFileA(p.c_str());
-        } while (FindNextFileA(h, &fd));
+                dm_file_delete(p.c_str());
+        } while (dm_find_next(h, &fd));
         FindClose(h);
     }
-    RemoveDirectoryA(dir.c_str());
+    RemoveDirectoryW(wide(dir).c_str());
 }
 
 /* Sets a file's last-write time to now + delta seconds. */
 inline void set_write_time(const std::string &path, double delta_seconds)
 {
-    HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+    HANDLE h = dm_file_create(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
     FILETIME ft;
     GetSystemTimeAsFileTime(&ft);
@@ -88,20 +104,20 @@ inline void set_write_time(const std::string &path, double delta_seconds)
 inline std::string test_out_dir()
 {
     const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, sizeof exe);
+    char exe[3 * MAX_PATH];
+    dm_module_path(nullptr, exe, sizeof exe);
     std::string exe_name = strrchr(exe, '\\') + 1;
     exe_name = exe_name.substr(0, exe_name.rfind('.'));
     std::string out = exe_dir() + "\\..\\testout";
-    CreateDirectoryA(out.c_str(), nullptr);
+    dm_dir_create(out.c_str());
     out += "\\" + exe_name; // executables run side by side
-    CreateDirectoryA(out.c_str(), nullptr);
+    dm_dir_create(out.c_str());
     std::string dir = out + "\\" + info->test_suite_name() + "." + info->name();
     for (char &c : dir)
         if (c == '/')
             c = '_';
     remove_tree(dir);
-    CreateDirectoryA(dir.c_str(), nullptr);
+    dm_dir_create(dir.c_str());
     return dir;
 }
 
@@ -119,6 +135,7 @@ template <class F> double timed_ms(F &&fn)
 class game_test : public ::testing::Test {
 protected:
     std::string root;     /* build/testout/<executable>/<suite>.<test> */
+    std::string appdata_name = "appdata"; /* its folder in root (UTF-8), set before SetUp */
     std::string appdata;  /* LOCALAPPDATA */
     std::string base;     /* %LOCALAPPDATA%\drovemark\ */
     bool initialised = false;
@@ -126,10 +143,12 @@ protected:
     void SetUp() override
     {
         root = test_out_dir();
-        appdata = root + "\\appdata";
-        CreateDirectoryA(appdata.c_str(), nullptr);
+        appdata = root + "\\" + appdata_name;
+        dm_dir_create(appdata.c_str());
         base = appdata + "\\drovemark\\";
-        SetEnvironmentVariableA("LOCALAPPDATA", appdata.c_str());
+        // Through the wide environment, as Windows holds it: Wine sets its own
+        // LOCALAPPDATA in every process, whatever the runner's environment says.
+        SetEnvironmentVariableW(L"LOCALAPPDATA", wide(appdata).c_str());
         sim::clock_set(1000.0);
         ASSERT_TRUE(sim::plugin_load(bin("drovemark.dll").c_str()));
     }
@@ -144,14 +163,14 @@ protected:
     /* Puts a core build where the plug-in loads it from. */
     void install_core(const std::string &dll, const char *as = "drovemark_core.dll")
     {
-        CreateDirectoryA(base.c_str(), nullptr);
-        CreateDirectoryA((base + "core").c_str(), nullptr);
-        ASSERT_TRUE(CopyFileA(bin(dll).c_str(), (base + "core\\" + as).c_str(), FALSE)) << dll;
+        dm_dir_create(base.c_str());
+        dm_dir_create((base + "core").c_str());
+        ASSERT_TRUE(dm_file_copy(bin(dll).c_str(), (base + "core\\" + as).c_str(), FALSE)) << dll;
     }
 
     void write_config(const std::string &text)
     {
-        CreateDirectoryA(base.c_str(), nullptr);
+        dm_dir_create(base.c_str());
         write_file(base + "config.ini", text);
     }
 

@@ -92,11 +92,6 @@ int main(int argc, char **argv)
         sim::camera_set((uint8_t *)(uintptr_t)cameras.array[i], view);
     sim::draw_world draw = sim::draw_install();
     sim::put<uint64_t>(draw.light_kind, sim::light_kind_flags, 1); // a light kind that casts shadows
-    // Spawned vehicles draw through the drawn objects' counting fakes (their
-    // records land at +0x100 of the vehicle, a part the vehicle leaves unused).
-    void **drawn = *(void ***)sim::draw_object_new();
-    for (int slot : { 43, 96 })
-        sim::vtable_set(sim::vehicle_vtable(), slot, drawn[slot]);
     sim::draw_thread_start();
     sim::world_set_clock(3, 14, 0, 0);
     // A small freight market: the server's job takes the quarry's first offer.

@@ -46,7 +46,7 @@ struct channel_registration {
     uint32_t index, type, flags;
 };
 
-/* Loads the plug-in from a path; its clock (the performance counter) is then
+/* Loads the plug-in from a (UTF-8) path; its clock (the performance counter) is then
  * the simulation's clock, which only moves when the test moves it. */
 SIM_API bool plugin_load(const char *path);
 SIM_API void plugin_unload();

@@ -9,13 +9,15 @@
 #include "sim/sim_draw.h"
 #include "sim/sim_render_internal.h"
 #include <windows.h>
+#include "dm_seh.h"
 
 namespace sim {
 namespace {
 
 draw_world world;
 volatile LONG installed;
-volatile LONG free_running;
+volatile LONG free_running, full_speed_on;
+volatile LONG raise_next;
 bool thread_is_ours;
 volatile int32_t light_answer = 1;
 volatile uint32_t delay_ms;
@@ -43,6 +45,8 @@ uint64_t draw_fake(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4, uint64_t 
     memcpy(stats.draw_args, args, sizeof args);
     stats.draw_caller = caller;
     ReleaseSRWLockExclusive(&stats_lock);
+    if (InterlockedExchange(&raise_next, 0))
+        RaiseException(draw_exception_code, 0, 0, nullptr);
     return draw_result;
 }
 
@@ -217,6 +221,7 @@ draw_world draw_install()
 void draw_uninstall() { InterlockedExchange(&installed, 0); }
 void draw_light_casts(int32_t value) { light_answer = value; }
 void draw_delay_ms(uint32_t ms) { delay_ms = ms; }
+void draw_raise_once() { InterlockedExchange(&raise_next, 1); }
 
 draw_counts draw_stats()
 {
@@ -228,15 +233,44 @@ draw_counts draw_stats()
 
 /* ---- frames ---- */
 
+namespace {
+
 typedef uint64_t (*routine)(uint64_t, uint64_t, uint64_t, uint64_t);
+
+struct routine_call {
+    routine fn;
+    uint64_t a[4];
+    uint64_t result;
+};
+
+void call_body(void *p)
+{
+    routine_call *c = (routine_call *)p;
+    c->result = c->fn(c->a[0], c->a[1], c->a[2], c->a[3]);
+}
+
+/* The game's own handler around each routine it calls from its frame. */
+uint64_t call_handled(routine fn, uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
+{
+    routine_call c = { fn, { a1, a2, a3, a4 }, 0 };
+    if (dm_seh_call(call_body, &c, nullptr, nullptr))
+        return c.result;
+    AcquireSRWLockExclusive(&stats_lock);
+    stats.unwinds++;
+    ReleaseSRWLockExclusive(&stats_lock);
+    return 0;
+}
+
+} // namespace
 
 void draw_frame()
 {
     if (!installed)
         return;
-    uint64_t r = ((routine)game_at(off::draw_routine))(0xA1, (uint64_t)(uintptr_t)world.draw_context, 0xA3, 0xA4);
-    ((routine)game_at(off::shadow_routine))((uint64_t)(uintptr_t)world.shadow_context, 0xB2,
-                                            (uint64_t)(uintptr_t)world.light, 0xB4);
+    uint64_t r = call_handled((routine)game_at(off::draw_routine), 0xA1, (uint64_t)(uintptr_t)world.draw_context, 0xA3,
+                              0xA4);
+    call_handled((routine)game_at(off::shadow_routine), (uint64_t)(uintptr_t)world.shadow_context, 0xB2,
+                 (uint64_t)(uintptr_t)world.light, 0xB4);
     AcquireSRWLockExclusive(&stats_lock);
     stats.last_result = r;
     stats.frames++;
@@ -244,9 +278,11 @@ void draw_frame()
 }
 
 bool draw_free_running() { return free_running != 0; }
+bool draw_full_speed() { return full_speed_on != 0; }
 
-void draw_thread_start()
+void draw_thread_start(bool full_speed)
 {
+    InterlockedExchange(&full_speed_on, full_speed ? 1 : 0);
     InterlockedExchange(&free_running, 1);
     if (!render_thread_running()) {
         render_thread_start();

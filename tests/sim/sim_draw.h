@@ -13,7 +13,10 @@
  *   frames        draw_frame (one draw and one shadow call on the calling
  *                 thread); draw_thread_start: the render thread draws frame
  *                 after frame (without a picture when none is open; with
- *                 render_open's render thread, also before each Present)
+ *                 render_open's render thread, also before each Present),
+ *                 a frame a millisecond or, at full speed, one after the
+ *                 other; draw_raise_once: the game's draw raises and its
+ *                 own handler around the call takes it
  *   counts        draw_stats: calls that reached each routine's body
  *   objects       draw_object_new: virtual slot 96 (draw) and 43 (shadow)
  *                 count and record, or fault
@@ -27,7 +30,12 @@
  * - unwind data for both routines is in the executable's exception table
  *   (game_image.S), so a stack walk from the fakes reaches the caller;
  * - the render thread calls draw (0xA1, draw context, 0xA3, 0xA4) and shadow
- *   (shadow context, 0xB2, light, 0xB4);
+ *   (shadow context, 0xB2, light, 0xB4), each under a handler of the game's
+ *   own that takes any exception the call raises (counted in draw_stats)
+ *   and goes on with the frame;
+ * - draw_raise_once makes the next draw's body raise draw_exception_code
+ *   (0xE047444D) from inside the routine, after the fake counted it, so the
+ *   unwind passes whatever called the routine's body;
  * - the render object is the camera manager at game_ctrl + 0x960 (one
  *   object serves both roles): its i32 at +0x10 is the active camera index,
  *   the word the draw path sets to 1 around its draws; draw_install takes
@@ -72,6 +80,8 @@ SIM_API void draw_uninstall();
 SIM_API void draw_light_casts(int32_t value);
 /* Each call of the draw routine's fake sleeps this long (0 after install). */
 SIM_API void draw_delay_ms(uint32_t ms);
+constexpr uint32_t draw_exception_code = 0xE047444D;
+SIM_API void draw_raise_once();
 
 struct draw_counts {
     uint64_t draws, shadows;  /* calls that reached the routines' bodies */
@@ -83,11 +93,12 @@ struct draw_counts {
     uint64_t light_test_args[2];
     uint64_t draw_caller;     /* a stack walk from the draw fake: the first return
                                  address past the routine's body (0: none found) */
+    uint64_t unwinds;         /* calls the game's own handler took an exception from */
 };
 SIM_API draw_counts draw_stats();
 
 SIM_API void draw_frame();
-SIM_API void draw_thread_start();
+SIM_API void draw_thread_start(bool full_speed = false);
 SIM_API void draw_thread_stop();
 /* Waits until the render thread completed n more frames; false after timeout_ms. */
 SIM_API bool draw_wait_frames(uint64_t n, int timeout_ms = 5000);

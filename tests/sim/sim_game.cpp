@@ -178,6 +178,13 @@ uint8_t *object_new(size_t size, void **vtable)
     return object;
 }
 
+void object_release(const void *object)
+{
+    MEMORY_BASIC_INFORMATION mbi;
+    if (object && VirtualQuery(object, &mbi, sizeof mbi) == sizeof mbi && mbi.State == MEM_COMMIT)
+        VirtualFree(mbi.AllocationBase, 0, MEM_DECOMMIT);
+}
+
 void game_protect(const void *address, size_t size, uint32_t protection)
 {
     DWORD old;

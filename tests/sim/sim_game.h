@@ -109,6 +109,11 @@ template <typename T> T get(const void *object, uint32_t offset)
     return value;
 }
 
+/* The object's pages decommitted, as the game's allocator gives a freed
+ * object back: every read or write of it faults from now on, and its
+ * addresses stay reserved (no later object takes them) until game_reset. */
+SIM_API void object_release(const void *object);
+
 /* ---- page faults ---- */
 /* Sets the protection of every page that holds [address, address + size);
  * game_reset restores the image's and frees the objects'. */

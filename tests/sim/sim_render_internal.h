@@ -29,6 +29,7 @@ HRESULT render_thread_present(uint32_t flags);
 
 /* sim_draw.cpp: the render thread draws frames between Presents too. */
 bool draw_free_running();
+bool draw_full_speed();
 
 /* sim_d3d_rules.cpp: Windows' rule that ResizeBuffers fails while a view of
  * the back buffer is bound in any device-context state. */

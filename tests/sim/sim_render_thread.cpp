@@ -19,9 +19,10 @@ HRESULT rt_result;
 DWORD WINAPI render_thread_main(void *)
 {
     for (;;) {
-        // Free running (sim_draw.h): a frame every millisecond between Presents.
+        // Free running (sim_draw.h): a frame every millisecond between
+        // Presents, or one after the other at full speed.
         bool running = draw_free_running();
-        DWORD r = WaitForSingleObject(rt_go, running ? 1 : 100);
+        DWORD r = WaitForSingleObject(rt_go, running ? (draw_full_speed() ? 0 : 1) : 100);
         if (rt_quit)
             break;
         if (r != WAIT_OBJECT_0) {

@@ -1,6 +1,7 @@
 // The game's side of the telemetry SDK: loads the plug-in, keeps what it
 // registers, and fires events and channel values into it.
 #include "sim/sim.h"
+#include "dm_file.h"
 #include <mutex>
 #include <stdexcept>
 
@@ -92,7 +93,7 @@ void fire_channel(const char *name, const scs_value_t &v)
 
 bool plugin_load(const char *path)
 {
-    plugin = LoadLibraryA(path);
+    plugin = dm_load_library(path); // a UTF-8 path, as the game loads from any folder
     if (!plugin)
         return false;
     plugin_init_fn = (scs_telemetry_init_t)(void *)GetProcAddress(plugin, "scs_telemetry_init");

@@ -44,6 +44,7 @@ void trailer_install()
         { 0x60, (void *)v_set_data }, { 0x68, (void *)v_continue_loading }, { 0x78, (void *)v_is_loaded },
         { 0x80, (void *)v_finalize }, { 0xA8, (void *)v_update }, { 0xE8, (void *)v_get_placement },
         { 0x110, (void *)v_set_placement }, { 0x328, (void *)t_slot_328 },
+        { 96 * 8, (void *)v_draw }, { 43 * 8, (void *)v_shadow },
     };
     for (auto &sl : slots)
         vtable_set(vt, (int)(sl.slot / 8), sl.fn);

@@ -4,6 +4,7 @@
 //
 // Index
 //   units        the registry, reference words, release and destroy
+//   drawing      the draws and shadows of units, on the render thread
 //   strings      string objects and their reserve
 //   arrays       array objects, grow and erase
 //   classes      class objects and get-class
@@ -65,7 +66,7 @@ unit *unit_of(const void *object)
 
 unit &unit_add(uint8_t *object, unit_type type, const void *cls)
 {
-    unit u = { object, type, accessory_kind::generic, def_kind::vehicle, cls, 0, 0, 0, 0, 0 };
+    unit u = { object, type, accessory_kind::generic, def_kind::vehicle, cls, 0, 0, 0, 0, 0, 0 };
     unit_index[object] = units.size();
     units.push_back(u);
     return units.back();
@@ -76,8 +77,10 @@ void unit_release(uint8_t *object)
 {
     if (!object)
         return;
-    if (unit *u = unit_of(object); u && u->destroyed)
+    if (unit *u = unit_of(object); u && u->destroyed) {
         u->released_dead++;
+        return; // its pages are gone
+    }
     LONG now = InterlockedDecrement(word(object));
     if (((uint32_t)now & ref_mask) == 0)
         unit_destroy(object);
@@ -113,6 +116,56 @@ void unit_destroy(uint8_t *object)
     } else if (u->type == unit_type::accessory && u->kind == accessory_kind::cargo) {
         unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, acc::cargo_def));
     }
+    u->destroyed_drawing += unit_being_drawn(object);
+    object_release(object);
+}
+
+/* ---- drawing ---- */
+
+namespace {
+
+/* Written on the render thread, read on the game thread. */
+SRWLOCK draw_lock = SRWLOCK_INIT;
+struct draw_record {
+    unit_drawn counts;
+    int inside; /* draw or shadow calls running now */
+};
+std::map<const void *, draw_record> draw_records;
+
+} // namespace
+
+void unit_draw_begin(const void *object)
+{
+    AcquireSRWLockExclusive(&draw_lock);
+    draw_records[object].inside++;
+    ReleaseSRWLockExclusive(&draw_lock);
+}
+
+void unit_draw_end(const void *object, bool shadow)
+{
+    AcquireSRWLockExclusive(&draw_lock);
+    draw_record &r = draw_records[object];
+    r.inside--;
+    (shadow ? r.counts.shadows : r.counts.draws)++;
+    ReleaseSRWLockExclusive(&draw_lock);
+}
+
+int unit_being_drawn(const void *object)
+{
+    AcquireSRWLockShared(&draw_lock);
+    auto it = draw_records.find(object);
+    int n = it == draw_records.end() ? 0 : it->second.inside;
+    ReleaseSRWLockShared(&draw_lock);
+    return n;
+}
+
+unit_drawn unit_draws(const void *object)
+{
+    AcquireSRWLockShared(&draw_lock);
+    auto it = draw_records.find(object);
+    unit_drawn d = it == draw_records.end() ? unit_drawn{} : it->second.counts;
+    ReleaseSRWLockShared(&draw_lock);
+    return d;
 }
 
 /* ---- strings ---- */
@@ -344,6 +397,9 @@ void units_install()
 {
     units.clear();
     unit_index.clear();
+    AcquireSRWLockExclusive(&draw_lock);
+    draw_records.clear();
+    ReleaseSRWLockExclusive(&draw_lock);
     create_behaviours.clear();
     erase_is_stuck = false;
     observer = nullptr;
@@ -398,6 +454,7 @@ std::vector<std::string> unit_problems()
     for (auto &u : units) {
         const char *what = u.destroyed > 1 ? "destroyed twice"
                            : u.released_dead ? "released after its destroy"
+                           : u.destroyed_drawing ? "destroyed while being drawn"
                            : u.destroyed_added ? "destroyed while in the game's list"
                            : u.removed_unadded ? "removed from the game's list without being added"
                            : (refword(u.object) & ref_mask) > ref_mask / 2 ? "counted below 0"

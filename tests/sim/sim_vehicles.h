@@ -82,8 +82,11 @@
  *   definition its accessories and trailer_def entry, a cargo accessory its
  *   cargo definition);
  * - references count for real: a new unit has count 0; a release that
- *   reaches count 0 destroys; unit_problems names every unit destroyed
- *   twice, released after its destroy, or counted below 0;
+ *   reaches count 0 destroys, and a destroyed unit's pages are decommitted
+ *   (object_release), so any later read or write of it faults and its
+ *   address is not taken again before game_reset; unit_problems names every
+ *   unit destroyed twice, released after its destroy, destroyed while a
+ *   draw or shadow call of it ran, or counted below 0;
  * - the unit factory is index 0 of the factory table; each create records
  *   "create_unit" with the class record's game VA.
  * - a physics vehicle (phys:: offsets, 0x1800 bytes) from the factory has
@@ -94,7 +97,10 @@
  *   +0xC70 counts the calls), is_loaded (+0x78; true once the calls reach
  *   vehicle_loaded_after, never for -1), finalize (+0x80), update (+0xA8;
  *   records the light word as it sees it), get_placement (+0xE8) and
- *   set_placement (+0x110) on a placement kept per vehicle, +0x28 its class;
+ *   set_placement (+0x110) on a placement kept per vehicle, +0x28 its class,
+ *   and the draw (slot 96) and shadow (slot 43) the game's render thread
+ *   calls: each reads the whole object and its definition through the call
+ *   and counts in unit_draws when it returns;
  *   the byte at +0x25B starts at 1; the game's list of vehicles is a flag
  *   per vehicle set by ctrl_add_vehicle and cleared by ctrl_remove_vehicle,
  *   and unit_problems names a vehicle destroyed while listed or removed
@@ -120,7 +126,8 @@
  * - trailer actors (trl:: offsets, 4792 bytes) all share the trailer actor
  *   table in the image, whose slots are the physics vehicle's (set_data,
  *   continue_loading, is_loaded, finalize, update, get_placement,
- *   set_placement) plus +0x328 (actor, int) recorded as "slot_328"; those
+ *   set_placement, draw, shadow) plus +0x328 (actor, int) recorded as
+ *   "slot_328"; those
  *   from the factory (class record 0x1E18250, recorded "create_unit") are
  *   counted like physics vehicles (definition, the game's list); the
  *   player's trailer and chained parts are not released by anyone;
@@ -268,6 +275,12 @@ SIM_API size_t units_mark();
 SIM_API std::vector<uint8_t *> units_since(size_t mark);
 /* Units destroyed twice, released after their destroy, or counted below 0. */
 SIM_API std::vector<std::string> unit_problems();
+/* The draw (slot 96) and shadow (slot 43) calls of a vehicle or trailer
+ * actor that returned (the counts outlive the unit). */
+struct unit_drawn {
+    uint64_t draws, shadows;
+};
+SIM_API unit_drawn unit_draws(const void *unit);
 SIM_API void unit_set_class(void *unit, const void *class_object);
 
 /* ---- behaviours ---- */

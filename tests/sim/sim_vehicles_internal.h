@@ -27,6 +27,7 @@ struct unit {
     const void *cls;
     int destroyed;
     int released_dead;
+    int destroyed_drawing; /* its destroy came while a draw of it ran */
     /* vehicles */
     int added;          /* in the game's list of vehicles */
     int destroyed_added;
@@ -40,6 +41,10 @@ unit &unit_add(uint8_t *object, unit_type type, const void *cls);
 void unit_release(uint8_t *object);
 void unit_ref(const void *object);
 void unit_destroy(uint8_t *object);
+/* sim_units.cpp: a draw or shadow call of the unit running (render thread) */
+void unit_draw_begin(const void *object);
+void unit_draw_end(const void *object, bool shadow);
+int unit_being_drawn(const void *object);
 
 /* sim_units.cpp: strings, arrays, classes and tables */
 uint8_t *exact_buffer(size_t n);
@@ -66,6 +71,8 @@ uint64_t v_finalize(uint64_t vehicle, uint64_t def, uint32_t flags);
 uint64_t v_update(uint64_t vehicle);
 uint64_t v_get_placement(uint64_t vehicle, placement32 *out);
 uint64_t v_set_placement(uint64_t vehicle, const placement32 *p);
+void v_draw(uint64_t vehicle, uint64_t context, uint64_t, uint64_t);
+void v_shadow(uint64_t vehicle, uint64_t a2, uint64_t light_word, float strength);
 
 /* What vehicle_world_install runs, in its order. */
 void units_install();       /* sim_units.cpp */

@@ -35,7 +35,7 @@ protected:
     void SetUp() override
     {
         fx::game_test::SetUp();
-        CreateDirectoryA(base.c_str(), nullptr);
+        dm_dir_create(base.c_str());
         const char *names[] = { "alpha", "bravo", "charlie" };
         const uint8_t max[] = { 8, 16, 32 };
         for (int i = 0; i < 3; i++) {
@@ -85,7 +85,10 @@ protected:
     }
 
     /* The core loaded last. */
-    HMODULE core_module() { return GetModuleHandleA((base + "core\\loaded_" + num(core_generation()) + ".dll").c_str()); }
+    HMODULE core_module()
+    {
+        return GetModuleHandleW(fx::wide(base + "core\\loaded_" + num(core_generation()) + ".dll").c_str());
+    }
 
     // The test servers answer while the test waits.
     template <class F> bool until(F cond, double seconds = 10)
@@ -314,6 +317,45 @@ TEST_F(server_list, FavouritesAreReadEditedInQueueOrderAndRewritten)
         EXPECT_TRUE(snap.entries[i].favourite) << i;
     }
     EXPECT_FALSE(fx::exists(base + "favorites.txt.new"));
+}
+
+// A profile folder named in several scripts: the favourites are read and
+// rewritten there, and the downloaded list is saved there and stands in.
+class server_list_profile : public server_list {
+protected:
+    void SetUp() override
+    {
+        appdata_name = fx::profile_folder_name;
+        server_list::SetUp();
+    }
+};
+
+TEST_F(server_list_profile, FavouritesAndTheSavedListAreInsideIt)
+{
+    static std::string good;
+    good = two_servers();
+    hs_route_add(&http, "/list.json", 200, HS_ANSWER, good.data(), good.size());
+    serve_http();
+    fx::write_file(base + "favorites.txt", "127.0.0.1 " + num(port(2)) + "\n");
+    ASSERT_NO_FATAL_FAILURE(start(url("/list.json")));
+    ASSERT_TRUE(settled(0)) << entry_list();
+    ASSERT_EQ(snap.count, 3) << entry_list();
+    EXPECT_TRUE(find("127.0.0.1", port(2)) && find("127.0.0.1", port(2))->favourite) << entry_list();
+    EXPECT_EQ(fx::read_file(base + "servers_cache.json"), good);
+
+    EXPECT_EQ(edit_(FAVORITE_ADD, "127.0.0.1", port(0)), 1);
+    ASSERT_TRUE(until([&] {
+        const server_entry *e = find("127.0.0.1", port(0));
+        return e && e->favourite && !snap.busy;
+    })) << entry_list();
+    EXPECT_EQ(fx::read_file(base + "favorites.txt"),
+              "# drovemark favourite servers: host port (edited by the in-game server browser)\r\n127.0.0.1 " +
+                  num(port(2)) + "\r\n127.0.0.1 " + num(port(0)) + "\r\n");
+
+    set_source(url("/missing.json"));
+    ASSERT_TRUE(refresh(true));
+    EXPECT_EQ(snap.state, SERVER_LIST_SAVED_COPY) << snap.status;
+    EXPECT_EQ(snap.count, 3) << entry_list();
 }
 
 // ---- info queries ----

@@ -58,25 +58,26 @@ std::string file_line(const char *name, const std::string &bytes, const char *pa
 /* Every file below dir (recursively) whose name ends in one of the suffixes. */
 void find_suffix(const std::string &dir, const std::vector<std::string> &suffixes, std::vector<std::string> *out)
 {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    dm_find_data fd;
+    HANDLE h = dm_find_first((dir + "\\*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE)
         return;
     do {
-        std::string n = fd.cFileName, p = dir + "\\" + n;
+        std::string n = fd.name, p = dir + "\\" + n;
         if (n == "." || n == "..")
             continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (fd.attributes & FILE_ATTRIBUTE_DIRECTORY)
             find_suffix(p, suffixes, out);
         for (auto &s : suffixes)
             if (n.size() > s.size() && n.compare(n.size() - s.size(), s.size(), s) == 0)
                 out->push_back(p);
-    } while (FindNextFileA(h, &fd));
+    } while (dm_find_next(h, &fd));
     FindClose(h);
 }
 
 class update : public rt::core_test {
 protected:
+    std::string game_name = "game"; /* the game's folder in root (UTF-8), set before SetUp */
     std::string plugin_dir, plugin_path;
     std::unique_ptr<hs_server> http = std::make_unique<hs_server>();
     std::vector<std::unique_ptr<std::string>> bodies; /* what the routes point at */
@@ -86,11 +87,11 @@ protected:
         rt::core_test::SetUp();
         // The plug-in from a game folder of this test's own: a swap renames it.
         sim::plugin_unload();
-        CreateDirectoryA((root + "\\game").c_str(), nullptr);
-        plugin_dir = root + "\\game\\plugins\\";
-        CreateDirectoryA(plugin_dir.c_str(), nullptr);
+        dm_dir_create((root + "\\" + game_name).c_str());
+        plugin_dir = root + "\\" + game_name + "\\plugins\\";
+        dm_dir_create(plugin_dir.c_str());
         plugin_path = plugin_dir + "drovemark.dll";
-        ASSERT_TRUE(CopyFileA(fx::bin("drovemark.dll").c_str(), plugin_path.c_str(), FALSE));
+        ASSERT_TRUE(dm_file_copy(fx::bin("drovemark.dll").c_str(), plugin_path.c_str(), FALSE));
         ASSERT_TRUE(sim::plugin_load(plugin_path.c_str()));
         install_core("update_test_core_clean.dll");
     }
@@ -223,10 +224,35 @@ TEST_F(update, ARejectedManifestDownloadsNothing)
     EXPECT_FALSE(fx::exists(base + "update"));
 }
 
+// The folders an update runs in, LOCALAPPDATA's and the game's: plain ones,
+// and ones named outside any one code page, as many players' are.
+struct folders {
+    const char *what;
+    std::string appdata, game;
+};
+
+class update_folders : public update, public ::testing::WithParamInterface<folders> {
+protected:
+    void SetUp() override
+    {
+        appdata_name = GetParam().appdata;
+        game_name = GetParam().game;
+        update::SetUp();
+    }
+};
+
+const char *const game_folder_name = "\xD0\x98\xD0\xB3\xD1\x80\xD1\x8B \xE6\xB8\xB8\xE6\x88\x8F"; // "Игры 游戏"
+
+INSTANTIATE_TEST_SUITE_P(, update_folders,
+                         ::testing::Values(folders{ "plain", "appdata", "game" },
+                                           folders{ "named_in_several_scripts", fx::profile_folder_name,
+                                                    game_folder_name }),
+                         [](const ::testing::TestParamInfo<folders> &info) { return std::string(info.param.what); });
+
 // A new core of the same interface: downloaded, checked, staged; it waits
 // while a server connection is open and goes in the frame the connection
 // closes, and the plug-in then loads it.
-TEST_F(update, ANewCoreWaitsForTheConnectionToCloseThenReloads)
+TEST_P(update_folders, ANewCoreWaitsForTheConnectionToCloseThenReloads)
 {
     std::string fresh = serve_build("b8", 1, false).core, old = core_bytes();
     ts_server server;
@@ -268,7 +294,7 @@ TEST_F(update, ANewCoreWaitsForTheConnectionToCloseThenReloads)
 // Another interface: the core goes to drovemark_core.next.dll, the new
 // plug-in takes the old one's place (which is kept aside until a later check
 // can delete it), and the next game start installs the core.
-TEST_F(update, AnotherInterfaceStagesTheCoreForTheNextStartWithTheNewPlugin)
+TEST_P(update_folders, AnotherInterfaceStagesTheCoreForTheNextStartWithTheNewPlugin)
 {
     std::string old_plugin = file(plugin_path);
     auto [core, plugin] = serve_build("b9", 2, true);
@@ -279,7 +305,7 @@ TEST_F(update, AnotherInterfaceStagesTheCoreForTheNextStartWithTheNewPlugin)
     EXPECT_FALSE(fx::exists(base + "update\\drovemark_core.dll"));
     EXPECT_EQ(file(plugin_path), plugin);
     std::vector<std::string> backups;
-    find_suffix(root + "\\game", { ".bak" }, &backups);
+    find_suffix(root + "\\" + game_name, { ".bak" }, &backups);
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(backups[0].rfind(plugin_dir + "drovemark-old-", 0), 0u) << backups[0];
     EXPECT_EQ(file(backups[0]), old_plugin);
@@ -288,7 +314,7 @@ TEST_F(update, AnotherInterfaceStagesTheCoreForTheNextStartWithTheNewPlugin)
     // The next start: the plug-in moves the staged core into place.
     shutdown();
     sim::plugin_unload();
-    DeleteFileA((base + "drovemark.log").c_str());
+    dm_file_delete((base + "drovemark.log").c_str());
     ASSERT_TRUE(sim::plugin_load(plugin_path.c_str()));
     start();
     EXPECT_GE(log_find("[host] installed the staged core update"), 0) << log_text();

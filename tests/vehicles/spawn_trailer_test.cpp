@@ -207,6 +207,34 @@ TEST_F(trailer_test, RigidOrArticulatedFromTheKingpin)
     }
 }
 
+// The info report logs the wanted pose without moving the drag point or the
+// last hitch: after it the next frame swings the trailer as it would have.
+TEST_F(trailer_test, TheInfoReportChangesNothing)
+{
+    const float kingpin[3] = { 0, 1, -5 };
+    player_rig(kingpin);
+    spawned();
+    spawned_trailer();
+    ASSERT_EQ(trailer_rig.mode, (uint32_t)TRAILER_ARTICULATED);
+    // The vehicle moved since the trailer's last frame (a move command does that).
+    spawn_state.place.x += 3.0f;
+    spawn_state.place.z -= 2.0f;
+    trailer_rig_record before = trailer_rig;
+    fx::captured_clear();
+    dm_trailer_info();
+    EXPECT_TRUE(logged(fmt("[core] trailer info: actor=%p state=2 load=1 refword=20000001 def=%p next=%p master=%p "
+                           "joint=%p mode=0",
+                           (void *)actor(), (void *)(uintptr_t)sim::get<uint64_t>(actor(), sim::trl::definition),
+                           nullptr, nullptr, nullptr)))
+        << log_text();
+    EXPECT_EQ(trailer_rig.drag_set, before.drag_set);
+    EXPECT_EQ(trailer_rig.drag_point[0], before.drag_point[0]) << "the diagnostic moved the drag point";
+    EXPECT_EQ(trailer_rig.drag_point[1], before.drag_point[1]);
+    EXPECT_EQ(trailer_rig.last_hitch[0], before.last_hitch[0]);
+    EXPECT_EQ(trailer_rig.last_hitch[1], before.last_hitch[1]);
+    EXPECT_EQ(memcmp(&trailer_rig.place, &before.place, sizeof before.place), 0);
+}
+
 // At most three chained parts are measured; a part of another class or
 // without a placement ends the walk; a trailer the game made with fewer
 // parts than measured places what it has.
