@@ -9,11 +9,12 @@
 //   resolving   model_catalog_resolve
 //   searching   the matches, the search command's lines
 //   freeing     model_catalog_destroy
-#include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include "core.h"
+#include "dm_env.h"
+#include "dm_file_stream.h"
 #include "net_wire.h"
 #include "props.h"
 #include "props_text.h"
@@ -70,14 +71,13 @@ bool model_catalog_load()
         return entry_count > 0;
     load_attempted = true;
     char appdata[DM_PATH_MAX];
-    DWORD got = GetEnvironmentVariableA("LOCALAPPDATA", appdata, sizeof appdata);
-    if (got == 0 || got >= sizeof appdata)
+    if (dm_env_get("LOCALAPPDATA", appdata, sizeof appdata) <= 0)
         return false; // not set, or too long to name the file
     char path[DM_PATH_MAX];
     int n = snprintf(path, sizeof path, "%s\\drovemark\\models.txt", appdata);
     if (n < 0 || n >= (int)sizeof path)
         return false; // a path cut short would name another file
-    FILE *f = fopen(path, "r");
+    FILE *f = dm_file_open(path, "rt");
     if (!f) {
         props_log("[props] no model catalog at %s: run python -I tools/model_catalog.py", path);
         return false;

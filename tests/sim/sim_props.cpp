@@ -22,7 +22,7 @@ namespace {
 
 /* ---- state ---- */
 
-const uint32_t model_size = 896, model_record = 0x370;
+const uint32_t model_size = 896;
 const uint32_t faulting_stub = 0x1100; /* the vehicles' faulting stub */
 
 struct model_record_t {
@@ -39,6 +39,7 @@ std::set<std::string> known_files;
 std::vector<uint8_t *> made;
 void **model_vt;
 bool draws_fault;
+volatile LONG draw_delay_ms;
 ground_kind ground = ground_kind::flat;
 float ground_h, ground_k;
 uint8_t *ground_object;
@@ -67,7 +68,26 @@ uint8_t *files_array, *files_iface;
 uint8_t *light_array, *light_records;
 uint64_t light_count;
 
-model_record_t *rec(const uint8_t *model) { return (model_record_t *)(uintptr_t)get<uint64_t>(model, model_record); }
+/* A model's record, kept beside it (a released model's pages are gone).
+ * Written by the game thread when a model is made; read by both threads. */
+SRWLOCK records_lock = SRWLOCK_INIT;
+std::map<const void *, model_record_t *> records;
+model_record_t *rec(const uint8_t *model)
+{
+    AcquireSRWLockShared(&records_lock);
+    auto it = records.find(model);
+    model_record_t *r = it == records.end() ? nullptr : it->second;
+    ReleaseSRWLockShared(&records_lock);
+    return r;
+}
+model_record_t *rec_new(uint8_t *model)
+{
+    model_record_t *r = new model_record_t();
+    AcquireSRWLockExclusive(&records_lock);
+    records[model] = r;
+    ReleaseSRWLockExclusive(&records_lock);
+    return r;
+}
 
 /* ---- maths ---- */
 
@@ -163,15 +183,19 @@ uint64_t m_set_data(uint64_t model, uint64_t path_ptr, uint64_t look, uint64_t v
 
 uint64_t m_draw(uint64_t model, uint64_t context)
 {
+    unit_draw_begin((const void *)(uintptr_t)model);
     model_record_t *r = rec((const uint8_t *)(uintptr_t)model);
     uint64_t ctrl = game_get<uint64_t>(off::game_ctrl);
     uint64_t cam = ctrl ? get<uint64_t>((void *)(uintptr_t)ctrl, off::ctrl_camera_manager) : 0;
     InterlockedExchange(&r->render_word, cam ? (LONG)get<uint32_t>((void *)(uintptr_t)cam, 0x10) : -1);
     InterlockedExchange(&r->draw_thread, (LONG)GetCurrentThreadId());
     InterlockedExchange64(&r->context, (LONG64)context);
+    if (LONG ms = InterlockedCompareExchange(&draw_delay_ms, 0, 0))
+        Sleep((DWORD)ms);
     InterlockedIncrement64(&r->draws);
     if ((get<uint32_t>((void *)(uintptr_t)model, 8) & 0x1FFFFFF) == 0)
         InterlockedIncrement64(&r->unreferenced);
+    unit_draw_end((const void *)(uintptr_t)model, false);
     return 0;
 }
 
@@ -221,8 +245,7 @@ uint64_t fake_create_model(uint64_t factory, uint64_t, uint64_t, uint64_t)
 {
     uint8_t *m = counted_unit_create(prop_off::model_class, factory, model_size, model_vt);
     if (m) {
-        model_record_t *r = new model_record_t();
-        put<uint64_t>(m, model_record, (uint64_t)(uintptr_t)r);
+        rec_new(m);
         made.push_back(m);
     }
     return (uint64_t)(uintptr_t)m;
@@ -497,7 +520,7 @@ void place_scene(int depth)
 uint8_t *part_model_new(uint8_t *vehicle, bool cabin)
 {
     uint8_t *m = object_new(model_size, model_vt);
-    put<uint64_t>(m, model_record, (uint64_t)(uintptr_t)new model_record_t());
+    rec_new(m);
     put<uint32_t>(m, 8, 1);
     put<uint32_t>(m, prop_off::model_flags, 0x100);
     uint8_t *desc = object_new(32), *box = object_new(0x60);
@@ -629,6 +652,7 @@ void physics_fault(physics_step step)
     case physics_step::hookups: vtable_set(model_vt, 30, stub); break;
     }
 }
+void model_draw_delay(uint32_t ms) { InterlockedExchange(&draw_delay_ms, (LONG)ms); }
 void shape_builder_result(bool result) { builder_result = result; }
 void scene_depth(int depth) { place_scene(depth); }
 uint8_t *physics_scene() { return scene; }
@@ -639,6 +663,11 @@ void props_world_install(const player &p)
 {
     entries.clear();
     known_files.clear();
+    AcquireSRWLockExclusive(&records_lock);
+    for (auto &kv : records)
+        delete kv.second;
+    records.clear();
+    ReleaseSRWLockExclusive(&records_lock);
     made.clear();
     actors.clear();
     actor_count = 0;
@@ -649,6 +678,7 @@ void props_world_install(const player &p)
         cast_log.clear();
     }
     draws_fault = false;
+    draw_delay_ms = 0;
     builder_result = true;
     ground_set(ground_kind::flat, 0.0f);
     player_copy = p;

@@ -24,7 +24,9 @@
  *   (counts), 18 draw (counts, keeps the context, the render word and the
  *   thread, and counts draws of a model whose reference count is 0), 30 hookup creation, 33 set data, 40 hookup
  *   preparation (records "hookup_prepare"); its reference word counts for
- *   real (unit_problems); +0x370 points to the simulation's record of it;
+ *   real and a released model's pages are gone (unit_problems names one
+ *   destroyed while its draw ran); the simulation keeps its record of each
+ *   model beside it;
  * - set data (model, const char **path, u64 *look, u64 *variant, 0) looks
  *   the path up in the model table: a known path gets a descriptor at
  *   +0x118 and a box descriptor at +0x120 (its +0x18 the box: 0x60 bytes,
@@ -121,6 +123,8 @@ SIM_API std::vector<uint8_t *> model_hookups(const uint8_t *model);
 SIM_API bool hookup_is_flare(const uint8_t *hookup);
 /* The model's draw slot faults from now on (every model). */
 SIM_API void model_draw_faults(bool faults);
+/* Each model draw sleeps this long (0 after install): a pass outlasts ticks. */
+SIM_API void model_draw_delay(uint32_t ms);
 
 enum class ground_kind { flat, slope, step, hole };
 /* flat: height h everywhere; slope: h + k * x (world x); step: h for

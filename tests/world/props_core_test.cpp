@@ -816,6 +816,7 @@ TEST_F(props_core, DrawingOnAThreadOfItsOwnWhileTheGameThreadSpawnsAndReleases)
     for (int i = 0; i < 32; i++)
         spawn(cone, fmt("%d 0", i + 5).c_str());
     tick();
+    sim::model_draw_delay(1); // a draw pass outlasts many ticks
     std::thread render([&] {
         while (!stop) {
             props_draw(u(ctx));
@@ -825,15 +826,21 @@ TEST_F(props_core, DrawingOnAThreadOfItsOwnWhileTheGameThreadSpawnsAndReleases)
     // half attached and moving, the rest spawned and despawned round after round
     for (int i = 1; i <= 16; i++)
         cmd(fmt("attach %d truck %d", i, i));
-    for (int round = 0; round < 40; round++) {
+    for (int round = 0; round < 20; round++) {
         truck_at(100 + (float)round, 10, 50, (float)round * 3);
         std::vector<uint32_t> ids;
         for (int k = 0; k < 8; k++)
             ids.push_back(spawn(cone, "12 1")->local_id);
         tick();
+        Sleep(70); // a pass or so draws them
         for (uint32_t id : ids)
             cmd(fmt("despawn %u", id));
-        tick(3);
+        for (int t = 0; t < 3 || count_state(PROP_QUEUED); t++) {
+            tick();
+            if (t >= 3)
+                Sleep(1);
+            ASSERT_LT(t, 5000) << "a queued prop never released";
+        }
     }
     stop = true;
     render.join();
