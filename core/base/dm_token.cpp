@@ -21,18 +21,20 @@ bool dm_token_from_text(const char *text, uint64_t *out)
 
 bool dm_token_to_text(uint64_t token, char *out, size_t size)
 {
-    char buf[13];
-    size_t n = 0;
-    while (token) {
-        uint64_t digit = token % 38;
-        if (digit == 0 || n == 12)
-            return false;
-        buf[n++] = token_alphabet[digit - 1];
-        token /= 38;
-    }
-    if (n + 1 > size)
+    if (size == 0)
         return false;
-    memcpy(out, buf, n);
-    out[n] = 0;
-    return true;
+    bool exact = true;
+    size_t n = 0;
+    for (; token && n < DM_TOKEN_TEXT_SIZE - 1; token /= 38) {
+        uint64_t digit = token % 38;
+        if (digit == 0)
+            exact = false;
+        if (n + 1 < size)
+            out[n] = digit ? token_alphabet[digit - 1] : '?';
+        else
+            exact = false;
+        n++;
+    }
+    out[n < size ? n : size - 1] = 0;
+    return exact && token == 0;
 }

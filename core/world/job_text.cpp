@@ -1,6 +1,8 @@
 // The pure parts of server jobs (see job_text.h).
 #include "job_text.h"
 #include "dm_token.h"
+#include "world_sync_math.h"
+#include "world_text.h"
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,17 +19,6 @@ uint64_t token_from_text(const char *text)
         lower[i] = (text[i] >= 'A' && text[i] <= 'Z') ? (char)(text[i] - 'A' + 'a') : text[i];
     uint64_t token = 0;
     return dm_token_from_text(lower, &token) ? token : 0;
-}
-
-void job_token_text(uint64_t token, char out[13])
-{
-    static const char alphabet[] = "?0123456789abcdefghijklmnopqrstuvwxyz_";
-    size_t n = 0;
-    while (token && n < 12) {
-        out[n++] = alphabet[token % 38];
-        token /= 38;
-    }
-    out[n] = 0;
 }
 
 bool job_split_name(const char *name, char company[32], char city[32])
@@ -113,6 +104,16 @@ size_t job_row_text(char out[JOB_ROW_TEXT_SIZE], const char *name, size_t length
     memcpy(out + prefix, name, length);
     out[prefix + length] = 0;
     return prefix + length;
+}
+
+bool job_parse_number(const char *word, uint32_t max, uint32_t *out)
+{
+    const char *p = word;
+    int32_t v = 0;
+    if (!world_parse_int(&p, &v) || !world_at_end(p) || v < 0 || (uint32_t)v > max)
+        return false;
+    *out = (uint32_t)v;
+    return true;
 }
 
 int job_words(const char *line, char words[JOB_WORDS_MAX][JOB_WORD_SIZE])

@@ -1,19 +1,18 @@
-// Traffic sync: the game's AI traffic held at density 0 ("off") or left to
-// the player ("local") through the g_traffic console variable, as config.ini,
-// the command or the server decides; and, for the traffic owner the server
-// names, the AI cars near other players sent as definitions, states and
-// removals. Cars received from other players are kept in a table, aged out
-// and listed; nothing places them in the game. Game thread only: the tick,
-// the command and the network handlers (inside net_tick).
+// Traffic sync: for the traffic owner the server names, the AI cars near
+// other players sent as definitions, states and removals. Cars received from
+// other players are kept in a table, aged out and listed (their paths, a
+// peer's text, with control bytes cleaned); nothing places them in the game.
+// The g_traffic lock (AI traffic off or local) is traffic_lock.cpp; the tick
+// and the command lead to it. Game thread only: the tick, the command and
+// the network handlers (inside net_tick).
 //
 // Index of this file:
-//   game layout    offsets of the traffic manager, AI cars, definitions, g_traffic
-//   state          modes, timers, the two tables
+//   game layout    offsets of AI cars and their definitions
+//   state          timers, the two tables
 //   the game       the manager's cars, snapshots, definition paths, descriptions
-//   the lock       g_traffic recognised, density pushed, the lock applied
 //   owner          the owner pass: selection, definitions, states, removals
 //   handlers       definitions, states and removals from other players
-//   life cycle     init, shutdown, config mode, the tick
+//   life cycle     init, shutdown, the tick
 //   command        dump, remote list, modes, sending switch
 #include <math.h>
 #include <stdio.h>
@@ -22,17 +21,14 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "net_client.h"
+#include "net_wire.h"
 #include "placement.h"
+#include "traffic_lock.h"
 #include "traffic_tables.h"
 #include "world.h"
 #include "world_game.h"
 
 /* ---- game layout (build 1.61.3.1, from game_base unless named) ---- */
-#define GAME_OFF_TRAFFIC_MANAGER 0x36B8DC0u  /* u64 traffic manager */
-#define TRAFFIC_MGR_ENTRIES 0xF8u            /* manager + : u64 entries (16 bytes: car, second word) */
-#define TRAFFIC_MGR_COUNT 0x100u             /* manager + : u64 car count */
-#define TRAFFIC_MGR_COUNT_MAX 1000u
-#define GAME_OFF_TRAFFIC_DENSITY 0x56C040u   /* (manager, f32 density) */
 #define GAME_OFF_AI_CAR_VTABLE 0x22DA610u    /* an AI car's first word */
 #define AI_CAR_PLACEMENT 0x28u
 #define AI_CAR_TYPE 0x70u                    /* u32 */
@@ -48,18 +44,6 @@
 #define CAR_DEF_COLOURS 0x200u               /* definition + : u64 array of f32 x 3 */
 #define CAR_DEF_COLOUR_COUNT 0x208u          /* definition + : u64 */
 #define CAR_DEF_ENTRIES_WALKED 4096u         /* entries looked at, at most */
-#define GAME_OFF_G_TRAFFIC 0x2D4EAB0u        /* the console variable object */
-#define GAME_OFF_CVAR_VTABLE 0x2223C00u      /* its first word */
-#define GAME_OFF_CVAR_REFUSE 0xF1D30u        /* a callback that returns false */
-#define GAME_OFF_TRAFFIC_CALLBACK 0x41C080u  /* the game's own change callback */
-#define GAME_OFF_CVAR_VALUE 0x1DC850u        /* (variable) -> f32 */
-#define CVAR_NAME 0x8u                       /* inline text */
-#define CVAR_KIND 0x90u                      /* u32, 2 */
-#define CVAR_CALLBACK 0x98u                  /* u64 */
-#define CVAR_VALUE_TEXT 0xB1u                /* inline text, up to the cached flag */
-#define CVAR_CACHED 0x116u                   /* u8 */
-#define CVAR_CACHED_VALUE 0x118u             /* f32 */
-#define CVAR_ZERO_WORD 0x120u                /* u64, 0 */
 
 namespace {
 
@@ -77,10 +61,6 @@ struct traffic_car_snapshot {
 /* ---- state ---- */
 
 const dm_host_api *api;
-int32_t config_mode = TRAFFIC_MODE_OFF, command_mode = TRAFFIC_MODE_NONE, server_mode = TRAFFIC_MODE_NONE;
-double lock_timer;
-bool warned;
-uint64_t manager_zeroed;
 bool owner, sending, ids_sent;
 double next_send, next_resend, next_owner_report, next_remote_report;
 uint32_t next_net_id = 1;
@@ -101,15 +81,7 @@ int dumped_count;
 
 const char usage[] = "[traffic] usage: traffic [dump] | traffic off|on|local|mode | traffic remote | traffic net on|off";
 
-int32_t in_effect() { return traffic_mode_in_effect(config_mode, command_mode, server_mode); }
-
 /* ---- the game ---- */
-
-uint64_t traffic_manager()
-{
-    uint64_t m = 0;
-    return dm_safe_read_u64(game_addr(GAME_OFF_TRAFFIC_MANAGER), &m) ? m : 0;
-}
 
 void world_of(const placement *p, double out[3])
 {
@@ -215,95 +187,6 @@ void traffic_describe_definition(uint64_t definition, bool full, char *buffer, s
         if (game_read_guarded(entry + CAR_DEF_ENTRY_PATH, &text) && text)
             game_read_guarded_text(text, path, sizeof path);
         add(" [%s %s]", game_class_name(game_object_class(entry), name, sizeof name), path);
-    }
-}
-
-/* ---- the lock ---- */
-
-/* g_traffic when it has the layout this build expects, else 0. */
-uint64_t traffic_find_cvar()
-{
-    uint64_t var = game_addr(GAME_OFF_G_TRAFFIC), first = 0, zero = 1;
-    uint32_t kind = 0;
-    char name[16];
-    uint8_t code[3];
-    static const uint8_t returns_false[3] = { 0x32, 0xC0, 0xC3 };
-    if (!game_read_guarded(var, &first) || first != game_addr(GAME_OFF_CVAR_VTABLE) ||
-        !game_read_guarded_text(var + CVAR_NAME, name, sizeof name) || strcmp(name, "g_traffic") != 0 ||
-        !game_read_guarded(var + CVAR_KIND, &kind) || kind != 2 || !game_read_guarded(var + CVAR_ZERO_WORD, &zero) ||
-        zero != 0 || !game_copy_guarded(code, game_addr(GAME_OFF_CVAR_REFUSE), sizeof code) ||
-        memcmp(code, returns_false, sizeof code) != 0)
-        return 0;
-    return var;
-}
-
-void traffic_push_density(uint64_t manager, float density)
-{
-    typedef void (*density_fn)(uint64_t manager, float density);
-    density_fn push = (density_fn)(uintptr_t)game_addr(GAME_OFF_TRAFFIC_DENSITY);
-    if (!dm_guarded([&] { push(manager, density); }))
-        core_log("[traffic] fault pushing density %.2f to the manager %p", density, (void *)(uintptr_t)manager);
-}
-
-bool cvar_value(uint64_t var, float *out)
-{
-    typedef float (*value_fn)(uint64_t var);
-    value_fn value = (value_fn)(uintptr_t)game_addr(GAME_OFF_CVAR_VALUE);
-    return dm_guarded([&] { *out = value(var); });
-}
-
-void traffic_apply_lock(double at, bool force)
-{
-    if (!force && at < lock_timer)
-        return;
-    lock_timer = at + 0.5;
-    uint64_t var = traffic_find_cvar();
-    if (!var) {
-        if (!warned)
-            core_log("[traffic] g_traffic cvar not recognised (game build?); traffic lock unavailable");
-        warned = true;
-        return;
-    }
-    uint64_t manager = traffic_manager();
-    uint64_t callback = 0;
-    game_read_guarded(var + CVAR_CALLBACK, &callback);
-    uint64_t refuse = game_addr(GAME_OFF_CVAR_REFUSE), own = game_addr(GAME_OFF_TRAFFIC_CALLBACK);
-    if (in_effect() == TRAFFIC_MODE_LOCAL) {
-        if (callback != refuse)
-            return;
-        float value = 0;
-        if (!world_write_guarded<uint64_t>(var + CVAR_CALLBACK, own) ||
-            !world_write_guarded<uint8_t>(var + CVAR_CACHED, 0) || !cvar_value(var, &value))
-            return;
-        if (manager)
-            traffic_push_density(manager, value);
-        manager_zeroed = 0;
-        core_log("[traffic] AI traffic local: g_traffic unlocked, back to your %.2f", value);
-        return;
-    }
-    if (callback != refuse) {
-        if (callback && callback != own) {
-            if (!warned)
-                core_log("[traffic] g_traffic has a foreign callback %p; not locking", (void *)(uintptr_t)callback);
-            warned = true;
-            return;
-        }
-        manager_zeroed = 0;
-        char text[CVAR_CACHED - CVAR_VALUE_TEXT] = "";
-        game_read_guarded_text(var + CVAR_VALUE_TEXT, text, sizeof text);
-        if (!world_write_guarded<uint64_t>(var + CVAR_CALLBACK, refuse))
-            return;
-        core_log("[traffic] AI traffic off: g_traffic locked at 0 (your setting '%s' is kept)", text);
-    }
-    world_write_guarded<float>(var + CVAR_CACHED_VALUE, 0.0f);
-    world_write_guarded<uint8_t>(var + CVAR_CACHED, 1);
-    if (manager && manager != manager_zeroed) {
-        uint64_t cars = 0;
-        dm_safe_read_u64(manager + TRAFFIC_MGR_COUNT, &cars);
-        traffic_push_density(manager, 0.0f);
-        manager_zeroed = manager;
-        core_log("[traffic] traffic manager %p: density 0 (%llu cars despawned)", (void *)(uintptr_t)manager,
-                 (unsigned long long)cars);
     }
 }
 
@@ -444,9 +327,10 @@ void traffic_on_car_definition(uint16_t sender, const traffic_car_definition *de
         return;
     bool is_new = false;
     int at = traffic_remote_define(remote, sender, def, now, &is_new);
+    char path[NET_TRAFFIC_PATH_MAX + 1];
     if (at >= 0 && is_new)
         core_log("[traffic] remote car %u from player %u: type %u, %d paths, %s", def->net_id, sender, def->car_type,
-                 (int)def->path_count, remote[at].first_path);
+                 (int)def->path_count, net_clean(path, sizeof path, remote[at].first_path, NET_TRAFFIC_PATH_MAX));
 }
 
 void traffic_on_car_states(uint16_t sender, uint32_t, const traffic_car_state *states, int count)
@@ -519,33 +403,15 @@ void traffic_list_remote(const dm_frame_info *info)
         if (!r.used)
             continue;
         double dist = r.has_state ? traffic_horizontal_distance(r.pos, info->x, info->z) : -1.0;
+        char path[NET_TRAFFIC_PATH_MAX + 1];
+        net_clean(path, sizeof path, r.first_path, NET_TRAFFIC_PATH_MAX);
         core_log("[traffic] remote %u/%u type %u %s pos(%.1f, %.1f, %.1f) dist=%.0f q(%.3f %.3f %.3f %.3f) "
                  "speed=%.1f km/h lights=%08x age=%.1fs",
-                 r.sender, r.net_id, r.car_type, r.first_path, r.pos[0], r.pos[1], r.pos[2], dist, r.rot[0], r.rot[1],
+                 r.sender, r.net_id, r.car_type, path, r.pos[0], r.pos[1], r.pos[2], dist, r.rot[0], r.rot[1],
                  r.rot[2], r.rot[3], r.speed * 3.6, r.lights, now - r.last_time);
     }
     core_log("[traffic] remote: %d cars; owner %u; we are %u; sending %s, %d cars sent", traffic_remote_used(remote),
              net_traffic_owner(), net_our_player_id(), sending ? "on" : "off", traffic_sent_used(sent));
-}
-
-void traffic_report_mode()
-{
-    uint64_t var = traffic_find_cvar();
-    const char *lock = "unknown";
-    char text[CVAR_CACHED - CVAR_VALUE_TEXT] = "";
-    uint8_t cached = 0;
-    float cached_value = 0;
-    if (var) {
-        uint64_t callback = 0;
-        game_read_guarded(var + CVAR_CALLBACK, &callback);
-        lock = callback == game_addr(GAME_OFF_CVAR_REFUSE) ? "locked" : "free";
-        game_read_guarded_text(var + CVAR_VALUE_TEXT, text, sizeof text);
-        game_read_guarded(var + CVAR_CACHED, &cached);
-        game_read_guarded(var + CVAR_CACHED_VALUE, &cached_value);
-    }
-    core_log("[traffic] mode: config %s, command %s, server %s, in effect %s; g_traffic %s value '%s' cached %u/%.2f",
-             traffic_mode_text(config_mode), traffic_mode_text(command_mode), traffic_mode_text(server_mode),
-             traffic_mode_text(in_effect()), lock, text, cached, cached_value);
 }
 
 } // namespace
@@ -564,22 +430,10 @@ void traffic_shutdown()
     api = nullptr;
 }
 
-void traffic_set_config_mode(int32_t mode)
-{
-    config_mode = mode;
-    command_mode = TRAFFIC_MODE_NONE;
-}
-
 void traffic_tick(const dm_frame_info *info)
 {
     now = info->seconds;
-    int32_t server = traffic_server_mode(net_traffic_slot());
-    if (server != server_mode) {
-        lock_timer = 0;
-        server_mode = server;
-        core_log("[traffic] server traffic setting: %s", traffic_mode_text(server));
-    }
-    traffic_apply_lock(now, false);
+    traffic_lock_tick(now);
 
     uint16_t us = net_our_player_id();
     bool owner_now = us != 0 && net_traffic_owner() == us;
@@ -622,12 +476,9 @@ void traffic_command(const dm_frame_info *info, const char *rest)
     } else if (!strcmp(rest, "remote")) {
         traffic_list_remote(info);
     } else if (!strcmp(rest, "off") || !strcmp(rest, "on") || !strcmp(rest, "local")) {
-        command_mode = !strcmp(rest, "off") ? TRAFFIC_MODE_OFF : TRAFFIC_MODE_LOCAL;
-        traffic_apply_lock(now, true);
-        core_log("[traffic] mode %s by command (config %s, server %s, in effect %s)", traffic_mode_text(command_mode),
-                 traffic_mode_text(config_mode), traffic_mode_text(server_mode), traffic_mode_text(in_effect()));
+        traffic_lock_command(!strcmp(rest, "off") ? TRAFFIC_MODE_OFF : TRAFFIC_MODE_LOCAL, now);
     } else if (!strcmp(rest, "mode")) {
-        traffic_report_mode();
+        traffic_lock_report();
     } else if (!strcmp(rest, "net off")) {
         sending = false;
         if (traffic_sent_used(sent)) {

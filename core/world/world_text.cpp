@@ -236,8 +236,10 @@ bool roadevents_parse_apply(const char *text, roadevents_apply_args *out)
 
 void roadevents_token_name(uint64_t token, char out[13])
 {
-    if (token == 0 || !dm_token_to_text(token, out, 13))
+    if (token == 0)
         snprintf(out, 13, "?");
+    else
+        dm_token_to_text(token, out, 13);
 }
 
 void roadevent_format_line(char *out, size_t size, const roadevent_view *v)

@@ -86,7 +86,7 @@ typedef struct roadevents_apply_args {
 /* "<name> <seed> <b0> <b1> <b2> <road> <uid>", numbers in hexadecimal; false
  * for missing fields, a bad number or a name that is not a token (or 0). */
 bool roadevents_parse_apply(const char *text, roadevents_apply_args *out);
-/* The token's text, "?" for 0 or a value that is no token. */
+/* The token's text (a zero digit as "?" in its place); "?" for 0, a missing name. */
 void roadevents_token_name(uint64_t token, char out[13]);
 
 /* What one active event shows in the listing. */

@@ -8,10 +8,12 @@
 //   job block      pick, prepare, take, free
 //   row routine    its bytes and the fake its body calls
 //   content        economy_create and what tests add
-//   rows           the freight list drawn on the render thread
+//   rows           the freight list drawn on the render thread, a throwing
+//                  row, two threads in one row
 #include "sim/sim_economy.h"
 #include "sim/sim_draw.h"
 #include <windows.h>
+#include "dm_seh.h"
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -36,6 +38,19 @@ uint64_t row_frames;
 uint64_t last_result;
 uint8_t *rows_memory; // room for the freight list's rows
 const size_t rows_max = 512;
+volatile uint64_t throwing_offer; // its row throws from inside the routine
+uint64_t rows_caught;
+
+/* Two threads inside the routine at once (economy_rows_overlap): a1 names
+ * the thread. */
+const uint64_t overlap_first = 0x0E1, overlap_second = 0x0E2;
+struct overlap_run {
+    HANDLE first_inside, second_inside, first_left;
+    drawn_row seen[2];
+    bool waited[2];
+    uint8_t *rows;
+};
+overlap_run overlap;
 
 uint8_t *economy() { return eco_world.economy; }
 
@@ -191,7 +206,7 @@ uint64_t fake_free(uint64_t block, uint64_t, uint64_t, uint64_t)
 
 /* ---- row routine ---- */
 
-uint64_t row_fake(uint64_t, uint64_t, uint64_t row)
+drawn_row read_row(uint64_t row)
 {
     drawn_row r = {};
     r.offer = get<uint64_t>((void *)row, 8);
@@ -201,7 +216,34 @@ uint64_t row_fake(uint64_t, uint64_t, uint64_t row)
         if (cargo)
             r.cargo.assign(get<const char *>(cargo, cargo_name), get<uint32_t>(cargo, cargo_name_length));
     }
-    drawing.push_back(r);
+    return r;
+}
+
+/* As the game's compiler throws: non-continuable, four parameters. */
+__attribute__((noinline)) void row_throw(uint64_t row)
+{
+    ULONG_PTR info[4] = { 0x19930520, (ULONG_PTR)row, 0, (ULONG_PTR)GetModuleHandleW(nullptr) };
+    RaiseException(row_throw_code, EXCEPTION_NONCONTINUABLE, 4, info);
+}
+
+uint64_t row_fake(uint64_t a1, uint64_t, uint64_t row)
+{
+    if (a1 == overlap_first || a1 == overlap_second) {
+        int k = a1 == overlap_first ? 0 : 1;
+        overlap.seen[k] = read_row(row);
+        SetEvent(k == 0 ? overlap.first_inside : overlap.second_inside);
+        HANDLE until = k == 0 ? overlap.second_inside : overlap.first_left;
+        overlap.waited[k] = WaitForSingleObject(until, overlap_wait_ms) == WAIT_OBJECT_0;
+        return row_result;
+    }
+    bool throws = false;
+    {
+        drawn_row r = read_row(row);
+        throws = throwing_offer && r.offer == throwing_offer;
+        drawing.push_back(r);
+    }
+    if (throws)
+        row_throw(row);
     return row_result;
 }
 
@@ -255,6 +297,8 @@ void economy_create(const world &w)
     drawing.clear();
     row_frames = 0;
     last_result = 0;
+    throwing_offer = 0;
+    rows_caught = 0;
     generator_refuses = false;
     prepare_status = take_result = 0;
     uint8_t *list = object_new(8 * 64);
@@ -383,6 +427,39 @@ void economy_result_text(uint32_t code, const char *text)
 
 typedef uint64_t (*row_fn)(uint64_t, uint64_t, uint64_t);
 
+namespace {
+
+/* One row under the list's own handler, which catches a throwing row. */
+struct row_call {
+    uint64_t row, result;
+};
+void row_call_body(void *p)
+{
+    auto *c = (row_call *)p;
+    c->result = ((row_fn)game_at(row_routine))(0xF1, 0xF2, c->row);
+}
+long row_catch_filter(EXCEPTION_POINTERS *pointers, void *)
+{
+    return pointers->ExceptionRecord->ExceptionCode == row_throw_code ? EXCEPTION_EXECUTE_HANDLER
+                                                                     : EXCEPTION_CONTINUE_SEARCH;
+}
+
+DWORD WINAPI overlap_first_thread(void *)
+{
+    ((row_fn)game_at(row_routine))(overlap_first, 0xF2, (uint64_t)(uintptr_t)overlap.rows);
+    SetEvent(overlap.first_left);
+    return 0;
+}
+
+DWORD WINAPI overlap_second_thread(void *)
+{
+    if (WaitForSingleObject(overlap.first_inside, overlap_wait_ms) == WAIT_OBJECT_0)
+        ((row_fn)game_at(row_routine))(overlap_second, 0xF2, (uint64_t)(uintptr_t)(overlap.rows + 0x20));
+    return 0;
+}
+
+} // namespace
+
 void economy_draw_rows()
 {
     if (!rows_running || !rows_installed)
@@ -406,8 +483,13 @@ void economy_draw_rows()
             if (uint8_t *o = economy_offer_at(c, i))
                 add((uint64_t)(uintptr_t)o, 0);
     uint64_t r = 0;
-    for (size_t i = 0; i < n; i++)
-        r = ((row_fn)game_at(row_routine))(0xF1, 0xF2, (uint64_t)(uintptr_t)(rows_memory + 0x20 * i));
+    for (size_t i = 0; i < n; i++) {
+        row_call c = { (uint64_t)(uintptr_t)(rows_memory + 0x20 * i), 0 };
+        if (dm_seh_call(row_call_body, &c, row_catch_filter, nullptr))
+            r = c.result;
+        else
+            rows_caught++;
+    }
     last_rows = drawing;
     last_result = r;
     row_frames++;
@@ -440,6 +522,42 @@ uint64_t economy_row_last_result()
     uint64_t r = last_result;
     ReleaseSRWLockShared(&lock);
     return r;
+}
+
+void economy_row_unwinds(const uint8_t *offer) { throwing_offer = (uint64_t)(uintptr_t)offer; }
+
+uint64_t economy_rows_caught()
+{
+    AcquireSRWLockShared(&lock);
+    uint64_t n = rows_caught;
+    ReleaseSRWLockShared(&lock);
+    return n;
+}
+
+bool economy_rows_overlap(const uint8_t *offer, drawn_row seen[2])
+{
+    if (!overlap.rows)
+        overlap.rows = object_new(0x40);
+    put<uint64_t>(overlap.rows, 8, (uint64_t)(uintptr_t)offer);
+    put<uint64_t>(overlap.rows, 0x28, (uint64_t)(uintptr_t)offer);
+    overlap.seen[0] = overlap.seen[1] = drawn_row{};
+    overlap.waited[0] = overlap.waited[1] = false;
+    overlap.first_inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    overlap.second_inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    overlap.first_left = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[2] = { CreateThread(nullptr, 0, overlap_first_thread, nullptr, 0, nullptr),
+                          CreateThread(nullptr, 0, overlap_second_thread, nullptr, 0, nullptr) };
+    bool ended = WaitForMultipleObjects(2, threads, TRUE, 4 * overlap_wait_ms) == WAIT_OBJECT_0;
+    CloseHandle(threads[0]);
+    CloseHandle(threads[1]);
+    seen[0] = overlap.seen[0];
+    seen[1] = overlap.seen[1];
+    if (!ended)
+        return false; // the threads still hold the events: they stay open
+    CloseHandle(overlap.first_inside);
+    CloseHandle(overlap.second_inside);
+    CloseHandle(overlap.first_left);
+    return overlap.waited[0] && overlap.waited[1];
 }
 
 bool economy_rows_wait(uint64_t n, int timeout_ms)

@@ -10,7 +10,11 @@
  *             offsets, the company list and the economy player
  *   content   economy_cargo, economy_company, economy_offer, economy_city_name
  *   rows      economy_rows_start / economy_rows_stop: the render thread draws
- *             the freight list; economy_rows: what the last full frame drew
+ *             the freight list; economy_rows: what the last full frame drew;
+ *             economy_row_unwinds: one row's draw throws as the game's code
+ *             throws, and the list's own handler catches it;
+ *             economy_rows_overlap: two threads inside one row's routine at
+ *             once
  *   calls     "string_assign" (string, word0, word1), "string_free" (string),
  *             "offer_generator" (economy, cargo, source, target strings),
  *             "job_pick" (economy, from city, to city), "job_prepare"
@@ -49,7 +53,15 @@
  * - the freight list: a header row (+0x18 = 1) and then one row per
  *   non-null offer of every company in order; a row (0x20 bytes) has its
  *   offer at +8; the routine's body passes a1, a2, row to a fake that reads
- *   the offer's cargo name as drawn and returns row_result. */
+ *   the offer's cargo name as drawn and returns row_result;
+ * - a throwing row: the fake raises the game compiler's C++ exception code
+ *   (row_throw_code) after reading the row; the list draw calls each row
+ *   under its own handler, which catches that code, so the exception unwinds
+ *   through the routine and whatever hooks it, and the list goes on with the
+ *   next row;
+ * - the overlap: thread 1 calls the routine for the row and waits inside it
+ *   until thread 2 is inside too; thread 2 waits inside until thread 1 has
+ *   returned (each wait bounded by overlap_wait_ms). */
 #pragma once
 #include <stdint.h>
 #include <string>
@@ -84,6 +96,8 @@ constexpr uint32_t block_type = 0x28, block_trailer = 0x30, block_prepared = 0x7
 } // namespace econ_off
 
 constexpr uint32_t row_routine_size = 40;
+constexpr uint32_t row_throw_code = 0xE06D7363; /* the game compiler's C++ throw */
+constexpr int overlap_wait_ms = 2000;
 constexpr uint64_t row_result = 0x20B5EED20B5EEDULL;
 constexpr size_t company_offers_max = 64;
 
@@ -122,5 +136,13 @@ SIM_API std::vector<drawn_row> economy_rows();
 SIM_API uint64_t economy_row_last_result();
 /* One list drawn on the calling thread (the render thread's step). */
 SIM_API void economy_draw_rows();
+/* The row of this offer throws from inside the routine in every list (null:
+ * none does); how many row draws the list's handler caught so far. */
+SIM_API void economy_row_unwinds(const uint8_t *offer);
+SIM_API uint64_t economy_rows_caught();
+/* The offer's row drawn by two threads at once (see the layout choices):
+ * what each saw; false when a wait ran out (the two were never inside
+ * together) or a thread did not end in time. */
+SIM_API bool economy_rows_overlap(const uint8_t *offer, drawn_row seen[2]);
 
 } // namespace sim

@@ -20,19 +20,6 @@ TEST(JobTokens, EitherCaseGivesOneTokenAndBadTextsGiveZero)
         EXPECT_EQ(token_from_text(bad), 0u) << bad;
 }
 
-TEST(JobTokens, TextsPrintAZeroDigitAsAQuestionMark)
-{
-    char out[13];
-    job_token_text(token_from_text("gravel"), out);
-    EXPECT_STREQ(out, "gravel");
-    job_token_text(11 + 0 * 38 + 12 * 38 * 38, out); // a, digit 0, b
-    EXPECT_STREQ(out, "a?b");
-    job_token_text(0, out);
-    EXPECT_STREQ(out, "");
-    job_token_text(~0ull, out); // more digits than a name has: cut at 12
-    EXPECT_EQ(strlen(out), 12u);
-}
-
 TEST(JobTokens, NamesSplitAtTheFirstDotIntoShortParts)
 {
     char co[32], city[32];
@@ -110,4 +97,25 @@ TEST(JobTexts, UpToEightWordsOfSixtyThreeCharacters)
     EXPECT_EQ(job_words((big + " x").c_str(), w), 2);
     EXPECT_EQ(strlen(w[0]), 63u);
     EXPECT_STREQ(w[1], "x");
+}
+
+TEST(JobTexts, NumberWordsAreWholeDecimalsWithinTheirRange)
+{
+    struct {
+        const char *word;
+        uint32_t max;
+        bool ok;
+        uint32_t value;
+    } cases[] = {
+        { "0", 255, true, 0 },       { "2", 255, true, 2 },       { "255", 255, true, 255 },
+        { "+7", 255, true, 7 },      { "256", 255, false, 0 },    { "-1", 255, false, 0 },
+        { "x", 255, false, 0 },      { "1x", 255, false, 0 },     { "0x10", 255, false, 0 },
+        { "65535", 65535, true, 65535 }, { "65536", 65535, false, 0 }, { "4294967295", 65535, false, 0 },
+        { "99999999999999999999", 65535, false, 0 }, { "", 255, false, 0 },
+    };
+    for (auto &c : cases) {
+        uint32_t v = 12345;
+        EXPECT_EQ(job_parse_number(c.word, c.max, &v), c.ok) << c.word;
+        EXPECT_EQ(v, c.ok ? c.value : 12345u) << c.word;
+    }
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <string.h>
 #include "dm_token.h"
 
 TEST(Token, RoundTripsAndRejects)
@@ -28,10 +29,30 @@ TEST(Token, RoundTripsAndRejects)
     }
 }
 
-TEST(Token, NonTokenValuesAreRefused)
+// Every value has a text: a zero digit prints "?" in its place, at most 12
+// characters; only a value whose text reads back as it is exact.
+TEST(Token, AZeroDigitPrintsAQuestionMarkInItsPlace)
 {
-    char out[16];
-    EXPECT_FALSE(dm_token_to_text(38, out, sizeof out)); // a zero digit
-    EXPECT_FALSE(dm_token_to_text(~0ULL, out, sizeof out)); // more than 12 digits
-    EXPECT_FALSE(dm_token_to_text(11 + 38 * 11, out, 2)); // "aa" does not fit
+    struct { uint64_t value; const char *text; bool exact; } cases[] = {
+        { 11 + 0 * 38 + 12 * 38 * 38, "a?b", false }, // a, digit 0, b
+        { 38, "?0", false },                           // the lowest digit 0
+        { 38 * 38 * 11, "??a", false },
+        { ~0ULL, nullptr, false },                     // more than 12 digits: cut at 12
+        { 0, "", true },
+    };
+    for (auto &c : cases) {
+        char out[16];
+        memset(out, 'x', sizeof out);
+        EXPECT_EQ(dm_token_to_text(c.value, out, sizeof out), c.exact) << c.value;
+        ASSERT_NE(memchr(out, 0, 13), nullptr) << c.value;
+        if (c.text) {
+            EXPECT_STREQ(out, c.text) << c.value;
+        } else {
+            EXPECT_EQ(strlen(out), 12u) << out;
+        }
+    }
+    // A smaller buffer is never overrun: the text is cut to it.
+    char small[2];
+    EXPECT_FALSE(dm_token_to_text(11 + 38 * 11, small, sizeof small)); // "aa"
+    EXPECT_STREQ(small, "a");
 }

@@ -231,9 +231,13 @@ TEST(WorldRoadEvents, ListingLinesAndTheReplayLine)
                       "block 3fc00000 00000002 ffffffff (f 1.500) uid 42 set -1 flag 1");
     roadevent_format_replay(out, sizeof out, &v);
     EXPECT_STREQ(out, "[core] roadevent 3: as command: roadevents apply a_ beef 3fc00000 2 ffffffff 1234 2a");
-    v.token = 38; // a zero digit: no token
+    // A zero digit prints "?" in its place; the rest of the name stays.
+    v.token = 11u + 0u * 38u + 12u * 38u * 38u; // a, digit 0, b
+    roadevent_format_line(out, sizeof out, &v);
+    EXPECT_STREQ(out, "[core] roadevent 3: 'a?b' (token 00000000000043bb) road 4660 (type 3, loaded 1) seed 0000beef "
+                      "block 3fc00000 00000002 ffffffff (f 1.500) uid 42 set -1 flag 1");
     roadevent_format_replay(out, sizeof out, &v);
-    EXPECT_STREQ(out, "[core] roadevent 3: as command: roadevents apply ? beef 3fc00000 2 ffffffff 1234 2a");
+    EXPECT_STREQ(out, "[core] roadevent 3: as command: roadevents apply a?b beef 3fc00000 2 ffffffff 1234 2a");
     char name[13];
     roadevents_token_name(0, name);
     EXPECT_STREQ(name, "?");

@@ -241,7 +241,79 @@ TEST_F(server_jobs, AnIdenticalOfferAlreadyInTheMarketIsTakenAsItIs)
     EXPECT_EQ(sim::calls_named("offer_generator").size(), 1u) << joined(lines);
 }
 
+TEST_F(server_jobs, AnUrgencyTheGameDoesNotHaveIsRefusedAndNothingIsWritten)
+{
+    join();
+    uint8_t *offer = sim::economy_offer_at(quarry, 0);
+    push(job(7, "quarry", "berlin", "farm", "hamburg", "gravel", 5, 1));
+    const uint32_t expiry = sim::get<uint32_t>(offer, sim::econ_off::offer_expiry);
+    for (uint8_t urgency : { 3, 255 }) {
+        // A new job and an update of job 7: one line each, and neither the
+        // job table nor the market changes.
+        for (uint32_t id : { 8u, 7u }) {
+            auto lines = push(job(id, "quarry", "berlin", "dairy", "hamburg", "milk", 9, urgency));
+            EXPECT_EQ(lines, std::vector<std::string>{ fmt("[core] server job #%u refused: urgency %u (the game's are "
+                                                           "0 to 2)",
+                                                           id, urgency) })
+                << joined(lines);
+        }
+    }
+    EXPECT_EQ(sim::calls_named("offer_generator").size(), 1u);
+    EXPECT_EQ(command("job server"),
+              std::vector<std::string>{ fmt("[core] server job #7: gravel quarry -> farm, offer %p", as_pointer(offer)) });
+    EXPECT_EQ(sim::economy_offer_target(offer), "farm.hamburg");
+    EXPECT_EQ(sim::get<uint32_t>(offer, sim::econ_off::offer_urgency), 1u);
+    EXPECT_EQ(sim::get<uint32_t>(offer, sim::econ_off::offer_expiry), expiry);
+    // The highest of the game's urgencies is taken.
+    auto lines = push(job(9, "quarry", "berlin", "dairy", "hamburg", "milk", 9, 2));
+    EXPECT_TRUE(has(lines, "[core] server job #9 received: milk, 9 h, urgency 2")) << joined(lines);
+}
+
 /* ---- the row hook ---- */
+
+/* A row whose draw throws unwinds through the hook to the list's own
+ * handler: the cargo's name is the game's again at once, the next lists draw
+ * as before, and the hook still comes off cleanly. */
+TEST_F(server_jobs, ARowThatThrowsLeavesTheCargoNameAsTheGameHadIt)
+{
+    join();
+    uint8_t *offer = sim::economy_offer_at(quarry, 0);
+    push(job(7, "quarry", "berlin", "farm", "hamburg", "gravel", 5, 1));
+    const uint64_t name = sim::get<uint64_t>(gravel, sim::econ_off::cargo_name);
+    sim::economy_row_unwinds(offer);
+    sim::economy_rows_start();
+    EXPECT_TRUE(sim::economy_rows_wait(3));
+    sim::economy_row_unwinds(nullptr);
+    sim::economy_rows_stop();
+    EXPECT_GE(sim::economy_rows_caught(), 3u);
+    EXPECT_EQ(sim::get<uint64_t>(gravel, sim::econ_off::cargo_name), name);
+    EXPECT_EQ(sim::get<uint32_t>(gravel, sim::econ_off::cargo_name_length), 6u);
+    sim::economy_rows_start();
+    EXPECT_EQ(drawn(offer), std::string(prefix) + "gravel");
+    sim::economy_rows_stop();
+    EXPECT_EQ(sim::get<uint64_t>(gravel, sim::econ_off::cargo_name), name);
+    shutdown();
+    EXPECT_GE(log_find("[core] job: freight row hook removed ("), 0) << log_text();
+    EXPECT_LT(log_find("[core] freight row hook at "), 0) << log_text();
+}
+
+/* Two threads inside the routine for rows of one cargo at once: each draws
+ * the prefixed name, and the game's own name is back when both have left. */
+TEST_F(server_jobs, TwoThreadsDrawingOneCargoKeepItsNameOnce)
+{
+    join();
+    uint8_t *offer = sim::economy_offer_at(quarry, 0);
+    push(job(7, "quarry", "berlin", "farm", "hamburg", "gravel", 5, 1));
+    const uint64_t name = sim::get<uint64_t>(gravel, sim::econ_off::cargo_name);
+    for (int round = 0; round < 3; round++) {
+        sim::drawn_row seen[2];
+        ASSERT_TRUE(sim::economy_rows_overlap(offer, seen)) << "the two threads were never inside together";
+        EXPECT_EQ(seen[0].cargo, std::string(prefix) + "gravel");
+        EXPECT_EQ(seen[1].cargo, std::string(prefix) + "gravel");
+        EXPECT_EQ(sim::get<uint64_t>(gravel, sim::econ_off::cargo_name), name) << round;
+        EXPECT_EQ(sim::get<uint32_t>(gravel, sim::econ_off::cargo_name_length), 6u) << round;
+    }
+}
 
 TEST_F(server_jobs, TheRowHookPatchesExactlyItsBytesAndPutsThemBack)
 {
@@ -397,6 +469,39 @@ TEST_F(server_jobs, OfferGetTakeAndTheirRefusals)
     EXPECT_EQ(lines[2], "[core] job: prepare failed: 30 ?");
     EXPECT_EQ(sim::calls_named("job_take").size(), 1u);
     EXPECT_EQ(sim::calls_named("job_prepare").back().args[1], 0u);
+}
+
+/* job offer's urgency and hours: the typed urgency is set when below 3;
+ * a negative or non-numeric number is a usage error and nothing changes. */
+TEST_F(server_jobs, TheOfferCommandChecksItsNumbers)
+{
+    start();
+    uint8_t *offer = sim::economy_offer_at(quarry, 0);
+    const char *usage = "[core] job offer: usage: job offer <src_co> <src_city> <dst_co> <dst_city> <cargo> [urgency] "
+                        "[hours]";
+    for (const char *numbers : { "-1", "x", "1x", "1 -5", "2 abc", "256", "1 65536", "1 4294967295" }) {
+        auto lines = command(fmt("job offer quarry berlin farm hamburg milk %s", numbers));
+        EXPECT_EQ(lines, std::vector<std::string>{ usage }) << numbers;
+    }
+    EXPECT_TRUE(sim::calls_named("offer_generator").empty());
+    EXPECT_EQ(sim::economy_offer_target(offer), "dairy.hamburg");
+    EXPECT_EQ(sim::get<uint32_t>(offer, sim::econ_off::offer_expiry), 0u);
+
+    struct {
+        const char *numbers;
+        uint32_t urgency;
+        int expires;
+    } cases[] = {
+        { "", 2, 72 * 60 },
+        { "0 1", 0, 60 },
+        { "5 0", 0, 0 }, // 3 and above: the generator's urgency stays
+        { "2 65535", 2, 65535 * 60 },
+    };
+    for (auto &c : cases) {
+        auto lines = command(fmt("job offer quarry berlin farm hamburg milk %s", c.numbers));
+        ASSERT_FALSE(lines.empty()) << c.numbers;
+        EXPECT_EQ(lines.back(), offer_line("after", offer, c.urgency, 999, c.expires)) << c.numbers;
+    }
 }
 
 TEST_F(server_jobs, WithoutAnEconomyNothingIsTouched)

@@ -311,6 +311,22 @@ TEST_F(traffic_sync, CarsOfAnotherPlayerAreKeptListedRemovedAndAgedOut)
               std::vector<std::string>{ fmt("[traffic] remote: 0 cars; owner 2; we are %u; sending off, 0 cars sent", us) });
 }
 
+// A peer's definition path is its text: control bytes reach the log (the
+// first line and the listing) as '?', so no line of it can be forged.
+TEST_F(traffic_sync, ControlBytesOfAPeersPathAreLoggedAsQuestionMarks)
+{
+    join();
+    send_def(11, 1, { "/def/a\n[core] forged\x1b[2J\x7f.sii" });
+    run_for(0.2);
+    const char *clean = "/def/a?[core] forged?[2J?.sii";
+    EXPECT_GE(log_find(fmt("[traffic] remote car 11 from player 2: type 1, 1 paths, %s", clean)), 0) << log_text();
+    auto listed = command("traffic remote");
+    ASSERT_EQ(listed.size(), 2u) << log_text();
+    EXPECT_EQ(listed[0].rfind(fmt("[traffic] remote 2/11 type 1 %s pos(", clean), 0), 0u) << listed[0];
+    for (auto &l : log_lines())
+        EXPECT_NE(l.rfind("[core] forged", 0), 0u) << l;
+}
+
 TEST_F(traffic_sync, TheRemoteTableHolds256CarsAndSkipsTheRest)
 {
     join();

@@ -1,0 +1,193 @@
+// The g_traffic lock (see traffic_lock.h): g_traffic recognised by its
+// layout, its change callback swapped for one that refuses while traffic is
+// off, its cached value held at 0 and the manager's density pushed to 0; the
+// player's own callback and value given back when traffic is local.
+//
+// Index of this file:
+//   game layout   g_traffic and the calls on it
+//   state         the three modes, the timer, what was said and zeroed
+//   the manager   traffic_manager
+//   the lock      g_traffic recognised, density pushed, the lock applied
+//   modes         the tick, the command, the report, the config mode
+#include <stdio.h>
+#include <string.h>
+#include "core.h"
+#include "dm_guard.h"
+#include "game_mem.h"
+#include "net_client.h"
+#include "traffic_lock.h"
+#include "traffic_tables.h"
+#include "world.h"
+#include "world_game.h"
+
+/* ---- game layout (build 1.61.3.1, from game_base unless named) ---- */
+#define GAME_OFF_TRAFFIC_DENSITY 0x56C040u   /* (manager, f32 density) */
+#define GAME_OFF_G_TRAFFIC 0x2D4EAB0u        /* the console variable object */
+#define GAME_OFF_CVAR_VTABLE 0x2223C00u      /* its first word */
+#define GAME_OFF_CVAR_REFUSE 0xF1D30u        /* a callback that returns false */
+#define GAME_OFF_TRAFFIC_CALLBACK 0x41C080u  /* the game's own change callback */
+#define GAME_OFF_CVAR_VALUE 0x1DC850u        /* (variable) -> f32 */
+#define CVAR_NAME 0x8u                       /* inline text */
+#define CVAR_KIND 0x90u                      /* u32, 2 */
+#define CVAR_CALLBACK 0x98u                  /* u64 */
+#define CVAR_VALUE_TEXT 0xB1u                /* inline text, up to the cached flag */
+#define CVAR_CACHED 0x116u                   /* u8 */
+#define CVAR_CACHED_VALUE 0x118u             /* f32 */
+#define CVAR_ZERO_WORD 0x120u                /* u64, 0 */
+
+namespace {
+
+/* ---- state ---- */
+
+int32_t config_mode = TRAFFIC_MODE_OFF, command_mode = TRAFFIC_MODE_NONE, server_mode = TRAFFIC_MODE_NONE;
+double lock_timer;
+bool warned;
+uint64_t manager_zeroed;
+
+int32_t in_effect() { return traffic_mode_in_effect(config_mode, command_mode, server_mode); }
+
+/* ---- the lock ---- */
+
+/* g_traffic when it has the layout this build expects, else 0. */
+uint64_t traffic_find_cvar()
+{
+    uint64_t var = game_addr(GAME_OFF_G_TRAFFIC), first = 0, zero = 1;
+    uint32_t kind = 0;
+    char name[16];
+    uint8_t code[3];
+    static const uint8_t returns_false[3] = { 0x32, 0xC0, 0xC3 };
+    if (!game_read_guarded(var, &first) || first != game_addr(GAME_OFF_CVAR_VTABLE) ||
+        !game_read_guarded_text(var + CVAR_NAME, name, sizeof name) || strcmp(name, "g_traffic") != 0 ||
+        !game_read_guarded(var + CVAR_KIND, &kind) || kind != 2 || !game_read_guarded(var + CVAR_ZERO_WORD, &zero) ||
+        zero != 0 || !game_copy_guarded(code, game_addr(GAME_OFF_CVAR_REFUSE), sizeof code) ||
+        memcmp(code, returns_false, sizeof code) != 0)
+        return 0;
+    return var;
+}
+
+void traffic_push_density(uint64_t manager, float density)
+{
+    typedef void (*density_fn)(uint64_t manager, float density);
+    density_fn push = (density_fn)(uintptr_t)game_addr(GAME_OFF_TRAFFIC_DENSITY);
+    if (!dm_guarded([&] { push(manager, density); }))
+        core_log("[traffic] fault pushing density %.2f to the manager %p", density, (void *)(uintptr_t)manager);
+}
+
+bool cvar_value(uint64_t var, float *out)
+{
+    typedef float (*value_fn)(uint64_t var);
+    value_fn value = (value_fn)(uintptr_t)game_addr(GAME_OFF_CVAR_VALUE);
+    return dm_guarded([&] { *out = value(var); });
+}
+
+void traffic_apply_lock(double at, bool force)
+{
+    if (!force && at < lock_timer)
+        return;
+    lock_timer = at + 0.5;
+    uint64_t var = traffic_find_cvar();
+    if (!var) {
+        if (!warned)
+            core_log("[traffic] g_traffic cvar not recognised (game build?); traffic lock unavailable");
+        warned = true;
+        return;
+    }
+    uint64_t manager = traffic_manager();
+    uint64_t callback = 0;
+    game_read_guarded(var + CVAR_CALLBACK, &callback);
+    uint64_t refuse = game_addr(GAME_OFF_CVAR_REFUSE), own = game_addr(GAME_OFF_TRAFFIC_CALLBACK);
+    if (in_effect() == TRAFFIC_MODE_LOCAL) {
+        if (callback != refuse)
+            return;
+        float value = 0;
+        if (!world_write_guarded<uint64_t>(var + CVAR_CALLBACK, own) ||
+            !world_write_guarded<uint8_t>(var + CVAR_CACHED, 0) || !cvar_value(var, &value))
+            return;
+        if (manager)
+            traffic_push_density(manager, value);
+        manager_zeroed = 0;
+        core_log("[traffic] AI traffic local: g_traffic unlocked, back to your %.2f", value);
+        return;
+    }
+    if (callback != refuse) {
+        if (callback && callback != own) {
+            if (!warned)
+                core_log("[traffic] g_traffic has a foreign callback %p; not locking", (void *)(uintptr_t)callback);
+            warned = true;
+            return;
+        }
+        manager_zeroed = 0;
+        char text[CVAR_CACHED - CVAR_VALUE_TEXT] = "";
+        game_read_guarded_text(var + CVAR_VALUE_TEXT, text, sizeof text);
+        if (!world_write_guarded<uint64_t>(var + CVAR_CALLBACK, refuse))
+            return;
+        core_log("[traffic] AI traffic off: g_traffic locked at 0 (your setting '%s' is kept)", text);
+    }
+    world_write_guarded<float>(var + CVAR_CACHED_VALUE, 0.0f);
+    world_write_guarded<uint8_t>(var + CVAR_CACHED, 1);
+    if (manager && manager != manager_zeroed) {
+        uint64_t cars = 0;
+        dm_safe_read_u64(manager + TRAFFIC_MGR_COUNT, &cars);
+        traffic_push_density(manager, 0.0f);
+        manager_zeroed = manager;
+        core_log("[traffic] traffic manager %p: density 0 (%llu cars despawned)", (void *)(uintptr_t)manager,
+                 (unsigned long long)cars);
+    }
+}
+
+} // namespace
+
+/* ---- the manager ---- */
+
+uint64_t traffic_manager()
+{
+    uint64_t m = 0;
+    return dm_safe_read_u64(game_addr(GAME_OFF_TRAFFIC_MANAGER), &m) ? m : 0;
+}
+
+/* ---- modes ---- */
+
+void traffic_lock_tick(double now)
+{
+    int32_t server = traffic_server_mode(net_traffic_slot());
+    if (server != server_mode) {
+        lock_timer = 0;
+        server_mode = server;
+        core_log("[traffic] server traffic setting: %s", traffic_mode_text(server));
+    }
+    traffic_apply_lock(now, false);
+}
+
+void traffic_lock_command(int32_t mode, double now)
+{
+    command_mode = mode;
+    traffic_apply_lock(now, true);
+    core_log("[traffic] mode %s by command (config %s, server %s, in effect %s)", traffic_mode_text(command_mode),
+             traffic_mode_text(config_mode), traffic_mode_text(server_mode), traffic_mode_text(in_effect()));
+}
+
+void traffic_lock_report()
+{
+    uint64_t var = traffic_find_cvar();
+    const char *lock = "unknown";
+    char text[CVAR_CACHED - CVAR_VALUE_TEXT] = "";
+    uint8_t cached = 0;
+    float cached_value = 0;
+    if (var) {
+        uint64_t callback = 0;
+        game_read_guarded(var + CVAR_CALLBACK, &callback);
+        lock = callback == game_addr(GAME_OFF_CVAR_REFUSE) ? "locked" : "free";
+        game_read_guarded_text(var + CVAR_VALUE_TEXT, text, sizeof text);
+        game_read_guarded(var + CVAR_CACHED, &cached);
+        game_read_guarded(var + CVAR_CACHED_VALUE, &cached_value);
+    }
+    core_log("[traffic] mode: config %s, command %s, server %s, in effect %s; g_traffic %s value '%s' cached %u/%.2f",
+             traffic_mode_text(config_mode), traffic_mode_text(command_mode), traffic_mode_text(server_mode),
+             traffic_mode_text(in_effect()), lock, text, cached, cached_value);
+}
+
+void traffic_set_config_mode(int32_t mode)
+{
+    config_mode = mode;
+    command_mode = TRAFFIC_MODE_NONE;
+}
