@@ -15,16 +15,18 @@ inline std::string bench_exe_dir()
     return p;
 }
 
-/* root\appdata as LOCALAPPDATA, with the core where the plug-in loads it,
- * the config given and no log from an earlier run; the plug-in's folder
- * (root\appdata\drovemark), or empty when something could not be made. */
-inline std::string bench_game_folder(const std::string &root, const char *config)
+/* root\appdata as LOCALAPPDATA, with the core (the given build beside the
+ * executable) where the plug-in loads it, the config given and no log from
+ * an earlier run; the plug-in's folder (root\appdata\drovemark), or empty
+ * when something could not be made. */
+inline std::string bench_game_folder(const std::string &root, const char *config,
+                                     const char *core = "drovemark_core.dll")
 {
     std::string appdata = root + "\\appdata", base = appdata + "\\drovemark";
     for (const std::string &d : { root, appdata, base, base + "\\core" })
         CreateDirectoryA(d.c_str(), nullptr);
     DeleteFileA((base + "\\drovemark.log").c_str());
-    if (!CopyFileA((bench_exe_dir() + "\\drovemark_core.dll").c_str(), (base + "\\core\\drovemark_core.dll").c_str(),
+    if (!CopyFileA((bench_exe_dir() + "\\" + core).c_str(), (base + "\\core\\drovemark_core.dll").c_str(),
                    FALSE))
         return "";
     FILE *c = fopen((base + "\\config.ini").c_str(), "wb");

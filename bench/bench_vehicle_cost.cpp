@@ -8,9 +8,17 @@
 // rv, whose convoy vehicles this build leaves out, so only the network
 // client and the glue's checks run), and in clone mode with the bot shown
 // as the spawned vehicle (the glue's clone step and the vehicle's step on
-// top). No trailer: the test server's bots send an empty trailer list. Median and 99th percentile in microseconds per frame of the game
-// thread's CPU time (bench_clock.h; it leaves out waits and the machine's
-// other work) and of the wall time; figures only, nothing is judged.
+// top). No trailer: the test server's bots send an empty trailer list.
+// Median and 99th percentile in microseconds per frame of the game thread's
+// CPU time (bench_clock.h; it leaves out waits and the machine's other work)
+// and of the wall time; figures only, nothing is judged.
+//
+// Beside the whole frame, each frame step: the core is bench_core.dll,
+// which announces each step to the benchmark as it begins, so the clocks
+// are read between the steps. Those reads cost time of their own, so the
+// steps are timed in frames of their own, in short runs between the runs
+// whose whole frames are timed; a step that runs only when due ("write_state",
+// "poll_commands") is figured over the frames in which it ran.
 #include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
@@ -31,6 +39,8 @@ constexpr double frame_dt = 1.0 / 60.0;
 constexpr int warmup_frames = 60;     /* after each switch */
 constexpr int measured_frames = 1800; /* 30 s per case */
 constexpr int rounds = 6;             /* blocks per case */
+constexpr int run_frames = 50;        /* whole frames, then steps, in runs of this */
+constexpr int max_steps = 24;
 
 ts_server srv;
 double next_state, next_lists;
@@ -109,33 +119,117 @@ const void *spawned_vehicle()
 
 // The two cases take turns in blocks, so that a change in the machine's
 // load while the benchmark runs falls on both alike.
+struct step_samples {
+    double cpu_us[measured_frames], wall_us[measured_frames];
+    int n;
+};
 struct bench_case {
     const char *name;
     double cpu_us[measured_frames], wall_us[measured_frames];
     int n;
+    step_samples steps[max_steps]; /* by step_names */
+    int step_frames;
 };
-bench_case hidden_case = { "client, the bot not shown (rv)", {}, {}, 0 };
-bench_case shown_case = { "client + the bot shown (clone)", {}, {}, 0 };
+bench_case hidden_case = { "client, the bot not shown (rv)", {}, {}, 0, {}, 0 };
+bench_case shown_case = { "client + the bot shown (clone)", {}, {}, 0, {}, 0 };
+
+/* ---- the steps, as the core announces them ---- */
+
+const char *step_names[max_steps]; /* in the order first seen */
+int step_count;
+int frame_seq[max_steps], frame_seq_n; /* the steps of the frame now running, in its order */
+int step_order[max_steps], step_order_n; /* those of the frame that ran the most steps */
+void (*observe_steps)(void (*observer)(const char *step)); /* bench_core.dll's export */
+bench_case *observed;  /* the case whose steps are timed now */
+int open_step = -1;    /* the step running since the last announcement */
+LONGLONG open_cpu, open_wall;
+
+int step_index(const char *name)
+{
+    for (int i = 0; i < step_count; i++)
+        if (strcmp(step_names[i], name) == 0)
+            return i;
+    if (step_count == max_steps)
+        return -1;
+    step_names[step_count] = name; // the core's own text, mapped while it runs
+    return step_count++;
+}
+
+// Game thread, just before each step and once more at "done": the step
+// that ran until now gets the time since the last announcement.
+void step_begins(const char *name)
+{
+    LONGLONG cpu = thread_clock ? bench_thread_cpu_ns() : 0;
+    LARGE_INTEGER wall;
+    QueryPerformanceCounter(&wall);
+    if (open_step >= 0 && observed) {
+        step_samples &s = observed->steps[open_step];
+        if (s.n < measured_frames) {
+            s.cpu_us[s.n] = (double)(cpu - open_cpu) / 1000.0;
+            s.wall_us[s.n] = (double)(wall.QuadPart - open_wall) * 1e6 / (double)qpc_freq.QuadPart;
+            s.n++;
+        }
+    }
+    if (strcmp(name, "done") == 0) {
+        open_step = -1;
+        if (frame_seq_n > step_order_n) {
+            memcpy(step_order, frame_seq, sizeof frame_seq);
+            step_order_n = frame_seq_n;
+        }
+        frame_seq_n = 0;
+    } else {
+        open_step = step_index(name);
+        if (open_step >= 0 && frame_seq_n < max_steps)
+            frame_seq[frame_seq_n++] = open_step;
+    }
+    open_cpu = cpu;
+    open_wall = wall.QuadPart;
+}
 
 void measure(bench_case &c, int frames)
 {
     for (int i = 0; i < warmup_frames; i++)
         frame();
-    for (int i = 0; i < frames && c.n < measured_frames; i++, c.n++)
-        frame(&c.cpu_us[c.n], &c.wall_us[c.n]);
+    for (int done = 0; done < frames; done += run_frames) {
+        for (int i = 0; i < run_frames && c.n < measured_frames; i++, c.n++)
+            frame(&c.cpu_us[c.n], &c.wall_us[c.n]);
+        observed = &c;
+        observe_steps(step_begins);
+        for (int i = 0; i < run_frames && c.step_frames < measured_frames; i++, c.step_frames++)
+            frame();
+        observe_steps(nullptr);
+        observed = nullptr;
+        open_step = -1;
+        frame_seq_n = 0;
+    }
 }
 
-void report(bench_case &c)
+void print_figures(const char *name, double *cpu_us, double *wall_us, int n)
 {
-    bench_sort(c.cpu_us, c.n);
-    bench_sort(c.wall_us, c.n);
+    bench_sort(cpu_us, n);
+    bench_sort(wall_us, n);
     if (thread_clock)
-        printf("%-32s %8.1f %8.1f %8.1f", c.name, bench_percentile(c.cpu_us, c.n, 0.5),
-               bench_percentile(c.cpu_us, c.n, 0.99), c.cpu_us[c.n - 1]);
+        printf("%-32s %8.1f %8.1f %8.1f", name, bench_percentile(cpu_us, n, 0.5), bench_percentile(cpu_us, n, 0.99),
+               cpu_us[n - 1]);
     else
-        printf("%-32s %8s %8s %8s", c.name, "n/a", "n/a", "n/a");
-    printf("  %8.1f %8.1f %8.1f\n", bench_percentile(c.wall_us, c.n, 0.5), bench_percentile(c.wall_us, c.n, 0.99),
-           c.wall_us[c.n - 1]);
+        printf("%-32s %8s %8s %8s", name, "n/a", "n/a", "n/a");
+    printf("  %8.1f %8.1f %8.1f\n", bench_percentile(wall_us, n, 0.5), bench_percentile(wall_us, n, 0.99),
+           wall_us[n - 1]);
+}
+
+void report(bench_case &c) { print_figures(c.name, c.cpu_us, c.wall_us, c.n); }
+
+void report_steps(bench_case &c)
+{
+    printf("\n%s: each step, over the frames it ran in (of %d)\n", c.name, c.step_frames);
+    for (int k = 0; k < step_order_n; k++) {
+        step_samples &s = c.steps[step_order[k]];
+        if (s.n == 0)
+            continue;
+        char label[64];
+        snprintf(label, sizeof label, "  %s (%d)", step_names[step_order[k]], s.n);
+        print_figures(label, s.cpu_us, s.wall_us, s.n);
+    }
 }
 
 // Clone mode by command; back to rv by reloading config.ini (which says rv),
@@ -182,7 +276,7 @@ int main()
     char config[128];
     snprintf(config, sizeof config, "server = 127.0.0.1\nport = %u\nname = bench\nui_statusbar = 0\nremote_mode = rv\n",
              srv.port);
-    base_dir = bench_game_folder(root + "\\vehicle_cost", config);
+    base_dir = bench_game_folder(root + "\\vehicle_cost", config, "bench_core.dll");
     log_path = base_dir + "\\drovemark.log";
     if (base_dir.empty()) {
         printf("vehicle cost: cannot prepare the game's folder\n");
@@ -201,6 +295,10 @@ int main()
     vehicle_world(pl);
     if (sim::plugin_init(SCS_TELEMETRY_VERSION_1_01) != SCS_RESULT_OK)
         return fail("the plug-in did not start");
+    observe_steps = (void (*)(void (*)(const char *)))(void *)GetProcAddress(
+        GetModuleHandleA((base_dir + "\\core\\loaded_1.dll").c_str()), "dm_bench_observe_steps");
+    if (!observe_steps)
+        return fail("the core is not bench_core.dll");
     sim::event_started();
     if (!frames_until("[net] joined as player", 10))
         return fail("no join");
@@ -215,7 +313,9 @@ int main()
     printf("vehicle cost: the game thread's frame event, real plug-in and core joined to the test server on\n");
     printf("127.0.0.1 with one bot sending states at 10 Hz; 60 Hz frames, %d measured per case in %d blocks\n",
            measured_frames, rounds);
-    printf("taking turns, %d warm-up frames after each switch; microseconds per frame\n\n", warmup_frames);
+    printf("taking turns, %d warm-up frames after each switch, and as many frames more with the steps timed\n",
+           warmup_frames);
+    printf("(runs of %d frames in turns with the whole frames); microseconds per frame\n\n", run_frames);
     printf("case                             game thread CPU time        wall time\n");
     printf("                                   median      p99      max    median      p99      max\n");
     int joins = bench_log_count(log_path, "[net] joined as player"), placed = 0;
@@ -232,6 +332,8 @@ int main()
     }
     report(hidden_case);
     report(shown_case);
+    report_steps(hidden_case);
+    report_steps(shown_case);
     printf("\nthe shown vehicle placed %d times in the %d frames it was measured and warmed up in; %d rejoins\n",
            placed, shown_case.n + rounds * warmup_frames, bench_log_count(log_path, "[net] joined as player") - joins);
 

@@ -8,17 +8,15 @@
 //   the step table          frame_steps: {name, when due, the function}
 //   core_frame              runs the table
 #include <windows.h>
-#include <stdio.h>
-#include <string.h>
 #include "core.h"
 #include "diagnostics.h"
-#include "dm_file.h"
 #include "game_mem.h"
 #include "hooks.h"
 #include "net_client.h"
 #include "net_frame.h"
 #include "reload_blocks.h"
 #include "runtime.h"
+#include "state_files.h"
 #include "ui_frame.h"
 #include "vehicles.h"
 #include "world.h"
@@ -73,46 +71,29 @@ void watch_step(const dm_frame_info *info)
 
 bool write_state_due(const dm_frame_info *info) { return info->seconds >= next_state_time; }
 
+// The worker writes state.json from this frame's values.
 void write_state_step(const dm_frame_info *info)
 {
     next_state_time = info->seconds + 0.25;
-    char tmp[DM_PATH_MAX], path[DM_PATH_MAX];
-    if (!core_path(tmp, sizeof tmp, "state.json.tmp") || !core_path(path, sizeof path, "state.json"))
-        return;
-    FILE *f = dm_file_open(tmp, "wt");
-    if (!f)
-        return;
-    fprintf(f,
-            "{\"frame\":%llu,\"time\":%.3f,\"paused\":%d,\"x\":%.3f,\"y\":%.3f,\"z\":%.3f,"
-            "\"heading\":%.5f,\"pitch\":%.5f,\"roll\":%.5f,\"speed\":%.3f,\"spawn_state\":%d}\n",
-            (unsigned long long)info->frame, info->seconds, (int)info->paused, info->x, info->y,
-            info->z, info->heading, info->pitch, info->roll, info->speed, dm_spawn_state_value());
-    fclose(f);
-    dm_file_move(tmp, path, MOVEFILE_REPLACE_EXISTING);
+    state_files_publish(info, dm_spawn_state_value());
 }
 
-bool poll_commands_due(const dm_frame_info *info) { return info->seconds >= next_poll_time; }
+// Due every 0.2 s, when the worker is asked to take cmd.txt, and in every
+// frame in which lines it has read wait to be run.
+bool poll_commands_due(const dm_frame_info *info)
+{
+    return info->seconds >= next_poll_time || state_files_lines_waiting();
+}
 
 void poll_commands_step(const dm_frame_info *info)
 {
-    next_poll_time = info->seconds + 0.2;
-    char cmd[DM_PATH_MAX], taken[DM_PATH_MAX];
-    if (!core_path(cmd, sizeof cmd, "cmd.txt") || !core_path(taken, sizeof taken, "cmd.txt.taken"))
-        return;
-    dm_file_delete(taken);
-    if (!dm_file_move(cmd, taken, 0))
-        return;
-    FILE *f = dm_file_open(taken, "rt");
-    if (f) {
-        char line[256];
-        while (fgets(line, sizeof line, f)) {
-            line[strcspn(line, "\r\n")] = 0;
-            if (line[0])
-                dm_cmd_run(line, info);
-        }
-        fclose(f);
+    if (info->seconds >= next_poll_time) {
+        next_poll_time = info->seconds + 0.2;
+        state_files_request_commands();
     }
-    dm_file_delete(taken);
+    char line[256];
+    while (state_files_next_line(line, sizeof line))
+        dm_cmd_run(line, info);
 }
 
 void ui_step(const dm_frame_info *info) { dm_ui_game_tick(info, dm_cmd_run); }
@@ -187,6 +168,8 @@ const frame_step frame_steps[] = {
 
 /* ---- core_frame ---- */
 
+void (*core_frame_observer)(const char *step);
+
 void core_frame_reset()
 {
     next_state_time = 0;
@@ -204,6 +187,8 @@ void core_frame(const dm_frame_info *info)
         if (step.due && !step.due(info))
             continue;
         core_frame_step = step.name;
+        if (core_frame_observer)
+            core_frame_observer(step.name);
         if (step.run)
             step.run(info);
     }

@@ -23,6 +23,7 @@
 #include "net_client.h"
 #include "reload_blocks.h"
 #include "runtime.h"
+#include "state_files.h"
 #include "ui_frame.h"
 #include "vehicles.h"
 #include "world.h"
@@ -73,6 +74,9 @@ void unhook_all()
     // Workers that cannot be stopped in time keep this library mapped.
     if (!core_workers_stop_bounded())
         core_pin_self();
+    // The file worker holds its own reference; the lines it has taken are
+    // dropped, as a fault's leftover is.
+    state_files_stop(false);
 }
 
 const export_guard init_guard = { "dm_core_init", true };
@@ -108,6 +112,7 @@ static void core_start(const dm_host_api *api)
     dm_ui_init(api);
     dm_nametags_init(api);
     update_init(api);
+    state_files_start(api->base_dir);
 
     core_first_frame = true;
 }
@@ -172,6 +177,7 @@ static void core_stop()
     update_shutdown();
     dm_nametags_shutdown();
     dm_ui_shutdown();
+    state_files_stop(true); // lines taken and not run are left for the next core
 
     reload_blocks_write();
 

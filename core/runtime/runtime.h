@@ -10,6 +10,10 @@ extern bool core_first_frame;
 /* core_frame.cpp */
 void core_frame(const dm_frame_info *info);
 void core_frame_reset();
+/* Called on the game thread with each step's name just before the step runs,
+ * and with "done" when the frame is over; null in the game. A benchmark
+ * build of the core sets it to time the steps one by one. */
+extern void (*core_frame_observer)(const char *step);
 /* The "stats" step: the detours' fault notices and the draw statistics. */
 void stats_step(const dm_frame_info *info);
 

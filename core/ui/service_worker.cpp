@@ -3,14 +3,13 @@
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
+#include "own_thread.h"
 #include "service_worker.h"
 
 struct service_worker {
-    volatile LONG refs; /* the game thread's and the worker's */
     volatile LONG stop;
-    HANDLE thread;  /* the game thread's */
-    HANDLE wake;    /* auto-reset; closed with the block */
-    HMODULE module; /* the worker's reference on the core */
+    own_thread *thread; /* the game thread's */
+    HANDLE wake;        /* auto-reset; closed with the block */
     SRWLOCK host_gate;
     http_cancel http;
     service_worker_body body;
@@ -19,24 +18,17 @@ struct service_worker {
 
 namespace {
 
-void release(service_worker *w)
-{
-    if (InterlockedDecrement(&w->refs) == 0) {
-        CloseHandle(w->wake);
-        free(w);
-    }
-}
-
-DWORD WINAPI run(void *arg)
+void run(void *arg)
 {
     service_worker *w = (service_worker *)arg;
-    HMODULE module = w->module;
     w->body(w);
-    release(w);
-    // Drops the reference taken for this thread and ends it without
-    // returning into the core, which may be unmapped by then.
-    FreeLibraryAndExitThread(module, 0);
-    return 0;
+}
+
+void release(void *arg)
+{
+    service_worker *w = (service_worker *)arg;
+    CloseHandle(w->wake);
+    free(w);
 }
 
 } // namespace
@@ -48,29 +40,20 @@ service_worker *service_worker_start(service_worker_body body, const void *ctx, 
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    w->refs = 2;
     w->body = body;
     InitializeSRWLock(&w->host_gate);
     http_cancel_init(&w->http);
     if (ctx_size)
         memcpy(service_worker_ctx(w), ctx, ctx_size);
-    DWORD error = 0;
-    w->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!w->wake ||
-        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR)(void *)&run, &w->module)) {
-        error = GetLastError();
-    } else if (!(w->thread = CreateThread(nullptr, 0, run, w, 0, nullptr))) {
-        error = GetLastError();
-        FreeLibrary(w->module);
-    }
-    if (!w->thread) {
-        if (w->wake)
-            CloseHandle(w->wake);
-        free(w);
-        SetLastError(error);
-        return nullptr;
-    }
-    return w;
+    w->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (w->wake && (w->thread = own_thread_start(run, w, release)))
+        return w;
+    DWORD error = GetLastError();
+    if (w->wake)
+        CloseHandle(w->wake);
+    free(w);
+    SetLastError(error);
+    return nullptr;
 }
 
 bool service_worker_stop(service_worker *w)
@@ -82,10 +65,7 @@ bool service_worker_stop(service_worker *w)
     // a later one sees the stop and is not made.
     AcquireSRWLockExclusive(&w->host_gate);
     ReleaseSRWLockExclusive(&w->host_gate);
-    bool ended = WaitForSingleObject(w->thread, SERVICE_STOP_WAIT_MS) == WAIT_OBJECT_0;
-    CloseHandle(w->thread);
-    release(w);
-    return ended;
+    return own_thread_join(w->thread, SERVICE_STOP_WAIT_MS);
 }
 
 void service_worker_wake(service_worker *w) { SetEvent(w->wake); }

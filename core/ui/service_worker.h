@@ -1,8 +1,8 @@
 /* A worker thread of the online services (the server list's, the updater's)
  * that a stop never waits out.
  *
- * The worker holds its own reference on the core and drops it with
- * FreeLibraryAndExitThread, and the control block (stop flag, wake event,
+ * The worker is an own_thread (it holds its own reference on the core),
+ * and the control block (stop flag, wake event,
  * HTTP cancel slot, the service's context) belongs to the game thread and
  * the worker together: whichever lets go last frees it. So a stop signals,
  * cancels the request in flight, waits briefly and returns; a worker still

@@ -5,6 +5,7 @@
 #include <stdarg.h>
 #include "dm_api.h"
 #include "log_capture.h"
+#include "dm_pe_imports.h"
 
 namespace {
 
@@ -61,23 +62,45 @@ TEST_F(core, RefusesAForeignHostApiSilently)
     FreeLibrary(m);
 }
 
-// Points the core's import of MoveFileExW (used by the write_state step on
-// the first frame) at code placed in the game image, so the step faults.
+// Points the core's import of WakeConditionVariable (the write_state step's
+// hand-over to the file worker, on the first frame) at code that puts the
+// import back and then faults, so the step faults once and the unhook after
+// it runs.
 const uint32_t scratch_code = 0x36F0000; // above every offset the game uses
+const size_t restore_size = 23;          // the bytes that put the import back
+
+std::vector<uint8_t> fault_once(HMODULE core, const uint8_t *fault, size_t size)
+{
+    void **slot = dm_pe_import_slot(core, "kernel32.dll", "WakeConditionVariable");
+    if (!slot)
+        return {};
+    DWORD old;
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old); // the code writes it
+    void *real = *slot;
+    std::vector<uint8_t> code = { 0x48, 0xB8 }; // mov rax, real
+    code.insert(code.end(), (uint8_t *)&real, (uint8_t *)&real + 8);
+    code.insert(code.end(), { 0x49, 0xBA }); // mov r10, slot
+    code.insert(code.end(), (uint8_t *)&slot, (uint8_t *)&slot + 8);
+    code.insert(code.end(), { 0x49, 0x89, 0x02 }); // mov [r10], rax
+    code.insert(code.end(), fault, fault + size);
+    return code;
+}
 
 TEST_F(core, FrameFaultInTheGameIsReportedAtItsPreferredAddress)
 {
     install_core("drovemark_core.dll");
     ASSERT_EQ(init(), SCS_RESULT_OK);
     const uint8_t store_to_0x10[] = { 0xC7, 0x04, 0x25, 0x10, 0, 0, 0, 1, 0, 0, 0, 0xC3 };
-    sim::game_write(scratch_code, store_to_0x10, sizeof store_to_0x10);
-    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "MoveFileExW", sim::game_at(scratch_code)));
+    auto code = fault_once(core_module(), store_to_0x10, sizeof store_to_0x10);
+    ASSERT_EQ(code.size(), restore_size + sizeof store_to_0x10);
+    sim::game_write(scratch_code, code.data(), code.size());
+    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "WakeConditionVariable", sim::game_at(scratch_code)));
     sim::frames(1, 0.1);
 
     char expect[256];
     snprintf(expect, sizeof expect,
              "[core] FRAME FAULT 0xc0000005 in 'write_state' at %s+0x%llx, data addr %s (veh %s, trl %s, sp 0)",
-             exe_name().c_str(), 0x140000000ULL + scratch_code, fmt_p((void *)0x10).c_str(),
+             exe_name().c_str(), 0x140000000ULL + scratch_code + restore_size, fmt_p((void *)0x10).c_str(),
              fmt_p(nullptr).c_str(), fmt_p(nullptr).c_str());
     int fault = log_find("[core] FRAME FAULT");
     ASSERT_GE(fault, 0) << log_text();
@@ -97,12 +120,14 @@ TEST_F(core, FrameFaultInASystemLibraryNamesThatLibrary)
     // strlen(NULL) inside ntdll, reached through a jump from the game image.
     void *strlen_fn = (void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "strlen");
     ASSERT_TRUE(strlen_fn);
-    uint8_t code[16] = { 0x31, 0xC9, 0x48, 0xB8 };
-    memcpy(code + 4, &strlen_fn, 8);
-    code[12] = 0xFF;
-    code[13] = 0xE0;
-    sim::game_write(scratch_code, code, 14);
-    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "MoveFileExW", sim::game_at(scratch_code)));
+    uint8_t jump[14] = { 0x31, 0xC9, 0x48, 0xB8 };
+    memcpy(jump + 4, &strlen_fn, 8);
+    jump[12] = 0xFF;
+    jump[13] = 0xE0;
+    auto code = fault_once(core_module(), jump, sizeof jump);
+    ASSERT_FALSE(code.empty());
+    sim::game_write(scratch_code, code.data(), code.size());
+    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "WakeConditionVariable", sim::game_at(scratch_code)));
     sim::frames(1, 0.1);
     std::string prefix = "[core] FRAME FAULT 0xc0000005 in 'write_state' at ntdll.dll+0x";
     int fault = log_find(prefix);
@@ -119,12 +144,14 @@ TEST_F(core, FrameFaultOutsideAnyModulePrintsTheRawAddress)
     auto *code = (uint8_t *)VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
     ASSERT_TRUE(code);
     const uint8_t store_to_0x10[] = { 0xC7, 0x04, 0x25, 0x10, 0, 0, 0, 1, 0, 0, 0, 0xC3 };
-    memcpy(code, store_to_0x10, sizeof store_to_0x10);
-    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "MoveFileExW", code));
+    auto bytes = fault_once(core_module(), store_to_0x10, sizeof store_to_0x10);
+    ASSERT_FALSE(bytes.empty());
+    memcpy(code, bytes.data(), bytes.size());
+    ASSERT_TRUE(sim::patch_import(core_module(), "kernel32.dll", "WakeConditionVariable", code));
     sim::frames(1, 0.1);
     char expect[128];
     snprintf(expect, sizeof expect, "[core] FRAME FAULT 0xc0000005 in 'write_state' at ?+0x%llx, data addr ",
-             (unsigned long long)(uintptr_t)code);
+             (unsigned long long)(uintptr_t)(code + restore_size));
     EXPECT_GE(log_find(expect), 0) << log_text();
     VirtualFree(code, 0, MEM_RELEASE);
 }

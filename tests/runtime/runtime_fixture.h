@@ -64,13 +64,30 @@ protected:
         sim::frames(1, 0.05);
     }
 
-    /* Runs the lines as cmd.txt in the next poll and returns the log lines
-     * that follow the first "[core] cmd: " line. */
+    /* After a frame whose poll asked for cmd.txt: waits (at most 2 s, no
+     * frames) until the core's file worker has taken the file and read it;
+     * the next frame runs its lines. */
+    void wait_commands_taken()
+    {
+        for (int i = 0; i < 400 && (fx::exists(base + "cmd.txt") || fx::exists(base + "cmd.txt.taken")); i++)
+            Sleep(5);
+    }
+
+    /* The same, then the frame that runs the lines. */
+    void run_taken_commands()
+    {
+        wait_commands_taken();
+        sim::frames(1, 0);
+    }
+
+    /* Runs the lines as cmd.txt (asked for in a poll, run a frame later)
+     * and returns the log lines that follow the first "[core] cmd: " line. */
     std::vector<std::string> run(const std::string &text)
     {
         int before = (int)log_lines().size();
         fx::write_file(base + "cmd.txt", text);
         sim::frames(1, 0.25);
+        run_taken_commands();
         auto lines = log_lines();
         std::vector<std::string> out;
         for (int i = before; i < (int)lines.size(); i++)
@@ -97,6 +114,48 @@ protected:
     {
         auto out = command(line);
         return out.empty() ? "(nothing)" : out[0];
+    }
+
+    /* The lines echoed by the dispatcher, in order. */
+    std::vector<std::string> echoed()
+    {
+        std::vector<std::string> out;
+        for (auto &l : log_lines())
+            if (l.rfind("[core] cmd: ", 0) == 0)
+                out.push_back(l.substr(12));
+        return out;
+    }
+
+    /* The file's text, read as an outside reader should read a file the core
+     * replaces: shared for deletion, so that the core's replacing move is
+     * never refused while it is open here. */
+    static std::string read_shared(const std::string &path)
+    {
+        std::string out;
+        HANDLE h = dm_file_create(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING);
+        if (h == INVALID_HANDLE_VALUE)
+            return out;
+        char buf[4096];
+        DWORD n;
+        while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0)
+            out.append(buf, n);
+        CloseHandle(h);
+        return out;
+    }
+
+    /* Waits (at most 5 s, no frames) until the file, written by the core's
+     * file worker, begins with the prefix; what it held last. */
+    std::string wait_for_file(const std::string &path, const std::string &prefix)
+    {
+        std::string text;
+        for (int i = 0; i < 500; i++) {
+            text = read_shared(path);
+            if (text.compare(0, prefix.size(), prefix) == 0)
+                break;
+            Sleep(10);
+        }
+        return text;
     }
 };
 

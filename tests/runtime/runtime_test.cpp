@@ -59,21 +59,22 @@ TEST_F(runtime, CmdTxtLinesRunOnceInOrder)
     CreateDirectoryA(base.c_str(), nullptr);
     fx::write_file(base + "cmd.txt", "ping\r\n\r\n\r\nPING\r\n" + long_line + "\nbuild\n\nthreads");
     start();
-    std::vector<std::string> echoed;
-    for (auto &l : log_lines())
-        if (l.rfind("[core] cmd: ", 0) == 0)
-            echoed.push_back(l.substr(12));
+    run_taken_commands();
     std::vector<std::string> expect = { "ping", "PING", long_line.substr(0, 255), long_line.substr(255), "build",
                                         "threads" };
-    EXPECT_EQ(echoed, expect);
+    EXPECT_EQ(echoed(), expect);
     EXPECT_FALSE(fx::exists(base + "cmd.txt"));
     EXPECT_FALSE(fx::exists(base + "cmd.txt.taken"));
 
-    // Polled every 0.2 s: a file written now waits for the next poll.
+    // Polled every 0.2 s: a file written now waits for the next poll (once
+    // the core's file worker has answered the first frame's poll).
+    Sleep(100);
     fx::write_file(base + "cmd.txt", "ping\n");
     sim::frames(1, 0.1);
+    Sleep(50);
     EXPECT_TRUE(fx::exists(base + "cmd.txt"));
     sim::frames(1, 0.1);
+    run_taken_commands();
     EXPECT_FALSE(fx::exists(base + "cmd.txt"));
     EXPECT_EQ(log_count("[core] pong"), 2);
 }
@@ -87,12 +88,13 @@ TEST_F(runtime, StateJsonIsOneLineReplacedEveryQuarterSecond)
     sim::frames(1, 0.5);
     std::string expect = "{\"frame\":1,\"time\":0.500,\"paused\":0,\"x\":1000.500,\"y\":20.250,\"z\":-30.125,"
                          "\"heading\":0.25000,\"pitch\":-0.12500,\"roll\":0.06250,\"speed\":22.500,\"spawn_state\":0}\r\n";
-    EXPECT_EQ(fx::read_file(base + "state.json"), expect);
+    EXPECT_EQ(wait_for_file(base + "state.json", "{"), expect);
     EXPECT_FALSE(fx::exists(base + "state.json.tmp"));
     sim::frames(2, 0.1); // 0.7 s: not yet
-    EXPECT_EQ(fx::read_file(base + "state.json"), expect);
+    Sleep(100);           // time enough for the core's file worker to write
+    EXPECT_EQ(read_shared(base + "state.json"), expect);
     sim::frames(1, 0.1); // 0.8 s
-    std::string now = fx::read_file(base + "state.json");
+    std::string now = wait_for_file(base + "state.json", "{\"frame\":4,");
     EXPECT_EQ(now.rfind("{\"frame\":4,\"time\":0.800,", 0), 0u) << now;
     EXPECT_EQ(std::count(now.begin(), now.end(), '\n'), 1);
 }

@@ -214,6 +214,8 @@ protected:
         int before = (int)log_lines().size();
         fx::write_file(base + "cmd.txt", line + "\n");
         step(8);
+        wait_commands_taken();
+        step(1); // runs the line the core's file worker has read
         auto all = log_lines();
         std::vector<std::string> out;
         bool after = false;

@@ -67,8 +67,10 @@ protected:
     {
         const std::string stopped = "[core] net: recording stopped (";
         fx::write_file(base + "cmd.txt", "net record off\n");
-        for (double t = 0; t < 2.0 && log_find(stopped) < 0; t += dt)
+        for (double t = 0; t < 2.0 && log_find(stopped) < 0; t += dt) {
             sim::frames(1, dt);
+            Sleep(2); // the core's file worker takes cmd.txt between frames
+        }
         auto lines = log_lines();
         int at = log_find(stopped);
         unsigned n = 0;
