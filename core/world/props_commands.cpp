@@ -37,6 +37,26 @@ bool finite_all(const float *v, int n)
 
 void refuse_numbers(const char *what) { props_log("[props] %s: numbers must be finite (within 1e6)", what); }
 
+/* A sub-command's "<id|last>" and up to four numbers (v holds their
+ * defaults): the usage line with fewer than need fields, the finite check,
+ * then the prop (null when any of these fails; each logs). */
+prop_record *id_and_numbers(const char *rest, float *v, int n, int need, const char *usage, const char *word)
+{
+    char id[16] = "";
+    float t[4] = { 0, 0, 0, 0 };
+    memcpy(t, v, sizeof(float) * (size_t)n);
+    if (sscanf(rest, "%15s %f %f %f %f", id, &t[0], &t[1], &t[2], &t[3]) < need) {
+        props_log("[props] usage: %s", usage);
+        return nullptr;
+    }
+    memcpy(v, t, sizeof(float) * (size_t)n);
+    if (!finite_all(v, n)) {
+        refuse_numbers(word);
+        return nullptr;
+    }
+    return props_find(id);
+}
+
 bool attached_refuses(const prop_record *r, const char *word)
 {
     if (!r->attach_part)
@@ -178,17 +198,8 @@ void cmd_despawn(const char *rest)
 
 void cmd_nudge(const char *rest)
 {
-    char id[16] = "";
     float v[4] = { 0, 0, 0, 0 };
-    if (sscanf(rest, "%15s %f %f %f %f", id, &v[0], &v[1], &v[2], &v[3]) < 4) {
-        props_log("[props] usage: model nudge <id|last> <dx> <dy> <dz> [yaw deg]");
-        return;
-    }
-    if (!finite_all(v, 4)) {
-        refuse_numbers("nudge");
-        return;
-    }
-    prop_record *r = props_find(id);
+    prop_record *r = id_and_numbers(rest, v, 4, 4, "model nudge <id|last> <dx> <dy> <dz> [yaw deg]", "nudge");
     if (!r || attached_refuses(r, "nudge"))
         return;
     double pos[3];
@@ -207,17 +218,8 @@ void cmd_nudge(const char *rest)
 
 void cmd_move(const char *rest)
 {
-    char id[16] = "";
     float v[3] = { 0, 0, 0 }; // ahead, right, up
-    if (sscanf(rest, "%15s %f %f %f", id, &v[0], &v[1], &v[2]) < 2) {
-        props_log("[props] usage: model move <id|last> <ahead> [right] [up]");
-        return;
-    }
-    if (!finite_all(v, 3)) {
-        refuse_numbers("move");
-        return;
-    }
-    prop_record *r = props_find(id);
+    prop_record *r = id_and_numbers(rest, v, 3, 2, "model move <id|last> <ahead> [right] [up]", "move");
     if (!r)
         return;
     if (r->attach_part) {
@@ -257,17 +259,8 @@ void cmd_move(const char *rest)
 
 void cmd_rot(const char *rest)
 {
-    char id[16] = "";
     float deg = 0;
-    if (sscanf(rest, "%15s %f", id, &deg) < 2) {
-        props_log("[props] usage: model rot <id|last> <degrees>");
-        return;
-    }
-    if (!finite_all(&deg, 1)) {
-        refuse_numbers("rot");
-        return;
-    }
-    prop_record *r = props_find(id);
+    prop_record *r = id_and_numbers(rest, &deg, 1, 2, "model rot <id|last> <degrees>", "rot");
     if (!r)
         return;
     if (r->attach_part) {
@@ -296,17 +289,8 @@ void cmd_rot(const char *rest)
 
 void cmd_here(const char *rest)
 {
-    char id[16] = "";
     float v[2] = { 10.0f, 0.0f };
-    if (sscanf(rest, "%15s %f %f", id, &v[0], &v[1]) < 1) {
-        props_log("[props] usage: model here <id|last> [ahead] [right]");
-        return;
-    }
-    if (!finite_all(v, 2)) {
-        refuse_numbers("here");
-        return;
-    }
-    prop_record *r = props_find(id);
+    prop_record *r = id_and_numbers(rest, v, 2, 1, "model here <id|last> [ahead] [right]", "here");
     if (!r || attached_refuses(r, "here"))
         return;
     double pos[3];
