@@ -179,6 +179,16 @@ TEST_F(props, ReceivedPropsOutOfRangeOrMalformedAreRefused)
     ASSERT_TRUE(until(fmt("[props] server prop %u attached to player %u's truck: right 0.00 up 0.00 ahead 2.00", id, bot),
                       from))
         << log_text();
+    // an attach kind beyond the trailer (4) is no attach block: the prop stands unattached
+    prop_state k4 = state_at(110, 10, 40);
+    k4.attach_part = 4;
+    k4.attach_rot[0] = 1;
+    from = log_lines().size();
+    uint32_t k4_id = ts_props_place_as(&server, bot, &k4);
+    ASSERT_TRUE(until(fmt("[props] server prop %u (by player %u): /model/cone.pmd at (110.0, 10.0, 40.0)", k4_id, bot),
+                      from))
+        << log_text();
+    EXPECT_TRUE(lines_since(from, fmt("[props] server prop %u attached", k4_id)).empty());
     // an offset beyond 100 m is refused
     s.attach_offset[2] = -1000;
     id = ts_props_place_as(&server, bot, &s);
