@@ -197,3 +197,12 @@ for i, text in enumerate([
         "  on", " off", " dist 50", " dist 1250.5", " dist inf", " dist 1e39", " dist", " onward",
         " dump 40 +960", "dump", "  w2s", " dump +20 +8", " dump 2000 +1 +2 +3 +4 +5 +6 +7 +8 +9"]):
     write("nametags_cmd", "line_%d" % i, text)
+
+# -- props_text: the model command's rest of line, then models.txt lines
+for i, text in enumerate([
+        "spawn /model/cone.pmd 4 -2 red big\ncone\tTraffic cone\t\t/model/cone.pmd\n",
+        "attach last cabin@7 1 2 3 90\na\tb\tc\t/p.pmd\tfifth\tsixth\r\n",
+        "attach 3 ROOF\n\t\t\t\n", "/a/../b.PMD\nx\ty\n", "  despawn all\n", "ray 20\n",
+        "light 2 !Beacons\ncone barrel\tx\ty\t/cone.pmd\r\n", "/" + "a" * 155 + ".pmd\n",
+        "raymask ffff\n" + "t\tn\ts\t/" + "p" * 1100 + "\n", "save " + "n" * 40 + "\n"]):
+    write("props_text", "text_%d" % i, text)

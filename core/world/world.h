@@ -1,7 +1,6 @@
 /* What the world-sync subsystem offers the rest of the core: props, traffic,
  * server jobs, damage, weather, the clock, GPS routes and road events, in
- * the life cycle, the frame and the console. What is not in this build is a
- * stub in world_stubs.cpp. */
+ * the life cycle, the frame and the console. */
 #pragma once
 #include <stddef.h>
 #include <stdint.h>

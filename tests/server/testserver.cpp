@@ -263,6 +263,7 @@ static void on_hello(ts_server *s, ts_client *c, const sockaddr_in &from, const 
     }
     if (s->send_challenge)
         ts_send_challenge(s, c);
+    ts_props_on_join(s, c);
 }
 
 /* The server's own copy of the signed prefix, written out rather than taken
@@ -525,7 +526,9 @@ void ts_poll(ts_server *s, double now)
             break;
         case NET_PROP:
         case NET_PROP_REMOVED:
-            relay(s, c, h.type, p, (int)pn);
+        case NET_PROP_LIST:
+        case NET_LAYOUT_CMD:
+            ts_props_on_datagram(s, c, h.type, p, pn);
             break;
         case NET_AUTH_REPLY:
             on_auth_reply(c, p, pn);

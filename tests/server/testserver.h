@@ -6,6 +6,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include "net_records.h"
 
 #define TS_MAX_CLIENTS 64
 
@@ -82,6 +83,25 @@ typedef struct ts_traffic {
     int car_count;
 } ts_traffic;
 
+/* Props: the server's store of placed props (ids from 1), what came in, and
+ * a behaviour for tests: hold_echoes takes players' requests (type 20 and 21)
+ * without storing or answering them (counted in held). */
+#define TS_PROPS_MAX 256
+typedef struct ts_prop {
+    bool used;
+    uint16_t owner;
+    prop_state state;   /* server_id is the prop's id */
+} ts_prop;
+typedef struct ts_props {
+    ts_prop props[TS_PROPS_MAX];
+    uint32_t next_id;
+    bool hold_echoes;
+    uint64_t creates, updates, removes, layouts_in, held;
+    uint8_t last_layout_op;
+    char last_layout_name[33];
+    prop_state last_request;  /* the last type 20 a player sent, as parsed */
+} ts_props;
+
 typedef struct ts_server {
     uintptr_t sock;
     uintptr_t second_sock;  /* for "answers from a second port" */
@@ -115,6 +135,7 @@ typedef struct ts_server {
     uint16_t info_from_port;
     uint32_t info_nonce;
     ts_traffic traffic;
+    ts_props props;
     /* the bots' lights: a lights block with these bits when bot_lights_on,
      * the left blinker (0x40) added for bot_blink seconds of every
      * 2 * bot_blink (0: no blinker) */
@@ -162,6 +183,18 @@ void ts_world_tick(ts_server *s, double now);
 void ts_traffic_set_owner(ts_server *s, uint16_t owner, int slot);
 void ts_traffic_send_as(ts_server *s, uint16_t from, uint8_t type, const uint8_t *payload, int len);
 const ts_traffic_car *ts_traffic_find(const ts_server *s, uint16_t sender, uint32_t net_id);
+
+/* Props (testserver_props.cpp): a prop placed by a player (a bot or a
+ * client; id 0 takes the next id), echoed to every client; the store's
+ * prop of that id or null; the id list (type 22) to every client; a
+ * removal (type 21, 0 = all) from the server. */
+uint32_t ts_props_place_as(ts_server *s, uint16_t player, const prop_state *prop);
+const ts_prop *ts_props_find(const ts_server *s, uint32_t id);
+void ts_props_send_list(ts_server *s);
+void ts_props_remove(ts_server *s, uint32_t id);
+/* What ts_poll calls: a prop datagram from a client, and a client that joined. */
+void ts_props_on_datagram(ts_server *s, ts_client *c, uint8_t type, const uint8_t *p, size_t n);
+void ts_props_on_join(ts_server *s, ts_client *c);
 
 /* Bots: players on the server that drive a circle and send accessory lists. */
 uint16_t ts_add_bot(ts_server *s, const char *name, double now);

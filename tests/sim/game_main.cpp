@@ -18,9 +18,9 @@
 // thread runs the game's draw and shadow routines each frame (its light casts
 // shadows), so other players can be shown as vehicles with their shadows. Its
 // AI traffic holds three cars driving near the bots' circles and one far from
-// them, with g_traffic at 1.00.
-// Its convoy machinery (sim_convoy.h) shows other players as the game's own
-// convoy vehicles.
+// them, with g_traffic at 1.00. Its props world knows one model,
+// /model/cone.pmd, and its vehicles carry part models. Its convoy machinery (sim_convoy.h) shows
+// other players as the game's own convoy vehicles.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -31,6 +31,7 @@
 #include "sim/sim_economy.h"
 #include "sim/sim_game.h"
 #include "sim/sim_input.h"
+#include "sim/sim_props.h"
 #include "sim/sim_render.h"
 #include "sim/sim_traffic.h"
 #include "sim/sim_vehicles.h"
@@ -72,6 +73,12 @@ int main(int argc, char **argv)
     sim::player_set_placement(&parked);
     // The game's convoy machinery: remote players as convoy vehicles.
     sim::convoy_install(player);
+    // Props: one model in the game's files, flat ground at the truck's height.
+    sim::props_world_install(player);
+    sim::model_entry cone;
+    cone.path = "/model/cone.pmd";
+    sim::model_add(cone);
+    sim::ground_set(sim::ground_kind::flat, 10);
     // The camera stands 60 m up at x = 1200, z = -1780 and looks along -z
     // (the identity orientation), at the three bots' circles 220 m ahead. The
     // draw path sets the manager's active index to 1 around its draws, so

@@ -25,6 +25,7 @@ namespace sim {
 /* Cleared by vehicle_world_install: the objects of a game_reset are gone. */
 std::vector<unit> units;
 void (*observer)(const void *object) = nullptr;
+void (*made_observer)(uint8_t *object, uint32_t class_record) = nullptr;
 
 namespace {
 
@@ -385,6 +386,8 @@ uint8_t *counted_unit_create(uint32_t class_record, uint64_t factory, size_t siz
              r == create_result::foreign_class ? game_at(veh_off::accessory_class) : game_at(class_record));
     if (r == create_result::kept_ref)
         unit_ref(v);
+    if (made_observer)
+        made_observer(v, class_record);
     return v;
 }
 
@@ -402,6 +405,7 @@ void units_install()
     create_behaviours.clear();
     erase_is_stuck = false;
     observer = nullptr;
+    made_observer = nullptr;
     for (size_t i = 0; i < sizeof creatables / sizeof creatables[0]; i++)
         put<uint64_t>(game_at(creatables[i].class_offset), 8, (uint64_t)(uintptr_t)create_fakes[i]);
     game_function(veh_off::array_erase, (void *)fake_array_erase);

@@ -57,8 +57,10 @@ void class_init(uint8_t *at, const char *name, const void *parent);
 void unit_vtable_fill(void **vt, void *clone);
 void **unit_vtable_new();
 
-/* sim_units.cpp: the factory */
+/* sim_units.cpp: the factory; made_observer (null: none; cleared by
+ * units_install) sees every counted unit it makes, with its class record */
 uint8_t *counted_unit_create(uint32_t class_record, uint64_t factory, size_t size, void **vtable);
+extern void (*made_observer)(uint8_t *object, uint32_t class_record);
 
 /* sim_physics_vehicles.cpp: the slots trailer actors share with physics
  * vehicles */

@@ -1,0 +1,218 @@
+/* What the props files share inside the world subsystem: the reload block
+ * and its records, the game's offsets props use, the core-side state, and
+ * the operations of each file.
+ *
+ *   props_table.cpp      block, init, shutdown, tick, release, draw passes
+ *   props_models.cpp     spawn, paths, placement push, draw, find, slot lists
+ *   props_server.cpp     prop_state, commit, the network handlers
+ *   props_commands.cpp   the "model" command family
+ *   model_catalog.cpp    models.txt
+ *   props_attach.cpp     attachment to vehicle parts
+ *   props_level.cpp      ground rays, levelling, part fit, truck offset
+ *   props_collision.cpp  static collision actors, physics server and scene
+ *   props_lights.cpp     hookups, light modes, the hookup dump
+ *
+ * Threads: everything runs on the game thread except props_draw, which runs
+ * on the game's render thread. A record is published by storing its state
+ * last (release); the draw reads the state first (acquire) and reads only
+ * what a live record holds. Records are zeroed only by the game thread,
+ * after the three-tick batch and once every draw pass that began before the
+ * record was queued has ended. */
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include "dm_api.h"
+#include "net_records.h"
+#include "placement.h"
+#include "props_math.h"
+
+/* ---- the reload block ---- */
+#define PROPS_MAGIC 0x50525053u
+#define PROPS_VERSION 7u
+#define PROPS_SLOTS 64
+#define PROPS_SECTION_NAME "Localdrovemark_props_state_v%u_%lu"
+
+enum { PROP_FREE = 0, PROP_LIVE = 1, PROP_QUEUED = 2 };
+enum { PROP_HOOKUPS_NONE = 0, PROP_HOOKUPS_CREATED = 1, PROP_HOOKUPS_STOPPED = 2 };
+enum { PROP_PART_NONE = 0, PROP_PART_TRUCK = 1, PROP_PART_CABIN = 2, PROP_PART_TRAILER = 3 };
+
+typedef struct prop_record {
+    uint64_t model;          /* the game model object (our reference on it); 0 when free */
+    uint32_t state;          /* PROP_FREE, PROP_LIVE, PROP_QUEUED */
+    uint32_t local_id;
+    uint32_t server_id;      /* 0 for a local prop */
+    uint16_t owner;
+    uint8_t reserved0[2];
+    uint64_t look, variant;  /* tokens */
+    placement place;
+    char path[PROPS_PATH_MAX]; /* NUL-terminated when shorter than 160 */
+    uint8_t reserved1[8];
+    uint64_t actor;          /* static collision actor */
+    uint64_t shapes[5];      /* the actor's shape list; [2] the shape count */
+    uint8_t attach_part;
+    uint8_t attach_missing;
+    uint16_t attach_player;
+    props_relative rel;      /* right, up, back, 0, rotation w, x, y, z */
+    uint8_t light_mode;
+    uint8_t light_applied;   /* 0xFF forces the next application */
+    uint8_t hookup_state;
+    uint8_t reserved3;
+} prop_record;
+static_assert(offsetof(prop_record, state) == 8 && offsetof(prop_record, local_id) == 12 &&
+                  offsetof(prop_record, server_id) == 16 && offsetof(prop_record, owner) == 20 &&
+                  offsetof(prop_record, look) == 24 && offsetof(prop_record, variant) == 32 &&
+                  offsetof(prop_record, place) == 40 && offsetof(prop_record, path) == 72 &&
+                  offsetof(prop_record, actor) == 240 && offsetof(prop_record, shapes) == 248 &&
+                  offsetof(prop_record, attach_part) == 288 && offsetof(prop_record, attach_missing) == 289 &&
+                  offsetof(prop_record, attach_player) == 290 && offsetof(prop_record, rel) == 292 &&
+                  offsetof(prop_record, rel.qw) == 308 && offsetof(prop_record, light_mode) == 324 &&
+                  offsetof(prop_record, light_applied) == 325 && offsetof(prop_record, hookup_state) == 326 &&
+                  sizeof(prop_record) == 328,
+              "prop_record: the 328 bytes a later core build maps");
+
+typedef struct props_state_block {
+    uint32_t magic, version;
+    uint64_t game_ctrl;
+    uint32_t last_local_id;
+    uint32_t drawing_on;
+    prop_record table[PROPS_SLOTS];
+} props_state_block;
+static_assert(offsetof(props_state_block, game_ctrl) == 8 && offsetof(props_state_block, last_local_id) == 16 &&
+                  offsetof(props_state_block, drawing_on) == 20 && offsetof(props_state_block, table) == 24 &&
+                  sizeof(props_state_block) == 21016,
+              "props_state_block: the 21016 bytes a later core build maps");
+
+/* ---- game layout (build 1.61.3.1, from game_base unless named) ---- */
+#define GAME_OFF_MODEL_VTABLE 0x243E518u
+#define GAME_OFF_MODEL_CLASS 0x1E796F0u     /* class record; its create at +8 */
+#define GAME_OFF_FILES 0x273D228u           /* u64 array of file-system entries */
+#define GAME_OFF_FILES_COUNT 0x273D230u     /* u64 entries; must exceed 4 */
+#define FILES_INTERFACE_ENTRY 4             /* entry 4 is the interface whose slot 4 answers exists */
+#define GAME_OFF_ALLOC 0x13F4830u           /* (size) -> block */
+#define GAME_OFF_SETUP_CONSTRUCT 0x659400u  /* (block) */
+#define GAME_OFF_SETUP_REF 0x39C6F0u        /* (u64 *out) */
+#define GAME_OFF_SETUP_BIND 0x6594E0u       /* (block, 1, ref) */
+#define GAME_OFF_SETUP_ATTACH 0x15E3200u    /* (model, block, ref) */
+#define GAME_OFF_TRANSFORM_UPDATE 0x13CDD70u /* (model + 0x10, u64 at model + 0x50) */
+#define GAME_OFF_WORLD_PLACEMENT 0x458A00u  /* (model + 0x10) -> placement * */
+#define GAME_OFF_COMPOSE 0x139BD80u         /* (frame, out, relative) */
+#define MODEL_SIZE 896u
+#define MODEL_REF 0x08u
+#define MODEL_TRANSFORM 0x10u
+#define MODEL_PLACEMENT 0x30u
+#define MODEL_TRANSFORM_ARG 0x50u
+#define MODEL_DESCRIPTOR 0x118u
+#define MODEL_BOX_DESCRIPTOR 0x120u
+#define MODEL_FLAGS 0x13Cu
+#define MODEL_LOADED 0x100u
+#define MODEL_HOOKUPS 0x320u
+#define MODEL_HOOKUP_COUNT 0x328u
+#define MODEL_SLOT_RELEASE 1
+#define MODEL_SLOT_HOOKUP_TICK 17
+#define MODEL_SLOT_DRAW 18
+#define MODEL_SLOT_HOOKUPS_CREATE 30
+#define MODEL_SLOT_SET_DATA 33
+#define MODEL_SLOT_HOOKUPS_PREPARE 40
+#define CTRL_CAMERA_MANAGER 0x960u
+#define CAMERA_RENDER_WORD 0x10u
+#define VEHICLE_CHASSIS_SLOTS 0x160u
+#define VEHICLE_CABIN_SLOTS 0xFB8u
+#define VEHICLE_SLOT_OBJECT_SIZE 4040u
+#define PLAYER_TRAILER 0xC8u
+#define VEHICLE_LIGHTS 0x2A0u               /* u32: bit 1 headlights, bit 9 beacons */
+
+/* ---- core-side state (props_table.cpp; lost on a reload) ---- */
+extern const dm_host_api *props_api;
+extern props_state_block *props_block;
+extern volatile uint8_t props_draw_faulted;
+extern bool props_fault_reported; /* the tick logged the fault */
+extern volatile long props_draw_calls;
+extern uint32_t props_last_id;
+extern bool props_last_is_server; /* what kind of id "last" holds */
+extern uint32_t props_pending_creates; /* create requests sent and not yet echoed */
+extern uint8_t props_autosnap, props_collision_on;
+extern uint32_t props_ray_filter;
+
+void props_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+bool props_joined();
+bool props_our_player(uint16_t player); /* 0 or our id */
+/* Queues the record for release (state 2) and notes the draw passes begun. */
+void props_queue(prop_record *r);
+/* State published for the render thread. */
+uint32_t props_state_of(const prop_record *r);
+void props_publish(prop_record *r, uint32_t state);
+bool props_model_ok(uint64_t model); /* readable for 896 bytes, of the model table */
+bool props_model_loaded(uint64_t model);
+int props_live_count();
+/* The render thread's props_draw passes (props_table.cpp). */
+void props_draw_pass_begin();
+void props_draw_pass_end();
+
+/* ---- props_models.cpp ---- */
+prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant, const placement *p,
+                               uint32_t server_id, uint16_t owner);
+bool props_path_ok(const char *path);
+bool props_game_file_exists(const char *path);
+void props_push_placement(prop_record *r);
+prop_record *props_find(const char *text);
+/* props_find of the first word (up to 15 characters), kept in id when given. */
+prop_record *props_find_first_word(const char *rest, char id[16]);
+uint64_t props_model_from_slot(uint64_t object, uint32_t offset);
+void props_model_release(uint64_t model);
+
+/* ---- props_server.cpp ---- */
+void props_to_state(const prop_record *r, prop_state *out);
+void props_commit_placement(prop_record *r, const double pos[3], const float q[4], const char *label);
+extern const net_prop_handlers props_net_handlers;
+
+/* ---- props_attach.cpp ---- */
+uint64_t props_attach_target_model(const prop_record *r);
+bool props_attach_source_placement(const prop_record *r, placement *out);
+bool props_update_attached(prop_record *r);
+/* True when the request went out. */
+bool props_send_attach(const prop_record *r, uint8_t part, uint16_t player, const props_relative *rel);
+bool props_apply_server_attach(prop_record *r, const prop_state *s);
+void props_cmd_attach(const char *rest);
+bool props_game_world_placement(uint64_t model, placement *out);
+bool props_game_compose(const placement *frame, const props_relative *rel, placement *out);
+
+/* ---- props_level.cpp ---- */
+typedef struct props_hit {
+    float x, y, z;
+    int16_t sector_x, sector_z;
+    float normal[3];
+    uint8_t unused[4];
+    uint64_t actor;
+    uint32_t substance;
+    float fraction;
+} props_hit;
+static_assert(sizeof(props_hit) == 48 && offsetof(props_hit, actor) == 32 && offsetof(props_hit, fraction) == 44,
+              "the game's 48-byte ray hit record");
+bool props_raycast_down(double x, double y, double z, double length, props_hit *out, uint32_t filter);
+bool props_ground_probe(double pos[3], double *previous_y);
+bool props_level_on_ground(uint64_t model, double pos[3], float q[4], const char *label, uint64_t own_actor);
+bool props_fit_on_part(const prop_record *r, uint64_t part_model, const placement *frame, props_relative *rel,
+                       const char *label);
+bool props_part_bounds(uint64_t model, float min[3], float max[3]);
+bool props_truck_offset(double ahead, double right, double up, double out[3], float q[4]);
+bool props_corner_ray(const float part_max[3], const placement *frame, const float part_min[3], double x, double z,
+                      double *height);
+void props_cmd_snap_level(const char *rest);
+
+/* ---- props_collision.cpp ---- */
+bool props_create_collision(prop_record *r);
+void props_remove_collision(prop_record *r);
+uint64_t props_physics_server();
+uint64_t props_physics_scene();
+
+/* ---- props_lights.cpp ---- */
+void props_create_hookups(prop_record *r);
+void props_apply_lights(prop_record *r);
+int32_t props_count_flares(uint64_t model, uint32_t *hookups);
+void props_cmd_hookups(const char *rest);
+
+/* ---- model_catalog.cpp ---- */
+bool model_catalog_load();
+bool model_catalog_resolve(const char *arg, char *out, size_t size);
+void model_catalog_search_command(const char *query);
+void model_catalog_destroy();

@@ -1,0 +1,254 @@
+// Props attached to vehicle parts: the part's model and frame (our truck,
+// cabin and trailer; the player shown by the spawned vehicle; a player shown
+// as a convoy vehicle), the re-placement each props tick, the "attach"
+// sub-command, and attach states sent and received for server props.
+//
+// Index of this file:
+//   game calls     world placement, composition
+//   target         props_attach_target_model, props_attach_source_placement
+//   re-placement   props_update_attached
+//   requests       props_send_attach, props_apply_server_attach
+//   command        props_cmd_attach
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+#include "core.h"
+#include "dm_guard.h"
+#include "game_mem.h"
+#include "net_client.h"
+#include "props.h"
+#include "props_text.h"
+#include "vehicles.h"
+
+/* ---- game calls ---- */
+
+bool props_game_world_placement(uint64_t model, placement *out)
+{
+    volatile uint64_t at = 0;
+    if (!dm_guarded([&] { at = ((uint64_t(*)(uint64_t))(uintptr_t)game_addr(GAME_OFF_WORLD_PLACEMENT))(model + MODEL_TRANSFORM); }))
+        return false;
+    return at && game_copy_guarded(out, at, sizeof *out);
+}
+
+bool props_game_compose(const placement *frame, const props_relative *rel, placement *out)
+{
+    placement tmp = {};
+    bool ok = dm_guarded([&] {
+        ((uint64_t(*)(uint64_t, uint64_t, uint64_t))(uintptr_t)game_addr(GAME_OFF_COMPOSE))(
+            (uint64_t)(uintptr_t)frame, (uint64_t)(uintptr_t)&tmp, (uint64_t)(uintptr_t)rel);
+    });
+    if (ok)
+        *out = tmp;
+    return ok;
+}
+
+/* ---- target ---- */
+
+static uint64_t vehicle_part_model(uint64_t vehicle, uint8_t part)
+{
+    if (part == PROP_PART_CABIN) {
+        uint64_t m = props_model_from_slot(vehicle, VEHICLE_CABIN_SLOTS);
+        return m ? m : props_model_from_slot(vehicle, VEHICLE_CHASSIS_SLOTS);
+    }
+    return props_model_from_slot(vehicle, VEHICLE_CHASSIS_SLOTS);
+}
+
+uint64_t props_attach_target_model(const prop_record *r)
+{
+    uint8_t part = r->attach_part;
+    if (part < PROP_PART_TRUCK || part > PROP_PART_TRAILER)
+        return 0;
+    if (!props_our_player(r->attach_player)) {
+        void *out = nullptr;
+        void *v = dm_player_vehicle(r->attach_player, part == PROP_PART_TRAILER, &out);
+        if (v)
+            return vehicle_part_model((uint64_t)(uintptr_t)v, part);
+        // A convoy vehicle is one model and carries no trailer part.
+        if (part == PROP_PART_TRAILER)
+            return 0;
+        uint64_t m = (uint64_t)(uintptr_t)out;
+        return props_model_ok(m) ? m : 0;
+    }
+    uint64_t block = game_player_block_guarded();
+    if (!block)
+        return 0;
+    uint64_t vehicle = game_u64_guarded(block + (part == PROP_PART_TRAILER ? PLAYER_TRAILER : GAME_PLAYER_LOCAL_TRUCK));
+    return vehicle ? vehicle_part_model(vehicle, part) : 0;
+}
+
+bool props_attach_source_placement(const prop_record *r, placement *out)
+{
+    if (!props_our_player(r->attach_player) && r->attach_part != PROP_PART_TRAILER &&
+        dm_remote_rv_pose(r->attach_player, out))
+        return true;
+    uint64_t m = props_attach_target_model(r);
+    return m && props_game_world_placement(m, out);
+}
+
+/* ---- re-placement ---- */
+
+bool props_update_attached(prop_record *r)
+{
+    placement frame, p;
+    if (!props_attach_source_placement(r, &frame) || !props_game_compose(&frame, &r->rel, &p)) {
+        r->attach_missing = 1;
+        return false;
+    }
+    r->place = p;
+    props_push_placement(r);
+    r->attach_missing = 0;
+    return true;
+}
+
+/* ---- requests ---- */
+
+bool props_send_attach(const prop_record *r, uint8_t part, uint16_t player, const props_relative *rel)
+{
+    prop_state s;
+    props_to_state(r, &s);
+    if (part) {
+        prop_record copy = *r;
+        copy.attach_part = part;
+        copy.attach_player = player;
+        copy.rel = *rel;
+        placement frame, p;
+        if (props_attach_source_placement(&copy, &frame) && props_game_compose(&frame, rel, &p)) {
+            props_placement_world(&p, s.pos);
+            s.rot[0] = p.qw;
+            s.rot[1] = p.qx;
+            s.rot[2] = p.qy;
+            s.rot[3] = p.qz;
+        }
+    }
+    s.attach_part = part;
+    s.attach_player = part ? player : 0;
+    s.attach_offset[0] = rel->x;
+    s.attach_offset[1] = rel->y;
+    s.attach_offset[2] = rel->z; // back, sent as stored
+    s.attach_rot[0] = rel->qw;
+    s.attach_rot[1] = rel->qx;
+    s.attach_rot[2] = rel->qy;
+    s.attach_rot[3] = rel->qz;
+    return net_send_prop(&s);
+}
+
+bool props_apply_server_attach(prop_record *r, const prop_state *s)
+{
+    if (s->attach_part) {
+        props_relative rel = { s->attach_offset[0], s->attach_offset[1], s->attach_offset[2], 0.0f,
+                               s->attach_rot[0],    s->attach_rot[1],    s->attach_rot[2],    s->attach_rot[3] };
+        if (r->attach_part == s->attach_part && r->attach_player == s->attach_player &&
+            memcmp(&r->rel, &rel, sizeof rel) == 0)
+            return true;
+        bool before = r->attach_part != 0;
+        props_remove_collision(r);
+        r->rel = rel;
+        r->attach_player = s->attach_player;
+        r->attach_part = s->attach_part;
+        props_log("[props] server prop %u %s player %u's %s: right %.2f up %.2f ahead %.2f%s", r->server_id,
+                  before ? "moved on" : "attached to", s->attach_player, props_part_name(s->attach_part), rel.x,
+                  rel.y, -rel.z, props_our_player(s->attach_player) ? " (ours)" : "");
+        return true;
+    }
+    if (r->attach_part) {
+        r->attach_part = 0;
+        r->attach_missing = 0;
+        r->attach_player = 0;
+        props_log("[props] server prop %u detached", r->server_id);
+        if (props_collision_on)
+            props_create_collision(r);
+    }
+    return false;
+}
+
+/* ---- command ---- */
+
+void props_cmd_attach(const char *rest)
+{
+    props_attach_args a;
+    if (!props_parse_attach(rest, &a)) {
+        props_log("[props] usage: model attach <id|last> truck|cabin|roof|trailer[@player] [ahead right up [yaw]]");
+        return;
+    }
+    uint16_t player = a.player == net_our_player_id() ? 0 : a.player;
+    if (!a.part_value) {
+        props_log("[props] attach: unknown part '%s' (truck|cabin|roof|trailer)", a.part);
+        return;
+    }
+    prop_record *r = props_find(a.id);
+    if (!r)
+        return;
+    bool request = r->server_id && props_joined();
+    prop_record copy = *r;
+    copy.attach_part = a.part_value;
+    copy.attach_player = player;
+    uint64_t target = props_attach_target_model(&copy);
+    placement frame;
+    if (!target || !props_attach_source_placement(&copy, &frame)) {
+        props_log("[props] attach: no %s model on %s (no trailer? not spawned here?)", a.part,
+                  player ? "that player's vehicle" : "our vehicle");
+        return;
+    }
+    props_relative rel = { 0, 0, 0, 0, 1, 0, 0, 0 };
+    if (a.roof && a.fields < 3) {
+        float mn[3], mx[3];
+        if (!props_part_bounds(target, mn, mx)) {
+            props_log("[props] attach: cabin box unknown; give offsets");
+            return;
+        }
+        rel.x = (mn[0] + mx[0]) / 2;
+        rel.y = mx[1];
+        rel.z = (mn[2] + mx[2]) / 2;
+        props_log("[props] attach: cabin box (%.2f %.2f %.2f)..(%.2f %.2f %.2f)", mn[0], mn[1], mn[2], mx[0], mx[1],
+                  mx[2]);
+        props_fit_on_part(&copy, target, &frame, &rel, "attach");
+    } else if (a.fields >= 3) {
+        if (!isfinite(a.ahead) || !isfinite(a.right) || !isfinite(a.up) || !isfinite(a.yaw) ||
+            fabsf(a.ahead) > PROPS_ATTACH_OFFSET_MAX || fabsf(a.right) > PROPS_ATTACH_OFFSET_MAX ||
+            fabsf(a.up) > PROPS_ATTACH_OFFSET_MAX) {
+            props_log("[props] attach: offsets must be finite metres within %.0f", PROPS_ATTACH_OFFSET_MAX);
+            return;
+        }
+        rel.x = a.right;
+        rel.y = a.up;
+        rel.z = -a.ahead;
+        if (a.yaw != 0) {
+            float q[4] = { 1, 0, 0, 0 };
+            quat_rotate_yaw(q, a.yaw);
+            rel.qw = q[0];
+            rel.qx = q[1];
+            rel.qy = q[2];
+            rel.qz = q[3];
+        }
+    } else {
+        placement_relative(&rel, &frame, &r->place);
+        placement back;
+        double err = -1;
+        if (props_game_compose(&frame, &rel, &back)) {
+            double a3[3], b3[3];
+            props_placement_world(&back, a3);
+            props_placement_world(&r->place, b3);
+            err = sqrt((a3[0] - b3[0]) * (a3[0] - b3[0]) + (a3[1] - b3[1]) * (a3[1] - b3[1]) +
+                       (a3[2] - b3[2]) * (a3[2] - b3[2]));
+        }
+        props_log("[props] attach: kept in place; round trip error %.3f m", err);
+    }
+    rel.zero = 0;
+    const char *label = a.roof ? "cabin roof" : props_part_name(a.part_value);
+    if (!request) {
+        props_remove_collision(r);
+        r->rel = rel;
+        r->attach_player = player;
+        r->attach_part = a.part_value;
+        props_update_attached(r);
+        double w[3];
+        props_placement_world(&r->place, w);
+        props_log("[props] #%u attached to the %s (model %p): offset right %.2f up %.2f ahead %.2f; now at (%.1f, "
+                  "%.1f, %.1f)",
+                  r->local_id, label, (void *)(uintptr_t)target, rel.x, rel.y, -rel.z, w[0], w[1], w[2]);
+        return;
+    }
+    if (props_send_attach(r, a.part_value, player ? player : net_our_player_id(), &rel))
+        props_log("[props] attach request for server prop %u sent (%s, right %.2f up %.2f ahead %.2f)", r->server_id, label,
+              rel.x, rel.y, -rel.z);
+}

@@ -1,0 +1,286 @@
+// Prop models: the path rules against the game's file system, a model made
+// into a free record, its placement pushed into the game, the live props
+// drawn inside the game's draw call (render thread), "<id|last>" resolved,
+// and the first model of a vehicle's slot list.
+//
+// Index of this file:
+//   file system   the game's exists query
+//   paths         props_path_ok
+//   spawning      props_spawn_model under one guard
+//   placement     props_push_placement
+//   drawing       props_draw
+//   finding       props_find, props_model_from_slot
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include "core.h"
+#include "dm_guard.h"
+#include "game_mem.h"
+#include "net_wire.h"
+#include "props.h"
+#include "world.h"
+
+namespace {
+
+/* Server ids whose path was refused, newest first: the refusal is logged
+ * once per server prop. */
+uint32_t refused[32];
+
+typedef uint64_t (*fn1)(uint64_t);
+typedef uint64_t (*fn2)(uint64_t, uint64_t);
+typedef uint64_t (*fn3)(uint64_t, uint64_t, uint64_t);
+typedef uint64_t (*fn5)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t);
+
+uint64_t vslot(uint64_t object, int slot)
+{
+    uint64_t vt = *(const uint64_t *)(uintptr_t)object;
+    return *(const uint64_t *)(uintptr_t)(vt + 8ull * slot);
+}
+
+/* Our reference dropped: -1, the game's destroy at count 0. */
+void drop_ref(uint64_t object)
+{
+    LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + MODEL_REF));
+    if (((uint32_t)now & GAME_REF_COUNT_MASK) == 0)
+        ((fn1)(uintptr_t)game_addr(GAME_OFF_DESTROY))(object);
+}
+
+bool refused_before(uint32_t id)
+{
+    for (uint32_t r : refused)
+        if (r == id)
+            return true;
+    memmove(refused + 1, refused, sizeof refused - sizeof refused[0]);
+    refused[0] = id;
+    return false;
+}
+
+} // namespace
+
+/* ---- file system ----
+ * The u64 at GAME_OFF_FILES points to an array of file-system entries, and
+ * the u64 at GAME_OFF_FILES_COUNT counts them; entry 4 (the array's word at
+ * +0x20) is the interface whose virtual slot 4 answers (interface, pointer
+ * to the path pointer) -> a byte, non-zero when the path exists. */
+
+bool props_game_file_exists(const char *path)
+{
+    uint64_t count = game_u64_guarded(game_addr(GAME_OFF_FILES_COUNT));
+    uint64_t files = game_u64_guarded(game_addr(GAME_OFF_FILES));
+    if (count <= FILES_INTERFACE_ENTRY || !files || !dm_probe_read(files, 8 * (FILES_INTERFACE_ENTRY + 1)))
+        return false;
+    uint64_t iface = game_u64_guarded(files + 8 * FILES_INTERFACE_ENTRY), vt = 0;
+    if (!iface || !game_read_guarded(iface, &vt) || !vt || !dm_probe_read(vt + 8 * 4, 8))
+        return false;
+    volatile uint8_t answer = 0;
+    const char *p = path;
+    bool ok = dm_guarded([&] { answer = (uint8_t)((fn2)(uintptr_t)vslot(iface, 4))(iface, (uint64_t)(uintptr_t)&p); });
+    return ok && answer;
+}
+
+/* ---- paths ---- */
+
+bool props_path_ok(const char *path) { return props_path_text_ok(path) && props_game_file_exists(path); }
+
+/* ---- spawning ---- */
+
+prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant, const placement *p,
+                               uint32_t server_id, uint16_t owner)
+{
+    if (!props_block || !game_ctrl_guarded())
+        return nullptr;
+    char shown[NET_PROP_PATH_MAX * 4 + 1];
+    net_clean(shown, sizeof shown, path, strnlen(path, PROPS_PATH_MAX));
+    if (!props_path_ok(path)) {
+        if (server_id && refused_before(server_id))
+            return nullptr;
+        props_log("[props] %s isn't a .pmd in the game's files; not loaded%s", shown, server_id ? " (server prop)" : "");
+        return nullptr;
+    }
+    prop_record *r = nullptr;
+    for (auto &slot : props_block->table)
+        if (slot.state == PROP_FREE) {
+            r = &slot;
+            break;
+        }
+    if (!r) {
+        props_log("[props] all %d slots used; despawn some", PROPS_SLOTS);
+        return nullptr;
+    }
+    volatile uint64_t model = 0;
+    volatile int outcome = 0; // 0 made, 1 null, 2 foreign, 3 no descriptor
+    bool ok = dm_guarded([&] {
+        uint64_t made = game_create_unit(GAME_PREFERRED_BASE + GAME_OFF_MODEL_CLASS);
+        if (!made) {
+            outcome = 1;
+            return;
+        }
+        if (*(const uint64_t *)(uintptr_t)made != game_addr(GAME_OFF_MODEL_VTABLE)) {
+            outcome = 2; // not a model object: our reference taken and dropped lets the game free it
+            dm_game_take_ref(made);
+            dm_game_release(made);
+            return;
+        }
+        dm_game_take_ref(made);
+        model = made;
+        // From here a fault leaves the model in a queued record for the normal release.
+        r->model = made;
+        const char *path_ptr = path;
+        uint64_t lk = look, vr = variant;
+        ((fn5)(uintptr_t)vslot(made, MODEL_SLOT_SET_DATA))(made, (uint64_t)(uintptr_t)&path_ptr,
+                                                           (uint64_t)(uintptr_t)&lk, (uint64_t)(uintptr_t)&vr, 0);
+        if (!*(const uint64_t *)(uintptr_t)(made + MODEL_DESCRIPTOR)) {
+            outcome = 3;
+            r->model = 0;
+            ((fn1)(uintptr_t)vslot(made, MODEL_SLOT_RELEASE))(made);
+            drop_ref(made);
+            return;
+        }
+        uint64_t block = ((fn1)(uintptr_t)game_addr(GAME_OFF_ALLOC))(0x110);
+        if (block) {
+            ((fn1)(uintptr_t)game_addr(GAME_OFF_SETUP_CONSTRUCT))(block);
+            uint64_t ref = 0;
+            ((fn1)(uintptr_t)game_addr(GAME_OFF_SETUP_REF))((uint64_t)(uintptr_t)&ref);
+            ((fn3)(uintptr_t)game_addr(GAME_OFF_SETUP_BIND))(block, 1, ref);
+            ((fn3)(uintptr_t)game_addr(GAME_OFF_SETUP_ATTACH))(made, block, ref);
+            if (ref)
+                drop_ref(ref);
+        }
+    });
+    if (!ok) {
+        props_log("[props] spawning %s faulted at %p; %s", shown, (void *)(uintptr_t)last_fault_address,
+                  r->model ? "the model waits for its release" : "nothing kept");
+        if (r->model) {
+            uint64_t kept = r->model;
+            memset(r, 0, sizeof *r);
+            r->model = kept;
+            r->local_id = ++props_block->last_local_id;
+            props_queue(r);
+        }
+        return nullptr;
+    }
+    if (outcome == 1 || outcome == 2) {
+        props_log(outcome == 1 ? "[props] create_unit(model_object) returned null"
+                               : "[props] create_unit(model_object) returned another kind of object; released");
+        return nullptr;
+    }
+    if (outcome == 3) {
+        char lt[16], vt[16];
+        props_token_text(look, lt);
+        props_token_text(variant, vt);
+        props_log("[props] missing model descriptor: %s (look %s, variant %s); released", shown, lt, vt);
+        return nullptr;
+    }
+    memset(r, 0, sizeof *r);
+    r->model = model;
+    r->local_id = ++props_block->last_local_id;
+    r->owner = owner;
+    r->server_id = server_id;
+    r->look = look;
+    r->variant = variant;
+    r->place = *p;
+    r->light_applied = 0xFF;
+    size_t n = strnlen(path, PROPS_PATH_MAX);
+    memcpy(r->path, path, n);
+    props_push_placement(r);
+    props_publish(r, PROP_LIVE);
+    if (props_collision_on)
+        props_create_collision(r);
+    return r;
+}
+
+/* ---- placement ---- */
+
+void props_push_placement(prop_record *r)
+{
+    uint64_t model = r->model, actor = r->actor;
+    placement *p = &r->place;
+    dm_guarded([&] {
+        memcpy((void *)(uintptr_t)(model + MODEL_PLACEMENT), p, sizeof *p);
+        ((fn2)(uintptr_t)game_addr(GAME_OFF_TRANSFORM_UPDATE))(model + MODEL_TRANSFORM,
+                                                               *(const uint64_t *)(uintptr_t)(model + MODEL_TRANSFORM_ARG));
+        if (actor)
+            ((fn2)(uintptr_t)vslot(actor, 34))(actor, (uint64_t)(uintptr_t)p);
+    });
+}
+
+/* ---- drawing (render thread) ---- */
+
+void props_draw(uint64_t context)
+{
+    props_state_block *b = props_block;
+    if (!b || !b->drawing_on || props_draw_faulted || !context)
+        return;
+    uint64_t ctrl = game_ctrl_guarded();
+    if (!ctrl)
+        return;
+    props_draw_pass_begin();
+    uint64_t camera = game_u64_guarded(ctrl + CTRL_CAMERA_MANAGER);
+    uint32_t saved = camera ? game_u32_guarded(camera + CAMERA_RENDER_WORD) : 0;
+    bool ok = dm_guarded([&] {
+        if (camera)
+            *(volatile uint32_t *)(uintptr_t)(camera + CAMERA_RENDER_WORD) = 1;
+        for (auto &r : b->table) {
+            if (props_state_of(&r) != PROP_LIVE || r.hookup_state == PROP_HOOKUPS_NONE)
+                continue;
+            if (r.attach_part && r.attach_missing)
+                continue;
+            uint64_t model = r.model;
+            if (!model || !(*(const uint32_t *)(uintptr_t)(model + MODEL_FLAGS) & MODEL_LOADED))
+                continue;
+            ((fn2)(uintptr_t)vslot(model, MODEL_SLOT_DRAW))(model, context);
+            InterlockedIncrement(&props_draw_calls);
+        }
+    });
+    // The render word goes back on every path, a fault's too.
+    if (camera)
+        dm_guarded([&] { *(volatile uint32_t *)(uintptr_t)(camera + CAMERA_RENDER_WORD) = saved; });
+    if (!ok)
+        props_draw_faulted = 1;
+    props_draw_pass_end();
+}
+
+/* ---- finding ---- */
+
+prop_record *props_find(const char *text)
+{
+    if (!props_block)
+        return nullptr;
+    char shown[64];
+    net_clean(shown, sizeof shown, text, strnlen(text, 15));
+    bool last = strncmp(text, "last", 4) == 0;
+    uint32_t id = last ? props_last_id : (uint32_t)strtoul(text, nullptr, 10);
+    if (id) {
+        if (!last || props_last_is_server)
+            for (auto &r : props_block->table)
+                if (r.state == PROP_LIVE && r.server_id && r.server_id == id)
+                    return &r;
+        if (!last || !props_last_is_server)
+            for (auto &r : props_block->table)
+                if (r.state == PROP_LIVE && r.local_id == id)
+                    return &r;
+    }
+    props_log("[props] no prop '%s'", shown);
+    return nullptr;
+}
+
+prop_record *props_find_first_word(const char *rest, char id[16])
+{
+    char word[16] = "";
+    sscanf(rest, "%15s", word);
+    if (id)
+        memcpy(id, word, sizeof word);
+    return props_find(word);
+}
+
+uint64_t props_model_from_slot(uint64_t object, uint32_t offset)
+{
+    if (!object || !dm_probe_read(object, VEHICLE_SLOT_OBJECT_SIZE))
+        return 0;
+    uint64_t list = game_u64_guarded(object + offset), count = game_u64_guarded(object + offset + 8);
+    if (count < 1 || count > 64 || !list || !dm_probe_read(list, count * 8))
+        return 0;
+    uint64_t first = game_u64_guarded(list);
+    return props_model_ok(first) ? first : 0;
+}

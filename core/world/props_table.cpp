@@ -1,0 +1,263 @@
+// The props table in its reload block: the block mapped or made, start and
+// stop, the per-frame tick (world change, disconnect, draw-fault report,
+// re-placing attached props, the deferred release, hookups and lights), and
+// the draw passes a release waits for.
+//
+// Index of this file:
+//   state         the core-side state and the log
+//   records       publishing, queueing, model checks
+//   draw passes   begun and ended counts
+//   release       one record's game objects let go
+//   life cycle    props_init, props_shutdown, props_any_live
+//   tick          props_tick in its order
+#include <windows.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include "core.h"
+#include "dm_guard.h"
+#include "game_mem.h"
+#include "net_client.h"
+#include "props.h"
+#include "shared_section.h"
+#include "world.h"
+
+/* ---- state ---- */
+
+const dm_host_api *props_api;
+props_state_block *props_block;
+volatile uint8_t props_draw_faulted;
+volatile long props_draw_calls;
+uint32_t props_last_id;
+bool props_last_is_server;
+uint32_t props_pending_creates;
+uint8_t props_autosnap = 1, props_collision_on;
+uint32_t props_ray_filter = 0xFFFFFFFFu;
+bool props_fault_reported;
+
+namespace {
+
+props_state_block fallback_block;
+uint32_t release_counter;
+/* The draw passes begun when each slot was queued (see draw passes). */
+long queued_at[PROPS_SLOTS];
+
+} // namespace
+
+void props_log(const char *fmt, ...)
+{
+    if (!props_api)
+        return;
+    char line[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    core_log("%s", line);
+}
+
+bool props_joined() { return net_our_player_id() != 0; }
+bool props_our_player(uint16_t player) { return player == 0 || player == net_our_player_id(); }
+
+/* ---- draw passes ----
+ * The render thread counts each props_draw pass as it begins and as it
+ * ends. A record queued while begun was n may be zeroed once ended reaches
+ * n: every pass that could have read it is over (the game draws from one
+ * render thread, so passes do not overlap). */
+static volatile long draw_begun, draw_ended;
+
+void props_draw_pass_begin() { InterlockedIncrement(&draw_begun); }
+void props_draw_pass_end() { InterlockedIncrement(&draw_ended); }
+
+static bool passes_done_since(long begun) { return InterlockedCompareExchange(&draw_ended, 0, 0) >= begun; }
+
+/* Waits (bounded) for the passes begun until now to end. */
+static void wait_draw_passes()
+{
+    long begun = InterlockedCompareExchange(&draw_begun, 0, 0);
+    for (int i = 0; i < 500 && !passes_done_since(begun); i++)
+        Sleep(1);
+}
+
+/* ---- records ---- */
+
+uint32_t props_state_of(const prop_record *r) { return __atomic_load_n(&r->state, __ATOMIC_ACQUIRE); }
+void props_publish(prop_record *r, uint32_t state) { __atomic_store_n(&r->state, state, __ATOMIC_RELEASE); }
+
+void props_queue(prop_record *r)
+{
+    queued_at[r - props_block->table] = InterlockedCompareExchange(&draw_begun, 0, 0);
+    props_publish(r, PROP_QUEUED);
+}
+
+bool props_model_ok(uint64_t model)
+{
+    uint64_t vt = 0;
+    return model && dm_probe_read(model, MODEL_SIZE) && game_read_guarded(model, &vt) &&
+           vt == game_addr(GAME_OFF_MODEL_VTABLE);
+}
+
+bool props_model_loaded(uint64_t model)
+{
+    return props_model_ok(model) && (game_u32_guarded(model + MODEL_FLAGS) & MODEL_LOADED);
+}
+
+int props_live_count()
+{
+    int n = 0;
+    if (props_block)
+        for (auto &r : props_block->table)
+            n += props_state_of(&r) == PROP_LIVE;
+    return n;
+}
+
+/* ---- release ---- */
+
+void props_model_release(uint64_t model)
+{
+    if (props_model_ok(model))
+        dm_guarded([&] { dm_game_release(model); });
+}
+
+static void release_record(prop_record *r)
+{
+    props_remove_collision(r);
+    props_model_release(r->model);
+    props_log("[props] #%u released", r->local_id);
+    props_publish(r, PROP_FREE);
+    memset(r, 0, sizeof *r);
+}
+
+/* ---- life cycle ---- */
+
+void props_init(const dm_host_api *api)
+{
+    props_api = api;
+    char name[64];
+    snprintf(name, sizeof name, PROPS_SECTION_NAME, PROPS_VERSION, (unsigned long)GetCurrentProcessId());
+    props_block = (props_state_block *)dm_section_map(name, sizeof(props_state_block));
+    if (!props_block) {
+        props_log("[props] shared memory failed; props won't survive a reload");
+        props_block = &fallback_block;
+    }
+    if (props_block->magic != PROPS_MAGIC || props_block->version != PROPS_VERSION) {
+        memset(props_block, 0, sizeof *props_block);
+        props_block->magic = PROPS_MAGIC;
+        props_block->version = PROPS_VERSION;
+        props_block->drawing_on = 1;
+    }
+    props_draw_faulted = 0;
+    // Queued records of the last core wait for the passes running now.
+    long begun = InterlockedCompareExchange(&draw_begun, 0, 0);
+    for (long &q : queued_at)
+        q = begun;
+    net_set_prop_handlers(&props_net_handlers);
+    int kept = props_live_count();
+    if (kept)
+        props_log("[props] %d prop(s) kept from before the reload", kept);
+}
+
+void props_shutdown()
+{
+    net_set_prop_handlers(nullptr);
+    model_catalog_destroy();
+    if (props_block)
+        props_block->game_ctrl = game_ctrl_guarded();
+    props_api = nullptr;
+}
+
+bool props_any_live() { return props_block && props_block->drawing_on && props_live_count() > 0; }
+
+/* ---- tick ---- */
+
+static void world_change()
+{
+    uint64_t ctrl = game_ctrl_guarded();
+    if (props_block->game_ctrl && props_block->game_ctrl != ctrl) {
+        int n = 0;
+        for (auto &r : props_block->table) {
+            n += r.state != PROP_FREE;
+            props_publish(&r, PROP_FREE);
+        }
+        wait_draw_passes();
+        memset(props_block->table, 0, sizeof props_block->table);
+        props_pending_creates = 0;
+        if (n)
+            props_log("[props] world changed; forgot %d prop(s)", n);
+    }
+    props_block->game_ctrl = ctrl;
+}
+
+static void deferred_release()
+{
+    bool any = false;
+    for (auto &r : props_block->table)
+        any |= r.state == PROP_QUEUED;
+    if (!any) {
+        release_counter = 0;
+        return;
+    }
+    if (++release_counter < 3)
+        return;
+    release_counter = 0;
+    for (int i = 0; i < PROPS_SLOTS; i++) {
+        prop_record *r = &props_block->table[i];
+        if (r->state != PROP_QUEUED)
+            continue;
+        if (passes_done_since(queued_at[i]))
+            release_record(r);
+        else
+            release_counter = 2; // a pass that may read it still runs: the next tick again
+    }
+}
+
+bool props_tick(const dm_frame_info *)
+{
+    if (!props_block)
+        return false;
+    world_change();
+    if (!net_is_open())
+        for (auto &r : props_block->table)
+            if (r.state == PROP_LIVE && r.server_id) {
+                props_queue(&r);
+                props_log("[props] server prop %u removed (not connected)", r.server_id);
+            }
+    if (props_draw_faulted && !props_fault_reported) {
+        props_fault_reported = true;
+        props_log("[props] draw faulted; prop drawing disabled (model draw on to retry)");
+    } else if (!props_draw_faulted) {
+        props_fault_reported = false;
+    }
+    // Attached props follow their parts here, after the vehicle steps; the
+    // draw only reads what this wrote.
+    for (auto &r : props_block->table)
+        if (r.state == PROP_LIVE && r.attach_part)
+            props_update_attached(&r);
+    deferred_release();
+    for (auto &r : props_block->table)
+        if (r.state == PROP_LIVE && r.hookup_state == PROP_HOOKUPS_NONE && props_model_loaded(r.model))
+            props_create_hookups(&r);
+    for (auto &r : props_block->table) {
+        if (r.state != PROP_LIVE || r.hookup_state != PROP_HOOKUPS_CREATED ||
+            !game_u64_guarded(r.model + MODEL_HOOKUP_COUNT))
+            continue;
+        uint64_t model = r.model;
+        bool ok = dm_guarded([&] {
+            uint64_t vt = *(const uint64_t *)(uintptr_t)model;
+            ((void (*)(uint64_t))(uintptr_t)(*(const uint64_t *)(uintptr_t)(vt + 8 * MODEL_SLOT_HOOKUP_TICK)))(model);
+        });
+        if (!ok) {
+            r.hookup_state = PROP_HOOKUPS_STOPPED;
+            props_log("[props] #%u hookup tick faulted; stopped", r.local_id);
+        }
+    }
+    for (auto &r : props_block->table) {
+        if (r.state != PROP_LIVE || r.hookup_state != PROP_HOOKUPS_CREATED)
+            continue;
+        if (!dm_guarded([&] { props_apply_lights(&r); })) {
+            r.hookup_state = PROP_HOOKUPS_STOPPED;
+            props_log("[props] #%u light faulted; hookups stopped", r.local_id);
+        }
+    }
+    return props_block->drawing_on && props_live_count() > 0;
+}

@@ -1,0 +1,286 @@
+// Props through the real plug-in and core in the simulated game: joined to
+// the test server on 127.0.0.1 (our requests and the server's echoes, props
+// placed by another player, refused packets, removals, the id list and a
+// disconnect), the model catalog in a temporary LOCALAPPDATA, props drawn by
+// the draw detour on the game's render thread, and two real core reloads
+// through the plug-in's hot reload.
+#include "runtime/runtime_fixture.h"
+#include <math.h>
+#include "net_records.h"
+#include "sim/sim_draw.h"
+#include "sim/sim_props.h"
+#include "sim/sim_vehicles.h"
+
+using rt::as_address;
+using rt::fmt;
+
+namespace {
+
+const char *cone = "/model/cone.pmd";
+
+class props : public rt::server_test {
+protected:
+    void SetUp() override
+    {
+        rt::server_test::SetUp();
+        // Each test is a new game in the same process: the props block of
+        // the last test's core is dropped.
+        char name[64];
+        snprintf(name, sizeof name, "Localdrovemark_props_state_v7_%lu", GetCurrentProcessId());
+        if (HANDLE h = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name)) {
+            if (void *view = MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0)) {
+                memset(view, 0, 21016);
+                UnmapViewOfFile(view);
+            }
+            CloseHandle(h);
+        }
+        sim::vehicle_world_install();
+        sim::props_world_install(player);
+        sim::model_entry c;
+        c.path = cone;
+        sim::model_add(c);
+        sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
+        sim::player_set_placement(&at);
+        sim::ground_set(sim::ground_kind::flat, 10);
+    }
+
+    /* Frames with the server answering until a log line starts with the
+     * text (bounded); true when it came. */
+    bool until(const std::string &prefix, size_t from = 0, int frames = 40)
+    {
+        for (int i = 0; i < frames; i++) {
+            if (!lines_since(from, prefix).empty())
+                return true;
+            server_frames(1, 0.05);
+        }
+        return !lines_since(from, prefix).empty();
+    }
+
+    prop_state state_at(double x, double y, double z, const char *path = cone)
+    {
+        prop_state s = {};
+        s.pos[0] = x;
+        s.pos[1] = y;
+        s.pos[2] = z;
+        s.rot[0] = 1;
+        s.look = s.variant = 0x1234; // any token
+        snprintf(s.model, sizeof s.model, "%s", path);
+        return s;
+    }
+
+    uint16_t our_id() { return ts_find_name(&server, "tester")->id; }
+};
+
+TEST_F(props, OurSpawnGoesAsARequestAndTheEchoCreatesMovesRelightsRemoves)
+{
+    join();
+    size_t from = log_lines().size();
+    run(fmt("model spawn %s 10 0\n", cone));
+    ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
+    EXPECT_FALSE(lines_since(from, "[props] create request sent to the server: /model/cone.pmd at (100.0, 10.0, 40.0)")
+                     .empty());
+    EXPECT_EQ(server.props.creates, 1u);
+    const ts_prop *p = ts_props_find(&server, 1);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->owner, our_id());
+    EXPECT_EQ(lines_since(from, "[props] server prop 1 (by player")[0],
+              fmt("[props] server prop 1 (by player %u): /model/cone.pmd at (100.0, 10.0, 40.0), local #1", our_id()));
+    // "last" is the server id now: a move request for it
+    from = log_lines().size();
+    run("model nudge last 1 0 0\n");
+    ASSERT_TRUE(until("[props] server prop 1 moved to (101.0, 10.0, 40.0)", from)) << log_text();
+    EXPECT_FALSE(lines_since(from, "[props] nudge request for server prop 1 sent").empty());
+    // a request the server holds changes nothing here
+    server.props.hold_echoes = true;
+    from = log_lines().size();
+    run("model nudge last 5 0 0\n");
+    server_frames(10, 0.05);
+    EXPECT_TRUE(lines_since(from, "[props] server prop 1 moved").empty());
+    EXPECT_EQ(server.props.held, 1u);
+    EXPECT_EQ(server.props.updates, 2u); // the level of our spawn, the first nudge
+    server.props.hold_echoes = false;
+    // the server relights and moves it (an echo of its own store)
+    prop_state s = ts_props_find(&server, 1)->state;
+    s.light_mode = 7; // above 6 counts as "default"... which it already is: nothing
+    from = log_lines().size();
+    ts_props_place_as(&server, our_id(), &s);
+    server_frames(5, 0.05);
+    EXPECT_TRUE(lines_since(from, "[props] server prop 1 light").empty());
+    s.light_mode = 5;
+    ts_props_place_as(&server, our_id(), &s);
+    ASSERT_TRUE(until("[props] server prop 1 light beacons", from)) << log_text();
+    EXPECT_TRUE(lines_since(from, "[props] server prop 1 moved").empty());
+    // removal by the server
+    from = log_lines().size();
+    run("model despawn last\n");
+    ASSERT_TRUE(until("[props] server prop 1 removed", from)) << log_text();
+    EXPECT_FALSE(lines_since(from, "[props] remove request for server prop 1 sent").empty());
+    server_frames(5, 0.05);
+    EXPECT_FALSE(lines_since(from, "[props] #1 released").empty());
+}
+
+TEST_F(props, AnotherPlayersPropsTheListAndADisconnect)
+{
+    join();
+    uint16_t bot = ts_add_bot(&server, "bot", sim::clock_now());
+    size_t from = log_lines().size();
+    prop_state a = state_at(120, 10, 40), b = state_at(130, 10, 40);
+    ts_props_place_as(&server, bot, &a);
+    ts_props_place_as(&server, bot, &b);
+    ASSERT_TRUE(until("[props] server prop 2 (by player", from)) << log_text();
+    EXPECT_EQ(lines_since(from, "[props] server prop 1 (by player")[0],
+              fmt("[props] server prop 1 (by player %u): /model/cone.pmd at (120.0, 10.0, 40.0), local #1", bot));
+    // the id list without 1 removes it; a local prop is never touched
+    from = log_lines().size();
+    server.props.props[0].used = false;
+    ts_props_send_list(&server);
+    ASSERT_TRUE(until("[props] server prop 1 is gone from the server list; removed", from)) << log_text();
+    EXPECT_TRUE(lines_since(from, "[props] server prop 2 is gone").empty());
+    // type 21 with 0: every server prop
+    from = log_lines().size();
+    ts_props_remove(&server, 0);
+    ASSERT_TRUE(until("[props] server prop 2 removed", from)) << log_text();
+    // a disconnect queues what is left
+    ts_props_place_as(&server, bot, &a);
+    ASSERT_TRUE(until("[props] server prop 3 (by player", from)) << log_text();
+    from = log_lines().size();
+    run("net disconnect\n");
+    ASSERT_TRUE(until("[props] server prop 3 removed (not connected)", from)) << log_text();
+}
+
+TEST_F(props, ReceivedPropsOutOfRangeOrMalformedAreRefused)
+{
+    join();
+    uint16_t bot = ts_add_bot(&server, "bot", sim::clock_now());
+    struct {
+        prop_state s;
+        const char *line; /* null: taken */
+    } cases[] = {
+        { state_at(4e8, 0, 0), "position not finite or out of range" },
+        { state_at(0, 1e39, 0), "position not finite or out of range" },
+        { state_at(100, 10, 40), nullptr },
+        { state_at(100, 10, 40, "/model/co\x01ne.pmd"), "model path refused" },
+    };
+    cases[2].s.rot[0] = 0.9f; // not a unit quaternion
+    cases[2].line = "rotation not a unit quaternion";
+    for (auto &c : cases) {
+        size_t from = log_lines().size();
+        uint32_t id = ts_props_place_as(&server, bot, &c.s);
+        ASSERT_TRUE(until(fmt("[props] server prop %u refused (%s)", id, c.line), from)) << c.line << "\n" << log_text();
+    }
+    // an attach block naming player 0 rides on the sender's vehicle, not ours
+    prop_state s = state_at(100, 10, 40);
+    s.attach_part = 1;
+    s.attach_player = 0;
+    s.attach_rot[0] = 1;
+    s.attach_offset[2] = -2;
+    size_t from = log_lines().size();
+    uint32_t id = ts_props_place_as(&server, bot, &s);
+    ASSERT_TRUE(until(fmt("[props] server prop %u attached to player %u's truck: right 0.00 up 0.00 ahead 2.00", id, bot),
+                      from))
+        << log_text();
+    // an attach kind beyond the trailer (4) is no attach block: the prop stands unattached
+    prop_state k4 = state_at(110, 10, 40);
+    k4.attach_part = 4;
+    k4.attach_rot[0] = 1;
+    from = log_lines().size();
+    uint32_t k4_id = ts_props_place_as(&server, bot, &k4);
+    ASSERT_TRUE(until(fmt("[props] server prop %u (by player %u): /model/cone.pmd at (110.0, 10.0, 40.0)", k4_id, bot),
+                      from))
+        << log_text();
+    EXPECT_TRUE(lines_since(from, fmt("[props] server prop %u attached", k4_id)).empty());
+    // an offset beyond 100 m is refused
+    s.attach_offset[2] = -1000;
+    id = ts_props_place_as(&server, bot, &s);
+    ASSERT_TRUE(until(fmt("[props] server prop %u refused (attach offset out of range)", id), from)) << log_text();
+}
+
+TEST_F(props, CatalogResolvesTokensAndWords)
+{
+    CreateDirectoryA(base.c_str(), nullptr);
+    std::string lines = "cone\tTraffic cone\t\t/model/cone.pmd\r\n"
+                        "barrel\tRed barrel\tx\t/model/barrel_red.pmd\n"
+                        "short\tonly three\n" +
+                        std::string("long\t") + std::string(1100, 'x') + "\t\t/model/long.pmd\n";
+    for (int i = 0; i < 11; i++)
+        lines += fmt("b%d\tbox %d\t\t/model/box%d.pmd\n", i, i, i);
+    fx::write_file(base + "models.txt", lines);
+    start();
+    EXPECT_EQ(first("model spawn CONE"), "[props] model catalog: 13 models");
+    EXPECT_GE(log_find("[props] #1 spawned /model/cone.pmd"), 0) << log_text();
+    EXPECT_EQ(first("model spawn red model"), "[props] spawn: /model/barrel_red.pmd isn't a .pmd in the game's files");
+    // the props lines (a draw hook line may follow: this game has no draw routine)
+    auto props_lines = [&](const std::string &line) {
+        std::vector<std::string> out;
+        for (auto &l : command(line))
+            if (l.rfind("[props]", 0) == 0)
+                out.push_back(l);
+        return out;
+    };
+    auto out = props_lines("model spawn box");
+    ASSERT_EQ(out.size(), 11u);
+    EXPECT_EQ(out[0], "[props] 'box' matches 11 models; spawn one by its token:");
+    EXPECT_EQ(out[1], fmt("[props]   %-12s %-40s %s", "b0", "box 0", "/model/box0.pmd"));
+    out = props_lines("model search box");
+    EXPECT_EQ(out.size(), 12u);
+    EXPECT_EQ(out[0], "[props] search 'box': 11 model(s)");
+    EXPECT_EQ(first("model spawn nothing"), "[props] no model matches 'nothing' (model search <words>)");
+    EXPECT_EQ(first("model spawn long"), "[props] no model matches 'long' (model search <words>)");
+}
+
+TEST_F(props, NoCatalogIsReportedOnceForTheCore)
+{
+    start();
+    EXPECT_EQ(first("model spawn cone"),
+              "[props] no model catalog at " + appdata + "\\drovemark\\models.txt: run python -I tools/model_catalog.py");
+    fx::write_file(base + "models.txt", "cone\tc\t\t/model/cone.pmd\n");
+    EXPECT_EQ(command("model spawn cone"), std::vector<std::string>{});
+}
+
+TEST_F(props, DrawnByTheDetourOnTheRenderThread)
+{
+    sim::draw_world dw = sim::draw_install();
+    start();
+    for (int i = 0; i < 64; i++)
+        run(fmt("model spawn %s %d %d\n", cone, 5 + i % 8, i / 8));
+    sim::frames(2, 0.05);
+    sim::draw_thread_start();
+    ASSERT_TRUE(sim::draw_wait_frames(5));
+    sim::draw_thread_stop();
+    auto models = sim::models_made();
+    ASSERT_EQ(models.size(), 64u);
+    for (auto *m : models) {
+        auto seen = sim::model_draws(m);
+        EXPECT_GE(seen.draws, 1u);
+        EXPECT_EQ(seen.context, as_address(dw.draw_context));
+        EXPECT_EQ(seen.render_word, 1u);
+        EXPECT_NE(seen.draw_thread, GetCurrentThreadId());
+    }
+    EXPECT_EQ(sim::get<uint32_t>(dw.render, sim::render_word), 0u);
+}
+
+TEST_F(props, KeptAcrossTwoCoreReloadsWithIdsGoingOn)
+{
+    start();
+    run(fmt("model spawn %s 10 0\nmodel spawn %s 20 0\nmodel despawn 2\n", cone, cone));
+    sim::frames(4, 0.05);
+    EXPECT_GE(log_find("[props] #2 released"), 0) << log_text();
+    std::string file = base + "core\\drovemark_core.dll";
+    for (int gen = 2; gen <= 3; gen++) {
+        fx::set_write_time(file, 60.0 * gen);
+        for (int i = 0; i < 20 && log_find(fmt("[host] core generation %d loaded", gen)) < 0; i++)
+            sim::frames(1, 0.1);
+        ASSERT_GE(log_find(fmt("[host] core generation %d loaded", gen)), 0) << log_text();
+    }
+    EXPECT_EQ(log_count("[props] 1 prop(s) kept from before the reload"), 2) << log_text();
+    run(fmt("model spawn %s 5 0\n", cone));
+    EXPECT_GE(log_find("[props] #3 spawned"), 0) << log_text();
+    EXPECT_EQ(log_count("[props] #1 released"), 0);
+    auto models = sim::models_made();
+    ASSERT_EQ(models.size(), 3u);
+    EXPECT_EQ(sim::destroyed(models[0]), 0);
+    EXPECT_EQ(sim::destroyed(models[1]), 1);
+    EXPECT_EQ(sim::unit_problems(), std::vector<std::string>{});
+}
+
+} // namespace
