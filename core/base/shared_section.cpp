@@ -7,8 +7,9 @@ namespace {
 
 /* The holder of a section in this process: the handle and view of the core
  * that mapped it last, kept in the last bytes of the section's page (past
- * the block, which never reaches them). The next core closes them once it
- * holds its own, so a reload leaves one handle and one view a section. */
+ * the block, which never reaches them; a block that fills its last page to
+ * within 24 bytes has no holder). The next core closes them once it holds
+ * its own, so a reload leaves one handle and one view a section. */
 struct section_holder {
     uint64_t magic;
     uint64_t handle;
@@ -32,8 +33,9 @@ void *dm_section_map(const char *name, size_t size)
         CloseHandle(h);
         return nullptr;
     }
-    if (size + sizeof(section_holder) <= page) {
-        section_holder *holder = (section_holder *)((uint8_t *)view + page - sizeof(section_holder));
+    size_t end = (size + page - 1) / page * page; // the view ends with the section's last page
+    if (size + sizeof(section_holder) <= end) {
+        section_holder *holder = (section_holder *)((uint8_t *)view + end - sizeof(section_holder));
         if (holder->magic == holder_magic && holder->view != (uint64_t)(uintptr_t)view &&
             holder->handle != (uint64_t)(uintptr_t)h) {
             UnmapViewOfFile((void *)(uintptr_t)holder->view);

@@ -3,8 +3,9 @@
  * it exists) and mapped whole; a core never closes its handle or view, so
  * the block lasts as long as the game process. The next core to map it
  * closes the previous core's handle and view once it holds its own (they
- * are noted in the last bytes of the section's page, past a block of up to
- * 4072 bytes), so reloads leave one handle and one view a section.
+ * are noted in the last 24 bytes of the section's last page, past the
+ * block, when the block leaves them free), so reloads leave one handle and
+ * one view a section.
  * shared_section.cpp. */
 #pragma once
 #include <stddef.h>
