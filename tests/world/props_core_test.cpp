@@ -1,8 +1,8 @@
 // Props with the core's code linked into the simulated game and called
 // directly: the table and its release batch, world changes and the block's
 // magic, spawning and its faults, the commands' lines, attachment to our
-// truck, cabin, roof and trailer and to the player shown by the spawned
-// vehicle, levelling on the height field, collision and its faults, light
+// truck, cabin, roof and trailer, to the player shown by the spawned
+// vehicle and to a player shown as a convoy vehicle, levelling on the height field, collision and its faults, light
 // modes and hookups, and drawing on a thread of its own while the game
 // thread spawns and releases.
 #include <windows.h>
@@ -16,9 +16,12 @@
 #include "game_mem.h"
 #include "log_capture.h"
 #include "props.h"
+#include "rv.h"
 #include "shared_section.h"
 #include "spawn.h"
+#include "vehicle_defs.h"
 #include "world.h"
+#include "sim/sim_convoy.h"
 #include "sim/sim_props.h"
 #include "sim/sim_vehicles.h"
 
@@ -537,6 +540,89 @@ TEST_F(props_core, OnTheRemotePlayersSpawnedVehicleAndGoneWithIt)
     spawn_state.state = SPAWN_NONE;
     tick();
     EXPECT_EQ(r->attach_missing, 1);
+}
+
+// Player 9 shown as a convoy vehicle (slot 2 of `remote mode rv`): the prop
+// follows the vehicle's pose, is hidden while the slot is empty and drawn
+// again once the player's vehicle is back.
+TEST_F(props_core, OnAPlayerShownAsAConvoyVehicleFollowsItWithinAMillimetre)
+{
+    sim::convoy_install(pl);
+    dm_rv_forget_all();
+    dm_rv = dm_rv_settings {};
+    dm_rv.restore_done = 1;
+    uint8_t *source = sim::def_new(sim::def_kind::vehicle, "AB 123");
+    auto convoy_vehicle = [&](double x, double z) -> uint8_t * {
+        uint64_t def = def_clone(u(source), &def_class_vehicle);
+        placement at;
+        placement_from_world(&at, x, 10, z, 1, 0, 0, 0);
+        if (!def || !dm_rv_spawn(2, &at, def, def + DEF_ACCESSORY_ARRAY, RV_STAGE_C))
+            return nullptr;
+        dm_rv_slots[2].player = 9;
+        return p8(sim::get<uint64_t>(p8(dm_rv_slots[2].netobj), sim::no_f::vehicle));
+    };
+    uint8_t *v = convoy_vehicle(300, 80);
+    ASSERT_TRUE(v) << text(fx::captured());
+    prop_record *r = spawn(cone, "10 0");
+    ASSERT_TRUE(r);
+    // attached as a server echo would attach it: 2 m ahead, 1 m up, turned 90 degrees
+    r->attach_part = PROP_PART_TRUCK;
+    r->attach_player = 9;
+    r->rel = props_relative { 0, 1, -2, 0, 0.70710678f, 0, 0.70710678f, 0 };
+    uint8_t *ctx = sim::object_new(0x40);
+    for (int step = 0; step < 4; step++) {
+        SCOPED_TRACE(step);
+        float yaw = 35.0f * (float)step, h = yaw * 3.1415927f / 360;
+        placement pose;
+        placement_from_world(&pose, 300 + 6.25 * step, 10 + 0.5 * step, 80 - 3.0 * step, cosf(h), 0, sinf(h), 0);
+        sim::put<placement>(v, sim::rv_f::pose, pose);
+        tick();
+        EXPECT_EQ(r->attach_missing, 0);
+        placement want;
+        props_compose(&want, &pose, &r->rel);
+        double a[3], b[3];
+        props_placement_world(&want, a);
+        world(r, b);
+        for (int i = 0; i < 3; i++)
+            EXPECT_NEAR(a[i], b[i], 0.001) << i;
+        // and where the simulated game draws the model
+        placement drawn;
+        ASSERT_TRUE(props_game_world_placement(r->model, &drawn));
+        props_placement_world(&drawn, b);
+        for (int i = 0; i < 3; i++)
+            EXPECT_NEAR(a[i], b[i], 0.001) << i;
+    }
+    props_draw(u(ctx));
+    uint64_t drawn = sim::model_draws(p8(r->model)).draws;
+    EXPECT_EQ(drawn, 1u);
+    // the convoy vehicle goes: hidden, not drawn, kept in the table
+    dm_rv_despawn(2, "test");
+    ASSERT_EQ(dm_rv_slots[2].netobj, 0u);
+    tick();
+    EXPECT_EQ(r->attach_missing, 1);
+    props_draw(u(ctx));
+    EXPECT_EQ(sim::model_draws(p8(r->model)).draws, drawn);
+    EXPECT_NE(text(cmd("list")).find("(part missing: hidden)"), std::string::npos) << text(cmd("list"));
+    // back (a new netobj for the same player): drawn on it again
+    v = convoy_vehicle(400, 90);
+    ASSERT_TRUE(v) << text(fx::captured());
+    placement pose, want;
+    placement_from_world(&pose, 400, 10, 90, 1, 0, 0, 0);
+    sim::put<placement>(v, sim::rv_f::pose, pose);
+    tick();
+    EXPECT_EQ(r->attach_missing, 0);
+    double w[3];
+    world(r, w);
+    props_compose(&want, &pose, &r->rel);
+    double a[3];
+    props_placement_world(&want, a);
+    for (int i = 0; i < 3; i++)
+        EXPECT_NEAR(a[i], w[i], 0.001) << i;
+    props_draw(u(ctx));
+    EXPECT_EQ(sim::model_draws(p8(r->model)).draws, drawn + 1);
+    dm_rv_despawn(2, "test");
+    dm_rv_forget_all();
+    dm_rv = dm_rv_settings {};
 }
 
 /* ---- levelling ---- */

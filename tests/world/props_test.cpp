@@ -259,27 +259,69 @@ TEST_F(props, DrawnByTheDetourOnTheRenderThread)
     EXPECT_EQ(sim::get<uint32_t>(dw.render, sim::render_word), 0u);
 }
 
+// Joined: a local prop spawned before the join and server props (the bot's
+// and our own echo) are kept by two real core loads through the plug-in's
+// hot reload; the connection is carried across (same id, no second join),
+// the server's resent props match the kept ones, ids go on, and nothing is
+// released twice.
 TEST_F(props, KeptAcrossTwoCoreReloadsWithIdsGoingOn)
 {
+    ASSERT_TRUE(ts_start(&server, 0));
+    server_up = true;
     start();
     run(fmt("model spawn %s 10 0\nmodel spawn %s 20 0\nmodel despawn 2\n", cone, cone));
-    sim::frames(4, 0.05);
+    server_frames(4, 0.05);
     EXPECT_GE(log_find("[props] #2 released"), 0) << log_text();
+    run(fmt("net connect 127.0.0.1 %u tester\n", server.port));
+    ASSERT_TRUE(until("[net] joined as player", 0, 100)) << log_text();
+    uint16_t id = our_id();
+    uint16_t bot = ts_add_bot(&server, "bot", sim::clock_now());
+    prop_state b = state_at(130, 10, 40);
+    size_t from = log_lines().size();
+    ts_props_place_as(&server, bot, &b);
+    ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
+    run(fmt("model spawn %s 5 0\n", cone));
+    ASSERT_TRUE(until("[props] server prop 2 (by player", from)) << log_text();
+    EXPECT_EQ(lines_since(from, "[props] server prop 2 (by player")[0],
+              fmt("[props] server prop 2 (by player %u): /model/cone.pmd at (100.0, 10.0, 45.0), local #4", id));
+    ASSERT_EQ(sim::models_made().size(), 4u);
+
     std::string file = base + "core\\drovemark_core.dll";
     for (int gen = 2; gen <= 3; gen++) {
         fx::set_write_time(file, 60.0 * gen);
         for (int i = 0; i < 20 && log_find(fmt("[host] core generation %d loaded", gen)) < 0; i++)
-            sim::frames(1, 0.1);
+            server_frames(1, 0.1);
         ASSERT_GE(log_find(fmt("[host] core generation %d loaded", gen)), 0) << log_text();
+        server_frames(10, 0.05);
     }
-    EXPECT_EQ(log_count("[props] 1 prop(s) kept from before the reload"), 2) << log_text();
-    run(fmt("model spawn %s 5 0\n", cone));
-    EXPECT_GE(log_find("[props] #3 spawned"), 0) << log_text();
+    EXPECT_EQ(log_count("[props] 3 prop(s) kept from before the reload"), 2) << log_text();
+    for (auto &l : lines_since(0, "[net] joined as player"))
+        EXPECT_EQ(l, fmt("[net] joined as player %u", id)) << "rejoined as ourselves";
+    EXPECT_EQ(our_id(), id);
+    EXPECT_EQ(server.props.creates, 2u) << "the bot's and ours, nothing sent again";
+    auto after = lines_since(from, "[props] server prop ");
+    for (auto &l : after)
+        EXPECT_EQ(l.find("removed"), std::string::npos) << l;
+    EXPECT_EQ(lines_since(from, "[props] server prop 1 (by player").size(), 1u) << log_text();
+    EXPECT_EQ(sim::models_made().size(), 4u) << "no prop made twice";
+
+    // ids go on, local and server
+    from = log_lines().size();
+    run(fmt("model spawn %s 15 0\n", cone));
+    ASSERT_TRUE(until("[props] server prop 3 (by player", from)) << log_text();
+    EXPECT_NE(lines_since(from, "[props] server prop 3 (by player")[0].find(", local #5"), std::string::npos)
+        << log_text();
+    // the server still drives the kept props
+    ts_props_remove(&server, 1);
+    ASSERT_TRUE(until("[props] server prop 1 removed", from)) << log_text();
+    server_frames(5, 0.05);
     EXPECT_EQ(log_count("[props] #1 released"), 0);
+    EXPECT_EQ(log_count("[props] #3 released"), 1) << log_text();
     auto models = sim::models_made();
-    ASSERT_EQ(models.size(), 3u);
-    EXPECT_EQ(sim::destroyed(models[0]), 0);
-    EXPECT_EQ(sim::destroyed(models[1]), 1);
+    ASSERT_EQ(models.size(), 5u);
+    int want[] = { 0, 1, 1, 0, 0 };
+    for (size_t i = 0; i < models.size(); i++)
+        EXPECT_EQ(sim::destroyed(models[i]), want[i]) << i;
     EXPECT_EQ(sim::unit_problems(), std::vector<std::string>{});
 }
 
