@@ -29,6 +29,7 @@
 #include <string>
 #include "bench_clock.h"
 #include "bench_game.h"
+#include "bench_joined.h"
 #include "bench_stats.h"
 #include "bench_world.h"
 #include "sim/sim.h"
@@ -55,24 +56,10 @@ std::string base_dir, log_path; /* %LOCALAPPDATA%\drovemark and its log */
 bool logged(const char *text) { return bench_log_count(log_path, text) > 0; }
 
 
-// One game frame: the server and its bots first, then the timed frame
-// event; its CPU time (0 without the thread clock) and wall time in us.
+// One game frame (bench_joined.h).
 void frame(double *cpu_us = nullptr, double *wall_us = nullptr)
 {
-    ts_poll(&srv, sim::clock_now());
-    ts_bots_tick(&srv, sim::clock_now(), &next_state, &next_lists);
-    Sleep(1); /* let loopback deliver before the frame reads it */
-    sim::clock_advance(frame_dt);
-    LARGE_INTEGER a, b;
-    LONGLONG ca = thread_clock ? bench_thread_cpu_ns() : 0;
-    QueryPerformanceCounter(&a);
-    sim::frame();
-    QueryPerformanceCounter(&b);
-    LONGLONG cb = thread_clock ? bench_thread_cpu_ns() : 0;
-    if (cpu_us)
-        *cpu_us = (double)(cb - ca) / 1000.0;
-    if (wall_us)
-        *wall_us = (double)(b.QuadPart - a.QuadPart) * 1e6 / (double)qpc_freq.QuadPart;
+    bench_joined_frame(&srv, &next_state, &next_lists, frame_dt, cpu_us, wall_us);
 }
 
 bool frames_until(const char *text, double seconds)
