@@ -87,10 +87,7 @@ figures measure()
 int fail(const char *why)
 {
     printf("frame cost: %s (log: %s)\n", why, log_path.c_str());
-    sim::plugin_shutdown();
-    sim::draw_uninstall();
-    sim::plugin_unload();
-    ts_stop(&srv);
+    bench_game_unload(&srv);
     return 1;
 }
 
@@ -115,23 +112,15 @@ int main()
         ts_stop(&srv);
         return 1;
     }
-    sim::clock_set(1000.0);
-    if (!sim::plugin_load((bench_exe_dir() + "\\drovemark.dll").c_str())) {
+    if (!bench_game_load()) {
         printf("frame cost: cannot load the plug-in\n");
         ts_stop(&srv);
         return 1;
     }
-    sim::game_reset();
-    sim::set_build_hash();
     sim::player pl = sim::game_player_create();
     bench_vehicle_world(pl, "BENCH 1");
     sim::props_world_install(pl);
-    sim::model_entry cone;
-    cone.path = "/model/cone.pmd";
-    cone.lights = 2;
-    cone.flares = 1;
-    sim::model_add(cone);
-    sim::ground_set(sim::ground_kind::flat, 10);
+    bench_cone_model();
     uint8_t *rig = sim::player_trailer_new(pl, sim::def_new(sim::def_kind::trailer));
     sim::placement32 behind = { 100, 10, 58, 0, 0, 1, 0, 0, 0 };
     sim::vehicle_set_placement(rig, behind);
@@ -192,9 +181,6 @@ int main()
            bench_log_count(log_path, "[core] net: spawning an rv for player"),
            bench_log_count(log_path, " released"), bench_log_count(log_path, "draw faulted"));
 
-    sim::plugin_shutdown();
-    sim::draw_uninstall();
-    sim::plugin_unload();
-    ts_stop(&srv);
+    bench_game_unload(&srv);
     return 0;
 }

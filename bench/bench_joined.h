@@ -5,7 +5,9 @@
 #pragma once
 #include <windows.h>
 #include "bench_clock.h"
+#include "bench_game.h"
 #include "sim/sim.h"
+#include "sim/sim_draw.h"
 #include "sim/sim_game.h"
 #include "testserver.h"
 
@@ -30,4 +32,25 @@ inline void bench_joined_frame(ts_server *srv, double *next_state, double *next_
         *cpu_us = (double)(cb - ca) / 1000.0;
     if (wall_us)
         *wall_us = (double)(b.QuadPart - a.QuadPart) * 1e6 / (double)freq.QuadPart;
+}
+
+/* The plug-in from beside the executable in a fresh simulated game with its
+ * build hash, the clock at 1000 s; false when the plug-in would not load. */
+inline bool bench_game_load()
+{
+    sim::clock_set(1000.0);
+    if (!sim::plugin_load((bench_exe_dir() + "\\drovemark.dll").c_str()))
+        return false;
+    sim::game_reset();
+    sim::set_build_hash();
+    return true;
+}
+
+/* The plug-in shut down and unloaded, the draw routines and the test server gone. */
+inline void bench_game_unload(ts_server *srv)
+{
+    sim::plugin_shutdown();
+    sim::draw_uninstall();
+    sim::plugin_unload();
+    ts_stop(srv);
 }

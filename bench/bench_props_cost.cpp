@@ -13,6 +13,7 @@
 #include <string.h>
 #include "bench_clock.h"
 #include "bench_stats.h"
+#include "bench_world.h"
 #include "core.h"
 #include "game_mem.h"
 #include "props.h"
@@ -81,12 +82,7 @@ int main()
     core_api = &api;
     sim::player pl = sim::game_player_create();
     sim::props_world_install(pl);
-    sim::model_entry e;
-    e.path = "/model/cone.pmd";
-    e.lights = 2;
-    e.flares = 1;
-    sim::model_add(e);
-    sim::ground_set(sim::ground_kind::flat, 10);
+    bench_cone_model();
     truck_at(0);
     props_init(&api);
     uint8_t *context = sim::object_new(0x40);

@@ -228,10 +228,7 @@ bool show_bot(bool shown)
 int fail(const char *why)
 {
     printf("vehicle cost: %s (log: %s)\n", why, log_path.c_str());
-    sim::plugin_shutdown();
-    sim::draw_uninstall();
-    sim::plugin_unload();
-    ts_stop(&srv);
+    bench_game_unload(&srv);
     return 1;
 }
 
@@ -257,14 +254,11 @@ int main()
         ts_stop(&srv);
         return 1;
     }
-    sim::clock_set(1000.0);
-    if (!sim::plugin_load((bench_exe_dir() + "\\drovemark.dll").c_str())) {
+    if (!bench_game_load()) {
         printf("vehicle cost: cannot load the plug-in\n");
         ts_stop(&srv);
         return 1;
     }
-    sim::game_reset();
-    sim::set_build_hash();
     sim::player pl = sim::game_player_create();
     bench_vehicle_world(pl, "BENCH 1");
     if (sim::plugin_init(SCS_TELEMETRY_VERSION_1_01) != SCS_RESULT_OK)
@@ -355,9 +349,6 @@ int main()
                bench_log_count(log_path, "[core] net: spawning an rv for player") - shown_rv - 6,
                bench_log_count(log_path, "gone (left the server)"));
 
-    sim::plugin_shutdown();
-    sim::draw_uninstall();
-    sim::plugin_unload();
-    ts_stop(&srv);
+    bench_game_unload(&srv);
     return 0;
 }
