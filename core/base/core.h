@@ -1,5 +1,5 @@
 /* The core's ground floor for every other file: the core's globals, its log
- * and file paths, and the answer of a feature not in this build.
+ * and file paths.
  * core_log.cpp. */
 #pragma once
 #include <stdint.h>
@@ -18,8 +18,5 @@ bool core_path(char *out, unsigned size, const char *name);
 /* Keeps this library mapped for the life of the process: used when something
  * of the core (a thread, a hook) cannot be stopped before the plug-in frees it. */
 void core_pin_self();
-/* The one answer of every console command whose feature is not in this
- * build: "[core] <command>: not in this build". */
-void core_not_in_build(const char *command);
 /* The telemetry position line ("pos", "local"). */
 void log_telemetry_pos(const dm_frame_info *info);

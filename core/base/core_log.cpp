@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <string.h>
 #include "core.h"
 #include "dm_module.h"
 
@@ -34,15 +33,6 @@ bool core_path(char *out, unsigned size, const char *name)
 void core_pin_self()
 {
     dm_module_pin((const void *)&core_pin_self);
-}
-
-void core_not_in_build(const char *command)
-{
-    // Prefix rows carry their trailing blank in the table.
-    size_t n = strlen(command);
-    while (n > 0 && command[n - 1] == ' ')
-        n--;
-    core_log("[core] %.*s: not in this build", (int)n, command);
 }
 
 void log_telemetry_pos(const dm_frame_info *info)

@@ -1,7 +1,6 @@
 // dm_cmd_run: the core's one console, for cmd.txt lines and the UI's queued
 // lines. Logs the line, applies the game-build gate, then runs the first
-// matching row of the command table. Also the one answer of the commands
-// whose feature is not in this build.
+// matching row of the command table.
 #include <string.h>
 #include "auto_connect.h"
 #include "core.h"
