@@ -10,7 +10,11 @@
 // process's handle count and private bytes at the start and the end (and at
 // every twentieth reload), the simulated game's unit problems (leaks, double
 // releases), the draw faults the core reported and the number of reloads.
-// Usage: drovemark_soak [minutes] (default 10). Not part of the test suite.
+// Usage: drovemark_soak [minutes] [reloads] (default 10). With "reloads" the
+// bots stay as they joined and the core reloads every 5 s of game time for the
+// whole run, and the figure printed is the private bytes each reload adds
+// (measured from the fifth reload on, past what the first ones warm up).
+// Not part of the test suite.
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
@@ -168,6 +172,8 @@ int main(int argc, char **argv)
     double minutes = argc > 1 ? atof(argv[1]) : 10.0;
     if (!(minutes > 0))
         minutes = 10.0;
+    bool reloads_only = argc > 2 && strcmp(argv[2], "reloads") == 0;
+    double reload_gap = reloads_only ? 5.0 : reload_every;
     if (!ts_start(&srv, 0)) {
         printf("soak: the test server can't listen on 127.0.0.1\n");
         return 1;
@@ -213,16 +219,16 @@ int main(int argc, char **argv)
         frame();
 
     usage start = now_usage();
-    printf("soak: %.1f minutes of wall time; start: %lu handles, %.1f MB private\n", minutes,
-           (unsigned long)start.handles, start.private_bytes / 1048576.0);
+    printf("soak: %.1f minutes of wall time%s; start: %lu handles, %.1f MB private\n", minutes,
+           reloads_only ? ", reloads only" : "", (unsigned long)start.handles, start.private_bytes / 1048576.0);
     fflush(stdout);
     DWORD began = GetTickCount();
-    double next_reload = sim::clock_now() + reload_every, next_churn = sim::clock_now() + churn_every;
+    double next_reload = sim::clock_now() + reload_gap, next_churn = sim::clock_now() + churn_every;
     int reloads = 0, churns = 0, churns_half = 0;
     bool second_half = false;
-    usage half = start;
+    usage half = start, fifth = start;
     while (GetTickCount() - began < (DWORD)(minutes * 60000.0)) {
-        if (!second_half && GetTickCount() - began >= (DWORD)(minutes * 30000.0)) {
+        if (!reloads_only && !second_half && GetTickCount() - began >= (DWORD)(minutes * 30000.0)) {
             second_half = true;
             half = now_usage();
             churns_half = churns;
@@ -232,7 +238,7 @@ int main(int argc, char **argv)
         }
         frame();
         double t = sim::clock_now();
-        if (t >= next_churn) {
+        if (t >= next_churn && !reloads_only) {
             next_churn = t + churn_every;
             size_t k = (size_t)churns % bots.size();
             ts_drop(&srv, bots[k], 0, nullptr);
@@ -242,9 +248,12 @@ int main(int argc, char **argv)
             sim::calls_clear(); // the sim's call record is a test's, not the game's
         }
         if (t >= next_reload && !second_half) {
-            next_reload = t + reload_every;
+            next_reload = t + reload_gap;
+            if (reloads == 5)
+                fifth = now_usage(); // the fifth reload's core has run its gap
             reloads++;
             bench_touch(base_dir + "\\core\\drovemark_core.dll", 60.0 * reloads);
+            sim::calls_clear();
             if (reloads % 20 == 0) {
                 usage u = now_usage();
                 printf("soak: reload %d: %lu handles, %.1f MB private\n", reloads, (unsigned long)u.handles,
@@ -259,6 +268,9 @@ int main(int argc, char **argv)
     auto problems = sim::unit_problems();
     int loaded = bench_log_count(log_path, "[host] core generation");
     printf("soak: end: %lu handles, %.1f MB private\n", (unsigned long)end.handles, end.private_bytes / 1048576.0);
+    if (reloads_only && reloads > 5)
+        printf("soak: private bytes per reload: %.1f KB (reloads 6 to %d)\n",
+               ((double)end.private_bytes - (double)fifth.private_bytes) / 1024.0 / (reloads - 5), reloads);
     if (churns_half && churns > churns_half)
         printf("soak: private bytes per bot replaced: %.1f KB with reloads, %.1f KB without\n",
                (double)(half.private_bytes - start.private_bytes) / 1024.0 / churns_half,

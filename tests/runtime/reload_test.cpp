@@ -289,15 +289,27 @@ TEST_F(reload, ACoreThatFaultedLeavesNothingToTakeBack)
     // The game's trailer create faults where the core calls it unguarded: a
     // frame fault (0x1100: the vehicle world's faulting stub).
     sim::put<uint64_t>(sim::game_at(sim::trl::class_record), 8, (uint64_t)(uintptr_t)sim::game_at(0x1100));
-    command("trailer");
+    // More lines behind it than the file worker reads ahead: at the fault it
+    // still holds cmd.txt.taken open.
+    std::string text = "trailer\n";
+    for (int i = 0; i < 80; i++)
+        text += "pos\n";
+    fx::write_file(base + "cmd.txt", text);
+    step(1, 0.25); // the poll that asks for the file
+    for (int i = 0; i < 400 && fx::exists(base + "cmd.txt"); i++)
+        Sleep(5);
+    Sleep(50); // the worker fills its queue and waits for room
     step(2, 0.05);
     ASSERT_GE(log_find("[host] core frame faulted"), 0) << log_text();
     int before = (int)log_lines().size();
     reload_core();
     step(3, 0.05);
     EXPECT_LT(log_find("[core] restored", before), 0) << log_text();
-    // (The faulted core left cmd.txt.taken open: the new one's console reads
-    // no file, so its state shows at its shutdown.)
+    // The faulted core's file worker was stopped with its hooks: it closed
+    // cmd.txt.taken, and the new core's console reads cmd.txt again.
+    command("info");
+    step(3, 0.05);
+    EXPECT_GE(log_find("[core] info: nothing spawned", before), 0) << log_text();
     shutdown();
     EXPECT_LT(log_find("[core] leaving spawned vehicle", before), 0) << log_text();
 }

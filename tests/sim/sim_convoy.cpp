@@ -192,6 +192,7 @@ uint64_t fake_factory(uint64_t owner, uint64_t id, uint64_t placement, uint64_t)
     for (int i = 0; i < unit_vtable_slots; i++)
         table[i] = made[i];
     put<uint64_t>(link, vdef::accessories, addr(table));
+    owned_release(addr(made)); // the table it made is freed for the image's
     unit_ref(link);
     put<uint32_t>(netobj, no_f::id, low);
     put<uint16_t>(netobj, no_f::id_high, 0x10);

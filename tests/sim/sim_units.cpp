@@ -15,6 +15,8 @@
 #include "sim/sim_vehicles_internal.h"
 #include <stdio.h>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -115,8 +117,13 @@ void unit_destroy(uint8_t *object)
             unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, vdef::trailer_def));
             unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, trl::def_next));
         }
-    } else if (u->type == unit_type::accessory && u->kind == accessory_kind::cargo) {
-        unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, acc::cargo_def));
+        for (uint32_t at : { vdef::accessories + 8, vdef::accessories, vdef::plate + 8, vdef::plate } /* data, table */)
+            owned_release(get<uint64_t>(object, at));
+    } else if (u->type == unit_type::accessory) {
+        if (u->kind == accessory_kind::cargo)
+            unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, acc::cargo_def));
+        for (uint32_t at : { acc::path_string + 8, acc::path_string })
+            owned_release(get<uint64_t>(object, at));
     }
     u->destroyed_drawing += unit_being_drawn(object);
     object_release(object);
@@ -180,6 +187,43 @@ uint8_t *exact_buffer(size_t n)
     return b + (8 - n % 8) % 8;
 }
 
+// The tables, characters and element buffers of strings and arrays are
+// their own: the game frees them with the string or array (a grow or reserve
+// frees the buffer it replaced, a destroyed unit its strings and arrays).
+// Only what they made themselves is freed, never a table the image holds.
+namespace {
+
+std::mutex owned_mutex;
+std::set<uint64_t> owned; /* cleared by units_install */
+
+uint8_t *owned_buffer(size_t n)
+{
+    uint8_t *b = exact_buffer(n);
+    std::lock_guard<std::mutex> g(owned_mutex);
+    owned.insert((uint64_t)(uintptr_t)b);
+    return b;
+}
+
+void **owned_table(int slots)
+{
+    void **vt = vtable_new(slots);
+    std::lock_guard<std::mutex> g(owned_mutex);
+    owned.insert((uint64_t)(uintptr_t)vt);
+    return vt;
+}
+
+} // namespace
+
+void owned_release(uint64_t p)
+{
+    {
+        std::lock_guard<std::mutex> g(owned_mutex);
+        if (!p || !owned.erase(p))
+            return;
+    }
+    object_release((const void *)(uintptr_t)p);
+}
+
 namespace {
 
 uint64_t fake_string_reserve(uint64_t string, uint64_t n, uint64_t, uint64_t)
@@ -187,13 +231,14 @@ uint64_t fake_string_reserve(uint64_t string, uint64_t n, uint64_t, uint64_t)
     record("string_reserve", string, n);
     uint8_t *s = (uint8_t *)(uintptr_t)string;
     const char *old = (const char *)(uintptr_t)get<uint64_t>(s, 8);
-    uint8_t *chars = exact_buffer(n);
+    uint8_t *chars = owned_buffer(n);
     if (old && n) {
         size_t keep = strnlen(old, n - 1);
         memcpy(chars, old, keep);
         chars[keep] = 0;
     }
     put<uint64_t>(s, 8, (uint64_t)(uintptr_t)chars);
+    owned_release((uint64_t)(uintptr_t)old);
     return string;
 }
 
@@ -202,14 +247,14 @@ uint64_t fake_string_reserve(uint64_t string, uint64_t n, uint64_t, uint64_t)
 /* A string object at that address holding the text (null: no characters). */
 void string_init(uint8_t *at, const char *text)
 {
-    void **vt = vtable_new(4);
+    void **vt = owned_table(4);
     vtable_set(vt, slot_reserve, (void *)fake_string_reserve);
     put<uint64_t>(at, 0, (uint64_t)(uintptr_t)vt);
     put<uint64_t>(at, 8, 0);
     put<uint64_t>(at, 0x10, 0);
     if (text) {
         size_t n = strlen(text);
-        uint8_t *chars = exact_buffer(n + 1);
+        uint8_t *chars = owned_buffer(n + 1);
         memcpy(chars, text, n + 1);
         put<uint64_t>(at, 8, (uint64_t)(uintptr_t)chars);
         put<uint64_t>(at, 0x10, n);
@@ -234,13 +279,14 @@ uint64_t fake_array_grow(uint64_t array, uint64_t n, uint64_t, uint64_t)
     uint8_t *a = (uint8_t *)(uintptr_t)array;
     if (get<uint64_t>(a, arr_capacity) >= n)
         return array;
-    uint8_t *data = exact_buffer(n * 8);
+    uint8_t *data = owned_buffer(n * 8);
     uint64_t count = get<uint64_t>(a, arr_count);
     const uint8_t *old = (const uint8_t *)(uintptr_t)get<uint64_t>(a, arr_data);
     if (old)
         memcpy(data, old, count * 8);
     put<uint64_t>(a, arr_data, (uint64_t)(uintptr_t)data);
     put<uint64_t>(a, arr_capacity, n);
+    owned_release((uint64_t)(uintptr_t)old);
     return array;
 }
 
@@ -265,7 +311,7 @@ uint64_t fake_array_erase(uint64_t array, uint64_t position, uint64_t, uint64_t)
 
 void array_init(uint8_t *at)
 {
-    void **vt = vtable_new(unit_vtable_slots);
+    void **vt = owned_table(unit_vtable_slots);
     vtable_set(vt, slot_grow, (void *)fake_array_grow);
     put<uint64_t>(at, 0, (uint64_t)(uintptr_t)vt);
 }
@@ -399,6 +445,10 @@ void units_install()
 {
     units.clear();
     unit_index.clear();
+    {
+        std::lock_guard<std::mutex> g(owned_mutex);
+        owned.clear(); // game_reset freed them with everything else
+    }
     AcquireSRWLockExclusive(&draw_lock);
     draw_records.clear();
     ReleaseSRWLockExclusive(&draw_lock);

@@ -51,6 +51,9 @@ uint8_t *exact_buffer(size_t n);
 void string_init(uint8_t *at, const char *text);
 std::string string_text(const uint8_t *at);
 void array_init(uint8_t *at);
+/* Frees a table or buffer that a string or array made for itself (nothing
+ * else, and each once); the destroy of a unit frees those of its own. */
+void owned_release(uint64_t p);
 void array_push(uint8_t *array, uint8_t *object);
 std::vector<uint8_t *> array_elements(const uint8_t *array);
 void class_init(uint8_t *at, const char *name, const void *parent);
