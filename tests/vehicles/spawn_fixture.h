@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 #include "core.h"
+#include "core_linked.h"
 #include "game_mem.h"
 #include "log_capture.h"
 #include "motion_math.h"
@@ -33,13 +34,8 @@ protected:
 
     void SetUp() override
     {
-        sim::game_reset();
-        sim::vehicle_world_install();
-        game_base = (uint64_t)(uintptr_t)GetModuleHandleA(nullptr);
+        fx::core_linked_setup(api);
         game_build_state = 1;
-        api = { 24, 1, fx::capture_log, "" };
-        core_api = &api;
-        fx::captured_clear();
         dm_look_building_off = 0;
         spawn_state = spawn_state_record{};
         frame_no = 0;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 #include "core.h"
+#include "core_linked.h"
 #include "game_mem.h"
 #include "log_capture.h"
 #include "look_list.h"
@@ -58,12 +59,7 @@ protected:
 
     void SetUp() override
     {
-        sim::game_reset();
-        sim::vehicle_world_install();
-        game_base = (uint64_t)(uintptr_t)GetModuleHandleA(nullptr); // as the core's init sets it
-        api = { 24, 1, fx::capture_log, "" };
-        core_api = &api;
-        fx::captured_clear();
+        fx::core_linked_setup(api);
         dm_look_building_off = 0;
         local_acc.clear();
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 #include "core.h"
+#include "core_linked.h"
 #include "game_mem.h"
 #include "log_capture.h"
 #include "props.h"
@@ -41,13 +42,8 @@ protected:
 
     void SetUp() override
     {
-        sim::game_reset();
-        sim::vehicle_world_install();
-        game_base = (uint64_t)(uintptr_t)GetModuleHandleA(nullptr);
+        fx::core_linked_setup(api);
         game_build_state = 1;
-        api = { 24, 1, fx::capture_log, "" };
-        core_api = &api;
-        fx::captured_clear();
         pl = sim::game_player_create();
         sim::props_world_install(pl);
         sim::model_entry c;
