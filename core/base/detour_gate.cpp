@@ -1,8 +1,22 @@
 // The detours' gate (see detour_gate.h).
 #include "detour_gate.h"
 #include <windows.h>
+#include <stdio.h>
+#include "shared_section.h"
 
-detour_gate render_gate;
+namespace {
+detour_gate own_render_gate;
+} // namespace
+
+detour_gate *render_gate = &own_render_gate;
+
+void render_gate_share()
+{
+    char name[64];
+    snprintf(name, sizeof name, RENDER_GATE_NAME, (unsigned long)GetCurrentProcessId());
+    if (detour_gate *shared = (detour_gate *)dm_section_map(name, sizeof(detour_gate)))
+        render_gate = shared;
+}
 
 uint32_t detour_gate_enter(detour_gate *g)
 {

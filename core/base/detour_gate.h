@@ -17,7 +17,14 @@
  *
  * A detour gives its count back on every path, also when a structured
  * exception unwinds through it (dm_unwind_guarded). Closing and waiting: the
- * game thread only. */
+ * game thread only.
+ *
+ * The render gate is shared by every core build of the process: it lives in
+ * a named section, so a core that releases what the render thread reads
+ * also waits for the detours of the core before it that still run (a draw
+ * held inside the game's routine across a hot reload). Its layout, 12
+ * bytes, is read by other core builds: u32 epoch at 0, i32 counts at 4 and
+ * 8. */
 #pragma once
 #include <stdint.h>
 
@@ -25,9 +32,16 @@ typedef struct detour_gate {
     volatile uint32_t epoch;
     volatile int32_t count[2];
 } detour_gate;
+static_assert(sizeof(detour_gate) == 12, "the shared gate's 12 bytes");
 
-/* The draw and shadow detours' gate. */
-extern detour_gate render_gate;
+#define RENDER_GATE_NAME "Localdrovemark_render_gate_%lu"
+
+/* The draw and shadow detours' gate, and everything else the render thread
+ * reads inside them (props). The core's own until render_gate_share. */
+extern detour_gate *render_gate;
+/* dm_core_init, before any hook is installed: the process's shared gate;
+ * the core keeps its own when the section cannot be mapped. */
+void render_gate_share();
 
 /* Counts a detour in; the result is what it hands to detour_gate_leave. */
 uint32_t detour_gate_enter(detour_gate *g);

@@ -1,11 +1,12 @@
 /* Named page-file-backed sections of the process: the blocks one core build
- * leaves for the next across a reload. A section is created (or opened when
- * it exists) and mapped whole; a core never closes its handle or view, so
- * the block lasts as long as the game process. The next core to map it
- * closes the previous core's handle and view once it holds its own (they
- * are noted in the last 24 bytes of the section's last page, past the
- * block, when the block leaves them free), so reloads leave one handle and
- * one view a section.
+ * leaves for the next across a reload, and the render gate every build
+ * shares. A section is created (or opened when it exists) and mapped whole;
+ * a core never closes its own handle or view, so the block lasts as long
+ * as the game process. The next core to map it closes the previous core's
+ * handle once it holds its own, and unmaps a previous core's view only once
+ * that core is unloaded: a core still mapped (pinned by its hooks) may still
+ * read its view from a draw running inside the game. The views are noted in
+ * the section's last page, past the block, when the block leaves room.
  * shared_section.cpp. */
 #pragma once
 #include <stddef.h>

@@ -560,9 +560,9 @@ bool net_parse_prop(const uint8_t *p, size_t n, uint16_t owner, prop_state *out)
         for (int i = 0; i < 4; i++)
             out->attach_rot[i] = net_get_f32(block + 16 + 4 * i);
     }
-    /* the attach floats are zero unless the block was taken */
-    return all_finite_f64(out->pos, 3) && all_finite_f32(out->rot, 4) && all_finite_f32(out->attach_offset, 3) &&
-           all_finite_f32(out->attach_rot, 4);
+    /* The floats go on as they came, finite or not: the props handler
+     * refuses a prop it cannot place with a line that names it. */
+    return true;
 }
 
 bool net_parse_u32(const uint8_t *p, size_t n, uint32_t *v)

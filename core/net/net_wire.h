@@ -92,8 +92,9 @@ int net_build_info_reply(uint8_t *p, int cap, uint32_t nonce, uint16_t protocol,
                          uint8_t max_players, const char *name);
 
 /* Parsers: false when the payload fails the type's length and range checks.
- * A state or prop with a float that is not finite, and weather whose seconds
- * are not finite, fail like a malformed packet. */
+ * A state with a float that is not finite, and weather whose seconds are not
+ * finite, fail like a malformed packet. A server prop's floats are handed on
+ * as they came: its handler checks them and says why it refuses one. */
 bool net_parse_hello(const uint8_t *p, size_t n, uint32_t *nonce, uint16_t *protocol, char name[33]);
 /* Types 3 and 7: reason (0 when absent); text only for 4 and 5 when it fits. */
 bool net_parse_reason(const uint8_t *p, size_t n, uint8_t *reason, char text[NET_TEXT_MAX + 1],

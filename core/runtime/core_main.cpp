@@ -17,6 +17,7 @@
 #include "auto_connect.h"
 #include "core.h"
 #include "core_config.h"
+#include "detour_gate.h"
 #include "dm_guard.h"
 #include "dm_module.h"
 #include "hooks.h"
@@ -102,6 +103,7 @@ static void core_start(const dm_host_api *api)
     if (core_path(key_path, sizeof key_path, "identity.key"))
         net_load_player_key(key_path);
     config_load();
+    render_gate_share(); // before any hook: the detours of an earlier core count in it too
     reload_blocks_map();
     dm_restore_after_reload();
 

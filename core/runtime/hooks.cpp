@@ -155,10 +155,11 @@ namespace {
  * out unwinds through us. */
 template <typename F> uint64_t in_gate(F &&body)
 {
-    uint32_t entered = detour_gate_enter(&render_gate);
+    detour_gate *gate = render_gate;
+    uint32_t entered = detour_gate_enter(gate);
     uint64_t result = 0;
-    dm_unwind_guarded([&] { result = body(); }, [&] { detour_gate_leave(&render_gate, entered); });
-    detour_gate_leave(&render_gate, entered);
+    dm_unwind_guarded([&] { result = body(); }, [&] { detour_gate_leave(gate, entered); });
+    detour_gate_leave(gate, entered);
     return result;
 }
 
@@ -259,8 +260,8 @@ void hook_install_draw()
     }
 }
 
-void hook_remove_shadow() { dm_hook_remove(&shadow_hook, &render_gate, "shadow"); }
-void hook_remove_draw() { dm_hook_remove(&draw_hook, &render_gate, "draw"); }
+void hook_remove_shadow() { dm_hook_remove(&shadow_hook, render_gate, "shadow"); }
+void hook_remove_draw() { dm_hook_remove(&draw_hook, render_gate, "draw"); }
 
 void hook_remove_all()
 {

@@ -52,7 +52,7 @@ bool spawn_release_after_draws(const char *what, spawn_release_fn release, uint6
                                uint8_t listed)
 {
     // Jobs already waiting keep their order: this one waits behind them.
-    if (job_count == 0 && detour_gate_drain(&render_gate, SPAWN_DRAW_WAIT_MS)) {
+    if (job_count == 0 && detour_gate_drain(render_gate, SPAWN_DRAW_WAIT_MS)) {
         release(object, definition, listed);
         return true;
     }
@@ -69,7 +69,7 @@ bool spawn_release_after_draws(const char *what, spawn_release_fn release, uint6
 
 void spawn_release_tick()
 {
-    if (job_count > 0 && detour_gate_drain(&render_gate, SPAWN_DRAW_RETRY_MS))
+    if (job_count > 0 && detour_gate_drain(render_gate, SPAWN_DRAW_RETRY_MS))
         run_waiting();
 }
 
@@ -79,7 +79,7 @@ void spawn_release_finish()
 {
     if (job_count == 0)
         return;
-    if (detour_gate_drain(&render_gate, SPAWN_DRAW_WAIT_MS)) {
+    if (detour_gate_drain(render_gate, SPAWN_DRAW_WAIT_MS)) {
         run_waiting();
         return;
     }

@@ -60,7 +60,7 @@ bool dm_spawn_hidden() { return __atomic_load_n(&spawn_state.hidden, __ATOMIC_AC
 void spawn_set_hidden(bool hidden)
 {
     __atomic_store_n(&spawn_state.hidden, (uint8_t)(hidden ? 1 : 0), __ATOMIC_RELEASE);
-    if (hidden && !detour_gate_drain(&render_gate, SPAWN_DRAW_WAIT_MS))
+    if (hidden && !detour_gate_drain(render_gate, SPAWN_DRAW_WAIT_MS))
         core_log("[core] vehicle %p hidden while a draw of it still runs", game_ptr(spawn_state.vehicle));
 }
 

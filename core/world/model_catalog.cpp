@@ -23,6 +23,9 @@ namespace {
 
 /* ---- entries ---- */
 
+/* The most entries a catalog holds: a file beyond it is cut there. */
+#define MODEL_CATALOG_MAX 65536
+
 struct catalog_entry {
     char *field[4]; /* token, name, spare, path */
 };
@@ -96,8 +99,14 @@ bool model_catalog_load()
             continue;
         }
         props_catalog_fields fields;
-        if (props_catalog_line(line, &fields))
-            append(fields);
+        if (!props_catalog_line(line, &fields))
+            continue;
+        if (entry_count == MODEL_CATALOG_MAX) {
+            props_log("[props] model catalog: stopped at %d models; the rest of models.txt is skipped",
+                      MODEL_CATALOG_MAX);
+            break;
+        }
+        append(fields);
     }
     fclose(f);
     props_log("[props] model catalog: %zu models", entry_count);

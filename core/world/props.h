@@ -4,7 +4,7 @@
  *
  *   props_table.cpp      block, init, shutdown, tick, release, draw passes
  *   props_models.cpp     spawn, paths, placement push, draw, find, slot lists
- *   props_server.cpp     prop_state, commit, the network handlers
+ *   props_server.cpp     prop_state, commit, the network handlers, disconnect
  *   props_commands.cpp   the "model" command family
  *   model_catalog.cpp    models.txt
  *   props_attach.cpp     attachment to vehicle parts
@@ -13,11 +13,12 @@
  *   props_lights.cpp     hookups, light modes, the hookup dump
  *
  * Threads: everything runs on the game thread except props_draw, which runs
- * on the game's render thread. A record is published by storing its state
- * last (release); the draw reads the state first (acquire) and reads only
- * what a live record holds. Records are zeroed only by the game thread,
- * after the three-tick batch and once every draw pass that began before the
- * record was queued has ended. */
+ * on the game's render thread inside render_gate. A record is published by
+ * storing its state last (release); the draw reads the state first
+ * (acquire) and reads only what a live record whose hookups exist holds.
+ * Records are zeroed only by the game thread, after the three-tick batch
+ * and a drained render gate (every pass that began before the record was
+ * queued has ended, a pass of the core before a reload included). */
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -33,7 +34,9 @@
 #define PROPS_SECTION_NAME "Localdrovemark_props_state_v%u_%lu"
 
 enum { PROP_FREE = 0, PROP_LIVE = 1, PROP_QUEUED = 2 };
-enum { PROP_HOOKUPS_NONE = 0, PROP_HOOKUPS_CREATED = 1, PROP_HOOKUPS_STOPPED = 2 };
+/* PROP_HOOKUPS_CREATING only while the game thread runs the creation calls
+ * (never across a frame, so never seen by another core build): not drawn. */
+enum { PROP_HOOKUPS_NONE = 0, PROP_HOOKUPS_CREATED = 1, PROP_HOOKUPS_STOPPED = 2, PROP_HOOKUPS_CREATING = 3 };
 enum { PROP_PART_NONE = 0, PROP_PART_TRUCK = 1, PROP_PART_CABIN = 2, PROP_PART_TRAILER = 3 };
 
 typedef struct prop_record {
@@ -136,17 +139,17 @@ extern uint32_t props_ray_filter;
 void props_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
 bool props_joined();
 bool props_our_player(uint16_t player); /* 0 or our id */
-/* Queues the record for release (state 2) and notes the draw passes begun. */
+/* Queues the record for release (state 2): stored before anything else, so
+ * a pass that begins afterwards skips it. The observer (null in the shipped
+ * core) runs right after the store; tests hold the game thread there. */
 void props_queue(prop_record *r);
+extern void (*props_queue_observer)(const prop_record *r);
 /* State published for the render thread. */
 uint32_t props_state_of(const prop_record *r);
 void props_publish(prop_record *r, uint32_t state);
 bool props_model_ok(uint64_t model); /* readable for 896 bytes, of the model table */
 bool props_model_loaded(uint64_t model);
 int props_live_count();
-/* The render thread's props_draw passes (props_table.cpp). */
-void props_draw_pass_begin();
-void props_draw_pass_end();
 
 /* ---- props_models.cpp ---- */
 prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant, const placement *p,
@@ -159,11 +162,17 @@ prop_record *props_find(const char *text);
 prop_record *props_find_first_word(const char *rest, char id[16]);
 uint64_t props_model_from_slot(uint64_t object, uint32_t offset);
 void props_model_release(uint64_t model);
+/* True when this server prop's refusal was logged already (one of the last
+ * 32 refused); otherwise notes it and answers false, so the caller logs. */
+bool props_refused_before(uint32_t server_id);
 
 /* ---- props_server.cpp ---- */
 void props_to_state(const prop_record *r, prop_state *out);
 void props_commit_placement(prop_record *r, const double pos[3], const float q[4], const char *label);
 extern const net_prop_handlers props_net_handlers;
+/* True while the connection's socket is closed; a create request still
+ * awaited is forgotten then, since its echo can no longer come. */
+bool props_disconnected();
 
 /* ---- props_attach.cpp ---- */
 uint64_t props_attach_target_model(const prop_record *r);

@@ -203,9 +203,7 @@ void props_cmd_attach(const char *rest)
                   mx[2]);
         props_fit_on_part(&copy, target, &frame, &rel, "attach");
     } else if (a.fields >= 3) {
-        if (!isfinite(a.ahead) || !isfinite(a.right) || !isfinite(a.up) || !isfinite(a.yaw) ||
-            fabsf(a.ahead) > PROPS_ATTACH_OFFSET_MAX || fabsf(a.right) > PROPS_ATTACH_OFFSET_MAX ||
-            fabsf(a.up) > PROPS_ATTACH_OFFSET_MAX) {
+        if (!isfinite(a.yaw)) {
             props_log("[props] attach: offsets must be finite metres within %.0f", PROPS_ATTACH_OFFSET_MAX);
             return;
         }
@@ -233,6 +231,13 @@ void props_cmd_attach(const char *rest)
         }
         props_log("[props] attach: kept in place; round trip error %.3f m", err);
     }
+    // The bound every receiver holds an attach offset to, ours included:
+    // typed, kept in place or fitted, an offset beyond it is never taken.
+    const float offset[3] = { rel.x, rel.y, rel.z };
+    if (!props_attach_offset_ok(offset)) {
+        props_log("[props] attach: offsets must be finite metres within %.0f", PROPS_ATTACH_OFFSET_MAX);
+        return;
+    }
     rel.zero = 0;
     const char *label = a.roof ? "cabin roof" : props_part_name(a.part_value);
     if (!request) {
@@ -248,7 +253,7 @@ void props_cmd_attach(const char *rest)
                   r->local_id, label, (void *)(uintptr_t)target, rel.x, rel.y, -rel.z, w[0], w[1], w[2]);
         return;
     }
-    if (props_send_attach(r, a.part_value, player ? player : net_our_player_id(), &rel))
-        props_log("[props] attach request for server prop %u sent (%s, right %.2f up %.2f ahead %.2f)", r->server_id, label,
-              rel.x, rel.y, -rel.z);
+    bool sent = props_send_attach(r, a.part_value, player ? player : net_our_player_id(), &rel);
+    props_log("[props] attach request for server prop %u %s (%s, right %.2f up %.2f ahead %.2f)", r->server_id,
+              props_sent_word(sent), label, rel.x, rel.y, -rel.z);
 }

@@ -19,7 +19,8 @@
 #define CTRL_COLLISION_SCENE 0x2DA0u     /* game_ctrl + : u64 */
 #define GAME_OFF_SCENE_VTABLE 0x244F028u
 #define GAME_OFF_RESOURCE_LOAD 0x1E3C60u /* (manager + 0xD8, 1, &path, kind, 0, 0) -> resource */
-#define GAME_OFF_RESOURCE_MANAGER 0x36B8B78u
+#define GAME_OFF_RESOURCE_MANAGER 0x36B8B78u /* u64 pointer to the resource manager */
+#define RESOURCE_MANAGER_LIST 0xD8u      /* manager + : what the load takes */
 #define GAME_OFF_COLLISION_KIND 0x1E79740u
 #define RESOURCE_DATA 0x50u
 #define SERVER_SLOT_NEW_STATIC 12
@@ -110,15 +111,22 @@ bool props_create_collision(prop_record *r)
         props_log("[props] #%u collision: not a .pmd path", r->local_id);
         return false;
     }
+    // The load reads the manager's list: a missing or freed manager would
+    // fault inside the game and switch collision off for every prop.
+    uint64_t manager = game_u64_guarded(game_addr(GAME_OFF_RESOURCE_MANAGER));
+    if (!manager || !dm_probe_read(manager, RESOURCE_MANAGER_LIST + 8)) {
+        props_log("[props] #%u collision: no readable resource manager", r->local_id);
+        return false;
+    }
     volatile int result = 0; // 1 built, -1 no data, -2 no actor
     volatile bool builder = false;
     volatile uint64_t shapes_seen = 0;
     step = "load pmc";
     bool ok = dm_guarded([&] {
         const char *path = pmc;
-        uint64_t manager = *(const uint64_t *)(uintptr_t)game_addr(GAME_OFF_RESOURCE_MANAGER);
         uint64_t res = ((uint64_t(*)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t))(uintptr_t)
-                            game_addr(GAME_OFF_RESOURCE_LOAD))(manager + 0xD8, 1, (uint64_t)(uintptr_t)&path,
+                            game_addr(GAME_OFF_RESOURCE_LOAD))(manager + RESOURCE_MANAGER_LIST, 1,
+                                                               (uint64_t)(uintptr_t)&path,
                                                                game_addr(GAME_OFF_COLLISION_KIND), 0, 0);
         uint64_t data = res && dm_probe_read(res, 88) ? *(const uint64_t *)(uintptr_t)(res + RESOURCE_DATA) : 0;
         if (!data) {

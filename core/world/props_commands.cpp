@@ -130,12 +130,14 @@ void cmd_spawn(const char *rest)
     s.look = look;
     s.variant = variant;
     snprintf(s.model, sizeof s.model, "%s", path);
-    if (!net_send_prop(&s))
-        return;
-    props_pending_creates++;
-    props_last_id = 0;
-    props_last_is_server = true;
-    props_log("[props] create request sent to the server: %s at (%.1f, %.1f, %.1f)", path, pos[0], pos[1], pos[2]);
+    bool sent = net_send_prop(&s);
+    if (sent) {
+        props_pending_creates++;
+        props_last_id = 0;
+        props_last_is_server = true;
+    }
+    props_log("[props] create request %s to the server: %s at (%.1f, %.1f, %.1f)", props_sent_word(sent), path, pos[0],
+              pos[1], pos[2]);
 }
 
 /* ---- list ---- */
@@ -179,7 +181,8 @@ void cmd_despawn_all()
     for (auto &r : props_block->table)
         if (r.state == PROP_LIVE && (!r.server_id || !joined))
             props_queue(&r);
-    props_log("[props] despawn all%s", sent ? " (server props: request sent)" : "");
+    const char *server = !joined ? "" : sent ? " (server props: request sent)" : " (server props: request not sent)";
+    props_log("[props] despawn all%s", server);
 }
 
 void cmd_despawn(const char *rest)
@@ -188,8 +191,8 @@ void cmd_despawn(const char *rest)
     if (!r)
         return;
     if (r->server_id && props_joined()) {
-        if (net_send_prop_remove(r->server_id))
-            props_log("[props] remove request for server prop %u sent", r->server_id);
+        bool sent = net_send_prop_remove(r->server_id);
+        props_log("[props] remove request for server prop %u %s", r->server_id, props_sent_word(sent));
         return;
     }
     props_queue(r);
@@ -227,14 +230,14 @@ void cmd_move(const char *rest)
         rel.x += v[1];
         rel.y += v[2];
         rel.z -= v[0];
-        if (fabsf(rel.x) > PROPS_ATTACH_OFFSET_MAX || fabsf(rel.y) > PROPS_ATTACH_OFFSET_MAX ||
-            fabsf(rel.z) > PROPS_ATTACH_OFFSET_MAX) {
+        const float offset[3] = { rel.x, rel.y, rel.z };
+        if (!props_attach_offset_ok(offset)) {
             props_log("[props] move: offsets must stay within %.0f m of the part", PROPS_ATTACH_OFFSET_MAX);
             return;
         }
         if (r->server_id && props_joined()) {
-            if (props_send_attach(r, r->attach_part, r->attach_player, &rel))
-                props_log("[props] move request for server prop %u sent", r->server_id);
+            bool sent = props_send_attach(r, r->attach_part, r->attach_player, &rel);
+            props_log("[props] move request for server prop %u %s", r->server_id, props_sent_word(sent));
             return;
         }
         r->rel = rel;
@@ -272,8 +275,8 @@ void cmd_rot(const char *rest)
         rel.qy = q[2];
         rel.qz = q[3];
         if (r->server_id && props_joined()) {
-            if (props_send_attach(r, r->attach_part, r->attach_player, &rel))
-                props_log("[props] rotate request for server prop %u sent", r->server_id);
+            bool sent = props_send_attach(r, r->attach_part, r->attach_player, &rel);
+            props_log("[props] rotate request for server prop %u %s", r->server_id, props_sent_word(sent));
             return;
         }
         r->rel = rel;
@@ -358,8 +361,8 @@ void cmd_detach(const char *rest)
     props_update_attached(r);
     if (r->server_id && props_joined()) {
         props_relative zero = { 0, 0, 0, 0, 1, 0, 0, 0 };
-        if (props_send_attach(r, 0, 0, &zero))
-            props_log("[props] detach request for server prop %u sent", r->server_id);
+        bool sent = props_send_attach(r, 0, 0, &zero);
+        props_log("[props] detach request for server prop %u %s", r->server_id, props_sent_word(sent));
         return;
     }
     r->attach_part = 0;
@@ -395,8 +398,9 @@ void cmd_light(const char *rest)
         prop_state s;
         props_to_state(r, &s);
         s.light_mode = (uint8_t)mode;
-        if (net_send_prop(&s))
-            props_log("[props] light request for server prop %u sent (%s)", r->server_id, props_light_mode_names[mode]);
+        bool sent = net_send_prop(&s);
+        props_log("[props] light request for server prop %u %s (%s)", r->server_id, props_sent_word(sent),
+                  props_light_mode_names[mode]);
         return;
     }
     r->light_mode = (uint8_t)mode;

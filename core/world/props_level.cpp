@@ -255,8 +255,8 @@ void props_cmd_snap_level(const char *rest)
     if (!props_fit_on_part(r, part, &frame, &rel, "level"))
         return;
     if (r->server_id && props_joined()) {
-        if (props_send_attach(r, r->attach_part, r->attach_player, &rel))
-            props_log("[props] level request for server prop %u sent", r->server_id);
+        bool sent = props_send_attach(r, r->attach_part, r->attach_player, &rel);
+        props_log("[props] level request for server prop %u %s", r->server_id, props_sent_word(sent));
         return;
     }
     r->rel = rel;

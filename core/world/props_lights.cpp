@@ -89,7 +89,8 @@ int32_t props_count_flares(uint64_t model, uint32_t *hookups)
 
 void props_create_hookups(prop_record *r)
 {
-    r->hookup_state = PROP_HOOKUPS_CREATED;
+    // Not drawn while the game builds them: created once the calls are done.
+    __atomic_store_n(&r->hookup_state, (uint8_t)PROP_HOOKUPS_CREATING, __ATOMIC_SEQ_CST);
     uint64_t model = r->model;
     creation_context ctx;
     ctx.table = game_addr(GAME_OFF_HOOKUP_CONTEXT);
@@ -110,6 +111,7 @@ void props_create_hookups(prop_record *r)
         props_log("[props] #%u: creating hookups faulted", r->local_id);
         return;
     }
+    __atomic_store_n(&r->hookup_state, (uint8_t)PROP_HOOKUPS_CREATED, __ATOMIC_RELEASE);
     uint32_t hookups = 0;
     int32_t flares = props_count_flares(model, &hookups);
     if (hookups)

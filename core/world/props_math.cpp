@@ -21,6 +21,7 @@ const char *const props_light_mode_names[7] = { "default", "on", "off", "headlig
 
 const char *props_light_mode_name(uint8_t mode) { return props_light_mode_names[mode > 6 ? 0 : mode]; }
 const char *props_part_name(uint8_t part) { return part < 4 ? props_part_names[part] : "?"; }
+const char *props_sent_word(bool sent) { return sent ? "sent" : "not sent"; }
 
 int props_light_mode_parse(const char *word)
 {
@@ -147,6 +148,14 @@ bool props_position_ok(const double pos[3])
         if (!isfinite(pos[i]))
             return false;
     return fabs(pos[0]) < PROPS_WORLD_LIMIT && fabs(pos[2]) < PROPS_WORLD_LIMIT && fabs(pos[1]) <= PROPS_F32_MAX;
+}
+
+bool props_attach_offset_ok(const float offset[3])
+{
+    for (int i = 0; i < 3; i++)
+        if (!isfinite(offset[i]) || fabsf(offset[i]) > PROPS_ATTACH_OFFSET_MAX)
+            return false;
+    return true;
 }
 
 /* ---- levelling ---- */

@@ -12,7 +12,7 @@
 #define PROPS_WORLD_LIMIT (32768.0 * 512.0) /* |x|, |z| below this */
 #define PROPS_F32_MAX 3.402823466e38
 #define PROPS_QUAT_TOLERANCE 0.01           /* |length - 1| of a quaternion taken */
-#define PROPS_ATTACH_OFFSET_MAX 100.0f      /* metres of a received attach offset */
+#define PROPS_ATTACH_OFFSET_MAX 100.0f      /* metres of an attach offset, sent or received */
 
 /* ---- names ---- */
 extern const char *const props_part_names[4];       /* "none", "truck", "cabin", "trailer" */
@@ -20,6 +20,8 @@ extern const char *const props_light_mode_names[7]; /* "default" .. "!beacons" *
 /* The mode's name; a mode above 6 names "default". */
 const char *props_light_mode_name(uint8_t mode);
 const char *props_part_name(uint8_t part);
+/* The word of a request's line: "sent" when its sender took it, else "not sent". */
+const char *props_sent_word(bool sent);
 /* -1 when the word is none of the seven names (case ignored). */
 int props_light_mode_parse(const char *word);
 
@@ -51,6 +53,9 @@ double props_yaw(const float q[4]);
 bool props_quat_take(float q[4]);
 /* A world position worth using: finite, |x|, |z| < 32768 x 512, |y| within f32. */
 bool props_position_ok(const double pos[3]);
+/* An attach offset (right, up, back) every receiver takes: finite, each
+ * within PROPS_ATTACH_OFFSET_MAX metres of the part. */
+bool props_attach_offset_ok(const float offset[3]);
 
 /* ---- levelling ---- */
 /* The plane through four corner heights (h0 (X0,Z0), h1 (X0,Z1), h2 (X1,Z0),

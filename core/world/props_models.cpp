@@ -15,6 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "core.h"
+#include "detour_gate.h"
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "net_wire.h"
@@ -23,8 +24,8 @@
 
 namespace {
 
-/* Server ids whose path was refused, newest first: the refusal is logged
- * once per server prop. */
+/* Server ids of refused server props, newest first: a refusal is logged
+ * once per server prop, however often the server resends it. */
 uint32_t refused[32];
 
 typedef uint64_t (*fn1)(uint64_t);
@@ -46,17 +47,17 @@ void drop_ref(uint64_t object)
         ((fn1)(uintptr_t)game_addr(GAME_OFF_DESTROY))(object);
 }
 
-bool refused_before(uint32_t id)
+} // namespace
+
+bool props_refused_before(uint32_t server_id)
 {
     for (uint32_t r : refused)
-        if (r == id)
+        if (r == server_id)
             return true;
     memmove(refused + 1, refused, sizeof refused - sizeof refused[0]);
-    refused[0] = id;
+    refused[0] = server_id;
     return false;
 }
-
-} // namespace
 
 /* ---- file system ----
  * The u64 at GAME_OFF_FILES points to an array of file-system entries, and
@@ -93,7 +94,7 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
     char shown[NET_PROP_PATH_MAX * 4 + 1];
     net_clean(shown, sizeof shown, path, strnlen(path, PROPS_PATH_MAX));
     if (!props_path_ok(path)) {
-        if (server_id && refused_before(server_id))
+        if (server_id && props_refused_before(server_id))
             return nullptr;
         props_log("[props] %s isn't a .pmd in the game's files; not loaded%s", shown, server_id ? " (server prop)" : "");
         return nullptr;
@@ -205,40 +206,58 @@ void props_push_placement(prop_record *r)
     });
 }
 
-/* ---- drawing (render thread) ---- */
+/* ---- drawing (render thread) ----
+ * Inside render_gate before anything of the block is read: the game thread
+ * drains the gate before it releases a record, and a core that shut down
+ * has dropped its block pointer, so its passes that begin later read
+ * nothing. Every read of the block is under the guard. */
 
 void props_draw(uint64_t context)
 {
-    props_state_block *b = props_block;
-    if (!b || !b->drawing_on || props_draw_faulted || !context)
+    if (!context || props_draw_faulted)
         return;
     uint64_t ctrl = game_ctrl_guarded();
     if (!ctrl)
         return;
-    props_draw_pass_begin();
+    detour_gate *gate = render_gate;
+    uint32_t entered = detour_gate_enter(gate);
+    props_state_block *b = __atomic_load_n(&props_block, __ATOMIC_SEQ_CST);
+    if (!b) {
+        detour_gate_leave(gate, entered);
+        return;
+    }
     uint64_t camera = game_u64_guarded(ctrl + CTRL_CAMERA_MANAGER);
-    uint32_t saved = camera ? game_u32_guarded(camera + CAMERA_RENDER_WORD) : 0;
+    volatile uint32_t saved = 0;
+    volatile bool word_set = false;
     bool ok = dm_guarded([&] {
-        if (camera)
-            *(volatile uint32_t *)(uintptr_t)(camera + CAMERA_RENDER_WORD) = 1;
+        if (!b->drawing_on)
+            return;
         for (auto &r : b->table) {
-            if (props_state_of(&r) != PROP_LIVE || r.hookup_state == PROP_HOOKUPS_NONE)
+            if (props_state_of(&r) != PROP_LIVE)
+                continue;
+            uint8_t hookups = __atomic_load_n(&r.hookup_state, __ATOMIC_ACQUIRE);
+            if (hookups == PROP_HOOKUPS_NONE || hookups == PROP_HOOKUPS_CREATING)
                 continue;
             if (r.attach_part && r.attach_missing)
                 continue;
             uint64_t model = r.model;
             if (!model || !(*(const uint32_t *)(uintptr_t)(model + MODEL_FLAGS) & MODEL_LOADED))
                 continue;
+            if (camera && !word_set) {
+                saved = *(volatile uint32_t *)(uintptr_t)(camera + CAMERA_RENDER_WORD);
+                *(volatile uint32_t *)(uintptr_t)(camera + CAMERA_RENDER_WORD) = 1;
+                word_set = true;
+            }
             ((fn2)(uintptr_t)vslot(model, MODEL_SLOT_DRAW))(model, context);
             InterlockedIncrement(&props_draw_calls);
         }
     });
     // The render word goes back on every path, a fault's too.
-    if (camera)
+    if (word_set)
         dm_guarded([&] { *(volatile uint32_t *)(uintptr_t)(camera + CAMERA_RENDER_WORD) = saved; });
     if (!ok)
         props_draw_faulted = 1;
-    props_draw_pass_end();
+    detour_gate_leave(gate, entered);
 }
 
 /* ---- finding ---- */

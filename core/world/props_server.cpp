@@ -8,7 +8,7 @@
 //   commit       props_commit_placement
 //   checks       what a received prop must hold
 //   handlers     placed, removed, id list; the handler table
-#include <math.h>
+//   connection   the requests a closed connection forgets
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
@@ -51,8 +51,8 @@ void props_commit_placement(prop_record *r, const double pos[3], const float q[4
         props_to_state(r, &s);
         memcpy(s.pos, pos, sizeof s.pos);
         memcpy(s.rot, q, sizeof s.rot);
-        if (net_send_prop(&s))
-            props_log("[props] %s request for server prop %u sent", label, r->server_id);
+        bool sent = net_send_prop(&s);
+        props_log("[props] %s request for server prop %u %s", label, r->server_id, props_sent_word(sent));
         return;
     }
     props_placement_from_world(&r->place, pos, q);
@@ -77,9 +77,8 @@ const char *refusal(prop_state *s)
     if (s->attach_part > PROP_PART_TRAILER)
         return "unknown attach part";
     if (s->attach_part) {
-        for (float v : s->attach_offset)
-            if (!isfinite(v) || fabsf(v) > PROPS_ATTACH_OFFSET_MAX)
-                return "attach offset out of range";
+        if (!props_attach_offset_ok(s->attach_offset))
+            return "attach offset out of range";
         if (!props_quat_take(s->attach_rot))
             return "attach rotation not a unit quaternion";
     }
@@ -101,10 +100,16 @@ void on_server_prop(const prop_state *in)
     if (!props_block || !props_api || !in->server_id)
         return;
     prop_state s = *in;
-    // A received attach player 0 is the sender's own vehicle: the packet's player.
+    // A received attach player 0 is the sender's own vehicle: the packet's
+    // player. Without a sender (the server's own prop) there is no vehicle
+    // to ride on, and the prop stands where it is.
     if (s.attach_part && !s.attach_player)
         s.attach_player = s.owner;
+    if (s.attach_part && !s.attach_player)
+        s.attach_part = 0;
     if (const char *why = refusal(&s)) {
+        if (props_refused_before(s.server_id))
+            return;
         char shown[NET_PROP_PATH_MAX * 4 + 1];
         net_clean(shown, sizeof shown, s.model, strnlen(s.model, NET_PROP_PATH_MAX));
         props_log("[props] server prop %u refused (%s): %s", s.server_id, why, shown);
@@ -186,3 +191,13 @@ void on_server_prop_list(const uint32_t *ids, uint16_t count)
 } // namespace
 
 const net_prop_handlers props_net_handlers = { on_server_prop, on_server_prop_removed, on_server_prop_list };
+
+/* ---- connection ---- */
+
+bool props_disconnected()
+{
+    if (net_is_open())
+        return false;
+    props_pending_creates = 0;
+    return true;
+}

@@ -6,7 +6,7 @@
 // Index of this file:
 //   state         the core-side state and the log
 //   records       publishing, queueing, model checks
-//   draw passes   begun and ended counts
+//   draw passes   what a release waits for
 //   release       one record's game objects let go
 //   life cycle    props_init, props_shutdown, props_any_live
 //   tick          props_tick in its order
@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
+#include "detour_gate.h"
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "net_client.h"
@@ -39,8 +40,6 @@ namespace {
 
 props_state_block fallback_block;
 uint32_t release_counter;
-/* The draw passes begun when each slot was queued (see draw passes). */
-long queued_at[PROPS_SLOTS];
 
 } // namespace
 
@@ -60,34 +59,29 @@ bool props_joined() { return net_our_player_id() != 0; }
 bool props_our_player(uint16_t player) { return player == 0 || player == net_our_player_id(); }
 
 /* ---- draw passes ----
- * The render thread counts each props_draw pass as it begins and as it
- * ends. A record queued while begun was n may be zeroed once ended reaches
- * n: every pass that could have read it is over (the game draws from one
- * render thread, so passes do not overlap). */
-static volatile long draw_begun, draw_ended;
+ * props_draw runs inside render_gate, which every core build of the process
+ * shares. A record is queued (state 2) before the game thread drains the
+ * gate, so a pass that enters after the drain began skips it, and one that
+ * entered before has ended when the drain returns: a release after a
+ * drained gate never meets a pass that read the record live, the passes of
+ * a core reloaded meanwhile included. */
 
-void props_draw_pass_begin() { InterlockedIncrement(&draw_begun); }
-void props_draw_pass_end() { InterlockedIncrement(&draw_ended); }
-
-static bool passes_done_since(long begun) { return InterlockedCompareExchange(&draw_ended, 0, 0) >= begun; }
-
-/* Waits (bounded) for the passes begun until now to end. */
-static void wait_draw_passes()
-{
-    long begun = InterlockedCompareExchange(&draw_begun, 0, 0);
-    for (int i = 0; i < 500 && !passes_done_since(begun); i++)
-        Sleep(1);
-}
+/* How long a release batch or a world change waits for the passes inside. */
+#define PROPS_RELEASE_WAIT_MS 2
+#define PROPS_WORLD_WAIT_MS 500
 
 /* ---- records ---- */
 
 uint32_t props_state_of(const prop_record *r) { return __atomic_load_n(&r->state, __ATOMIC_ACQUIRE); }
 void props_publish(prop_record *r, uint32_t state) { __atomic_store_n(&r->state, state, __ATOMIC_RELEASE); }
 
+void (*props_queue_observer)(const prop_record *r);
+
 void props_queue(prop_record *r)
 {
-    queued_at[r - props_block->table] = InterlockedCompareExchange(&draw_begun, 0, 0);
-    props_publish(r, PROP_QUEUED);
+    __atomic_store_n(&r->state, (uint32_t)PROP_QUEUED, __ATOMIC_SEQ_CST);
+    if (props_queue_observer)
+        props_queue_observer(r);
 }
 
 bool props_model_ok(uint64_t model)
@@ -147,10 +141,6 @@ void props_init(const dm_host_api *api)
         props_block->drawing_on = 1;
     }
     props_draw_faulted = 0;
-    // Queued records of the last core wait for the passes running now.
-    long begun = InterlockedCompareExchange(&draw_begun, 0, 0);
-    for (long &q : queued_at)
-        q = begun;
     net_set_prop_handlers(&props_net_handlers);
     int kept = props_live_count();
     if (kept)
@@ -163,6 +153,9 @@ void props_shutdown()
     model_catalog_destroy();
     if (props_block)
         props_block->game_ctrl = game_ctrl_guarded();
+    // A pass of ours still running ends on its own; none after it reads the
+    // block (the view stays mapped while this core is).
+    __atomic_store_n(&props_block, (props_state_block *)nullptr, __ATOMIC_SEQ_CST);
     props_api = nullptr;
 }
 
@@ -179,7 +172,9 @@ static void world_change()
             n += r.state != PROP_FREE;
             props_publish(&r, PROP_FREE);
         }
-        wait_draw_passes();
+        // The models went with the world; a pass still inside reads the
+        // records until it ends.
+        detour_gate_drain(render_gate, PROPS_WORLD_WAIT_MS);
         memset(props_block->table, 0, sizeof props_block->table);
         props_pending_creates = 0;
         if (n)
@@ -199,16 +194,14 @@ static void deferred_release()
     }
     if (++release_counter < 3)
         return;
-    release_counter = 0;
-    for (int i = 0; i < PROPS_SLOTS; i++) {
-        prop_record *r = &props_block->table[i];
-        if (r->state != PROP_QUEUED)
-            continue;
-        if (passes_done_since(queued_at[i]))
-            release_record(r);
-        else
-            release_counter = 2; // a pass that may read it still runs: the next tick again
+    if (!detour_gate_drain(render_gate, PROPS_RELEASE_WAIT_MS)) {
+        release_counter = 2; // a pass that may read them still runs: the next tick again
+        return;
     }
+    release_counter = 0;
+    for (auto &r : props_block->table)
+        if (r.state == PROP_QUEUED)
+            release_record(&r);
 }
 
 bool props_tick(const dm_frame_info *)
@@ -216,7 +209,7 @@ bool props_tick(const dm_frame_info *)
     if (!props_block)
         return false;
     world_change();
-    if (!net_is_open())
+    if (props_disconnected())
         for (auto &r : props_block->table)
             if (r.state == PROP_LIVE && r.server_id) {
                 props_queue(&r);

@@ -82,9 +82,17 @@ bool props_parse_attach(const char *rest, props_attach_args *out)
     if (out->fields < 2)
         return false;
     if (char *at = strchr(out->part, '@')) {
+        // The player is 1 to 5 decimal digits naming 1..65535; anything else
+        // would quietly mean our own truck.
+        const char *digits = at + 1;
+        size_t n = strspn(digits, "0123456789");
+        if (n == 0 || n > 5 || digits[n] != 0)
+            return false;
+        unsigned long id = strtoul(digits, nullptr, 10);
+        if (id < 1 || id > 0xFFFF)
+            return false;
         *at = 0;
-        unsigned long id = strtoul(at + 1, nullptr, 10);
-        out->player = id > 0xFFFF ? 0 : (uint16_t)id;
+        out->player = (uint16_t)id;
     }
     if (props_same_nocase(out->part, "roof")) {
         out->roof = true;

@@ -34,7 +34,8 @@ typedef struct props_attach_args {
     bool roof;              /* the part word was "roof" */
     uint8_t part_value;     /* 1 truck, 2 cabin (and roof), 3 trailer; 0 unknown */
 } props_attach_args;
-/* False with fewer than two fields. */
+/* False with fewer than two fields, or a player behind '@' that is not a
+ * decimal number in 1..65535. */
 bool props_parse_attach(const char *rest, props_attach_args *out);
 
 /* models.txt: one line (without its line end or with it) cut into token,

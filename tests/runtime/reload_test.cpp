@@ -126,6 +126,33 @@ TEST_F(reload, TheSpawnedVehicleStaysInEachMoveMode)
     }
 }
 
+// A draw of the spawned vehicle by the old core, held inside the game's
+// draw across a hot reload: the new core takes the vehicle back, and its
+// despawn releases the vehicle only once that draw has returned.
+TEST_F(reload, ADespawnWaitsForTheOldCoresDrawStillRunning)
+{
+    start();
+    command("spawnmode clone");
+    uint8_t *vehicle = spawn();
+    ASSERT_TRUE(vehicle);
+    command("hook on");
+    sim::draw_thread_start();
+    ASSERT_TRUE(sim::draw_wait_frames(3));
+    sim::unit_draw_hold(vehicle);
+    ASSERT_TRUE(sim::unit_draw_held(2000));
+    reload_core();
+    step(3, 0.05);
+    ASSERT_GE(log_find("[core] restored spawned vehicle"), 0) << log_text();
+    command("despawn");
+    step(10, 0.05);
+    EXPECT_EQ(sim::destroyed(vehicle), 0) << "released under the old core's held draw";
+    ASSERT_TRUE(sim::unit_draw_let_go());
+    step(10, 0.05);
+    EXPECT_EQ(sim::destroyed(vehicle), 1) << log_text();
+    sim::draw_thread_stop();
+    EXPECT_EQ(sim::unit_problems(), std::vector<std::string>{});
+}
+
 TEST_F(reload, TheTrailerStaysRigidOrArticulatedWithItsParts)
 {
     struct row {
@@ -314,8 +341,9 @@ TEST_F(reload, ACoreThatFaultedLeavesNothingToTakeBack)
     EXPECT_LT(log_find("[core] leaving spawned vehicle", before), 0) << log_text();
 }
 
-// Each core maps the three sections again; the handles and views of the
-// core before it are closed, so reloads leave no handles behind.
+// Each core maps the sections again; the handles of the core before it are
+// closed, and so are its views once that core is unloaded, so reloads leave
+// no handles and no views behind.
 TEST_F(reload, ReloadsLeaveNoHandlesBehind)
 {
     auto handles = [] {
@@ -326,15 +354,23 @@ TEST_F(reload, ReloadsLeaveNoHandlesBehind)
         }
         return n;
     };
+    auto views = [] {
+        int n = 0;
+        MEMORY_BASIC_INFORMATION m;
+        for (uint8_t *at = nullptr; VirtualQuery(at, &m, sizeof m) == sizeof m; at = (uint8_t *)m.BaseAddress + m.RegionSize)
+            n += m.Type == MEM_MAPPED && m.State == MEM_COMMIT && m.BaseAddress == m.AllocationBase;
+        return n;
+    };
     start();
     ASSERT_TRUE(spawn());
     reload_core();
     step(3, 0.05);
-    int after_one = handles();
+    int after_one = handles(), views_after_one = views();
     for (int i = 0; i < 4; i++)
         reload_core();
     step(3, 0.05);
     EXPECT_LE(handles(), after_one + 2) << "three sections a reload would be twelve more";
+    EXPECT_LE(views(), views_after_one + 2) << "the views of unloaded cores are unmapped";
     EXPECT_EQ(log_count("[core] restored spawned vehicle"), 5) << log_text();
 }
 

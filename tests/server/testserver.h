@@ -100,6 +100,8 @@ typedef struct ts_props {
     uint8_t last_layout_op;
     char last_layout_name[33];
     prop_state last_request;  /* the last type 20 a player sent, as parsed */
+    uint8_t last_request_bytes[512]; /* and its payload as it came */
+    int last_request_len;
 } ts_props;
 
 typedef struct ts_server {

@@ -1,7 +1,8 @@
 // The test server's props: a store of placed props with ids from 1; a
 // player's type 20 with id 0 creates, any other id updates, and the result
 // goes to every client (the sender included) with the requester as the
-// header's player; type 21 removes (0 = all); type 22 asks for the list;
+// header's player; type 21 removes (0 = all of the requester's own, each
+// told by its id); type 22 asks for the list;
 // a joining client gets every prop and then the list; a layout command
 // (type 23) is answered by a server message (type 24).
 //
@@ -63,6 +64,15 @@ void ts_props_send_list(ts_server *s)
 
 /* ---- requests ---- */
 
+/* A player's "despawn all": that player's props only, each removal told
+ * by its id (an id 0 would remove every client's props). */
+static void remove_all_of(ts_server *s, uint16_t player)
+{
+    for (auto &p : s->props.props)
+        if (p.used && p.owner == player)
+            ts_props_remove(s, p.state.server_id);
+}
+
 static uint32_t place(ts_server *s, uint16_t player, const prop_state *in)
 {
     prop_state st = *in;
@@ -101,6 +111,10 @@ void ts_props_on_datagram(ts_server *s, ts_client *c, uint8_t type, const uint8_
         if (n < 4 || n > sizeof copy)
             return;
         memcpy(copy, p, n);
+        if (n <= sizeof s->props.last_request_bytes) {
+            memcpy(s->props.last_request_bytes, p, n);
+            s->props.last_request_len = (int)n;
+        }
         uint32_t id = net_get_u32(copy);
         if (!id)
             net_put_u32(copy, 0xFFFFFFFFu);
@@ -118,8 +132,12 @@ void ts_props_on_datagram(ts_server *s, ts_client *c, uint8_t type, const uint8_
         if (!net_parse_u32(p, n, &id))
             return;
         s->props.removes++;
-        if (!s->props.hold_echoes)
+        if (s->props.hold_echoes)
+            return;
+        if (id)
             ts_props_remove(s, id);
+        else
+            remove_all_of(s, c->id);
     } else if (type == NET_PROP_LIST) {
         ts_props_send_list(s);
     } else if (type == NET_LAYOUT_CMD) {

@@ -20,6 +20,10 @@ const block_name core_block = { "Localdrovemark_core_state_%lu", 144 };
 const block_name trailer_block = { "Localdrovemark_trailer_state_%lu", 192 };
 const block_name net_block = { "Localdrovemark_net_state_%lu", 144 };
 const block_name all_blocks[] = { core_block, trailer_block, net_block };
+/* The props block and the render gate, apart from the three: cleared by the
+ * tests that use them. */
+const block_name props_block = { "Localdrovemark_props_state_v7_%lu", 21016 };
+const block_name render_gate = { "Localdrovemark_render_gate_%lu", 12 };
 
 inline std::string name_of(const block_name &b)
 {

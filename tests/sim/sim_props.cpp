@@ -10,6 +10,7 @@
 //   parts        part models in slot lists
 //   install      props_world_install
 #include "sim/sim_props.h"
+#include "sim/sim_draw.h"
 #include "sim/sim_vehicles_internal.h"
 #include <math.h>
 #include <map>
@@ -31,6 +32,10 @@ struct model_record_t {
     volatile LONG render_word, draw_thread;
     volatile LONG64 hookup_ticks;
     volatile LONG64 unreferenced;
+    volatile LONG64 creating_draws;
+    volatile LONG creating;       /* its hookup creation (slot 30) is running */
+    volatile LONG64 frames[8];    /* the render frames of its last draws, newest at frames_next - 1 */
+    volatile LONG frames_next;
     const model_entry *entry;
 };
 
@@ -39,7 +44,8 @@ std::set<std::string> known_files;
 std::vector<uint8_t *> made;
 void **model_vt;
 bool draws_fault;
-volatile LONG draw_delay_ms;
+volatile LONG model_delay;
+volatile LONG hookups_delay_ms;
 ground_kind ground = ground_kind::flat;
 float ground_h, ground_k;
 uint8_t *ground_object;
@@ -183,14 +189,18 @@ uint64_t m_set_data(uint64_t model, uint64_t path_ptr, uint64_t look, uint64_t v
 
 uint64_t m_draw(uint64_t model, uint64_t context)
 {
-    unit_draw_begin((const void *)(uintptr_t)model);
     model_record_t *r = rec((const uint8_t *)(uintptr_t)model);
+    LONG at = InterlockedIncrement(&r->frames_next) - 1;
+    InterlockedExchange64(&r->frames[at % 8], (LONG64)draw_stats().frames);
+    unit_draw_begin((const void *)(uintptr_t)model);
     uint64_t ctrl = game_get<uint64_t>(off::game_ctrl);
     uint64_t cam = ctrl ? get<uint64_t>((void *)(uintptr_t)ctrl, off::ctrl_camera_manager) : 0;
     InterlockedExchange(&r->render_word, cam ? (LONG)get<uint32_t>((void *)(uintptr_t)cam, 0x10) : -1);
     InterlockedExchange(&r->draw_thread, (LONG)GetCurrentThreadId());
     InterlockedExchange64(&r->context, (LONG64)context);
-    if (LONG ms = InterlockedCompareExchange(&draw_delay_ms, 0, 0))
+    if (InterlockedCompareExchange(&r->creating, 0, 0))
+        InterlockedIncrement64(&r->creating_draws);
+    if (LONG ms = InterlockedCompareExchange(&model_delay, 0, 0))
         Sleep((DWORD)ms);
     InterlockedIncrement64(&r->draws);
     if ((get<uint32_t>((void *)(uintptr_t)model, 8) & 0x1FFFFFF) == 0)
@@ -217,7 +227,13 @@ uint64_t m_hookups_create(uint64_t model, uint64_t context, uint64_t one)
 {
     record("hookups_create", model, *(const uint64_t *)(uintptr_t)context, one);
     uint8_t *m = (uint8_t *)(uintptr_t)model;
-    const model_entry *e = rec(m)->entry;
+    model_record_t *r = rec(m);
+    if (LONG ms = InterlockedCompareExchange(&hookups_delay_ms, 0, 0)) {
+        InterlockedExchange(&r->creating, 1);
+        Sleep((DWORD)ms);
+        InterlockedExchange(&r->creating, 0);
+    }
+    const model_entry *e = r->entry;
     int n = e ? e->lights + e->flares : 0;
     if (!n)
         return 0;
@@ -454,6 +470,9 @@ uint64_t f_resource(uint64_t manager, uint64_t one, uint64_t path_ptr, uint64_t 
 {
     const char *path = *(const char *const *)(uintptr_t)path_ptr;
     record("resource_load", manager, one, kind);
+    // The game looks the path up in the manager's list first: a missing or
+    // freed manager faults here, as it does in the game.
+    (void)*(volatile const uint64_t *)(uintptr_t)manager;
     std::string p = path;
     if (p.size() < 4)
         return 0;
@@ -566,7 +585,17 @@ model_seen model_draws(const uint8_t *model)
     s.draw_thread = (uint32_t)InterlockedCompareExchange(&r->draw_thread, 0, 0);
     s.hookup_ticks = (uint64_t)InterlockedCompareExchange64(&r->hookup_ticks, 0, 0);
     s.unreferenced_draws = (uint64_t)InterlockedCompareExchange64(&r->unreferenced, 0, 0);
+    s.creating_draws = (uint64_t)InterlockedCompareExchange64(&r->creating_draws, 0, 0);
     return s;
+}
+bool model_drawn_in_frame(const uint8_t *model, uint64_t frame)
+{
+    model_record_t *r = rec(model);
+    for (int i = 0; r && i < 8; i++)
+        if (i < InterlockedCompareExchange(&r->frames_next, 0, 0) &&
+            (uint64_t)InterlockedCompareExchange64(&r->frames[i], 0, 0) == frame)
+            return true;
+    return false;
 }
 void model_set_loaded(uint8_t *model, bool loaded)
 {
@@ -652,7 +681,8 @@ void physics_fault(physics_step step)
     case physics_step::hookups: vtable_set(model_vt, 30, stub); break;
     }
 }
-void model_draw_delay(uint32_t ms) { InterlockedExchange(&draw_delay_ms, (LONG)ms); }
+void model_draw_delay(uint32_t ms) { InterlockedExchange(&model_delay, (LONG)ms); }
+void model_hookups_delay(uint32_t ms) { InterlockedExchange(&hookups_delay_ms, (LONG)ms); }
 void shape_builder_result(bool result) { builder_result = result; }
 void scene_depth(int depth) { place_scene(depth); }
 uint8_t *physics_scene() { return scene; }
@@ -678,7 +708,8 @@ void props_world_install(const player &p)
         cast_log.clear();
     }
     draws_fault = false;
-    draw_delay_ms = 0;
+    model_delay = 0;
+    hookups_delay_ms = 0;
     builder_result = true;
     ground_set(ground_kind::flat, 0.0f);
     player_copy = p;

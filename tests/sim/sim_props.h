@@ -21,9 +21,11 @@
  * Layout choices (this simulation's own unless marked as the game's):
  * - a model object is 896 bytes (the game's), vtable 0x243E518 in the image
  *   (the game's) with slots 1 release, 5 get-class, 17 hookup update
- *   (counts), 18 draw (counts, keeps the context, the render word and the
- *   thread, and counts draws of a model whose reference count is 0), 30 hookup creation, 33 set data, 40 hookup
- *   preparation (records "hookup_prepare"); its reference word counts for
+ *   (counts), 18 draw (counts, keeps the context, the render word, the
+ *   thread and the render frame, counts draws of a model whose reference
+ *   count is 0 and draws while its hookup creation runs, and can be held
+ *   inside, unit_draw_hold), 30 hookup creation (can be slowed), 33 set data,
+ *   40 hookup preparation (records "hookup_prepare"); its reference word counts for
  *   real and a released model's pages are gone (unit_problems names one
  *   destroyed while its draw ran); the simulation keeps its record of each
  *   model beside it;
@@ -62,10 +64,12 @@
  *   model, at the actor's placement, upright), a part model's box top, or
  *   the ground; the ground actor is an object of its own;
  * - static actors (0x100 bytes, slot 34 set placement) come from the
- *   server's slot 12; resource load 0x1E3C60 answers a resource (88 bytes,
- *   collision data at +0x50) for a ".pmc" path whose model entry has
- *   collision; the shape builder 0x157D810 writes 2 shapes into the state;
- *   removal 0x1682710 (server, state) then 0x1682560 (server, actor)
+ *   server's slot 12; resource load 0x1E3C60 reads the list at its first
+ *   argument (the resource manager, an object of 0x200 bytes whose pointer
+ *   is at 0x36B8B78, plus 0xD8: a missing or freed manager faults there) and
+ *   answers a resource (88 bytes, collision data at +0x50) for a ".pmc" path
+ *   whose model entry has collision; the shape builder 0x157D810 writes 2
+ *   shapes into the state; removal 0x1682710 (server, state) then 0x1682560 (server, actor)
  *   retire the actor; the layer call 0x1686250 is the vehicles' body_settle
  *   fake;
  * - physics_fault makes one of the steps jump to a faulting stub. */
@@ -115,6 +119,7 @@ struct model_seen {
     uint32_t draw_thread;
     uint64_t hookup_ticks;
     uint64_t unreferenced_draws; /* draws while its reference count was 0 */
+    uint64_t creating_draws;     /* draws while its hookup creation ran */
 };
 SIM_API std::vector<uint8_t *> models_made(); /* from the factory, in order */
 SIM_API model_seen model_draws(const uint8_t *model);
@@ -125,6 +130,13 @@ SIM_API bool hookup_is_flare(const uint8_t *hookup);
 SIM_API void model_draw_faults(bool faults);
 /* Each model draw sleeps this long (0 after install): a pass outlasts ticks. */
 SIM_API void model_draw_delay(uint32_t ms);
+/* Each hookup creation (slot 30) sleeps this long (0 after install); draws
+ * of the model meanwhile are counted in creating_draws. */
+SIM_API void model_hookups_delay(uint32_t ms);
+/* Whether one of the model's last eight draws began in that render frame
+ * (the frames draw_stats counted as completed when the draw began). A draw
+ * is held inside the slot with unit_draw_hold (sim_vehicles.h). */
+SIM_API bool model_drawn_in_frame(const uint8_t *model, uint64_t frame);
 
 enum class ground_kind { flat, slope, step, hole };
 /* flat: height h everywhere; slope: h + k * x (world x); step: h for

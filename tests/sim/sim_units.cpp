@@ -13,6 +13,7 @@
 //   units and references  refword, destroyed, units_since, unit_problems
 //   behaviours   the factory's creates, the erase, the removal observer
 #include "sim/sim_vehicles_internal.h"
+#include "sim/sim_draw.h"
 #include <stdio.h>
 #include <map>
 #include <mutex>
@@ -143,11 +144,22 @@ std::map<const void *, draw_record> draw_records;
 
 } // namespace
 
+/* The held draw: the next draw of hold_unit waits in unit_draw_begin. */
+static volatile LONG64 hold_unit, hold_frame;
+static volatile LONG hold_state; /* 0 off, 1 armed, 2 a draw is held, 3 let go, 4 it returned */
+
 void unit_draw_begin(const void *object)
 {
     AcquireSRWLockExclusive(&draw_lock);
     draw_records[object].inside++;
     ReleaseSRWLockExclusive(&draw_lock);
+    if (InterlockedCompareExchange64(&hold_unit, 0, 0) == (LONG64)(uintptr_t)object &&
+        InterlockedCompareExchange(&hold_state, 2, 1) == 1) {
+        InterlockedExchange64(&hold_frame, (LONG64)draw_stats().frames);
+        for (int i = 0; i < 30000 && InterlockedCompareExchange(&hold_state, 0, 0) == 2; i++)
+            Sleep(1);
+        InterlockedExchange(&hold_state, 4);
+    }
 }
 
 void unit_draw_end(const void *object, bool shadow)
@@ -157,6 +169,38 @@ void unit_draw_end(const void *object, bool shadow)
     r.inside--;
     (shadow ? r.counts.shadows : r.counts.draws)++;
     ReleaseSRWLockExclusive(&draw_lock);
+    if (InterlockedCompareExchange64(&hold_unit, 0, 0) == (LONG64)(uintptr_t)object)
+        InterlockedCompareExchange(&hold_state, 5, 4); // the held call has returned
+}
+
+void unit_draw_hold(const void *unit)
+{
+    InterlockedExchange64(&hold_unit, (LONG64)(uintptr_t)unit);
+    InterlockedExchange(&hold_state, 1);
+}
+
+bool unit_draw_held(int timeout_ms, uint64_t *frame)
+{
+    for (int i = 0; i <= timeout_ms; i++) {
+        if (InterlockedCompareExchange(&hold_state, 0, 0) == 2) {
+            if (frame)
+                *frame = (uint64_t)InterlockedCompareExchange64(&hold_frame, 0, 0);
+            return true;
+        }
+        Sleep(1);
+    }
+    return false;
+}
+
+bool unit_draw_let_go(int timeout_ms)
+{
+    bool held = InterlockedCompareExchange(&hold_state, 3, 2) == 2;
+    for (int i = 0; held && i <= timeout_ms && InterlockedCompareExchange(&hold_state, 0, 0) != 5; i++)
+        Sleep(1);
+    bool returned = held && InterlockedCompareExchange(&hold_state, 0, 0) == 5;
+    InterlockedExchange(&hold_state, 0);
+    InterlockedExchange64(&hold_unit, 0);
+    return returned;
 }
 
 int unit_being_drawn(const void *object)
@@ -452,6 +496,8 @@ void units_install()
     AcquireSRWLockExclusive(&draw_lock);
     draw_records.clear();
     ReleaseSRWLockExclusive(&draw_lock);
+    hold_unit = 0;
+    hold_state = 0;
     create_behaviours.clear();
     erase_is_stuck = false;
     observer = nullptr;

@@ -281,6 +281,14 @@ struct unit_drawn {
     uint64_t draws, shadows;
 };
 SIM_API unit_drawn unit_draws(const void *unit);
+/* The next draw of the unit (a vehicle's, a trailer's or a prop model's)
+ * waits inside the game's call, counted as being drawn, until let go (at
+ * most 30 s): unit_draw_held waits until one does (and gives the render
+ * frame it began in), unit_draw_let_go lets it go on and waits until the
+ * call has returned; false when none was held (the hold is then off). */
+SIM_API void unit_draw_hold(const void *unit);
+SIM_API bool unit_draw_held(int timeout_ms, uint64_t *frame = nullptr);
+SIM_API bool unit_draw_let_go(int timeout_ms = 5000);
 SIM_API void unit_set_class(void *unit, const void *class_object);
 
 /* ---- behaviours ---- */

@@ -139,6 +139,16 @@ TEST(PropsChecks, PositionsAndQuaternions)
             EXPECT_NEAR(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3], 1.0, 1e-6);
         }
     }
+    // attach offsets: the one bound a sender keeps and a receiver holds, 100 m on each axis
+    struct {
+        float v[3];
+        bool ok;
+    } offsets[] = {
+        { { 0, 0, 0 }, true },         { { 100, -100, 100 }, true }, { { 0, 0, -100.01f }, false },
+        { { 100.01f, 0, 0 }, false },  { { 0, NAN, 0 }, false },     { { 0, 0, INFINITY }, false },
+    };
+    for (auto &c : offsets)
+        EXPECT_EQ(props_attach_offset_ok(c.v), c.ok) << c.v[0] << " " << c.v[1] << " " << c.v[2];
 }
 
 TEST(PropsLevelling, PlaneFit)
@@ -299,8 +309,13 @@ TEST(PropsText, SpawnAndAttachArguments)
     } cases[] = {
         { "last", false, 1, 0, false, 0 },          { "last truck", true, 2, 1, false, 0 },
         { "3 ROOF", true, 2, 2, true, 0 },          { "3 cabin@7 1 2 3 90", true, 6, 2, false, 7 },
-        { "3 trailer@70000", true, 2, 3, false, 0 }, { "3 wheel", true, 2, 0, false, 0 },
-        { "3 truck 2", true, 3, 1, false, 0 },
+        { "3 wheel", true, 2, 0, false, 0 },        { "3 truck 2", true, 3, 1, false, 0 },
+        { "3 truck@65535 2", true, 3, 1, false, 65535 }, { "3 truck@1", true, 2, 1, false, 1 },
+        // a player that is not a number in 1..65535 is a usage error, never our truck
+        { "3 trailer@70000", false, 2, 0, false, 0 }, { "3 truck@abc", false, 2, 0, false, 0 },
+        { "3 truck@0", false, 2, 0, false, 0 },       { "3 truck@", false, 2, 0, false, 0 },
+        { "3 truck@7x", false, 2, 0, false, 0 },      { "3 truck@+7", false, 2, 0, false, 0 },
+        { "3 truck@065536", false, 2, 0, false, 0 },
     };
     for (auto &c : cases) {
         props_attach_args a;

@@ -5,6 +5,7 @@
 // vehicle and to a player shown as a convoy vehicle, levelling on the height field, collision and its faults, light
 // modes and hookups, and drawing on a thread of its own while the game
 // thread spawns and releases.
+#include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <math.h>
@@ -16,9 +17,9 @@
 #include "core_linked.h"
 #include "game_mem.h"
 #include "log_capture.h"
+#include "net_client_state.h"
 #include "props.h"
 #include "rv.h"
-#include "shared_section.h"
 #include "spawn.h"
 #include "vehicle_defs.h"
 #include "world.h"
@@ -34,6 +35,20 @@ const char *lamp = "/model/lamp.pmd";
 
 uint64_t u(const void *p) { return (uint64_t)(uintptr_t)p; }
 uint8_t *p8(uint64_t a) { return (uint8_t *)(uintptr_t)a; }
+
+/* The props section as the next core build would find it: a view of the
+ * test's own, kept for the process (the core unmaps only views it noted). */
+props_state_block *section()
+{
+    static props_state_block *view;
+    if (!view) {
+        char name[64];
+        snprintf(name, sizeof name, "Localdrovemark_props_state_v7_%lu", GetCurrentProcessId());
+        HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 21016, name);
+        view = h ? (props_state_block *)MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 21016) : nullptr;
+    }
+    return view;
+}
 
 class props_core : public ::testing::Test {
 protected:
@@ -59,14 +74,13 @@ protected:
         truck_at(100, 10, 50);
         sim::ground_set(sim::ground_kind::flat, 10);
         // A fresh block each test: the section lives as long as the process.
-        char name[64];
-        snprintf(name, sizeof name, "Localdrovemark_props_state_v7_%lu", GetCurrentProcessId());
-        memset(dm_section_map(name, sizeof(props_state_block)), 0, sizeof(props_state_block));
+        memset(section(), 0, sizeof(props_state_block));
         props_autosnap = 1;
         props_collision_on = 0;
         props_ray_filter = 0xFFFFFFFFu;
         props_last_id = 0;
         props_pending_creates = 0;
+        props_draw_calls = 0;
         props_init(&api);
         ASSERT_TRUE(props_block);
         spawn_state = spawn_state_record{};
@@ -75,6 +89,7 @@ protected:
     }
     void TearDown() override
     {
+        net_client.our_id = 0; // a test that named us joined
         props_shutdown();
         spawn_state = spawn_state_record{};
         core_api = nullptr;
@@ -187,6 +202,13 @@ TEST_F(props_core, ReleaseBatchCounterAndTheSixtyFifthSpawn)
         ASSERT_TRUE(spawn()) << i;
     EXPECT_EQ(first(fmt("spawn %s", cone)), "[props] all 64 slots used; despawn some");
     cmd("despawn 1");
+    // a record queued for release still holds its model: a spawn never takes it
+    uint64_t queued_model = rec(1)->model;
+    EXPECT_EQ(first(fmt("spawn %s", cone)), "[props] all 64 slots used; despawn some");
+    ASSERT_NE(rec(1), nullptr);
+    EXPECT_EQ(rec(1)->state, PROP_QUEUED);
+    EXPECT_EQ(rec(1)->model, queued_model);
+    EXPECT_EQ(sim::models_made().size(), 64u);
     tick(2); // counter at 2
     cmd("despawn 2"); // queued while the counter runs: goes with the same batch
     tick();
@@ -228,6 +250,52 @@ TEST_F(props_core, WorldChangeForgetsOnceAndProfileReloadDoesNotAgain)
         sim::put<uint32_t>(m, 8, 0);
 }
 
+// A world change clears the table only once a pass that is still drawing
+// has ended (the models went with the world; the pass reads the records).
+TEST_F(props_core, AWorldChangeWaitsForAPassStillDrawing)
+{
+    prop_record *a = spawn(cone, "10 0");
+    spawn(cone, "14 0");
+    tick();
+    uint8_t *ctx = sim::object_new(0x40), *ctrl = pl.ctrl;
+    sim::unit_draw_hold(p8(a->model));
+    std::thread pass([&] { props_draw(u(ctx)); });
+    ASSERT_TRUE(sim::unit_draw_held(2000));
+    std::atomic<bool> letting_go { false };
+    std::thread go([&] {
+        Sleep(150);
+        letting_go = true;
+        sim::unit_draw_let_go();
+    });
+    sim::game_put<uint64_t>(sim::off::game_ctrl, 0); // the profile unloaded
+    tick();
+    EXPECT_TRUE(letting_go) << "the table was cleared under a pass still drawing";
+    go.join();
+    pass.join();
+    EXPECT_EQ(count_state(PROP_FREE), 64);
+    sim::game_put<uint64_t>(sim::off::game_ctrl, u(ctrl));
+    for (auto *m : sim::models_made())
+        sim::put<uint32_t>(m, 8, 0);
+}
+
+// After props_shutdown the core reads nothing of the block: a pass that
+// begins later draws nothing, while the block keeps its live props.
+TEST_F(props_core, AfterShutdownAPassReadsNothing)
+{
+    prop_record *r = spawn(cone, "10 0");
+    tick();
+    uint8_t *ctx = sim::object_new(0x40), *model = p8(r->model);
+    props_draw(u(ctx));
+    EXPECT_EQ(sim::model_draws(model).draws, 1u);
+    props_shutdown();
+    EXPECT_EQ(section()->table[0].state, (uint32_t)PROP_LIVE);
+    props_draw(u(ctx));
+    EXPECT_EQ(sim::model_draws(model).draws, 1u);
+    props_init(&api);
+    props_draw(u(ctx));
+    EXPECT_EQ(sim::model_draws(model).draws, 2u);
+}
+
 TEST_F(props_core, ABlockOfAnotherLayoutStartsEmptyWithDrawingOn)
 {
     spawn();
@@ -236,9 +304,9 @@ TEST_F(props_core, ABlockOfAnotherLayoutStartsEmptyWithDrawingOn)
         uint32_t magic, version;
     } cases[] = { { PROPS_MAGIC, 6 }, { 0x12345678, PROPS_VERSION }, { PROPS_MAGIC, PROPS_VERSION } };
     for (auto &c : cases) {
-        props_block->magic = c.magic;
-        props_block->version = c.version;
-        props_block->drawing_on = 0;
+        section()->magic = c.magic;
+        section()->version = c.version;
+        section()->drawing_on = 0;
         props_init(&api);
         bool kept = c.magic == PROPS_MAGIC && c.version == PROPS_VERSION;
         EXPECT_EQ(props_block->drawing_on, kept ? 0u : 1u);
@@ -364,6 +432,10 @@ TEST_F(props_core, CommandLinesAndUsage)
         { "light 1 blink", "[props] light: unknown mode 'blink'" },
         { "attach 1", "[props] usage: model attach <id|last> truck|cabin|roof|trailer[@player] [ahead right up [yaw]]" },
         { "attach 1 wheel", "[props] attach: unknown part 'wheel' (truck|cabin|roof|trailer)" },
+        // a player behind '@' must be a number in 1..65535: never our truck by accident
+        { "attach 1 truck@abc", "[props] usage: model attach <id|last> truck|cabin|roof|trailer[@player] [ahead right up [yaw]]" },
+        { "attach 1 truck@70000", "[props] usage: model attach <id|last> truck|cabin|roof|trailer[@player] [ahead right up [yaw]]" },
+        { "attach 1 truck@0 3", "[props] usage: model attach <id|last> truck|cabin|roof|trailer[@player] [ahead right up [yaw]]" },
         { "autosnap off", "[props] autosnap off" },
         { "autosnap on", "[props] autosnap on" },
         { "raymask zz", "[props] ray filter 00000000" },
@@ -417,7 +489,6 @@ TEST_F(props_core, AttachedToTruckCabinRoofAndTrailerFollowsWithinAMillimetre)
         { "truck 2 1 0.5 90", PROP_PART_TRUCK, pl.truck, false, { 1, 0.5f, -2 } },
         { "cabin 0 0 1", PROP_PART_CABIN, pl.truck, true, { 0, 1, 0 } },
         { "trailer 1 0 2", PROP_PART_TRAILER, trailer, false, { 0, 2, -1 } },
-        { "truck@0 3", PROP_PART_TRUCK, pl.truck, false, { 0, 0, -3 } },
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.args);
@@ -502,6 +573,29 @@ TEST_F(props_core, RoofFitKeptInPlaceRoundTripAndMissingPart)
     EXPECT_TRUE(has(out, fmt("[props] #%u detached at (%.1f, %.1f, %.1f)", k->local_id, before[0], before[1], before[2])))
         << text(out);
     EXPECT_EQ(first("detach last"), fmt("[props] #%u isn't attached", k->local_id));
+}
+
+// Kept in place 150 m ahead of the truck: the offset would pass the 100 m
+// every receiver refuses, so the command refuses it before anything, for a
+// local prop and for a server prop's request alike (nothing is sent).
+TEST_F(props_core, AttachKeptInPlaceBeyondTheBoundIsRefusedBeforeSending)
+{
+    prop_record *r = spawn(cone, "150 0");
+    ASSERT_TRUE(r);
+    auto out = cmd("attach last truck");
+    EXPECT_EQ(out.back(), "[props] attach: offsets must be finite metres within 100") << text(out);
+    EXPECT_EQ(r->attach_part, 0);
+    // the same as a server prop while joined: no request goes out
+    r->server_id = 9;
+    net_client.our_id = 5;
+    out = cmd("attach 9 truck");
+    net_client.our_id = 0;
+    EXPECT_EQ(out.back(), "[props] attach: offsets must be finite metres within 100") << text(out);
+    EXPECT_EQ(text(out).find("request"), std::string::npos) << text(out);
+    // within the bound it is kept in place as before
+    prop_record *k = spawn(cone, "90 0");
+    out = cmd(fmt("attach %u truck", k->local_id));
+    EXPECT_EQ(k->attach_part, PROP_PART_TRUCK) << text(out);
 }
 
 TEST_F(props_core, OnTheRemotePlayersSpawnedVehicleAndGoneWithIt)
@@ -619,6 +713,60 @@ TEST_F(props_core, OnAPlayerShownAsAConvoyVehicleFollowsItWithinAMillimetre)
     dm_rv_despawn(2, "test");
     dm_rv_forget_all();
     dm_rv = dm_rv_settings {};
+}
+
+/* ---- requests ---- */
+
+// Every request whose sender returns false says so with one "not sent" line
+// and changes nothing here. The network client names us joined (our id 5)
+// while its socket is closed, so every sender refuses.
+TEST_F(props_core, RequestsTheSenderRefusesSayNotSent)
+{
+    prop_record *r = spawn(cone, "10 0");
+    prop_record *a = spawn(cone, "20 0");
+    ASSERT_TRUE(r && a);
+    cmd("attach 2 truck 2");
+    ASSERT_EQ(a->attach_part, PROP_PART_TRUCK);
+    r->server_id = 9;
+    a->server_id = 10;
+    placement kept = r->place;
+    props_relative kept_rel = a->rel;
+    net_client.our_id = 5;
+    struct {
+        const char *command;
+        const char *line;
+    } cases[] = {
+        { "nudge 9 1 0 0", "[props] nudge request for server prop 9 not sent" },
+        { "move 9 1", "[props] move request for server prop 9 not sent" },
+        { "rot 9 90", "[props] rotate request for server prop 9 not sent" },
+        { "here 9", "[props] here request for server prop 9 not sent" },
+        { "level 9", "[props] level request for server prop 9 not sent" },
+        { "light 9 on", "[props] light request for server prop 9 not sent (on)" },
+        { "attach 9 truck 2", "[props] attach request for server prop 9 not sent (truck, right 0.00 up 0.00 ahead 2.00)" },
+        { "despawn 9", "[props] remove request for server prop 9 not sent" },
+        { "move 10 1", "[props] move request for server prop 10 not sent" },
+        { "rot 10 90", "[props] rotate request for server prop 10 not sent" },
+        { "level 10", "[props] level request for server prop 10 not sent" },
+        { "detach 10", "[props] detach request for server prop 10 not sent" },
+        { "despawn all", "[props] despawn all (server props: request not sent)" },
+        { "spawn /model/cone.pmd 30 0", "[props] create request not sent to the server: /model/cone.pmd at (100.0, 10.0, "
+                                        "20.0)" },
+    };
+    for (auto &c : cases) {
+        auto out = cmd(c.command);
+        EXPECT_EQ(out.empty() ? "(nothing)" : out.back(), c.line) << c.command << "\n" << text(out);
+        int sent = 0;
+        for (auto &l : out)
+            sent += l.find(" sent") != std::string::npos && l.find(" not sent") == std::string::npos;
+        EXPECT_EQ(sent, 0) << c.command << "\n" << text(out);
+    }
+    net_client.our_id = 0;
+    EXPECT_EQ(memcmp(&r->place, &kept, sizeof kept), 0);
+    EXPECT_EQ(memcmp(&a->rel, &kept_rel, sizeof kept_rel), 0);
+    EXPECT_EQ(a->attach_part, PROP_PART_TRUCK);
+    EXPECT_EQ(r->light_mode, 0);
+    EXPECT_EQ(count_state(PROP_LIVE), 2);
+    EXPECT_EQ(props_pending_creates, 0u) << "a create request not sent is not awaited";
 }
 
 /* ---- levelling ---- */
@@ -752,6 +900,37 @@ TEST_F(props_core, AFaultInEachCollisionStepLeaksNoActor)
         EXPECT_EQ(sim::actors_live().size(), 0u);
         TearDown();
     }
+}
+
+// The resource manager the collision file is loaded through: missing,
+// freed, or too small to hold its list at +0xD8. Each is one line for each
+// prop and no collision for it; the switch stays on and nothing faults.
+TEST_F(props_core, CollisionWithoutAReadableResourceManagerIsALinePerProp)
+{
+    spawn(cone, "10 0");
+    spawn(cone, "20 0");
+    uint64_t good = sim::game_get<uint64_t>(sim::prop_off::resource_manager);
+    uint8_t *freed = sim::object_new(0x200);
+    sim::object_release(freed);
+    struct {
+        const char *what;
+        uint64_t manager;
+    } cases[] = { { "none", 0 }, { "freed", u(freed) }, { "too small", u(sim::object_new(0x40)) } };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::game_put<uint64_t>(sim::prop_off::resource_manager, c.manager);
+        auto out = cmd("collide on");
+        EXPECT_EQ(out, (std::vector<std::string>{ "[props] #1 collision: no readable resource manager",
+                                                   "[props] #2 collision: no readable resource manager",
+                                                   "[props] collision on" }))
+            << text(out);
+        EXPECT_EQ(props_collision_on, 1);
+        EXPECT_EQ(sim::actors_live().size(), 0u);
+        cmd("collide off");
+    }
+    sim::game_put<uint64_t>(sim::prop_off::resource_manager, good);
+    cmd("collide on");
+    EXPECT_EQ(sim::actors_live().size(), 2u);
 }
 
 /* ---- lights ---- */
@@ -888,6 +1067,98 @@ TEST_F(props_core, DrawRestoresTheRenderWordOnEveryPathAndReportsAFaultOnce)
         faults += l.rfind("[props] draw faulted", 0) == 0;
     EXPECT_EQ(faults, 2);
     sim::model_draw_faults(false);
+}
+
+// The release waits for every draw pass that may have read the record live.
+// Row 1: a pass that begins on cue while the game thread queues the prop
+// (held there by the queue's observer) must not draw it after its release.
+// Row 2: a pass still inside an earlier prop's draw when the next prop is
+// queued reads that prop afterwards: its release waits until the pass ends.
+TEST_F(props_core, AReleaseWaitsForEveryPassThatMayHaveReadTheProp)
+{
+    static uint8_t *ctx;
+    static std::atomic<bool> pass_done;
+    static std::thread *pass;
+    ctx = sim::object_new(0x40);
+    struct row {
+        bool cue_in_queue; /* the pass begins while the game thread queues */
+        const char *what;
+    } rows[] = { { true, "a pass begun while queueing" }, { false, "a pass held in the prop before" } };
+    for (const row &w : rows) {
+        SCOPED_TRACE(w.what);
+        prop_record *a = spawn(cone, "10 0");
+        prop_record *b = spawn(cone, "14 0");
+        tick(); // hookups: both are drawn from now on
+        uint8_t *held = p8(w.cue_in_queue ? b->model : a->model), *queued = p8(b->model);
+        uint32_t queued_id = b->local_id;
+        pass_done = false;
+        sim::unit_draw_hold(held);
+        static void (*begin_pass)() = [] {
+            pass = new std::thread([] {
+                props_draw(u(ctx));
+                pass_done = true;
+            });
+        };
+        if (w.cue_in_queue) {
+            // The pass begins while the game thread is inside the queue, and
+            // reads the record before the game thread goes on.
+            props_queue_observer = [](const prop_record *) {
+                begin_pass();
+                for (int i = 0; i < 2000 && !pass_done && !sim::unit_draw_held(1); i++) {
+                }
+            };
+        } else {
+            begin_pass();
+            ASSERT_TRUE(sim::unit_draw_held(2000));
+        }
+        cmd(fmt("despawn %u", queued_id));
+        props_queue_observer = nullptr;
+        tick(6);
+        if (!w.cue_in_queue) {
+            EXPECT_EQ(count_state(PROP_QUEUED), 1) << "released while a pass that reads it next still runs";
+        }
+        sim::unit_draw_let_go();
+        pass->join();
+        delete pass;
+        for (int t = 0; t < 500 && count_state(PROP_QUEUED); t++) {
+            tick();
+            Sleep(1);
+        }
+        EXPECT_EQ(count_state(PROP_QUEUED), 0);
+        EXPECT_EQ(sim::destroyed(queued), 1);
+        EXPECT_EQ(sim::model_draws(queued).unreferenced_draws, 0u);
+        EXPECT_EQ(sim::unit_problems(), std::vector<std::string>{});
+        cmd("despawn all");
+        tick(3);
+    }
+}
+
+// A prop is drawn only once its hookups exist: not while the game creates
+// them (slots 40 and 30), however long that takes.
+TEST_F(props_core, NotDrawnWhileItsHookupsAreBeingCreated)
+{
+    uint8_t *ctx = sim::object_new(0x40);
+    prop_record *r = spawn(lamp, "10 0");
+    uint8_t *model = p8(r->model);
+    sim::model_hookups_delay(300);
+    std::atomic<bool> stop { false };
+    std::atomic<uint64_t> passes { 0 };
+    std::thread render([&] {
+        while (!stop) {
+            props_draw(u(ctx));
+            passes++;
+            Sleep(1);
+        }
+    });
+    tick(); // creates the hookups, slowly
+    stop = true;
+    render.join();
+    sim::model_hookups_delay(0);
+    EXPECT_GT(passes.load(), 10u);
+    EXPECT_EQ(sim::model_draws(model).creating_draws, 0u) << "drawn while its hookups were being created";
+    EXPECT_EQ(r->hookup_state, PROP_HOOKUPS_CREATED);
+    props_draw(u(ctx));
+    EXPECT_GE(sim::model_draws(model).draws, 1u) << "drawn once they exist";
 }
 
 TEST_F(props_core, DrawingOnAThreadOfItsOwnWhileTheGameThreadSpawnsAndReleases)

@@ -7,6 +7,7 @@
 #include "runtime/runtime_fixture.h"
 #include <math.h>
 #include "net_records.h"
+#include "net_wire.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_props.h"
 #include "sim/sim_vehicles.h"
@@ -69,6 +70,19 @@ protected:
     }
 
     uint16_t our_id() { return ts_find_name(&server, "tester")->id; }
+
+    /* Joined, with a bot that has placed server props 1 at (120, 10, 40)
+     * and 2 at (130, 10, 40); the bot's id. */
+    uint16_t join_with_bot_props()
+    {
+        join();
+        uint16_t bot = ts_add_bot(&server, "bot", sim::clock_now());
+        prop_state a = state_at(120, 10, 40), b = state_at(130, 10, 40);
+        ts_props_place_as(&server, bot, &a);
+        ts_props_place_as(&server, bot, &b);
+        EXPECT_TRUE(until("[props] server prop 2 (by player")) << log_text();
+        return bot;
+    }
 };
 
 TEST_F(props, OurSpawnGoesAsARequestAndTheEchoCreatesMovesRelightsRemoves)
@@ -121,17 +135,12 @@ TEST_F(props, OurSpawnGoesAsARequestAndTheEchoCreatesMovesRelightsRemoves)
 
 TEST_F(props, AnotherPlayersPropsTheListAndADisconnect)
 {
-    join();
-    uint16_t bot = ts_add_bot(&server, "bot", sim::clock_now());
-    size_t from = log_lines().size();
-    prop_state a = state_at(120, 10, 40), b = state_at(130, 10, 40);
-    ts_props_place_as(&server, bot, &a);
-    ts_props_place_as(&server, bot, &b);
-    ASSERT_TRUE(until("[props] server prop 2 (by player", from)) << log_text();
-    EXPECT_EQ(lines_since(from, "[props] server prop 1 (by player")[0],
-              fmt("[props] server prop 1 (by player %u): /model/cone.pmd at (120.0, 10.0, 40.0), local #1", bot));
+    uint16_t bot = join_with_bot_props();
+    auto placed = lines_since(0, "[props] server prop 1 (by player");
+    ASSERT_EQ(placed.size(), 1u) << log_text();
+    EXPECT_EQ(placed[0], fmt("[props] server prop 1 (by player %u): /model/cone.pmd at (120.0, 10.0, 40.0), local #1", bot));
     // the id list without 1 removes it; a local prop is never touched
-    from = log_lines().size();
+    size_t from = log_lines().size();
     server.props.props[0].used = false;
     ts_props_send_list(&server);
     ASSERT_TRUE(until("[props] server prop 1 is gone from the server list; removed", from)) << log_text();
@@ -141,6 +150,7 @@ TEST_F(props, AnotherPlayersPropsTheListAndADisconnect)
     ts_props_remove(&server, 0);
     ASSERT_TRUE(until("[props] server prop 2 removed", from)) << log_text();
     // a disconnect queues what is left
+    prop_state a = state_at(120, 10, 40);
     ts_props_place_as(&server, bot, &a);
     ASSERT_TRUE(until("[props] server prop 3 (by player", from)) << log_text();
     from = log_lines().size();
@@ -148,37 +158,69 @@ TEST_F(props, AnotherPlayersPropsTheListAndADisconnect)
     ASSERT_TRUE(until("[props] server prop 3 removed (not connected)", from)) << log_text();
 }
 
-TEST_F(props, ReceivedPropsOutOfRangeOrMalformedAreRefused)
+TEST_F(props, ReceivedPropsOutOfRangeOrMalformedAreRefusedOncePerProp)
 {
     join();
     uint16_t bot = ts_add_bot(&server, "bot", sim::clock_now());
+    auto attached = [&](prop_state s) {
+        s.attach_part = 1;
+        s.attach_rot[0] = 1;
+        return s;
+    };
     struct {
         prop_state s;
-        const char *line; /* null: taken */
+        const char *why;
     } cases[] = {
         { state_at(4e8, 0, 0), "position not finite or out of range" },
         { state_at(0, 1e39, 0), "position not finite or out of range" },
-        { state_at(100, 10, 40), nullptr },
+        { state_at(NAN, 10, 40), "position not finite or out of range" },
+        { state_at(100, INFINITY, 40), "position not finite or out of range" },
+        { state_at(100, 10, 40), "rotation not a unit quaternion" },
+        { state_at(100, 10, 40), "rotation not a unit quaternion" },
         { state_at(100, 10, 40, "/model/co\x01ne.pmd"), "model path refused" },
+        { attached(state_at(100, 10, 40)), "attach offset out of range" },
+        { attached(state_at(100, 10, 40)), "attach offset out of range" },
+        { attached(state_at(100, 10, 40)), "attach rotation not a unit quaternion" },
     };
-    cases[2].s.rot[0] = 0.9f; // not a unit quaternion
-    cases[2].line = "rotation not a unit quaternion";
+    cases[4].s.rot[0] = 0.9f;
+    cases[5].s.rot[2] = NAN;
+    cases[7].s.attach_offset[2] = -1000;
+    cases[8].s.attach_offset[0] = NAN;
+    cases[9].s.attach_rot[3] = INFINITY;
     for (auto &c : cases) {
         size_t from = log_lines().size();
         uint32_t id = ts_props_place_as(&server, bot, &c.s);
-        ASSERT_TRUE(until(fmt("[props] server prop %u refused (%s)", id, c.line), from)) << c.line << "\n" << log_text();
+        // the server sends it twice more, as it resends its props
+        c.s.server_id = id;
+        ts_props_place_as(&server, bot, &c.s);
+        ts_props_place_as(&server, bot, &c.s);
+        std::string line = fmt("[props] server prop %u refused (%s): ", id, c.why);
+        bool came = until(line, from);
+        EXPECT_TRUE(came) << line << "\n" << log_text();
+        if (!came)
+            continue;
+        server_frames(5, 0.05);
+        EXPECT_EQ(lines_since(from, fmt("[props] server prop %u ", id)), std::vector<std::string>{ lines_since(from, line)[0] })
+            << c.why;
     }
     // an attach block naming player 0 rides on the sender's vehicle, not ours
-    prop_state s = state_at(100, 10, 40);
-    s.attach_part = 1;
+    prop_state s = attached(state_at(100, 10, 40));
     s.attach_player = 0;
-    s.attach_rot[0] = 1;
     s.attach_offset[2] = -2;
     size_t from = log_lines().size();
     uint32_t id = ts_props_place_as(&server, bot, &s);
     ASSERT_TRUE(until(fmt("[props] server prop %u attached to player %u's truck: right 0.00 up 0.00 ahead 2.00", id, bot),
                       from))
         << log_text();
+    // with no sender (player 0, the server's own) there is no vehicle: it stands unattached
+    from = log_lines().size();
+    prop_state own = attached(state_at(105, 10, 40));
+    own.attach_offset[2] = -2;
+    uint32_t own_id = ts_props_place_as(&server, 0, &own);
+    ASSERT_TRUE(until(fmt("[props] server prop %u (by player 0): /model/cone.pmd at (105.0, 10.0, 40.0)", own_id), from))
+        << log_text();
+    server_frames(3, 0.05);
+    EXPECT_TRUE(lines_since(from, fmt("[props] server prop %u attached", own_id)).empty()) << log_text();
     // an attach kind beyond the trailer (4) is no attach block: the prop stands unattached
     prop_state k4 = state_at(110, 10, 40);
     k4.attach_part = 4;
@@ -189,10 +231,165 @@ TEST_F(props, ReceivedPropsOutOfRangeOrMalformedAreRefused)
                       from))
         << log_text();
     EXPECT_TRUE(lines_since(from, fmt("[props] server prop %u attached", k4_id)).empty());
-    // an offset beyond 100 m is refused
-    s.attach_offset[2] = -1000;
-    id = ts_props_place_as(&server, bot, &s);
-    ASSERT_TRUE(until(fmt("[props] server prop %u refused (attach offset out of range)", id), from)) << log_text();
+}
+
+// The attach block's offsets are right, up and back on the wire, as the
+// record holds them: our request for "2 m ahead" carries back -2, and a
+// received back of 3 is 3 m behind the part. Both pinned by bytes written
+// by hand.
+TEST_F(props, AttachOffsetsTravelAsRightUpBack)
+{
+    join();
+    size_t from = log_lines().size();
+    run(fmt("model spawn %s 10 0\n", cone));
+    ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
+    uint16_t us = our_id();
+    // "@" with our own id is the same as our truck
+    from = log_lines().size();
+    run(fmt("model attach last truck@%u 2\n", us));
+    ASSERT_TRUE(until("[props] server prop 1 attached to player", from)) << log_text();
+    EXPECT_FALSE(lines_since(from, "[props] attach request for server prop 1 sent (truck, right 0.00 up 0.00 ahead 2.00)")
+                     .empty())
+        << log_text();
+    EXPECT_EQ(lines_since(from, "[props] server prop 1 attached to player")[0],
+              fmt("[props] server prop 1 attached to player %u's truck: right 0.00 up 0.00 ahead 2.00 (ours)", us));
+    const uint8_t block[32] = {
+        (uint8_t)us, (uint8_t)(us >> 8), 0x01, 0x00, // player, kind 1 truck, reserved
+        0x00, 0x00, 0x00, 0x00,                      // right 0
+        0x00, 0x00, 0x00, 0x00,                      // up 0
+        0x00, 0x00, 0x00, 0xc0,                      // back -2.0: 2 m ahead
+        0x00, 0x00, 0x80, 0x3f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // rotation 1 0 0 0
+    };
+    size_t path = strlen(cone);
+    ASSERT_EQ(server.props.last_request_len, (int)(62 + path + 32));
+    EXPECT_EQ(server.props.last_request_bytes[60] & 1, 1) << "the attach flag";
+    EXPECT_EQ(memcmp(server.props.last_request_bytes + 62 + path, block, sizeof block), 0);
+
+    // a server prop of the bot's, written out byte by byte: 3 m back on its truck
+    uint16_t bot = ts_add_bot(&server, "bot", sim::clock_now());
+    std::vector<uint8_t> p = {
+        0x07, 0x00, 0x00, 0x00,                                                  // id 7
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x59, 0x40,                          // x 100
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x24, 0x40,                          // y 10
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x44, 0x40,                          // z 40
+        0x00, 0x00, 0x80, 0x3f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,              // rotation 1 0 0 0
+        0x34, 0x12, 0, 0, 0, 0, 0, 0, 0x34, 0x12, 0, 0, 0, 0, 0, 0,              // look, variant
+        0x01, (uint8_t)path,                                                     // attach flag, path length
+    };
+    p.insert(p.end(), cone, cone + path);
+    const uint8_t theirs[32] = {
+        0x00, 0x00, 0x01, 0x00, // player 0 (the sender's own), kind 1 truck
+        0x00, 0x00, 0x00, 0x3f, // right 0.5
+        0x00, 0x00, 0x80, 0x3e, // up 0.25
+        0x00, 0x00, 0x40, 0x40, // back 3.0: 3 m behind
+        0x00, 0x00, 0x80, 0x3f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    };
+    p.insert(p.end(), theirs, theirs + sizeof theirs);
+    from = log_lines().size();
+    ts_broadcast(&server, NET_PROP, bot, p.data(), (int)p.size());
+    ASSERT_TRUE(until("[props] server prop 7 attached to player", from)) << log_text();
+    EXPECT_EQ(lines_since(from, "[props] server prop 7 attached to player")[0],
+              fmt("[props] server prop 7 attached to player %u's truck: right 0.50 up 0.25 ahead -3.00", bot));
+}
+
+// Kept in place 150 m from our truck: an offset every receiver refuses, so
+// the command refuses it and sends nothing.
+TEST_F(props, AttachKeptInPlaceBeyondTheBoundIsNotSent)
+{
+    join();
+    size_t from = log_lines().size();
+    run(fmt("model spawn %s 150 0\n", cone));
+    ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
+    server_frames(3, 0.05);
+    uint64_t updates = server.props.updates;
+    from = log_lines().size();
+    auto out = run("model attach last truck\n");
+    server_frames(5, 0.05);
+    EXPECT_FALSE(lines_since(from, "[props] attach: offsets must be finite metres within 100").empty()) << log_text();
+    EXPECT_TRUE(lines_since(from, "[props] attach request").empty()) << log_text();
+    EXPECT_TRUE(lines_since(from, "[props] server prop 1 refused").empty()) << log_text();
+    EXPECT_EQ(server.props.updates, updates);
+}
+
+// The pending create count: our own echo counts once, an echo nobody asked
+// for never, and a request lost with the connection is forgotten.
+TEST_F(props, OnlyTheEchoOfOurOwnCreateRequestIsOurs)
+{
+    join();
+    size_t from = log_lines().size();
+    run(fmt("model spawn %s 10 0\n", cone));
+    ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
+    ASSERT_TRUE(until("[props] level request for server prop 1 sent", from)) << log_text();
+    // a prop the server places as us, unasked: not levelled, "last" stays
+    prop_state s = state_at(120, 10, 40);
+    ts_props_place_as(&server, our_id(), &s);
+    ASSERT_TRUE(until("[props] server prop 2 (by player", from)) << log_text();
+    server_frames(5, 0.05);
+    EXPECT_TRUE(lines_since(from, "[props] level request for server prop 2").empty()) << log_text();
+    from = log_lines().size();
+    run("model despawn last\n");
+    EXPECT_FALSE(lines_since(from, "[props] remove request for server prop 1 sent").empty()) << log_text();
+    ASSERT_TRUE(until("[props] server prop 1 removed", from)) << log_text();
+
+    // a create request the server never answers, then the connection goes
+    server.props.hold_echoes = true;
+    run(fmt("model spawn %s 10 0\n", cone));
+    server_frames(5, 0.05);
+    EXPECT_EQ(server.props.held, 1u);
+    server.props.hold_echoes = false;
+    run("net disconnect\n");
+    server_frames(3, 0.05);
+    from = log_lines().size();
+    run(fmt("net connect 127.0.0.1 %u tester\n", server.port));
+    ASSERT_TRUE(until("[net] joined as player", from, 100)) << log_text();
+    // an echo nobody asked for on the new connection is not ours
+    from = log_lines().size();
+    prop_state t = state_at(125, 10, 40);
+    uint32_t id = ts_props_place_as(&server, our_id(), &t);
+    ASSERT_TRUE(until(fmt("[props] server prop %u (by player", id), from)) << log_text();
+    server_frames(5, 0.05);
+    EXPECT_TRUE(lines_since(from, fmt("[props] level request for server prop %u", id)).empty()) << log_text();
+    from = log_lines().size();
+    run("model despawn last\n");
+    EXPECT_FALSE(lines_since(from, "[props] no prop 'last'").empty()) << log_text();
+}
+
+// "despawn all" while joined: the server removes the requester's props only.
+TEST_F(props, DespawnAllRemovesOnlyOurServerProps)
+{
+    join();
+    uint16_t bot = ts_add_bot(&server, "bot", sim::clock_now());
+    size_t from = log_lines().size();
+    prop_state b = state_at(130, 10, 40);
+    ts_props_place_as(&server, bot, &b);
+    ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
+    run(fmt("model spawn %s 10 0\n", cone));
+    ASSERT_TRUE(until("[props] server prop 2 (by player", from)) << log_text();
+    from = log_lines().size();
+    run("model despawn all\n");
+    EXPECT_FALSE(lines_since(from, "[props] despawn all (server props: request sent)").empty()) << log_text();
+    ASSERT_TRUE(until("[props] server prop 2 removed", from)) << log_text();
+    server_frames(5, 0.05);
+    EXPECT_TRUE(lines_since(from, "[props] server prop 1 removed").empty()) << log_text();
+    EXPECT_TRUE(ts_props_find(&server, 1));
+    EXPECT_FALSE(ts_props_find(&server, 2));
+}
+
+// A client that joins gets the server's props and then its id list, and
+// acts on the list: a prop kept over a quick reconnect that the server no
+// longer has goes.
+TEST_F(props, TheIdListOnJoinRemovesWhatTheServerNoLongerHas)
+{
+    join_with_bot_props();
+    server.props.props[0].used = false; // the server forgets prop 1 without a word
+    size_t from = log_lines().size();
+    // left and joined again within one frame: the props tick never sees the socket closed
+    run(fmt("net disconnect\nnet connect 127.0.0.1 %u tester\n", server.port));
+    ASSERT_TRUE(until("[net] joined as player", from, 100)) << log_text();
+    ASSERT_TRUE(until("[props] server prop 1 is gone from the server list; removed", from)) << log_text();
+    server_frames(5, 0.05);
+    EXPECT_TRUE(lines_since(from, "[props] server prop 2 ").empty()) << log_text();
+    EXPECT_TRUE(lines_since(from, "[props] server prop 1 removed (not connected)").empty()) << log_text();
 }
 
 TEST_F(props, CatalogResolvesTokensAndWords)
@@ -237,6 +434,24 @@ TEST_F(props, NoCatalogIsReportedOnceForTheCore)
     EXPECT_EQ(command("model spawn cone"), std::vector<std::string>{});
 }
 
+TEST_F(props, CatalogStopsAtItsCap)
+{
+    CreateDirectoryA(base.c_str(), nullptr);
+    std::string lines;
+    lines.reserve(65538 * 40);
+    for (int i = 0; i < 65538; i++)
+        lines += fmt("t%d\tmodel %d\t\t/model/m%d.pmd\n", i, i, i);
+    fx::write_file(base + "models.txt", lines);
+    start();
+    auto out = command("model spawn t65535");
+    ASSERT_GE(out.size(), 3u) << log_text();
+    EXPECT_EQ(out[0], "[props] model catalog: stopped at 65536 models; the rest of models.txt is skipped");
+    EXPECT_EQ(out[1], "[props] model catalog: 65536 models");
+    EXPECT_EQ(out[2], "[props] spawn: /model/m65535.pmd isn't a .pmd in the game's files");
+    EXPECT_EQ(first("model spawn t65536"), "[props] no model matches 't65536' (model search <words>)");
+    EXPECT_EQ(log_count("[props] model catalog: stopped at"), 1);
+}
+
 TEST_F(props, DrawnByTheDetourOnTheRenderThread)
 {
     sim::draw_world dw = sim::draw_install();
@@ -257,6 +472,53 @@ TEST_F(props, DrawnByTheDetourOnTheRenderThread)
         EXPECT_NE(seen.draw_thread, GetCurrentThreadId());
     }
     EXPECT_EQ(sim::get<uint32_t>(dw.render, sim::render_word), 0u);
+}
+
+// A model draw of the old core held inside the game's draw across a hot
+// reload: the game goes on, the draw returns into the props block its pass
+// read (the pass goes on to draw the next prop in that frame), the new
+// core's despawn of the held prop waits for it, and afterwards the new core
+// draws its props.
+TEST_F(props, ADrawHeldAcrossACoreReloadReturnsIntoItsBlock)
+{
+    sim::draw_install();
+    start();
+    run(fmt("model spawn %s 10 0\nmodel spawn %s 14 0\n", cone, cone));
+    sim::frames(2, 0.05);
+    auto models = sim::models_made();
+    ASSERT_EQ(models.size(), 2u);
+    uint8_t *held = models[0], *next = models[1];
+    sim::draw_thread_start();
+    ASSERT_TRUE(sim::draw_wait_frames(3));
+    sim::unit_draw_hold(held);
+    uint64_t frame = 0;
+    ASSERT_TRUE(sim::unit_draw_held(2000, &frame));
+
+    fx::set_write_time(base + "core\\drovemark_core.dll", 120.0);
+    for (int i = 0; i < 20 && log_find("[host] core generation 2 loaded") < 0; i++)
+        sim::frames(1, 0.1);
+    ASSERT_GE(log_find("[host] core generation 2 loaded"), 0) << log_text();
+    EXPECT_GE(log_find("[props] 2 prop(s) kept from before the reload"), 0) << log_text();
+    run("model despawn 1\n");
+    sim::frames(6, 0.05);
+    EXPECT_LT(log_find("[props] #1 released"), 0) << "released under the old core's held draw";
+
+    ASSERT_TRUE(sim::unit_draw_let_go());
+    EXPECT_TRUE(sim::model_drawn_in_frame(next, frame)) << "the held pass could not read its block any more";
+    for (int i = 0; i < 20 && log_find("[props] #1 released") < 0; i++)
+        sim::frames(1, 0.05);
+    EXPECT_GE(log_find("[props] #1 released"), 0) << log_text();
+    run(fmt("model spawn %s 18 0\n", cone));
+    sim::frames(2, 0.05);
+    ASSERT_EQ(sim::models_made().size(), 3u);
+    uint8_t *third = sim::models_made()[2];
+    uint64_t before = sim::model_draws(next).draws;
+    ASSERT_TRUE(sim::draw_wait_frames(3));
+    EXPECT_GT(sim::model_draws(next).draws, before);
+    EXPECT_GT(sim::model_draws(third).draws, 0u);
+    sim::draw_thread_stop();
+    EXPECT_EQ(sim::destroyed(held), 1);
+    EXPECT_EQ(sim::unit_problems(), std::vector<std::string>{});
 }
 
 // Joined: a local prop spawned before the join and server props (the bot's
