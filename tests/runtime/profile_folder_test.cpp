@@ -38,7 +38,8 @@ TEST_F(profile_folder, EveryFileOfThePluginAndTheCoreIsInside)
     EXPECT_GE(log_find("[core] config: wrote defaults to " + base + "config.ini (set `server` to play online)"), 0)
         << log_text();
     sim::frames(2, 0.25);
-    EXPECT_EQ(fx::read_file(base + "state.json").rfind("{\"frame\":", 0), 0u);
+    // state.json is written by the file worker: wait for it, never race it
+    EXPECT_EQ(wait_for_file(base + "state.json", "{\"frame\":").rfind("{\"frame\":", 0), 0u);
 
     // config.ini is UTF-8 bytes both ways: a name written by hand is read back.
     const std::string name = "J\xC3\xB6rg-\xE7\x8E\x8B";
