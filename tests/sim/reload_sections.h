@@ -19,8 +19,10 @@ struct block_name {
 const block_name core_block = { "Localdrovemark_core_state_%lu", 144 };
 const block_name trailer_block = { "Localdrovemark_trailer_state_%lu", 192 };
 const block_name net_block = { "Localdrovemark_net_state_%lu", 144 };
-const block_name all_blocks[] = { core_block, trailer_block, net_block };
-/* The props block and the render gate, apart from the three: cleared by the
+/* The convoy slots' record ("rvsave2"), rewritten at each save. */
+const block_name rv_block = { "Localdrovemark_rv_state_%lu", 272 };
+const block_name all_blocks[] = { core_block, trailer_block, net_block, rv_block };
+/* The props block and the render gate, apart from the four: cleared by the
  * tests that use them. */
 const block_name props_block = { "Localdrovemark_props_state_v7_%lu", 21016 };
 const block_name render_gate = { "Localdrovemark_render_gate_%lu", 12 };
