@@ -8,6 +8,7 @@
 #include <math.h>
 #include "net_records.h"
 #include "net_wire.h"
+#include "sim/sim_convoy.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_props.h"
 #include "sim/sim_vehicles.h"
@@ -290,6 +291,72 @@ TEST_F(props, AttachOffsetsTravelAsRightUpBack)
     ASSERT_TRUE(until("[props] server prop 7 attached to player", from)) << log_text();
     EXPECT_EQ(lines_since(from, "[props] server prop 7 attached to player")[0],
               fmt("[props] server prop 7 attached to player %u's truck: right 0.50 up 0.25 ahead -3.00", bot));
+}
+
+/* Joined in `remote mode rv` with the game's convoy machinery: the bots are
+ * shown as convoy vehicles, built from their accessory lists. */
+class props_convoy : public props {
+protected:
+    double next_state = 0, next_lists = 0;
+
+    void SetUp() override
+    {
+        props::SetUp();
+        sim::data_new("/def/vehicle/truck/demo.truck/chassis/4x2.sii", sim::game_at(sim::veh_off::part_data_class));
+        sim::data_new("/def/vehicle/truck/demo.truck/cabin/big.sii", sim::game_at(sim::veh_off::wheel_data_class));
+        sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
+        uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
+        sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
+        sim::player_truck_def(player, def);
+        sim::convoy_install(player);
+    }
+    /* The bots drive and send their lists around each frame. */
+    void server_frames(int n, double dt) override
+    {
+        for (int i = 0; i < n; i++) {
+            ts_poll(&server, sim::clock_now());
+            ts_bots_tick(&server, sim::clock_now(), &next_state, &next_lists);
+            sim::frames(1, dt);
+        }
+        ts_poll(&server, sim::clock_now());
+    }
+};
+
+// A server prop attached by command to a bot shown as a convoy vehicle: the
+// vehicle's model is a model object of the game's, so the request goes out
+// (2 m up on the bot's truck), the server's echo attaches it, and the prop is
+// drawn riding on the vehicle.
+TEST_F(props_convoy, AttachedByCommandToAPlayerShownAsAConvoyVehicle)
+{
+    sim::draw_install();
+    join("remote_mode = rv\n");
+    uint16_t bot = ts_add_bot(&server, "bot", sim::clock_now());
+    ASSERT_TRUE(until(fmt("[core] net: spawning an rv for player %u 'bot' in slot 1 (their accessories)", bot), 0, 100))
+        << log_text();
+    size_t from = log_lines().size();
+    run(fmt("model spawn %s 10 0\n", cone));
+    ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
+    from = log_lines().size();
+    run(fmt("model attach last truck@%u 0 0 2\n", bot));
+    ASSERT_TRUE(until("[props] server prop 1 attached to player", from)) << log_text();
+    EXPECT_FALSE(lines_since(from, "[props] attach request for server prop 1 sent (truck, right 0.00 up 2.00 ahead 0.00)")
+                     .empty())
+        << log_text();
+    EXPECT_EQ(lines_since(from, "[props] server prop 1 attached to player")[0],
+              fmt("[props] server prop 1 attached to player %u's truck: right 0.00 up 2.00 ahead 0.00", bot));
+    EXPECT_TRUE(lines_since(from, "[props] attach: ").empty()) << log_text();
+
+    // Drawn 2 m above the convoy vehicle, where it stands in this draw.
+    ASSERT_EQ(sim::convoy_netobjs().size(), 1u);
+    uint8_t *vehicle = sim::convoy_netobjs()[0].vehicle;
+    uint8_t *model = sim::models_made().back();
+    uint64_t drawn = sim::model_draws(model).draws;
+    sim::draw_frame();
+    EXPECT_GT(sim::model_draws(model).draws, drawn);
+    sim::placement32 v = sim::get<sim::placement32>(vehicle, 0x28), m = sim::get<sim::placement32>(model, 0x30);
+    EXPECT_NEAR(m.sector_x * 512.0 + m.x, v.sector_x * 512.0 + v.x, 1e-3);
+    EXPECT_NEAR(m.y, v.y + 2.0, 1e-3);
+    EXPECT_NEAR(m.sector_z * 512.0 + m.z, v.sector_z * 512.0 + v.z, 1e-3);
 }
 
 // Kept in place 150 m from our truck: an offset every receiver refuses, so
