@@ -310,6 +310,12 @@ protected:
         sim::player_truck_def(player, def);
         sim::convoy_install(player);
     }
+    /* A bot whose state and lists go out from the next frame on. */
+    uint16_t add_bot(const char *name)
+    {
+        next_state = next_lists = 0;
+        return ts_add_bot(&server, name, sim::clock_now());
+    }
     /* The bots drive and send their lists around each frame. */
     void server_frames(int n, double dt) override
     {
@@ -330,7 +336,7 @@ TEST_F(props_convoy, AttachedByCommandToAPlayerShownAsAConvoyVehicle)
 {
     sim::draw_install();
     join("remote_mode = rv\n");
-    uint16_t bot = ts_add_bot(&server, "bot", sim::clock_now());
+    uint16_t bot = add_bot("bot");
     ASSERT_TRUE(until(fmt("[core] net: spawning an rv for player %u 'bot' in slot 1 (their accessories)", bot), 0, 100))
         << log_text();
     size_t from = log_lines().size();
@@ -347,7 +353,7 @@ TEST_F(props_convoy, AttachedByCommandToAPlayerShownAsAConvoyVehicle)
     EXPECT_TRUE(lines_since(from, "[props] attach: ").empty()) << log_text();
 
     // Drawn 2 m above the convoy vehicle, where it stands in this draw.
-    ASSERT_EQ(sim::convoy_netobjs().size(), 1u);
+    ASSERT_EQ(sim::convoy_netobjs().size(), 1u) << log_text();
     uint8_t *vehicle = sim::convoy_netobjs()[0].vehicle;
     uint8_t *model = sim::models_made().back();
     uint64_t drawn = sim::model_draws(model).draws;
