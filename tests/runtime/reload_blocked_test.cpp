@@ -38,12 +38,7 @@ TEST_F(reload_blocked, BlockedNamesLeaveTheBlocksOffSilently)
 {
     block_all();
     sim::vehicle_world_install();
-    sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
-    uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
-    sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
-    sim::player_truck_def(player, def);
-    sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
-    sim::player_set_placement(&at);
+    rt::player_truck(player);
     start();
     command("spawn");
     sim::frames(2, 0.05);
@@ -108,12 +103,7 @@ TEST_F(reload_blocked, AnRvBlockThatCannotBeMappedLeavesThePage)
 {
     block_all();
     sim::vehicle_world_install();
-    sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
-    uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
-    sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
-    sim::player_truck_def(player, def);
-    sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
-    sim::player_set_placement(&at);
+    rt::player_truck(player);
     sim::convoy_install(player);
     const std::string line = "[core] rv: shared memory failed; convoy vehicles survive a reload only in single player";
     start();

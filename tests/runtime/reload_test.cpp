@@ -224,8 +224,7 @@ TEST_F(reload, TheTrailerStaysRigidOrArticulatedWithItsParts)
 
 TEST_F(reload, JoinedStaysJoinedWithTheSameIdAndTheBotKeepsItsVehicle)
 {
-    sim::data_new("/def/vehicle/truck/demo.truck/chassis/4x2.sii", sim::game_at(sim::veh_off::part_data_class));
-    sim::data_new("/def/vehicle/truck/demo.truck/cabin/big.sii", sim::game_at(sim::veh_off::wheel_data_class));
+    rt::bot_truck_data();
     join();
     uint16_t bot = add_bot("bot");
     ASSERT_GE(step_until("[core] spawn complete", 10.0), 0) << log_text();
@@ -276,8 +275,7 @@ TEST_F(reload, JoinedStaysJoinedWithTheSameIdAndTheBotKeepsItsVehicle)
 TEST_F(reload, TheBotsTrailerStaysWithoutARebuild)
 {
     const char *trailer_path = "/def/trailer/body.sii";
-    sim::data_new("/def/vehicle/truck/demo.truck/chassis/4x2.sii", sim::game_at(sim::veh_off::part_data_class));
-    sim::data_new("/def/vehicle/truck/demo.truck/cabin/big.sii", sim::game_at(sim::veh_off::wheel_data_class));
+    rt::bot_truck_data();
     sim::data_new(trailer_path, sim::game_at(sim::veh_off::part_data_class));
     sim::ctrl_trailer_defs(player, 1);
     join();

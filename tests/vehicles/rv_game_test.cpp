@@ -22,9 +22,6 @@ using rt::fmt;
 
 namespace {
 
-const char *const bot_paths[] = { "/def/vehicle/truck/demo.truck/chassis/4x2.sii",
-                                  "/def/vehicle/truck/demo.truck/cabin/big.sii" };
-
 /* ---- fixture ---- */
 
 class rv_game : public rt::reload_server_test {
@@ -33,14 +30,8 @@ protected:
     {
         rt::reload_server_test::SetUp();
         sim::vehicle_world_install();
-        sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
-        sim::data_new(bot_paths[0], sim::game_at(sim::veh_off::part_data_class));
-        sim::data_new(bot_paths[1], sim::game_at(sim::veh_off::wheel_data_class));
-        uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
-        sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
-        sim::player_truck_def(player, def);
-        sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
-        sim::player_set_placement(&at);
+        rt::bot_truck_data();
+        rt::player_truck(player);
         sim::convoy_install(player);
     }
 

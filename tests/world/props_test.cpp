@@ -72,6 +72,23 @@ protected:
 
     uint16_t our_id() { return ts_find_name(&server, "tester")->id; }
 
+    /* Runs an attach sub-command for server prop 1: its request goes out
+     * with these offsets ("truck, right .. up .. ahead .."), and the
+     * server's echo attaches it with that line. The log's length before. */
+    size_t attach_echoed(const std::string &command, const std::string &request, const std::string &echo)
+    {
+        size_t from = log_lines().size();
+        run(command + "\n");
+        bool came = until("[props] server prop 1 attached to player", from);
+        EXPECT_TRUE(came) << log_text();
+        if (!came)
+            return from;
+        EXPECT_FALSE(lines_since(from, "[props] attach request for server prop 1 sent (" + request + ")").empty())
+            << log_text();
+        EXPECT_EQ(lines_since(from, "[props] server prop 1 attached to player")[0], echo);
+        return from;
+    }
+
     /* Joined, with a bot that has placed server props 1 at (120, 10, 40)
      * and 2 at (130, 10, 40); the bot's id. */
     uint16_t join_with_bot_props()
@@ -246,14 +263,8 @@ TEST_F(props, AttachOffsetsTravelAsRightUpBack)
     ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
     uint16_t us = our_id();
     // "@" with our own id is the same as our truck
-    from = log_lines().size();
-    run(fmt("model attach last truck@%u 2\n", us));
-    ASSERT_TRUE(until("[props] server prop 1 attached to player", from)) << log_text();
-    EXPECT_FALSE(lines_since(from, "[props] attach request for server prop 1 sent (truck, right 0.00 up 0.00 ahead 2.00)")
-                     .empty())
-        << log_text();
-    EXPECT_EQ(lines_since(from, "[props] server prop 1 attached to player")[0],
-              fmt("[props] server prop 1 attached to player %u's truck: right 0.00 up 0.00 ahead 2.00 (ours)", us));
+    attach_echoed(fmt("model attach last truck@%u 2", us), "truck, right 0.00 up 0.00 ahead 2.00",
+                  fmt("[props] server prop 1 attached to player %u's truck: right 0.00 up 0.00 ahead 2.00 (ours)", us));
     const uint8_t block[32] = {
         (uint8_t)us, (uint8_t)(us >> 8), 0x01, 0x00, // player, kind 1 truck, reserved
         0x00, 0x00, 0x00, 0x00,                      // right 0
@@ -302,12 +313,8 @@ protected:
     void SetUp() override
     {
         props::SetUp();
-        sim::data_new("/def/vehicle/truck/demo.truck/chassis/4x2.sii", sim::game_at(sim::veh_off::part_data_class));
-        sim::data_new("/def/vehicle/truck/demo.truck/cabin/big.sii", sim::game_at(sim::veh_off::wheel_data_class));
-        sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
-        uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
-        sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
-        sim::player_truck_def(player, def);
+        rt::bot_truck_data();
+        rt::player_truck(player);
         sim::convoy_install(player);
     }
     /* A bot whose state and lists go out from the next frame on. */
@@ -342,15 +349,10 @@ TEST_F(props_convoy, AttachedByCommandToAPlayerShownAsAConvoyVehicle)
     size_t from = log_lines().size();
     run(fmt("model spawn %s 10 0\n", cone));
     ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
-    from = log_lines().size();
-    run(fmt("model attach last truck@%u 0 0 2\n", bot));
-    ASSERT_TRUE(until("[props] server prop 1 attached to player", from)) << log_text();
-    EXPECT_FALSE(lines_since(from, "[props] attach request for server prop 1 sent (truck, right 0.00 up 2.00 ahead 0.00)")
-                     .empty())
-        << log_text();
-    EXPECT_EQ(lines_since(from, "[props] server prop 1 attached to player")[0],
-              fmt("[props] server prop 1 attached to player %u's truck: right 0.00 up 2.00 ahead 0.00", bot));
+    from = attach_echoed(fmt("model attach last truck@%u 0 0 2", bot), "truck, right 0.00 up 2.00 ahead 0.00",
+                         fmt("[props] server prop 1 attached to player %u's truck: right 0.00 up 2.00 ahead 0.00", bot));
     EXPECT_TRUE(lines_since(from, "[props] attach: ").empty()) << log_text();
+    ASSERT_FALSE(lines_since(from, "[props] server prop 1 attached to player").empty());
 
     // Drawn 2 m above the convoy vehicle, where it stands in this draw.
     ASSERT_EQ(sim::convoy_netobjs().size(), 1u) << log_text();
