@@ -49,6 +49,22 @@ inline std::vector<uint8_t> read_block(const block_name &b)
     return out;
 }
 
+/* Writes the bytes over the start of the block; false when no section of
+ * that name exists. */
+inline bool write_block(const block_name &b, const std::vector<uint8_t> &bytes)
+{
+    HANDLE h = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name_of(b).c_str());
+    if (!h)
+        return false;
+    void *view = MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, b.size);
+    if (view) {
+        memcpy(view, bytes.data(), bytes.size() < b.size ? bytes.size() : b.size);
+        UnmapViewOfFile(view);
+    }
+    CloseHandle(h);
+    return view != nullptr;
+}
+
 /* Zeroes every block that exists: a block left by an earlier case would be
  * taken back by the next core, whose game_ctrl may land at the address of
  * the freed one. */

@@ -10,8 +10,9 @@
 //   commands    every line of the rv commands
 //   netobjs     the factory's owner, key times that never wrap
 //   rv mode     bots as convoy vehicles
-//   reload      the slots, in a network game, the record's saves, the older
-//               record, a vehicle gone meanwhile or given another id
+//   reload      the slots, in a network game, the record's saves, the page's
+//               record before the section's, a vehicle given another id, the
+//               older record, a vehicle gone meanwhile
 #include <math.h>
 #include <algorithm>
 #include "runtime/runtime_fixture.h"
@@ -386,6 +387,37 @@ TEST_F(rv_game, TheRecordIsSavedByEachSpawnAndAtShutdown)
         TearDown();
         server_up = false; // stopped
     }
+}
+
+// Our player-info page's record wins over the section's: a core of an older
+// build between two of ours wrote the page only, and the section still holds
+// what came before it (here a record of no slots, written by hand). The
+// truck controller is away while the cores change, so the new core's restore
+// waits until the section is written.
+TEST_F(rv_game, ThePagesRecordWinsOverTheSections)
+{
+    start();
+    command("rvspawn");
+    step(3, 0.05);
+    uint8_t *n0 = slot_netobj(0);
+    ASSERT_TRUE(n0) << log_text();
+    uint64_t ctrl = sim::game_get<uint64_t>(sim::cv_off::truck_ctrl);
+    int before = (int)log_lines().size();
+    step(1, 0.5);
+    touch_core();
+    sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, 0);
+    step(1, 0.5);
+    ASSERT_GE(log_find("[core] shutdown", before), 0) << log_text();
+    std::vector<uint8_t> none(272, 0);
+    const uint8_t tag[8] = { 0x72, 0x76, 0x73, 0x61, 0x76, 0x65, 0x32, 0x00 }; // "rvsave2"
+    memcpy(none.data(), tag, sizeof tag);
+    ASSERT_TRUE(reload_fx::write_block(reload_fx::rv_block, none));
+    sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, ctrl);
+    EXPECT_GE(step_until(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 3, player 0)", (void *)n0),
+                         1.0, before),
+              0)
+        << log_text();
+    EXPECT_EQ(slot_netobj(0), n0);
 }
 
 // The saved netobj is taken back only while it carries its slot's own id:
