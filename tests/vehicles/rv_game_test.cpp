@@ -23,6 +23,9 @@ using rt::fmt;
 
 namespace {
 
+/* The convoy record's tag, "rvsave2" with its NUL. */
+const uint8_t rvsave2_tag[8] = { 0x72, 0x76, 0x73, 0x61, 0x76, 0x65, 0x32, 0x00 };
+
 /* ---- fixture ---- */
 
 class rv_game : public rt::reload_server_test {
@@ -34,6 +37,29 @@ protected:
         rt::bot_truck_data();
         rt::player_truck(player);
         sim::convoy_install(player);
+    }
+
+    /* A hot reload with the truck controller away while the cores change:
+     * the new core's restore waits for it. The controller, which the test
+     * puts back once it has done what comes between. */
+    uint64_t reload_without_controller()
+    {
+        uint64_t ctrl = sim::game_get<uint64_t>(sim::cv_off::truck_ctrl);
+        int before = (int)log_lines().size();
+        step(1, 0.5);
+        touch_core();
+        sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, 0);
+        step(1, 0.5);
+        EXPECT_GE(log_find("[core] shutdown", before), 0) << log_text();
+        return ctrl;
+    }
+
+    /* `rvspawn` and three frames: the test slot's netobj (null: none). */
+    uint8_t *test_slot_spawned()
+    {
+        command("rvspawn");
+        step(3, 0.05);
+        return slot_netobj(0);
     }
 
     uint8_t *slot_netobj(int slot)
@@ -338,7 +364,6 @@ TEST_F(rv_game, SlotsStayThroughAHotReloadInANetworkGame)
 // game the section only; its bytes at the offsets of the layout.
 TEST_F(rv_game, TheRecordIsSavedByEachSpawnAndAtShutdown)
 {
-    const uint8_t tag[8] = { 0x72, 0x76, 0x73, 0x61, 0x76, 0x65, 0x32, 0x00 }; // "rvsave2"
     for (bool network : { false, true }) {
         SCOPED_TRACE(network ? "network game" : "single player");
         SetUp();
@@ -357,7 +382,7 @@ TEST_F(rv_game, TheRecordIsSavedByEachSpawnAndAtShutdown)
             records.push_back(std::vector<uint8_t>(info + 512, info + 512 + 272));
         for (auto &rec : records) {
             ASSERT_EQ(rec.size(), 272u);
-            EXPECT_EQ(memcmp(rec.data(), tag, sizeof tag), 0);
+            EXPECT_EQ(memcmp(rec.data(), rvsave2_tag, sizeof rvsave2_tag), 0);
             EXPECT_EQ(reload_fx::at<uint64_t>(rec, 8), (uint64_t)(uintptr_t)n0) << "slot 0's netobj";
             EXPECT_EQ(reload_fx::at<uint64_t>(rec, 16), 0u) << "no definition at stage A";
             EXPECT_EQ(reload_fx::at<int32_t>(rec, 24), 1) << "stage A";
@@ -397,20 +422,12 @@ TEST_F(rv_game, TheRecordIsSavedByEachSpawnAndAtShutdown)
 TEST_F(rv_game, ThePagesRecordWinsOverTheSections)
 {
     start();
-    command("rvspawn");
-    step(3, 0.05);
-    uint8_t *n0 = slot_netobj(0);
+    uint8_t *n0 = test_slot_spawned();
     ASSERT_TRUE(n0) << log_text();
-    uint64_t ctrl = sim::game_get<uint64_t>(sim::cv_off::truck_ctrl);
     int before = (int)log_lines().size();
-    step(1, 0.5);
-    touch_core();
-    sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, 0);
-    step(1, 0.5);
-    ASSERT_GE(log_find("[core] shutdown", before), 0) << log_text();
+    uint64_t ctrl = reload_without_controller();
     std::vector<uint8_t> none(272, 0);
-    const uint8_t tag[8] = { 0x72, 0x76, 0x73, 0x61, 0x76, 0x65, 0x32, 0x00 }; // "rvsave2"
-    memcpy(none.data(), tag, sizeof tag);
+    memcpy(none.data(), rvsave2_tag, sizeof rvsave2_tag);
     ASSERT_TRUE(reload_fx::write_block(reload_fx::rv_block, none));
     sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, ctrl);
     EXPECT_GE(step_until(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 3, player 0)", (void *)n0),
@@ -436,9 +453,7 @@ TEST_F(rv_game, ASavedVehicleIsTakenBackOnlyWithItsSlotsId)
         SCOPED_TRACE(r.name);
         SetUp();
         start();
-        command("rvspawn");
-        step(3, 0.05);
-        uint8_t *n0 = slot_netobj(0);
+        uint8_t *n0 = test_slot_spawned();
         ASSERT_TRUE(n0) << log_text();
         int before = (int)log_lines().size();
         reload_core([&] {
@@ -478,19 +493,12 @@ TEST_F(rv_game, AnOlderRecordAndAVehicleGoneMeanwhile)
     for (auto &r : rows) {
         SCOPED_TRACE(r.name);
         command("rvdespawn all");
-        command("rvspawn");
-        step(3, 0.05);
-        uint8_t *n0 = slot_netobj(0);
+        uint8_t *n0 = test_slot_spawned();
         ASSERT_TRUE(n0) << log_text();
         uint8_t *info = (uint8_t *)(uintptr_t)sim::get<uint64_t>(sim::convoy_state().wc, sim::wc_f::player_info);
         ASSERT_TRUE(info);
-        uint64_t ctrl = sim::game_get<uint64_t>(sim::cv_off::truck_ctrl);
         int before = (int)log_lines().size();
-        step(1, 0.5);
-        touch_core();
-        sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, 0);
-        step(1, 0.5);
-        ASSERT_GE(log_find("[core] shutdown", before), 0) << log_text();
+        uint64_t ctrl = reload_without_controller();
         EXPECT_LT(log_find("[core] rv: restored", before), 0) << "waits for the controller";
 
         uint8_t record[272] = {};
