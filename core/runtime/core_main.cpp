@@ -105,6 +105,7 @@ static void core_start(const dm_host_api *api)
     config_load();
     render_gate_share(); // before any hook: the detours of an earlier core count in it too
     reload_blocks_map();
+    dm_rv_section_map();
     dm_restore_after_reload();
 
     props_init(api);

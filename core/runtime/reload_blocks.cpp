@@ -4,7 +4,8 @@
 // Index
 //   the sections     reload_blocks_map
 //   writing          reload_blocks_frame, reload_blocks_write (dm_core_shutdown)
-//   core and trailer dm_restore_after_reload (dm_core_init)
+//   core and trailer dm_restore_after_reload (dm_core_init), with the hidden
+//                    flag from the net block
 //   net              reload_restore_net (the first frame)
 #include <windows.h>
 #include <stdio.h>
@@ -195,6 +196,12 @@ void dm_restore_after_reload()
             dm_spawn_trail_reset(&s.place);
         // The truck the old core saw: the restore is not a change of truck.
         s.remembered_truck = game_local_truck();
+        // Hidden comes back with the vehicle, before the draw hooks below:
+        // the render thread may draw before the first frame takes the rest
+        // of the net block back.
+        if (net_block && net_block->magic == RELOAD_NET_MAGIC && net_block->version == RELOAD_VERSION &&
+            net_block->vehicle == s.vehicle && net_block->game_ctrl == ctrl)
+            s.hidden = net_block->hidden ? 1 : 0;
         spawn_set_state(SPAWN_SPAWNED);
         core_log("[core] restored spawned vehicle %p def %p (%s, move mode %d)", game_ptr(s.vehicle),
                  game_ptr(s.definition), s.owns_definition ? "clone" : "shared", (int)s.move_mode);

@@ -22,6 +22,9 @@ enum { RV_STEP_AUTO = 0, RV_STEP_ON = 1, RV_STEP_OFF = 2 };
 #define RV_BLINK_HOLD 1.0           /* seconds a blinker bit is held after it was seen */
 #define RV_LIGHT_LEFT 0x40u
 #define RV_LIGHT_RIGHT 0x80u
+/* The named section that carries the "rvsave2" record to the next core
+ * beside the player-info page (the process id goes in). */
+#define RV_SECTION_NAME "Localdrovemark_rv_state_%lu"
 
 typedef struct dm_rv_slot {
     uint64_t netobj;            /* 0: free */

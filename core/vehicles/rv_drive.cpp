@@ -3,15 +3,19 @@
 // lights) stamped slightly in the past, so the game's own interpolation
 // moves it; the core steps a vehicle the game does not step and advances the
 // physics clock in single player. The slots are saved into the player-info
-// page, where the next core finds them.
+// page and into a named section of the process, where the next core finds
+// them (the page is ours only in single player; in a game that runs its own
+// network game only the section carries them).
 //
 // Index
 //   time         dm_rv_net_time_us
 //   the frame    dm_rv_tick, dm_rv_tick_slot
 //   keys         dm_rv_target_pose, dm_rv_step
-//   the record   "rvsave2" layout, dm_rv_save_slots, dm_rv_restore_after_reload
+//   the record   "rvsave2" layout, the section, dm_rv_save_slots,
+//                dm_rv_restore_after_reload
 #include <windows.h>
 #include <math.h>
+#include <stdio.h>
 #include <string.h>
 #include "core.h"
 #include "core_config.h"
@@ -20,6 +24,7 @@
 #include "net_client.h"
 #include "rv.h"
 #include "rv_game.h"
+#include "shared_section.h"
 #include "spawn.h"
 #include "vehicle_game.h"
 
@@ -238,8 +243,8 @@ bool dm_rv_step(dm_rv_slot *s, const placement *target, bool self_step)
 
 namespace {
 
-/* "rvsave2", 272 bytes in the save area of the player-info page, read by
- * the next core; little-endian, at these offsets. */
+/* "rvsave2", 272 bytes in the save area of the player-info page and in the
+ * section, read by the next core; little-endian, at these offsets. */
 struct rv_saved_slot {
     uint64_t netobj, definition;
     int32_t stage;
@@ -269,6 +274,27 @@ static_assert(offsetof(rv_record_v1, netobj) == 8 && offsetof(rv_record_v1, stag
 
 const char tag_v2[8] = "rvsave2", tag_v1[8] = "rvsave1";
 
+/* The section's copy of the record; null while it is off for this core. */
+rv_record *section_record;
+
+bool is_record(const rv_record *r)
+{
+    return memcmp(r->tag, tag_v2, sizeof tag_v2) == 0 || memcmp(r->tag, tag_v1, sizeof tag_v1) == 0;
+}
+
+/* The record the last core left: the player-info page's when the page is
+ * ours and holds one, else the section's. */
+bool saved_record(rv_record *r)
+{
+    uint64_t area = dm_rv_pinfo_save_area();
+    if (area && game_copy_guarded(r, area, sizeof *r) && is_record(r))
+        return true;
+    if (!section_record)
+        return false;
+    memcpy(r, section_record, sizeof *r);
+    return is_record(r);
+}
+
 void build_record(rv_record *r)
 {
     memset(r, 0, sizeof *r);
@@ -287,15 +313,26 @@ void build_record(rv_record *r)
 
 } // namespace
 
+void dm_rv_section_map()
+{
+    char name[64];
+    snprintf(name, sizeof name, RV_SECTION_NAME, (unsigned long)GetCurrentProcessId());
+    section_record = (rv_record *)dm_section_map(name, sizeof(rv_record));
+    if (!section_record)
+        core_log("[core] rv: shared memory failed; convoy vehicles survive a reload only in single player");
+}
+
 void dm_rv_save_slots()
 {
     if (!dm_rv.restore_done || !game_build_ok())
         return;
+    rv_record r, stored;
+    build_record(&r);
+    if (section_record && memcmp(section_record, &r, sizeof r) != 0)
+        memcpy(section_record, &r, sizeof r);
     uint64_t area = dm_rv_pinfo_save_area();
     if (!area)
         return;
-    rv_record r, stored;
-    build_record(&r);
     if (game_copy_guarded(&stored, area, sizeof stored) && memcmp(&stored, &r, sizeof r) == 0)
         return;
     // The page is read and execute only: writable for the copy, then back.
@@ -315,9 +352,8 @@ void dm_rv_restore_after_reload()
     if (!ctrl)
         return; // until a world is loaded
     dm_rv.restore_done = 1;
-    uint64_t area = dm_rv_pinfo_save_area();
     rv_record r;
-    if (!area || !game_copy_guarded(&r, area, sizeof r))
+    if (!saved_record(&r))
         return;
     if (memcmp(r.tag, tag_v2, sizeof tag_v2) == 0) {
         if (r.remote_mode) {

@@ -64,8 +64,13 @@ bool dm_rv_player_placement(uint16_t id, placement *out);
 void dm_remote_mode_rv_command();
 /* "remote" without arguments: the mode, the rv velocity and a line a slot. */
 void dm_rv_remote_report();
-/* The slots into the player-info page for the next core (also at shutdown). */
+/* The slots into the player-info page and the section for the next core
+ * (also at shutdown). */
 void dm_rv_save_slots();
+/* dm_core_init: maps the section of the convoy slots' record (RV_SECTION_NAME);
+ * one line when it cannot be mapped, and the record then lives in the
+ * player-info page only. */
+void dm_rv_section_map();
 
 /* state for the fault report, state.json, shutdown, the console and the
  * draw detours (these readers may run on the render thread) */

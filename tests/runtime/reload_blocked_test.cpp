@@ -4,6 +4,7 @@
 // without a word: nothing is written or taken back, and the cores run on.
 #include "sim/reload_sections.h"
 #include "runtime_fixture.h"
+#include "sim/sim_convoy.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_props.h"
 #include "sim/sim_vehicles.h"
@@ -37,12 +38,7 @@ TEST_F(reload_blocked, BlockedNamesLeaveTheBlocksOffSilently)
 {
     block_all();
     sim::vehicle_world_install();
-    sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
-    uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
-    sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
-    sim::player_truck_def(player, def);
-    sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
-    sim::player_set_placement(&at);
+    rt::player_truck(player);
     start();
     command("spawn");
     sim::frames(2, 0.05);
@@ -98,6 +94,35 @@ TEST_F(reload_blocked, APropsBlockThatCannotBeMappedServesThisCoreOnly)
     EXPECT_LT(log_find("[props] 1 prop(s) kept", lines_before), 0) << log_text();
     EXPECT_EQ(first("model list"), "[props] 0 live, drawing on, 0 draw calls");
     EXPECT_EQ(sim::unit_problems(), std::vector<std::string>{});
+}
+
+// The convoy slots' section cannot be mapped: one line a core, and the slots
+// go on across the reload through the player-info page of single player, as
+// they did before the section.
+TEST_F(reload_blocked, AnRvBlockThatCannotBeMappedLeavesThePage)
+{
+    block_all();
+    sim::vehicle_world_install();
+    rt::player_truck(player);
+    sim::convoy_install(player);
+    const std::string line = "[core] rv: shared memory failed; convoy vehicles survive a reload only in single player";
+    start();
+    EXPECT_EQ(log_count(line), 1) << log_text();
+    command("rvspawn");
+    sim::frames(3, 0.05);
+    ASSERT_EQ(sim::convoy_listed().size(), 1u) << log_text();
+    void *netobj = sim::convoy_netobjs()[0].netobj;
+    int lines_before = (int)log_lines().size();
+
+    ASSERT_NO_FATAL_FAILURE(reload());
+    sim::frames(2, 0.05);
+    EXPECT_EQ(log_count(line), 2) << log_text();
+    EXPECT_GE(log_find(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 3, player 0)", netobj),
+                       lines_before),
+              0)
+        << log_text();
+    EXPECT_TRUE(read_block(rv_block).empty());
+    EXPECT_EQ(sim::convoy_listed().size(), 1u);
 }
 
 } // namespace

@@ -9,7 +9,8 @@
 //   fixture       a player with a truck definition, the draw routines, the
 //                 blocks cleared, reload_core
 //   the vehicle   each move mode, the trailer rigid and articulated
-//   the network   joined with a bound bot
+//   the network   joined with a bound bot, the bot's trailer, our vehicle
+//                 hidden from the new core's start
 //   refusals      a profile change, a block taken once
 //   bytes         what shutdown writes, what init reads
 #include <math.h>
@@ -223,8 +224,7 @@ TEST_F(reload, TheTrailerStaysRigidOrArticulatedWithItsParts)
 
 TEST_F(reload, JoinedStaysJoinedWithTheSameIdAndTheBotKeepsItsVehicle)
 {
-    sim::data_new("/def/vehicle/truck/demo.truck/chassis/4x2.sii", sim::game_at(sim::veh_off::part_data_class));
-    sim::data_new("/def/vehicle/truck/demo.truck/cabin/big.sii", sim::game_at(sim::veh_off::wheel_data_class));
+    rt::bot_truck_data();
     join();
     uint16_t bot = add_bot("bot");
     ASSERT_GE(step_until("[core] spawn complete", 10.0), 0) << log_text();
@@ -266,6 +266,92 @@ TEST_F(reload, JoinedStaysJoinedWithTheSameIdAndTheBotKeepsItsVehicle)
     ASSERT_FALSE(status.empty());
     EXPECT_EQ(status.back(), fmt("[core] net: slot -> player %u, vehicle %p state 2 mode 3, trailers off, recording no",
                                  bot, (void *)vehicle));
+}
+
+// The bot pulls a trailer, which our spawned trailer shows (remote trailers
+// on): after the reload the trailer is taken back, and the bot's trailer
+// list, which the new core first sees after the reload, only updates the
+// hash: no rebuild of the same trailer.
+TEST_F(reload, TheBotsTrailerStaysWithoutARebuild)
+{
+    const char *trailer_path = "/def/trailer/body.sii";
+    rt::bot_truck_data();
+    sim::data_new(trailer_path, sim::game_at(sim::veh_off::part_data_class));
+    sim::ctrl_trailer_defs(player, 1);
+    join();
+    server.bot_trailer_path = trailer_path;
+    command("net trailers on");
+    uint16_t bot = add_bot("bot");
+    ASSERT_GE(step_until(fmt("[core] net: player %u has a trailer (1 accessory entries); building it", bot), 12.0), 0)
+        << log_text();
+    ASSERT_GE(step_until("[core] trailer complete", 3.0), 0) << log_text();
+    int made = log_find("[core] trailer: actor=");
+    ASSERT_GE(made, 0) << log_text();
+    void *actor = nullptr;
+    sscanf(log_lines()[made].c_str(), "[core] trailer: actor=%p", &actor);
+    step_until("(never)", 1.0);
+    int before = (int)log_lines().size();
+
+    reload_core();
+    EXPECT_GE(log_find(fmt("[core] restored trailer %p ", actor), before), 0) << log_text();
+    step_until("(never)", 7.0); // the bot's lists come again within 5 s
+    EXPECT_EQ(count_since(before, fmt("[core] net: player %u's trailer changed", bot)), 0) << log_text();
+    EXPECT_EQ(count_since(before, fmt("[core] net: player %u has a trailer", bot)), 0) << log_text();
+    EXPECT_EQ(count_since(before, "[core] trailer: actor="), 0) << "nothing rebuilt\n" << log_text();
+    EXPECT_TRUE(sim::vehicle_listed(actor));
+    auto status = command("net status");
+    ASSERT_FALSE(status.empty());
+    EXPECT_NE(status.back().find(", trailers on,"), std::string::npos) << status.back();
+}
+
+// Our vehicle, shown for a bot or hidden and parked once the bot left, with
+// the draw hooks on: the game closes and loads the plug-in again
+// (dm_core_shutdown, then dm_core_init) and draws before its next frame.
+// The hooks come back at init, and so does the hidden flag: no draw of a
+// hidden vehicle from the new core's start on.
+TEST_F(reload, AHiddenVehicleIsNotDrawnBetweenInitAndTheFirstFrame)
+{
+    struct row {
+        const char *name;
+        bool bot_leaves;
+    } rows[] = {
+        { "shown for the bot", false },
+        { "hidden once the bot left", true },
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.name);
+        SetUp();
+        join();
+        uint8_t *vehicle = spawn();
+        ASSERT_TRUE(vehicle);
+        command("hook on");
+        uint16_t bot = add_bot("bot");
+        ASSERT_GE(step_until(fmt("[core] net: player %u 'bot' takes over the existing vehicle %p", bot, (void *)vehicle),
+                             5.0),
+                  0)
+            << log_text();
+        if (r.bot_leaves) {
+            ts_drop(&server, bot, 0, nullptr);
+            ASSERT_GE(step_until(fmt("[core] net: vehicle %p hidden and parked", (void *)vehicle), 3.0), 0)
+                << log_text();
+        }
+        step(2, 0.05);
+        int before = (int)log_lines().size();
+        shutdown();
+        ASSERT_EQ(init(), SCS_RESULT_OK);
+        ASSERT_GE(log_find(fmt("[core] restored spawned vehicle %p ", (void *)vehicle), before), 0) << log_text();
+        uint64_t drawn = sim::unit_draws(vehicle).draws;
+        for (int i = 0; i < 3; i++)
+            sim::draw_frame();
+        EXPECT_EQ(sim::unit_draws(vehicle).draws - drawn, r.bot_leaves ? 0u : 3u) << "before the first frame";
+        sim::event_started();
+        step(1, 0.05);
+        drawn = sim::unit_draws(vehicle).draws;
+        sim::draw_frame();
+        EXPECT_EQ(sim::unit_draws(vehicle).draws - drawn, r.bot_leaves ? 0u : 1u) << "after it";
+        TearDown();
+        server_up = false; // stopped
+    }
 }
 
 /* ---- refusals ---- */

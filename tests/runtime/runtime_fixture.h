@@ -7,6 +7,7 @@
 #include "log_capture.h"
 #include "sim/fixture.h"
 #include "sim/sim_game.h"
+#include "sim/sim_vehicles.h"
 #include "testserver.h"
 
 namespace rt {
@@ -17,6 +18,28 @@ using fx::fmt;
 inline void *as_pointer(const void *address) { return (void *)address; }
 inline void *as_pointer(uint64_t address) { return (void *)(uintptr_t)address; }
 inline uint64_t as_address(const void *address) { return (uint64_t)(uintptr_t)address; }
+
+/* The player's truck (after sim::vehicle_world_install): a definition of
+ * one chassis part that the game knows, standing at (100, 10, 50). */
+inline uint8_t *player_truck(const sim::player &p)
+{
+    const char *chassis = "/def/truck/chassis.sii";
+    sim::data_new(chassis, sim::game_at(sim::veh_off::part_data_class));
+    uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
+    sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, chassis));
+    sim::player_truck_def(p, def);
+    sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
+    sim::player_set_placement(&at);
+    return def;
+}
+
+/* The two entries of the test server's bots' truck list, known to the game
+ * (the cabin stands for a wheel: a truck is built only from a list with one). */
+inline void bot_truck_data()
+{
+    sim::data_new("/def/vehicle/truck/demo.truck/chassis/4x2.sii", sim::game_at(sim::veh_off::part_data_class));
+    sim::data_new("/def/vehicle/truck/demo.truck/cabin/big.sii", sim::game_at(sim::veh_off::wheel_data_class));
+}
 
 /* Game frames of dt with the test server answering before each and after the last. */
 inline void frames_with(ts_server *server, int n, double dt)

@@ -635,6 +635,10 @@ void ts_bots_tick(ts_server *s, double now, double *next_state, double *next_lis
             pose.vel[0] = (float)(-r * w * sin(a));
             pose.vel[2] = (float)(r * w * cos(a));
             pose.speed = 10;
+            if (s->bot_trailer_path) {
+                pose.has_trailer = 1;
+                circle_pose(b, a - 8.0 / r, pose.trailer_pos, pose.trailer_rot);
+            }
             if (s->bot_lights_on) {
                 pose.has_lights = 1;
                 pose.lights = s->bot_lights;
@@ -665,8 +669,17 @@ void ts_bots_tick(ts_server *s, double now, double *next_state, double *next_lis
                 at += 1 + len;
             }
             relay(s, &b, NET_ACC_PART, p, at);
-            uint8_t t[8] = {0xC5, 0x9D, 0x1C, 0x81, 1, 0, 1, 0}; /* empty trailer list */
-            relay(s, &b, NET_ACC_PART, t, 8);
+            uint8_t t[8 + 256] = {0xC5, 0x9D, 0x1C, 0x81, 1, 0, 1, 0}; /* empty trailer list */
+            int t_len = 8;
+            if (const char *e = s->bot_trailer_path) {
+                int len = (int)strnlen(e, 255);
+                net_put_u32(t, dm_fnv1a(DM_FNV1A_BASIS, e, (size_t)len + 1));
+                t[7] = 1;
+                t[8] = (uint8_t)len;
+                memcpy(t + 9, e, (size_t)len);
+                t_len = 9 + len;
+            }
+            relay(s, &b, NET_ACC_PART, t, t_len);
         }
     }
 }

@@ -144,6 +144,10 @@ typedef struct ts_server {
     bool bot_lights_on;
     uint32_t bot_lights;
     double bot_blink;
+    /* the bots pull a trailer when this is set: their states carry a trailer
+     * pose 8 m behind on their circle, and their trailer list holds this one
+     * entry (null: no trailer, an empty trailer list) */
+    const char *bot_trailer_path;
 } ts_server;
 
 bool ts_start(ts_server *s, uint16_t port); /* port 0: any free port */

@@ -19,8 +19,10 @@ struct block_name {
 const block_name core_block = { "Localdrovemark_core_state_%lu", 144 };
 const block_name trailer_block = { "Localdrovemark_trailer_state_%lu", 192 };
 const block_name net_block = { "Localdrovemark_net_state_%lu", 144 };
-const block_name all_blocks[] = { core_block, trailer_block, net_block };
-/* The props block and the render gate, apart from the three: cleared by the
+/* The convoy slots' record ("rvsave2"), rewritten at each save. */
+const block_name rv_block = { "Localdrovemark_rv_state_%lu", 272 };
+const block_name all_blocks[] = { core_block, trailer_block, net_block, rv_block };
+/* The props block and the render gate, apart from the four: cleared by the
  * tests that use them. */
 const block_name props_block = { "Localdrovemark_props_state_v7_%lu", 21016 };
 const block_name render_gate = { "Localdrovemark_render_gate_%lu", 12 };
@@ -45,6 +47,22 @@ inline std::vector<uint8_t> read_block(const block_name &b)
     }
     CloseHandle(h);
     return out;
+}
+
+/* Writes the bytes over the start of the block; false when no section of
+ * that name exists. */
+inline bool write_block(const block_name &b, const std::vector<uint8_t> &bytes)
+{
+    HANDLE h = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name_of(b).c_str());
+    if (!h)
+        return false;
+    void *view = MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, b.size);
+    if (view) {
+        memcpy(view, bytes.data(), bytes.size() < b.size ? bytes.size() : b.size);
+        UnmapViewOfFile(view);
+    }
+    CloseHandle(h);
+    return view != nullptr;
 }
 
 /* Zeroes every block that exists: a block left by an earlier case would be

@@ -8,6 +8,7 @@
 //   control      the world, faults, what tests read
 #include "sim/sim_convoy.h"
 #include "sim/sim_draw.h"
+#include "sim/sim_props.h"
 #include "sim/sim_vehicles_internal.h"
 #include <string.h>
 
@@ -143,7 +144,7 @@ uint64_t vehicle_build(uint64_t vehicle, uint64_t, uint64_t, uint64_t)
 {
     record("rv_build", vehicle);
     uint8_t *v = ptr(vehicle);
-    uint8_t *model = object_new(0x40), *physics = object_new(0x100);
+    uint8_t *model = vehicle_model_new(false), *physics = object_new(0x100);
     put<uint8_t>(physics, rv_f::physics_state, 1);
     put<uint8_t>(physics, rv_f::physics_requested, 2);
     put<uint64_t>(v, rv_f::model, addr(model));
@@ -319,6 +320,22 @@ void convoy_network_game(bool on)
     if (on && !cv.network_game)
         cv.network_game = object_new(0x100);
     put<uint64_t>(cv.wc, wc_f::network_game, on ? addr(cv.network_game) : 0);
+}
+
+void convoy_network_session(bool on)
+{
+    convoy_network_game(on);
+    uint8_t *info = nullptr, *rules = nullptr;
+    if (on) {
+        // The game's own objects: a player info without our tag, the
+        // session's server_config.
+        info = object_new(0x400, vtable_new(8));
+        rules = object_new(0x300, unit_vtable_new());
+        unit_add(rules, unit_type::vehicle, game_at(cv_off::server_config_class));
+        put<uint16_t>(rules, sc_f::max_players, 8);
+    }
+    put<uint64_t>(cv.wc, wc_f::player_info, addr(info));
+    put<uint64_t>(cv.wc, wc_f::rules, addr(rules));
 }
 
 void convoy_ctrl_remove()

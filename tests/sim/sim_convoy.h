@@ -15,7 +15,9 @@
  *               ("rv"), definition link and what was called on it
  *   faults      convoy_fault: a faulting stub or a null answer per call
  *   world       convoy_ctrl_remove (world unload), convoy_ctrl_new,
- *               convoy_network_game (a network game at wc +0x10)
+ *               convoy_network_game (a network game at wc +0x10),
+ *               convoy_network_session (the game's own network game with
+ *               its player info and session rules)
  *
  * Layout choices (offsets of this simulation unless said otherwise):
  * - the world controller is one object of 0x400 bytes at the pointer in the
@@ -43,8 +45,9 @@
  *   free destroys the netobj (a unit: freed twice, or freed while listed,
  *   is a unit problem) and releases the link; apply copies the current key
  *   (+0x1D8) to the vehicle's placement (+0x28) and counts;
- * - the vehicle's slot 13 makes the model (+0x270, an object of 0x40
- *   bytes) and the physics object (+0x10; byte +0xA8 := 1, +0xA9 := 2),
+ * - the vehicle's slot 13 makes the model (+0x270, a model object of the
+ *   game's as the props world makes for a chassis, sim_props.h) and the
+ *   physics object (+0x10; byte +0xA8 := 1, +0xA9 := 2),
  *   flags +0x228 := 0x0101; slot 16 (0, 0) counts the step stamp up;
  * - the pending flush (+0x79BB80) with the controller clears pending;
  * - the server_config class record at +0x1E79B80 creates counted units of
@@ -111,6 +114,10 @@ SIM_API convoy convoy_state();
 
 /* ---- the world ---- */
 SIM_API void convoy_network_game(bool on);   /* a network game at wc +0x10 (and +0x18 stays 0) */
+/* The game's own network game: convoy_network_game, and at wc +0x48 the
+ * game's player info (an object of 0x400 bytes without our tag), at +0x70
+ * the session's server_config (max_players 8); off clears all three. */
+SIM_API void convoy_network_session(bool on);
 SIM_API void convoy_ctrl_remove();           /* the image pointer and game_ctrl +0x80 := null */
 SIM_API uint8_t *convoy_ctrl_new(bool also_in_game_ctrl = true); /* a fresh, empty controller */
 SIM_API void convoy_game_steps(bool on);     /* the frame's tick steps the listed vehicles (default on) */

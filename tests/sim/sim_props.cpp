@@ -538,17 +538,7 @@ void place_scene(int depth)
 
 uint8_t *part_model_new(uint8_t *vehicle, bool cabin)
 {
-    uint8_t *m = object_new(model_size, model_vt);
-    rec_new(m);
-    put<uint32_t>(m, 8, 1);
-    put<uint32_t>(m, prop_off::model_flags, 0x100);
-    uint8_t *desc = object_new(32), *box = object_new(0x60);
-    const float cmn[3] = { -1.2f, -1.0f, -1.0f }, cmx[3] = { 1.2f, 1.2f, 1.0f };
-    const float tmn[3] = { -1.25f, 0.0f, -3.0f }, tmx[3] = { 1.25f, 1.2f, 3.0f };
-    memcpy(box + 0x30, cabin ? cmn : tmn, 12);
-    memcpy(box + 0x3C, cabin ? cmx : tmx, 12);
-    put<uint64_t>(desc, 0x18, (uint64_t)(uintptr_t)box);
-    put<uint64_t>(m, 0x120, (uint64_t)(uintptr_t)desc);
+    uint8_t *m = vehicle_model_new(cabin);
     part_t p = { vehicle, { 0, cabin ? 1.5f : 0.0f, cabin ? -1.0f : 0.0f }, cabin };
     parts[m] = p;
     return m;
@@ -563,6 +553,25 @@ void list_put(uint8_t *vehicle, uint32_t offset, uint8_t *model)
 }
 
 } // namespace
+
+/* A vehicle's model object: the model table (in the image, whether or not
+ * the props world is installed), one reference, loaded, and the box of a
+ * cabin or of a chassis. */
+uint8_t *vehicle_model_new(bool cabin)
+{
+    uint8_t *m = object_new(model_size, (void **)game_at(prop_off::model_vtable));
+    rec_new(m);
+    put<uint32_t>(m, 8, 1);
+    put<uint32_t>(m, prop_off::model_flags, 0x100);
+    uint8_t *desc = object_new(32), *box = object_new(0x60);
+    const float cmn[3] = { -1.2f, -1.0f, -1.0f }, cmx[3] = { 1.2f, 1.2f, 1.0f };
+    const float tmn[3] = { -1.25f, 0.0f, -3.0f }, tmx[3] = { 1.25f, 1.2f, 3.0f };
+    memcpy(box + 0x30, cabin ? cmn : tmn, 12);
+    memcpy(box + 0x3C, cabin ? cmx : tmx, 12);
+    put<uint64_t>(desc, 0x18, (uint64_t)(uintptr_t)box);
+    put<uint64_t>(m, 0x120, (uint64_t)(uintptr_t)desc);
+    return m;
+}
 
 /* ---- the interface ---- */
 

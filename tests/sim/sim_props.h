@@ -14,7 +14,8 @@
  *               models_made, model_seen, model_set_loaded
  *   files       file_add: a path the file system knows
  *   ground      ground_set: the height field the rays meet
- *   parts       part_models_add: a vehicle's chassis (and cabin) part models
+ *   parts       part_models_add: a vehicle's chassis (and cabin) part models;
+ *               a convoy vehicle's model is a model object too (sim_convoy.h)
  *   physics     actors_live, physics_fault, scene_depth
  *   lights      the vehicles' light word is the u32 at +0x2A0 (phys::lights)
  *
@@ -164,5 +165,10 @@ SIM_API void physics_fault(physics_step step);
 SIM_API void shape_builder_result(bool result);
 SIM_API void scene_depth(int depth); /* 0: at server + 0x40, 1: one level down */
 SIM_API uint8_t *physics_scene();
+
+/* dm_sim.dll inside: a model object as the game makes one for a vehicle (the
+ * part models above, a convoy vehicle's model, sim_convoy.h): 896 bytes, the
+ * model table, one reference, loaded, with a cabin's or a chassis's box. */
+uint8_t *vehicle_model_new(bool cabin);
 
 } // namespace sim

@@ -384,9 +384,6 @@ TEST_F(remote_glue, StatesReachTheServerOnlyWhileJoined)
 
 /* ---- other players shown as the spawned vehicle ---- */
 
-const char *const bot_paths[] = { "/def/vehicle/truck/demo.truck/chassis/4x2.sii",
-                                  "/def/vehicle/truck/demo.truck/cabin/big.sii" };
-
 class remote_clone : public remote_glue {
 protected:
     ts_server server {};
@@ -397,16 +394,8 @@ protected:
         remote_glue::SetUp();
         sim::draw_install();
         sim::vehicle_world_install();
-        // The bots' cabin stands for a wheel here: a truck is built only
-        // from a list with one.
-        sim::data_new(bot_paths[0], sim::game_at(sim::veh_off::part_data_class));
-        sim::data_new(bot_paths[1], sim::game_at(sim::veh_off::wheel_data_class));
-        sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
-        uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
-        sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
-        sim::player_truck_def(player, def);
-        sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
-        sim::player_set_placement(&at);
+        rt::bot_truck_data();
+        rt::player_truck(player);
         ASSERT_TRUE(ts_start(&server, 0));
         write_config(fmt("server = 127.0.0.1\nport = %u\nname = tester\n", server.port));
     }

@@ -1,13 +1,18 @@
 // The convoy remote vehicles through the real plug-in and core in the
-// simulated game: the console commands line by line, the test server's bots
-// shown as convoy vehicles in `remote mode rv` (slots, keys, velocity,
-// blinkers, leaving), and the slots kept through the plug-in's hot reload.
+// simulated game: the console commands line by line, the netobjs the game's
+// factory is asked for, the test server's bots shown as convoy vehicles in
+// `remote mode rv` (slots, keys, velocity, blinkers, leaving), and the slots
+// kept through the plug-in's hot reload, in single player and in a game that
+// runs its own network game.
 //
 // Index
 //   fixture     the convoy machinery, the bots, reload_core
 //   commands    every line of the rv commands
+//   netobjs     the factory's owner, key times that never wrap
 //   rv mode     bots as convoy vehicles
-//   reload      the slots, the older record, a vehicle gone meanwhile
+//   reload      the slots, in a network game, the record's saves, the page's
+//               record before the section's, a vehicle given another id, the
+//               older record, a vehicle gone meanwhile
 #include <math.h>
 #include <algorithm>
 #include "runtime/runtime_fixture.h"
@@ -18,8 +23,8 @@ using rt::fmt;
 
 namespace {
 
-const char *const bot_paths[] = { "/def/vehicle/truck/demo.truck/chassis/4x2.sii",
-                                  "/def/vehicle/truck/demo.truck/cabin/big.sii" };
+/* The convoy record's tag, "rvsave2" with its NUL. */
+const uint8_t rvsave2_tag[8] = { 0x72, 0x76, 0x73, 0x61, 0x76, 0x65, 0x32, 0x00 };
 
 /* ---- fixture ---- */
 
@@ -29,15 +34,32 @@ protected:
     {
         rt::reload_server_test::SetUp();
         sim::vehicle_world_install();
-        sim::data_new("/def/truck/chassis.sii", sim::game_at(sim::veh_off::part_data_class));
-        sim::data_new(bot_paths[0], sim::game_at(sim::veh_off::part_data_class));
-        sim::data_new(bot_paths[1], sim::game_at(sim::veh_off::wheel_data_class));
-        uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
-        sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, "/def/truck/chassis.sii"));
-        sim::player_truck_def(player, def);
-        sim::placement32 at = { 100, 10, 50, 0, 0, 1, 0, 0, 0 };
-        sim::player_set_placement(&at);
+        rt::bot_truck_data();
+        rt::player_truck(player);
         sim::convoy_install(player);
+    }
+
+    /* A hot reload with the truck controller away while the cores change:
+     * the new core's restore waits for it. The controller, which the test
+     * puts back once it has done what comes between. */
+    uint64_t reload_without_controller()
+    {
+        uint64_t ctrl = sim::game_get<uint64_t>(sim::cv_off::truck_ctrl);
+        int before = (int)log_lines().size();
+        step(1, 0.5);
+        touch_core();
+        sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, 0);
+        step(1, 0.5);
+        EXPECT_GE(log_find("[core] shutdown", before), 0) << log_text();
+        return ctrl;
+    }
+
+    /* `rvspawn` and three frames: the test slot's netobj (null: none). */
+    uint8_t *test_slot_spawned()
+    {
+        command("rvspawn");
+        step(3, 0.05);
+        return slot_netobj(0);
     }
 
     uint8_t *slot_netobj(int slot)
@@ -132,6 +154,40 @@ TEST_F(rv_game, EveryLineOfTheCommands)
     ASSERT_EQ(out.size(), 3u);
     EXPECT_NE(out[1].find(" (DIFFERENT: tick may not run); "), std::string::npos) << out[1];
     EXPECT_TRUE(sim::unit_problems().empty());
+}
+
+/* ---- netobjs ---- */
+
+// The factory makes each netobj for the owner the player's network object
+// names, and the key times of a new netobj are the network time: the clock
+// less the clock object's base, 0 (never a wrapped time far ahead) while the
+// base is ahead of the clock.
+TEST_F(rv_game, TheFactoryGetsThePlayersOwnerAndKeyTimesNeverWrap)
+{
+    start();
+    const uint64_t owner = 0x5EED00C0FFEE0001ULL;
+    sim::convoy_owner(owner);
+    struct row {
+        const char *name;
+        uint64_t clock, base, key_time;
+    } rows[] = {
+        { "the clock ahead of its base", 3000000, 1000000, 2000000 },
+        { "the base ahead of the clock", 1000000, 3000000, 0 },
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.name);
+        command("rvdespawn all");
+        sim::convoy c = sim::convoy_state();
+        sim::put<uint64_t>(c.wc, sim::wc_f::physics_clock, r.clock);
+        sim::put<uint64_t>(c.clock, 0xB20, r.base);
+        command("rvspawn a"); // stage A: no tick touches its keys
+        ASSERT_FALSE(sim::convoy_netobjs().empty());
+        sim::convoy_netobj n = sim::convoy_netobjs().back();
+        ASSERT_FALSE(n.freed) << log_text();
+        EXPECT_EQ(n.owner, owner);
+        EXPECT_EQ(sim::get<uint64_t>(n.netobj, sim::no_f::key_base), r.key_time);
+        EXPECT_EQ(sim::get<uint64_t>(n.netobj, sim::no_f::key_time), r.key_time);
+    }
 }
 
 /* ---- rv mode ---- */
@@ -269,6 +325,156 @@ TEST_F(rv_game, SlotsStayThroughAHotReload)
     EXPECT_EQ(count_since(before, "[core] rv: installed player-info stand-in"), 0);
 }
 
+// A game that runs its own network game: the player info at wc+0x48 is the
+// game's, so the record cannot live in our page; the section carries it, and
+// the new core takes the same netobjs back instead of spawning the bots again.
+TEST_F(rv_game, SlotsStayThroughAHotReloadInANetworkGame)
+{
+    join("remote_mode = rv\n");
+    sim::convoy_network_session(true);
+    uint64_t info = sim::get<uint64_t>(sim::convoy_state().wc, sim::wc_f::player_info);
+    std::vector<uint16_t> bots = { add_bot("bot0"), add_bot("bot1") };
+    ASSERT_GE(step_until(fmt("[core] net: spawning an rv for player %u", bots[1]), 8.0), 0) << log_text();
+    step(5, 0.05);
+    ASSERT_GE(log_find(fmt("[core] rv: wc+0x48 = %p (the game's own)", (void *)(uintptr_t)info)), 0) << log_text();
+    ASSERT_EQ(sim::convoy_listed().size(), 2u) << log_text();
+    uint8_t *netobjs[2] = { slot_netobj(1), slot_netobj(2) };
+    int before = (int)log_lines().size();
+
+    reload_core();
+    step_until("(never)", 3.0);
+    EXPECT_EQ(sim::convoy_listed().size(), 2u) << "no bot shown twice\n" << log_text();
+    EXPECT_EQ(count_since(before, "[core] net: spawning an rv"), 0) << log_text();
+    for (int slot = 1; slot <= 2; slot++) {
+        EXPECT_EQ(slot_netobj(slot), netobjs[slot - 1]);
+        EXPECT_GE(log_find(fmt("[core] rv: restored slot %d from before the reload (net %p, stage 3, player %u)", slot,
+                               (void *)netobjs[slot - 1], bots[slot - 1]),
+                           before),
+                  0)
+            << log_text();
+    }
+    EXPECT_EQ(sim::get<uint64_t>(sim::convoy_state().wc, sim::wc_f::player_info), info) << "the game's, untouched";
+    EXPECT_TRUE(sim::unit_problems().empty());
+}
+
+// The record is written by the spawn itself (a vehicle spawned by command in
+// the old core's last frame, after that frame's rv step) and at shutdown (a
+// remote mode set in the last frame): the next core takes both back. In
+// single player the player-info page and the section hold it, in a network
+// game the section only; its bytes at the offsets of the layout.
+TEST_F(rv_game, TheRecordIsSavedByEachSpawnAndAtShutdown)
+{
+    for (bool network : { false, true }) {
+        SCOPED_TRACE(network ? "network game" : "single player");
+        SetUp();
+        if (network) {
+            join();
+            sim::convoy_network_session(true);
+        } else {
+            start();
+        }
+        command("rvspawn a");
+        uint8_t *n0 = slot_netobj(0);
+        ASSERT_TRUE(n0) << log_text();
+        std::vector<std::vector<uint8_t>> records = { reload_fx::read_block(reload_fx::rv_block) };
+        uint8_t *info = (uint8_t *)(uintptr_t)sim::get<uint64_t>(sim::convoy_state().wc, sim::wc_f::player_info);
+        if (!network)
+            records.push_back(std::vector<uint8_t>(info + 512, info + 512 + 272));
+        for (auto &rec : records) {
+            ASSERT_EQ(rec.size(), 272u);
+            EXPECT_EQ(memcmp(rec.data(), rvsave2_tag, sizeof rvsave2_tag), 0);
+            EXPECT_EQ(reload_fx::at<uint64_t>(rec, 8), (uint64_t)(uintptr_t)n0) << "slot 0's netobj";
+            EXPECT_EQ(reload_fx::at<uint64_t>(rec, 16), 0u) << "no definition at stage A";
+            EXPECT_EQ(reload_fx::at<int32_t>(rec, 24), 1) << "stage A";
+            EXPECT_EQ(reload_fx::at<uint64_t>(rec, 8 + 32), 0u) << "slot 1 free";
+            EXPECT_EQ(reload_fx::at<uint32_t>(rec, 264), 0u) << "no remote mode by command";
+        }
+        int before = (int)log_lines().size();
+        touch_core();
+        step(1, 0.5); // the reload comes first in this frame
+        EXPECT_GE(log_find(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 1, player 0)",
+                               (void *)n0),
+                           before),
+                  0)
+            << log_text();
+
+        command("remote mode rv");
+        before = (int)log_lines().size();
+        touch_core();
+        step(1, 0.5);
+        EXPECT_GE(log_find("[core] remote mode rv (set by command before the reload)", before), 0) << log_text();
+        EXPECT_GE(log_find(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 1, player 0)",
+                               (void *)n0),
+                           before),
+                  0)
+            << log_text();
+        EXPECT_EQ(reload_fx::at<uint32_t>(reload_fx::read_block(reload_fx::rv_block), 264), 2u) << "rv";
+        TearDown();
+        server_up = false; // stopped
+    }
+}
+
+// Our player-info page's record wins over the section's: a core of an older
+// build between two of ours wrote the page only, and the section still holds
+// what came before it (here a record of no slots, written by hand). The
+// truck controller is away while the cores change, so the new core's restore
+// waits until the section is written.
+TEST_F(rv_game, ThePagesRecordWinsOverTheSections)
+{
+    start();
+    uint8_t *n0 = test_slot_spawned();
+    ASSERT_TRUE(n0) << log_text();
+    int before = (int)log_lines().size();
+    uint64_t ctrl = reload_without_controller();
+    std::vector<uint8_t> none(272, 0);
+    memcpy(none.data(), rvsave2_tag, sizeof rvsave2_tag);
+    ASSERT_TRUE(reload_fx::write_block(reload_fx::rv_block, none));
+    sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, ctrl);
+    EXPECT_GE(step_until(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 3, player 0)", (void *)n0),
+                         1.0, before),
+              0)
+        << log_text();
+    EXPECT_EQ(slot_netobj(0), n0);
+}
+
+// The saved netobj is taken back only while it carries its slot's own id:
+// an object the game gave another id (another slot's here) is not ours.
+TEST_F(rv_game, ASavedVehicleIsTakenBackOnlyWithItsSlotsId)
+{
+    struct row {
+        const char *name;
+        uint32_t id; /* the netobj's id at the reload; 0: left as it is */
+        bool restored;
+    } rows[] = {
+        { "its own id", 0, true },
+        { "slot 5's id", (5u + 32752u) | 0x10000u, false },
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.name);
+        SetUp();
+        start();
+        uint8_t *n0 = test_slot_spawned();
+        ASSERT_TRUE(n0) << log_text();
+        int before = (int)log_lines().size();
+        reload_core([&] {
+            if (r.id)
+                sim::put<uint32_t>(n0, sim::no_f::id, r.id);
+        });
+        step(2, 0.05);
+        if (r.restored)
+            EXPECT_GE(log_find(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 3, player 0)",
+                                   (void *)n0),
+                               before),
+                      0)
+                << log_text();
+        else
+            EXPECT_GE(log_find(fmt("[core] rv: saved rv %p (slot 0) is gone; not restoring", (void *)n0), before), 0)
+                << log_text();
+        EXPECT_EQ(first("rvinfo") == "[core] rv: none", !r.restored) << log_text();
+        TearDown();
+    }
+}
+
 // The record of an older core ("rvsave1", slot 0 only), and a saved vehicle
 // the game took out of its list meanwhile. The truck controller is away
 // while the cores change, so the new core's restore waits until the test has
@@ -287,19 +493,12 @@ TEST_F(rv_game, AnOlderRecordAndAVehicleGoneMeanwhile)
     for (auto &r : rows) {
         SCOPED_TRACE(r.name);
         command("rvdespawn all");
-        command("rvspawn");
-        step(3, 0.05);
-        uint8_t *n0 = slot_netobj(0);
+        uint8_t *n0 = test_slot_spawned();
         ASSERT_TRUE(n0) << log_text();
         uint8_t *info = (uint8_t *)(uintptr_t)sim::get<uint64_t>(sim::convoy_state().wc, sim::wc_f::player_info);
         ASSERT_TRUE(info);
-        uint64_t ctrl = sim::game_get<uint64_t>(sim::cv_off::truck_ctrl);
         int before = (int)log_lines().size();
-        step(1, 0.5);
-        touch_core();
-        sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, 0);
-        step(1, 0.5);
-        ASSERT_GE(log_find("[core] shutdown", before), 0) << log_text();
+        uint64_t ctrl = reload_without_controller();
         EXPECT_LT(log_find("[core] rv: restored", before), 0) << "waits for the controller";
 
         uint8_t record[272] = {};

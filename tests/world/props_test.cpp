@@ -8,6 +8,7 @@
 #include <math.h>
 #include "net_records.h"
 #include "net_wire.h"
+#include "sim/sim_convoy.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_props.h"
 #include "sim/sim_vehicles.h"
@@ -70,6 +71,23 @@ protected:
     }
 
     uint16_t our_id() { return ts_find_name(&server, "tester")->id; }
+
+    /* Runs an attach sub-command for server prop 1: its request goes out
+     * with these offsets ("truck, right .. up .. ahead .."), and the
+     * server's echo attaches it with that line. The log's length before. */
+    size_t attach_echoed(const std::string &command, const std::string &request, const std::string &echo)
+    {
+        size_t from = log_lines().size();
+        run(command + "\n");
+        bool came = until("[props] server prop 1 attached to player", from);
+        EXPECT_TRUE(came) << log_text();
+        if (!came)
+            return from;
+        EXPECT_FALSE(lines_since(from, "[props] attach request for server prop 1 sent (" + request + ")").empty())
+            << log_text();
+        EXPECT_EQ(lines_since(from, "[props] server prop 1 attached to player")[0], echo);
+        return from;
+    }
 
     /* Joined, with a bot that has placed server props 1 at (120, 10, 40)
      * and 2 at (130, 10, 40); the bot's id. */
@@ -245,14 +263,8 @@ TEST_F(props, AttachOffsetsTravelAsRightUpBack)
     ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
     uint16_t us = our_id();
     // "@" with our own id is the same as our truck
-    from = log_lines().size();
-    run(fmt("model attach last truck@%u 2\n", us));
-    ASSERT_TRUE(until("[props] server prop 1 attached to player", from)) << log_text();
-    EXPECT_FALSE(lines_since(from, "[props] attach request for server prop 1 sent (truck, right 0.00 up 0.00 ahead 2.00)")
-                     .empty())
-        << log_text();
-    EXPECT_EQ(lines_since(from, "[props] server prop 1 attached to player")[0],
-              fmt("[props] server prop 1 attached to player %u's truck: right 0.00 up 0.00 ahead 2.00 (ours)", us));
+    attach_echoed(fmt("model attach last truck@%u 2", us), "truck, right 0.00 up 0.00 ahead 2.00",
+                  fmt("[props] server prop 1 attached to player %u's truck: right 0.00 up 0.00 ahead 2.00 (ours)", us));
     const uint8_t block[32] = {
         (uint8_t)us, (uint8_t)(us >> 8), 0x01, 0x00, // player, kind 1 truck, reserved
         0x00, 0x00, 0x00, 0x00,                      // right 0
@@ -290,6 +302,69 @@ TEST_F(props, AttachOffsetsTravelAsRightUpBack)
     ASSERT_TRUE(until("[props] server prop 7 attached to player", from)) << log_text();
     EXPECT_EQ(lines_since(from, "[props] server prop 7 attached to player")[0],
               fmt("[props] server prop 7 attached to player %u's truck: right 0.50 up 0.25 ahead -3.00", bot));
+}
+
+/* Joined in `remote mode rv` with the game's convoy machinery: the bots are
+ * shown as convoy vehicles, built from their accessory lists. */
+class props_convoy : public props {
+protected:
+    double next_state = 0, next_lists = 0;
+
+    void SetUp() override
+    {
+        props::SetUp();
+        rt::bot_truck_data();
+        rt::player_truck(player);
+        sim::convoy_install(player);
+    }
+    /* A bot whose state and lists go out from the next frame on. */
+    uint16_t add_bot(const char *name)
+    {
+        next_state = next_lists = 0;
+        return ts_add_bot(&server, name, sim::clock_now());
+    }
+    /* The bots drive and send their lists around each frame. */
+    void server_frames(int n, double dt) override
+    {
+        for (int i = 0; i < n; i++) {
+            ts_poll(&server, sim::clock_now());
+            ts_bots_tick(&server, sim::clock_now(), &next_state, &next_lists);
+            sim::frames(1, dt);
+        }
+        ts_poll(&server, sim::clock_now());
+    }
+};
+
+// A server prop attached by command to a bot shown as a convoy vehicle: the
+// vehicle's model is a model object of the game's, so the request goes out
+// (2 m up on the bot's truck), the server's echo attaches it, and the prop is
+// drawn riding on the vehicle.
+TEST_F(props_convoy, AttachedByCommandToAPlayerShownAsAConvoyVehicle)
+{
+    sim::draw_install();
+    join("remote_mode = rv\n");
+    uint16_t bot = add_bot("bot");
+    ASSERT_TRUE(until(fmt("[core] net: spawning an rv for player %u 'bot' in slot 1 (their accessories)", bot), 0, 100))
+        << log_text();
+    size_t from = log_lines().size();
+    run(fmt("model spawn %s 10 0\n", cone));
+    ASSERT_TRUE(until("[props] server prop 1 (by player", from)) << log_text();
+    from = attach_echoed(fmt("model attach last truck@%u 0 0 2", bot), "truck, right 0.00 up 2.00 ahead 0.00",
+                         fmt("[props] server prop 1 attached to player %u's truck: right 0.00 up 2.00 ahead 0.00", bot));
+    EXPECT_TRUE(lines_since(from, "[props] attach: ").empty()) << log_text();
+    ASSERT_FALSE(lines_since(from, "[props] server prop 1 attached to player").empty());
+
+    // Drawn 2 m above the convoy vehicle, where it stands in this draw.
+    ASSERT_EQ(sim::convoy_netobjs().size(), 1u) << log_text();
+    uint8_t *vehicle = sim::convoy_netobjs()[0].vehicle;
+    uint8_t *model = sim::models_made().back();
+    uint64_t drawn = sim::model_draws(model).draws;
+    sim::draw_frame();
+    EXPECT_GT(sim::model_draws(model).draws, drawn);
+    sim::placement32 v = sim::get<sim::placement32>(vehicle, 0x28), m = sim::get<sim::placement32>(model, 0x30);
+    EXPECT_NEAR(m.sector_x * 512.0 + m.x, v.sector_x * 512.0 + v.x, 1e-3);
+    EXPECT_NEAR(m.y, v.y + 2.0, 1e-3);
+    EXPECT_NEAR(m.sector_z * 512.0 + m.z, v.sector_z * 512.0 + v.z, 1e-3);
 }
 
 // Kept in place 150 m from our truck: an offset every receiver refuses, so
