@@ -28,15 +28,17 @@ typedef char16_t dm_wchar;
 #endif
 
 /* The length of the longest start of the len bytes of text that has at most
- * max bytes and ends at a character boundary. */
+ * max bytes and ends at a character boundary. A character has at most three
+ * continuation bytes: past them the bytes are no UTF-8 and are cut where max
+ * falls (so that a run of stray bytes never cuts the text to nothing). */
 static inline size_t dm_utf8_cut(const char *text, size_t len, size_t max)
 {
     if (len <= max)
         return len;
     size_t n = max;
-    while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80)
+    while (n > 0 && max - n < 3 && ((unsigned char)text[n] & 0xC0) == 0x80)
         n--;
-    return n;
+    return ((unsigned char)text[n] & 0xC0) == 0x80 ? max : n;
 }
 
 /* Copies text into out (size bytes with the NUL), cut at a whole character

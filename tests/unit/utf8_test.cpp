@@ -135,6 +135,11 @@ TEST(Utf8, CutsEndAtACharacterBoundary)
     const size_t expect[] = { 0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 10 };
     for (size_t max = 0; max < sizeof expect / sizeof expect[0]; max++)
         EXPECT_EQ(dm_utf8_cut(text.c_str(), text.size(), max), expect[max]) << max;
+    // Continuation bytes with no character before them are no UTF-8: cut
+    // where the limit falls, never back to nothing.
+    const std::string stray = "ab" + std::string(40, '\x97');
+    EXPECT_EQ(dm_utf8_cut(stray.c_str(), stray.size(), 32), 32u);
+    EXPECT_EQ(dm_utf8_cut(stray.c_str() + 2, stray.size() - 2, 32), 32u);
 }
 
 // A file's UTF-16 bytes, little- and big-endian, as UTF-8: pairs joined, a
