@@ -349,12 +349,11 @@ TEST_F(layer, ConfigLineWithANulByteEndsOnlyAtItsNewline)
     EXPECT_STREQ(core_config.name, "d");
 }
 
-// A single-key write changes that key's line and keeps every other byte of
-// the file: a 0x1A byte, line ends of either kind, a last line without one,
-// a UTF-8 byte-order mark and bytes that are no text at all.
+// A single-key write reads and writes the file as bytes (the line rules
+// themselves are the pure tests'): a 0x1A byte, LF line ends and a UTF-8
+// byte-order mark stay as they were, and so do bytes that are no text at all.
 TEST_F(layer, ConfigSetKeepsEveryOtherLineByteForByte)
 {
-    using namespace std::string_literals;
     struct {
         const char *what;
         std::string before, key, value, after;
@@ -363,12 +362,8 @@ TEST_F(layer, ConfigSetKeepsEveryOtherLineByteForByte)
           "# mine\r\nserver = b\r\n\x1A\r\nport = 7\r\nname = Bob\r\n" },
         { "a 0x1A byte before the key", "x\x1Ay\r\nport = 7\r\n", "port", "8", "x\x1Ay\r\nport = 8\r\n" },
         { "LF line ends", "a = 1\nport = 5\nnot a setting\n", "port", "6", "a = 1\nport = 6\nnot a setting\n" },
-        { "the key's own LF", "a = 1\r\nport = 5\nb = 2\r\n", "port", "6", "a = 1\r\nport = 6\nb = 2\r\n" },
-        { "a last line without its end", "a = 1\r\nport = 5", "port", "6", "a = 1\r\nport = 6" },
-        { "appended after a last line without its end", "a = 1", "port", "6", "a = 1\r\nport = 6\r\n" },
         { "a UTF-8 byte-order mark", "\xEF\xBB\xBFserver = a\r\nport = 1\r\n", "server", "b",
           "\xEF\xBB\xBFserver = b\r\nport = 1\r\n" },
-        { "NUL and CR bytes", "a\0b\r\r\nport = 1\r\n\r\n"s, "port", "2", "a\0b\r\r\nport = 2\r\n\r\n"s },
     };
     for (auto &c : cases) {
         fx::write_file(base + "config.ini", c.before);
