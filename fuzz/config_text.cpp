@@ -24,7 +24,7 @@ namespace {
 
 std::string decoded(const std::string &bytes)
 {
-    config_file f;
+    config_file f = {};
     FUZZ_CHECK(config_file_decode((const uint8_t *)bytes.data(), bytes.size(), &f));
     FUZZ_CHECK(f.text[f.len] == 0);
     std::string text(f.text, f.len);

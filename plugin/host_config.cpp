@@ -12,7 +12,7 @@ int32_t host_config_get_int(const char *key, int32_t def, char *text, size_t siz
     snprintf(text, size, "%d", def);
     char path[DM_PATH_MAX];
     snprintf(path, sizeof path, "%sconfig.ini", host_base_dir);
-    config_file f;
+    config_file f = {};
     int32_t result = def;
     if (config_file_read(path, &f)) {
         char line[CONFIG_LINE_MAX], value[CONFIG_LINE_MAX];

@@ -44,7 +44,7 @@ bool config_rewrite(const char *key, const char *value, int *was)
     if (!core_path(path, sizeof path, "config.ini") || !core_path(tmp, sizeof tmp, "config.ini.new"))
         return false;
     AcquireSRWLockExclusive(&dm_config_lock);
-    config_file f;
+    config_file f = {};
     bool ok = false;
     // A missing file is an empty one; one that cannot be read, or that is
     // longer than can be read, is never replaced by a part of it.
@@ -85,7 +85,7 @@ bool dm_config_get(const char *key, char *out, size_t size)
         return false;
     out[0] = 0;
     char path[DM_PATH_MAX];
-    config_file f;
+    config_file f = {};
     if (!core_path(path, sizeof path, "config.ini") || !config_file_read(path, &f)) {
         config_file_free(&f);
         return false;

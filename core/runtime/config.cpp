@@ -34,7 +34,7 @@ void config_load()
     char path[DM_PATH_MAX];
     if (!core_path(path, sizeof path, "config.ini"))
         return;
-    config_file f;
+    config_file f = {};
     if (!config_file_read(path, &f)) {
         config_file_free(&f);
         char text[4096];
