@@ -111,6 +111,10 @@ default = ("# drovemark client settings (docs/04 \"Client\"). Edit, then `config
            "remote_mode = clone\nsync = 1\ntraffic = off\nupdate_url = \nauto_update = 1\n")
 write("config_text", "default", default)
 write("config_text", "long_line", "update_url = " + "u" * 1100 + "\nport = 5\n")
+# the encodings and bytes of the file: a UTF-8 mark and a 0x1A byte, UTF-16 both ways
+write("config_text", "utf8_mark_ctrl_z", b"\xef\xbb\xbfserver = a.b\r\n\x1a\r\nport = 7\r\nname = J\xc3\xb6rg")
+write("config_text", "utf16le", b"\xff\xfe" + "server = a.b\r\nport=7\r\nname = J\u00f6rg\r\n".encode("utf-16-le"))
+write("config_text", "utf16be", b"\xfe\xff" + "port = 7\nname = \U0001F600\n".encode("utf-16-be"))
 
 # -- cmd_line: every row of the command table, and lines no row takes
 lines = ["ping", "pos", "build", "update", "update off", "threads", "local", "spawn", "spawn 12", "despawn",

@@ -31,8 +31,10 @@ template <typename F> bool host_guarded(F &&fn, const char *fault_fmt)
     return false;
 }
 
-/* host_config.cpp: the first line of the key wins. */
-int32_t host_config_get_int(const char *key, int32_t def);
+/* host_config.cpp: the first line of the key wins; a value that is not a
+ * number is said in the log and the default used. text gets the value as
+ * the file writes it (the default's digits when it is not used). */
+int32_t host_config_get_int(const char *key, int32_t def, char *text, size_t size);
 
 /* host_core.cpp */
 void host_core_load();

@@ -212,10 +212,11 @@ static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_param
 
     snprintf(host_imgui_ini, sizeof host_imgui_ini, "%simgui.ini", host_base_dir);
 
-    if (host_config_get_int("overlay", 1) == 0) {
-        host_log("[host] ui: overlay off (config.ini overlay = 0)");
+    char value[64];
+    if (host_config_get_int("overlay", 1, value, sizeof value) == 0) {
+        host_log("[host] ui: overlay off (config.ini overlay = %s)", value);
     } else {
-        bool isolate = host_config_get_int("overlay_isolate", 1) != 0;
+        bool isolate = host_config_get_int("overlay_isolate", 1, value, sizeof value) != 0;
         if (host_overlay_start(isolate))
             no_present_since = 0;
     }

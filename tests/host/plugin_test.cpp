@@ -257,25 +257,43 @@ TEST_F(plugin, FrameInfoAsTheCoreSeesIt)
 
 TEST_F(plugin, OverlayKeysOfConfigIni)
 {
+    using namespace std::string_literals;
+    const std::string off = "[host] ui: overlay off (config.ini overlay = ";
     struct {
-        const char *config;
-        bool overlay_off;
+        std::string config;
+        const char *shown;   // the value the overlay-off line shows; null: the overlay stays on
+        const char *refused; // the line that says a value is not understood
     } cases[] = {
-        { "overlay=0\n", true },
-        { "   OVERLAY \t=   0\n", true },
-        { "overlay = off\n", true },           // a word reads as 0
-        { "overlay = -1\n", true },            // so does a sign: no digits follow the blanks
-        { "overlay = 4294967296\n", false },   // saturates rather than wrapping to 0
-        { "overlay_isolate = 0\n", false },    // another key that only begins with it
-        { "overlay = 1\noverlay = 0\n", false }, // the first line counts
-        { "# overlay = 0\n; overlay = 0\n", false },
-        { "", false },
+        { "overlay=0\n", "0)", nullptr },
+        { "   OVERLAY \t=   0\n", "0)", nullptr },
+        { "overlay = 00\n", "00)", nullptr },
+        // Numbers are digits only: anything else is said and the default kept.
+        { "overlay = off\n", nullptr, "[host] config: overlay = 'off' refused (digits only); using 1" },
+        { "overlay = -1\n", nullptr, "[host] config: overlay = '-1' refused (digits only); using 1" },
+        { "overlay =\n", nullptr, "[host] config: overlay = '' refused (digits only); using 1" },
+        { "overlay = abc\noverlay = 0\n", nullptr, "[host] config: overlay = 'abc' refused (digits only); using 1" },
+        { "overlay = 4294967296\n", nullptr, nullptr }, // saturates rather than wrapping to 0
+        { "overlay_isolate = 0\n", nullptr, nullptr },  // another key that only begins with it
+        { "overlay = 1\noverlay = 0\n", nullptr, nullptr }, // the first line counts
+        { "# overlay = 0\n; overlay = 0\n", nullptr, nullptr },
+        { "", nullptr, nullptr },
+        // The file is read as bytes, in the encodings a Windows editor or shell writes.
+        { "x = \x1A\noverlay = 0\n", "0)", nullptr },
+        { "\xEF\xBB\xBFoverlay = 0\r\n", "0)", nullptr },
+        { "\xFF\xFEo\0v\0e\0r\0l\0a\0y\0 \0=\0 \0\x30\0\r\0\n\0"s, "0)", nullptr },
+        { "\xFE\xFF\0o\0v\0e\0r\0l\0a\0y\0=\0\x30\0\n"s, "0)", nullptr },
     };
     for (auto &c : cases) {
         write_config(c.config);
         ASSERT_EQ(init(), SCS_RESULT_OK);
-        bool off = log_find("[host] ui: overlay off (config.ini overlay = 0)") >= 0;
-        EXPECT_EQ(off, c.overlay_off) << c.config;
+        EXPECT_EQ(log_find(off) >= 0, c.shown != nullptr) << c.config << log_text();
+        if (c.shown) {
+            EXPECT_GE(log_find(off + c.shown), 0) << c.config << log_text();
+        }
+        EXPECT_EQ(log_count("[host] config: "), c.refused ? 1 : 0) << c.config << log_text();
+        if (c.refused) {
+            EXPECT_GE(log_find(c.refused), 0) << c.config << log_text();
+        }
         shutdown();
         DeleteFileA((base + "drovemark.log").c_str());
     }
