@@ -307,12 +307,14 @@ TEST_F(state_files, AStateJsonThatCannotBeReplacedAndACmdTxtThatCannotBeTakenAre
     }
     EXPECT_EQ(log_count(state_line), 1) << log_text();
     EXPECT_EQ(log_count(cmd_line), 1) << log_text();
-    EXPECT_GE(log_find(state_line), 0) << log_text();
-    EXPECT_NE(log_lines()[log_find(state_line)].find("); state.json is not kept up to date"), std::string::npos);
-    EXPECT_NE(log_lines()[log_find(cmd_line)].find("); its commands do not run"), std::string::npos);
     EXPECT_FALSE(fx::exists(base + "state.json.tmp")) << "a failed move leaves no .tmp behind";
     EXPECT_TRUE(fx::exists(base + "cmd.txt"));
     EXPECT_EQ(log_count("[core] pong"), 0);
+    int state_at = log_find(state_line), cmd_at = log_find(cmd_line);
+    ASSERT_GE(state_at, 0);
+    ASSERT_GE(cmd_at, 0);
+    EXPECT_NE(log_lines()[state_at].find("); state.json is not kept up to date"), std::string::npos);
+    EXPECT_NE(log_lines()[cmd_at].find("); its commands do not run"), std::string::npos);
 
     // Once the way is free, both work again.
     ASSERT_TRUE(RemoveDirectoryA((base + "state.json").c_str()));
