@@ -7,7 +7,6 @@
 // - The SDK exports: each runs under the guard, so no fault and no C++
 //   exception of the plug-in ever unwinds into the game's frames
 #include "host.h"
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include "dm_env.h"
@@ -96,18 +95,11 @@ static void host_on_speed(const char *, scs_u32_t, const scs_value_t *v, void *)
 
 /* ---- Start: events, staged core, the start itself ---- */
 
-/* One formatted message to the game's own log, when the game gave one. */
-static void host_game_log(scs_log_t log, const char *fmt, ...) __attribute__((format(gnu_printf, 2, 3)));
-static void host_game_log(scs_log_t log, const char *fmt, ...)
+/* One message to the game's own log, when the game gave one. */
+static void host_game_log(scs_log_t log, const char *text)
 {
-    if (!log)
-        return;
-    char text[512];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(text, sizeof text, fmt, ap);
-    va_end(ap);
-    log(SCS_LOG_TYPE_MESSAGE, text);
+    if (log)
+        log(SCS_LOG_TYPE_MESSAGE, text);
 }
 
 /* Frame end, paused and started, stopping at the first failure; what was
@@ -185,7 +177,9 @@ static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_param
     DWORD attributes = dm_file_attributes(appdata);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         host_base_dir[0] = 0;
-        host_game_log(params->log, "[drovemark] LOCALAPPDATA (%s) is not a folder; not loaded", appdata);
+        char text[DM_PATH_MAX + 64];
+        snprintf(text, sizeof text, "[drovemark] LOCALAPPDATA (%s) is not a folder; not loaded", appdata);
+        host_game_log(params->log, text);
         return SCS_RESULT_GENERIC_ERROR;
     }
     dm_dir_create(host_base_dir);
@@ -194,9 +188,12 @@ static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_param
     dm_dir_create(path);
 
     snprintf(path, sizeof path, "%sdrovemark.log", host_base_dir);
-    if (!host_log_open(path))
-        host_game_log(params->log, "[drovemark] can't open %s (error %lu); running without a log", path,
-                      GetLastError());
+    if (!host_log_open(path)) {
+        char text[DM_PATH_MAX + 64];
+        snprintf(text, sizeof text, "[drovemark] can't open %s (error %lu); running without a log", path,
+                 GetLastError());
+        host_game_log(params->log, text);
+    }
 
     game_log = params->log;
     QueryPerformanceFrequency(&perf_freq);
