@@ -1,5 +1,6 @@
 /* The server list behind the Servers window: the records, the servers.json
- * parser (servers_json.cpp, pure), the fetch, favourites, merge and the
+ * parser (servers_json.cpp, pure), favorites.txt's text and its edits
+ * (servers_favorites.cpp, pure), the fetch, favourites, merge and the
  * published snapshot (servers_list.cpp), and the worker thread that keeps it
  * current with info queries (servers_worker.cpp).
  *
