@@ -253,11 +253,16 @@ void hand_back_lines(files_ctx *c, cmd_reader *r)
         text_add(&b, line.text, strlen(line.text));
         text_add(&b, "\n", 1);
     };
+    // Copied out first: a refusal is logged without the lock held.
+    cmd_line queued[LINE_SLOTS];
+    int n = 0;
     AcquireSRWLockExclusive(&c->lock);
     for (; c->count > 0; c->count--, c->head = (c->head + 1) % LINE_SLOTS)
-        add_line(c->lines[c->head]);
+        queued[n++] = c->lines[c->head];
     InterlockedExchange(&c->waiting, 0);
     ReleaseSRWLockExclusive(&c->lock);
+    for (int i = 0; i < n; i++)
+        add_line(queued[i]);
     if (r->has_held)
         add_line(r->held);
     if (r->f) {
