@@ -177,6 +177,14 @@ for i, text in enumerate([
         "{\"x\":" + "[" * 40 + "]" * 40 + ",\"servers\":[{\"host\":\"a\"}]}"]):
     write("servers_json", "text_%d" % i, text)
 
+# -- servers_favorites: the favourites tests' texts
+for i, text in enumerate([
+        "# mine\na.example 1\n  b.example\t65535  \r\nc.example\nd.example 2 friends\n",
+        "bad;host 5\nf.example 0\nf.example 65536\nf.example 12x\n" + "g" * 160 + " 5\n",
+        "x.example 5\n# between\nx.example 5", "h.example " + "0" * 148 + "7\r\n",
+        "".join("h%d.example %d\n" % (i, 1000 + i) for i in range(60))]):
+    write("servers_favorites", "text_%d" % i, text)
+
 # -- update_manifest: the signed test manifest and signed parts of the tests
 with open(os.path.join(here, "..", "tests", "unit", "data", "update_manifest.txt"), "rb") as f:
     write("update_manifest", "signed", f.read())

@@ -17,6 +17,7 @@ extern CRITICAL_SECTION host_lock;
 
 /* host_log.cpp */
 extern "C" void host_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+/* False (with the open's error as the last error) when it cannot be opened. */
 bool host_log_open(const char *path);
 void host_log_close();
 

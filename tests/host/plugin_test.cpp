@@ -83,11 +83,25 @@ TEST_F(plugin, RefusesUnsupportedSdkVersionsAndCreatesNothing)
     EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 2u);
 }
 
-TEST_F(plugin, RefusesMissingOrOverlongLocalAppData)
+TEST_F(plugin, RefusesMissingOverlongOrNonFolderLocalAppData)
 {
+    // Each refusal is said once, in the game's log: there is no log of our own.
+    std::vector<std::string> said = { "0 [drovemark] LOCALAPPDATA is not set; not loaded" };
     SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
     EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
-    EXPECT_TRUE(sim::game_log().empty());
+    EXPECT_EQ(sim::game_log(), said);
+
+    // A file, or a folder that is not there: nothing is made beside or in it.
+    std::string file = root + "\\appdata.txt", missing = root + "\\no such folder";
+    fx::write_file(file, "not a folder");
+    for (const std::string &value : { file, missing }) {
+        SetEnvironmentVariableW(L"LOCALAPPDATA", fx::wide(value).c_str());
+        EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR) << value;
+        said.push_back("0 [drovemark] LOCALAPPDATA (" + value + ") is not a folder; not loaded");
+        EXPECT_EQ(sim::game_log(), said);
+        EXPECT_FALSE(fx::exists(value + "\\drovemark")) << value;
+    }
+    EXPECT_EQ(fx::read_file(file), "not a folder");
 
     const std::string refused = "0 [drovemark] LOCALAPPDATA is too long for the drovemark folder; not loaded";
     // A base directory whose longest derived path would no longer fit.
@@ -95,7 +109,8 @@ TEST_F(plugin, RefusesMissingOrOverlongLocalAppData)
     SetEnvironmentVariableW(L"LOCALAPPDATA", fx::wide(deep).c_str());
     EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
     EXPECT_FALSE(fx::exists(deep + "\\drovemark"));
-    EXPECT_EQ(sim::game_log(), std::vector<std::string>{ refused });
+    said.push_back(refused);
+    EXPECT_EQ(sim::game_log(), said);
 
     // Under 260 UTF-16 units, as Windows counts, but over 259 bytes as UTF-8:
     // refused whole, never cut inside a character.
@@ -108,7 +123,21 @@ TEST_F(plugin, RefusesMissingOrOverlongLocalAppData)
     ASSERT_GT(wide_deep.size(), 259u);
     SetEnvironmentVariableW(L"LOCALAPPDATA", fx::wide(wide_deep).c_str());
     EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
-    EXPECT_EQ(sim::game_log(), (std::vector<std::string>{ refused, refused })) << "one line for each start";
+    said.push_back(refused);
+    EXPECT_EQ(sim::game_log(), said) << "one line for each start";
+}
+
+TEST_F(plugin, ALogThatCannotBeOpenedIsSaidInTheGamesLogAndTheStartGoesOn)
+{
+    // Something in the log's place that is no file: the plug-in runs on
+    // without a log and says so where the player can see it.
+    install_core("fake_core_full.dll");
+    ASSERT_TRUE(dm_dir_create((base + "drovemark.log").c_str()));
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    EXPECT_EQ(sim::game_log(), (std::vector<std::string>{
+                                   "0 [drovemark] can't open " + base + "drovemark.log (error 5); running without a log",
+                                   "0 [drovemark] plugin loaded" }));
+    EXPECT_EQ(fake()->calls[FC_INIT], 1u);
 }
 
 TEST_F(plugin, InitRegistersLogsAndAnnouncesItself)

@@ -14,6 +14,13 @@ TEST_F(NetFixture, HelloScheduleAndSilenceWhileJoining)
         EXPECT_NEAR(srv.last_hello_at[i] - start, expect[i], 0.02) << "hello " << i + 1;
     EXPECT_NE(strstr(net_status_line(), "no answer from the server"), nullptr) << net_status_line();
     EXPECT_TRUE(net_is_open());
+    // The log says it once, at the first silence, while the hellos go on.
+    std::string no_answer = "[net] no answer from 127.0.0.1:" + std::to_string(srv.port) + " after 5 hellos; still trying";
+    int said = 0;
+    for (auto &l : fx::captured())
+        said += l.rfind("[net] no answer from ", 0) == 0;
+    EXPECT_EQ(said, 1);
+    EXPECT_TRUE(logged(no_answer));
 }
 
 TEST_F(NetFixture, WelcomeChallengeAndKeepAlive)

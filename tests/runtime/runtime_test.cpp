@@ -55,14 +55,26 @@ TEST_F(runtime, BuildGateOnRightWrongAndUnreadableHashes)
 TEST_F(runtime, CmdTxtLinesRunOnceInOrder)
 {
     // Written while no core runs: the first frame of the core takes it.
-    std::string long_line = "ping " + std::string(295, 'x');
+    // A line of more than 255 characters is refused whole: its tail (here a
+    // command of its own from byte 256 on) never runs. One of exactly 255
+    // runs. A Ctrl-Z byte is a byte like any other, not the end of the file.
+    std::string long_line = "nametags dist 12 " + std::string(238, 'x') + "nametags off";
+    ASSERT_EQ(long_line.find("nametags off"), 255u);
+    std::string full_line = "ping " + std::string(250, 'y');
     CreateDirectoryA(base.c_str(), nullptr);
-    fx::write_file(base + "cmd.txt", "ping\r\n\r\n\r\nPING\r\n" + long_line + "\nbuild\n\nthreads");
+    fx::write_file(base + "cmd.txt", "ping\r\n\r\n\r\nPING\r\n" + long_line + "\r\n" + full_line +
+                                         "\nbuild\r\x1a\n\nthreads");
     start();
     run_taken_commands();
-    std::vector<std::string> expect = { "ping", "PING", long_line.substr(0, 255), long_line.substr(255), "build",
-                                        "threads" };
+    std::vector<std::string> expect = { "ping", "PING", full_line, "build", "threads" };
     EXPECT_EQ(echoed(), expect);
+    std::string refusal = "[core] cmd.txt: refused a line of more than 255 characters: nametags dist 12 " +
+                          std::string(23, 'x') + "...";
+    EXPECT_EQ(log_count("[core] cmd.txt: refused"), 1) << log_text();
+    int refused_at = log_find(refusal);
+    EXPECT_GT(refused_at, log_find("[core] cmd: PING")) << log_text();
+    EXPECT_LT(refused_at, log_find("[core] cmd: " + full_line)) << log_text();
+    EXPECT_EQ(log_count("[nametags]"), 0) << log_text();
     EXPECT_FALSE(fx::exists(base + "cmd.txt"));
     EXPECT_FALSE(fx::exists(base + "cmd.txt.taken"));
 

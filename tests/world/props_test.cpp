@@ -429,7 +429,7 @@ TEST_F(props, NoCatalogIsReportedOnceForTheCore)
 {
     start();
     EXPECT_EQ(first("model spawn cone"),
-              "[props] no model catalog at " + appdata + "\\drovemark\\models.txt: run python -I tools/model_catalog.py");
+              "[props] no model catalog at " + appdata + "\\drovemark\\models.txt (README.md says how to make models.txt)");
     fx::write_file(base + "models.txt", "cone\tc\t\t/model/cone.pmd\n");
     EXPECT_EQ(command("model spawn cone"), std::vector<std::string>{});
 }
