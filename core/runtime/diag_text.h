@@ -15,8 +15,8 @@ typedef struct peek_args {
 void peek_parse(const char *text, peek_args *out);
 
 #define MEMREC_NAME_MAX 127
-/* Whole seconds as the start line prints them: never "0 s", at most a day
- * (about 120 GB at 1.4 MB a second). */
+/* The start line prints whole seconds: at least one, so that it never says
+ * "0 s"; at most a day (about 120 GB at 1.4 MB a second). */
 #define MEMREC_SECONDS_MIN 1.0
 #define MEMREC_SECONDS_MAX 86400.0
 /* "memrec " arguments: seconds and a file name in the base directory. False

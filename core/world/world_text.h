@@ -2,8 +2,8 @@
  * parsing, the GPS coordinate range, and their text forms. No game memory.
  *
  *   numbers      world_parse_f64 (never nan or inf), world_parse_f64_in (and
- *                within a range), world_parse_hex_u32/u64; every console
- *                command reads its numbers with these
+ *                within a range), world_parse_hex_u32/u64; other commands'
+ *                arguments (vehicles, memrec, nametags) are read with them too
  *   damage       damage_parse_repair, damage_format_chassis_wheels
  *   gps          gps_node, gps_mode_name, gps_route_active, gps_scale_coord,
  *                gps_parse, gps_parse_target, gps_insert_point
