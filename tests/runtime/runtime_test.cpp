@@ -126,6 +126,10 @@ TEST_F(runtime, DispatcherRowsThroughTheCore)
         { "watch off", "[core] watch off" },
         { "peek 0x1000", "[core] peek: give a game VA (0x14...)" },
         { "memrec 5", "[core] memrec: usage memrec <secs> <file name>" },
+        // Never "recording 0 s", never a recording without an end.
+        { "memrec 0.5 x", "[core] memrec: usage memrec <secs> <file name>" },
+        { "memrec nan x", "[core] memrec: usage memrec <secs> <file name>" },
+        { "memrec 1e309 x", "[core] memrec: usage memrec <secs> <file name>" },
         { "damage now", "[core] unknown command" },
         { "spawnx", "[core] unknown command" },
         { "net", "[core] net: connect <host> [port] [name] | disconnect | status | info [host] [port] | "
@@ -475,10 +479,10 @@ TEST_F(runtime, MemrecRecordsReadablePagesAndZeroesTheRest)
     EXPECT_EQ(first("memrec 5 config.ini"), "[core] memrec: usage memrec <secs> <file name>");
     EXPECT_EQ(first("memrec 5 sub\\rec.bin"), "[core] memrec: usage memrec <secs> <file name>");
     // A second recording closes the first one without "done".
-    run("memrec 5 first.bin\nmemrec 0.35 rec.bin\n");
+    run("memrec 5 first.bin\nmemrec 1 rec.bin\n");
     EXPECT_GE(log_find("[core] memrec: recording 5 s to " + base + "first.bin"), 0);
-    EXPECT_GE(log_find("[core] memrec: recording 0 s to " + base + "rec.bin"), 0);
-    sim::frames(6, 0.1);
+    EXPECT_GE(log_find("[core] memrec: recording 1 s to " + base + "rec.bin"), 0);
+    sim::frames(12, 0.1);
     EXPECT_EQ(log_count("[core] memrec: done"), 1) << log_text();
     EXPECT_EQ(fx::read_file(base + "first.bin").size(), 8u); // closed, nothing more
 

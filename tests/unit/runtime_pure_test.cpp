@@ -469,7 +469,19 @@ TEST(DiagText, MemrecArguments)
     ASSERT_TRUE(memrec_parse("2.5 rec.bin", &s, name, sizeof name));
     EXPECT_EQ(s, 2.5);
     EXPECT_STREQ(name, "rec.bin");
-    for (const char *bad : { "", "5", "0 a.bin", "-1 a.bin", "x a.bin", "5 a\\b", "5 a/b", "5 c:x" })
+    const std::string longest(MEMREC_NAME_MAX, 'n');
+    ASSERT_TRUE(memrec_parse(("86400 " + longest).c_str(), &s, name, sizeof name));
+    EXPECT_EQ(s, 86400.0);
+    EXPECT_EQ(std::string(name), longest);
+    ASSERT_TRUE(memrec_parse("  1   a.bin  ", &s, name, sizeof name));
+    EXPECT_EQ(s, 1.0);
+    EXPECT_STREQ(name, "a.bin");
+    const std::string too_long = "5 " + longest + "n";
+    for (const char *bad : { "", "5", "0 a.bin", "-1 a.bin", "x a.bin", "5 a\\b", "5 a/b", "5 c:x",
+                             // what the start line would print as "0 s", or not a number of seconds at all
+                             "0.5 x", "0.99 x", "nan a.bin", "inf a.bin", "1e309 a.bin", "86401 a.bin", "5x a.bin",
+                             // one name, nothing after it, never cut to fit
+                             "5 a.bin b.bin", too_long.c_str() })
         EXPECT_FALSE(memrec_parse(bad, &s, name, sizeof name)) << bad;
 }
 
