@@ -50,7 +50,7 @@ typedef void (*dm_core_shutdown_fn)(void);
 typedef void (*dm_core_unhook_fn)(void);
 typedef void (*dm_core_ui_fn)(const dm_ui_frame_args *args);
 /* Optional: the game is closing. Called once before dm_core_shutdown when the
- * plug-in stops, never on a reload: the core leaves the server. */
+ * plug-in stops, never on a reload: that shutdown leaves the server. */
 typedef void (*dm_core_exit_fn)(void);
 
 #define DM_EXPORT_CORE_INIT "dm_core_init"

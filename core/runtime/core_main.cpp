@@ -35,6 +35,7 @@
 
 const char *volatile core_frame_step = "start";
 bool core_first_frame;
+static bool core_exiting; /* dm_core_exit came: the game is closing */
 
 /* ---- export guard ---- */
 
@@ -177,15 +178,12 @@ extern "C" __declspec(dllexport) void dm_core_ui(const dm_ui_frame_args *args)
 
 /* ---- dm_core_exit ---- */
 
-/* The game is closing (the plug-in never calls this on a reload): a joined
- * player leaves, so the others see them go at once rather than after the
- * server's time-out. dm_core_shutdown follows as on every stop. */
+/* The game is closing (the plug-in never calls this on a reload): the
+ * shutdown that follows leaves the server, so the other players see us go at
+ * once rather than after the server's time-out. */
 extern "C" __declspec(dllexport) void dm_core_exit(void)
 {
-    export_guarded(exit_guard, [] {
-        if (net_is_open())
-            net_disconnect(true);
-    });
+    export_guarded(exit_guard, [] { core_exiting = true; });
 }
 
 /* ---- dm_core_shutdown ---- */
@@ -200,6 +198,8 @@ static void core_stop()
     reload_blocks_write();
     dm_rv_save_slots();
 
+    if (core_exiting && net_is_open())
+        net_disconnect(true); // the game closes: the server hears the leave (a reload never sends one)
     net_shutdown();
     if (net_recording_close())
         core_log("[core] net: recording stopped by the reload");
