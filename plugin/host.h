@@ -38,10 +38,10 @@ template <typename F> bool host_guarded(F &&fn, const char *fault_fmt)
 int32_t host_config_get_int(const char *key, int32_t def, char *text, size_t size);
 
 /* host_core.cpp */
-void host_core_load();
+void host_core_load();   /* at the start: the core file, loaded at once */
 void host_core_unload();
-void host_core_stop();  /* unload at shutdown; a later init starts afresh */
-void host_core_frame();  /* poll and frame call, from host_on_frame_end */
+void host_core_stop();   /* the game's exit: the core's exit call, then unload; a later init starts afresh */
+void host_core_frame();  /* poll (a changed file loads once settled) and frame call, from host_on_frame_end */
 /* The UI entry, for the overlay frame (render thread, host_lock held). */
 bool host_core_ui_call(float width, float height, uint32_t ui_mode);
 

@@ -9,6 +9,7 @@
 #include "host.h"
 #include <stdio.h>
 #include <string.h>
+#include "dm_build_id.h"
 #include "dm_env.h"
 #include "dm_file.h"
 
@@ -206,7 +207,7 @@ static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_param
     host_log("[host] ---- init: game '%s' (%s) telemetry %u.%u game %u.%u, base %p, drovemark build %s",
              params->game_id ? params->game_id : "", params->game_name ? params->game_name : "",
              version >> 16, version & 0xFFFF, params->game_version >> 16,
-             params->game_version & 0xFFFF, (void *)(uintptr_t)host_frame.game_base, DM_BUILD_TEXT);
+             params->game_version & 0xFFFF, (void *)(uintptr_t)host_frame.game_base, DM_BUILD_ID_DESCRIBED);
 
     if (!host_register_events(params)) {
         host_log("[host] event registration failed");

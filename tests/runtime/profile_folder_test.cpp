@@ -65,7 +65,7 @@ TEST_F(profile_folder, EveryFileOfThePluginAndTheCoreIsInside)
 
     // A hot reload copies and loads the core inside the folder too.
     fx::set_write_time(base + "core\\drovemark_core.dll", 60);
-    ASSERT_TRUE(frames_until("[host] core generation 2 loaded", 10, 0.1)) << log_text();
+    ASSERT_TRUE(frames_until("[host] core generation 2 loaded", 20, 0.1)) << log_text();
     EXPECT_TRUE(fx::exists(base + "core\\loaded_2.dll"));
     EXPECT_TRUE(GetModuleHandleW(fx::wide(base + "core\\loaded_2.dll").c_str()));
     EXPECT_EQ(first("ping"), "[core] pong");

@@ -553,4 +553,30 @@ TEST_F(runtime, WatchLogsChangesOnlyAndCmpShowsTheTruck)
                                 as_pointer(player.truck), as_pointer(nullptr), as_pointer(helper)));
 }
 
+// The plug-in's init line, the core's and the "update" command name one
+// build: the id this build was made from.
+TEST_F(runtime, EveryLineNamesTheBuildsOwnId)
+{
+    start();
+    auto after = [this](const std::string &line, const std::string &marker, char end) {
+        size_t at = line.find(marker);
+        if (at == std::string::npos)
+            return std::string("(no '" + marker + "' in: " + line + ")");
+        at += marker.size();
+        return line.substr(at, end ? line.find(end, at) - at : std::string::npos);
+    };
+    int host = log_find("[host] ---- init: ");
+    int core = log_find("[core] init (build ");
+    ASSERT_GE(host, 0) << log_text();
+    ASSERT_GE(core, 0) << log_text();
+    std::string plugin_id = after(log_lines()[host], ", drovemark build ", 0);
+    std::string core_id = after(log_lines()[core], "[core] init (build ", ',');
+    std::string status = first("update");
+    ASSERT_EQ(status.rfind("[update] ", 0), 0u) << log_text();
+    std::string update_id = after(status, "; build ", ',');
+    EXPECT_FALSE(plugin_id.empty());
+    EXPECT_EQ(core_id, plugin_id);
+    EXPECT_EQ(update_id, plugin_id);
+}
+
 } // namespace

@@ -297,6 +297,7 @@ TEST_F(rv_game, AnOlderRecordAndAVehicleGoneMeanwhile)
         int before = (int)log_lines().size();
         step(1, 0.5);
         touch_core();
+        step(1, 0.5); // the poll that sees the file changed
         sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, 0);
         step(1, 0.5);
         ASSERT_GE(log_find("[core] shutdown", before), 0) << log_text();
