@@ -1,22 +1,22 @@
 /* One config.ini line, as every reader of the file takes it: the plug-in's
  * overlay keys and the core's config_load and dm_config_get. Pure (no
- * windows.h), so it builds natively for the unit tests.
+ * windows.h), so it builds natively for the unit tests. The file's bytes
+ * and its lines are dm_config_file.h's.
  *
  * A line is a key, "=", and a value. Leading blanks and tabs are skipped; a
  * line whose first character is then "#" or ";" is a comment; an empty line
  * or one without "=" sets nothing. The key is cut at the first "=" and loses
  * its trailing blanks and tabs; the value loses its leading ones, is cut at
  * the first CR or LF and loses its trailing ones. Keys compare
- * case-insensitively. An integer value is decimal digits after optional
- * blanks, ending at the first non-digit: no digits (a word, or a sign in
- * front) reads as 0, and a number above 2147483647 reads as 2147483647.
+ * case-insensitively.
  *
- * Lines end only at LF (or the end of the file), and every file loop takes
- * them with config_read_piece / config_read_line. A NUL byte inside a line
- * does not end it: the text of the line is what comes before the NUL, and the
- * next line still starts after the LF. (A loop measuring pieces with strlen
- * would see a short piece without LF and take what follows the NUL for the
- * rest of a long line, while another loop took it for a line of its own.) */
+ * Numbers and flags are decimal digits and nothing else: a sign, a word
+ * ("on"), a fraction or an exponent, and an empty value, are not understood
+ * (the reader says so and keeps what it had); a number above 2147483647
+ * reads as 2147483647. A flag is on when its number is not 0.
+ *
+ * A NUL byte inside a line does not end it: the text of the line is what
+ * comes before the NUL, and the next line still starts after the LF. */
 #pragma once
 #include <ctype.h>
 #include <stdint.h>
@@ -26,38 +26,8 @@
 /* A line of up to CONFIG_LINE_MAX - 1 characters is read whole. */
 #define CONFIG_LINE_MAX 1024
 
-/* The next piece of a line: up to size - 1 bytes, ending after a LF,
- * NUL-terminated. Returns the number of bytes read, NUL bytes counted (0 at
- * the end of the file); the piece ends its line when its last byte is a LF.
- * A loop copying the file writes all of them back. */
-static inline size_t config_read_piece(FILE *f, char *buf, size_t size)
-{
-    size_t n = 0;
-    int c;
-    while (n + 1 < size && (c = getc(f)) != EOF) {
-        buf[n++] = (char)c;
-        if (c == '\n')
-            break;
-    }
-    if (size > 0)
-        buf[n] = 0;
-    return n;
-}
-
-/* The next line: its first size - 1 bytes, the rest of a longer line
- * skipped. False at the end of the file. */
-static inline bool config_read_line(FILE *f, char *buf, size_t size)
-{
-    size_t n = config_read_piece(f, buf, size);
-    if (n == 0)
-        return false;
-    if (buf[n - 1] != '\n') {
-        int c;
-        while ((c = getc(f)) != EOF && c != '\n') {
-        }
-    }
-    return true;
-}
+/* The rule said when a number or flag is not understood. */
+#define CONFIG_DIGITS_RULE "digits only"
 
 static inline bool config_is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -100,30 +70,41 @@ static inline bool config_key_equal(const char *a, const char *b)
     }
 }
 
-/* The integer value of a text, as above. */
-static inline int32_t config_int(const char *text)
+/* The number of a value, as above; false when it is not one. */
+static inline bool config_number(const char *text, int32_t *out)
 {
-    while (config_is_blank(*text))
-        text++;
+    if (!*text)
+        return false;
     int64_t v = 0;
-    while (*text >= '0' && *text <= '9') {
+    for (; *text; text++) {
+        if (*text < '0' || *text > '9')
+            return false;
         if (v < 0x80000000LL)
             v = v * 10 + (*text - '0');
-        text++;
     }
-    if (v > 0x7FFFFFFFLL)
-        v = 0x7FFFFFFFLL;
-    return (int32_t)v;
+    *out = v > 0x7FFFFFFFLL ? 0x7FFFFFFF : (int32_t)v;
+    return true;
 }
 
-/* Whether the line sets key; when it does, *value is its integer value. */
-static inline bool config_line_int(const char *line, const char *key, int32_t *value)
+/* A flag value: true when understood, *on then set. */
+static inline bool config_flag(const char *text, bool *on)
+{
+    int32_t v;
+    if (!config_number(text, &v))
+        return false;
+    *on = v != 0;
+    return true;
+}
+
+/* Whether the line sets key; when it does, its value goes into out (cut to
+ * size - 1 bytes). */
+static inline bool config_line_value(const char *line, const char *key, char *out, size_t size)
 {
     char copy[CONFIG_LINE_MAX];
     snprintf(copy, sizeof copy, "%s", line);
     char *k, *v;
     if (!config_split_line(copy, &k, &v) || !config_key_equal(k, key))
         return false;
-    *value = config_int(v);
+    snprintf(out, size, "%s", v);
     return true;
 }

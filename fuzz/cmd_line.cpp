@@ -45,7 +45,7 @@ void check_line(const char *line, bool vehicle_spawned)
         double seconds;
         char name[MEMREC_NAME_MAX + 1];
         if (memrec_parse(rest, &seconds, name, sizeof name)) {
-            FUZZ_CHECK(seconds > 0 && strlen(name) <= MEMREC_NAME_MAX && !strpbrk(name, "\\/:"));
+            FUZZ_CHECK(seconds >= MEMREC_SECONDS_MIN && seconds <= MEMREC_SECONDS_MAX && strlen(name) <= MEMREC_NAME_MAX && !strpbrk(name, "\\/:"));
             dm_recording_path_allowed(name);
         }
     } else if (id == CMD_SPAWN) {

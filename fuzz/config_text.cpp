@@ -1,43 +1,44 @@
-// config.ini as any text: read line by line as the core reads it, every
-// setting applied (and the UI's values parsed); then single keys written the
-// way a single-key write rewrites the file, and read back as a single-key
-// read takes them: the value read must be the value written.
+// config.ini as any bytes: turned into text and read line by line as the
+// core reads it, every setting applied (and the UI's values parsed); then
+// single keys written as a single-key write rewrites the file, and read back
+// as a single-key read takes them: the value read must be the value written,
+// and every line that does not set the key must be kept byte for byte.
 //
-// The file loops of config.cpp (a windows.h file) are stood in for here by
-// the same steps over the text opened as a file, with the same line readers
-// (dm_config_line.h): lines of at most CONFIG_LINE_MAX - 1 bytes, the rest of
-// a longer line skipped; the write copying the file piece by piece, NUL bytes
-// too, and matching a key only at the start of a line.
+// The file loops of core_config.cpp and config.cpp (windows.h files) are
+// stood in for here by the same steps over the text in memory, with the same
+// pure pieces: config_file_decode, config_file_next and config_text_set.
 //
 // Index:
-// - text_file: the text as a file to read
+// - decoded: the bytes as the readers' text
 // - read_lines: the lines as config_load and dm_config_get read them
 // - config_get, config_set: the single-key read and write over a text
 // - LLVMFuzzerTestOneInput: load, then write and read back
 #include <string>
 #include <vector>
 #include "config_text.h"
+#include "dm_config_file.h"
 #include "fuzz_check.h"
 #include "ui_pure.h"
 
 namespace {
 
-struct text_file {
-    FILE *f;
-    explicit text_file(const std::string &text)
-        : f(text.empty() ? fopen("/dev/null", "rb") : fmemopen((void *)text.data(), text.size(), "rb"))
-    {
-        FUZZ_CHECK(f);
-    }
-    ~text_file() { fclose(f); }
-};
+std::string decoded(const std::string &bytes)
+{
+    config_file f = {};
+    FUZZ_CHECK(config_file_decode((const uint8_t *)bytes.data(), bytes.size(), &f));
+    FUZZ_CHECK(f.text[f.len] == 0);
+    std::string text(f.text, f.len);
+    config_file_free(&f);
+    return text;
+}
 
 std::vector<std::string> read_lines(const std::string &text)
 {
     std::vector<std::string> lines;
-    text_file in(text);
+    config_file f = { (char *)text.c_str(), text.size(), CONFIG_UTF8, false };
     char line[CONFIG_LINE_MAX];
-    while (config_read_line(in.f, line, sizeof line))
+    size_t pos = 0;
+    while (config_file_next(&f, &pos, line, sizeof line))
         lines.push_back(line);
     return lines;
 }
@@ -56,33 +57,27 @@ bool config_get(const std::string &text, const char *key, std::string *out)
     return found;
 }
 
-/* dm_config_set's copy: the first line that sets the key replaced, later ones dropped. */
 std::string config_set(const std::string &text, const char *key, const char *value)
 {
+    size_t room = config_text_set_room(text.size(), key, value);
+    std::string out(room, 0);
+    long n = config_text_set(text.data(), text.size(), key, value, &out[0], room);
+    FUZZ_CHECK(n >= 0);
+    out.resize((size_t)n);
+    return out;
+}
+
+/* The whole lines (with their ends) that do not set the key. */
+std::string other_lines(const std::string &text, const char *key)
+{
     std::string out;
-    bool written = false, line_start = true, skipping = false;
-    text_file in(text);
-    char chunk[CONFIG_LINE_MAX];
-    size_t n;
-    while ((n = config_read_piece(in.f, chunk, sizeof chunk)) > 0) {
-        bool ends = n > 0 && chunk[n - 1] == '\n';
-        if (line_start) {
-            skipping = false;
-            if (config_line_sets_key(chunk, key)) {
-                if (!written)
-                    out += std::string(key) + " = " + value + "\n";
-                written = true;
-                skipping = true;
-            }
-        }
-        if (!skipping)
-            out.append(chunk, n);
-        line_start = ends;
+    size_t pos = 0, n;
+    const char *p;
+    while (config_text_line(text.data(), text.size(), &pos, &p, &n)) {
+        std::string head(p, n < CONFIG_LINE_MAX - 1 ? n : CONFIG_LINE_MAX - 1);
+        if (!config_line_sets_key(head.c_str(), key))
+            out.append(p, n);
     }
-    if (!line_start && !skipping)
-        out += "\n";
-    if (!written)
-        out += std::string(key) + " = " + value + "\n";
     return out;
 }
 
@@ -94,7 +89,7 @@ struct setting {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
 {
-    std::string text((const char *)d, len);
+    std::string text = decoded(std::string((const char *)d, len));
 
     client_config cfg;
     config_defaults(&cfg, "fuzz");
@@ -103,11 +98,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
         char *key, *value;
         if (!config_split_line(&line[0], &key, &value))
             continue;
-        config_apply(&cfg, key, value);
+        config_refusal why;
+        if (!config_apply(&cfg, key, value, &why))
+            FUZZ_CHECK(why.rule && why.rule[0] && why.used[0]);
         float size;
         if (dm_ui_parse_scale_percent(value, &size))
             FUZZ_CHECK(size >= 0.6f && size <= 2.0f);
-        dm_ui_parse_flag(value);
+        bool on;
+        config_flag(value, &on);
         FUZZ_CHECK(!strpbrk(value, "\r\n"));
         if (config_set_allowed(key, value))
             settings.push_back({key, value});
@@ -124,6 +122,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
         std::string written = config_set(text, s.key.c_str(), next.value.c_str()), back;
         FUZZ_CHECK(config_get(written, s.key.c_str(), &back));
         FUZZ_CHECK(back == next.value);
+        // Apart from a line end put after a last line without one, the lines
+        // that do not set the key are the same bytes before and after.
+        std::string before = other_lines(text, s.key.c_str()), after = other_lines(written, s.key.c_str());
+        FUZZ_CHECK(after == before || after == before + "\r\n");
     }
     return 0;
 }

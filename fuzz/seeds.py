@@ -111,6 +111,10 @@ default = ("# drovemark client settings (docs/04 \"Client\"). Edit, then `config
            "remote_mode = clone\nsync = 1\ntraffic = off\nupdate_url = \nauto_update = 1\n")
 write("config_text", "default", default)
 write("config_text", "long_line", "update_url = " + "u" * 1100 + "\nport = 5\n")
+# the encodings and bytes of the file: a UTF-8 mark and a 0x1A byte, UTF-16 both ways
+write("config_text", "utf8_mark_ctrl_z", b"\xef\xbb\xbfserver = a.b\r\n\x1a\r\nport = 7\r\nname = J\xc3\xb6rg")
+write("config_text", "utf16le", b"\xff\xfe" + "server = a.b\r\nport=7\r\nname = J\u00f6rg\r\n".encode("utf-16-le"))
+write("config_text", "utf16be", b"\xfe\xff" + "port = 7\nname = \U0001F600\n".encode("utf-16-be"))
 
 # -- cmd_line: every row of the command table, and lines no row takes
 lines = ["ping", "pos", "build", "update", "update off", "threads", "local", "spawn", "spawn 12", "despawn",
@@ -172,6 +176,14 @@ for i, text in enumerate([
         "[{\"host\":\"a\"} {\"host\":\"b\"}]", "{\"a\":[1,2}", "[{\"name\":\"ab\\",
         "{\"x\":" + "[" * 40 + "]" * 40 + ",\"servers\":[{\"host\":\"a\"}]}"]):
     write("servers_json", "text_%d" % i, text)
+
+# -- servers_favorites: the favourites tests' texts
+for i, text in enumerate([
+        "# mine\na.example 1\n  b.example\t65535  \r\nc.example\nd.example 2 friends\n",
+        "bad;host 5\nf.example 0\nf.example 65536\nf.example 12x\n" + "g" * 160 + " 5\n",
+        "x.example 5\n# between\nx.example 5", "h.example " + "0" * 148 + "7\r\n",
+        "".join("h%d.example %d\n" % (i, 1000 + i) for i in range(60))]):
+    write("servers_favorites", "text_%d" % i, text)
 
 # -- update_manifest: the signed test manifest and signed parts of the tests
 with open(os.path.join(here, "..", "tests", "unit", "data", "update_manifest.txt"), "rb") as f:

@@ -20,6 +20,12 @@ void read_fields(const char *text)
         uint32_t u32;
         uint64_t u64;
         char word[16];
+        const char *in = p;
+        double g;
+        if (world_parse_f64_in(&in, -1.0, 1.0, &g))
+            FUZZ_CHECK(g >= -1.0 && g <= 1.0 && in > before);
+        else
+            FUZZ_CHECK(in == before);
         if (world_parse_f64(&p, &f)) {
             FUZZ_CHECK(isfinite(f) && p > before);
             int32_t scaled;
@@ -56,7 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
     std::string s((const char *)d, len);
     const char *text = s.c_str();
     read_fields(text);
-    damage_parse_repair(text);
+    damage_repair_sel sel;
+    if (damage_parse_repair(text, &sel))
+        FUZZ_CHECK(sel.truck || sel.trailer || sel.cargo);
 
     const char *target = nullptr;
     gps_verb verb = gps_parse(text, &target);

@@ -49,15 +49,16 @@ typedef void (*dm_core_frame_fn)(const dm_frame_info *info);
 typedef void (*dm_core_shutdown_fn)(void);
 typedef void (*dm_core_unhook_fn)(void);
 typedef void (*dm_core_ui_fn)(const dm_ui_frame_args *args);
+/* Optional: the game is closing. Called once before dm_core_shutdown when the
+ * plug-in stops, never on a reload: that shutdown leaves the server. */
+typedef void (*dm_core_exit_fn)(void);
 
 #define DM_EXPORT_CORE_INIT "dm_core_init"
 #define DM_EXPORT_CORE_FRAME "dm_core_frame"
 #define DM_EXPORT_CORE_SHUTDOWN "dm_core_shutdown"
 #define DM_EXPORT_CORE_UNHOOK "dm_core_unhook"
 #define DM_EXPORT_CORE_UI "dm_core_ui"
-
-/* The build text both libraries log. */
-#define DM_BUILD_TEXT "alpha-0-2-g4d0b97debbc2-dirty"
+#define DM_EXPORT_CORE_EXIT "dm_core_exit"
 
 #ifdef __cplusplus
 }

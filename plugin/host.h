@@ -17,6 +17,7 @@ extern CRITICAL_SECTION host_lock;
 
 /* host_log.cpp */
 extern "C" void host_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+/* False (with the open's error as the last error) when it cannot be opened. */
 bool host_log_open(const char *path);
 void host_log_close();
 
@@ -31,14 +32,16 @@ template <typename F> bool host_guarded(F &&fn, const char *fault_fmt)
     return false;
 }
 
-/* host_config.cpp: the first line of the key wins. */
-int32_t host_config_get_int(const char *key, int32_t def);
+/* host_config.cpp: the first line of the key wins; a value that is not a
+ * number is said in the log and the default used. text gets the value as
+ * the file writes it (the default's digits when it is not used). */
+int32_t host_config_get_int(const char *key, int32_t def, char *text, size_t size);
 
 /* host_core.cpp */
-void host_core_load();
+void host_core_load();   /* at the start: the core file, loaded at once */
 void host_core_unload();
-void host_core_stop();  /* unload at shutdown; a later init starts afresh */
-void host_core_frame();  /* poll and frame call, from host_on_frame_end */
+void host_core_stop();   /* the game's exit: the core's exit call, then unload; a later init starts afresh */
+void host_core_frame();  /* poll (a changed file loads once settled) and frame call, from host_on_frame_end */
 /* The UI entry, for the overlay frame (render thread, host_lock held). */
 bool host_core_ui_call(float width, float height, uint32_t ui_mode);
 

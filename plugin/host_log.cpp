@@ -14,9 +14,11 @@ static FILE *log_file;
 bool host_log_open(const char *path)
 {
     FILE *f = dm_file_open_shared(path, "at", _SH_DENYWR);
+    DWORD error = f ? 0 : GetLastError();
     AcquireSRWLockExclusive(&log_lock);
     log_file = f;
     ReleaseSRWLockExclusive(&log_lock);
+    SetLastError(error); // the open's, for the caller's message
     return f != nullptr;
 }
 

@@ -9,6 +9,7 @@
 #include "host.h"
 #include <stdio.h>
 #include <string.h>
+#include "dm_build_id.h"
 #include "dm_env.h"
 #include "dm_file.h"
 
@@ -95,6 +96,13 @@ static void host_on_speed(const char *, scs_u32_t, const scs_value_t *v, void *)
 
 /* ---- Start: events, staged core, the start itself ---- */
 
+/* One message to the game's own log, when the game gave one. */
+static void host_game_log(scs_log_t log, const char *text)
+{
+    if (log)
+        log(SCS_LOG_TYPE_MESSAGE, text);
+}
+
 /* Frame end, paused and started, stopping at the first failure; what was
  * registered is kept for host_unregister_events. */
 static bool host_register_events(const scs_telemetry_init_params_t *params)
@@ -151,18 +159,28 @@ static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_param
 
     // Read through the wide environment as UTF-8: the ANSI one turns every
     // character outside the code page into "?", and that folder is not there.
+    // Without a folder there is no log of our own: what stops the start is
+    // said in the game's log.
     char appdata[DM_PATH_MAX];
     int n = dm_env_get("LOCALAPPDATA", appdata, sizeof appdata);
-    if (n == 0)
+    if (n == 0) {
+        host_game_log(params->log, "[drovemark] LOCALAPPDATA is not set; not loaded");
         return SCS_RESULT_GENERIC_ERROR;
+    }
     // Every path formed below must fit whole; a cut path would point elsewhere.
     int len = n < 0 ? -1 : snprintf(host_base_dir, sizeof host_base_dir, "%s\\drovemark\\", appdata);
     if (len < 0 || (size_t)len + sizeof longest_suffix > sizeof host_base_dir) {
         host_base_dir[0] = 0;
         // Refused as a missing value is, but said: the log file cannot be there.
-        if (params->log)
-            params->log(SCS_LOG_TYPE_MESSAGE, "[drovemark] LOCALAPPDATA is too long for the drovemark folder; "
-                                              "not loaded");
+        host_game_log(params->log, "[drovemark] LOCALAPPDATA is too long for the drovemark folder; not loaded");
+        return SCS_RESULT_GENERIC_ERROR;
+    }
+    DWORD attributes = dm_file_attributes(appdata);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        host_base_dir[0] = 0;
+        char text[DM_PATH_MAX + 64];
+        snprintf(text, sizeof text, "[drovemark] LOCALAPPDATA (%s) is not a folder; not loaded", appdata);
+        host_game_log(params->log, text);
         return SCS_RESULT_GENERIC_ERROR;
     }
     dm_dir_create(host_base_dir);
@@ -171,7 +189,12 @@ static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_param
     dm_dir_create(path);
 
     snprintf(path, sizeof path, "%sdrovemark.log", host_base_dir);
-    host_log_open(path);
+    if (!host_log_open(path)) {
+        char text[DM_PATH_MAX + 64];
+        snprintf(text, sizeof text, "[drovemark] can't open %s (error %lu); running without a log", path,
+                 GetLastError());
+        host_game_log(params->log, text);
+    }
 
     game_log = params->log;
     QueryPerformanceFrequency(&perf_freq);
@@ -184,7 +207,7 @@ static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_param
     host_log("[host] ---- init: game '%s' (%s) telemetry %u.%u game %u.%u, base %p, drovemark build %s",
              params->game_id ? params->game_id : "", params->game_name ? params->game_name : "",
              version >> 16, version & 0xFFFF, params->game_version >> 16,
-             params->game_version & 0xFFFF, (void *)(uintptr_t)host_frame.game_base, DM_BUILD_TEXT);
+             params->game_version & 0xFFFF, (void *)(uintptr_t)host_frame.game_base, DM_BUILD_ID_DESCRIBED);
 
     if (!host_register_events(params)) {
         host_log("[host] event registration failed");
@@ -212,10 +235,11 @@ static scs_result_t host_start(scs_u32_t version, const scs_telemetry_init_param
 
     snprintf(host_imgui_ini, sizeof host_imgui_ini, "%simgui.ini", host_base_dir);
 
-    if (host_config_get_int("overlay", 1) == 0) {
-        host_log("[host] ui: overlay off (config.ini overlay = 0)");
+    char value[64];
+    if (host_config_get_int("overlay", 1, value, sizeof value) == 0) {
+        host_log("[host] ui: overlay off (config.ini overlay = %s)", value);
     } else {
-        bool isolate = host_config_get_int("overlay_isolate", 1) != 0;
+        bool isolate = host_config_get_int("overlay_isolate", 1, value, sizeof value) != 0;
         if (host_overlay_start(isolate))
             no_present_since = 0;
     }

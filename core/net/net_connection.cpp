@@ -233,6 +233,12 @@ void net_on_auth_challenge(const uint8_t *p, size_t n)
 
 // ---------------------------------------------------------------- frame
 
+namespace {
+
+const char NO_ANSWER[] = "no answer from the server";
+
+} // namespace
+
 void net_tick(double now)
 {
     net_client_state &client = net_client;
@@ -273,8 +279,13 @@ void net_tick(double now)
         if (net_is_joined()) {
             net_log("[net] server silent for %.0f s; rejoining", now - client.last_receive_time);
             client.hello_tries = 0;
-        } else if (client.hello_tries > 0) {
-            snprintf(client.status, sizeof client.status, "no answer from the server");
+        } else if (client.hello_tries > 0 && strcmp(client.status, NO_ANSWER) != 0) {
+            // Said once a connection: the hellos go on, the status line keeps it.
+            char shown_host[64];
+            net_clean(shown_host, sizeof shown_host, client.connection.host, sizeof client.connection.host);
+            net_log("[net] no answer from %s:%u after %d hellos; still trying", shown_host,
+                    (unsigned)client.connection.port, client.hello_tries);
+            snprintf(client.status, sizeof client.status, "%s", NO_ANSWER);
         }
         lose_join("server timeout");
         client.last_receive_time = now;

@@ -40,8 +40,7 @@ void net_recording_start(const char *base_dir, const char *name)
     snprintf(recording.path, sizeof recording.path, "%s", path);
     recording.rows = 0;
     fprintf(f, "%s\n", NET_CSV_HEADER);
-    net_log("[core] net: recording the local truck at %u Hz to %s (replay: tools/fake_client.py replay <file>)", 10u,
-            path);
+    net_log("[core] net: recording the local truck at %u Hz to %s (see README.md)", 10u, path);
 }
 
 void net_recording_stop_logged()

@@ -9,6 +9,7 @@
 #include "net_wire.h"
 #include <math.h>
 #include <string.h>
+#include "dm_utf8.h"
 
 /* Float fields */
 
@@ -437,10 +438,10 @@ bool net_parse_joined(const uint8_t *p, size_t n, char name[33])
     if (n < 1)
         return false;
     size_t len = p[0];
-    if (len > 32)
-        len = 32;
     if (len > n - 1)
         len = n - 1;
+    // at most 32 bytes, cut at a whole character as every stored name is
+    len = dm_utf8_cut((const char *)p + 1, len, 32);
     memcpy(name, p + 1, len);
     name[len] = 0;
     return true;

@@ -5,6 +5,7 @@
 #include <string.h>
 #include "core.h"
 #include "core_config.h"
+#include "dm_config_file.h"
 #include "dm_env.h"
 #include "dm_file.h"
 #include "net_client.h"
@@ -33,10 +34,12 @@ void config_load()
     char path[DM_PATH_MAX];
     if (!core_path(path, sizeof path, "config.ini"))
         return;
-    FILE *f = dm_file_open(path, "rt");
-    if (!f) {
+    config_file f = {};
+    if (!config_file_read(path, &f)) {
+        config_file_free(&f);
         char text[4096];
-        FILE *out = config_default_text(text, sizeof text, CONFIG_DEFAULT_PORT, CONFIG_NAME_MAX, name) >= 0
+        FILE *out = dm_file_attributes(path) == INVALID_FILE_ATTRIBUTES &&
+                            config_default_text(text, sizeof text, CONFIG_DEFAULT_PORT, CONFIG_NAME_MAX, name) >= 0
                         ? dm_file_open(path, "wt") : nullptr;
         if (out) {
             fputs(text, out);
@@ -46,16 +49,24 @@ void config_load()
         update_configure("", true);
         return;
     }
+    if (f.cut)
+        core_log("[core] config: config.ini is longer than %u bytes; only its first %u are read", CONFIG_FILE_MAX, CONFIG_FILE_MAX);
     char line[CONFIG_LINE_MAX];
-    while (config_read_line(f, line, sizeof line)) {
+    size_t pos = 0;
+    while (config_file_next(&f, &pos, line, sizeof line)) {
         char *key, *value;
         if (!config_split_line(line, &key, &value))
             continue;
-        config_apply(&core_config, key, value);
+        config_refusal why;
+        if (!config_apply(&core_config, key, value, &why))
+            core_log("[core] config: %s = '%s' refused (%s); using %s", key, value, why.rule, why.used);
         if (config_key_equal(key, "traffic"))
             traffic_set_config_mode(core_config.traffic_local ? 0 : 1);
     }
-    fclose(f);
+    bool utf16 = f.encoding == CONFIG_UTF16LE || f.encoding == CONFIG_UTF16BE;
+    config_file_free(&f);
+    if (utf16)
+        dm_config_store_utf8();
     if (core_config.sync_given)
         net_set_interp_mode(core_config.sync);
     update_configure(core_config.update_url, core_config.auto_update);

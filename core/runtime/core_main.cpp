@@ -1,5 +1,6 @@
-// The core's five exports: start order, stop order, the emergency unhook, the
-// UI hand-off, and the frame fault filter that names the failing frame step.
+// The core's exports: start order, stop order, the leave at game exit, the
+// emergency unhook, the UI hand-off, and the frame fault filter that names
+// the failing frame step.
 //
 // Index of this file:
 //   the frame's globals
@@ -7,6 +8,7 @@
 //   dm_core_init
 //   dm_core_frame        and its fault filter
 //   dm_core_ui
+//   dm_core_exit         the game closes: leave the server
 //   dm_core_shutdown
 //   dm_core_unhook
 #include <windows.h>
@@ -33,6 +35,7 @@
 
 const char *volatile core_frame_step = "start";
 bool core_first_frame;
+static bool core_exiting; /* dm_core_exit came: the game is closing */
 
 /* ---- export guard ---- */
 
@@ -82,6 +85,7 @@ void unhook_all()
 
 const export_guard init_guard = { "dm_core_init", true };
 const export_guard ui_guard = { "dm_core_ui", false };
+const export_guard exit_guard = { "dm_core_exit", false };
 const export_guard shutdown_guard = { "dm_core_shutdown", false };
 const export_guard unhook_guard = { "dm_core_unhook", false };
 
@@ -95,7 +99,7 @@ static void core_start(const dm_host_api *api)
     core_frame_reset();
     core_game_thread = GetCurrentThreadId();
     game_base = (uint64_t)(uintptr_t)GetModuleHandleW(nullptr);
-    core_log("[core] init (build %s, compiled %s %s)", DM_BUILD_TEXT, __DATE__, __TIME__);
+    core_log("[core] init (build %s, compiled %s %s)", update_build_id(), __DATE__, __TIME__);
 
     net_set_log(api->log);
     auto_connect_env_install();
@@ -173,6 +177,16 @@ extern "C" __declspec(dllexport) void dm_core_ui(const dm_ui_frame_args *args)
     export_guarded(ui_guard, [args] { dm_ui_run(args); });
 }
 
+/* ---- dm_core_exit ---- */
+
+/* The game is closing (the plug-in never calls this on a reload): the
+ * shutdown that follows leaves the server, so the other players see us go at
+ * once rather than after the server's time-out. */
+extern "C" __declspec(dllexport) void dm_core_exit(void)
+{
+    export_guarded(exit_guard, [] { core_exiting = true; });
+}
+
 /* ---- dm_core_shutdown ---- */
 
 static void core_stop()
@@ -185,6 +199,8 @@ static void core_stop()
     reload_blocks_write();
     dm_rv_save_slots();
 
+    if (core_exiting && net_is_open())
+        net_disconnect(true); // the game closes: the server hears the leave (a reload never sends one)
     net_shutdown();
     if (net_recording_close())
         core_log("[core] net: recording stopped by the reload");

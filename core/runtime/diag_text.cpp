@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "world_text.h"
 
 void peek_parse(const char *text, peek_args *out)
 {
@@ -22,8 +23,10 @@ void peek_parse(const char *text, peek_args *out)
 bool memrec_parse(const char *text, double *seconds, char *name, size_t size)
 {
     char buf[MEMREC_NAME_MAX + 1];
-    double secs = 0;
-    if (sscanf(text, "%lf %127s", &secs, buf) < 2 || !(secs > 0) || strpbrk(buf, "\\/:"))
+    double secs;
+    const char *p = text;
+    if (!world_parse_f64_in(&p, MEMREC_SECONDS_MIN, MEMREC_SECONDS_MAX, &secs) ||
+        !world_parse_word(&p, buf, sizeof buf) || !world_at_end(p) || strpbrk(buf, "\\/:"))
         return false;
     *seconds = secs;
     snprintf(name, size, "%s", buf);

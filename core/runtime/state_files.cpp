@@ -9,7 +9,7 @@
 // Index of this file:
 //   the shared state     what the game thread and the worker exchange
 //   state.json           one line, written whole and moved into place
-//   cmd.txt              taken by rename, read into the line queue
+//   cmd.txt              taken by rename, read as bytes into the line queue
 //   lines handed back    the unrun lines put in front of cmd.txt at a stop
 //   the worker
 //   start and stop
@@ -31,6 +31,13 @@ const DWORD STOP_WAIT_MS = 200;
 const int LINE_SLOTS = 64; // lines read ahead of the game thread
 const int LINE_SIZE = 256; // a line of at most 255 characters and its end
 
+// One line read from cmd.txt: its text, or (too_long) the start of a line
+// of more than 255 characters, which is refused whole and never run.
+struct cmd_line {
+    char text[LINE_SIZE];
+    bool too_long;
+};
+
 struct files_ctx {
     char state_path[DM_PATH_MAX], state_tmp[DM_PATH_MAX], cmd_path[DM_PATH_MAX], taken_path[DM_PATH_MAX];
     bool paths_ok;
@@ -41,9 +48,13 @@ struct files_ctx {
     dm_frame_info state;
     int spawn_state;
     bool state_due, commands_due;
-    char lines[LINE_SLOTS][LINE_SIZE];
+    cmd_line lines[LINE_SLOTS];
     int head, count;
     volatile LONG waiting; /* count, for a look without the lock */
+
+    /* Worker only: a file that could not be written or taken is said once
+     * per core, not at every period. */
+    bool state_fault_said, cmd_fault_said;
 };
 
 files_ctx *ctx;           /* the running worker's; game thread */
@@ -53,18 +64,39 @@ void release(void *arg) { delete (files_ctx *)arg; }
 
 /* ---- state.json ---- */
 
-void write_state(const files_ctx *c, const dm_frame_info &s, int spawn_state)
+void state_fault(files_ctx *c, const char *what, const char *path, DWORD error)
+{
+    if (c->state_fault_said)
+        return;
+    c->state_fault_said = true;
+    core_log("[core] files: can't %s %s (error %lu); state.json is not kept up to date", what, path,
+             (unsigned long)error);
+}
+
+void write_state(files_ctx *c, const dm_frame_info &s, int spawn_state)
 {
     FILE *f = dm_file_open(c->state_tmp, "wt");
-    if (!f)
+    if (!f) {
+        state_fault(c, "write", c->state_tmp, GetLastError());
         return;
+    }
     fprintf(f,
             "{\"frame\":%llu,\"time\":%.3f,\"paused\":%d,\"x\":%.3f,\"y\":%.3f,\"z\":%.3f,"
             "\"heading\":%.5f,\"pitch\":%.5f,\"roll\":%.5f,\"speed\":%.3f,\"spawn_state\":%d}\n",
             (unsigned long long)s.frame, s.seconds, (int)s.paused, s.x, s.y, s.z, s.heading, s.pitch, s.roll,
             s.speed, spawn_state);
-    fclose(f);
-    dm_file_move(c->state_tmp, c->state_path, MOVEFILE_REPLACE_EXISTING); // a reader never sees half a file
+    bool written = !ferror(f);
+    written = fclose(f) == 0 && written;
+    if (!written) {
+        state_fault(c, "write", c->state_tmp, GetLastError());
+        dm_file_delete(c->state_tmp);
+        return;
+    }
+    // A reader never sees half a file. A move that fails leaves no .tmp behind.
+    if (!dm_file_move(c->state_tmp, c->state_path, MOVEFILE_REPLACE_EXISTING)) {
+        state_fault(c, "replace", c->state_path, GetLastError());
+        dm_file_delete(c->state_tmp);
+    }
 }
 
 /* ---- cmd.txt ---- */
@@ -72,16 +104,16 @@ void write_state(const files_ctx *c, const dm_frame_info &s, int spawn_state)
 // The taken file being read; a line read but not yet queued waits in held.
 struct cmd_reader {
     FILE *f;
-    char held[LINE_SIZE];
+    cmd_line held;
     bool has_held;
 };
 
-bool push_line(files_ctx *c, const char *line)
+bool push_line(files_ctx *c, const cmd_line &line)
 {
     AcquireSRWLockExclusive(&c->lock);
     bool room = c->count < LINE_SLOTS;
     if (room) {
-        memcpy(c->lines[(c->head + c->count) % LINE_SLOTS], line, LINE_SIZE);
+        c->lines[(c->head + c->count) % LINE_SLOTS] = line;
         c->count++;
         InterlockedExchange(&c->waiting, c->count);
     }
@@ -89,22 +121,65 @@ bool push_line(files_ctx *c, const char *line)
     return room;
 }
 
-// Taking the file by rename lets an outside tool append to a fresh cmd.txt
-// at any time without losing lines.
-void take_commands(const files_ctx *c, cmd_reader *r)
+void cmd_fault(files_ctx *c, const char *what, DWORD error)
 {
-    dm_file_delete(c->taken_path); // a leftover
-    if (!dm_file_move(c->cmd_path, c->taken_path, 0))
-        return; // no cmd.txt
-    r->f = dm_file_open(c->taken_path, "rt");
-    r->has_held = false;
-    if (!r->f)
-        dm_file_delete(c->taken_path);
+    if (c->cmd_fault_said)
+        return;
+    c->cmd_fault_said = true;
+    core_log("[core] files: can't %s (error %lu); its commands do not run", what, (unsigned long)error);
 }
 
-// Queues the non-empty lines, each cut at its first CR or LF, until the
-// file ends (then it is closed and deleted) or the queue is full (then on
-// when the game thread has made room).
+// Taking the file by rename lets an outside tool append to a fresh cmd.txt
+// at any time without losing lines. The file is read as bytes: in text mode
+// a Ctrl-Z byte would end it there, and every later line would be lost.
+void take_commands(files_ctx *c, cmd_reader *r)
+{
+    dm_file_delete(c->taken_path); // a leftover
+    if (!dm_file_move(c->cmd_path, c->taken_path, 0)) {
+        DWORD error = GetLastError();
+        // No cmd.txt is the usual case; a writer still holding it open is
+        // passing, and the next poll takes the file.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_SHARING_VIOLATION)
+            cmd_fault(c, "take cmd.txt", error);
+        return;
+    }
+    r->f = dm_file_open(c->taken_path, "rb");
+    r->has_held = false;
+    if (!r->f) {
+        cmd_fault(c, "read cmd.txt.taken", GetLastError());
+        dm_file_delete(c->taken_path);
+    }
+}
+
+// The next line of the file, through its LF: the text before its first CR
+// or LF; a text of more than 255 characters is marked too long (its start
+// kept for the refusal). False at the end of the file.
+bool read_line(FILE *f, cmd_line *out)
+{
+    size_t n = 0;
+    bool any = false, cut = false;
+    out->too_long = false;
+    int ch;
+    while ((ch = getc(f)) != EOF) {
+        any = true;
+        if (ch == '\n')
+            break;
+        if (cut)
+            continue;
+        if (ch == '\r')
+            cut = true;
+        else if (n < LINE_SIZE - 1)
+            out->text[n++] = (char)ch;
+        else
+            out->too_long = true;
+    }
+    out->text[n] = 0;
+    return any;
+}
+
+// Queues the non-empty lines until the file ends (then it is closed and
+// deleted) or the queue is full (then on when the game thread has made
+// room).
 void read_commands(files_ctx *c, cmd_reader *r)
 {
     while (r->f) {
@@ -113,7 +188,7 @@ void read_commands(files_ctx *c, cmd_reader *r)
                 return;
             r->has_held = false;
         }
-        if (!fgets(r->held, LINE_SIZE, r->f)) {
+        if (!read_line(r->f, &r->held)) {
             fclose(r->f);
             r->f = nullptr;
             dm_file_delete(c->taken_path);
@@ -124,9 +199,14 @@ void read_commands(files_ctx *c, cmd_reader *r)
             ReleaseSRWLockExclusive(&c->lock);
             return;
         }
-        r->held[strcspn(r->held, "\r\n")] = 0;
-        r->has_held = r->held[0] != 0;
+        r->has_held = r->held.text[0] != 0;
     }
+}
+
+// A line too long to run, said in one line with its start.
+void refuse_line(const cmd_line &line)
+{
+    core_log("[core] cmd.txt: refused a line of more than %d characters: %.40s...", LINE_SIZE - 1, line.text);
 }
 
 /* ---- lines handed back ---- */
@@ -165,17 +245,26 @@ void text_add_file(text_buf *b, FILE *f)
 void hand_back_lines(files_ctx *c, cmd_reader *r)
 {
     text_buf b = {};
-    AcquireSRWLockExclusive(&c->lock);
-    for (; c->count > 0; c->count--, c->head = (c->head + 1) % LINE_SLOTS) {
-        text_add(&b, c->lines[c->head], strlen(c->lines[c->head]));
+    auto add_line = [&b](const cmd_line &line) {
+        if (line.too_long) { // refused here: only its start was kept
+            refuse_line(line);
+            return;
+        }
+        text_add(&b, line.text, strlen(line.text));
         text_add(&b, "\n", 1);
-    }
+    };
+    // Copied out first: a refusal is logged without the lock held.
+    cmd_line queued[LINE_SLOTS];
+    int n = 0;
+    AcquireSRWLockExclusive(&c->lock);
+    for (; c->count > 0; c->count--, c->head = (c->head + 1) % LINE_SLOTS)
+        queued[n++] = c->lines[c->head];
     InterlockedExchange(&c->waiting, 0);
     ReleaseSRWLockExclusive(&c->lock);
-    if (r->has_held) {
-        text_add(&b, r->held, strlen(r->held));
-        text_add(&b, "\n", 1);
-    }
+    for (int i = 0; i < n; i++)
+        add_line(queued[i]);
+    if (r->has_held)
+        add_line(r->held);
     if (r->f) {
         text_add_file(&b, r->f);
         fclose(r->f);
@@ -329,16 +418,27 @@ bool state_files_next_line(char *out, unsigned size)
     files_ctx *c = ctx;
     if (!c || size == 0)
         return false;
-    AcquireSRWLockExclusive(&c->lock);
-    bool any = c->count > 0, was_full = c->count == LINE_SLOTS;
-    if (any) {
-        snprintf(out, size, "%s", c->lines[c->head]);
-        c->head = (c->head + 1) % LINE_SLOTS;
-        c->count--;
-        InterlockedExchange(&c->waiting, c->count);
+    for (;;) {
+        AcquireSRWLockExclusive(&c->lock);
+        bool any = c->count > 0, was_full = c->count == LINE_SLOTS;
+        cmd_line line;
+        if (any) {
+            line = c->lines[c->head];
+            c->head = (c->head + 1) % LINE_SLOTS;
+            c->count--;
+            InterlockedExchange(&c->waiting, c->count);
+        }
+        ReleaseSRWLockExclusive(&c->lock);
+        if (was_full)
+            WakeConditionVariable(&c->wake); // the worker waits for room to read on
+        if (!any)
+            return false;
+        // Refused in its place among the lines, so the log keeps the file's order.
+        if (line.too_long) {
+            refuse_line(line);
+            continue;
+        }
+        snprintf(out, size, "%s", line.text);
+        return true;
     }
-    ReleaseSRWLockExclusive(&c->lock);
-    if (was_full)
-        WakeConditionVariable(&c->wake); // the worker waits for room to read on
-    return any;
 }

@@ -22,5 +22,7 @@ void state_files_publish(const dm_frame_info *info, int spawn_state);
 void state_files_request_commands();
 /* Game thread. Whether lines taken from cmd.txt wait to be run. */
 bool state_files_lines_waiting();
-/* Game thread. The next waiting line, in file order; false when none. */
+/* Game thread. The next waiting line, in file order; false when none. A
+ * line of more than 255 characters met on the way is refused with one log
+ * line, in its place among the lines, and never run. */
 bool state_files_next_line(char *out, unsigned size);

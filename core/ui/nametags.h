@@ -85,7 +85,9 @@ float dm_tag_size_factor(double t);
 /* "[tag] " cut to 31 bytes, or "" for an empty tag. */
 void dm_tag_prefix(const char *tag, char out[DM_TAG_PREFIX_MAX]);
 /* The nametags command's arguments: on and range are changed as the line
- * says; false for a line it does not know (the usage line). */
+ * says ("dist" with 10 m or less keeps the range); false (the usage line)
+ * for a line it does not know and for "dist" followed by anything but one
+ * finite number of metres, 0 or more. */
 bool dm_nametags_parse(const char *rest, uint8_t *on, float *range);
 /* The cam command's form, after leading blanks: a rest beginning "dump"
  * (after: what follows the word), one beginning "w2s", or neither. */

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "world_text.h"
 
 namespace {
 
@@ -124,10 +125,14 @@ bool dm_nametags_parse(const char *rest, uint8_t *on, float *range)
         return true;
     }
     if (strncmp(p, "dist ", 5) == 0) {
-        // Only a finite range above 10 m: "inf" or "nan" would show every tag
-        // at any distance or none at all.
-        double m = strtod(p + 5, nullptr);
-        if (isfinite(m) && m > 10.0 && m <= 3.0e38)
+        // A distance in metres, finite and within f32 ("inf" or "nan" would
+        // show every tag at any distance or none at all); one of 10 m or
+        // less keeps the range as it is.
+        const char *q = p + 5;
+        double m;
+        if (!world_parse_f64_in(&q, 0.0, 3.0e38, &m) || !world_at_end(q))
+            return false;
+        if (m > 10.0)
             *range = (float)m;
         return true;
     }

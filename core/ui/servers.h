@@ -1,5 +1,6 @@
 /* The server list behind the Servers window: the records, the servers.json
- * parser (servers_json.cpp, pure), the fetch, favourites, merge and the
+ * parser (servers_json.cpp, pure), favorites.txt's text and its edits
+ * (servers_favorites.cpp, pure), the fetch, favourites, merge and the
  * published snapshot (servers_list.cpp), and the worker thread that keeps it
  * current with info queries (servers_worker.cpp).
  *
@@ -80,6 +81,20 @@ bool servers_host_ok(const char *host);
 /* servers.json text into at most capacity servers (the rest are parsed and
  * dropped); the number kept, or -1 when the text is malformed. */
 int servers_parse_json(const char *text, size_t length, server_entry *out, int capacity);
+
+/* ---- pure (servers_favorites.cpp) ---- */
+
+/* Room an edit may add to favorites.txt's text. */
+#define SERVERS_FAVORITE_EDIT_ROOM 256
+/* The favourites favorites.txt's text holds, at most capacity, in order. */
+int servers_favorites_parse(const char *text, size_t size, favorite_server *out, int capacity);
+/* One edit made to favorites.txt's text in place (room bytes in all): a
+ * remove cuts out the line of the last kept favourite that is the server
+ * (port equal, host without regard to case); an add appends "host port"
+ * with the text's own line end when no kept favourite is that server and
+ * fewer than 48 are kept (a new text starts with the header line). Every
+ * other byte stays. The new size; the old one when nothing changed. */
+size_t servers_favorites_apply(char *text, size_t size, size_t room, const favorite_edit *edit);
 
 /* ---- render thread (servers_list.cpp, servers_worker.cpp) ---- */
 

@@ -34,7 +34,6 @@ const size_t SERVERS_FILE_MAX = 1048576;
 // The list's GET: name resolution, connect and send 5 s each, every receive
 // 8 s, at most 262,144 bytes.
 const http_limits SERVERS_HTTP = { L"drovemark/1", 5000, 5000, 5000, 8000, 262144, 0 };
-const char FAVORITES_HEADER[] = "# drovemark favourite servers: host port (edited by the in-game server browser)";
 
 // Worker thread only.
 server_list_snapshot working;
@@ -70,25 +69,33 @@ bool same_server(const char *host_a, uint16_t port_a, const char *host_b, uint16
 // [SECTION] Files
 //-----------------------------------------------------------------------------
 
-enum read_result { READ_TEXT, READ_NONE, READ_FAILED };
+enum read_result {
+    READ_TEXT,
+    READ_MISSING,    /* no such file */
+    READ_TOO_BIG,    /* more than the cap */
+    READ_UNREADABLE, /* there, but it cannot be opened (the error kept) */
+    READ_NO_MEMORY,
+};
 
-// The whole file (or pipe) when it holds at most cap bytes; READ_NONE when
-// it is missing or larger, READ_FAILED when memory runs out. *out is freed
-// by the caller.
-read_result read_whole(const char *path, size_t cap, char **out, size_t *length)
+// The whole file (or pipe) when it holds at most cap bytes. *out is freed
+// by the caller; *error is the system's error of an unreadable file.
+read_result read_whole(const char *path, size_t cap, char **out, size_t *length, DWORD *error)
 {
     *out = nullptr;
     *length = 0;
+    *error = 0;
     HANDLE h = dm_file_create(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-    if (h == INVALID_HANDLE_VALUE)
-        return READ_NONE;
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return *error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND ? READ_MISSING : READ_UNREADABLE;
+    }
     size_t size = 0, room = 0;
     char *buf = nullptr;
     read_result result = READ_TEXT;
     for (;;) {
         if (size == room) {
             if (room > cap) { // one byte past the cap has been read: too big
-                result = READ_NONE;
+                result = READ_TOO_BIG;
                 break;
             }
             size_t want = room ? room * 2 : 16384;
@@ -96,7 +103,7 @@ read_result read_whole(const char *path, size_t cap, char **out, size_t *length)
                 want = cap + 1;
             char *grown = (char *)realloc(buf, want);
             if (!grown) {
-                result = READ_FAILED;
+                result = READ_NO_MEMORY;
                 break;
             }
             buf = grown;
@@ -135,6 +142,22 @@ bool write_replacing(const char *path, const char *data, size_t length)
         return true;
     dm_file_delete(tmp);
     return false;
+}
+
+// What keeps a file from being read, for a log line.
+struct read_problem_text {
+    char text[32];
+};
+read_problem_text read_problem(read_result r, DWORD error)
+{
+    read_problem_text out;
+    if (r == READ_TOO_BIG)
+        snprintf(out.text, sizeof out.text, "larger than 1 MB");
+    else if (r == READ_NO_MEMORY)
+        snprintf(out.text, sizeof out.text, "out of memory");
+    else
+        snprintf(out.text, sizeof out.text, "error %lu", (unsigned long)error);
+    return out;
 }
 
 //-----------------------------------------------------------------------------
@@ -229,7 +252,8 @@ void servers_fetch_list()
     char source[512] = "";
     if (!dm_config_get("server_list", source, sizeof source))
         source[0] = 0;
-    if (!source[0] && !list_path(source, sizeof source, "servers.json"))
+    bool configured = source[0] != 0;
+    if (!configured && !list_path(source, sizeof source, "servers.json"))
         source[0] = 0;
     bool http = is_http_source(source);
     char err[128] = "";
@@ -239,14 +263,22 @@ void servers_fetch_list()
     if (http) {
         have_text = servers_http_get(source, &text, &length, err);
     } else {
-        read_result r = read_whole(source, SERVERS_FILE_MAX, &text, &length);
+        // A file that gives no text says what is wrong with it; only with
+        // no server_list set and no servers.json is there simply no list.
+        DWORD error = 0;
+        read_result r = read_whole(source, SERVERS_FILE_MAX, &text, &length, &error);
         have_text = r == READ_TEXT;
-        if (r == READ_FAILED) {
-            failed = true;
+        failed = !have_text && r != READ_MISSING;
+        if (r == READ_NO_MEMORY)
             error_text(err, "out of memory reading the server list");
-        } else if (!have_text) {
+        else if (r == READ_TOO_BIG)
+            error_text(err, "the server list %s is larger than 1 MB", source);
+        else if (r == READ_UNREADABLE)
+            error_text(err, "can't read the server list %s (error %lu)", source, (unsigned long)error);
+        else if (r == READ_MISSING && configured)
+            error_text(err, "no file %s (server_list in config.ini)", source);
+        else if (r == READ_MISSING)
             error_text(err, "no server list (set server_list in config.ini)");
-        }
     }
     if (servers_stopping()) { // a fetch the stop cut short is dropped: nothing written or logged
         free(text);
@@ -269,8 +301,9 @@ void servers_fetch_list()
     free(text);
     text = nullptr;
     char cache[DM_PATH_MAX];
+    DWORD cache_error;
     if (http && list_path(cache, sizeof cache, "servers_cache.json") &&
-        read_whole(cache, SERVERS_FILE_MAX, &text, &length) == READ_TEXT && take_text(text, length)) {
+        read_whole(cache, SERVERS_FILE_MAX, &text, &length, &cache_error) == READ_TEXT && take_text(text, length)) {
         working.state = SERVER_LIST_SAVED_COPY;
         set_status("Showing the saved list: %s", err);
     } else {
@@ -288,59 +321,10 @@ void servers_fetch_list()
 
 namespace {
 
-// One line of favorites.txt: "host [port]". False when it holds no
-// favourite: a comment, no host, a host that is not valid, a port that is
-// not a number or not 1 to 65535.
-bool favorite_line(const char *line, favorite_server *out)
+// The favourites read from the text: the first 48 it holds.
+void favorites_take(const char *text, size_t length)
 {
-    const char *p = line;
-    while (*p == ' ' || *p == '\t')
-        p++;
-    if (*p == '#' || !*p)
-        return false;
-    size_t n = strcspn(p, " \t");
-    if (n >= sizeof out->host)
-        return false;
-    memcpy(out->host, p, n);
-    out->host[n] = 0;
-    if (!servers_host_ok(out->host))
-        return false;
-    p += n;
-    while (*p == ' ' || *p == '\t')
-        p++;
-    if (!*p) {
-        out->port = SERVERS_DEFAULT_PORT;
-        return true;
-    }
-    unsigned long port = 0;
-    for (; *p >= '0' && *p <= '9'; p++)
-        if ((port = port * 10 + (unsigned long)(*p - '0')) > 65535)
-            return false;
-    if (*p && *p != ' ' && *p != '\t')
-        return false;
-    if (port < 1)
-        return false;
-    out->port = (uint16_t)port;
-    return true;
-}
-
-void favorites_save()
-{
-    static char text[128 + SERVERS_MAX * (SERVERS_HOST_MAX + 8)];
-    int n = snprintf(text, sizeof text, "%s\r\n", FAVORITES_HEADER);
-    for (int i = 0; i < favorite_count; i++)
-        n += snprintf(text + n, sizeof text - (size_t)n, "%s %u\r\n", favorites[i].host, (unsigned)favorites[i].port);
-    char path[DM_PATH_MAX];
-    if (!list_path(path, sizeof path, "favorites.txt") || !write_replacing(path, text, (size_t)n))
-        servers_log("[core] servers: can't write favorites.txt");
-}
-
-int find_favorite(const char *host, uint16_t port)
-{
-    for (int i = favorite_count - 1; i >= 0; i--)
-        if (same_server(favorites[i].host, favorites[i].port, host, port))
-            return i;
-    return -1;
+    favorite_count = servers_favorites_parse(text, length, favorites, SERVERS_MAX);
 }
 
 } // namespace
@@ -351,46 +335,58 @@ void servers_favorites_load()
     char path[DM_PATH_MAX];
     char *text = nullptr;
     size_t length = 0;
-    if (!list_path(path, sizeof path, "favorites.txt") ||
-        read_whole(path, SERVERS_FILE_MAX, &text, &length) != READ_TEXT)
+    DWORD error = 0;
+    if (!list_path(path, sizeof path, "favorites.txt"))
         return;
-    // Lines of at most 159 characters; the rest of a longer line is dropped
-    // with it, so that it never reads as a line of its own.
-    size_t at = 0;
-    while (at < length && favorite_count < SERVERS_MAX) {
-        size_t end = at;
-        while (end < length && text[end] != '\n')
-            end++;
-        size_t n = end - at;
-        if (n > 0 && text[at + n - 1] == '\r')
-            n--;
-        char line[160];
-        if (n < sizeof line) {
-            memcpy(line, text + at, n);
-            line[n] = 0;
-            if (favorite_line(line, &favorites[favorite_count]))
-                favorite_count++;
-        }
-        at = end + 1;
-    }
+    read_result r = read_whole(path, SERVERS_FILE_MAX, &text, &length, &error);
+    if (r == READ_TEXT)
+        favorites_take(text, length);
+    else if (r != READ_MISSING)
+        servers_log("[core] servers: can't read favorites.txt (%s); no favourites", read_problem(r, error).text);
     free(text);
 }
 
+// The edits are made to the file's text as it is now, so that each changes
+// only the line of the favourite it edits and the rest of the file stays as
+// the player wrote it; the favourites are then those of the new text. A
+// file that is there but cannot be read is never replaced: the edits then
+// change the list in memory only.
 void servers_favorites_edit(const favorite_edit *edits, int count)
 {
-    for (int k = 0; k < count; k++) {
-        const favorite_edit &e = edits[k];
-        int i = find_favorite(e.host, e.port);
-        if (e.op == FAVORITE_REMOVE && i >= 0) {
-            memmove(&favorites[i], &favorites[i + 1], sizeof(favorite_server) * (size_t)(favorite_count - i - 1));
-            favorite_count--;
-        } else if (e.op == FAVORITE_ADD && i < 0 && favorite_count < SERVERS_MAX) {
-            snprintf(favorites[favorite_count].host, sizeof favorites[favorite_count].host, "%s", e.host);
-            favorites[favorite_count].port = e.port;
-            favorite_count++;
-        }
+    char path[DM_PATH_MAX];
+    char *text = nullptr;
+    size_t length = 0;
+    DWORD error = 0;
+    read_result r = list_path(path, sizeof path, "favorites.txt")
+                        ? read_whole(path, SERVERS_FILE_MAX, &text, &length, &error)
+                        : READ_UNREADABLE;
+    bool from_file = r == READ_TEXT || r == READ_MISSING;
+    if (!from_file) {
+        free(text);
+        text = nullptr;
+        length = 0;
+        servers_log("[core] servers: can't read favorites.txt (%s); favourite edits are not saved",
+                    read_problem(r, error).text);
     }
-    favorites_save();
+    size_t room = (from_file ? length : (size_t)favorite_count * (SERVERS_HOST_MAX + 8)) +
+                  (size_t)count * SERVERS_FAVORITE_EDIT_ROOM;
+    char *edited = (char *)realloc(text, room ? room : 1);
+    if (!edited) {
+        free(text);
+        servers_log("[core] servers: out of memory editing favorites.txt");
+        return;
+    }
+    if (!from_file) // the list in memory as a text of its own
+        for (int i = 0; i < favorite_count; i++)
+            length += (size_t)snprintf(edited + length, room - length, "%s %u\n", favorites[i].host,
+                                       (unsigned)favorites[i].port);
+    size_t before = length;
+    for (int k = 0; k < count; k++)
+        length = servers_favorites_apply(edited, length, room, &edits[k]);
+    favorites_take(edited, length);
+    if (from_file && length != before && !write_replacing(path, edited, length))
+        servers_log("[core] servers: can't write favorites.txt");
+    free(edited);
 }
 
 //-----------------------------------------------------------------------------

@@ -24,6 +24,9 @@ void update_shutdown();
 void update_configure(const char *url, bool auto_update);
 void update_install_staged_core(bool net_open); /* the "update" frame step */
 void update_command(const char *rest);
+/* This build's id (update_build.cpp): the one the log's init line and the
+ * "update" command show. */
+const char *update_build_id();
 
 /* Stops the online services' worker threads (updater, server list) with a
  * bounded wait; false when one still runs. */

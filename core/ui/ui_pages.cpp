@@ -1,6 +1,7 @@
 // The menu's pages Players and Settings (the Servers page is ui_servers.cpp).
 #include <stdio.h>
 #include <string.h>
+#include "dm_utf8.h"
 #include "imgui.h"
 #include "imgui_internal.h"
 #include "ui.h"
@@ -11,12 +12,12 @@ ImFont *regular() { return dm_ui_fonts()[0]; }
 ImFont *semibold() { return dm_ui_fonts()[1]; }
 ImFont *bold() { return dm_ui_fonts()[2]; }
 
-void page_title(const char *title, const char *subtitle)
+void page_title(const char *title, const char *subtitle, uint32_t colour = DM_UI_TEXT2)
 {
     dm_ui_push_font(bold(), 30);
     ImGui::TextUnformatted(title);
     dm_ui_pop_font();
-    dm_ui_text_styled(regular(), 16, DM_UI_TEXT2, "%s", subtitle);
+    dm_ui_text_styled(regular(), 16, colour, "%s", subtitle);
     ImGui::Dummy(ImVec2(0, 6 * dm_ui_get_scale()));
 }
 
@@ -25,6 +26,8 @@ char name_buf[DM_UI_NAME_MAX];
 char url_buf[256];
 int size_percent = -1;
 int settings_frame_seen = -1;
+// The last write to config.ini failed: the page says so until one succeeds.
+bool save_failed;
 
 void dm_ui_section_begin(const char *icon, const char *title, ImVec2 *start)
 {
@@ -60,7 +63,15 @@ void dm_ui_section_end(const ImVec2 &start)
 
 void note(const char *text) { dm_ui_text_styled(regular(), 14, DM_UI_MUTED, "%s", text); }
 
-bool write_flag(const char *key, bool on) { return dm_config_set(key, on ? "1" : "0") == 1; }
+/* Writes one key; a setting changes only when its write succeeded, so each
+ * control goes on showing what is in force. */
+bool write_key(const char *key, const char *value)
+{
+    save_failed = !dm_config_set(key, value);
+    return !save_failed;
+}
+
+bool write_flag(const char *key, bool on) { return write_key(key, on ? "1" : "0"); }
 
 } // namespace
 
@@ -123,7 +134,10 @@ void dm_ui_page_settings(const dm_ui_status *s)
     }
     settings_frame_seen = frame;
 
-    page_title("Settings", "Saved to config.ini right away.");
+    if (save_failed)
+        page_title("Settings", "Not saved: config.ini could not be written (nothing changed).", DM_UI_RED);
+    else
+        page_title("Settings", "Saved to config.ini right away.");
     if (!ImGui::BeginChild("settings", ImVec2(0, 0), 0, 0)) {
         ImGui::EndChild();
         return;
@@ -136,9 +150,10 @@ void dm_ui_page_settings(const dm_ui_status *s)
     ImGui::InputTextWithHint("##name", "Your name", name_buf, sizeof name_buf, ImGuiInputTextFlags_CharsNoBlank);
     ImGui::SameLine();
     if (dm_ui_button("Save##name", 90 * sc, 0, 0, name_buf[0] && strcmp(name_buf, st->player_name) != 0)) {
-        snprintf(st->player_name, sizeof st->player_name, "%s", name_buf);
-        dm_config_set("name", st->player_name);
-        dm_ui_post_command("config refresh");
+        if (write_key("name", name_buf)) {
+            dm_utf8_copy(st->player_name, sizeof st->player_name, name_buf, CONFIG_NAME_MAX);
+            dm_ui_post_command("config refresh");
+        }
     }
     note("Shown above your truck. Used the next time you join.");
     dm_ui_section_end(start);
@@ -146,9 +161,10 @@ void dm_ui_page_settings(const dm_ui_status *s)
     dm_ui_section_begin(DM_ICON_LINK, "Connection", &start);
     bool ac = st->autoconnect != 0;
     if (dm_ui_checkbox("Rejoin my last server when I load a profile", &ac)) {
-        st->autoconnect = ac ? 1 : 0;
-        write_flag("autoconnect", ac);
-        dm_ui_post_command("config refresh");
+        if (write_flag("autoconnect", ac)) {
+            st->autoconnect = ac ? 1 : 0;
+            dm_ui_post_command("config refresh");
+        }
     }
     note("Joining from the server list makes that server the one to rejoin.");
     dm_ui_section_end(start);
@@ -159,9 +175,10 @@ void dm_ui_page_settings(const dm_ui_status *s)
                              sizeof url_buf);
     ImGui::SameLine();
     if (dm_ui_button("Save##url", 90 * sc, 0, 0, strcmp(url_buf, st->server_list) != 0)) {
-        snprintf(st->server_list, sizeof st->server_list, "%s", url_buf);
-        dm_config_set("server_list", st->server_list);
-        servers_request_refresh(true);
+        if (write_key("server_list", url_buf)) {
+            snprintf(st->server_list, sizeof st->server_list, "%s", url_buf);
+            servers_request_refresh(true);
+        }
     }
     dm_ui_section_end(start);
 
@@ -171,8 +188,8 @@ void dm_ui_page_settings(const dm_ui_status *s)
     dm_ui_text_styled(regular(), 15, DM_UI_TEXT, "%s", ustatus);
     bool au = update_auto_enabled();
     if (dm_ui_checkbox("Install updates by myself", &au)) {
-        write_flag("auto_update", au);
-        dm_ui_post_command("config refresh");
+        if (write_flag("auto_update", au))
+            dm_ui_post_command("config refresh");
     }
     bool worker = update_worker_running();
     if (dm_ui_button("Check now", 120 * sc, 0, 1, worker))
@@ -192,24 +209,25 @@ void dm_ui_page_settings(const dm_ui_status *s)
     // clamped like a dragged one, and config.ini gets the size in effect.
     ImGui::SliderInt("UI size", &size_percent, 60, 200, "%d%%", ImGuiSliderFlags_AlwaysClamp);
     if (ImGui::IsItemDeactivatedAfterEdit()) {
-        dm_ui_set_size((float)size_percent / 100.0f);
-        size_percent = (int)(dm_ui_get_size() * 100.0f + 0.5f);
+        float size = dm_ui_clamp_size((float)size_percent / 100.0f);
         char v[16];
-        snprintf(v, sizeof v, "%d", size_percent);
-        dm_config_set("ui_scale", v);
+        snprintf(v, sizeof v, "%d", (int)(size * 100.0f + 0.5f));
+        if (write_key("ui_scale", v))
+            dm_ui_set_size(size);
+        size_percent = (int)(dm_ui_get_size() * 100.0f + 0.5f);
     }
     bool tags = dm_nametags_enabled();
     if (dm_ui_checkbox("Name tags above players", &tags))
         dm_ui_post_command(tags ? "nametags on" : "nametags off");
     bool toasts_on = st->toasts_on != 0;
     if (dm_ui_checkbox("Join and leave messages", &toasts_on)) {
-        st->toasts_on = toasts_on ? 1 : 0;
-        write_flag("ui_toasts", toasts_on);
+        if (write_flag("ui_toasts", toasts_on))
+            st->toasts_on = toasts_on ? 1 : 0;
     }
     bool bar = st->status_line_on != 0;
     if (dm_ui_checkbox("Status bar at the top of the screen", &bar)) {
-        st->status_line_on = bar ? 1 : 0;
-        write_flag("ui_statusbar", bar);
+        if (write_flag("ui_statusbar", bar))
+            st->status_line_on = bar ? 1 : 0;
     }
     dm_ui_section_end(start);
 

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "dm_config_line.h"
 #include "dm_fnv.h"
 #include "dm_utf8.h"
 
@@ -29,18 +30,14 @@ float dm_ui_clamp_size(float size)
 
 bool dm_ui_parse_scale_percent(const char *value, float *size)
 {
-    if (!value || !value[0])
-        return false;
-    // The integer saturates instead of wrapping, so a huge percentage is
-    // the largest size rather than a negative one that would be ignored.
-    long long v = strtoll(value, nullptr, 10);
-    if (v <= 0)
+    // The number saturates instead of wrapping, so a huge percentage is the
+    // largest size rather than a negative one that would be ignored.
+    int32_t v;
+    if (!value || !config_number(value, &v) || v <= 0)
         return false;
     *size = dm_ui_clamp_size(v > 1000 ? 10.0f : (float)v / 100.0f);
     return true;
 }
-
-bool dm_ui_parse_flag(const char *value) { return value && atoi(value) != 0; }
 
 float dm_ui_compute_scale(float display_height, float ui_size)
 {

@@ -32,11 +32,10 @@ constexpr uint32_t DM_UI_INK = dm_ui_rgb(0x0C0F14);
 
 /* UI size: clamped to 0.6 .. 2.0. */
 float dm_ui_clamp_size(float size);
-/* config value of ui_scale (percent) into a size; false when it does not
- * apply (absent, zero, negative or not a number). */
+/* config value of ui_scale (percent, digits only) into a size; false when it
+ * does not apply (empty, zero, or not digits). */
 bool dm_ui_parse_scale_percent(const char *value, float *size);
-/* Boolean keys: non-zero integer. */
-bool dm_ui_parse_flag(const char *value);
+#define DM_UI_SCALE_RULE "a whole percentage above 0"
 /* floor(f * size * 20 + 0.5) / 20, f = H / 1080 above 1080 px, else 1. */
 float dm_ui_compute_scale(float display_height, float ui_size);
 /* Menu window size for a display of W x H at scale s. */

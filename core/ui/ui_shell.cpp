@@ -275,23 +275,43 @@ bool dm_ui_call_guarded(dm_ui_draw_fn fn, const dm_ui_frame_args *args)
     return false;
 }
 
+namespace {
+
+/* A flag key of the UI: on when absent; a value that is not understood is
+ * said and leaves it on. */
+uint8_t load_flag(const char *key)
+{
+    char v[256];
+    bool on = true;
+    if (dm_config_get(key, v, sizeof v) && !config_flag(v, &on))
+        core_log("[core] config: %s = '%s' refused (" CONFIG_DIGITS_RULE "); using 1", key, v);
+    return on ? 1 : 0;
+}
+
+} // namespace
+
 void dm_ui_load_settings(const dm_host_api *api)
 {
     char v[256];
     memset(&settings, 0, sizeof settings);
     settings.ui_size = 1.0f;
     if (dm_config_get("name", v, sizeof v)) {
-        snprintf(settings.player_name, sizeof settings.player_name, "%s", v);
+        dm_utf8_copy(settings.player_name, sizeof settings.player_name, v, CONFIG_NAME_MAX);
     } else {
         if (!dm_computer_name(settings.player_name, sizeof settings.player_name, CONFIG_NAME_MAX))
             snprintf(settings.player_name, sizeof settings.player_name, "player");
     }
-    settings.autoconnect = dm_config_get("autoconnect", v, sizeof v) ? dm_ui_parse_flag(v) : 1;
-    settings.toasts_on = dm_config_get("ui_toasts", v, sizeof v) ? dm_ui_parse_flag(v) : 1;
-    settings.status_line_on = dm_config_get("ui_statusbar", v, sizeof v) ? dm_ui_parse_flag(v) : 1;
+    // The setting in force: config_load has just read it (and said what it refused).
+    settings.autoconnect = core_config.autoconnect ? 1 : 0;
+    settings.toasts_on = load_flag("ui_toasts");
+    settings.status_line_on = load_flag("ui_statusbar");
     float size;
-    if (dm_config_get("ui_scale", v, sizeof v) && dm_ui_parse_scale_percent(v, &size))
-        dm_ui_set_size(size);
+    if (dm_config_get("ui_scale", v, sizeof v)) {
+        if (dm_ui_parse_scale_percent(v, &size))
+            dm_ui_set_size(size);
+        else
+            core_log("[core] config: ui_scale = '%s' refused (" DM_UI_SCALE_RULE "); using 100", v);
+    }
     if (dm_config_get("server_list", v, sizeof v))
         snprintf(settings.server_list, sizeof settings.server_list, "%s", v);
     dm_ui_add_draw_callback(dm_ui_draw_main);

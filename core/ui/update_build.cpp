@@ -2,6 +2,7 @@
 // from the build (core/ui/sources.cmake writes dm_build_id.h at every build);
 // a target may set its own with compile definitions, as the tests' cores do.
 #include "update.h"
+#include "ui_frame.h"
 #include "dm_build_id.h"
 
 #ifndef DM_UPDATE_BUILD_ID
@@ -19,6 +20,8 @@
 #ifndef DM_UPDATE_FILE_DEADLINE_MS
 #define DM_UPDATE_FILE_DEADLINE_MS 900000 /* 64 MiB at about 600 kbit/s */
 #endif
+
+const char *update_build_id() { return update_build.build_id; }
 
 const update_build_values update_build = {
     DM_UPDATE_BUILD_ID, DM_UPDATE_RELEASE_KEY, DM_UPDATE_RECEIVE_MS, DM_UPDATE_MANIFEST_DEADLINE_MS,

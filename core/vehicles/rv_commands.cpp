@@ -47,6 +47,10 @@ bool is_word(const char *rest, const char *word)
     return skip_blanks(rest + n)[0] == 0;
 }
 
+/* A switch's argument: none, "on" or "off" (none keeps the switch's
+ * default: velocity off, clock on). */
+bool switch_word(const char *rest) { return !*rest || is_word(rest, "on") || is_word(rest, "off"); }
+
 placement world_placement(uint64_t object, uint32_t offset)
 {
     placement p = {};
@@ -157,10 +161,11 @@ void cmd_rvspawn(const char *rest)
         core_log("[core] rv: no remote_vehicle_ctrl / unit system (no profile loaded?)");
         return;
     }
-    uint64_t truck = game_local_truck();
+    // The placement read says why there is none (no truck, no placement).
     placement here;
-    if (!truck || !dm_local_truck_placement(&here))
+    if (!dm_local_truck_placement(&here))
         return;
+    uint64_t truck = game_local_truck();
     double x = placement_world_x(&here), z = placement_world_z(&here);
     double qw = here.qw, qx = here.qx, qy = here.qy, qz = here.qz;
     x -= 2 * (qw * qy + qx * qz) * ahead_metres;
@@ -313,11 +318,19 @@ void dm_rv_inline_command(cmd_id id, const char *rest)
     rest = skip_blanks(rest);
     switch (id) {
     case CMD_RVVEL:
-        dm_rv.velocity = strstr(rest, "on") != nullptr;
+        if (!switch_word(rest)) {
+            core_log("[core] usage: rvvel [on|off]");
+            return;
+        }
+        dm_rv.velocity = is_word(rest, "on");
         core_log("[core] rv: velocity %s", dm_rv.velocity ? "on" : "off");
         break;
     case CMD_RVCLOCK:
-        dm_rv.clock = strstr(rest, "off") == nullptr;
+        if (!switch_word(rest)) {
+            core_log("[core] usage: rvclock [on|off]");
+            return;
+        }
+        dm_rv.clock = !is_word(rest, "off");
         core_log("[core] rv: clock %s", dm_rv.clock ? "on" : "off");
         break;
     case CMD_RVSTEP: {

@@ -470,7 +470,7 @@ void spawn_trailer_finalize()
         uint64_t cargo = game_field<uint64_t>(parts[i], tr_dynamic_cargo);
         game_field<uint64_t>(parts[i], tr_dynamic_cargo) = 0;
         if (cargo) {
-            core_log("[core] trailer finalize: deleting dynamic-cargo object %p (as TMP)", game_ptr(cargo));
+            core_log("[core] trailer finalize: deleting dynamic-cargo object %p", game_ptr(cargo));
             game_vslot<void (*)(uint64_t, int)>(cargo, 0)(cargo, 1);
         }
     }

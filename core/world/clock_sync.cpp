@@ -16,6 +16,7 @@
 #include "world.h"
 #include "world_game.h"
 #include "world_sync_math.h"
+#include "world_text.h"
 
 namespace {
 
@@ -114,6 +115,13 @@ void clock_command(const char *rest, double now)
         core_log("[core] clock sync off");
         return;
     }
+    // Only the status (no argument) and "set " remain; any other text is
+    // answered with the set form rather than taken for the status.
+    bool set = strncmp(t, "set ", 4) == 0;
+    if (!set && !world_at_end(t)) {
+        core_log("[core] clock set HH:MM");
+        return;
+    }
     double tod;
     float scale;
     uint32_t minutes;
@@ -121,7 +129,7 @@ void clock_command(const char *rest, double now)
         core_log("[core] clock: no economy (profile not loaded?)");
         return;
     }
-    if (strncmp(t, "set ", 4) == 0) {
+    if (set) {
         int32_t h, m;
         if (!clock_parse_set(t + 4, &h, &m)) {
             core_log("[core] clock set HH:MM");

@@ -137,9 +137,8 @@ void zero_chassis_wheels(uint64_t data, bool fixable_only)
     zero_wheels(data, wheels_unfix, wheels_unfix_count);
 }
 
-void damage_repair(const char *words)
+void damage_repair(const damage_repair_sel &sel)
 {
-    damage_repair_sel sel = damage_parse_repair(words);
     const char *tail = sel.fixable_only ? " (fixable only)" : "";
     if (sel.truck) {
         uint64_t truck = damage_player_truck();
@@ -187,10 +186,18 @@ uint64_t damage_player_trailer() { return player_data(player_trailer, off_traile
 
 void damage_command(const char *line)
 {
+    // The words are read before anything is touched: a word of another
+    // kind resets nothing.
+    bool repair = !strncmp(line, "repair", 6);
+    damage_repair_sel sel = {};
+    if (repair && !damage_parse_repair(line + 6, &sel)) {
+        core_log("[core] usage: repair [fixable] [truck] [trailer] [cargo]");
+        return;
+    }
     bool ok = dm_guarded_filter(
         [&] {
-            if (!strncmp(line, "repair", 6))
-                damage_repair(line + 6);
+            if (repair)
+                damage_repair(sel);
             else
                 damage_print();
         },

@@ -82,7 +82,7 @@ bool model_catalog_load()
         return false; // a path cut short would name another file
     FILE *f = dm_file_open(path, "rt");
     if (!f) {
-        props_log("[props] no model catalog at %s: run python -I tools/model_catalog.py", path);
+        props_log("[props] no model catalog at %s (README.md says how to make models.txt)", path);
         return false;
     }
     char line[PROPS_CATALOG_LINE_MAX];

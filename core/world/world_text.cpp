@@ -61,6 +61,17 @@ bool world_parse_f64(const char **text, double *out)
     return true;
 }
 
+bool world_parse_f64_in(const char **text, double min, double max, double *out)
+{
+    const char *p = *text;
+    double v;
+    if (!world_parse_f64(&p, &v) || v < min || v > max)
+        return false;
+    *out = v;
+    *text = p;
+    return true;
+}
+
 static bool parse_hex(const char **text, uint64_t max, uint64_t *out)
 {
     char buf[32];
@@ -98,19 +109,14 @@ bool world_parse_hex_u64(const char **text, uint64_t *out) { return parse_hex(te
 
 /* ---- damage ---- */
 
-damage_repair_sel damage_parse_repair(const char *words)
+bool damage_parse_repair(const char *words, damage_repair_sel *out)
 {
     damage_repair_sel s = {};
-    char w[32];
+    char w[8]; // the longest word, "fixable", and its NUL
     const char *p = words;
-    while (*skip_blanks(p)) {
-        if (!world_parse_word(&p, w, sizeof w)) {
-            // A word too long to be one of ours: step over it.
-            const char *a, *b;
-            field(p, &a, &b);
-            p = b;
-            continue;
-        }
+    while (!world_at_end(p)) {
+        if (!world_parse_word(&p, w, sizeof w))
+            return false;
         if (!strcmp(w, "fixable"))
             s.fixable_only = true;
         else if (!strcmp(w, "truck"))
@@ -119,10 +125,13 @@ damage_repair_sel damage_parse_repair(const char *words)
             s.trailer = true;
         else if (!strcmp(w, "cargo"))
             s.cargo = true;
+        else
+            return false;
     }
     if (!s.truck && !s.trailer && !s.cargo)
         s.truck = s.trailer = s.cargo = true;
-    return s;
+    *out = s;
+    return true;
 }
 
 void damage_format_chassis_wheels(char *out, size_t size, const char *label, const void *object, float chassis_fix,

@@ -1,7 +1,9 @@
 /* The pure parts of the damage, GPS and road-event commands: their number
  * parsing, the GPS coordinate range, and their text forms. No game memory.
  *
- *   numbers      world_parse_f64 (never nan or inf), world_parse_hex_u32/u64
+ *   numbers      world_parse_f64 (never nan or inf), world_parse_f64_in (and
+ *                within a range), world_parse_hex_u32/u64; other commands'
+ *                arguments (vehicles, memrec, nametags) are read with them too
  *   damage       damage_parse_repair, damage_format_chassis_wheels
  *   gps          gps_node, gps_mode_name, gps_route_active, gps_scale_coord,
  *                gps_parse, gps_parse_target, gps_insert_point
@@ -17,6 +19,8 @@
  * no field or the whole field is not the number: a decimal that is finite,
  * or hexadecimal digits ("0x" allowed, no sign) that fit the width. */
 bool world_parse_f64(const char **text, double *out);
+/* The same, and the number lies in [min, max]; false (text unmoved) outside. */
+bool world_parse_f64_in(const char **text, double min, double max, double *out);
 bool world_parse_hex_u32(const char **text, uint32_t *out);
 bool world_parse_hex_u64(const char **text, uint64_t *out);
 /* The next blank-separated field copied into out; false when there is none
@@ -33,9 +37,10 @@ typedef struct damage_repair_sel {
     bool fixable_only, truck, trailer, cargo;
 } damage_repair_sel;
 /* The words after "repair": "fixable" resets only fixable parts; "truck",
- * "trailer" and "cargo" choose parts, all three when none is named. Whole
- * words only, so "unfixable" is not "fixable". */
-damage_repair_sel damage_parse_repair(const char *words);
+ * "trailer" and "cargo" choose parts, all three when none is named. False
+ * (the usage line, nothing reset) for any other word, so a typo or a stray
+ * number never turns into a full repair and "unfixable" is not "fixable". */
+bool damage_parse_repair(const char *words, damage_repair_sel *out);
 /* "[core] damage: <label> <object> chassis f+u wheels [f+u ...] (fixable+unfixable)":
  * at most 16 wheels and 255 characters of list, "-" for none; an unfixable
  * value missing from a shorter array is 0. */

@@ -83,11 +83,25 @@ TEST_F(plugin, RefusesUnsupportedSdkVersionsAndCreatesNothing)
     EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 2u);
 }
 
-TEST_F(plugin, RefusesMissingOrOverlongLocalAppData)
+TEST_F(plugin, RefusesMissingOverlongOrNonFolderLocalAppData)
 {
+    // Each refusal is said once, in the game's log: there is no log of our own.
+    std::vector<std::string> said = { "0 [drovemark] LOCALAPPDATA is not set; not loaded" };
     SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
     EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
-    EXPECT_TRUE(sim::game_log().empty());
+    EXPECT_EQ(sim::game_log(), said);
+
+    // A file, or a folder that is not there: nothing is made beside or in it.
+    std::string file = root + "\\appdata.txt", missing = root + "\\no such folder";
+    fx::write_file(file, "not a folder");
+    for (const std::string &value : { file, missing }) {
+        SetEnvironmentVariableW(L"LOCALAPPDATA", fx::wide(value).c_str());
+        EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR) << value;
+        said.push_back("0 [drovemark] LOCALAPPDATA (" + value + ") is not a folder; not loaded");
+        EXPECT_EQ(sim::game_log(), said);
+        EXPECT_FALSE(fx::exists(value + "\\drovemark")) << value;
+    }
+    EXPECT_EQ(fx::read_file(file), "not a folder");
 
     const std::string refused = "0 [drovemark] LOCALAPPDATA is too long for the drovemark folder; not loaded";
     // A base directory whose longest derived path would no longer fit.
@@ -95,7 +109,8 @@ TEST_F(plugin, RefusesMissingOrOverlongLocalAppData)
     SetEnvironmentVariableW(L"LOCALAPPDATA", fx::wide(deep).c_str());
     EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
     EXPECT_FALSE(fx::exists(deep + "\\drovemark"));
-    EXPECT_EQ(sim::game_log(), std::vector<std::string>{ refused });
+    said.push_back(refused);
+    EXPECT_EQ(sim::game_log(), said);
 
     // Under 260 UTF-16 units, as Windows counts, but over 259 bytes as UTF-8:
     // refused whole, never cut inside a character.
@@ -108,7 +123,21 @@ TEST_F(plugin, RefusesMissingOrOverlongLocalAppData)
     ASSERT_GT(wide_deep.size(), 259u);
     SetEnvironmentVariableW(L"LOCALAPPDATA", fx::wide(wide_deep).c_str());
     EXPECT_EQ(init(), SCS_RESULT_GENERIC_ERROR);
-    EXPECT_EQ(sim::game_log(), (std::vector<std::string>{ refused, refused })) << "one line for each start";
+    said.push_back(refused);
+    EXPECT_EQ(sim::game_log(), said) << "one line for each start";
+}
+
+TEST_F(plugin, ALogThatCannotBeOpenedIsSaidInTheGamesLogAndTheStartGoesOn)
+{
+    // Something in the log's place that is no file: the plug-in runs on
+    // without a log and says so where the player can see it.
+    install_core("fake_core_full.dll");
+    ASSERT_TRUE(dm_dir_create((base + "drovemark.log").c_str()));
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    EXPECT_EQ(sim::game_log(), (std::vector<std::string>{
+                                   "0 [drovemark] can't open " + base + "drovemark.log (error 5); running without a log",
+                                   "0 [drovemark] plugin loaded" }));
+    EXPECT_EQ(fake()->calls[FC_INIT], 1u);
 }
 
 TEST_F(plugin, InitRegistersLogsAndAnnouncesItself)
@@ -129,14 +158,16 @@ TEST_F(plugin, InitRegistersLogsAndAnnouncesItself)
     EXPECT_EQ(ch[1].flags, 0u);
     EXPECT_EQ(sim::game_log(), (std::vector<std::string>{ "0 [drovemark] plugin loaded" }));
 
+    // The build's own id ends the line (the same id the core logs: runtime_tests).
     char expect[256];
     snprintf(expect, sizeof expect,
              "[host] ---- init: game 'ats' (American Truck Simulator) telemetry 1.0 game 1.9, base %p, "
-             "drovemark build alpha-0-2-g4d0b97debbc2-dirty",
+             "drovemark build ",
              (void *)GetModuleHandleA(nullptr));
     auto lines = log_lines();
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[0], expect);
+    EXPECT_EQ(lines[0].rfind(expect, 0), 0u) << lines[0];
+    EXPECT_GT(lines[0].size(), strlen(expect)) << lines[0];
     EXPECT_EQ(lines[1], "[fake] init loaded_1.dll");
     EXPECT_EQ(lines[2], "[host] core generation 1 loaded");
     EXPECT_TRUE(fx::exists(base + "core"));
@@ -257,25 +288,43 @@ TEST_F(plugin, FrameInfoAsTheCoreSeesIt)
 
 TEST_F(plugin, OverlayKeysOfConfigIni)
 {
+    using namespace std::string_literals;
+    const std::string off = "[host] ui: overlay off (config.ini overlay = ";
     struct {
-        const char *config;
-        bool overlay_off;
+        std::string config;
+        const char *shown;   // the value the overlay-off line shows; null: the overlay stays on
+        const char *refused; // the line that says a value is not understood
     } cases[] = {
-        { "overlay=0\n", true },
-        { "   OVERLAY \t=   0\n", true },
-        { "overlay = off\n", true },           // a word reads as 0
-        { "overlay = -1\n", true },            // so does a sign: no digits follow the blanks
-        { "overlay = 4294967296\n", false },   // saturates rather than wrapping to 0
-        { "overlay_isolate = 0\n", false },    // another key that only begins with it
-        { "overlay = 1\noverlay = 0\n", false }, // the first line counts
-        { "# overlay = 0\n; overlay = 0\n", false },
-        { "", false },
+        { "overlay=0\n", "0)", nullptr },
+        { "   OVERLAY \t=   0\n", "0)", nullptr },
+        { "overlay = 00\n", "00)", nullptr },
+        // Numbers are digits only: anything else is said and the default kept.
+        { "overlay = off\n", nullptr, "[host] config: overlay = 'off' refused (digits only); using 1" },
+        { "overlay = -1\n", nullptr, "[host] config: overlay = '-1' refused (digits only); using 1" },
+        { "overlay =\n", nullptr, "[host] config: overlay = '' refused (digits only); using 1" },
+        { "overlay = abc\noverlay = 0\n", nullptr, "[host] config: overlay = 'abc' refused (digits only); using 1" },
+        { "overlay = 4294967296\n", nullptr, nullptr }, // saturates rather than wrapping to 0
+        { "overlay_isolate = 0\n", nullptr, nullptr },  // another key that only begins with it
+        { "overlay = 1\noverlay = 0\n", nullptr, nullptr }, // the first line counts
+        { "# overlay = 0\n; overlay = 0\n", nullptr, nullptr },
+        { "", nullptr, nullptr },
+        // The file is read as bytes, in the encodings a Windows editor or shell writes.
+        { "x = \x1A\noverlay = 0\n", "0)", nullptr },
+        { "\xEF\xBB\xBFoverlay = 0\r\n", "0)", nullptr },
+        { "\xFF\xFEo\0v\0e\0r\0l\0a\0y\0 \0=\0 \0\x30\0\r\0\n\0"s, "0)", nullptr },
+        { "\xFE\xFF\0o\0v\0e\0r\0l\0a\0y\0=\0\x30\0\n"s, "0)", nullptr },
     };
     for (auto &c : cases) {
         write_config(c.config);
         ASSERT_EQ(init(), SCS_RESULT_OK);
-        bool off = log_find("[host] ui: overlay off (config.ini overlay = 0)") >= 0;
-        EXPECT_EQ(off, c.overlay_off) << c.config;
+        EXPECT_EQ(log_find(off) >= 0, c.shown != nullptr) << c.config << log_text();
+        if (c.shown) {
+            EXPECT_GE(log_find(off + c.shown), 0) << c.config << log_text();
+        }
+        EXPECT_EQ(log_count("[host] config: "), c.refused ? 1 : 0) << c.config << log_text();
+        if (c.refused) {
+            EXPECT_GE(log_find(c.refused), 0) << c.config << log_text();
+        }
         shutdown();
         DeleteFileA((base + "drovemark.log").c_str());
     }
@@ -321,12 +370,15 @@ TEST_F(plugin, HotReloadOnAnyWriteTimeChange)
     ASSERT_EQ(init(), SCS_RESULT_OK);
     ASSERT_GE(log_find("[host] core generation 1 loaded"), 0);
 
-    // Polled every 0.5 s: a touched file reloads on the next poll, not before.
+    // Polled every 0.5 s: the poll after a touch sees the file changed, the
+    // one after it sees it alike (settled) and reloads it, not before.
     sim::frames(1, 0.1); // the first frame polls at once
     fx::set_write_time(file, 60);
-    sim::frames(3, 0.1);
+    sim::frames(5, 0.1);
     EXPECT_EQ(log_find("[host] core generation 2 loaded"), -1);
-    sim::frames(2, 0.1);
+    sim::frames(4, 0.1);
+    EXPECT_EQ(log_find("[host] core generation 2 loaded"), -1);
+    sim::frames(1, 0.1);
     EXPECT_GE(log_find("[host] core generation 2 loaded"), 0);
     EXPECT_TRUE(fx::exists(base + "core\\loaded_2.dll"));
     EXPECT_FALSE(fx::exists(base + "core\\loaded_1.dll"));
@@ -335,7 +387,7 @@ TEST_F(plugin, HotReloadOnAnyWriteTimeChange)
 
     // An older time counts as a change too.
     fx::set_write_time(file, -3600);
-    sim::frames(6, 0.1);
+    sim::frames(11, 0.1);
     EXPECT_GE(log_find("[host] core generation 3 loaded"), 0);
     EXPECT_FALSE(core_copy_mapped(2));
     EXPECT_EQ(fake()->calls[FC_INIT], 3u);
@@ -343,6 +395,80 @@ TEST_F(plugin, HotReloadOnAnyWriteTimeChange)
     // No change: no reload.
     sim::frames(20, 0.1);
     EXPECT_EQ(log_count("[host] core generation"), 3);
+}
+
+// Files dropped over the core's while it runs: each bad one is looked at
+// once it is settled (alike at two polls), refused with one line, and the
+// running core goes on; a copy in progress is not judged half-way; a good
+// file then replaces the core.
+TEST_F(plugin, ABadCoreFileLeavesTheRunningCore)
+{
+    install_core("fake_core_full.dll");
+    write_config("overlay = 0\n"); // no overlay lines among the frames
+    std::string file = base + "core\\drovemark_core.dll";
+    ASSERT_EQ(init(), SCS_RESULT_OK);
+    sim::frames(1, 0.5); // each frame of 0.5 s polls once
+    std::string good = fx::read_file(fx::bin("fake_core_full.dll"));
+    ASSERT_GT(good.size(), 4096u);
+    std::string noise(4096, '\0');
+    uint32_t x = 12345;
+    for (char &c : noise)
+        c = (char)((x = x * 1103515245u + 12345u) >> 24);
+    // A copy that sets the file's size first and has come an eighth of the way.
+    std::string zero_tail = good.substr(0, good.size() / 8) + std::string(good.size() - good.size() / 8, '\0');
+    struct {
+        const char *name;
+        std::string bytes;
+        const char *why;
+    } cases[] = {
+        { "random bytes", noise, "not a DLL" },
+        { "cut short", good.substr(0, good.size() / 2), "cut short" },
+        { "headers only", good.substr(0, 700), "cut short" },
+        { "zero tail", zero_tail, "no dm_core_init export" },
+        { "32-bit build", fx::read_file(fx::bin("fake_core_x86.dll")), "not a 64-bit DLL" },
+        { "another DLL", fx::read_file(fx::bin("seh_peer.dll")), "no dm_core_init export" },
+        { "a program", fx::read_file(fx::bin("plugin_tests.exe")), "not a DLL" },
+        { "one export short", fx::read_file(fx::bin("fake_core_no_frame.dll")), "no dm_core_frame export" },
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.bytes.empty());
+        uint32_t frames = fake()->calls[FC_FRAME];
+        int from = (int)log_lines().size();
+        fx::write_file(file, c.bytes);
+        sim::frames(1, 0.5); // seen changed: not judged yet
+        EXPECT_EQ((int)log_lines().size(), from) << log_text();
+        sim::frames(3, 0.5);
+        auto lines = log_lines();
+        ASSERT_EQ((int)lines.size(), from + 1) << "one line, nothing more\n" << log_text();
+        EXPECT_EQ(lines[from],
+                  std::string("[host] core file is not a usable core (") + c.why + "); keeping the running core");
+        EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 0u);
+        EXPECT_EQ(fake()->calls[FC_FRAME], frames + 4) << "the running core had every frame";
+    }
+    EXPECT_EQ(log_find("[host] LoadLibrary core failed"), -1) << log_text();
+    EXPECT_TRUE(core_copy_mapped(1));
+
+    // A copy in progress: half of it at one poll, all of it at the next, then
+    // settled.
+    int from = (int)log_lines().size();
+    fx::write_file(file, good.substr(0, good.size() / 2));
+    sim::frames(1, 0.5);
+    fx::write_file(file, good);
+    sim::frames(1, 0.5);
+    EXPECT_EQ(core_generation(from), 0) << log_text();
+    sim::frames(1, 0.5);
+    int generation = core_generation(from);
+    EXPECT_GT(generation, 1) << log_text();
+    EXPECT_EQ(log_find("[host] core file is not a usable core", from), -1) << log_text();
+    EXPECT_EQ(fake()->calls[FC_SHUTDOWN], 1u);
+    EXPECT_EQ(fake()->calls[FC_INIT], 2u);
+    EXPECT_FALSE(core_copy_mapped(1));
+    EXPECT_FALSE(fx::exists(base + "core\\loaded_1.dll"));
+    EXPECT_TRUE(core_copy_mapped(generation));
+    uint32_t frames = fake()->calls[FC_FRAME];
+    sim::frames(2, 0.5);
+    EXPECT_EQ(fake()->calls[FC_FRAME], frames + 2);
 }
 
 TEST_F(plugin, CopyFailureIsNotRetriedUntilTheFileChanges)
@@ -357,25 +483,27 @@ TEST_F(plugin, CopyFailureIsNotRetriedUntilTheFileChanges)
     EXPECT_EQ(fake()->calls[FC_FRAME], 0u);
 
     fx::set_write_time(base + "core\\drovemark_core.dll", 30);
-    sim::frames(4, 0.2);
+    sim::frames(6, 0.2);
     EXPECT_GE(log_find("[host] core generation 2 loaded"), 0);
     EXPECT_GT(fake()->calls[FC_FRAME], 0u);
 }
 
 TEST_F(plugin, CoresThatCannotStart)
 {
-    // Not a library at all.
+    // Not a library at all: looked at, never loaded.
     CreateDirectoryA(base.c_str(), nullptr);
     CreateDirectoryA((base + "core").c_str(), nullptr);
     fx::write_file(base + "core\\drovemark_core.dll", "MZ but not really");
     ASSERT_EQ(init(), SCS_RESULT_OK);
-    EXPECT_GE(log_find("[host] LoadLibrary core failed ("), 0);
+    EXPECT_GE(log_find("[host] core file is not a usable core (cut short); no core loaded"), 0) << log_text();
+    EXPECT_FALSE(fx::exists(base + "core\\loaded_1.dll"));
     shutdown();
 
-    // A required export missing: freed without a call into it.
+    // A required export missing: never mapped, never called.
     install_core("fake_core_no_frame.dll");
     ASSERT_EQ(init(), SCS_RESULT_OK);
-    EXPECT_GE(log_find("[host] core is missing exports"), 0);
+    EXPECT_GE(log_find("[host] core file is not a usable core (no dm_core_frame export); no core loaded"), 0)
+        << log_text();
     EXPECT_EQ(fake()->calls[FC_INIT], 0u);
     EXPECT_FALSE(core_copy_mapped(1));
     shutdown();
@@ -461,7 +589,7 @@ TEST_F(plugin, FrameFaultWithUnhookFreesTheCoreWithoutShutdown)
 
     // A new build comes back.
     fx::set_write_time(base + "core\\drovemark_core.dll", 30);
-    sim::frames(6, 0.1);
+    sim::frames(11, 0.1);
     EXPECT_GE(log_find("[host] core generation 2 loaded"), 0);
     EXPECT_GT(fake()->calls[FC_FRAME], 2u);
 }
@@ -586,7 +714,7 @@ TEST_F(plugin, RunsWithoutACore)
     EXPECT_EQ(log_find("[host] core"), -1) << log_text();
     // A core dropped in later is picked up by the poll.
     install_core("fake_core_full.dll");
-    sim::frames(3, 0.2);
+    sim::frames(6, 0.2);
     EXPECT_GE(log_find("[host] core generation 1 loaded"), 0);
 }
 

@@ -14,6 +14,13 @@ TEST_F(NetFixture, HelloScheduleAndSilenceWhileJoining)
         EXPECT_NEAR(srv.last_hello_at[i] - start, expect[i], 0.02) << "hello " << i + 1;
     EXPECT_NE(strstr(net_status_line(), "no answer from the server"), nullptr) << net_status_line();
     EXPECT_TRUE(net_is_open());
+    // The log says it once, at the first silence, while the hellos go on.
+    std::string no_answer = "[net] no answer from 127.0.0.1:" + std::to_string(srv.port) + " after 5 hellos; still trying";
+    int said = 0;
+    for (auto &l : fx::captured())
+        said += l.rfind("[net] no answer from ", 0) == 0;
+    EXPECT_EQ(said, 1);
+    EXPECT_TRUE(logged(no_answer));
 }
 
 TEST_F(NetFixture, WelcomeChallengeAndKeepAlive)
@@ -119,6 +126,80 @@ TEST_F(NetFixture, SilenceRejoinsWithTheSameNonce)
     EXPECT_EQ(net_our_player_id(), id);
     EXPECT_EQ(me()->nonce, conn.nonce);
     EXPECT_GT(srv.hello_times, hellos);
+}
+
+// Dropped by the server for any reason but a kick or a ban: the client says
+// so, forgets the roster, and joins again with the same nonce, the hello
+// schedule from its start.
+TEST_F(NetFixture, DroppedForAnotherReasonRejoinsWithTheSameNonce)
+{
+    struct { uint8_t reason; const char *text; } cases[] = {
+        {0, "left"}, {1, "timeout"}, {2, "replaced"}, {3, "server shutdown"}, {9, "?"},
+    };
+    ASSERT_TRUE(connect());
+    ASSERT_TRUE(joined());
+    net_connection conn;
+    ASSERT_TRUE(net_get_connection(&conn));
+    for (auto &k : cases) {
+        SCOPED_TRACE(k.text);
+        uint16_t bot = ts_add_bot(&srv, "bot", now);
+        ASSERT_TRUE(until([&] { return net_has_player(bot); }));
+        run(1.0); /* a second since the last hello */
+        fx::captured_clear();
+        int hellos = srv.hello_times;
+        ts_drop(&srv, net_our_player_id(), k.reason, "");
+        frame();
+        EXPECT_TRUE(logged(std::string("[net] server dropped us (") + k.text + "); rejoining"));
+        EXPECT_TRUE(logged("[net] player " + std::to_string(bot) + " 'bot' dropped (we were dropped)"));
+        EXPECT_FALSE(net_has_player(bot));
+        EXPECT_EQ(net_our_player_id(), 0);
+        EXPECT_TRUE(net_is_open());
+        EXPECT_EQ(srv.hello_times, hellos + 1) << "the first hello of the schedule goes at once";
+        ASSERT_TRUE(joined());
+        EXPECT_TRUE(logged("[net] joined as player "));
+        ASSERT_NE(me(), nullptr);
+        EXPECT_EQ(me()->nonce, conn.nonce);
+        ts_drop(&srv, bot, 0, nullptr);
+        frame();
+    }
+}
+
+// A name that does not resolve: the lookup is tried again 10 s later on the
+// client's clock, not before, and again after each failure. The resolver
+// answers in its own time, waited for without moving the clock (bounded).
+TEST_F(NetFixture, AFailedNameLookupIsTriedAgainTenSecondsLater)
+{
+    auto failures = [] {
+        int n = 0;
+        for (auto &l : fx::captured())
+            n += l.rfind("[net] can't resolve 'drovemark-test.invalid' (", 0) == 0 &&
+                 l.find("); retrying in 10 s") != std::string::npos;
+        return n;
+    };
+    auto failure = [&](int n) {
+        for (int i = 0; i < 2000 && failures() < n; i++) {
+            net_tick(now);
+            Sleep(5);
+        }
+        return failures() == n;
+    };
+    const std::string waiting = "waiting to resolve drovemark-test.invalid (can't resolve 'drovemark-test.invalid' (";
+    ASSERT_TRUE(net_connect("drovemark-test.invalid", srv.port, "tester", 0, now));
+    ASSERT_TRUE(failure(1)) << "the resolver never answered";
+    double failed_at = now;
+    EXPECT_EQ(std::string(net_status_line()).rfind(waiting, 0), 0u) << net_status_line();
+    now = failed_at + 9.9;
+    net_tick(now);
+    EXPECT_EQ(std::string(net_status_line()).rfind(waiting, 0), 0u) << net_status_line();
+    now = failed_at + 10.0;
+    net_tick(now);
+    EXPECT_STREQ(net_status_line(), "resolving drovemark-test.invalid") << "looked up again";
+    ASSERT_TRUE(failure(2)) << "the resolver never answered";
+    now += 10.0;
+    net_tick(now);
+    EXPECT_STREQ(net_status_line(), "resolving drovemark-test.invalid");
+    EXPECT_TRUE(net_is_open());
+    EXPECT_EQ(srv.hello_times, 0);
 }
 
 TEST_F(NetFixture, KickAndBanCloseTheConnection)

@@ -301,7 +301,7 @@ TEST_F(layer, ConfigSetKeepsEveryReaderInAgreement)
                    "# port = 1\r\n  Port\t= 1000\r\nname = x\r\nlong = " + long_value + "\r\nport = 2000\r\nportal = 3\r\ntail = 1");
     EXPECT_TRUE(dm_config_set("port", "42871"));
     EXPECT_EQ(fx::read_file(base + "config.ini"),
-              "# port = 1\r\nport = 42871\r\nname = x\r\nlong = " + long_value + "\r\nportal = 3\r\ntail = 1\r\n");
+              "# port = 1\r\nport = 42871\r\nname = x\r\nlong = " + long_value + "\r\nportal = 3\r\ntail = 1");
     EXPECT_FALSE(fx::exists(base + "config.ini.new"));
     char out[1100];
     ASSERT_TRUE(dm_config_get("PORT", out, sizeof out));
@@ -347,6 +347,69 @@ TEST_F(layer, ConfigLineWithANulByteEndsOnlyAtItsNewline)
     config_load();
     EXPECT_EQ(core_config.port, 6); // the text before the NUL
     EXPECT_STREQ(core_config.name, "d");
+}
+
+// A single-key write reads and writes the file as bytes (the line rules
+// themselves are the pure tests'): a 0x1A byte, LF line ends and a UTF-8
+// byte-order mark stay as they were, and so do bytes that are no text at all.
+TEST_F(layer, ConfigSetKeepsEveryOtherLineByteForByte)
+{
+    struct {
+        const char *what;
+        std::string before, key, value, after;
+    } cases[] = {
+        { "a 0x1A byte", "# mine\r\nserver = a\r\n\x1A\r\nport = 7\r\nname = Bob\r\n", "server", "b",
+          "# mine\r\nserver = b\r\n\x1A\r\nport = 7\r\nname = Bob\r\n" },
+        { "a 0x1A byte before the key", "x\x1Ay\r\nport = 7\r\n", "port", "8", "x\x1Ay\r\nport = 8\r\n" },
+        { "LF line ends", "a = 1\nport = 5\nnot a setting\n", "port", "6", "a = 1\nport = 6\nnot a setting\n" },
+        { "a UTF-8 byte-order mark", "\xEF\xBB\xBFserver = a\r\nport = 1\r\n", "server", "b",
+          "\xEF\xBB\xBFserver = b\r\nport = 1\r\n" },
+    };
+    for (auto &c : cases) {
+        fx::write_file(base + "config.ini", c.before);
+        EXPECT_TRUE(dm_config_set(c.key.c_str(), c.value.c_str())) << c.what;
+        EXPECT_EQ(fx::read_file(base + "config.ini"), c.after) << c.what;
+    }
+
+    // 4 KB of bytes of every value (a fixed sequence): nothing of them is lost.
+    std::string noise(4096, 0);
+    uint32_t x = 12345;
+    for (char &b : noise) {
+        x = x * 1103515245u + 12345u;
+        b = (char)(x >> 16);
+    }
+    ASSERT_EQ(noise.find("server"), std::string::npos);
+    ASSERT_NE(noise.find('\x1A'), std::string::npos);
+    fx::write_file(base + "config.ini", noise);
+    EXPECT_TRUE(dm_config_set("server", "x"));
+    std::string end = noise.back() == '\n' ? "" : "\r\n";
+    EXPECT_EQ(fx::read_file(base + "config.ini"), noise + end + "server = x\r\n");
+}
+
+// A UTF-16 file is written back as UTF-8 with the key set and every line kept.
+TEST_F(layer, ConfigSetOnAUtf16FileWritesItAsUtf8)
+{
+    using namespace std::string_literals;
+    fx::write_file(base + "config.ini", "\xFF\xFE#\0 \0\xF6\0\r\0\n\0p\0o\0r\0t\0=\0\x31\0\r\0\n\0"s);
+    EXPECT_TRUE(dm_config_set("port", "2"));
+    EXPECT_EQ(fx::read_file(base + "config.ini"), "# \xC3\xB6\r\nport = 2\r\n");
+    EXPECT_TRUE(logged_line("[core] config: config.ini was UTF-16 LE; written back as UTF-8, every line kept"));
+}
+
+// A config.ini that cannot be replaced: the write fails, the file stays as it
+// was and no config.ini.new is left behind.
+TEST_F(layer, FailedConfigSetLeavesNothingBehind)
+{
+    std::string path = base + "config.ini";
+    fx::write_file(path, "autoconnect = 1\r\n");
+    // Held open by another program that lets others only read it.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(dm_config_set("autoconnect", "0"));
+    CloseHandle(h);
+    EXPECT_EQ(last_line(), "[core] ui: config autoconnect = 0 (write FAILED)");
+    EXPECT_EQ(fx::read_file(path), "autoconnect = 1\r\n");
+    EXPECT_FALSE(fx::exists(base + "config.ini.new"));
 }
 
 TEST_F(layer, StatsStepSaysEachDetourFaultOnce)

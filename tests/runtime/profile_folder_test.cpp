@@ -48,8 +48,8 @@ TEST_F(profile_folder, EveryFileOfThePluginAndTheCoreIsInside)
 
     // The files the commands name, themselves named in another script.
     const std::string memrec = "\xD0\xBF\xD0\xB0\xD0\xBC\xD1\x8F\xD1\x82\xD1\x8C.bin"; // "память.bin"
-    EXPECT_EQ(first("memrec 0.2 " + memrec), "[core] memrec: recording 0 s to " + base + memrec);
-    EXPECT_TRUE(frames_until("[core] memrec: done", 10, 0.1)) << log_text();
+    EXPECT_EQ(first("memrec 1 " + memrec), "[core] memrec: recording 1 s to " + base + memrec);
+    EXPECT_TRUE(frames_until("[core] memrec: done", 15, 0.1)) << log_text();
     EXPECT_GT(fx::read_file(base + memrec).size(), 8u);
 
     const std::string csv = "\xE8\xAE\xB0\xE5\xBD\x95.csv"; // "记录.csv"
@@ -65,7 +65,7 @@ TEST_F(profile_folder, EveryFileOfThePluginAndTheCoreIsInside)
 
     // A hot reload copies and loads the core inside the folder too.
     fx::set_write_time(base + "core\\drovemark_core.dll", 60);
-    ASSERT_TRUE(frames_until("[host] core generation 2 loaded", 10, 0.1)) << log_text();
+    ASSERT_TRUE(frames_until("[host] core generation 2 loaded", 20, 0.1)) << log_text();
     EXPECT_TRUE(fx::exists(base + "core\\loaded_2.dll"));
     EXPECT_TRUE(GetModuleHandleW(fx::wide(base + "core\\loaded_2.dll").c_str()));
     EXPECT_EQ(first("ping"), "[core] pong");

@@ -29,7 +29,7 @@ protected:
     {
         sim::frames(1, 0.5);
         fx::set_write_time(base + "core\\drovemark_core.dll", 60);
-        sim::frames(1, 0.5);
+        sim::frames(2, 0.5); // seen changed, then alike: reloaded
         ASSERT_GE(log_find("[host] core generation 2 loaded"), 0) << log_text();
     }
 };

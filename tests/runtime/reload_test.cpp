@@ -354,6 +354,31 @@ TEST_F(reload, AHiddenVehicleIsNotDrawnBetweenInitAndTheFirstFrame)
     }
 }
 
+// The server hears a leave when the game closes, and none at a reload: the
+// others see the player go at once, not after the server's time-out.
+TEST_F(reload, TheGameExitLeavesTheServerAReloadNever)
+{
+    join();
+    ASSERT_TRUE(ts_find_name(&server, "tester"));
+    int before = (int)log_lines().size();
+    reload_core();
+    ASSERT_GE(step_until("[net] joined as player", 3.0, before), 0) << log_text();
+    step(5, 0.1);
+    EXPECT_EQ(server.by_type[NET_LEAVE], 0u) << "no leave at the reload";
+    ASSERT_TRUE(ts_find_name(&server, "tester"));
+
+    int exit = (int)log_lines().size();
+    shutdown();
+    for (int i = 0; i < 200 && server.by_type[NET_LEAVE] == 0; i++) {
+        Sleep(5);
+        ts_poll(&server, sim::clock_now());
+    }
+    EXPECT_EQ(server.by_type[NET_LEAVE], 1u);
+    EXPECT_FALSE(ts_find_name(&server, "tester")) << "dropped by the leave";
+    EXPECT_GE(log_find("[net] socket closed (left)", exit), 0) << log_text();
+    EXPECT_LT(log_find("[net] socket closed (left)", exit), log_find("[core] shutdown", exit)) << log_text();
+}
+
 /* ---- refusals ---- */
 
 TEST_F(reload, AProfileChangedAfterTheLastFrameTakesNothingBack)

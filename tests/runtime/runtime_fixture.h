@@ -274,9 +274,10 @@ protected:
         return ts_add_bot(&server, name, sim::clock_now());
     }
 
-    /* A hot reload of the same core: the next frame polls the file, the test
-     * runs `before` (the game between the old core's last frame and the
-     * reload), touches the file, and the frame after reloads. */
+    /* A hot reload of the same core: every frame of 0.5 s polls the file. The
+     * test touches it, the next frame sees it changed (the old core's last
+     * frame), the test runs `before` (the game between that frame and the
+     * reload), and the frame after, seeing the file alike, reloads. */
     void touch_core() { fx::set_write_time(base + "core\\drovemark_core.dll", 60.0 * ++reloads); }
     void reload_core(const std::function<void()> &before = {})
     {
@@ -285,9 +286,10 @@ protected:
         for (auto &l : log_lines())
             sscanf(l.c_str(), "[host] core generation %d loaded", &loaded);
         step(1, 0.5);
+        touch_core();
+        step(1, 0.5);
         if (before)
             before();
-        touch_core();
         step(1, 0.5);
         ASSERT_GE(log_find(fmt("[host] core generation %d loaded", loaded + 1)), 0) << log_text();
     }

@@ -55,14 +55,26 @@ TEST_F(runtime, BuildGateOnRightWrongAndUnreadableHashes)
 TEST_F(runtime, CmdTxtLinesRunOnceInOrder)
 {
     // Written while no core runs: the first frame of the core takes it.
-    std::string long_line = "ping " + std::string(295, 'x');
+    // A line of more than 255 characters is refused whole: its tail (here a
+    // command of its own from byte 256 on) never runs. One of exactly 255
+    // runs. A Ctrl-Z byte is a byte like any other, not the end of the file.
+    std::string long_line = "nametags dist 12 " + std::string(238, 'x') + "nametags off";
+    ASSERT_EQ(long_line.find("nametags off"), 255u);
+    std::string full_line = "ping " + std::string(250, 'y');
     CreateDirectoryA(base.c_str(), nullptr);
-    fx::write_file(base + "cmd.txt", "ping\r\n\r\n\r\nPING\r\n" + long_line + "\nbuild\n\nthreads");
+    fx::write_file(base + "cmd.txt", "ping\r\n\r\n\r\nPING\r\n" + long_line + "\r\n" + full_line +
+                                         "\nbuild\r\x1a\n\nthreads");
     start();
     run_taken_commands();
-    std::vector<std::string> expect = { "ping", "PING", long_line.substr(0, 255), long_line.substr(255), "build",
-                                        "threads" };
+    std::vector<std::string> expect = { "ping", "PING", full_line, "build", "threads" };
     EXPECT_EQ(echoed(), expect);
+    std::string refusal = "[core] cmd.txt: refused a line of more than 255 characters: nametags dist 12 " +
+                          std::string(23, 'x') + "...";
+    EXPECT_EQ(log_count("[core] cmd.txt: refused"), 1) << log_text();
+    int refused_at = log_find(refusal);
+    EXPECT_GT(refused_at, log_find("[core] cmd: PING")) << log_text();
+    EXPECT_LT(refused_at, log_find("[core] cmd: " + full_line)) << log_text();
+    EXPECT_EQ(log_count("[nametags]"), 0) << log_text();
     EXPECT_FALSE(fx::exists(base + "cmd.txt"));
     EXPECT_FALSE(fx::exists(base + "cmd.txt.taken"));
 
@@ -114,6 +126,10 @@ TEST_F(runtime, DispatcherRowsThroughTheCore)
         { "watch off", "[core] watch off" },
         { "peek 0x1000", "[core] peek: give a game VA (0x14...)" },
         { "memrec 5", "[core] memrec: usage memrec <secs> <file name>" },
+        // Never "recording 0 s", never a recording without an end.
+        { "memrec 0.5 x", "[core] memrec: usage memrec <secs> <file name>" },
+        { "memrec nan x", "[core] memrec: usage memrec <secs> <file name>" },
+        { "memrec 1e309 x", "[core] memrec: usage memrec <secs> <file name>" },
         { "damage now", "[core] unknown command" },
         { "spawnx", "[core] unknown command" },
         { "net", "[core] net: connect <host> [port] [name] | disconnect | status | info [host] [port] | "
@@ -182,12 +198,107 @@ TEST_F(runtime, ConfigIniAsTheCoreReadsIt)
                                           "' autoconnect off remote_mode clone sync 1");
 }
 
+/* Text as the UTF-16 bytes a Windows shell writes: the byte-order mark, then
+ * each unit little- or big-endian. */
+std::string utf16_file(const std::u16string &text, bool big_endian)
+{
+    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t u : text) {
+        char lo = (char)(u & 0xFF), hi = (char)(u >> 8);
+        out += big_endian ? std::string{ hi, lo } : std::string{ lo, hi };
+    }
+    return out;
+}
+
+// config.ini is read as bytes: a 0x1A byte is a byte like any other, a UTF-8
+// byte-order mark is skipped, and a UTF-16 file is read and written back as
+// UTF-8 with every line kept (said in one line).
+TEST_F(runtime, ConfigIniIsReadWholeInAnyOfItsEncodings)
+{
+    const std::string settings = "server 'a.b' port 7 name 'J\xC3\xB6rg' autoconnect off remote_mode clone sync 1";
+    const std::string utf8 = "# mine\r\nserver = a.b\r\nport = 7\r\nname = J\xC3\xB6rg\r\nautoconnect = 0\r\n";
+    const std::u16string text = u"# mine\r\nserver = a.b\r\nport = 7\r\nname = J\u00F6rg\r\nautoconnect = 0\r\n";
+    struct {
+        const char *what;
+        std::string file, converted, after;
+    } cases[] = {
+        { "a 0x1A byte", "server = a.b\n\x1A\nport = 7\nname = J\xC3\xB6rg\nautoconnect = 0\n", "", "" },
+        { "a UTF-8 byte-order mark", "\xEF\xBB\xBFserver = a.b\nport = 7\nname = J\xC3\xB6rg\nautoconnect = 0\n", "", "" },
+        { "UTF-16 LE", utf16_file(text, false), "UTF-16 LE", utf8 },
+        { "UTF-16 BE", utf16_file(text, true), "UTF-16 BE", utf8 },
+    };
+    for (auto &c : cases) {
+        write_config(c.file);
+        ASSERT_EQ(init(), SCS_RESULT_OK);
+        EXPECT_GE(log_find("[core] config: " + settings), 0) << c.what << "\n" << log_text();
+        std::string said = "[core] config: config.ini was " + c.converted + "; written back as UTF-8, every line kept";
+        EXPECT_EQ(log_count("[core] config: config.ini was"), c.converted.empty() ? 0 : 1) << c.what;
+        if (!c.converted.empty()) {
+            EXPECT_GE(log_find(said), 0) << c.what << "\n" << log_text();
+        }
+        EXPECT_EQ(fx::read_file(base + "config.ini"), c.after.empty() ? c.file : c.after) << c.what;
+        restart();
+    }
+}
+
+// A value that is not understood is said in one line with the key, the value
+// and what is used instead; numbers and flags are digits only.
+TEST_F(runtime, EachRefusedValueIsSaidOnce)
+{
+    std::string pc = computer_name();
+    const std::string long_host(64, 'h'), a31(31, 'a');
+    const std::string prefix = "[core] config: ";
+    struct {
+        std::string file;
+        std::vector<std::string> said;
+        std::string settings;
+    } cases[] = {
+        { "autoconnect = on\nauto_update = yes\n",
+          { "autoconnect = 'on' refused (digits only); using 1", "auto_update = 'yes' refused (digits only); using 1" },
+          "server '' port 42870 name '" + pc + "' autoconnect on remote_mode clone sync 1" },
+        { "autoconnect = 0\nautoconnect = -1\nautoconnect =\n",
+          { "autoconnect = '-1' refused (digits only); using 0", "autoconnect = '' refused (digits only); using 0" },
+          "server '' port 42870 name '" + pc + "' autoconnect off remote_mode clone sync 1" },
+        { "port = 0\n", { "port = '0' refused (a number 1..65535); using 42870" },
+          "server '' port 42870 name '" + pc + "' autoconnect on remote_mode clone sync 1" },
+        { "port = 1000\nport = 70000\nport = 1e309\n",
+          { "port = '70000' refused (a number 1..65535); using 1000", "port = '1e309' refused (a number 1..65535); using 1000" },
+          "server '' port 1000 name '" + pc + "' autoconnect on remote_mode clone sync 1" },
+        { "server = " + long_host + "\n", { "server = '" + long_host + "' refused (at most 63 characters); using no server" },
+          "server '' port 42870 name '" + pc + "' autoconnect on remote_mode clone sync 1" },
+        { "server = a.b\nserver = " + long_host + "\n",
+          { "server = '" + long_host + "' refused (at most 63 characters); using 'a.b'" },
+          "server 'a.b' port 42870 name '" + pc + "' autoconnect on remote_mode clone sync 1" },
+        { "sync = 2\nsync = fast\n", { "sync = 'fast' refused (digits only); using the mode in force" },
+          "server '' port 42870 name '" + pc + "' autoconnect on remote_mode clone sync 2" },
+        { "ui_toasts = on\nui_statusbar = 1\nui_scale = 1.25\n",
+          { "ui_toasts = 'on' refused (digits only); using 1",
+            "ui_scale = '1.25' refused (a whole percentage above 0); using 100" },
+          "server '' port 42870 name '" + pc + "' autoconnect on remote_mode clone sync 1" },
+        // A name is cut at the character that crosses 32 bytes, not inside it.
+        { "name = " + a31 + "\xC3\xB6\n", {},
+          "server '' port 42870 name '" + a31 + "' autoconnect on remote_mode clone sync 1" },
+    };
+    for (auto &c : cases) {
+        write_config(c.file);
+        ASSERT_EQ(init(), SCS_RESULT_OK);
+        EXPECT_GE(log_find(prefix + c.settings), 0) << c.file << log_text();
+        for (auto &line : c.said)
+            EXPECT_EQ(log_count(prefix + line), 1) << c.file << log_text();
+        int refused = 0;
+        for (auto &line : log_lines())
+            refused += line.find("' refused (") != std::string::npos;
+        EXPECT_EQ(refused, (int)c.said.size()) << c.file << log_text();
+        restart();
+    }
+}
+
 TEST_F(runtime, MissingConfigIniGetsTheDefaultFile)
 {
     std::string pc = computer_name();
     start();
     std::string expect =
-        "# drovemark client settings (docs/04 \"Client\"). Edit, then `config reload` in cmd.txt (or restart).\r\n"
+        "# drovemark client settings (README.md \"config.ini\"). Edit, then `config reload` in cmd.txt (or restart).\r\n"
         "# server: IPv4 address or hostname of an drovemark server (empty = don't connect)\r\n"
         "server = \r\n"
         "port = 42870\r\n"
@@ -198,12 +309,12 @@ TEST_F(runtime, MissingConfigIniGetsTheDefaultFile)
         "# how remote players are shown: clone (a full copy of a player vehicle, with trailers) or rv (the\r\n"
         "# game's own convoy remote vehicle: lighter, pushable, no trailers yet)\r\n"
         "remote_mode = clone\r\n"
-        "# remote smoothing: 1 = fixed 150 ms buffer (default), 2 = adaptive buffer + smoothed corrections (docs/04)\r\n"
+        "# remote smoothing: 1 = fixed 150 ms buffer (default), 2 = adaptive buffer + smoothed corrections (README.md)\r\n"
         "sync = 1\r\n"
         "# AI traffic: off (default for the alpha: the game's traffic is held at 0; your own setting comes back\r\n"
         "# with local) or local (each player sees their own unsynced traffic). A server set to off overrides local.\r\n"
         "traffic = off\r\n"
-        "# self-updater (docs/16): folder URL that holds manifest.txt (empty = no updates); auto_update 1 = install\r\n"
+        "# self-updater (README.md \"Updates\"): folder URL that holds manifest.txt (empty = no updates); auto_update 1 = install\r\n"
         "# new builds by itself, 0 = only tell me (F2 -> Settings has an Install button)\r\n"
         "update_url = \r\n"
         "auto_update = 1\r\n";
@@ -368,10 +479,10 @@ TEST_F(runtime, MemrecRecordsReadablePagesAndZeroesTheRest)
     EXPECT_EQ(first("memrec 5 config.ini"), "[core] memrec: usage memrec <secs> <file name>");
     EXPECT_EQ(first("memrec 5 sub\\rec.bin"), "[core] memrec: usage memrec <secs> <file name>");
     // A second recording closes the first one without "done".
-    run("memrec 5 first.bin\nmemrec 0.35 rec.bin\n");
+    run("memrec 5 first.bin\nmemrec 1 rec.bin\n");
     EXPECT_GE(log_find("[core] memrec: recording 5 s to " + base + "first.bin"), 0);
-    EXPECT_GE(log_find("[core] memrec: recording 0 s to " + base + "rec.bin"), 0);
-    sim::frames(6, 0.1);
+    EXPECT_GE(log_find("[core] memrec: recording 1 s to " + base + "rec.bin"), 0);
+    sim::frames(12, 0.1);
     EXPECT_EQ(log_count("[core] memrec: done"), 1) << log_text();
     EXPECT_EQ(fx::read_file(base + "first.bin").size(), 8u); // closed, nothing more
 
@@ -440,6 +551,32 @@ TEST_F(runtime, WatchLogsChangesOnlyAndCmpShowsTheTruck)
     EXPECT_EQ(first("cmp"), fmt("[core] local %p: flags2a0=00000abd steer690=0.500 f238=0.0000 wheels=2 "
                                 "spin=1.250,-2.500,0.000 0x25b=9 0x698=%p 0x6a0=%p",
                                 as_pointer(player.truck), as_pointer(nullptr), as_pointer(helper)));
+}
+
+// The plug-in's init line, the core's and the "update" command name one
+// build: the id this build was made from.
+TEST_F(runtime, EveryLineNamesTheBuildsOwnId)
+{
+    start();
+    auto after = [this](const std::string &line, const std::string &marker, char end) {
+        size_t at = line.find(marker);
+        if (at == std::string::npos)
+            return std::string("(no '" + marker + "' in: " + line + ")");
+        at += marker.size();
+        return line.substr(at, end ? line.find(end, at) - at : std::string::npos);
+    };
+    int host = log_find("[host] ---- init: ");
+    int core = log_find("[core] init (build ");
+    ASSERT_GE(host, 0) << log_text();
+    ASSERT_GE(core, 0) << log_text();
+    std::string plugin_id = after(log_lines()[host], ", drovemark build ", 0);
+    std::string core_id = after(log_lines()[core], "[core] init (build ", ',');
+    std::string status = first("update");
+    ASSERT_EQ(status.rfind("[update] ", 0), 0u) << log_text();
+    std::string update_id = after(status, "; build ", ',');
+    EXPECT_FALSE(plugin_id.empty());
+    EXPECT_EQ(core_id, plugin_id);
+    EXPECT_EQ(update_id, plugin_id);
 }
 
 } // namespace

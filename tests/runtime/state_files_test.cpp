@@ -259,6 +259,10 @@ TEST_F(state_files, LinesNotRunAtAShutdownAreRunByTheNextCoreOnceAndInOrder)
         for (int i = 0; i < 400; i++) {
             lines.push_back(fmt("ping %d", i));
             text += lines.back() + (i % 3 ? "\n" : "\r\n");
+            // A line too long to run, among those read ahead: refused, never
+            // handed back as its start or its tail.
+            if (i == 5)
+                text += "ping " + std::string(250, 'x') + "ping 5\n";
         }
         fx::write_file(base + "cmd.txt", text);
         sim::frames(1, 0.25);
@@ -277,6 +281,48 @@ TEST_F(state_files, LinesNotRunAtAShutdownAreRunByTheNextCoreOnceAndInOrder)
         EXPECT_FALSE(fx::exists(base + "cmd.txt.taken"));
         restart();
     }
+}
+
+TEST_F(state_files, AStateJsonThatCannotBeReplacedAndACmdTxtThatCannotBeTakenAreEachSaidOnce)
+{
+    // Folders where state.json and cmd.txt.taken go (the second holding a
+    // file, so that it is never deleted): every move over state.json and
+    // every take of cmd.txt fails, however often they are tried.
+    dm_dir_create(base.c_str());
+    ASSERT_TRUE(dm_dir_create((base + "state.json").c_str()));
+    ASSERT_TRUE(dm_dir_create((base + "cmd.txt.taken").c_str()));
+    fx::write_file(base + "cmd.txt.taken\\kept", "x");
+    fx::write_file(base + "cmd.txt", "ping\n");
+    start();
+    const std::string state_line = "[core] files: can't replace " + base + "state.json (error ";
+    const std::string cmd_line = "[core] files: can't take cmd.txt (error ";
+    for (int i = 0; i < 100 && (log_find(state_line) < 0 || log_find(cmd_line) < 0); i++) {
+        sim::frames(1, 0.25);
+        Sleep(10);
+    }
+    // Ten periods more, the worker given time for each.
+    for (int i = 0; i < 10; i++) {
+        sim::frames(1, 0.25);
+        Sleep(20);
+    }
+    EXPECT_EQ(log_count(state_line), 1) << log_text();
+    EXPECT_EQ(log_count(cmd_line), 1) << log_text();
+    EXPECT_FALSE(fx::exists(base + "state.json.tmp")) << "a failed move leaves no .tmp behind";
+    EXPECT_TRUE(fx::exists(base + "cmd.txt"));
+    EXPECT_EQ(log_count("[core] pong"), 0);
+    int state_at = log_find(state_line), cmd_at = log_find(cmd_line);
+    ASSERT_GE(state_at, 0);
+    ASSERT_GE(cmd_at, 0);
+    EXPECT_NE(log_lines()[state_at].find("); state.json is not kept up to date"), std::string::npos);
+    EXPECT_NE(log_lines()[cmd_at].find("); its commands do not run"), std::string::npos);
+
+    // Once the way is free, both work again.
+    ASSERT_TRUE(RemoveDirectoryA((base + "state.json").c_str()));
+    ASSERT_TRUE(dm_file_delete((base + "cmd.txt.taken\\kept").c_str()));
+    ASSERT_TRUE(RemoveDirectoryA((base + "cmd.txt.taken").c_str()));
+    frames_until_echoed(1, 0.25);
+    EXPECT_EQ(log_count("[core] pong"), 1) << log_text();
+    EXPECT_EQ(wait_for_file(base + "state.json", "{\"frame\":").rfind("{\"frame\":", 0), 0u);
 }
 
 TEST_F(state_files, CommandLinesRunOnTheGameThreadInThePollStep)

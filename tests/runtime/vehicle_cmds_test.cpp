@@ -4,6 +4,7 @@
 // by their log lines, the sim vehicle's fields and calls, and the files.
 #include <math.h>
 #include "runtime_fixture.h"
+#include "sim/sim_convoy.h"
 #include "sim/sim_vehicles.h"
 
 using rt::fmt;
@@ -406,3 +407,51 @@ TEST_F(vehicle_cmds, CargodumpListsTheTrailersCargo)
 }
 
 } // namespace
+
+/* ---- the convoy test vehicle's commands ---- */
+
+TEST_F(vehicle_cmds, ConvoySwitchesTakeOnOrOffAndTheTestVehicleSaysWhyNot)
+{
+    sim::convoy_install(player);
+    start();
+    ASSERT_EQ(log_count("[core] rv: stage C: promoting"), 0);
+    command("rvspawn");
+    ASSERT_EQ(log_count("[core] rv: stage C: promoting"), 1) << log_text();
+
+    // Each switch line and what the state dump shows afterwards; both start on.
+    const std::string vel_usage = "[core] usage: rvvel [on|off]", clock_usage = "[core] usage: rvclock [on|off]";
+    struct {
+        const char *line;
+        std::string reply;
+        bool velocity, clock;
+    } rows[] = {
+        { "rvvel on", "[core] rv: velocity on", true, true },
+        { "rvvel banana", vel_usage, true, true },
+        { "rvvel", "[core] rv: velocity off", false, true },
+        { "rvvel onward", vel_usage, false, true },
+        { "rvvel 1", vel_usage, false, true },
+        { "rvvel  on ", "[core] rv: velocity on", true, true },
+        { "rvclock off", "[core] rv: clock off", true, false },
+        { "rvclock banana", clock_usage, true, false },
+        { "rvclock -1", clock_usage, true, false },
+        { "rvclock", "[core] rv: clock on", true, true },
+        { "rvclock offline", clock_usage, true, true },
+        { "rvclock on", "[core] rv: clock on", true, true },
+    };
+    for (auto &r : rows) {
+        EXPECT_EQ(command(r.line), lines{ r.reply }) << r.line;
+        auto info = command("rvinfo");
+        ASSERT_GE(info.size(), 2u) << r.line;
+        EXPECT_EQ(info[1].find(" (advancing)") != std::string::npos, r.clock) << r.line << "\n" << info[1];
+        std::string vel = r.velocity ? ", vel on" : ", vel off";
+        EXPECT_EQ(info[1].substr(info[1].size() - std::min(info[1].size(), vel.size())), vel) << r.line;
+    }
+
+    // Without a profile every form of rvspawn says why it spawns nothing.
+    command("rvdespawn");
+    sim::game_player_remove();
+    const std::string no_truck = "[core] no local truck (game_ctrl=" + ptr(nullptr) + ")";
+    for (const char *line : { "rvspawn", "rvspawn a", "rvspawn b", "rvspawn c", "rvspawn  c " })
+        EXPECT_EQ(command(line), lines{ no_truck }) << line;
+    EXPECT_EQ(command("rvinfo"), lines{ "[core] rv: none" });
+}

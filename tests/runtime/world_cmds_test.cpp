@@ -178,8 +178,9 @@ TEST_F(damage, RepairResetsWhatItsWordsChoose)
         return w;
     };
     enum what { kept, fixable, all };
+    const std::string usage = "[core] usage: repair [fixable] [truck] [trailer] [cargo]";
     struct {
-        const char *line;
+        std::string line;
         what truck, trailer;
         bool cargo;
         std::vector<std::string> log; /* the repair lines, %T truck, %0.. trailers */
@@ -196,7 +197,13 @@ TEST_F(damage, RepairResetsWhatItsWordsChoose)
         { "repair trailer fixable", kept, fixable, false,
           { "[core] repair: trailer[0] %0 body/chassis/wheels", "[core] repair: trailer[1] %1 body/chassis/wheels",
             "[core] repair: trailer[2] %2 body/chassis/wheels", "[core] repair: trailer[3] %3 body/chassis/wheels" } },
-        { "repair unfixable truck", all, kept, false, { "[core] repair: truck %T" } },
+        // A word of another kind is refused before anything is reset: no
+        // full repair for a number, a typo or a word too long to be one.
+        { "repair -1", kept, kept, false, { usage } },
+        { "repair nan", kept, kept, false, { usage } },
+        { "repair " + std::string(248, 'x'), kept, kept, false, { usage } }, // the longest line of cmd.txt
+        { "repair unfixable truck", kept, kept, false, { usage } }, // "unfixable" is not "fixable"
+        { "repair truck 2", kept, kept, false, { usage } },
     };
     auto same = [](const sim::wear_values &a, const sim::wear_values &b) {
         return !memcmp(a.engine, b.engine, sizeof a.engine) && !memcmp(a.transmission, b.transmission, 8) &&
@@ -207,14 +214,19 @@ TEST_F(damage, RepairResetsWhatItsWordsChoose)
         set_wear();
         auto lines = command(c.line);
         std::vector<std::string> want;
+        bool refused = c.log == std::vector<std::string>{ usage };
         for (std::string l : c.log) {
             size_t at = l.find('%');
+            if (at == std::string::npos) {
+                want.push_back(l);
+                continue;
+            }
             std::string who = l[at + 1] == 'T' ? ptr(truck) : ptr(trailers[l[at + 1] - '0']);
             want.push_back(l.replace(at, 2, who));
         }
         ASSERT_GE(lines.size(), want.size()) << c.line;
         EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + want.size()), want) << c.line;
-        EXPECT_EQ(lines.size(), want.size() + 10) << c.line; // then the damage listing
+        EXPECT_EQ(lines.size(), want.size() + (refused ? 0 : 10)) << c.line; // then the damage listing
 
         sim::wear_values t = truck_wear();
         sim::wear_values want_truck = c.truck == all ? zero_all(t, true) : c.truck == fixable ? zero_fix(t, true) : t;

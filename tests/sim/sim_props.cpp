@@ -544,6 +544,13 @@ uint8_t *part_model_new(uint8_t *vehicle, bool cabin)
     return m;
 }
 
+/* The part models of a vehicle that is gone (its pages too) leave the scene. */
+void parts_forget(uint8_t *vehicle)
+{
+    for (auto it = parts.begin(); it != parts.end();)
+        it = it->second.vehicle == vehicle ? parts.erase(it) : std::next(it);
+}
+
 void list_put(uint8_t *vehicle, uint32_t offset, uint8_t *model)
 {
     uint8_t *list = object_new(8);
@@ -661,8 +668,7 @@ void part_models_remove(uint8_t *vehicle)
 {
     put<uint64_t>(vehicle, prop_off::chassis_slots + 8, 0);
     put<uint64_t>(vehicle, prop_off::cabin_slots + 8, 0);
-    for (auto it = parts.begin(); it != parts.end();)
-        it = it->second.vehicle == vehicle ? parts.erase(it) : std::next(it);
+    parts_forget(vehicle);
 }
 
 std::vector<uint8_t *> actors_live()
@@ -787,6 +793,8 @@ void props_world_install(const player &p)
         else if (class_record == trl::class_record)
             part_models_add(object, false);
     };
+    // A vehicle's part models go with it: no ray meets them afterwards.
+    destroyed_observer = parts_forget;
 }
 
 } // namespace sim

@@ -9,7 +9,7 @@
  *               game_player_create): everything below at the game's offsets;
  *               the local truck gets its part models, and so does every
  *               vehicle (chassis and cabin) and trailer (chassis) the
- *               factory makes afterwards
+ *               factory makes afterwards; a destroyed vehicle's go with it
  *   models      model_add: what set_data (slot 33) gives for a path;
  *               models_made, model_seen, model_set_loaded
  *   files       file_add: a path the file system knows

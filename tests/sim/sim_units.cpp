@@ -29,6 +29,7 @@ namespace sim {
 std::vector<unit> units;
 void (*observer)(const void *object) = nullptr;
 void (*made_observer)(uint8_t *object, uint32_t class_record) = nullptr;
+void (*destroyed_observer)(uint8_t *vehicle) = nullptr;
 
 namespace {
 
@@ -110,6 +111,8 @@ void unit_destroy(uint8_t *object)
     } else if (u->type == unit_type::vehicle) {
         u->destroyed_added += u->added;
         unit_release((uint8_t *)(uintptr_t)get<uint64_t>(object, phys::definition));
+        if (destroyed_observer)
+            destroyed_observer(object);
     } else if (u->type == unit_type::definition) {
         for (uint8_t *el : array_elements(object + vdef::accessories))
             unit_release(el);
@@ -502,6 +505,7 @@ void units_install()
     erase_is_stuck = false;
     observer = nullptr;
     made_observer = nullptr;
+    destroyed_observer = nullptr;
     for (size_t i = 0; i < sizeof creatables / sizeof creatables[0]; i++)
         put<uint64_t>(game_at(creatables[i].class_offset), 8, (uint64_t)(uintptr_t)create_fakes[i]);
     game_function(veh_off::array_erase, (void *)fake_array_erase);

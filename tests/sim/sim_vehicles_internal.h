@@ -64,6 +64,10 @@ void **unit_vtable_new();
  * units_install) sees every counted unit it makes, with its class record */
 uint8_t *counted_unit_create(uint32_t class_record, uint64_t factory, size_t size, void **vtable);
 extern void (*made_observer)(uint8_t *object, uint32_t class_record);
+/* sim_units.cpp: sees every counted unit of the factory destroyed (vehicles,
+ * trailers, models), before its pages go (null: none; cleared by
+ * units_install) */
+extern void (*destroyed_observer)(uint8_t *vehicle);
 
 /* sim_physics_vehicles.cpp: the slots trailer actors share with physics
  * vehicles */

@@ -226,15 +226,19 @@ TEST_F(server_list, FileSources)
         std::string status;
         int count;
     } rows[] = {
+        { "none set, and no servers.json", "", "", "", SERVER_LIST_NONE, "no server list (set server_list in config.ini)",
+          0 },
         { "servers.json beside config.ini", "", base + "servers.json", two_servers(), SERVER_LIST_LOADED,
           "2 servers from " + base + "servers.json", 2 },
         { "a named file, one server", other, other, "[" + server_json("127.0.0.1", port(2)) + "]", SERVER_LIST_LOADED,
           "1 server from " + other, 1 },
         { "an empty list", other, other, "{\"servers\":[]}", SERVER_LIST_LOADED, "0 servers from " + other, 0 },
         { "malformed", other, other, "[{\"host\":\"127.0.0.1\"", SERVER_LIST_FAILED, "the server list isn't valid JSON", 0 },
-        { "missing", root + "\\nothing.json", "", "", SERVER_LIST_NONE, "no server list (set server_list in config.ini)", 0 },
-        { "larger than 1 MiB", other, other, "[" + std::string(1048576, ' ') + "]", SERVER_LIST_NONE,
-          "no server list (set server_list in config.ini)", 0 },
+        { "set, and not there", root + "\\nothing.json", "", "", SERVER_LIST_NONE,
+          "no file " + root + "\\nothing.json (server_list in config.ini)", 0 },
+        { "larger than 1 MiB", other, other, "[" + std::string(1048576, ' ') + "]", SERVER_LIST_FAILED,
+          "the server list " + other + " is larger than 1 MB", 0 },
+        { "a folder", root, "", "", SERVER_LIST_FAILED, "can't read the server list " + root + " (error 5)", 0 },
         { "exactly 1 MiB", other, other, "[" + std::string(1048574, ' ') + "]", SERVER_LIST_LOADED,
           "0 servers from " + other, 0 },
     };
@@ -304,8 +308,17 @@ TEST_F(server_list, FavouritesAreReadEditedInQueueOrderAndRewritten)
     snapshot_(&snap);
     EXPECT_TRUE(snap.busy) << "the edits went in while the pass ran";
 
-    std::string want_file = "# drovemark favourite servers: host port (edited by the in-game server browser)\r\n"
-                            "127.0.0.1 " + p0 + "\r\n127.0.0.1 " + p2 + "\r\n127.0.0.1 " + p1 + "\r\n";
+    // Each edit changed its own line only: the comment, the lines that hold
+    // no favourite and the file's LF line ends stay.
+    std::string want_file = "# mine\n"
+                            "127.0.0.1 " + p0 + "\n"
+                            "bad;host 5\n"
+                            "127.0.0.1 0\n"
+                            "127.0.0.1 70000\n"
+                            "127.0.0.1 12x\n" +
+                            std::string(200, 'h') + " 5\n"
+                            "127.0.0.1 " + p2 + "\n"
+                            "127.0.0.1 " + p1 + "\n";
     // The merge that follows the rewrite shows the edits; the file is read
     // only then (a reader holding it open would fail the replacing rename).
     ASSERT_TRUE(until([&] { return snap.count == 3 && !snap.busy && snap.entries[2].query_state == SERVER_ANSWERED; }))
@@ -317,6 +330,50 @@ TEST_F(server_list, FavouritesAreReadEditedInQueueOrderAndRewritten)
         EXPECT_TRUE(snap.entries[i].favourite) << i;
     }
     EXPECT_FALSE(fx::exists(base + "favorites.txt.new"));
+}
+
+TEST_F(server_list, RemovingOneFavouriteOfALongFileKeepsEveryOtherLine)
+{
+    // 64 lines: a comment, three lines of other things and 60 favourites,
+    // of which the list keeps 48.
+    std::string text = "# my servers, in the order I like them\r\n";
+    for (int i = 0; i < 60; i++) {
+        text += "127.0.0.1 " + num(40000 + i) + "\r\n";
+        if (i == 9)
+            text += "[old]\r\nserver = 10.0.0.1\r\nsee the forum for more\r\n";
+    }
+    fx::write_file(base + "favorites.txt", text);
+    start("");
+    ASSERT_TRUE(settled(0));
+    ASSERT_EQ(snap.count, 48) << entry_list();
+    EXPECT_EQ(snap.entries[47].port, 40047);
+
+    ASSERT_EQ(edit_(FAVORITE_REMOVE, "127.0.0.1", 40003), 1);
+    ASSERT_TRUE(until([&] { return !find("127.0.0.1", 40003) && !snap.busy; }, 20)) << entry_list();
+    std::string want = text;
+    want.erase(want.find("127.0.0.1 40003\r\n"), 17);
+    EXPECT_EQ(fx::read_file(base + "favorites.txt"), want);
+    // The first favourite beyond the 48 comes into the list in its place.
+    ASSERT_EQ(snap.count, 48) << entry_list();
+    EXPECT_EQ(snap.entries[47].port, 40048);
+}
+
+TEST_F(server_list, AFavouritesFileThatCannotBeReadIsNeverReplaced)
+{
+    // Larger than the 1 MB a list file may hold: the favourites are not
+    // read, and an edit changes the list only, never the file.
+    std::string text = "127.0.0.1 " + num(port(0)) + "\n" + std::string(1048576, '#') + "\n";
+    fx::write_file(base + "favorites.txt", text);
+    start("");
+    ASSERT_TRUE(settled(0));
+    EXPECT_EQ(snap.count, 0) << entry_list();
+    EXPECT_GE(log_find("[core] servers: can't read favorites.txt (larger than 1 MB); no favourites"), 0) << log_text();
+    ASSERT_EQ(edit_(FAVORITE_ADD, "127.0.0.1", port(1)), 1);
+    ASSERT_TRUE(until([&] { return find("127.0.0.1", port(1)) && !snap.busy; })) << entry_list();
+    EXPECT_GE(log_find("[core] servers: can't read favorites.txt (larger than 1 MB); favourite edits are not saved"), 0)
+        << log_text();
+    EXPECT_EQ(snap.count, 1) << entry_list();
+    EXPECT_TRUE(fx::read_file(base + "favorites.txt") == text);
 }
 
 // A profile folder named in several scripts: the favourites are read and
@@ -348,9 +405,7 @@ TEST_F(server_list_profile, FavouritesAndTheSavedListAreInsideIt)
         const server_entry *e = find("127.0.0.1", port(0));
         return e && e->favourite && !snap.busy;
     })) << entry_list();
-    EXPECT_EQ(fx::read_file(base + "favorites.txt"),
-              "# drovemark favourite servers: host port (edited by the in-game server browser)\r\n127.0.0.1 " +
-                  num(port(2)) + "\r\n127.0.0.1 " + num(port(0)) + "\r\n");
+    EXPECT_EQ(fx::read_file(base + "favorites.txt"), "127.0.0.1 " + num(port(2)) + "\n127.0.0.1 " + num(port(0)) + "\n");
 
     set_source(url("/missing.json"));
     ASSERT_TRUE(refresh(true));

@@ -244,6 +244,12 @@ protected:
         sim::mouse_click_message(x, y);
         sim::game_frames(3); // the queued lines run in the next game frames
     }
+    // The mouse off the controls, so that none is drawn hovered.
+    void away()
+    {
+        sim::window_send(WM_MOUSEMOVE, 0, MAKELPARAM(1000, 650));
+        sim::game_frames(2);
+    }
 };
 
 // Each control of the page writes its own key (booleans as 1 or 0) and
@@ -321,6 +327,59 @@ TEST_F(settings, ControlsWriteTheirKeys)
     sim::game_frames(20);
     capture("joined_quietly.png");
     EXPECT_EQ(sim::capture_count(0, 0, 1280, 720, CLEAR, 2), 1280 * 720) << "no status line and no toast";
+}
+
+// A write that fails changes nothing: the control goes on showing what is in
+// force, the page says the save failed, no "config refresh" follows and no
+// config.ini.new is left behind.
+TEST_F(settings, AFailedSaveShowsAndChangesNothing)
+{
+    write_config("name = driver\nautoconnect = 1\n");
+    start();
+    open_settings();
+    const uint32_t accent = rgb(0xFF8C1A), red = rgb(0xF25A5A);
+    capture("before.png");
+    ASSERT_GT(sim::capture_count(390, 350, 422, 382, accent, 12), 300) << "the checkbox is ticked";
+    EXPECT_EQ(sim::capture_count(370, 104, 900, 128, red, 40), 0);
+
+    // Held open by another program that lets others only read it.
+    std::string path = base + "config.ini";
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    click(406, 366);
+    away();
+    capture("failed.png");
+    CloseHandle(h);
+    EXPECT_GE(log_find("[core] ui: config autoconnect = 0 (write FAILED)"), 0) << log_text();
+    EXPECT_GT(sim::capture_count(390, 350, 422, 382, accent, 12), 300) << "still ticked: auto-connect is still on";
+    EXPECT_GT(sim::capture_count(370, 104, 900, 128, red, 40), 40) << "the page says the save failed";
+    EXPECT_FALSE(fx::exists(base + "config.ini.new"));
+    EXPECT_EQ(log_find("[core] cmd: config refresh"), -1) << log_text();
+    EXPECT_EQ(config(), "name = driver\nautoconnect = 1\n");
+
+    // Writable again: the same click saves, and the page says so.
+    click(406, 366);
+    away();
+    capture("saved.png");
+    EXPECT_TRUE(config_has("autoconnect = 0")) << config();
+    EXPECT_LT(sim::capture_count(390, 350, 422, 382, accent, 12), 50) << "unticked";
+    EXPECT_EQ(sim::capture_count(370, 104, 900, 128, red, 40), 0);
+    EXPECT_EQ(log_count("[core] cmd: config refresh"), 1);
+}
+
+// A name of config.ini longer than 32 bytes is cut before the character that
+// crosses them: the field holds 31 letters, so one more fits and is saved.
+TEST_F(settings, ANameIsCutAtAWholeCharacter)
+{
+    const std::string a31(31, 'a');
+    write_config("name = " + a31 + "\xC3\xB6\n");
+    start();
+    open_settings();
+    click(700, 223);
+    key(VK_END);
+    type("b");
+    click(764, 223);
+    EXPECT_TRUE(config_has("name = " + a31 + "b")) << config();
 }
 
 } // namespace

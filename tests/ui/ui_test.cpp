@@ -209,7 +209,7 @@ TEST_F(scripted, FontsFoundAgainAfterACoreReload)
     EXPECT_EQ(log_count("[core] ui: font dm-regular (segoeui.ttf, 18 px)"), 1) << log_text();
 
     fx::set_write_time(base + "core\\drovemark_core.dll", 30);
-    sim::game_frames(40);
+    sim::game_frames(80); // two polls see the file alike
     ASSERT_GE(log_find("[host] core generation 2 loaded"), 0) << log_text();
     auto fonts2 = core_export<uitest_fonts_fn>("uitest_fonts");
     ASSERT_TRUE(fonts2);

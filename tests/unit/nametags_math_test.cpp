@@ -167,7 +167,10 @@ TEST(nametags_math, NametagsArguments)
         { "", true, 1, 500 },        { nullptr, true, 1, 500 },     { " off", true, 0, 500 },
         { "  on", true, 1, 500 },    { " dist 5", true, 1, 500 },   { " dist 10", true, 1, 500 },
         { " dist 50", true, 1, 50 }, { " dist 1250.5", true, 1, 1250.5f },
-        { " dist inf", true, 1, 500 }, { " dist nan", true, 1, 500 }, { " dist 1e39", true, 1, 500 },
+        { " dist 0", true, 1, 500 },  { " dist 1e3 ", true, 1, 1000 },
+        { " dist inf", false, 1, 500 }, { " dist nan", false, 1, 500 }, { " dist 1e39", false, 1, 500 },
+        { " dist -1", false, 1, 500 }, { " dist 1e309", false, 1, 500 }, { " dist 50m", false, 1, 500 },
+        { " dist 50 60", false, 1, 500 }, { " dist x", false, 1, 500 },
         { " dist", false, 1, 500 },  { " of", false, 1, 500 },      { " onward", false, 1, 500 },
     };
     for (auto &r : rows) {

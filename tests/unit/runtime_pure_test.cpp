@@ -112,35 +112,43 @@ TEST(ConfigText, SplitsLines)
     }
 }
 
-// The plug-in's reader (one integer key, config_line_int) and the core's
-// (config_split_line then config_apply; sync is passed on as read) take the
-// same lines the same way.
+// The plug-in's reader (one integer key: config_line_value, then
+// config_number) and the core's (config_split_line then config_apply; sync is
+// passed on as read) take the same lines the same way: digits only, anything
+// else refused.
 TEST(ConfigText, PluginAndCoreReadTheSameLinesAlike)
 {
-    struct { const char *line; bool sets; int32_t value; } cases[] = {
-        { "sync=7\n", true, 7 },
-        { "   SYNC \t=\t  12 \r\n", true, 12 },
-        { "sync = -1\n", true, 0 },              // a sign is not a digit
-        { "sync = +5\n", true, 0 },
-        { "sync = off\n", true, 0 },             // a word reads as 0
-        { "sync = 12abc\n", true, 12 },
-        { "sync =\n", true, 0 },
-        { "sync = 2147483647\n", true, 2147483647 },
-        { "sync = 2147483648\n", true, 2147483647 }, // saturates, never wraps
-        { "sync = 4294967296\n", true, 2147483647 },
-        { "sync = 99999999999999999999\n", true, 2147483647 },
-        { "sync_x = 1\n", false, 0 },            // a key that only begins with it
-        { "syn = 1\n", false, 0 },
-        { "# sync = 1\n", false, 0 },
-        { "  ; sync = 1\n", false, 0 },
-        { "sync 1\n", false, 0 },
-        { "x sync = 1\n", false, 0 },
+    struct { const char *line; bool sets; bool understood; int32_t value; } cases[] = {
+        { "sync=7\n", true, true, 7 },
+        { "   SYNC \t=\t  12 \r\n", true, true, 12 },
+        { "sync = 007\n", true, true, 7 },
+        { "sync = -1\n", true, false, 0 },        // a sign is not a digit
+        { "sync = +5\n", true, false, 0 },
+        { "sync = off\n", true, false, 0 },       // nor is a word
+        { "sync = 12abc\n", true, false, 0 },
+        { "sync = 1 2\n", true, false, 0 },
+        { "sync = 1e3\n", true, false, 0 },
+        { "sync =\n", true, false, 0 },           // nor is nothing
+        { "sync = 2147483647\n", true, true, 2147483647 },
+        { "sync = 2147483648\n", true, true, 2147483647 }, // saturates, never wraps
+        { "sync = 4294967296\n", true, true, 2147483647 },
+        { "sync = 99999999999999999999\n", true, true, 2147483647 },
+        { "sync_x = 1\n", false, false, 0 },      // a key that only begins with it
+        { "syn = 1\n", false, false, 0 },
+        { "# sync = 1\n", false, false, 0 },
+        { "  ; sync = 1\n", false, false, 0 },
+        { "sync 1\n", false, false, 0 },
+        { "x sync = 1\n", false, false, 0 },
     };
     for (auto &c : cases) {
+        char value[64];
         int32_t plugin_value = -99;
-        EXPECT_EQ(config_line_int(c.line, "sync", &plugin_value), c.sets) << c.line;
+        EXPECT_EQ(config_line_value(c.line, "sync", value, sizeof value), c.sets) << c.line;
         if (c.sets) {
-            EXPECT_EQ(plugin_value, c.value) << c.line;
+            EXPECT_EQ(config_number(value, &plugin_value), c.understood) << c.line;
+            if (c.understood) {
+                EXPECT_EQ(plugin_value, c.value) << c.line;
+            }
         }
 
         client_config cfg;
@@ -148,11 +156,18 @@ TEST(ConfigText, PluginAndCoreReadTheSameLinesAlike)
         char buf[128];
         snprintf(buf, sizeof buf, "%s", c.line);
         char *k, *v;
+        config_refusal why = {};
+        bool applied = true;
         if (config_split_line(buf, &k, &v))
-            config_apply(&cfg, k, v);
-        EXPECT_EQ(cfg.sync_given, c.sets) << c.line;
-        if (c.sets) {
+            applied = config_apply(&cfg, k, v, &why);
+        EXPECT_EQ(applied, !c.sets || c.understood) << c.line;
+        EXPECT_EQ(cfg.sync_given, c.sets && c.understood) << c.line;
+        if (c.sets && c.understood) {
             EXPECT_EQ(cfg.sync, c.value) << c.line;
+        }
+        if (!applied) {
+            EXPECT_STREQ(why.rule, "digits only") << c.line;
+            EXPECT_STREQ(why.used, "the mode in force") << c.line;
         }
     }
 }
@@ -169,35 +184,85 @@ TEST(ConfigText, AppliesKeysWithTheirBounds)
     config_defaults(&cfg, "");
     EXPECT_STREQ(cfg.name, "player");
 
-    config_apply(&cfg, "PORT", "1000");
-    config_apply(&cfg, "port", "70000"); // out of range: ignored
-    config_apply(&cfg, "port", "0");
+    config_refusal why = {};
+    EXPECT_TRUE(config_apply(&cfg, "PORT", "1000", &why));
+    // Refused values keep the setting and say the rule and what is used.
+    struct { const char *key, *value, *rule, *used; } refused[] = {
+        { "port", "70000", "a number 1..65535", "1000" },
+        { "port", "0", "a number 1..65535", "1000" },
+        { "port", "  2000xyz", "a number 1..65535", "1000" },
+        { "port", "1e309", "a number 1..65535", "1000" },
+        { "autoconnect", "off", "digits only", "1" }, // a word is no flag
+        { "autoconnect", "on", "digits only", "1" },
+        { "auto_update", "-1", "digits only", "1" },
+        { "auto_update", "", "digits only", "1" },
+    };
+    for (auto &r : refused) {
+        why = {};
+        EXPECT_FALSE(config_apply(&cfg, r.key, r.value, &why)) << r.key << " " << r.value;
+        EXPECT_STREQ(why.rule, r.rule) << r.key << " " << r.value;
+        EXPECT_STREQ(why.used, r.used) << r.key << " " << r.value;
+    }
     EXPECT_EQ(cfg.port, 1000);
-    config_apply(&cfg, "port", "  2000xyz");
-    EXPECT_EQ(cfg.port, 2000);
-    config_apply(&cfg, "name", "");
+    EXPECT_TRUE(cfg.autoconnect);
+    EXPECT_TRUE(cfg.auto_update);
+    EXPECT_TRUE(config_apply(&cfg, "autoconnect", "0", &why));
+    EXPECT_FALSE(cfg.autoconnect);
+    EXPECT_FALSE(config_apply(&cfg, "autoconnect", "yes", &why));
+    EXPECT_STREQ(why.used, "0");
+    EXPECT_TRUE(config_apply(&cfg, "autoconnect", "2", &why));
+    EXPECT_TRUE(cfg.autoconnect);
+
+    EXPECT_TRUE(config_apply(&cfg, "name", "", &why));
     EXPECT_STREQ(cfg.name, "player");
-    config_apply(&cfg, "Remote_Mode", "RV");
+    EXPECT_TRUE(config_apply(&cfg, "Remote_Mode", "RV", &why));
     EXPECT_TRUE(cfg.remote_mode_rv);
-    config_apply(&cfg, "remote_mode", "rvx");
+    EXPECT_TRUE(config_apply(&cfg, "remote_mode", "rvx", &why));
     EXPECT_FALSE(cfg.remote_mode_rv);
     for (auto [value, local] : { std::pair{ "ON", true }, { "Local", true }, { "no", false }, { "", false } }) {
-        config_apply(&cfg, "traffic", value);
+        config_apply(&cfg, "traffic", value, &why);
         EXPECT_EQ(cfg.traffic_local, local) << value;
     }
-    config_apply(&cfg, "autoconnect", "off"); // a word reads as 0
-    EXPECT_FALSE(cfg.autoconnect);
-    config_apply(&cfg, "sync", "2");
+    EXPECT_TRUE(config_apply(&cfg, "sync", "2", &why));
     EXPECT_TRUE(cfg.sync_given);
     EXPECT_EQ(cfg.sync, 2);
     std::string url(511, 'u');
-    config_apply(&cfg, "update_url", (url + "cut").c_str());
+    config_apply(&cfg, "update_url", (url + "cut").c_str(), &why);
     EXPECT_EQ(std::string(cfg.update_url), url);
-    std::string server(70, 's');
-    config_apply(&cfg, "server", server.c_str());
-    EXPECT_EQ(strlen(cfg.server), 63u);
-    EXPECT_EQ(config_int("-5"), 0);
-    EXPECT_EQ(config_int(" 12 34"), 12);
+
+    // A server name is never cut: a longer one is refused whole.
+    std::string server(63, 's');
+    EXPECT_TRUE(config_apply(&cfg, "server", server.c_str(), &why));
+    EXPECT_EQ(std::string(cfg.server), server);
+    EXPECT_FALSE(config_apply(&cfg, "server", (server + "s").c_str(), &why));
+    EXPECT_STREQ(why.rule, "at most 63 characters");
+    EXPECT_EQ(std::string(why.used), "'" + server + "'");
+    EXPECT_EQ(std::string(cfg.server), server);
+    config_defaults(&cfg, "pc");
+    EXPECT_FALSE(config_apply(&cfg, "server", (server + "s").c_str(), &why));
+    EXPECT_STREQ(why.used, "no server");
+    EXPECT_STREQ(cfg.server, "");
+}
+
+// A name is cut to 32 bytes before the character that would cross them.
+TEST(ConfigText, NamesAreCutAtAWholeCharacter)
+{
+    const std::string a30(30, 'a'), a31(31, 'a'), a29(29, 'a');
+    struct { std::string value, name; } cases[] = {
+        { a31 + "\xC3\xB6", a31 },                       // two bytes across 32
+        { a30 + "\xC3\xB6", a30 + "\xC3\xB6" },          // two bytes ending at 32
+        { a30 + "\xE7\x8E\x8B", a30 },                   // three bytes across 32
+        { a29 + "\xF0\x9F\x98\x80", a29 },               // four bytes across 32
+        { a31 + "bc", a31 + "b" },
+    };
+    for (auto &c : cases) {
+        client_config cfg;
+        config_defaults(&cfg, c.value.c_str());
+        EXPECT_EQ(std::string(cfg.name), c.name) << c.value;
+        config_refusal why = {};
+        EXPECT_TRUE(config_apply(&cfg, "name", c.value.c_str(), &why));
+        EXPECT_EQ(std::string(cfg.name), c.name) << c.value;
+    }
 }
 
 TEST(ConfigText, SingleKeyWriteMatching)
@@ -217,6 +282,38 @@ TEST(ConfigText, SingleKeyWriteMatching)
     EXPECT_FALSE(config_set_allowed("ser\rver", "x"));
     EXPECT_FALSE(config_set_allowed("", "x"));
     EXPECT_FALSE(config_set_allowed(" \t", "x"));
+}
+
+// A single-key write over a file's text: the key's line changed, later lines
+// of the key dropped, every other byte kept.
+TEST(ConfigText, SingleKeyWriteKeepsEveryOtherByte)
+{
+    using namespace std::string_literals;
+    struct { const char *what; std::string before, key, value, after; } cases[] = {
+        { "empty", "", "port", "1", "port = 1\r\n" },
+        { "appended", "a = 1\n", "port", "1", "a = 1\nport = 1\r\n" },
+        { "appended after a last line without its end", "a = 1", "port", "1", "a = 1\r\nport = 1\r\n" },
+        { "replaced, CR LF kept", "a\r\n  Port\t= 5\r\nb\r\n", "port", "6", "a\r\nport = 6\r\nb\r\n" },
+        { "replaced, LF kept", "port=5\nb\n", "port", "6", "port = 6\nb\n" },
+        { "replaced last line, no end", "b\nport=5", "port", "6", "b\nport = 6" },
+        { "later lines of the key dropped", "port=1\r\nx\r\nPORT = 2\r\nport=3", "port", "9", "port = 9\r\nx\r\n" },
+        { "comments and look-alikes kept", "# port = 1\r\n;port=2\r\nportal = 3\r\n", "port", "4",
+          "# port = 1\r\n;port=2\r\nportal = 3\r\nport = 4\r\n" },
+        { "bytes of any value kept", "\x1A\xFF\0\r\r\n\x80port = 1\n"s, "port", "2", "\x1A\xFF\0\r\r\n\x80port = 1\nport = 2\r\n"s },
+        { "a NUL ends no line", "x\0\nport = 1\n"s, "port", "2", "x\0\nport = 2\n"s },
+    };
+    for (auto &c : cases) {
+        size_t room = config_text_set_room(c.before.size(), c.key.c_str(), c.value.c_str());
+        std::string out(room, '?');
+        long n = config_text_set(c.before.data(), c.before.size(), c.key.c_str(), c.value.c_str(), &out[0], room);
+        ASSERT_GE(n, 0) << c.what;
+        EXPECT_EQ(out.substr(0, (size_t)n), c.after) << c.what;
+        // One byte short of the result: refused, never cut.
+        EXPECT_EQ(config_text_set(c.before.data(), c.before.size(), c.key.c_str(), c.value.c_str(), &out[0],
+                                  (size_t)n),
+                  -1)
+            << c.what;
+    }
 }
 
 TEST(ConfigText, DefaultFileDoesNotFitASmallBuffer)
@@ -372,7 +469,19 @@ TEST(DiagText, MemrecArguments)
     ASSERT_TRUE(memrec_parse("2.5 rec.bin", &s, name, sizeof name));
     EXPECT_EQ(s, 2.5);
     EXPECT_STREQ(name, "rec.bin");
-    for (const char *bad : { "", "5", "0 a.bin", "-1 a.bin", "x a.bin", "5 a\\b", "5 a/b", "5 c:x" })
+    const std::string longest(MEMREC_NAME_MAX, 'n');
+    ASSERT_TRUE(memrec_parse(("86400 " + longest).c_str(), &s, name, sizeof name));
+    EXPECT_EQ(s, 86400.0);
+    EXPECT_EQ(std::string(name), longest);
+    ASSERT_TRUE(memrec_parse("  1   a.bin  ", &s, name, sizeof name));
+    EXPECT_EQ(s, 1.0);
+    EXPECT_STREQ(name, "a.bin");
+    const std::string too_long = "5 " + longest + "n";
+    for (const char *bad : { "", "5", "0 a.bin", "-1 a.bin", "x a.bin", "5 a\\b", "5 a/b", "5 c:x",
+                             // what the start line would print as "0 s", or not a number of seconds at all
+                             "0.5 x", "0.99 x", "nan a.bin", "inf a.bin", "1e309 a.bin", "86401 a.bin", "5x a.bin",
+                             // one name, nothing after it, never cut to fit
+                             "5 a.bin b.bin", too_long.c_str() })
         EXPECT_FALSE(memrec_parse(bad, &s, name, sizeof name)) << bad;
 }
 

@@ -22,7 +22,9 @@ TEST(ui_pure, UiScaleSettingIsClampedAndIgnoresNonsense)
         bool applies;
         float size;
     } rows[] = { { "0", false, 0 }, { "-20", false, 0 }, { "big", false, 0 }, { "", false, 0 },
-                 { "250", true, 2.0f }, { "40", true, 0.6f }, { "135", true, 1.35f }, { "100%", true, 1.0f },
+                 { "250", true, 2.0f }, { "40", true, 0.6f }, { "135", true, 1.35f },
+                 // Digits only: a percent sign or a fraction is not understood.
+                 { "100%", false, 0 }, { "1.25", false, 0 }, { "+100", false, 0 },
                  // Beyond the range of an int: still the largest size, never wrapped to a negative one.
                  { "3000000000", true, 2.0f }, { "99999999999999999999", true, 2.0f } };
     for (auto &r : rows) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+#include "dm_config_file.h"
 #include "dm_utf8.h"
 
 namespace {
@@ -134,4 +135,100 @@ TEST(Utf8, CutsEndAtACharacterBoundary)
     const size_t expect[] = { 0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 10 };
     for (size_t max = 0; max < sizeof expect / sizeof expect[0]; max++)
         EXPECT_EQ(dm_utf8_cut(text.c_str(), text.size(), max), expect[max]) << max;
+    // Continuation bytes with no character before them are no UTF-8: cut
+    // where the limit falls, never back to nothing.
+    const std::string stray = "ab" + std::string(40, '\x97');
+    EXPECT_EQ(dm_utf8_cut(stray.c_str(), stray.size(), 32), 32u);
+    EXPECT_EQ(dm_utf8_cut(stray.c_str() + 2, stray.size() - 2, 32), 32u);
+}
+
+// A file's UTF-16 bytes, little- and big-endian, as UTF-8: pairs joined, a
+// lone surrogate and an odd last byte each one U+FFFD, NUL units kept.
+TEST(Utf8, Utf16BytesOfAFileBecomeUtf8)
+{
+    using namespace std::string_literals;
+    struct {
+        const char *what;
+        std::string le, utf8;
+    } cases[] = {
+        { "ASCII", "a\0=\0\x31\0\r\0\n\0"s, "a=1\r\n" },
+        { "two and three bytes", "\xF6\0\x8B\x73"s, "\xC3\xB6\xE7\x8E\x8B" },
+        { "a pair", "\x3D\xD8\x00\xDE"s, "\xF0\x9F\x98\x80" },
+        { "a lone high surrogate", "\x3D\xD8x\0"s, "\xEF\xBF\xBDx" },
+        { "a high surrogate at the end", "x\0\x3D\xD8"s, "x\xEF\xBF\xBD" },
+        { "a lone low surrogate", "\x00\xDEx\0"s, "\xEF\xBF\xBDx" },
+        { "an odd last byte", "x\0y"s, "x\xEF\xBF\xBD" },
+        { "a NUL unit", "a\0\0\0b\0"s, "a\0b"s },
+        { "nothing", "", "" },
+    };
+    for (const auto &c : cases) {
+        std::string be = c.le;
+        for (size_t i = 0; i + 1 < be.size(); i += 2)
+            std::swap(be[i], be[i + 1]);
+        for (bool big : { false, true }) {
+            const std::string &in = big ? be : c.le;
+            // The longest a text of n bytes can become, and its NUL.
+            std::vector<char> out(3 * (in.size() + 1) / 2 + 1, 'x');
+            long n = dm_utf8_from_utf16_bytes((const uint8_t *)in.data(), in.size(), big, out.data(), out.size());
+            ASSERT_GE(n, 0) << c.what << " " << big;
+            EXPECT_EQ(std::string(out.data(), (size_t)n), c.utf8) << c.what << " " << big;
+            EXPECT_EQ(out[(size_t)n], 0) << c.what;
+        }
+    }
+    char small[3];
+    EXPECT_EQ(dm_utf8_from_utf16_bytes((const uint8_t *)"\xF6\0\xF6\0", 4, false, small, sizeof small), -1);
+    EXPECT_EQ(small[0], 0);
+}
+
+// config.ini's bytes as text: a UTF-8 byte-order mark skipped, UTF-16 with
+// its mark converted, any other bytes (0x1A among them) taken as they are.
+TEST(Utf8, ConfigFileBytesBecomeText)
+{
+    using namespace std::string_literals;
+    struct {
+        const char *what;
+        std::string bytes, text;
+        int encoding;
+    } cases[] = {
+        { "plain", "a = 1\x1A\r\nb\n", "a = 1\x1A\r\nb\n", CONFIG_UTF8 },
+        { "UTF-8 mark", "\xEF\xBB\xBF" "a = 1\n", "a = 1\n", CONFIG_UTF8_BOM },
+        { "UTF-16 LE", "\xFF\xFE" "a\0=\0\xF6\0\n\0"s, "a=\xC3\xB6\n", CONFIG_UTF16LE },
+        { "UTF-16 BE", "\xFE\xFF\0a\0=\0\xF6\0\n"s, "a=\xC3\xB6\n", CONFIG_UTF16BE },
+        { "a mark cut short", "\xEF\xBB", "\xEF\xBB", CONFIG_UTF8 },
+        { "bytes that are no text", "\xFF\x00\xFE"s, "\xFF\x00\xFE"s, CONFIG_UTF8 },
+        { "empty", "", "", CONFIG_UTF8 },
+    };
+    for (const auto &c : cases) {
+        config_file f;
+        ASSERT_TRUE(config_file_decode((const uint8_t *)c.bytes.data(), c.bytes.size(), &f)) << c.what;
+        EXPECT_EQ(std::string(f.text, f.len), c.text) << c.what;
+        EXPECT_EQ(f.encoding, c.encoding) << c.what;
+        EXPECT_EQ(f.text[f.len], 0) << c.what;
+        config_file_free(&f);
+    }
+}
+
+// A name copied into its buffer is cut at a whole character.
+TEST(Utf8, NamesAreCopiedCutAtAWholeCharacter)
+{
+    const std::string a31(31, 'a');
+    struct {
+        std::string text;
+        size_t max;
+        std::string out;
+    } cases[] = {
+        { a31 + "\xC3\xB6", 32, a31 },
+        { a31 + "b\xC3\xB6", 32, a31 + "b" },
+        { "\xE7\x8E\x8B\xE7\x8E\x8B", 5, "\xE7\x8E\x8B" },
+        { "abc", 32, "abc" },
+        { "", 32, "" },
+    };
+    for (const auto &c : cases) {
+        char out[33];
+        EXPECT_EQ(dm_utf8_copy(out, sizeof out, c.text.c_str(), c.max), c.out.size()) << c.text;
+        EXPECT_EQ(std::string(out), c.out) << c.text;
+    }
+    char small[4];
+    EXPECT_EQ(dm_utf8_copy(small, sizeof small, "a\xC3\xB6\xC3\xB6", 32), 3u); // the buffer cuts too
+    EXPECT_EQ(std::string(small), "a\xC3\xB6");
 }

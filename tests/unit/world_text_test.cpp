@@ -24,6 +24,22 @@ TEST(WorldNumbers, DecimalsAreFiniteAndWhole)
     }
 }
 
+TEST(WorldNumbers, ARangeHoldsBothEndsAndNothingPast)
+{
+    struct { const char *text; bool ok; const char *left; } cases[] = {
+        { "1", true, "" },        { "86400 x", true, " x" }, { "1.0", true, "" },
+        { "0.999", false, "0.999" }, { "86400.01", false, "86400.01" }, { "-1", false, "-1" },
+        { "nan", false, "nan" },  { "1e309", false, "1e309" }, { "-1e309", false, "-1e309" },
+    };
+    for (auto &c : cases) {
+        const char *p = c.text;
+        double v = -7;
+        EXPECT_EQ(world_parse_f64_in(&p, 1.0, 86400.0, &v), c.ok) << c.text;
+        EXPECT_EQ(v == -7, !c.ok) << c.text << ": written only when it fits";
+        EXPECT_STREQ(p, c.left) << c.text;
+    }
+}
+
 TEST(WorldNumbers, HexFieldsFitTheirWidth)
 {
     struct { const char *text; bool ok32, ok64; uint64_t value; } cases[] = {
@@ -57,17 +73,33 @@ TEST(WorldNumbers, HexFieldsFitTheirWidth)
 
 TEST(WorldDamage, RepairWordsChooseParts)
 {
-    struct { const char *words; bool fixable, truck, trailer, cargo; } cases[] = {
-        { "", false, true, true, true },
-        { " fixable cargo", true, false, false, true },
-        { " truck fixable", true, true, false, false },
-        { " unfixable", false, true, true, true }, // a whole word only
-        { " trailer cargo", false, false, true, true },
-        { " trucks", false, true, true, true },
-        { " averyveryveryveryveryverylongwordindeed truck", false, true, false, false },
+    const std::string long_word(300, 'x');
+    struct { std::string words; bool ok, fixable, truck, trailer, cargo; } cases[] = {
+        { "", true, false, true, true, true },
+        { "   ", true, false, true, true, true },
+        { " fixable", true, true, true, true, true },
+        { " fixable cargo", true, true, false, false, true },
+        { " truck fixable", true, true, true, false, false },
+        { " trailer cargo", true, false, false, true, true },
+        { " truck truck", true, false, true, false, false },
+        // Any other word: nothing chosen, never the full repair.
+        { " unfixable", false }, // a whole word only
+        { " unfixable truck", false },
+        { " trucks", false },
+        { " Truck", false },
+        { " -1", false },
+        { " nan", false },
+        { " truck 2", false },
+        { " " + long_word, false },
+        { " averyveryveryveryveryverylongwordindeed truck", false },
     };
     for (auto &c : cases) {
-        damage_repair_sel s = damage_parse_repair(c.words);
+        damage_repair_sel s = { true, false, true, false };
+        EXPECT_EQ(damage_parse_repair(c.words.c_str(), &s), c.ok) << c.words;
+        if (!c.ok) {
+            EXPECT_TRUE(s.fixable_only && !s.truck && s.trailer && !s.cargo) << c.words << ": left as it was";
+            continue;
+        }
         EXPECT_EQ(s.fixable_only, c.fixable) << c.words;
         EXPECT_EQ(s.truck, c.truck) << c.words;
         EXPECT_EQ(s.trailer, c.trailer) << c.words;

@@ -58,7 +58,7 @@ protected:
     {
         ASSERT_EQ(first("net record rec.csv"),
                   "[core] net: recording the local truck at 10 Hz to " + csv_path() +
-                      " (replay: tools/fake_client.py replay <file>)");
+                      " (see README.md)");
     }
 
     /* Stops the recording with frames of dt (at most 2 s of them) and

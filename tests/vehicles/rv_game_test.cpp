@@ -48,6 +48,7 @@ protected:
         int before = (int)log_lines().size();
         step(1, 0.5);
         touch_core();
+        step(1, 0.5); // the poll that sees the file changed
         sim::game_put<uint64_t>(sim::cv_off::truck_ctrl, 0);
         step(1, 0.5);
         EXPECT_GE(log_find("[core] shutdown", before), 0) << log_text();
@@ -391,6 +392,7 @@ TEST_F(rv_game, TheRecordIsSavedByEachSpawnAndAtShutdown)
         }
         int before = (int)log_lines().size();
         touch_core();
+        step(1, 0.5); // the poll that sees the file changed
         step(1, 0.5); // the reload comes first in this frame
         EXPECT_GE(log_find(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 1, player 0)",
                                (void *)n0),
@@ -401,7 +403,7 @@ TEST_F(rv_game, TheRecordIsSavedByEachSpawnAndAtShutdown)
         command("remote mode rv");
         before = (int)log_lines().size();
         touch_core();
-        step(1, 0.5);
+        step(2, 0.5); // the poll that sees the file changed, then the reload
         EXPECT_GE(log_find("[core] remote mode rv (set by command before the reload)", before), 0) << log_text();
         EXPECT_GE(log_find(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 1, player 0)",
                                (void *)n0),

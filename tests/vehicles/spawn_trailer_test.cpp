@@ -150,7 +150,7 @@ TEST_F(trailer_test, CopiesThePlayersTrailerInTheGamesOrder)
     EXPECT_EQ(sim::get<uint64_t>(a, sim::trl::dynamic_cargo), 0u);
     EXPECT_TRUE(sim::vehicle_listed(a));
     EXPECT_EQ(dm_spawn_trailer_builds(), builds + 1) << "counted, so the frame clears the trailer's draw faults";
-    EXPECT_TRUE(logged(fmt("[core] trailer finalize: deleting dynamic-cargo object %p (as TMP)", cargo)));
+    EXPECT_TRUE(logged(fmt("[core] trailer finalize: deleting dynamic-cargo object %p", cargo)));
     EXPECT_TRUE(logged("[core] trailer complete (articulated mode)")) << log_text();
 
     // The chained part follows 12 m behind the trailer.

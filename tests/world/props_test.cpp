@@ -151,6 +151,42 @@ TEST_F(props, OurSpawnGoesAsARequestAndTheEchoCreatesMovesRelightsRemoves)
     EXPECT_FALSE(lines_since(from, "[props] #1 released").empty());
 }
 
+// A ray cast where our spawned vehicle stood meets its part models, and once
+// the vehicle is despawned (destroyed in the game) the ground under it.
+TEST_F(props, ARayAfterADespawnMeetsTheGroundWhereTheVehicleStood)
+{
+    const char *chassis = "/def/truck/chassis.sii";
+    sim::data_new(chassis, sim::game_at(sim::veh_off::part_data_class));
+    uint8_t *def = sim::def_new(sim::def_kind::vehicle, "AB 123");
+    sim::def_push(def, sim::accessory_new(sim::accessory_kind::part, chassis));
+    sim::player_truck_def(player, def);
+    start();
+    command("spawnmode clone"); // a vehicle of its own definition, which a despawn may release
+    command("spawn");           // 6 m right of the truck: at (106, 10, 50)
+    server_frames(2, 0.05);
+    int made = log_find("[core] spawn: veh=");
+    ASSERT_GE(made, 0) << log_text();
+    void *vehicle = nullptr;
+    sscanf(log_lines()[made].c_str(), "[core] spawn: veh=%p", &vehicle);
+    ASSERT_TRUE(sim::part_model((uint8_t *)vehicle, false)) << log_text();
+    // The truck 11 m behind it: the ray 10 m ahead comes down on its chassis.
+    sim::placement32 behind = { 106, 10, 61, 0, 0, 1, 0, 0, 0 };
+    sim::player_set_placement(&behind);
+    auto ray = [this] {
+        for (auto &l : command("model ray 10"))
+            if (l.rfind("[props] ray", 0) == 0 || l == "[props] raycast faulted")
+                return l;
+        return std::string("(no ray line)");
+    };
+    EXPECT_EQ(ray().rfind("[props] ray at 10 m ahead: hit (106.00, 11.20, 51.00)", 0), 0u) << log_text();
+
+    command("despawn");
+    server_frames(10, 0.05);
+    ASSERT_EQ(sim::destroyed(vehicle), 1) << log_text();
+    EXPECT_EQ(ray().rfind("[props] ray at 10 m ahead: hit (106.00, 10.00, 51.00)", 0), 0u) << log_text();
+    EXPECT_EQ(log_find("[props] raycast faulted"), -1) << log_text();
+}
+
 TEST_F(props, AnotherPlayersPropsTheListAndADisconnect)
 {
     uint16_t bot = join_with_bot_props();
@@ -504,7 +540,7 @@ TEST_F(props, NoCatalogIsReportedOnceForTheCore)
 {
     start();
     EXPECT_EQ(first("model spawn cone"),
-              "[props] no model catalog at " + appdata + "\\drovemark\\models.txt: run python -I tools/model_catalog.py");
+              "[props] no model catalog at " + appdata + "\\drovemark\\models.txt (README.md says how to make models.txt)");
     fx::write_file(base + "models.txt", "cone\tc\t\t/model/cone.pmd\n");
     EXPECT_EQ(command("model spawn cone"), std::vector<std::string>{});
 }

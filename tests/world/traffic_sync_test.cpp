@@ -311,6 +311,38 @@ TEST_F(traffic_sync, CarsOfAnotherPlayerAreKeptListedRemovedAndAgedOut)
               std::vector<std::string>{ fmt("[traffic] remote: 0 cars; owner 2; we are %u; sending off, 0 cars sent", us) });
 }
 
+// The table of received cars is the core's own: a hot-reloaded core starts
+// with it empty, and the bot's cars are listed again once their definitions
+// come round (the sender repeats them every 5 s); states alone add no car.
+TEST_F(traffic_sync, AReloadedCoreListsTheCarsAgainWithTheirNextDefinitions)
+{
+    join();
+    double next_cars = 0, next_defs = 0;
+    auto bots_for = [&](double seconds) {
+        for (double t = 0; t < seconds - 1e-9; t += 0.1) {
+            ts_bots_traffic_tick(&server, sim::clock_now(), &next_cars, &next_defs);
+            server_frames(1, 0.1);
+        }
+    };
+    auto listed = [&] {
+        auto lines = command("traffic remote");
+        return lines.empty() ? std::string("(nothing)") : lines.back();
+    };
+    const std::string two = fmt("[traffic] remote: 2 cars; owner 0; we are %u;", us);
+    const std::string none = fmt("[traffic] remote: 0 cars; owner 0; we are %u;", us);
+    bots_for(1.0);
+    ASSERT_EQ(listed().rfind(two, 0), 0u) << log_text();
+
+    double defs_at = next_defs; // the bot's next definitions
+    fx::set_write_time(base + "core\\drovemark_core.dll", 60);
+    bots_for(1.5);
+    ASSERT_GE(log_find("[host] core generation 2 loaded"), 0) << log_text();
+    ASSERT_LT(sim::clock_now(), defs_at);
+    EXPECT_EQ(listed().rfind(none, 0), 0u) << "states of cars it has no definition of\n" << log_text();
+    bots_for(defs_at - sim::clock_now() + 0.5);
+    EXPECT_EQ(listed().rfind(two, 0), 0u) << log_text();
+}
+
 // A peer's definition path is its text: control bytes reach the log (the
 // first line and the listing) as '?', so no line of it can be forged.
 TEST_F(traffic_sync, ControlBytesOfAPeersPathAreLoggedAsQuestionMarks)

@@ -300,11 +300,17 @@ TEST_F(world_sync, ClockCommandLines)
         { "clock set x", "[core] clock set HH:MM", hms(0, 10, 0), 2 },
         { "clock set nan", "[core] clock set HH:MM", hms(0, 10, 0), 2 },
         { "clock set inf:5", "[core] clock set HH:MM", hms(0, 10, 0), 2 },
-        { "clock set", "[core] clock: local 00:10:00 day 2 (rate 1.000), no server time, sync on", hms(0, 10, 0), 2 },
+        { "clock set", "[core] clock set HH:MM", hms(0, 10, 0), 2 },
         { "clock sync off", "[core] clock sync off", hms(0, 10, 0), 2 },
         { "clock", "[core] clock: local 00:10:00 day 2 (rate 1.000), no server time, sync off", hms(0, 10, 0), 2 },
         { "clock sync on", "[core] clock sync on", hms(0, 10, 0), 2 },
-        { "clock sync", "[core] clock: local 00:10:00 day 2 (rate 1.000), no server time, sync on", hms(0, 10, 0), 2 },
+        // Any other text is no status: the set form answers it and nothing moves.
+        { "clock sync", "[core] clock set HH:MM", hms(0, 10, 0), 2 },
+        { "clock -1", "[core] clock set HH:MM", hms(0, 10, 0), 2 },
+        { "clock nan", "[core] clock set HH:MM", hms(0, 10, 0), 2 },
+        { "clock 7:30", "[core] clock set HH:MM", hms(0, 10, 0), 2 },
+        { "clock sync onward", "[core] clock set HH:MM", hms(0, 10, 0), 2 },
+        { "clock", "[core] clock: local 00:10:00 day 2 (rate 1.000), no server time, sync on", hms(0, 10, 0), 2 },
     };
     for (auto &c : cases) {
         EXPECT_EQ(first(c.line), c.want) << c.line;
@@ -320,6 +326,7 @@ TEST_F(world_sync, ClockCommandLines)
     sim::world_set_scale(1);
     sim::world_remove_economy();
     EXPECT_EQ(first("clock set 7"), no_economy);
+    EXPECT_EQ(first("clock -1"), "[core] clock set HH:MM"); // wrong whatever the clock
     EXPECT_EQ(first("clock sync off"), "[core] clock sync off");
     sim::game_put<uint64_t>(sim::world_off::economy, rt::as_address(world.economy));
     sim::game_player_remove();
