@@ -13,6 +13,7 @@
 //                 hidden from the new core's start
 //   refusals      a profile change, a block taken once
 //   bytes         what shutdown writes, what init reads
+#include <limits.h>
 #include <math.h>
 #include "sim/reload_sections.h"
 #include "net_wire.h"
@@ -457,13 +458,20 @@ TEST_F(reload, ACoreThatFaultedLeavesNothingToTakeBack)
 // no handles and no views behind.
 TEST_F(reload, ReloadsLeaveNoHandlesBehind)
 {
+    // The fewest of a few counts: a worker's file or thread handle open for
+    // a moment is not a leak, a handle left behind is in every count.
     auto handles = [] {
-        int n = 0;
-        for (uintptr_t h = 4; h < (1u << 20); h += 4) {
-            DWORD flags;
-            n += GetHandleInformation((HANDLE)h, &flags) ? 1 : 0;
+        int fewest = INT_MAX;
+        for (int k = 0; k < 5; k++) {
+            int n = 0;
+            for (uintptr_t h = 4; h < (1u << 20); h += 4) {
+                DWORD flags;
+                n += GetHandleInformation((HANDLE)h, &flags) ? 1 : 0;
+            }
+            fewest = n < fewest ? n : fewest;
+            Sleep(20);
         }
-        return n;
+        return fewest;
     };
     auto views = [] {
         int n = 0;
