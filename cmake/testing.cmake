@@ -16,14 +16,17 @@ function(dm_game_link target base)
     -Wl,--section-start=.dmgame=${image} -Wl,--section-start=.text=${text})
 endfunction()
 
-# dm_add_test(name SOURCES ... [LIBS ...] [INCLUDES ...] [CORE] [NET] [GAME] [REBASED] [TIMEOUT s])
+# dm_add_test(name SOURCES ... [LIBS ...] [INCLUDES ...] [DEPENDS ...] [CORE] [NET] [GAME] [REBASED]
+#             [TIMEOUT s])
 # GAME: the test is a simulated game; REBASED: also build and run it at a
 # second image base, which catches code that assumes the preferred one;
 # CORE: the core's objects are linked in (dm_link_core), for tests that call
-# the core's functions directly; NET: the network client's alone. The test's own sources are compiled once
+# the core's functions directly; NET: the network client's alone. DEPENDS:
+# targets the test loads at run time (the plug-in, a core, a test core),
+# built before every variant. The test's own sources are compiled once
 # (an object library, <name>_objects) and linked into each variant.
 function(dm_add_test name)
-  cmake_parse_arguments(T "GAME;REBASED;CORE;NET" "TIMEOUT" "SOURCES;LIBS;INCLUDES" ${ARGN})
+  cmake_parse_arguments(T "GAME;REBASED;CORE;NET" "TIMEOUT" "SOURCES;LIBS;INCLUDES;DEPENDS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -56,6 +59,9 @@ function(dm_add_test name)
       else()
         dm_game_link(${v} ${DM_GAME_BASE_REBASED})
       endif()
+    endif()
+    if(T_DEPENDS)
+      add_dependencies(${v} ${T_DEPENDS})
     endif()
     add_test(NAME ${v} COMMAND ${v} --gtest_color=no)
     set_tests_properties(${v} PROPERTIES TIMEOUT ${T_TIMEOUT})

@@ -44,6 +44,14 @@ void net_send_accessories(int list);
 bool net_send_state(double now, const net_pose *pose);
 
 /* interpolation */
+/* The sampler: that player's pose for this frame, false while the roster has
+ * no state of the player. Every caller passes the frame's seconds
+ * (dm_frame_info.seconds, or the now handed down from it), the clock the
+ * roster measured each state's arrival against. A repeat call in one frame
+ * (the same now) gives the same pose and changes nothing: the adaptive
+ * delay, the smoothing and the statistics move only when now has advanced,
+ * so the vehicles, the traffic owner and the name tags may each sample the
+ * same player in one frame. */
 bool net_sample_player(uint16_t id, double now, net_pose *out);
 void net_set_interp_mode(int mode);
 int net_interp_mode();

@@ -6,7 +6,6 @@ list(APPEND DM_CORE_WIN_SOURCES ${d}/ui_shell.cpp ${d}/ui_draw.cpp ${d}/ui_pages
   ${d}/http_get.cpp ${d}/service_worker.cpp ${d}/update.cpp ${d}/update_files.cpp)
 # The updater's build-time values: one file, compiled per core variant.
 set(DM_CORE_BUILD_SOURCE ${d}/update_build.cpp)
-list(APPEND DM_CORE_WIN_SOURCES ${DM_CORE_BUILD_SOURCE})
 
 # The updater's build-time values. DM_BUILD_ID empty: the checkout's
 # `git describe --always --dirty --tags` at every build. DM_RELEASE_KEY empty:
