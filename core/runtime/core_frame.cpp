@@ -13,7 +13,6 @@
 #include "game_mem.h"
 #include "hooks.h"
 #include "net_client.h"
-#include "net_frame.h"
 #include "reload_blocks.h"
 #include "runtime.h"
 #include "state_files.h"

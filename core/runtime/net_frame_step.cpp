@@ -5,7 +5,7 @@
 #include "auto_connect.h"
 #include "hooks.h"
 #include "net_client.h"
-#include "net_frame.h"
+#include "runtime.h"
 #include "vehicles.h"
 
 namespace {

@@ -17,6 +17,12 @@ extern void (*core_frame_observer)(const char *step);
 /* The "stats" step: the detours' fault notices and the draw statistics. */
 void stats_step(const dm_frame_info *info);
 
+/* net_frame_step.cpp */
+/* The "net_tick" frame step: the local truck sampled every 0.1 s (a
+ * recording row, our state for the server), auto-connect, then the network
+ * client's tick. */
+void net_tick_step(const dm_frame_info *info);
+
 /* dispatcher.cpp */
 int dm_cmd_run(const char *line, const dm_frame_info *info);
 
