@@ -73,8 +73,7 @@ int dm_cmd_run(const char *line, const dm_frame_info *info)
     case CMD_MEMREC: cmd_memrec(rest, info->seconds); break;
     case CMD_MODEL:
         props_command(rest);
-        if (props_any_live() && !hook_draw_installed())
-            hook_install_draw();
+        draw_hook_ask(DRAW_HOOK_FOR_PROPS_COMMAND);
         break;
     case CMD_GPS: gps_command(info, rest); break;
     case CMD_CAM: dm_cam_command(rest); break;

@@ -18,6 +18,7 @@
 #include "hooks.h"
 #include "net_client.h"
 #include "reload_blocks.h"
+#include "runtime.h"
 #include "shared_section.h"
 
 namespace {
@@ -28,6 +29,9 @@ dm_trailer_state_block *trailer_block;
 dm_net_state_block *net_block;
 /* game_ctrl as the last frame saw it (at init before the first frame). */
 uint64_t frame_ctrl;
+/* The core block said the old core drew and no frame has yet decided on the
+ * draw hook: a shutdown before that frame hands the drawing on as it came. */
+bool drawing_undecided;
 
 template <typename T> T *map_block(const char *format)
 {
@@ -50,7 +54,11 @@ void reload_blocks_map()
 
 /* ---- writing ---- */
 
-void reload_blocks_frame() { frame_ctrl = game_build_ok() ? game_ctrl_guarded() : 0; }
+void reload_blocks_frame()
+{
+    frame_ctrl = game_build_ok() ? game_ctrl_guarded() : 0;
+    drawing_undecided = false; // this frame's "draw_hook" step decides
+}
 
 void reload_blocks_write()
 {
@@ -63,7 +71,7 @@ void reload_blocks_write()
         b.version = RELOAD_VERSION;
         b.game_ctrl = ctrl;
         spawn_reload_save(&b);
-        b.drawing = hook_draw_installed() && hook_drawing_enabled() ? 1 : 0;
+        b.drawing = (hook_draw_installed() && hook_drawing_enabled()) || drawing_undecided ? 1 : 0;
     }
     if (core_block && trailer_block) {
         dm_trailer_state_block &t = *trailer_block;
@@ -115,8 +123,10 @@ void dm_restore_after_reload()
             spawn_reload_restore_trailer(&t, ctrl);
         }
     }
-    if (b.drawing && game_build_ok())
-        hook_install_draw();
+    if (b.drawing) {
+        drawing_undecided = game_build_ok();
+        draw_hook_ask(DRAW_HOOK_FOR_RELOAD);
+    }
     b.magic = 0;
 }
 

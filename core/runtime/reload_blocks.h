@@ -52,7 +52,8 @@ static_assert(offsetof(dm_net_state_block, game_ctrl) == 8 && offsetof(dm_net_st
 
 /* dm_core_init: creates or opens the three sections (a section that cannot
  * be mapped leaves its block off, silently), then takes back the core and
- * trailer blocks (dm_restore_after_reload). */
+ * trailer blocks (dm_restore_after_reload); drawing that was on asks the
+ * first frame's "draw_hook" step for the draw hook. */
 void reload_blocks_map();
 void dm_restore_after_reload();
 /* Each frame: the profile the blocks are written for. */
