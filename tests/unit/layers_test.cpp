@@ -50,10 +50,10 @@ struct tree {
     std::map<std::string, std::vector<fs::path>> files_of;    /* core folder -> its sources */
 };
 
-tree read_tree()
+tree read_tree(const fs::path &root = core_dir)
 {
     tree t;
-    for (const auto &dir : fs::directory_iterator(core_dir)) {
+    for (const auto &dir : fs::directory_iterator(root)) {
         if (!dir.is_directory())
             continue;
         std::string folder = dir.path().filename().string();
@@ -264,6 +264,19 @@ std::map<std::string, std::set<std::string>> definitions(const tree &t)
     return out;
 }
 
+/* The functions and variables a header declares (prototypes, externs), not
+ * those it defines itself (inline functions, constants). */
+std::vector<std::string> declarations_of(const fs::path &header)
+{
+    std::vector<std::string> out;
+    for (const scope_piece &p : file_scope_pieces(header)) {
+        std::string name = declared_name(p.text);
+        if (!name.empty() && !defines(p))
+            out.push_back(name);
+    }
+    return out;
+}
+
 /* "folder/header.h declares name (defined in other)" for each function or
  * variable a header declares (a prototype, an extern) that the core defines
  * only in other folders.
@@ -277,12 +290,9 @@ std::vector<std::string> foreign_declarations(const tree &t)
         for (const fs::path &file : folder.second) {
             if (file.extension() != ".h")
                 continue;
-            for (const scope_piece &p : file_scope_pieces(file)) {
-                if (defines(p)) // the header's own: an inline function, a constant
-                    continue;
-                std::string name = declared_name(p.text);
+            for (const std::string &name : declarations_of(file)) {
                 auto where = defined.find(name);
-                if (name.empty() || where == defined.end() || where->second.count(folder.first))
+                if (where == defined.end() || where->second.count(folder.first))
                     continue;
                 std::string others;
                 for (const std::string &f : where->second)
@@ -345,6 +355,9 @@ TEST(Layers, ScopeReaderSeesDeclarationsAndDefinitions)
     EXPECT_EQ(defined["core_frame"], std::set<std::string>{ "runtime" });
     EXPECT_EQ(defined["core_frame_observer"], std::set<std::string>{ "runtime" });
     EXPECT_EQ(defined["game_build_ok"], std::set<std::string>{ "base" });
+    std::vector<std::string> runtime_h = declarations_of(core_dir / "runtime" / "runtime.h");
+    for (const char *name : { "core_frame_step", "core_frame", "core_frame_observer", "dm_cmd_run" })
+        EXPECT_NE(std::find(runtime_h.begin(), runtime_h.end(), name), runtime_h.end()) << name;
     const struct {
         const char *text;
         const char *name;
@@ -366,6 +379,27 @@ TEST(Layers, ScopeReaderSeesDeclarationsAndDefinitions)
             EXPECT_EQ(defines({ c.text, c.head }), c.defines) << c.text;
         }
     }
+}
+
+/* A small tree of two floors: a header of the lower one declaring the
+ * upper one's function is the one finding. */
+TEST(Layers, AHeaderDeclaringAnotherFoldersFunctionIsFound)
+{
+    fs::path root = fs::temp_directory_path() / "dm_layers_fixture";
+    fs::remove_all(root);
+    fs::create_directories(root / "net");
+    fs::create_directories(root / "runtime");
+    auto write = [&](const fs::path &file, const char *text) { std::ofstream(root / file) << text; };
+    write("net/net.h", "#pragma once\n/* the tick */\nvoid net_tick(double now);\n"
+                       "extern int net_count;\nvoid step_of_runtime(int x);\n"
+                       "inline int net_twice(int x) { return step_of_runtime(x), 2 * x; }\n");
+    write("net/net.cpp", "#include \"net.h\"\nnamespace {\nint seen;\n}\nint net_count = 0;\n"
+                         "void net_tick(double) { seen++; }\n");
+    write("runtime/step.cpp", "#include \"net.h\"\nvoid step_of_runtime(int x)\n{\n    net_tick(x);\n}\n");
+    tree t = read_tree(root);
+    std::vector<std::string> bad = foreign_declarations(t);
+    fs::remove_all(root);
+    EXPECT_EQ(bad, std::vector<std::string>{ "net/net.h declares step_of_runtime (defined in runtime)" });
 }
 
 TEST(Layers, HeadersDeclareOnlyWhatTheirFolderDefines)
