@@ -4,7 +4,7 @@
 //
 // Index of this file:
 //   the frame's own steps   start, rv_restore, tick_spawn, props, watch, stats,
-//                           write_state, poll_commands, ui, update
+//                           write_state, poll_commands, ui, draw_hook, update
 //   the step table          frame_steps: {name, when due, the function}
 //   core_frame              runs the table
 #include <windows.h>
@@ -13,7 +13,6 @@
 #include "game_mem.h"
 #include "hooks.h"
 #include "net_client.h"
-#include "net_frame.h"
 #include "reload_blocks.h"
 #include "runtime.h"
 #include "state_files.h"
@@ -24,6 +23,10 @@
 namespace {
 
 double next_state_time, next_poll_time;
+/* the "draw_hook" step's: what asked this frame, whether the live props
+ * wanted it and whether the props' want was tried in this core */
+unsigned draw_hook_asked;
+bool props_want_draw;
 bool draw_hook_attempted;
 bool notice_shadow, notice_trailer_draw, notice_trailer_shadow;
 double next_stats_time;
@@ -56,13 +59,7 @@ void tick_spawn_step(const dm_frame_info *info)
     }
 }
 
-void props_step(const dm_frame_info *info)
-{
-    if (props_tick(info) && !hook_draw_installed() && !draw_hook_attempted) {
-        draw_hook_attempted = true;
-        hook_install_draw();
-    }
-}
+void props_step(const dm_frame_info *info) { props_want_draw = props_tick(info); }
 
 void watch_step(const dm_frame_info *info)
 {
@@ -98,6 +95,13 @@ void poll_commands_step(const dm_frame_info *info)
 }
 
 void ui_step(const dm_frame_info *info) { dm_ui_game_tick(info, dm_cmd_run); }
+
+// The one place the draw hook is decided on, after the commands of this
+// frame (the cmd.txt lines and the UI's): it goes in when not in yet and a
+// remote player's vehicle, a "model" command that left props live or the
+// reload asked, or the live props want it (tried once a core: a hook that
+// cannot go in is not tried every frame).
+void draw_hook_step(const dm_frame_info *) { draw_hook_decide(); }
 
 void update_step(const dm_frame_info *) { update_install_staged_core(net_is_open()); }
 
@@ -161,6 +165,7 @@ const frame_step frame_steps[] = {
     { "poll_commands", poll_commands_due, poll_commands_step },
     { "nametags", nullptr, dm_view_snapshot_update },
     { "ui", nullptr, ui_step },
+    { "draw_hook", nullptr, draw_hook_step },
     { "update", nullptr, update_step },
     { "done", nullptr, nullptr }, // the frame is over
 };
@@ -171,10 +176,35 @@ const frame_step frame_steps[] = {
 
 void (*core_frame_observer)(const char *step);
 
+void draw_hook_ask(unsigned reasons) { draw_hook_asked |= reasons; }
+
+void draw_hook_decide()
+{
+    unsigned asked = draw_hook_asked;
+    bool props_want = props_want_draw;
+    draw_hook_asked = 0;
+    props_want_draw = false;
+    if (hook_draw_installed())
+        return;
+    bool install = (asked & DRAW_HOOK_FOR_REMOTE_VEHICLE) != 0;
+    if ((asked & DRAW_HOOK_FOR_PROPS_COMMAND) && props_any_live())
+        install = true;
+    if ((asked & DRAW_HOOK_FOR_RELOAD) && game_build_ok())
+        install = true;
+    if (props_want && !draw_hook_attempted) {
+        draw_hook_attempted = true;
+        install = true;
+    }
+    if (install)
+        hook_install_draw();
+}
+
 void core_frame_reset()
 {
     next_state_time = 0;
     next_poll_time = 0;
+    draw_hook_asked = 0;
+    props_want_draw = false;
     draw_hook_attempted = false;
     notice_shadow = notice_trailer_draw = notice_trailer_shadow = false;
     next_stats_time = 0;

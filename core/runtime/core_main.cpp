@@ -111,6 +111,7 @@ static void core_start(const dm_host_api *api)
     reload_blocks_map();
     dm_rv_section_map();
     dm_restore_after_reload();
+    draw_hook_decide(); // the old core drew: the hook is back before the first frame
 
     props_init(api);
     traffic_init(api);
@@ -212,9 +213,9 @@ static void core_stop()
     traffic_shutdown();
     job_unhook();
 
-    if (dm_spawn_state_value() != 0)
+    if (dm_spawn_state_value() != SPAWN_NONE)
         core_log("[core] leaving spawned vehicle %p in the world", dm_spawn_vehicle_ptr());
-    if (dm_spawn_trailer_state_value() != 0)
+    if (dm_spawn_trailer_state_value() != SPAWN_NONE)
         core_log("[core] leaving trailer %p in the world", dm_spawn_trailer_ptr());
     for (int i = 0; i < DM_RV_SLOTS; i++) {
         void *netobj = dm_rv_slot_netobj(i);

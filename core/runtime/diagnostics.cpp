@@ -260,6 +260,6 @@ void cmd_cmp()
     uint64_t truck = game_local_truck();
     if (truck)
         log_vehicle_debug("local", truck);
-    if (dm_spawn_state_value() == 2)
+    if (dm_spawn_state_value() == SPAWN_SPAWNED)
         log_vehicle_debug("ours ", (uint64_t)(uintptr_t)dm_spawn_vehicle_ptr());
 }

@@ -22,7 +22,7 @@ int dm_cmd_run(const char *line, const dm_frame_info *info)
         return 0;
     }
     const char *rest = nullptr;
-    cmd_id id = cmd_match(line, dm_spawn_state_value() == 2, &rest);
+    cmd_id id = cmd_match(line, dm_spawn_state_value() == SPAWN_SPAWNED, &rest);
     switch (id) {
     case CMD_NONE:
         core_log("[core] unknown command");
@@ -37,7 +37,7 @@ int dm_cmd_run(const char *line, const dm_frame_info *info)
     case CMD_DESPAWN: spawn_despawn(); break;
     case CMD_TRAILER: spawn_trailer(); break;
     case CMD_TRAILER_OFF:
-        if (dm_spawn_trailer_state_value() == 0)
+        if (dm_spawn_trailer_state_value() == SPAWN_NONE)
             core_log("[core] trailer: none");
         else
             dm_trailer_remove("trailer off");
@@ -73,8 +73,7 @@ int dm_cmd_run(const char *line, const dm_frame_info *info)
     case CMD_MEMREC: cmd_memrec(rest, info->seconds); break;
     case CMD_MODEL:
         props_command(rest);
-        if (props_any_live() && !hook_draw_installed())
-            hook_install_draw();
+        draw_hook_ask(DRAW_HOOK_FOR_PROPS_COMMAND);
         break;
     case CMD_GPS: gps_command(info, rest); break;
     case CMD_CAM: dm_cam_command(rest); break;

@@ -105,14 +105,14 @@ bool shadow_object(uint64_t object, uint64_t a2, uint64_t light, float strength)
 /* The spawned vehicle when it is to be drawn now, else 0. */
 uint64_t vehicle_drawable(const hook_spawn_view *v)
 {
-    if (v->state() != 2 || v->hidden())
+    if (v->state() != SPAWN_SPAWNED || v->hidden())
         return 0;
     return (uint64_t)(uintptr_t)v->vehicle();
 }
 
 uint64_t trailer_drawable(const hook_spawn_view *v)
 {
-    return v->trailer_state() == 2 ? (uint64_t)(uintptr_t)v->trailer() : 0;
+    return v->trailer_state() == SPAWN_SPAWNED ? (uint64_t)(uintptr_t)v->trailer() : 0;
 }
 
 } // namespace

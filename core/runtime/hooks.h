@@ -32,7 +32,7 @@ void hook_command(cmd_id id);
  * thread, all through this view: the vehicles' readers (vehicles.h) unless
  * a test core sets a view of its own (null: the vehicles' again). */
 typedef struct hook_spawn_view {
-    int (*state)();         /* 0 none, 1 loading, 2 spawned */
+    int (*state)();         /* SPAWN_NONE, SPAWN_LOADING, SPAWN_SPAWNED (vehicles.h) */
     void *(*vehicle)();
     int (*trailer_state)(); /* as state */
     void *(*trailer)();

@@ -1,11 +1,10 @@
 // The "net_tick" frame step: the local truck sampled every 0.1 s (a recording
 // row, and our state for the server while connected), auto-connect, the
 // network client's tick, then the remote-player glue, whose vehicle for a
-// remote player gets the draw hook. Game thread only.
+// remote player asks for the draw hook. Game thread only.
 #include "auto_connect.h"
-#include "hooks.h"
 #include "net_client.h"
-#include "net_frame.h"
+#include "runtime.h"
 #include "vehicles.h"
 
 namespace {
@@ -32,6 +31,6 @@ void net_tick_step(const dm_frame_info *info)
     net_tick(now);
     if (net_is_open() && sampled)
         net_send_state(now, &pose);
-    if (dm_remote_glue_tick(now) && !hook_draw_installed())
-        hook_install_draw();
+    if (dm_remote_glue_tick(now))
+        draw_hook_ask(DRAW_HOOK_FOR_REMOTE_VEHICLE);
 }

@@ -5,14 +5,17 @@
  * our vehicles (net block). dm_core_init maps them and takes the core and
  * trailer blocks back; the first frame takes the net block back;
  * dm_core_shutdown writes all three. A reader clears the magic, so a block
- * is taken back at most once. reload_blocks.cpp.
+ * is taken back at most once. reload_blocks.cpp. The vehicles fill and
+ * take back the payload of the core and trailer blocks (their layouts are
+ * in spawn_reload.h); the runtime writes and checks magic, version and the
+ * profile, and owns the net block.
  *
  * The layouts are read by other core builds: little-endian, every field at
  * the offset asserted below, never moved. */
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "placement.h"
+#include "spawn_reload.h"
 
 #define RELOAD_CORE_NAME "Localdrovemark_core_state_%lu"
 #define RELOAD_TRAILER_NAME "Localdrovemark_trailer_state_%lu"
@@ -21,72 +24,6 @@
 #define RELOAD_TRAILER_MAGIC 0x444D524Cu /* "DMRL" */
 #define RELOAD_NET_MAGIC 0x444D4E54u     /* "DMNT" */
 #define RELOAD_VERSION 1u
-
-/* core block flags */
-#define RELOAD_FLAG_SPAWN_CLONE 0x1u /* the spawnmode setting is clone */
-#define RELOAD_FLAG_OWN_DEF 0x2u     /* the vehicle's definition is our own */
-#define RELOAD_FLAG_LOOK_BUILT 0x4u  /* built from a look list (older readers ignore it) */
-
-typedef struct dm_core_state_block {
-    uint32_t magic, version;
-    uint64_t game_ctrl;     /* identifies the loaded profile */
-    uint64_t vehicle, definition;
-    uint32_t state;         /* 2 fully spawned, else 0 */
-    uint32_t move_mode;     /* 0 park, 1 circle, 2 follow, 3 net */
-    uint32_t flags;         /* RELOAD_FLAG_* */
-    uint32_t drawing;       /* the draw and shadow hooks were on */
-    placement place;
-    double circle_centre[3];
-    double circle_radius, circle_speed, circle_angle;
-    double follow_distance;
-    float steer_sign;
-    uint32_t reserved;      /* not written */
-} dm_core_state_block;
-static_assert(offsetof(dm_core_state_block, game_ctrl) == 8 && offsetof(dm_core_state_block, vehicle) == 16 &&
-                  offsetof(dm_core_state_block, definition) == 24 && offsetof(dm_core_state_block, state) == 32 &&
-                  offsetof(dm_core_state_block, move_mode) == 36 && offsetof(dm_core_state_block, flags) == 40 &&
-                  offsetof(dm_core_state_block, drawing) == 44 && offsetof(dm_core_state_block, place) == 48 &&
-                  offsetof(dm_core_state_block, circle_centre) == 80 &&
-                  offsetof(dm_core_state_block, circle_radius) == 104 &&
-                  offsetof(dm_core_state_block, circle_speed) == 112 &&
-                  offsetof(dm_core_state_block, circle_angle) == 120 &&
-                  offsetof(dm_core_state_block, follow_distance) == 128 &&
-                  offsetof(dm_core_state_block, steer_sign) == 136 && offsetof(dm_core_state_block, reserved) == 140 &&
-                  sizeof(dm_core_state_block) == 144,
-              "the core block's layout");
-
-typedef struct dm_trailer_state_block {
-    uint32_t magic, version;
-    uint64_t game_ctrl;
-    uint64_t vehicle;       /* the spawned vehicle that pulls it */
-    uint64_t trailer, definition;
-    uint32_t state;         /* 2 when trailer and vehicle are fully spawned, else 0 */
-    uint32_t rigid;         /* non-zero rigid, 0 articulated */
-    double fifth_wheel[3];  /* the hitch in the truck frame */
-    double kingpin[3];      /* the hitch in the trailer frame */
-    double rigid_offset[3]; /* the trailer's position in the truck frame */
-    double drag_length, articulation_offset;
-    double drag_point[2];   /* world x, z */
-    double last_hitch[2];   /* world x, z */
-    uint32_t drag_set;
-    float rigid_rotation[4];
-    uint32_t reserved;      /* not written */
-} dm_trailer_state_block;
-static_assert(offsetof(dm_trailer_state_block, game_ctrl) == 8 && offsetof(dm_trailer_state_block, vehicle) == 16 &&
-                  offsetof(dm_trailer_state_block, trailer) == 24 &&
-                  offsetof(dm_trailer_state_block, definition) == 32 && offsetof(dm_trailer_state_block, state) == 40 &&
-                  offsetof(dm_trailer_state_block, rigid) == 44 &&
-                  offsetof(dm_trailer_state_block, fifth_wheel) == 48 &&
-                  offsetof(dm_trailer_state_block, kingpin) == 72 &&
-                  offsetof(dm_trailer_state_block, rigid_offset) == 96 &&
-                  offsetof(dm_trailer_state_block, drag_length) == 120 &&
-                  offsetof(dm_trailer_state_block, articulation_offset) == 128 &&
-                  offsetof(dm_trailer_state_block, drag_point) == 136 &&
-                  offsetof(dm_trailer_state_block, last_hitch) == 152 &&
-                  offsetof(dm_trailer_state_block, drag_set) == 168 &&
-                  offsetof(dm_trailer_state_block, rigid_rotation) == 172 &&
-                  offsetof(dm_trailer_state_block, reserved) == 188 && sizeof(dm_trailer_state_block) == 192,
-              "the trailer block's layout");
 
 typedef struct dm_net_state_block {
     uint32_t magic, version;
@@ -115,7 +52,8 @@ static_assert(offsetof(dm_net_state_block, game_ctrl) == 8 && offsetof(dm_net_st
 
 /* dm_core_init: creates or opens the three sections (a section that cannot
  * be mapped leaves its block off, silently), then takes back the core and
- * trailer blocks (dm_restore_after_reload). */
+ * trailer blocks (dm_restore_after_reload); drawing that was on asks for
+ * the draw hook, which dm_core_init decides on at once (draw_hook_decide). */
 void reload_blocks_map();
 void dm_restore_after_reload();
 /* Each frame: the profile the blocks are written for. */

@@ -11,7 +11,6 @@
 #include "placement.h"
 #include "vehicles.h"
 
-enum { SPAWN_NONE = 0, SPAWN_LOADING = 1, SPAWN_SPAWNED = 2 };
 enum { MOVE_PARK = 0, MOVE_CIRCLE = 1, MOVE_FOLLOW = 2, MOVE_NET = 3 };
 
 #define SPAWN_LOAD_SECONDS 30.0 /* a vehicle not loaded by then is released */

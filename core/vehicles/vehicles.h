@@ -10,6 +10,9 @@
 
 #define DM_RV_SLOTS 8
 
+/* The states of the spawned vehicle and of its trailer. */
+enum { SPAWN_NONE = 0, SPAWN_LOADING = 1, SPAWN_SPAWNED = 2 };
+
 /* At shutdown, with the draw hooks removed: the releases still waiting for
  * a draw (spawn.h) are done, or left to the game when a draw still runs. */
 void spawn_release_finish();
@@ -76,8 +79,8 @@ void dm_rv_section_map();
  * draw detours (these readers may run on the render thread) */
 void *dm_spawn_vehicle_ptr();
 void *dm_spawn_trailer_ptr();
-int dm_spawn_state_value();         /* 0 none, 1 loading, 2 spawned */
-int dm_spawn_trailer_state_value(); /* 0 none, 2 built */
+int dm_spawn_state_value();         /* SPAWN_NONE, SPAWN_LOADING, SPAWN_SPAWNED */
+int dm_spawn_trailer_state_value(); /* as the vehicle's; SPAWN_SPAWNED once built */
 /* The draw and shadow detours read the four above and this one, on the
  * game's render thread: */
 bool dm_spawn_hidden(); /* a parked remote player's vehicle is not drawn */
