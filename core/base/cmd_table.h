@@ -1,43 +1,37 @@
-/* The console's command words in their fixed order and how a line is matched
- * against them. Pure logic; dispatcher.cpp runs the rows. */
+/* How a console line is matched against a table of command rows, each row
+ * holding its word, how the word is matched, whether it runs on a game
+ * build other than the supported one, and its handler. Pure logic: the
+ * console's own rows, which name every floor's handlers, are in
+ * core/runtime/dispatcher.cpp. */
 #pragma once
+
+struct dm_frame_info;
 
 enum cmd_kind {
     CMD_EXACT,        /* the whole line equals the word; rest "" */
     CMD_WORD,         /* the word, then a blank or the end; rest from the blank on */
     CMD_WORD_DEFAULT, /* the word, then the end (rest null: the default) or a blank (rest after it) */
     CMD_PREFIX,       /* the line begins with the word; rest after it */
+    CMD_PREFIX_SPAWNED, /* as CMD_PREFIX, only while the spawned vehicle is in state 2 */
 };
 
-enum cmd_id {
-    CMD_NONE = 0,
-    CMD_PING, CMD_POS, CMD_BUILD, CMD_UPDATE, CMD_THREADS, CMD_LOCAL, CMD_SPAWN, CMD_DESPAWN,
-    CMD_TRAILER, CMD_TRAILER_OFF, CMD_INFO, CMD_CONFIG_RELOAD, CMD_CONFIG_REFRESH, CMD_CONFIG,
-    CMD_CARGODUMP, CMD_PEEK, CMD_TRAFFIC, CMD_RVSPAWN, CMD_RVDESPAWN, CMD_RVINFO, CMD_RVVEL,
-    CMD_REMOTE, CMD_RVMOVE, CMD_RVSTEP, CMD_RVCLOCK, CMD_WEATHER, CMD_ROADEVENTS, CMD_CLOCK,
-    CMD_MEMREC, CMD_MODEL, CMD_GPS, CMD_CAM, CMD_NAMETAGS, CMD_JOB, CMD_DAMAGE, CMD_REPAIR,
-    CMD_WATCH_ON, CMD_WATCH_OFF, CMD_CMP, CMD_FLAGS, CMD_FLAGS_OFF, CMD_WHEELDBG, CMD_STEER_FLIP,
-    CMD_MOVE, CMD_HOOK_ON, CMD_HOOK_OFF, CMD_SHADOW_ON, CMD_SHADOW_OFF, CMD_DEFDUMP, CMD_SPAWNLIST,
-    CMD_SPAWNMODE_CLONE, CMD_SPAWNMODE_SHARE, CMD_COLLIDE_ON, CMD_COLLIDE_OFF, CMD_TICK_ON,
-    CMD_TICK_OFF, CMD_NET,
-};
+/* What a handler is given: the whole line, the rest its row's kind leaves
+ * (see cmd_kind) and the frame the line runs in. */
+typedef struct cmd_call {
+    const char *line;
+    const char *rest;
+    const dm_frame_info *info;
+} cmd_call;
+typedef void (*cmd_handler)(const cmd_call &call);
 
 typedef struct cmd_row {
     const char *word;
     cmd_kind kind;
-    cmd_id id;
+    bool other_builds; /* runs on a game build other than the supported one */
+    cmd_handler handler;
 } cmd_row;
 
-extern const cmd_row cmd_rows[];
-extern const int cmd_row_count;
-
-/* The first row that matches, CMD_NONE when none does. vehicle_spawned: the
- * spawned vehicle is in state 2 (the "flags " row needs it). */
-cmd_id cmd_match(const char *line, bool vehicle_spawned, const char **rest);
-
-/* The word of the first row of the id (as the table spells it, a prefix row
- * with its trailing blank); "" for CMD_NONE. */
-const char *cmd_word(cmd_id id);
-
-/* Whether a line passes on a game build other than the supported one. */
-bool cmd_gate_passes(const char *line);
+/* The first of the rows that matches the line (null when none does), with
+ * the rest its handler gets (null when none matches). vehicle_spawned: the
+ * spawned vehicle is in state 2 (CMD_PREFIX_SPAWNED rows need it). */
+const cmd_row *cmd_match(const cmd_row *rows, int count, const char *line, bool vehicle_spawned, const char **rest);

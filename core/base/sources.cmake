@@ -1,5 +1,5 @@
 # The core's ground floor: game access (the access layer, code patching,
-# placement, tokens), the command table, the settings store and the log.
+# placement, tokens), command-table matching, the settings store and the log.
 # It includes nothing from the floors above it.
 set(d ${CMAKE_SOURCE_DIR}/core/base)
 list(APPEND DM_CORE_PURE_SOURCES ${d}/dm_token.cpp ${d}/placement.cpp ${d}/config_text.cpp ${d}/cmd_table.cpp)

@@ -8,7 +8,7 @@
 //   dm_shadow_strength
 //   the detours            hook_draw_detour, dm_shadow_detour
 //   install and remove     hook_install_draw, hook_remove_all, ...
-//   commands               hook on|off, shadow on|off
+//   commands               hook_shadows (shadow on|off)
 //
 // The detours run on the game's render thread, the rest on the game thread.
 // They read the spawned vehicle's and trailer's state only through the
@@ -287,19 +287,8 @@ void hook_set_drawing_enabled(bool on) { drawing_enabled = on ? 1 : 0; }
 
 /* ---- commands ---- */
 
-void hook_command(cmd_id id)
+void hook_shadows(bool on)
 {
-    switch (id) {
-    case CMD_HOOK_ON: hook_install_draw(); break;
-    case CMD_HOOK_OFF: hook_remove_all(); break;
-    case CMD_SHADOW_ON:
-        shadows_off = 0;
-        core_log("[core] shadow ON");
-        break;
-    case CMD_SHADOW_OFF:
-        shadows_off = 1;
-        core_log("[core] shadow OFF");
-        break;
-    default: break;
-    }
+    shadows_off = on ? 0 : 1;
+    core_log("[core] shadow %s", on ? "ON" : "OFF");
 }

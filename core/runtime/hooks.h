@@ -2,7 +2,6 @@
  * console commands that install and remove them (hooks.cpp). */
 #pragma once
 #include <stdint.h>
-#include "cmd_table.h"
 
 /* The detours' counts and fault flags, read by the "stats" frame step. */
 typedef struct hook_counters {
@@ -25,8 +24,8 @@ bool hook_draw_installed();
 void hook_reset_trailer_faults();
 bool hook_drawing_enabled();
 void hook_set_drawing_enabled(bool on);
-/* The "hook on", "hook off", "shadow on" and "shadow off" rows. */
-void hook_command(cmd_id id);
+/* "shadow on" and "shadow off": whether our shadows are cast. */
+void hook_shadows(bool on);
 
 /* What the detours read of the spawned vehicle and trailer, on the render
  * thread, all through this view: the vehicles' readers (vehicles.h) unless

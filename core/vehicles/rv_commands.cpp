@@ -8,7 +8,7 @@
 //   rvspawn         cmd_rvspawn
 //   rvdespawn       cmd_rvdespawn
 //   rvmove          cmd_rvmove
-//   switches        dm_rv_inline_command: rvvel, rvstep, rvclock
+//   switches        cmd_rvvel, cmd_rvclock, cmd_rvstep
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -313,43 +313,43 @@ void cmd_rvmove(const char *rest)
 
 /* ---- switches ---- */
 
-void dm_rv_inline_command(cmd_id id, const char *rest)
+void cmd_rvvel(const char *rest)
 {
     rest = skip_blanks(rest);
-    switch (id) {
-    case CMD_RVVEL:
-        if (!switch_word(rest)) {
-            core_log("[core] usage: rvvel [on|off]");
-            return;
-        }
-        dm_rv.velocity = is_word(rest, "on");
-        core_log("[core] rv: velocity %s", dm_rv.velocity ? "on" : "off");
-        break;
-    case CMD_RVCLOCK:
-        if (!switch_word(rest)) {
-            core_log("[core] usage: rvclock [on|off]");
-            return;
-        }
-        dm_rv.clock = !is_word(rest, "off");
-        core_log("[core] rv: clock %s", dm_rv.clock ? "on" : "off");
-        break;
-    case CMD_RVSTEP: {
-        int mode = -1;
-        for (int i = 0; i < 3; i++)
-            if (is_word(rest, step_names[i]))
-                mode = i;
-        if (mode < 0) {
-            core_log("[core] usage: rvstep auto|on|off");
-            return;
-        }
-        dm_rv.step_mode = (uint32_t)mode;
-        for (dm_rv_slot &s : dm_rv_slots) {
-            s.stepping_ourselves = 0;
-            s.unchanged_frames = 0;
-        }
-        core_log("[core] rv: step %s", step_names[mode]);
-        break;
+    if (!switch_word(rest)) {
+        core_log("[core] usage: rvvel [on|off]");
+        return;
     }
-    default: break;
+    dm_rv.velocity = is_word(rest, "on");
+    core_log("[core] rv: velocity %s", dm_rv.velocity ? "on" : "off");
+}
+
+void cmd_rvclock(const char *rest)
+{
+    rest = skip_blanks(rest);
+    if (!switch_word(rest)) {
+        core_log("[core] usage: rvclock [on|off]");
+        return;
     }
+    dm_rv.clock = !is_word(rest, "off");
+    core_log("[core] rv: clock %s", dm_rv.clock ? "on" : "off");
+}
+
+void cmd_rvstep(const char *rest)
+{
+    rest = skip_blanks(rest);
+    int mode = -1;
+    for (int i = 0; i < 3; i++)
+        if (is_word(rest, step_names[i]))
+            mode = i;
+    if (mode < 0) {
+        core_log("[core] usage: rvstep auto|on|off");
+        return;
+    }
+    dm_rv.step_mode = (uint32_t)mode;
+    for (dm_rv_slot &s : dm_rv_slots) {
+        s.stepping_ourselves = 0;
+        s.unchanged_frames = 0;
+    }
+    core_log("[core] rv: step %s", step_names[mode]);
 }

@@ -1,7 +1,6 @@
 // The console commands that test and drive the spawned vehicle: local,
-// spawn, info, cargodump, move, defdump, spawnlist and the settings the
-// dispatcher hands over inline (flags, wheeldbg, steer flip, spawnmode,
-// collide, tick). Game thread only; every game read is probed and guarded.
+// spawn, info, cargodump, move, defdump, spawnlist and the switches of the
+// spawned vehicle (flags, wheeldbg, steer flip, spawnmode, collide, tick). Game thread only; every game read is probed and guarded.
 // The arguments and the spawn list file are parsed in vehicle_args.cpp.
 //
 // Index
@@ -14,7 +13,8 @@
 //   files            the base directory, defdump's file
 //   defdump          cmd_defdump
 //   spawnlist        cmd_spawnlist
-//   inline rows      dm_vehicle_inline_command
+//   switches         cmd_flags, cmd_flags_off, cmd_wheeldbg, cmd_steer_flip, cmd_spawnmode,
+//                    cmd_collide, cmd_tick
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
@@ -373,50 +373,48 @@ void cmd_spawnlist(const char *rest)
         spawn_vehicle(metres, list, count);
 }
 
-/* ---- inline rows ---- */
+/* ---- switches ---- */
 
-void dm_vehicle_inline_command(cmd_id id, const char *rest)
+void cmd_flags(const char *rest)
 {
-    spawn_state_record &s = spawn_state;
-    switch (id) {
-    case CMD_FLAGS: {
-        uint32_t word;
-        if (!vcmd_parse_flags(rest, &word)) {
-            core_log("[core] flags <hex light word> | flags off");
-            break;
-        }
-        s.forced_word = word;
-        s.forced_on = 1;
-        core_log("[core] forcing veh+0x2a0 = %08x", word);
-        break;
+    uint32_t word;
+    if (!vcmd_parse_flags(rest, &word)) {
+        core_log("[core] flags <hex light word> | flags off");
+        return;
     }
-    case CMD_FLAGS_OFF:
-        s.forced_on = 0;
-        core_log("[core] flags no longer forced");
-        break;
-    case CMD_WHEELDBG: s.wheel_debug = 5; break;
-    case CMD_STEER_FLIP:
-        s.steer_sign = -s.steer_sign;
-        core_log("[core] steering sign %+.0f", s.steer_sign);
-        break;
-    case CMD_SPAWNMODE_CLONE:
-        s.spawn_mode_clone = 1;
-        core_log("[core] spawn mode: clone");
-        break;
-    case CMD_SPAWNMODE_SHARE:
-        s.spawn_mode_clone = 0;
-        core_log("[core] spawn mode: share");
-        break;
-    case CMD_COLLIDE_ON:
-    case CMD_COLLIDE_OFF:
-        s.collision_on = id == CMD_COLLIDE_ON;
-        spawn_apply_collision("command");
-        break;
-    case CMD_TICK_ON:
-    case CMD_TICK_OFF:
-        s.tick_on = id == CMD_TICK_ON;
-        core_log("[core] per-frame update %s", s.tick_on ? "ON" : "OFF");
-        break;
-    default: break; /* the rv rows: dm_rv_inline_command */
-    }
+    spawn_state.forced_word = word;
+    spawn_state.forced_on = 1;
+    core_log("[core] forcing veh+0x2a0 = %08x", word);
+}
+
+void cmd_flags_off()
+{
+    spawn_state.forced_on = 0;
+    core_log("[core] flags no longer forced");
+}
+
+void cmd_wheeldbg() { spawn_state.wheel_debug = 5; }
+
+void cmd_steer_flip()
+{
+    spawn_state.steer_sign = -spawn_state.steer_sign;
+    core_log("[core] steering sign %+.0f", spawn_state.steer_sign);
+}
+
+void cmd_spawnmode(bool clone)
+{
+    spawn_state.spawn_mode_clone = clone ? 1 : 0;
+    core_log("[core] spawn mode: %s", clone ? "clone" : "share");
+}
+
+void cmd_collide(bool on)
+{
+    spawn_state.collision_on = on;
+    spawn_apply_collision("command");
+}
+
+void cmd_tick(bool on)
+{
+    spawn_state.tick_on = on;
+    core_log("[core] per-frame update %s", spawn_state.tick_on ? "ON" : "OFF");
 }

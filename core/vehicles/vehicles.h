@@ -4,7 +4,6 @@
  * spawn.h, the convoy remote vehicles in rv.h. */
 #pragma once
 #include "dm_api.h"
-#include "cmd_table.h"
 #include "net_records.h"
 #include "placement.h"
 
@@ -104,8 +103,19 @@ void cmd_rvmove(const char *rest);
 void cmd_move(const char *rest);
 void cmd_defdump(const char *file); /* null: none given */
 void cmd_spawnlist(const char *rest);
-/* The rows the vehicle commands handle inline (flags, flags off, wheeldbg,
- * steer flip, spawnmode, collide, tick). */
-void dm_vehicle_inline_command(cmd_id id, const char *rest);
-/* The rows the convoy remote vehicles handle inline (rvvel, rvstep, rvclock). */
-void dm_rv_inline_command(cmd_id id, const char *rest);
+/* The spawned vehicle's switches: "flags <hex>" forces its light word,
+ * "flags off" ends that; "wheeldbg" logs the next wheel lines; "steer flip",
+ * "spawnmode clone|share", "collide on|off" (also "net collide ..."),
+ * "tick on|off". */
+void cmd_flags(const char *rest);
+void cmd_flags_off();
+void cmd_wheeldbg();
+void cmd_steer_flip();
+void cmd_spawnmode(bool clone);
+void cmd_collide(bool on);
+void cmd_tick(bool on);
+/* The convoy remote vehicles' switches: rvvel [on|off], rvstep auto|on|off,
+ * rvclock [on|off] (rest: the text behind the word). */
+void cmd_rvvel(const char *rest);
+void cmd_rvstep(const char *rest);
+void cmd_rvclock(const char *rest);

@@ -184,24 +184,27 @@ uint64_t damage_player_trailer() { return player_data(player_trailer, off_traile
 
 /* ---- the command ---- */
 
-void damage_command(const char *line)
+namespace {
+
+/* Runs a read or a repair of game data, a fault logged with its code. */
+template <typename F> void damage_guarded(F &&act)
+{
+    if (!dm_guarded_filter(act, fault_record_filter, nullptr))
+        core_log("[core] damage: fault (0x%08lx)", (unsigned long)last_fault_code);
+}
+
+} // namespace
+
+void damage_command() { damage_guarded([] { damage_print(); }); }
+
+void repair_command(const char *rest)
 {
     // The words are read before anything is touched: a word of another
     // kind resets nothing.
-    bool repair = !strncmp(line, "repair", 6);
     damage_repair_sel sel = {};
-    if (repair && !damage_parse_repair(line + 6, &sel)) {
+    if (!damage_parse_repair(rest, &sel)) {
         core_log("[core] usage: repair [fixable] [truck] [trailer] [cargo]");
         return;
     }
-    bool ok = dm_guarded_filter(
-        [&] {
-            if (repair)
-                damage_repair(sel);
-            else
-                damage_print();
-        },
-        fault_record_filter, nullptr);
-    if (!ok)
-        core_log("[core] damage: fault (0x%08lx)", (unsigned long)last_fault_code);
+    damage_guarded([&] { damage_repair(sel); });
 }

@@ -6,7 +6,7 @@
 //   status and where  cmd_status, here_city, cmd_where
 //   offers            cmd_offer, cmd_mark, cmd_offers, cmd_server
 //   jobs              job_prepare_take, cmd_get, cmd_take
-//   the command       job_command
+//   the command       job_rows, job_command
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -371,33 +371,46 @@ void cmd_take(job_word *w, int n)
     job_prepare_take(&b, player, tp);
 }
 
-} // namespace
-
 // ---------------------------------------------------------------- the command
+
+/* What a sub-command's handler is given: the frame and the line's words
+ * (w[0] the sub-command's own). */
+struct job_call {
+    const dm_frame_info *info;
+    job_word *w;
+    int n;
+};
+
+/* The sub-commands: the word, the fewest words the line needs, the handler.
+ * A line of no row (or too few words) gets the usage line. */
+struct job_row {
+    const char *word;
+    int min_words;
+    void (*handler)(const job_call &call);
+};
+const job_row job_rows[] = {
+    { "status", 0, [](const job_call &) { cmd_status(); } },
+    { "where", 0, [](const job_call &c) { cmd_where(c.info, c.w, c.n); } },
+    { "offer", 0, [](const job_call &c) { cmd_offer(c.w, c.n); } },
+    { "mark", 0, [](const job_call &c) { cmd_mark(c.w, c.n); } },
+    { "offers", 0, [](const job_call &c) { cmd_offers(c.w, c.n); } },
+    { "server", 0, [](const job_call &) { cmd_server(); } },
+    { "get", 3, [](const job_call &c) { cmd_get(c.info, c.w, c.n); } },
+    { "take", 5, [](const job_call &c) { cmd_take(c.w, c.n); } },
+};
+
+} // namespace
 
 void job_command(const char *rest, const dm_frame_info *info)
 {
     job_word w[JOB_WORDS_MAX];
     int n = job_words(rest, w);
     const char *verb = n ? w[0] : "status";
-    if (strcmp(verb, "status") == 0)
-        cmd_status();
-    else if (strcmp(verb, "where") == 0)
-        cmd_where(info, w, n);
-    else if (strcmp(verb, "offer") == 0)
-        cmd_offer(w, n);
-    else if (strcmp(verb, "mark") == 0)
-        cmd_mark(w, n);
-    else if (strcmp(verb, "offers") == 0)
-        cmd_offers(w, n);
-    else if (strcmp(verb, "server") == 0)
-        cmd_server();
-    else if (strcmp(verb, "get") == 0 && n >= 3)
-        cmd_get(info, w, n);
-    else if (strcmp(verb, "take") == 0 && n >= 5)
-        cmd_take(w, n);
-    else
-        core_log("[core] job: usage: job status | job where [n] | job get <src_city|here> <dst_city> [tp] | job take "
-                 "<src_co> <src_city> <dst_co> <dst_city> [cargo|-] [trailer_def|-] [tp]");
+    for (const job_row &row : job_rows)
+        if (strcmp(verb, row.word) == 0 && n >= row.min_words) {
+            row.handler({ info, w, n });
+            return;
+        }
+    core_log("[core] job: usage: job status | job where [n] | job get <src_city|here> <dst_city> [tp] | job take "
+             "<src_co> <src_city> <dst_co> <dst_city> [cargo|-] [trailer_def|-] [tp]");
 }
-

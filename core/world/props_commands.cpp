@@ -77,7 +77,7 @@ void world_of(const prop_record *r, double pos[3], float q[4])
 
 /* ---- spawn ---- */
 
-void cmd_spawn(const char *rest)
+void props_cmd_spawn(const char *rest)
 {
     props_spawn_args a;
     if (!props_parse_spawn(rest, &a)) {
@@ -142,7 +142,7 @@ void cmd_spawn(const char *rest)
 
 /* ---- list ---- */
 
-void cmd_list()
+void props_cmd_list()
 {
     props_log("[props] %d live, drawing %s, %u draw calls%s%s", props_live_count(),
               props_block->drawing_on ? "on" : "off", (unsigned)props_draw_calls,
@@ -174,7 +174,7 @@ void cmd_list()
 
 /* ---- edits ---- */
 
-void cmd_despawn_all()
+void props_cmd_despawn_all()
 {
     bool joined = props_joined();
     bool sent = joined && net_send_prop_remove(0);
@@ -185,7 +185,7 @@ void cmd_despawn_all()
     props_log("[props] despawn all%s", server);
 }
 
-void cmd_despawn(const char *rest)
+void props_cmd_despawn(const char *rest)
 {
     prop_record *r = props_find_first_word(rest, nullptr);
     if (!r)
@@ -199,7 +199,7 @@ void cmd_despawn(const char *rest)
     props_log("[props] #%u despawn queued", r->local_id);
 }
 
-void cmd_nudge(const char *rest)
+void props_cmd_nudge(const char *rest)
 {
     float v[4] = { 0, 0, 0, 0 };
     prop_record *r = id_and_numbers(rest, v, 4, 4, "model nudge <id|last> <dx> <dy> <dz> [yaw deg]", "nudge");
@@ -219,7 +219,7 @@ void cmd_nudge(const char *rest)
     props_commit_placement(r, pos, q, "nudge");
 }
 
-void cmd_move(const char *rest)
+void props_cmd_move(const char *rest)
 {
     float v[3] = { 0, 0, 0 }; // ahead, right, up
     prop_record *r = id_and_numbers(rest, v, 3, 2, "model move <id|last> <ahead> [right] [up]", "move");
@@ -260,7 +260,7 @@ void cmd_move(const char *rest)
     props_commit_placement(r, pos, q, "move");
 }
 
-void cmd_rot(const char *rest)
+void props_cmd_rot(const char *rest)
 {
     float deg = 0;
     prop_record *r = id_and_numbers(rest, &deg, 1, 2, "model rot <id|last> <degrees>", "rot");
@@ -290,7 +290,7 @@ void cmd_rot(const char *rest)
     props_commit_placement(r, pos, q, "rotate");
 }
 
-void cmd_here(const char *rest)
+void props_cmd_here(const char *rest)
 {
     float v[2] = { 10.0f, 0.0f };
     prop_record *r = id_and_numbers(rest, v, 2, 1, "model here <id|last> [ahead] [right]", "here");
@@ -305,7 +305,7 @@ void cmd_here(const char *rest)
     props_commit_placement(r, pos, q, "here");
 }
 
-void cmd_ray(const char *rest)
+void props_cmd_ray(const char *rest)
 {
     float ahead = 10.0f;
     sscanf(rest, "%f", &ahead);
@@ -332,7 +332,7 @@ void cmd_ray(const char *rest)
               h.normal[1], h.normal[2], (void *)(uintptr_t)h.actor, h.substance, p[1]);
 }
 
-void cmd_bounds(const char *rest)
+void props_cmd_bounds(const char *rest)
 {
     prop_record *r = props_find_first_word(rest, nullptr);
     if (!r)
@@ -349,7 +349,7 @@ void cmd_bounds(const char *rest)
                   f[4 * i + 3]);
 }
 
-void cmd_detach(const char *rest)
+void props_cmd_detach(const char *rest)
 {
     prop_record *r = props_find_first_word(rest, nullptr);
     if (!r)
@@ -375,7 +375,7 @@ void cmd_detach(const char *rest)
     props_log("[props] #%u detached at (%.1f, %.1f, %.1f)", r->local_id, w[0], w[1], w[2]);
 }
 
-void cmd_light(const char *rest)
+void props_cmd_light(const char *rest)
 {
     char id[16] = "", word[16] = "";
     if (sscanf(rest, "%15s %15s", id, word) < 2) {
@@ -408,7 +408,7 @@ void cmd_light(const char *rest)
     props_log("[props] #%u light %s (%d blinking flare(s))", r->local_id, props_light_mode_names[mode], flares);
 }
 
-void cmd_exists(const char *rest)
+void props_cmd_exists(const char *rest)
 {
     char shown[PROPS_PATH_MAX * 4 + 1];
     net_clean(shown, sizeof shown, rest, strnlen(rest, PROPS_PATH_MAX));
@@ -419,7 +419,7 @@ void cmd_exists(const char *rest)
 
 /* ---- switches ---- */
 
-void cmd_collide(bool on)
+void props_cmd_collide(bool on)
 {
     props_collision_on = on;
     for (auto &r : props_block->table) {
@@ -433,7 +433,7 @@ void cmd_collide(bool on)
     props_log("[props] collision %s", props_collision_on ? "on" : "off");
 }
 
-void cmd_layout(uint8_t op, const char *name)
+void props_cmd_layout(uint8_t op, const char *name)
 {
     size_t n = strlen(name);
     if (op != 3 && (n == 0 || n > 32)) {
@@ -454,26 +454,26 @@ void props_command(const char *text)
         return;
     const char *rest;
     switch (props_match(text, &rest)) {
-    case PROPS_SPAWN: cmd_spawn(rest); break;
-    case PROPS_LIST: cmd_list(); break;
-    case PROPS_DESPAWN_ALL: cmd_despawn_all(); break;
-    case PROPS_DESPAWN: cmd_despawn(rest); break;
-    case PROPS_NUDGE: cmd_nudge(rest); break;
+    case PROPS_SPAWN: props_cmd_spawn(rest); break;
+    case PROPS_LIST: props_cmd_list(); break;
+    case PROPS_DESPAWN_ALL: props_cmd_despawn_all(); break;
+    case PROPS_DESPAWN: props_cmd_despawn(rest); break;
+    case PROPS_NUDGE: props_cmd_nudge(rest); break;
     case PROPS_SEARCH: model_catalog_search_command(rest); break;
-    case PROPS_MOVE: cmd_move(rest); break;
-    case PROPS_ROT: cmd_rot(rest); break;
-    case PROPS_HERE: cmd_here(rest); break;
-    case PROPS_RAY: cmd_ray(rest); break;
+    case PROPS_MOVE: props_cmd_move(rest); break;
+    case PROPS_ROT: props_cmd_rot(rest); break;
+    case PROPS_HERE: props_cmd_here(rest); break;
+    case PROPS_RAY: props_cmd_ray(rest); break;
     case PROPS_SNAP:
     case PROPS_LEVEL: props_cmd_snap_level(rest); break;
-    case PROPS_BOUNDS: cmd_bounds(rest); break;
+    case PROPS_BOUNDS: props_cmd_bounds(rest); break;
     case PROPS_ATTACH: props_cmd_attach(rest); break;
-    case PROPS_DETACH: cmd_detach(rest); break;
-    case PROPS_LIGHT: cmd_light(rest); break;
+    case PROPS_DETACH: props_cmd_detach(rest); break;
+    case PROPS_LIGHT: props_cmd_light(rest); break;
     case PROPS_HOOKUPS: props_cmd_hookups(rest); break;
-    case PROPS_EXISTS: cmd_exists(rest); break;
-    case PROPS_COLLIDE_ON: cmd_collide(true); break;
-    case PROPS_COLLIDE_OFF: cmd_collide(false); break;
+    case PROPS_EXISTS: props_cmd_exists(rest); break;
+    case PROPS_COLLIDE_ON: props_cmd_collide(true); break;
+    case PROPS_COLLIDE_OFF: props_cmd_collide(false); break;
     case PROPS_AUTOSNAP_ON:
     case PROPS_AUTOSNAP_OFF:
         props_autosnap = props_match(text, &rest) == PROPS_AUTOSNAP_ON;
@@ -483,10 +483,10 @@ void props_command(const char *text)
         props_ray_filter = (uint32_t)strtoul(rest, nullptr, 16);
         props_log("[props] ray filter %08x", props_ray_filter);
         break;
-    case PROPS_SAVE: cmd_layout(1, rest); break;
-    case PROPS_LOAD: cmd_layout(2, rest); break;
-    case PROPS_LAYOUTS: cmd_layout(3, ""); break;
-    case PROPS_DELETE: cmd_layout(4, rest); break;
+    case PROPS_SAVE: props_cmd_layout(1, rest); break;
+    case PROPS_LOAD: props_cmd_layout(2, rest); break;
+    case PROPS_LAYOUTS: props_cmd_layout(3, ""); break;
+    case PROPS_DELETE: props_cmd_layout(4, rest); break;
     case PROPS_DRAW_ON:
         props_block->drawing_on = 1;
         props_draw_faulted = 0;

@@ -46,7 +46,8 @@ void props_command(const char *rest);
 bool props_any_live();
 void gps_command(const dm_frame_info *info, const char *rest);
 void job_command(const char *rest, const dm_frame_info *info);
-void damage_command(const char *line); /* "damage" and "repair" lines */
+void damage_command();                 /* "damage" */
+void repair_command(const char *rest); /* "repair [fixable] [truck] [trailer] [cargo]" */
 
 /* damage.cpp: the wear data of the local truck and of the first coupled
  * trailer (their definitions), 0 when absent or of another class. */

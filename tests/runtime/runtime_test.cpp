@@ -48,6 +48,9 @@ TEST_F(runtime, BuildGateOnRightWrongAndUnreadableHashes)
                                        : "[core] refused on this game build (only ping, pos, build, threads, net, config, update)");
         EXPECT_EQ(first("ping"), "[core] pong");
         EXPECT_EQ(first("netx"), "[core] unknown command"); // through the gate, then no row
+        // a line no row takes, of no family the gate lets through, is refused there
+        EXPECT_EQ(first("pinger"), ok ? "[core] unknown command"
+                                      : "[core] refused on this game build (only ping, pos, build, threads, net, config, update)");
         restart();
     }
 }

@@ -416,7 +416,7 @@ TEST_F(rv_test, ThePhysicsClockAdvancesInSinglePlayerOnly)
             sim::convoy_network_game(true);
             sim::put<uint64_t>(sim::convoy_state().network_game, sim::wc_f::network_clock, 7000000);
         }
-        dm_rv_inline_command(CMD_RVCLOCK, r.clock_on ? " on" : " off");
+        cmd_rvclock(r.clock_on ? " on" : " off");
         rv_frame();
         uint64_t before = wc_u64(sim::wc_f::physics_clock);
         rv_frame(r.dt);
@@ -448,7 +448,7 @@ TEST_F(rv_test, SteppingAutoOnOff)
     for (const row &r : rows) {
         SCOPED_TRACE(fmt("%s, game steps %d", r.mode, r.game_steps));
         SetUp();
-        dm_rv_inline_command(CMD_RVSTEP, r.mode);
+        cmd_rvstep(r.mode);
         EXPECT_TRUE(logged(fmt("[core] rv: step %s", r.mode)));
         cmd_rvspawn("c");
         sim::convoy_game_steps(r.game_steps);
@@ -464,7 +464,7 @@ TEST_F(rv_test, SteppingAutoOnOff)
         TearDown();
     }
     SetUp();
-    dm_rv_inline_command(CMD_RVSTEP, "");
+    cmd_rvstep("");
     EXPECT_TRUE(logged("[core] usage: rvstep auto|on|off"));
     EXPECT_EQ(dm_rv.step_mode, (uint32_t)RV_STEP_AUTO);
 }
