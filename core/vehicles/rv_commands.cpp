@@ -15,7 +15,6 @@
 #include "core.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "net_wire.h"
 #include "plain_text.h"
 #include "rv.h"
 #include "rv_game.h"
@@ -295,7 +294,7 @@ void cmd_rvmove(const char *rest)
         s.follow_player = pid;
         const char *name = net_player_name(pid);
         char clean[NET_NAME_MAX + 8];
-        net_clean(clean, sizeof clean, name, strnlen(name, NET_NAME_MAX + 1));
+        text_clean(clean, sizeof clean, name, strnlen(name, NET_NAME_MAX + 1));
         core_log("[core] rv: move net: follows player %u '%s' (over 40 m away = teleport + 2 s ghost)", (unsigned)pid,
                  clean);
     } else {

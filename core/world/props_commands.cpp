@@ -18,7 +18,7 @@
 #include "dm_token.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "net_wire.h"
+#include "plain_text.h"
 #include "props.h"
 #include "props_text.h"
 #include "world.h"
@@ -93,7 +93,7 @@ void cmd_spawn(const char *rest)
         return;
     if (!props_path_ok(path)) {
         char shown[PROPS_PATH_MAX * 4 + 1];
-        net_clean(shown, sizeof shown, path, strlen(path));
+        text_clean(shown, sizeof shown, path, strlen(path));
         props_log("[props] spawn: %s isn't a .pmd in the game's files", shown);
         return;
     }
@@ -411,7 +411,7 @@ void cmd_light(const char *rest)
 void cmd_exists(const char *rest)
 {
     char shown[PROPS_PATH_MAX * 4 + 1];
-    net_clean(shown, sizeof shown, rest, strnlen(rest, PROPS_PATH_MAX));
+    text_clean(shown, sizeof shown, rest, strnlen(rest, PROPS_PATH_MAX));
     props_log("[props] exists %s: %s (prop path %s)", shown,
               strnlen(rest, PROPS_PATH_MAX) < PROPS_PATH_MAX && props_game_file_exists(rest) ? "yes" : "no",
               props_path_ok(rest) ? "ok" : "refused");
@@ -499,7 +499,7 @@ void props_command(const char *text)
         break;
     case PROPS_UNKNOWN: {
         char shown[512];
-        net_clean(shown, sizeof shown, rest, strnlen(rest, 400));
+        text_clean(shown, sizeof shown, rest, strnlen(rest, 400));
         props_log("[props] unknown: model %s (search|spawn|here|move|rot|snap|autosnap|nudge|attach|detach|list|despawn|"
                   "draw|save|load|layouts|delete|ray)",
                   shown);

@@ -18,7 +18,7 @@
 #include "detour_gate.h"
 #include "dm_guard.h"
 #include "game_mem.h"
-#include "net_wire.h"
+#include "plain_text.h"
 #include "props.h"
 #include "world.h"
 
@@ -92,7 +92,7 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
     if (!props_block || !game_ctrl_guarded())
         return nullptr;
     char shown[NET_PROP_PATH_MAX * 4 + 1];
-    net_clean(shown, sizeof shown, path, strnlen(path, PROPS_PATH_MAX));
+    text_clean(shown, sizeof shown, path, strnlen(path, PROPS_PATH_MAX));
     if (!props_path_ok(path)) {
         if (server_id && props_refused_before(server_id))
             return nullptr;
@@ -267,7 +267,7 @@ prop_record *props_find(const char *text)
     if (!props_block)
         return nullptr;
     char shown[64];
-    net_clean(shown, sizeof shown, text, strnlen(text, 15));
+    text_clean(shown, sizeof shown, text, strnlen(text, 15));
     bool last = strncmp(text, "last", 4) == 0;
     uint32_t id = last ? props_last_id : (uint32_t)strtoul(text, nullptr, 10);
     if (id) {

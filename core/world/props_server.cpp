@@ -13,7 +13,7 @@
 #include <string.h>
 #include "core.h"
 #include "net_client.h"
-#include "net_wire.h"
+#include "plain_text.h"
 #include "props.h"
 
 /* ---- state ---- */
@@ -111,7 +111,7 @@ void on_server_prop(const prop_state *in)
         if (props_refused_before(s.server_id))
             return;
         char shown[NET_PROP_PATH_MAX * 4 + 1];
-        net_clean(shown, sizeof shown, s.model, strnlen(s.model, NET_PROP_PATH_MAX));
+        text_clean(shown, sizeof shown, s.model, strnlen(s.model, NET_PROP_PATH_MAX));
         props_log("[props] server prop %u refused (%s): %s", s.server_id, why, shown);
         return;
     }

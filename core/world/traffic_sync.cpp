@@ -21,8 +21,8 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "net_wire.h"
 #include "placement.h"
+#include "plain_text.h"
 #include "traffic_lock.h"
 #include "traffic_tables.h"
 #include "world.h"
@@ -330,7 +330,7 @@ void traffic_on_car_definition(uint16_t sender, const traffic_car_definition *de
     char path[NET_TRAFFIC_PATH_MAX + 1];
     if (at >= 0 && is_new)
         core_log("[traffic] remote car %u from player %u: type %u, %d paths, %s", def->net_id, sender, def->car_type,
-                 (int)def->path_count, net_clean(path, sizeof path, remote[at].first_path, NET_TRAFFIC_PATH_MAX));
+                 (int)def->path_count, text_clean(path, sizeof path, remote[at].first_path, NET_TRAFFIC_PATH_MAX));
 }
 
 void traffic_on_car_states(uint16_t sender, uint32_t, const traffic_car_state *states, int count)
@@ -404,7 +404,7 @@ void traffic_list_remote(const dm_frame_info *info)
             continue;
         double dist = r.has_state ? traffic_horizontal_distance(r.pos, info->x, info->z) : -1.0;
         char path[NET_TRAFFIC_PATH_MAX + 1];
-        net_clean(path, sizeof path, r.first_path, NET_TRAFFIC_PATH_MAX);
+        text_clean(path, sizeof path, r.first_path, NET_TRAFFIC_PATH_MAX);
         core_log("[traffic] remote %u/%u type %u %s pos(%.1f, %.1f, %.1f) dist=%.0f q(%.3f %.3f %.3f %.3f) "
                  "speed=%.1f km/h lights=%08x age=%.1fs",
                  r.sender, r.net_id, r.car_type, path, r.pos[0], r.pos[1], r.pos[2], dist, r.rot[0], r.rot[1],

@@ -103,3 +103,9 @@ TEST(TextNumbers, LeadingNumbersRefuseNanInfinityAndOverflow)
         EXPECT_EQ(v, c.ok ? c.value : -7) << c.text;
     }
 }
+
+TEST(TextClean, ControlBytesBecomeQuestionMarks)
+{
+    char clean[16];
+    EXPECT_STREQ(text_clean(clean, sizeof clean, "a\nb\x7f" "c", 5), "a?b?c");
+}
