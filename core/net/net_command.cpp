@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "config_text.h"
 #include "net_internal.h"
 
 namespace {
@@ -76,7 +77,7 @@ void net_command(const char *line, const dm_frame_info *info)
     rest_of_line(rest, word4, sizeof word4); /* a name may hold blanks */
 
     if (strcmp(subcommand, "connect") == 0 && word2[0]) {
-        uint16_t port = NET_DEFAULT_PORT;
+        uint16_t port = CONFIG_DEFAULT_PORT;
         if (word3[0] && !parse_port(word3, &port)) {
             net_log("[core] net: bad port");
             return;
@@ -97,7 +98,7 @@ void net_command(const char *line, const dm_frame_info *info)
             net_log("[core] net: auto-connect paused (`net connect` or `config reload` resumes it)");
     } else if (strcmp(subcommand, "info") == 0) {
         char host[260] = "";
-        uint16_t port = NET_DEFAULT_PORT;
+        uint16_t port = CONFIG_DEFAULT_PORT;
         if (env.config_server && !env.config_server(host, sizeof host, &port))
             host[0] = 0;
         if (word2[0])
