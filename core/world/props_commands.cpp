@@ -68,7 +68,7 @@ bool attached_refuses(const prop_record *r, const char *word)
 
 void world_of(const prop_record *r, double pos[3], float q[4])
 {
-    props_placement_world(&r->place, pos);
+    placement_world(&r->place, pos);
     q[0] = r->place.qw;
     q[1] = r->place.qx;
     q[2] = r->place.qy;
@@ -154,7 +154,7 @@ void cmd_list()
         if (r.server_id)
             snprintf(who, sizeof who, "server %u by player %u", r.server_id, r.owner);
         double w[3];
-        props_placement_world(&r.place, w);
+        placement_world(&r.place, w);
         props_log("[props]  #%u (%s) %.160s at (%.1f, %.1f, %.1f) model %p flags %08x", r.local_id, who, r.path, w[0],
                   w[1], w[2], (void *)(uintptr_t)r.model,
                   props_model_ok(r.model) ? game_u32_guarded(r.model + MODEL_FLAGS) : 0);
@@ -371,7 +371,7 @@ void cmd_detach(const char *rest)
     if (props_collision_on)
         props_create_collision(r);
     double w[3];
-    props_placement_world(&r->place, w);
+    placement_world(&r->place, w);
     props_log("[props] #%u detached at (%.1f, %.1f, %.1f)", r->local_id, w[0], w[1], w[2]);
 }
 

@@ -17,6 +17,7 @@
 #include "core.h"
 #include "detour_gate.h"
 #include "dm_guard.h"
+#include "dm_token.h"
 #include "game_mem.h"
 #include "plain_text.h"
 #include "props.h"
@@ -167,9 +168,9 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
         return nullptr;
     }
     if (outcome == 3) {
-        char lt[16], vt[16];
-        props_token_text(look, lt);
-        props_token_text(variant, vt);
+        char lt[DM_TOKEN_TEXT_SIZE], vt[DM_TOKEN_TEXT_SIZE];
+        dm_token_to_text(look, lt, sizeof lt);
+        dm_token_to_text(variant, vt, sizeof vt);
         props_log("[props] missing model descriptor: %s (look %s, variant %s); released", shown, lt, vt);
         return nullptr;
     }

@@ -22,7 +22,7 @@ void props_to_state(const prop_record *r, prop_state *out)
 {
     memset(out, 0, sizeof *out);
     out->server_id = r->server_id;
-    props_placement_world(&r->place, out->pos);
+    placement_world(&r->place, out->pos);
     out->rot[0] = r->place.qw;
     out->rot[1] = r->place.qx;
     out->rot[2] = r->place.qy;

@@ -83,13 +83,6 @@ const char usage[] = "[traffic] usage: traffic [dump] | traffic off|on|local|mod
 
 /* ---- the game ---- */
 
-void world_of(const placement *p, double out[3])
-{
-    out[0] = placement_world_x(p);
-    out[1] = p->y;
-    out[2] = placement_world_z(p);
-}
-
 bool traffic_snapshot_car(uint64_t car, uint64_t second_word, traffic_car_snapshot *out)
 {
     traffic_car_snapshot s = {};
@@ -252,7 +245,7 @@ void traffic_owner_send(double at)
         if (car.excluded)
             continue;
         double pos[3];
-        world_of(&car.place, pos);
+        placement_world(&car.place, pos);
         double d = traffic_nearest(pos, players, player_count);
         int at_slot = traffic_sent_find(sent, car.car, car.car_id);
         if (at_slot >= 0) {
@@ -372,7 +365,7 @@ void traffic_dump(const dm_frame_info *info)
     for (int i = 0; i < n; i++) {
         const traffic_car_snapshot &c = cars[i];
         double pos[3];
-        world_of(&c.place, pos);
+        placement_world(&c.place, pos);
         double dx = pos[0] - info->x, dy = pos[1] - info->y, dz = pos[2] - info->z;
         double dist = sqrt(dx * dx + dy * dy + dz * dz);
         char speed[32] = "-";
