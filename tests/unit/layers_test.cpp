@@ -1,6 +1,6 @@
 // The core's floors point one way: core/base includes nothing from another
-// core folder, and the subsystems (net, vehicles, world, ui) include nothing
-// from core/runtime, the top floor. Read from the #include lines of the
+// core folder, the subsystems (net, vehicles, world, ui) include nothing
+// from core/runtime, the top floor, and the vehicles nothing from the world. Read from the #include lines of the
 // tree, each header name resolved to the core folder that holds it.
 #include <gtest/gtest.h>
 #include <filesystem>
@@ -121,4 +121,13 @@ TEST(Layers, SubsystemsNeverIncludeTheRuntime)
         bad.insert(bad.end(), b.begin(), b.end());
     }
     EXPECT_TRUE(bad.empty()) << "a subsystem reaches up into the runtime:" << joined(bad);
+}
+
+TEST(Layers, TheVehiclesNeverIncludeTheWorld)
+{
+    // The world's props follow the vehicles (vehicles.h), so the vehicles sit
+    // below the world: a world header in a vehicles file would close a cycle.
+    tree t = read_tree();
+    std::vector<std::string> bad = crossings(t, "vehicles", { "world" });
+    EXPECT_TRUE(bad.empty()) << "the vehicles reach up into the world:" << joined(bad);
 }
