@@ -6,6 +6,7 @@
 #include <math.h>
 #include <string>
 #include "fuzz_check.h"
+#include "plain_text.h"
 #include "world_text.h"
 
 namespace {
@@ -22,11 +23,11 @@ void read_fields(const char *text)
         char word[16];
         const char *in = p;
         double g;
-        if (world_parse_f64_in(&in, -1.0, 1.0, &g))
+        if (text_parse_f64_in(&in, -1.0, 1.0, &g))
             FUZZ_CHECK(g >= -1.0 && g <= 1.0 && in > before);
         else
             FUZZ_CHECK(in == before);
-        if (world_parse_f64(&p, &f)) {
+        if (text_parse_f64(&p, &f)) {
             FUZZ_CHECK(isfinite(f) && p > before);
             int32_t scaled;
             if (gps_scale_coord(f, &scaled))
@@ -34,12 +35,12 @@ void read_fields(const char *text)
             continue;
         }
         FUZZ_CHECK(p == before);
-        if (world_parse_hex_u32(&p, &u32) || world_parse_hex_u64(&p, &u64)) {
+        if (text_parse_hex_u32(&p, &u32) || text_parse_hex_u64(&p, &u64)) {
             FUZZ_CHECK(p > before);
             continue;
         }
         FUZZ_CHECK(p == before);
-        if (!world_parse_word(&p, word, sizeof word)) {
+        if (!text_parse_word(&p, word, sizeof word)) {
             FUZZ_CHECK(p == before);
             // Not a short word: a long one or the end; step past it.
             while (*p == ' ' || *p == '\t')
@@ -52,7 +53,7 @@ void read_fields(const char *text)
         }
         FUZZ_CHECK(p > before && strlen(word) < sizeof word);
     }
-    world_at_end(p);
+    text_at_end(p);
 }
 
 } // namespace

@@ -21,6 +21,9 @@ typedef struct dm_host_api {
 } dm_host_api;
 
 #define DM_HOST_API_VERSION 1u
+/* Bytes of a UTF-8 path with its terminator in either library: base_dir and
+ * the files below it. */
+#define DM_PATH_MAX 260
 
 /* Handed to dm_core_frame once per game frame (game thread). */
 typedef struct dm_frame_info {

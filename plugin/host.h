@@ -6,8 +6,6 @@
 #include "dm_telemetry_sdk.h"
 #include "dm_guard.h"
 
-#define DM_PATH_MAX 260
-
 /* host_main.cpp: the plug-in's globals. */
 extern char host_base_dir[DM_PATH_MAX]; /* UTF-8 */
 extern char host_imgui_ini[DM_PATH_MAX];

@@ -10,6 +10,8 @@
 #define CONFIG_SERVER_MAX 63
 #define CONFIG_NAME_MAX 32
 #define CONFIG_URL_MAX 511
+/* The port of a server named without one: the settings' default, `net
+ * connect` and the server list's entries. */
 #define CONFIG_DEFAULT_PORT 42870
 
 /* The core's settings, reset to their defaults by every config_load. */

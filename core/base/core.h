@@ -5,8 +5,6 @@
 #include <stdint.h>
 #include "dm_api.h"
 
-#define DM_PATH_MAX 260
-
 extern const dm_host_api *core_api;   /* null before init and after shutdown */
 extern uint64_t game_base;            /* the game executable's module base */
 extern uint32_t core_game_thread;

@@ -26,6 +26,8 @@ struct _EXCEPTION_POINTERS;
 #define GAME_REF_CORE_FLAG 0x20000000u
 #define GAME_FACTORY_COUNT 4u
 
+/* An address as a pointer: for %p in log lines and for memcpy into game memory. */
+inline void *game_ptr(uint64_t address) { return (void *)(uintptr_t)address; }
 /* game VA: an address as it would be at the game's preferred base. */
 uint64_t game_va(uint64_t address);
 /* The real address of a game VA. */

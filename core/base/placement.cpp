@@ -20,3 +20,10 @@ placement *placement_from_world(placement *out, double x, double y, double z, fl
 
 double placement_world_x(const placement *p) { return p->sector_x * DM_SECTOR_SIZE + p->x; }
 double placement_world_z(const placement *p) { return p->sector_z * DM_SECTOR_SIZE + p->z; }
+
+void placement_world(const placement *p, double out[3])
+{
+    out[0] = placement_world_x(p);
+    out[1] = p->y;
+    out[2] = placement_world_z(p);
+}

@@ -18,3 +18,5 @@ placement *placement_from_world(placement *out, double x, double y, double z, fl
                                 float qy, float qz);
 double placement_world_x(const placement *p);
 double placement_world_z(const placement *p);
+/* World x, y and z in metres. */
+void placement_world(const placement *p, double out[3]);

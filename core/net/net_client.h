@@ -6,7 +6,6 @@
 #include "dm_api.h"
 #include "net_records.h"
 
-#define NET_DEFAULT_PORT 42870
 #define NET_NAME_MAX 32
 #define NET_MAX_PLAYERS 64
 #define NET_ACC_MAX 128      /* entries in one local accessory list */

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include "config_text.h"
 #include "net_internal.h"
 
 namespace {
@@ -72,7 +73,7 @@ struct net_call {
 
 void run_connect(const net_call &c)
 {
-    uint16_t port = NET_DEFAULT_PORT;
+    uint16_t port = CONFIG_DEFAULT_PORT;
     if (c.word3[0] && !parse_port(c.word3, &port)) {
         net_log("[core] net: bad port");
         return;
@@ -99,7 +100,7 @@ void run_disconnect(const net_call &)
 void run_info(const net_call &c)
 {
     char host[260] = "";
-    uint16_t port = NET_DEFAULT_PORT;
+    uint16_t port = CONFIG_DEFAULT_PORT;
     if (env.config_server && !env.config_server(host, sizeof host, &port))
         host[0] = 0;
     if (c.word2[0])

@@ -17,6 +17,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "net_key.h"
+#include "plain_text.h"
 #include "dm_fnv.h"
 
 net_client_state net_client;
@@ -132,8 +133,8 @@ bool net_connect(const char *host, uint16_t port, const char *name, uint32_t non
     net_roster_drop_all("connect");
     // The host may come from a fetched server list: logged with control bytes replaced.
     char shown_host[64], shown_name[33];
-    net_clean(shown_host, sizeof shown_host, client.connection.host, sizeof client.connection.host);
-    net_clean(shown_name, sizeof shown_name, client.connection.name, sizeof client.connection.name);
+    text_clean(shown_host, sizeof shown_host, client.connection.host, sizeof client.connection.host);
+    text_clean(shown_name, sizeof shown_name, client.connection.name, sizeof client.connection.name);
     in_addr address;
     if (net_numeric_host(client.connection.host, &address)) {
         client.server.sin_addr = address;
@@ -282,7 +283,7 @@ void net_tick(double now)
         } else if (client.hello_tries > 0 && strcmp(client.status, NO_ANSWER) != 0) {
             // Said once a connection: the hellos go on, the status line keeps it.
             char shown_host[64];
-            net_clean(shown_host, sizeof shown_host, client.connection.host, sizeof client.connection.host);
+            text_clean(shown_host, sizeof shown_host, client.connection.host, sizeof client.connection.host);
             net_log("[net] no answer from %s:%u after %d hellos; still trying", shown_host,
                     (unsigned)client.connection.port, client.hello_tries);
             snprintf(client.status, sizeof client.status, "%s", NO_ANSWER);

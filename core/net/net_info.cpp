@@ -5,6 +5,7 @@
 #include "net_client_state.h"
 #include <stdio.h>
 #include <string.h>
+#include "plain_text.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ void read_replies()
         if (!net_parse_info_reply(buf, (size_t)n, &nonce, &protocol, &players, &max_players, name) ||
             nonce != info.nonce)
             continue;
-        net_clean(clean, sizeof clean, name, sizeof name);
+        text_clean(clean, sizeof clean, name, sizeof name);
         net_log_server("[net] info: %s is '%s', %u/%u players, protocol %u%s", info.label, clean, players,
                        max_players, protocol, protocol == NET_PROTOCOL_VERSION ? "" : " (NOT ours: can't join)");
         info.deadline = 0;
@@ -64,7 +65,7 @@ void net_query_info(const char *host, uint16_t port, double now)
     if (!ok) {
         char clean[64];
         net_log("[net] info: '%s' needs to be an IPv4 address (or the connected server's name)",
-                net_clean(clean, sizeof clean, host ? host : "", 63));
+                text_clean(clean, sizeof clean, host ? host : "", 63));
         return;
     }
     if (!net_winsock_start()) {
@@ -86,7 +87,7 @@ void net_query_info(const char *host, uint16_t port, double now)
     to.sin_addr = address;
     sendto(info.socket, (const char *)query, sizeof query, 0, (const sockaddr *)&to, sizeof to);
     char shown_host[64];
-    snprintf(info.label, sizeof info.label, "%s:%u", net_clean(shown_host, sizeof shown_host, host, 63), port);
+    snprintf(info.label, sizeof info.label, "%s:%u", text_clean(shown_host, sizeof shown_host, host, 63), port);
     info.deadline = now + 2.0;
     net_log("[net] info: asking %s", info.label);
 }

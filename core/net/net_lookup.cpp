@@ -6,6 +6,7 @@
 #include "net_client_state.h"
 #include <stdio.h>
 #include <stdlib.h>
+#include "plain_text.h"
 
 extern "C" {
 // Not declared by mingw's headers.
@@ -36,7 +37,7 @@ void free_request(net_lookup_request *r)
 /* The host as logs and the status line show it. */
 const char *shown_host(char out[64])
 {
-    return net_clean(out, 64, net_client.connection.host, sizeof net_client.connection.host);
+    return text_clean(out, 64, net_client.connection.host, sizeof net_client.connection.host);
 }
 
 bool cannot_resolve(int code)

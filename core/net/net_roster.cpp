@@ -6,6 +6,7 @@
 #include <string.h>
 #include "net_internal.h"
 #include "net_wire.h"
+#include "plain_text.h"
 #include "dm_fnv.h"
 
 net_player net_roster[NET_MAX_PLAYERS];
@@ -73,7 +74,7 @@ void net_roster_on_joined(uint16_t id, uint16_t ours, const uint8_t *p, size_t n
         s.name_colour = 0xFFFFFFFFu;
         s.last_state_time = now;
         char clean[33];
-        net_log_server("[net] player %u '%s' is here", id, net_clean(clean, sizeof clean, name, 32));
+        net_log_server("[net] player %u '%s' is here", id, text_clean(clean, sizeof clean, name, 32));
         return;
     }
     net_log_server("[net] roster full; ignoring player %u", id);
@@ -86,7 +87,7 @@ void net_roster_on_dropped(uint16_t id, const uint8_t *p, size_t n)
         return;
     uint8_t reason = n >= 1 ? p[0] : 0;
     char clean[33];
-    net_log_server("[net] player %u '%s' removed (%s)", id, net_clean(clean, sizeof clean, pl->name, 32),
+    net_log_server("[net] player %u '%s' removed (%s)", id, text_clean(clean, sizeof clean, pl->name, 32),
                    net_drop_text(reason));
     free_slot(pl);
 }
@@ -97,7 +98,7 @@ void net_roster_drop_all(const char *reason)
     for (auto &s : net_roster) {
         if (!s.used)
             continue;
-        net_log_server("[net] player %u '%s' dropped (%s)", s.id, net_clean(clean, sizeof clean, s.name, 32), reason);
+        net_log_server("[net] player %u '%s' dropped (%s)", s.id, text_clean(clean, sizeof clean, s.name, 32), reason);
         free_slot(&s);
     }
 }
@@ -109,7 +110,7 @@ void net_roster_drop_stale(double now)
         if (!s.used || s.states == 0 || now - s.last_state_time <= 15.0)
             continue;
         net_log_server("[net] player %u '%s' dropped (no state for %.0f s)", s.id,
-                       net_clean(clean, sizeof clean, s.name, 32), now - s.last_state_time);
+                       text_clean(clean, sizeof clean, s.name, 32), now - s.last_state_time);
         free_slot(&s);
     }
 }
@@ -157,7 +158,7 @@ void net_roster_on_state(uint16_t id, uint32_t seq, const uint8_t *p, size_t n, 
     if (pl->states == 1) {
         char clean[33];
         net_log_server("[net] first state from %u '%s': (%.1f, %.1f, %.1f)%s", id,
-                       net_clean(clean, sizeof clean, pl->name, 32), pose.pos[0], pose.pos[1], pose.pos[2],
+                       text_clean(clean, sizeof clean, pl->name, 32), pose.pos[0], pose.pos[1], pose.pos[2],
                        pose.has_trailer ? " + trailer" : "");
     }
     pl->last_state_time = now;
@@ -223,8 +224,8 @@ void net_roster_on_acc_part(uint16_t id, const uint8_t *p, size_t n)
     b->complete = 1;
     char clean[33], first[256];
     net_log_server("[net] player %u '%s' %s accessories: %d entries, hash %08x (first '%s')", id,
-                   net_clean(clean, sizeof clean, pl->name, 32), list_names[h.list], (int)b->entries, b->hash,
-                   net_clean(first, sizeof first, b->entries ? joined : "", 255));
+                   text_clean(clean, sizeof clean, pl->name, 32), list_names[h.list], (int)b->entries, b->hash,
+                   text_clean(first, sizeof first, b->entries ? joined : "", 255));
 }
 
 void net_roster_on_role(uint16_t id, uint16_t ours, const uint8_t *p, size_t n)
@@ -237,7 +238,7 @@ void net_roster_on_role(uint16_t id, uint16_t ours, const uint8_t *p, size_t n)
     if (id == ours && ours != 0) {
         if (strcmp(text, our_role) != 0)
             net_log_server("[net] our role: %s",
-                           text[0] ? net_clean(clean, sizeof clean, text, NET_ROLE_MAX) : "member");
+                           text[0] ? text_clean(clean, sizeof clean, text, NET_ROLE_MAX) : "member");
         memcpy(our_role, text, sizeof our_role);
         return;
     }
@@ -245,8 +246,8 @@ void net_roster_on_role(uint16_t id, uint16_t ours, const uint8_t *p, size_t n)
     if (!pl)
         return;
     if (strcmp(text, pl->role) != 0)
-        net_log_server("[net] player %u '%s' role: %s", id, net_clean(cname, sizeof cname, pl->name, 32),
-                       net_clean(clean, sizeof clean, text, NET_ROLE_MAX));
+        net_log_server("[net] player %u '%s' role: %s", id, text_clean(cname, sizeof cname, pl->name, 32),
+                       text_clean(clean, sizeof clean, text, NET_ROLE_MAX));
     memcpy(pl->role, text, sizeof pl->role);
     pl->tag_colour = tag;
     pl->name_colour = name_colour;
@@ -256,7 +257,7 @@ void net_roster_on_message(const uint8_t *p, size_t n)
 {
     char text[NET_TEXT_MAX + 1], clean[NET_TEXT_MAX + 1];
     if (net_parse_message(p, n, text))
-        net_log_server("[server] %s", net_clean(clean, sizeof clean, text, NET_TEXT_MAX));
+        net_log_server("[server] %s", text_clean(clean, sizeof clean, text, NET_TEXT_MAX));
 }
 
 void net_roster_record_kick(uint8_t kind, const uint8_t *p, size_t n, double now, char *status,
@@ -273,7 +274,7 @@ void net_roster_record_kick(uint8_t kind, const uint8_t *p, size_t n, double now
     const char *text = kick_record.text;
     bool has = text[0] != 0;
     char clean[NET_TEXT_MAX + 1];
-    net_clean(clean, sizeof clean, text, NET_TEXT_MAX);
+    text_clean(clean, sizeof clean, text, NET_TEXT_MAX);
     net_log_server("[net] %s by the server%s%s; you are offline (keep driving in single player)",
                    kind == 5 ? "BANNED" : "KICKED", has ? ": " : "", clean);
     snprintf(status, status_size, "%s%s%.60s", kind == 5 ? "banned" : "kicked", has ? ": " : "", clean);

@@ -4,13 +4,14 @@
 // every player in the roster.
 #include "net_client_state.h"
 #include <stdio.h>
+#include "plain_text.h"
 
 const char *net_status_line()
 {
     const net_client_state &client = net_client;
     static char line[200];
     char host[64]; // control bytes replaced: the host may come from a fetched server list
-    net_clean(host, sizeof host, client.connection.host, sizeof client.connection.host);
+    text_clean(host, sizeof host, client.connection.host, sizeof client.connection.host);
     bool open = client.socket != INVALID_SOCKET;
     const char *problem_gap = client.status[0] ? ": " : "";
     if (open && client.lookup.pending)
@@ -37,7 +38,7 @@ void net_print_status(double now)
     }
     char address[32], name[33];
     net_address_text(address, sizeof address, client.server.sin_addr);
-    net_clean(name, sizeof name, client.connection.name, sizeof client.connection.name);
+    text_clean(name, sizeof name, client.connection.name, sizeof client.connection.name);
     net_log("[net] status: server %s:%u name '%s' id %u (%s), last packet %.1f s ago, %llu states sent, "
             "%llu packets in",
             address, client.connection.port, name, client.our_id,
@@ -49,7 +50,7 @@ void net_print_status(double now)
             continue;
         net_log("[net]   player %u '%s': %llu states, last %.1f s ago, clock offset %.3f s, accessories "
                 "truck %d / trailer %d",
-                p.id, net_clean(clean, sizeof clean, p.name, 32), (unsigned long long)p.states,
+                p.id, text_clean(clean, sizeof clean, p.name, 32), (unsigned long long)p.states,
                 now - p.last_state_time, p.offset, (int)p.acc[0].entries, (int)p.acc[1].entries);
     }
 }

@@ -756,16 +756,3 @@ const char *net_drop_text(uint8_t reason)
     static const char *const texts[] = {"left", "timeout", "replaced", "server shutdown", "kicked", "banned"};
     return reason <= 5 ? texts[reason] : "?";
 }
-
-const char *net_clean(char *out, size_t cap, const char *text, size_t len)
-{
-    if (cap == 0)
-        return out;
-    size_t n = 0;
-    for (; n + 1 < cap && n < len && text[n]; n++) {
-        unsigned char c = (unsigned char)text[n];
-        out[n] = (c < 0x20 || c == 0x7F) ? '?' : (char)c;
-    }
-    out[n] = 0;
-    return out;
-}

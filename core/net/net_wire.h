@@ -135,6 +135,3 @@ bool net_parse_info_reply(const uint8_t *d, size_t len, uint32_t *nonce, uint16_
 const char *net_refusal_text(uint8_t reason);
 const char *net_drop_text(uint8_t reason);
 
-/* Copies len bytes of text that a server controls, replacing control bytes
- * (below 0x20 and 0x7F) with '?', so a logged line cannot be forged. */
-const char *net_clean(char *out, size_t cap, const char *text, size_t len);

@@ -2,7 +2,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "world_text.h"
+#include "plain_text.h"
 
 void peek_parse(const char *text, peek_args *out)
 {
@@ -25,8 +25,8 @@ bool memrec_parse(const char *text, double *seconds, char *name, size_t size)
     char buf[MEMREC_NAME_MAX + 1];
     double secs;
     const char *p = text;
-    if (!world_parse_f64_in(&p, MEMREC_SECONDS_MIN, MEMREC_SECONDS_MAX, &secs) ||
-        !world_parse_word(&p, buf, sizeof buf) || !world_at_end(p) || strpbrk(buf, "\\/:"))
+    if (!text_parse_f64_in(&p, MEMREC_SECONDS_MIN, MEMREC_SECONDS_MAX, &secs) ||
+        !text_parse_word(&p, buf, sizeof buf) || !text_at_end(p) || strpbrk(buf, "\\/:"))
         return false;
     *seconds = secs;
     snprintf(name, size, "%s", buf);

@@ -17,8 +17,6 @@
 
 namespace {
 
-void *as_pointer(uint64_t address) { return (void *)(uintptr_t)address; }
-
 /* ---- watch ---- */
 bool watch_on;
 uint8_t watch_sound[3] = { 0xFF, 0xFF, 0xFF };
@@ -117,10 +115,10 @@ void cmd_peek(const char *rest)
     for (int i = 0; i < args.hops; i++) {
         uint64_t value;
         if (!game_read_guarded(at, &value)) {
-            core_log("[core] peek: unreadable at %p", as_pointer(at));
+            core_log("[core] peek: unreadable at %p", game_ptr(at));
             return;
         }
-        core_log("[core] peek: *%p = %016llx", as_pointer(at), (unsigned long long)value);
+        core_log("[core] peek: *%p = %016llx", game_ptr(at), (unsigned long long)value);
         if (!value) {
             core_log("[core] peek: null, stop");
             return;
@@ -130,10 +128,10 @@ void cmd_peek(const char *rest)
     for (uint32_t off = 0; off < 0x40; off += 8) {
         uint64_t value;
         if (!game_read_guarded(at + off, &value)) {
-            core_log("[core] peek: unreadable at %p", as_pointer(at + off));
+            core_log("[core] peek: unreadable at %p", game_ptr(at + off));
             return;
         }
-        core_log("[core] peek: %p +%02x: %016llx", as_pointer(at), off, (unsigned long long)value);
+        core_log("[core] peek: %p +%02x: %016llx", game_ptr(at), off, (unsigned long long)value);
     }
 }
 
@@ -251,8 +249,8 @@ void log_vehicle_debug(const char *label, uint64_t vehicle)
     uint64_t p6a0 = game_read_guarded_or_zero<uint64_t>(vehicle + 0x6A0);
     core_log("[core] %s %p: flags2a0=%08x steer690=%.3f f238=%.4f wheels=%llu spin=%.3f,%.3f,%.3f 0x25b=%u "
              "0x698=%p 0x6a0=%p",
-             label, as_pointer(vehicle), flags, steer, f238, count, spin[0], spin[1], spin[2], b25b,
-             as_pointer(p698), as_pointer(p6a0));
+             label, game_ptr(vehicle), flags, steer, f238, count, spin[0], spin[1], spin[2], b25b,
+             game_ptr(p698), game_ptr(p6a0));
 }
 
 void cmd_cmp()

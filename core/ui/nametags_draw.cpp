@@ -124,8 +124,6 @@ void dm_nametags_command(const char *rest)
 
 namespace {
 
-void *ptr(uint64_t v) { return (void *)(uintptr_t)v; }
-
 void dm_cam_dump(const char *text)
 {
     uint32_t length;
@@ -142,7 +140,7 @@ void dm_cam_dump(const char *text)
         for (int i = 1; i < hops; i++) {
             uint64_t next = 0;
             if (!game_read_guarded(at, &next) || !next) {
-                core_log("[cam] chain: null/unreadable at %p", ptr(at));
+                core_log("[cam] chain: null/unreadable at %p", game_ptr(at));
                 return;
             }
             at = next + offsets[i];
@@ -154,7 +152,7 @@ void dm_cam_dump(const char *text)
             return;
         }
     }
-    core_log("[cam] dump %p", ptr(at));
+    core_log("[cam] dump %p", game_ptr(at));
     for (uint32_t off = 0; off < length; off += 16) {
         uint32_t w[4];
         if (!game_copy_guarded(w, at + off, sizeof w)) {

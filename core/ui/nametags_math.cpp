@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "world_text.h"
+#include "plain_text.h"
 
 namespace {
 
@@ -29,13 +29,6 @@ bool all_finite(const float *v, int n)
 }
 
 bool fov_in_range(float degrees) { return degrees > 1.0f && degrees < 179.0f; }
-
-const char *skip_blanks(const char *p)
-{
-    while (*p == ' ' || *p == '\t')
-        p++;
-    return p;
-}
 
 } // namespace
 
@@ -117,7 +110,7 @@ void dm_tag_prefix(const char *tag, char out[DM_TAG_PREFIX_MAX])
 
 bool dm_nametags_parse(const char *rest, uint8_t *on, float *range)
 {
-    const char *p = skip_blanks(rest ? rest : "");
+    const char *p = text_skip_blanks(rest ? rest : "");
     if (!*p)
         return true;
     if (strcmp(p, "on") == 0 || strcmp(p, "off") == 0) {
@@ -130,7 +123,7 @@ bool dm_nametags_parse(const char *rest, uint8_t *on, float *range)
         // less keeps the range as it is.
         const char *q = p + 5;
         double m;
-        if (!world_parse_f64_in(&q, 0.0, 3.0e38, &m) || !world_at_end(q))
+        if (!text_parse_f64_in(&q, 0.0, 3.0e38, &m) || !text_at_end(q))
             return false;
         if (m > 10.0)
             *range = (float)m;
@@ -141,7 +134,7 @@ bool dm_nametags_parse(const char *rest, uint8_t *on, float *range)
 
 int dm_cam_parse(const char *rest, const char **after)
 {
-    const char *p = skip_blanks(rest ? rest : "");
+    const char *p = text_skip_blanks(rest ? rest : "");
     *after = p;
     if (strncmp(p, "dump", 4) == 0) {
         *after = p + 4;
@@ -152,7 +145,7 @@ int dm_cam_parse(const char *rest, const char **after)
 
 int dm_cam_dump_parse(const char *text, uint32_t *length, uint64_t *offsets, int max)
 {
-    const char *p = skip_blanks(text ? text : "");
+    const char *p = text_skip_blanks(text ? text : "");
     char *end = nullptr;
     uint64_t len = 0;
     // Only digits start a length: strtoull alone would take "+960" as one.
@@ -162,10 +155,10 @@ int dm_cam_dump_parse(const char *text, uint32_t *length, uint64_t *offsets, int
     }
     *length = len == 0 ? 0xC0u : len > 0x1000u ? 0x1000u : (uint32_t)len;
     int n = 0;
-    p = skip_blanks(p);
+    p = text_skip_blanks(p);
     while (*p == '+' && n < max && isxdigit((unsigned char)p[1])) {
         offsets[n++] = strtoull(p + 1, &end, 16);
-        p = skip_blanks(end);
+        p = text_skip_blanks(end);
     }
     return n;
 }

@@ -11,11 +11,11 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include "config_text.h" /* CONFIG_DEFAULT_PORT: an entry's port when it names none */
 #include "dm_api.h"
 
 #define SERVERS_MAX 48
 #define SERVERS_EDITS_MAX 8
-#define SERVERS_DEFAULT_PORT 42870
 #define SERVERS_HOST_MAX 64     /* bytes, with the terminator */
 #define SERVERS_STATUS_MAX 160
 

@@ -73,7 +73,7 @@ bool favorite_line(const char *line, favorite_server *out)
     while (*p == ' ' || *p == '\t')
         p++;
     if (!*p) {
-        out->port = SERVERS_DEFAULT_PORT;
+        out->port = CONFIG_DEFAULT_PORT;
         return true;
     }
     unsigned long port = 0;

@@ -339,7 +339,7 @@ bool read_server(cursor &c, server_sink &sink)
     c.i++;
     server_entry e;
     memset(&e, 0, sizeof e);
-    e.port = SERVERS_DEFAULT_PORT;
+    e.port = CONFIG_DEFAULT_PORT;
     bool host_cut = false;
     if (!read_list(c, '}', [&] { return read_member(c, &e, &host_cut); }))
         return false;

@@ -4,6 +4,7 @@
 #include "dm_utf8.h"
 #include "imgui.h"
 #include "imgui_internal.h"
+#include "net_wire.h"
 #include "ui.h"
 
 namespace {
@@ -233,8 +234,8 @@ void dm_ui_page_settings(const dm_ui_status *s)
 
     ImGui::Dummy(ImVec2(0, 8 * sc));
     dm_ui_text_styled(regular(), 13, DM_UI_MUTED,
-                      "drovemark  -  protocol v%u  -  Dear ImGui %s  -  %.0f fps render, %.0f fps game", 1u,
-                      IMGUI_VERSION, ImGui::GetIO().Framerate, s->fps);
+                      "drovemark  -  protocol v%u  -  Dear ImGui %s  -  %.0f fps render, %.0f fps game",
+                      (unsigned)NET_PROTOCOL_VERSION, IMGUI_VERSION, ImGui::GetIO().Framerate, s->fps);
     ImGui::PopStyleVar();
     ImGui::PopItemWidth();
     ImGui::EndChild();

@@ -15,6 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "imgui.h"
+#include "net_wire.h"
 #include "ui.h"
 
 #define DM_ICON_ADD "\xee\x9c\x90"       /* U+E710 */
@@ -53,7 +54,7 @@ bool same_server(const dm_ui_status *s, const server_entry *e)
 
 bool joinable(const server_entry *e)
 {
-    return e->query_state == SERVER_ANSWERED && e->protocol == 1 && e->players < e->max_players;
+    return e->query_state == SERVER_ANSWERED && e->protocol == NET_PROTOCOL_VERSION && e->players < e->max_players;
 }
 
 // ---- page ----
@@ -254,7 +255,8 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
         dl->AddRect(p, q, DM_UI_GREEN, 10 * sc, 0, 1.5f * sc);
 
     // Status dot and its halo.
-    uint32_t dot = e->query_state == SERVER_ANSWERED ? (e->protocol == 1 ? DM_UI_GREEN : DM_UI_YELLOW)
+    bool ours = e->protocol == NET_PROTOCOL_VERSION;
+    uint32_t dot = e->query_state == SERVER_ANSWERED     ? (ours ? DM_UI_GREEN : DM_UI_YELLOW)
                    : e->query_state == SERVER_CHECKING ? DM_UI_MUTED
                                                        : DM_UI_RED;
     ImVec2 c(p.x + 24 * sc, mid);
@@ -337,8 +339,9 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
             over_item = true;
             if (e->query_state != SERVER_ANSWERED)
                 ImGui::SetTooltip("The server isn't answering");
-            else if (e->protocol != 1)
-                ImGui::SetTooltip("This server runs protocol %u, your client speaks %u", (unsigned)e->protocol, 1u);
+            else if (e->protocol != NET_PROTOCOL_VERSION)
+                ImGui::SetTooltip("This server runs protocol %u, your client speaks %u", (unsigned)e->protocol,
+                                  (unsigned)NET_PROTOCOL_VERSION);
             else if (e->players >= e->max_players)
                 ImGui::SetTooltip("Server is full");
             else if (!fresh)
@@ -388,7 +391,7 @@ void dm_ui_add_server_dialog()
     float sc = dm_ui_get_scale();
     if (ImGui::IsWindowAppearing()) {
         add_host[0] = 0;
-        snprintf(add_port, sizeof add_port, "%u", (unsigned)SERVERS_DEFAULT_PORT);
+        snprintf(add_port, sizeof add_port, "%u", (unsigned)CONFIG_DEFAULT_PORT);
         add_focus = true;
     }
     dm_ui_push_font(bold(), 22);

@@ -28,13 +28,6 @@ struct local_sample {
     bool valid;
 } local;
 
-void world_position(const placement *p, double out[3])
-{
-    out[0] = placement_world_x(p);
-    out[1] = p->y;
-    out[2] = placement_world_z(p);
-}
-
 bool horn_sounding(uint64_t block, uint32_t offset)
 {
     uint64_t sound = 0;
@@ -54,7 +47,7 @@ bool sample_game_truck(const dm_frame_info *info, net_pose *out)
 
     memset(out, 0, sizeof *out);
     out->flags = info->paused ? 5 : 4;
-    world_position(&here, out->pos);
+    placement_world(&here, out->pos);
     out->rot[0] = here.qw;
     out->rot[1] = here.qx;
     out->rot[2] = here.qy;
@@ -65,7 +58,7 @@ bool sample_game_truck(const dm_frame_info *info, net_pose *out)
         double dt = now - local.time;
         if (dt > velocity_dt_min && dt < velocity_dt_max) {
             double before[3], v[3];
-            world_position(&local.last, before);
+            placement_world(&local.last, before);
             bool plausible = true;
             for (int i = 0; i < 3; i++) {
                 v[i] = (out->pos[i] - before[i]) / dt;
@@ -96,7 +89,7 @@ bool sample_game_truck(const dm_frame_info *info, net_pose *out)
         game_read_guarded(trailer + trailer_coupled_to, &coupled) && coupled == truck &&
         game_object_placement(trailer, &hitched) == GAME_PLACEMENT_OK) {
         out->has_trailer = 1;
-        world_position(&hitched, out->trailer_pos);
+        placement_world(&hitched, out->trailer_pos);
         out->trailer_rot[0] = hitched.qw;
         out->trailer_rot[1] = hitched.qx;
         out->trailer_rot[2] = hitched.qy;

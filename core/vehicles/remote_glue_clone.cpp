@@ -18,7 +18,7 @@
 #include "core_config.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "net_wire.h"
+#include "plain_text.h"
 #include "spawn.h"
 #include "vehicle_defs.h"
 
@@ -53,11 +53,9 @@ struct shown_name {
     explicit shown_name(uint16_t id)
     {
         const char *name = net_player_name(id);
-        net_clean(text, sizeof text, name, strnlen(name, NET_NAME_MAX + 1));
+        text_clean(text, sizeof text, name, strnlen(name, NET_NAME_MAX + 1));
     }
 };
-
-void *ptr(uint64_t address) { return (void *)(uintptr_t)address; }
 
 /* The player's list when it is complete and not empty. */
 bool player_list(uint16_t id, int list, uint32_t *hash, const char **entries, uint32_t *count)
@@ -100,7 +98,7 @@ void dm_remote_gone(const char *reason)
     s.place.y -= parked_drop;
     s.move_mode = MOVE_PARK;
     spawn_set_hidden(true);
-    core_log("[core] net: vehicle %p hidden and parked (%s); reused for the next remote player", ptr(s.vehicle),
+    core_log("[core] net: vehicle %p hidden and parked (%s); reused for the next remote player", game_ptr(s.vehicle),
              s.state == SPAWN_LOADING ? "still loading" : "shared definition, despawn refused");
 }
 
@@ -127,7 +125,7 @@ void clone_bind(double now)
     shown_name name(candidate);
     if (s.state != SPAWN_NONE) {
         core_log("[core] net: player %u '%s' takes over the existing vehicle %p%s", candidate, name.text,
-                 ptr(s.vehicle), s.hidden ? " (was hidden)" : "");
+                 game_ptr(s.vehicle), s.hidden ? " (was hidden)" : "");
         bind.truck_hash = 0;
         bind.skip_once = 0;
     } else {
@@ -293,8 +291,8 @@ void *dm_player_vehicle(uint16_t id, bool trailer, void **out)
     const spawn_state_record &s = spawn_state;
     if (id == s.net_player) {
         if (!trailer)
-            return s.state == SPAWN_SPAWNED ? ptr(s.vehicle) : nullptr;
-        return s.trailer_state == SPAWN_SPAWNED ? ptr(s.trailer_actor) : nullptr;
+            return s.state == SPAWN_SPAWNED ? game_ptr(s.vehicle) : nullptr;
+        return s.trailer_state == SPAWN_SPAWNED ? game_ptr(s.trailer_actor) : nullptr;
     }
     // Other players are shown by the convoy remote vehicles.
     if (!trailer)
@@ -324,7 +322,7 @@ uint16_t dm_remote_trailer_player() { return bind.trailer_player; }
 void dm_remote_slot_status(uint16_t *player, void **vehicle, int *state, int *mode, bool *hidden)
 {
     *player = spawn_state.net_player;
-    *vehicle = ptr(spawn_state.vehicle);
+    *vehicle = game_ptr(spawn_state.vehicle);
     *state = dm_spawn_state_value();
     *mode = (int)spawn_state.move_mode;
     *hidden = dm_spawn_hidden();

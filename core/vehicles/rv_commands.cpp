@@ -15,7 +15,7 @@
 #include "core.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "net_wire.h"
+#include "plain_text.h"
 #include "rv.h"
 #include "rv_game.h"
 #include "spawn.h"
@@ -29,22 +29,13 @@ const char *const step_names[] = { "auto", "on", "off" };
 const double ahead_metres = 20.0;
 const double circle_radius_min = 2.0;
 
-const char *skip_blanks(const char *s)
-{
-    if (!s)
-        return "";
-    while (*s == ' ' || *s == '\t')
-        s++;
-    return s;
-}
-
 /* The rest of the line is the word (trailing blanks allowed). */
 bool is_word(const char *rest, const char *word)
 {
     size_t n = strlen(word);
     if (strncmp(rest, word, n) != 0)
         return false;
-    return skip_blanks(rest + n)[0] == 0;
+    return text_skip_blanks(rest + n)[0] == 0;
 }
 
 /* A switch's argument: none, "on" or "off" (none keeps the switch's
@@ -136,7 +127,7 @@ void dm_rv_peek()
 
 void cmd_rvspawn(const char *rest)
 {
-    rest = skip_blanks(rest);
+    rest = text_skip_blanks(rest ? rest : "");
     if (is_word(rest, "peek")) {
         dm_rv_peek();
         return;
@@ -199,7 +190,7 @@ void cmd_rvspawn(const char *rest)
 
 void cmd_rvdespawn(const char *rest)
 {
-    rest = skip_blanks(rest);
+    rest = text_skip_blanks(rest ? rest : "");
     if (is_word(rest, "all")) {
         for (int i = 0; i < DM_RV_SLOTS; i++)
             if (dm_rv_slots[i].netobj)
@@ -210,7 +201,7 @@ void cmd_rvdespawn(const char *rest)
     if (*rest) {
         char *end = nullptr;
         n = strtol(rest, &end, 10);
-        if (end == rest || *skip_blanks(end)) {
+        if (end == rest || *text_skip_blanks(end)) {
             core_log("[core] usage: rvdespawn [all|n]");
             return;
         }
@@ -235,14 +226,14 @@ const char *const move_usage = "[core] usage: rvmove circle [r] [speed] | rvmove
 bool read_numbers(const char *s, double *out, int max, int *given)
 {
     *given = 0;
-    s = skip_blanks(s);
+    s = text_skip_blanks(s);
     while (*s) {
         char *end = nullptr;
         double v = strtod(s, &end);
         if (end == s || *given == max || !isfinite(v) || v <= 0 || (*end && *end != ' ' && *end != '\t'))
             return false;
         out[(*given)++] = v;
-        s = skip_blanks(end);
+        s = text_skip_blanks(end);
     }
     return true;
 }
@@ -251,7 +242,7 @@ bool read_numbers(const char *s, double *out, int max, int *given)
 
 void cmd_rvmove(const char *rest)
 {
-    rest = skip_blanks(rest);
+    rest = text_skip_blanks(rest ? rest : "");
     dm_rv_slot &s = dm_rv_slots[0];
     if (!s.netobj || s.stage < RV_STAGE_C) {
         core_log("[core] rvmove: no rv at stage C (rvspawn first)");
@@ -280,12 +271,12 @@ void cmd_rvmove(const char *rest)
         core_log("[core] rv: move circle r %.1f m, %.1f m/s, centre (%.1f, %.1f, %.1f)", s.radius, s.speed,
                  s.centre[0], s.centre[1], s.centre[2]);
     } else if (strncmp(rest, "net", 3) == 0) {
-        const char *arg = skip_blanks(rest + 3);
+        const char *arg = text_skip_blanks(rest + 3);
         uint16_t pid = 0;
         if (*arg) {
             char *end = nullptr;
             long v = strtol(arg, &end, 10);
-            if (end == arg || *skip_blanks(end) || v < 1 || v > 65535) {
+            if (end == arg || *text_skip_blanks(end) || v < 1 || v > 65535) {
                 core_log("%s", move_usage);
                 return;
             }
@@ -303,7 +294,7 @@ void cmd_rvmove(const char *rest)
         s.follow_player = pid;
         const char *name = net_player_name(pid);
         char clean[NET_NAME_MAX + 8];
-        net_clean(clean, sizeof clean, name, strnlen(name, NET_NAME_MAX + 1));
+        text_clean(clean, sizeof clean, name, strnlen(name, NET_NAME_MAX + 1));
         core_log("[core] rv: move net: follows player %u '%s' (over 40 m away = teleport + 2 s ghost)", (unsigned)pid,
                  clean);
     } else {
@@ -315,7 +306,7 @@ void cmd_rvmove(const char *rest)
 
 void cmd_rvvel(const char *rest)
 {
-    rest = skip_blanks(rest);
+    rest = text_skip_blanks(rest ? rest : "");
     if (!switch_word(rest)) {
         core_log("[core] usage: rvvel [on|off]");
         return;
@@ -326,7 +317,7 @@ void cmd_rvvel(const char *rest)
 
 void cmd_rvclock(const char *rest)
 {
-    rest = skip_blanks(rest);
+    rest = text_skip_blanks(rest ? rest : "");
     if (!switch_word(rest)) {
         core_log("[core] usage: rvclock [on|off]");
         return;
@@ -337,7 +328,7 @@ void cmd_rvclock(const char *rest)
 
 void cmd_rvstep(const char *rest)
 {
-    rest = skip_blanks(rest);
+    rest = text_skip_blanks(rest ? rest : "");
     int mode = -1;
     for (int i = 0; i < 3; i++)
         if (is_word(rest, step_names[i]))

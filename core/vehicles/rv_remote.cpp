@@ -14,7 +14,7 @@
 #include "core_config.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "net_wire.h"
+#include "plain_text.h"
 #include "rv.h"
 #include "rv_game.h"
 #include "spawn.h"
@@ -64,7 +64,7 @@ struct shown_name {
     explicit shown_name(uint16_t id)
     {
         const char *name = net_player_name(id);
-        net_clean(text, sizeof text, name, strnlen(name, NET_NAME_MAX + 1));
+        text_clean(text, sizeof text, name, strnlen(name, NET_NAME_MAX + 1));
     }
 };
 

@@ -99,12 +99,6 @@ void conj(const float q[4], float out[4])
     out[2] = -q[2];
     out[3] = -q[3];
 }
-void world_of(const placement *p, double out[3])
-{
-    out[0] = placement_world_x(p);
-    out[1] = p->y;
-    out[2] = placement_world_z(p);
-}
 /* The yaw about the vertical axis: 0 facing -z, the backward axis is
  * (sin, cos) in x, z. */
 double yaw_of(const float q[4])
@@ -145,7 +139,7 @@ void dm_trailer_measure_parts(uint64_t trailer)
         return;
     double trailer_pos[3];
     float q_trailer[4];
-    world_of(&pr, trailer_pos);
+    placement_world(&pr, trailer_pos);
     quat_of(&pr, q_trailer);
     double parent_pos[3] = { trailer_pos[0], trailer_pos[1], trailer_pos[2] };
     float parent_q[4] = { q_trailer[0], q_trailer[1], q_trailer[2], q_trailer[3] };
@@ -163,7 +157,7 @@ void dm_trailer_measure_parts(uint64_t trailer)
         trailer_part_pose &stored = r.parts[r.part_count];
         double pos[3];
         float q[4], c[4];
-        world_of(&pp, pos);
+        placement_world(&pp, pos);
         quat_of(&pp, q);
         conj(parent_q, c);
         into_frame(pos, parent_pos, parent_q, stored.offset);
@@ -196,8 +190,8 @@ bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
 
     double truck_pos[3], trailer_pos[3];
     float q_truck[4], q_trailer[4], c_truck[4];
-    world_of(&pt, truck_pos);
-    world_of(&pr, trailer_pos);
+    placement_world(&pt, truck_pos);
+    placement_world(&pr, trailer_pos);
     quat_of(&pt, q_truck);
     quat_of(&pr, q_trailer);
     conj(q_truck, c_truck);
@@ -350,7 +344,7 @@ placement wanted_pose(trailer_rig_record &r)
     const placement *v = &spawn_state.place;
     double P[3], rotated[3];
     float q[4], rot[4];
-    world_of(v, P);
+    placement_world(v, P);
     quat_of(v, q);
     if (r.mode == TRAILER_RIGID) {
         double pos[3];
@@ -401,7 +395,7 @@ void dm_trailer_place_parts()
     trailer_rig_record &r = trailer_rig;
     double parent_pos[3];
     float parent_q[4];
-    world_of(&r.place, parent_pos);
+    placement_world(&r.place, parent_pos);
     quat_of(&r.place, parent_q);
     uint64_t part = spawn_state.trailer_actor;
     for (uint32_t i = 0; i < r.part_count && i < TRAILER_PARTS_MAX; i++) {

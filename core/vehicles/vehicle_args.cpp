@@ -10,7 +10,7 @@
 #include <string.h>
 #include "dm_config_line.h"
 #include "dm_own_files.h"
-#include "world_text.h"
+#include "plain_text.h"
 
 /* ---- numbers ---- */
 
@@ -20,7 +20,7 @@ namespace {
 bool parse_metres(const char **text, float *out)
 {
     double v;
-    if (!world_parse_f64(text, &v) || !isfinite((float)v))
+    if (!text_parse_f64(text, &v) || !isfinite((float)v))
         return false;
     *out = (float)v;
     return true;
@@ -36,7 +36,7 @@ bool vcmd_parse_spawn(const char *rest, float *metres)
     }
     const char *p = rest;
     float v;
-    if (!parse_metres(&p, &v) || !world_at_end(p))
+    if (!parse_metres(&p, &v) || !text_at_end(p))
         return false;
     *metres = v;
     return true;
@@ -46,24 +46,24 @@ bool vcmd_parse_move(const char *rest, vcmd_move_args *out)
 {
     memset(out, 0, sizeof *out);
     const char *p = rest ? rest : "";
-    if (world_at_end(p))
+    if (text_at_end(p))
         return true;
-    if (!world_parse_word(&p, out->word, sizeof out->word))
+    if (!text_parse_word(&p, out->word, sizeof out->word))
         return false;
     double *values[2] = { &out->a, &out->b };
-    while (out->given < 2 && !world_at_end(p)) {
-        if (!world_parse_f64(&p, values[out->given]))
+    while (out->given < 2 && !text_at_end(p)) {
+        if (!text_parse_f64(&p, values[out->given]))
             return false;
         out->given++;
     }
-    return world_at_end(p);
+    return text_at_end(p);
 }
 
 bool vcmd_parse_flags(const char *rest, uint32_t *word)
 {
     const char *p = rest;
     uint32_t v;
-    if (!world_parse_hex_u32(&p, &v) || !world_at_end(p))
+    if (!text_parse_hex_u32(&p, &v) || !text_at_end(p))
         return false;
     *word = v;
     return true;
@@ -73,12 +73,12 @@ bool vcmd_parse_spawnlist(const char *rest, char *file, size_t size, float *metr
 {
     char name[VCMD_FILE_MAX + 1];
     const char *p = rest;
-    if (!world_parse_word(&p, name, sizeof name) || strlen(name) >= size)
+    if (!text_parse_word(&p, name, sizeof name) || strlen(name) >= size)
         return false;
     float v = VCMD_METRES_DEFAULT;
-    if (!world_at_end(p) && !parse_metres(&p, &v))
+    if (!text_at_end(p) && !parse_metres(&p, &v))
         return false;
-    if (!world_at_end(p))
+    if (!text_at_end(p))
         return false;
     memcpy(file, name, strlen(name) + 1);
     *metres = v;

@@ -73,8 +73,6 @@ const int erase_max = 256;
 
 /* ---- reading ---- */
 
-void *ptr(uint64_t address) { return (void *)(uintptr_t)address; }
-
 struct class_text {
     char text[64];
 };
@@ -125,14 +123,14 @@ void def_set_plate(uint64_t definition)
     uint64_t string = definition + DEF_PLATE;
     uint64_t reserve = *(const uint64_t *)(uintptr_t)(*(const uint64_t *)(uintptr_t)string + vslot_string_reserve);
     ((void (*)(uint64_t, uint64_t))(uintptr_t)reserve)(string, sizeof plate);
-    memcpy(ptr(*(const uint64_t *)(uintptr_t)(definition + DEF_PLATE_CHARS)), plate, sizeof plate);
+    memcpy(game_ptr(*(const uint64_t *)(uintptr_t)(definition + DEF_PLATE_CHARS)), plate, sizeof plate);
     *(volatile uint64_t *)(uintptr_t)(definition + DEF_PLATE_LENGTH) = sizeof plate - 1;
 }
 
 uint64_t def_clone(uint64_t source, const class_descriptor *d)
 {
     if (!source || !dm_probe_read(source, d->readable_size)) {
-        core_log("[core] clone: bad source def %p", ptr(source));
+        core_log("[core] clone: bad source def %p", game_ptr(source));
         return 0;
     }
     uint64_t vtable = game_u64_guarded(source), clone_fn = 0;
@@ -142,15 +140,16 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
     if (vtable != want_vtable || clone_fn != want_clone) {
         core_log("[core] clone: src=%p vtable=%p (expect %p) clone fn=%p (expect %p): not the expected `%s` class; "
                  "refusing",
-                 ptr(source), ptr(vtable), ptr(want_vtable), ptr(clone_fn), ptr(want_clone), d->name);
+                 game_ptr(source), game_ptr(vtable), game_ptr(want_vtable), game_ptr(clone_fn), game_ptr(want_clone),
+                 d->name);
         return 0;
     }
     uint64_t source_class = game_object_class(source);
     char name[64];
     uint64_t source_count = game_u64_guarded(source + DEF_ACCESSORY_COUNT);
-    core_log("[core] clone: src=%p class=%s vtable=%p clone fn=%p refword=%08x accessories=%llu", ptr(source),
-             game_class_name(source_class, name, sizeof name), ptr(vtable), ptr(clone_fn), game_u32_guarded(source + ref_word),
-             (unsigned long long)source_count);
+    core_log("[core] clone: src=%p class=%s vtable=%p clone fn=%p refword=%08x accessories=%llu", game_ptr(source),
+             game_class_name(source_class, name, sizeof name), game_ptr(vtable), game_ptr(clone_fn),
+             game_u32_guarded(source + ref_word), (unsigned long long)source_count);
     if (source_class != game_from_va(d->class_va)) {
         core_log("[core] clone: descriptor is not `%s`; refusing", d->name);
         return 0;
@@ -171,11 +170,11 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
     uint64_t def_class = game_object_class(def);
     if (def == source || !dm_probe_read(def, d->readable_size) || game_u64_guarded(def) != want_vtable ||
         def_class != game_from_va(d->class_va)) {
-        core_log("[core] clone: unexpected result %p (class %s); not using it (leaked)", ptr(def),
+        core_log("[core] clone: unexpected result %p (class %s); not using it (leaked)", game_ptr(def),
                  game_class_name(def_class, name, sizeof name));
         return 0;
     }
-    core_log("[core] clone: new def=%p refword=%08x (expect count 0)", ptr(def), game_u32_guarded(def + ref_word));
+    core_log("[core] clone: new def=%p refword=%08x (expect count 0)", game_ptr(def), game_u32_guarded(def + ref_word));
     dm_game_take_ref(def);
 
     uint64_t count = game_u64_guarded(def + DEF_ACCESSORY_COUNT);
@@ -192,16 +191,16 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
         uint64_t src_acc = i < source_count ? game_u64_guarded(source_data + 8 * i) : 0;
         char path[LOOK_ENTRY_SIZE];
         data_path(acc, path, sizeof path);
-        core_log("[core]   [%llu] %p (src %p) %-28s refword=%08x data_path='%s'%s", (unsigned long long)i, ptr(acc),
-                 ptr(src_acc), class_name_of(acc).text, game_u32_guarded(acc + ref_word), path,
+        core_log("[core]   [%llu] %p (src %p) %-28s refword=%08x data_path='%s'%s", (unsigned long long)i,
+                 game_ptr(acc), game_ptr(src_acc), class_name_of(acc).text, game_u32_guarded(acc + ref_word), path,
                  acc == src_acc ? "  SHARED?!" : "");
     }
 
     def_set_plate(def);
     char plate[32];
     game_read_guarded_text(game_u64_guarded(def + DEF_PLATE_CHARS), plate, sizeof plate);
-    core_log("[core] clone: def=%p refword=%08x plate='%s' accessories=%llu", ptr(def), game_u32_guarded(def + ref_word), plate,
-             (unsigned long long)count);
+    core_log("[core] clone: def=%p refword=%08x plate='%s' accessories=%llu", game_ptr(def),
+             game_u32_guarded(def + ref_word), plate, (unsigned long long)count);
     return def;
 }
 
@@ -216,8 +215,8 @@ uint64_t dm_look_create_accessory(uint64_t class_record_va, uint64_t vtable_va, 
     }
     uint64_t vtable = game_u64_guarded(acc);
     if (vtable != game_from_va(vtable_va)) {
-        core_log("[core] look: accessory %p has vtable %p, expected %p; not using it", ptr(acc), ptr(vtable),
-                 ptr(game_from_va(vtable_va)));
+        core_log("[core] look: accessory %p has vtable %p, expected %p; not using it", game_ptr(acc), game_ptr(vtable),
+                 game_ptr(game_from_va(vtable_va)));
         return 0;
     }
     dm_game_add_ref(acc);
@@ -225,7 +224,7 @@ uint64_t dm_look_create_accessory(uint64_t class_record_va, uint64_t vtable_va, 
     uint64_t string = acc + acc_path_string;
     uint64_t reserve = *(const uint64_t *)(uintptr_t)(*(const uint64_t *)(uintptr_t)string + vslot_string_reserve);
     ((void (*)(uint64_t, uint64_t))(uintptr_t)reserve)(string, n + 1);
-    memcpy(ptr(*(const uint64_t *)(uintptr_t)(acc + acc_path_chars)), path, n + 1);
+    memcpy(game_ptr(*(const uint64_t *)(uintptr_t)(acc + acc_path_chars)), path, n + 1);
     *(volatile uint64_t *)(uintptr_t)(acc + acc_path_length) = n;
     return acc;
 }
@@ -265,7 +264,7 @@ uint64_t clone_local_accessory(const look_entry *e, uint64_t reuse, uint8_t *use
         uint64_t fn = game_u64_guarded(game_u64_guarded(el) + vslot_clone);
         uint64_t copy = ((uint64_t(*)(uint64_t))(uintptr_t)fn)(el);
         if (!copy || copy == el || game_object_class(copy) != el_class) {
-            core_log("[core] look: clone of local accessory %p failed (%p)", ptr(el), ptr(copy));
+            core_log("[core] look: clone of local accessory %p failed (%p)", game_ptr(el), game_ptr(copy));
             return 0;
         }
         dm_game_take_ref(copy);
@@ -290,7 +289,7 @@ uint64_t cargo_accessory(const look_entry *e, uint64_t generic)
     uint64_t cargo = ((uint64_t(*)(const char **))(uintptr_t)game_addr(call_cargo_lookup))(&name);
     if (!cargo || !game_class_reaches(game_object_class(cargo), game_from_va(cargo_class))) {
         core_log("[core] look: cargo '%s' not found here (%p); the trailer comes without its load", e->cargo_name,
-                 ptr(cargo));
+                 game_ptr(cargo));
         return generic;
     }
     uint64_t acc = dm_look_create_accessory(cargo_accessory_class, cargo_accessory_vtable, e->path);
@@ -308,7 +307,7 @@ uint64_t cargo_accessory(const look_entry *e, uint64_t generic)
     f.units = e->cargo_units;
     f.models = e->cargo_models;
     memcpy(f.dims, e->cargo_dims, sizeof f.dims);
-    memcpy(ptr(acc + LOOK_ACC_FIELDS), &f, LOOK_CARGO_FIELDS_SIZE);
+    memcpy(game_ptr(acc + LOOK_ACC_FIELDS), &f, LOOK_CARGO_FIELDS_SIZE);
     if (accessory_data(acc))
         return acc;
     core_log("[core] look: cargo accessory '%s' has no data", e->path);
@@ -403,7 +402,7 @@ uint64_t start_trailer(uint64_t *reuse)
     }
     uint64_t def = game_create_unit(def_class_trailer.class_va);
     if (!has_vtable(def, def_class_trailer.vtable_va)) {
-        core_log("[core] look: create_unit(trailer) gave %p; not using it", ptr(def));
+        core_log("[core] look: create_unit(trailer) gave %p; not using it", game_ptr(def));
         return 0;
     }
     dm_game_take_ref(def);
@@ -419,7 +418,7 @@ uint64_t emptied_array(uint64_t def)
 {
     uint64_t array = def + DEF_ACCESSORY_ARRAY;
     if (!dm_probe_read(array, array_readable) || !game_u64_guarded(array)) {
-        core_log("[core] look: clone has no accessory list (%p)", ptr(array));
+        core_log("[core] look: clone has no accessory list (%p)", game_ptr(array));
         return 0;
     }
     auto erase = (void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(call_array_erase);
@@ -478,7 +477,7 @@ uint64_t build(const char *list, int32_t count, int kind)
             uint16_t offset = e.wheel_offset >= 0 ? (uint16_t)e.wheel_offset : look_wheel_offset(&wheels, wheel_key(acc));
             *(volatile uint16_t *)(uintptr_t)(acc + acc_wheel_offset) = offset;
         } else if (vtable == game_from_va(paint_accessory_vtable) && e.has_paint) {
-            memcpy(ptr(acc + acc_paint), e.paint, sizeof e.paint);
+            memcpy(game_ptr(acc + acc_paint), e.paint, sizeof e.paint);
         }
 
         uint64_t before = *(const uint64_t *)(uintptr_t)(array + array_count);
@@ -506,7 +505,8 @@ uint64_t build(const char *list, int32_t count, int kind)
         return 0;
     }
     core_log("[core] look: built %s def %p with %d accessories (%d wheels, %d cloned from ours, %d new)",
-             kind == LOOK_BUILD_TRUCK ? "truck" : "trailer", ptr(def), pushed, wheel_count, cloned, pushed - cloned);
+             kind == LOOK_BUILD_TRUCK ? "truck" : "trailer", game_ptr(def), pushed, wheel_count, cloned,
+             pushed - cloned);
     return def;
 }
 

@@ -34,7 +34,5 @@ constexpr uint32_t truck_cabin = 0x1278;
 /* player block + : u64 the player's trailer actor */
 constexpr uint32_t player_block_trailer = 0xC8;
 
-/* An address as a pointer for %p, and the last fault's code address as a
- * game VA, for the log lines. */
-inline void *game_ptr(uint64_t address) { return (void *)(uintptr_t)address; }
+/* The last fault's code address as a game VA, for the log lines. */
 inline unsigned long long last_fault_va() { return (unsigned long long)game_va(last_fault_address); }

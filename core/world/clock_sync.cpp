@@ -13,10 +13,10 @@
 #include "core.h"
 #include "game_mem.h"
 #include "net_client.h"
+#include "plain_text.h"
 #include "world.h"
 #include "world_game.h"
 #include "world_sync_math.h"
-#include "world_text.h"
 
 namespace {
 
@@ -118,7 +118,7 @@ void clock_command(const char *rest, double now)
     // Only the status (no argument) and "set " remain; any other text is
     // answered with the set form rather than taken for the status.
     bool set = strncmp(t, "set ", 4) == 0;
-    if (!set && !world_at_end(t)) {
+    if (!set && !text_at_end(t)) {
         core_log("[core] clock set HH:MM");
         return;
     }

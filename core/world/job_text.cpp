@@ -1,8 +1,7 @@
 // The pure parts of server jobs (see job_text.h).
 #include "job_text.h"
 #include "dm_token.h"
-#include "world_sync_math.h"
-#include "world_text.h"
+#include "plain_text.h"
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
@@ -110,7 +109,7 @@ bool job_parse_number(const char *word, uint32_t max, uint32_t *out)
 {
     const char *p = word;
     int32_t v = 0;
-    if (!world_parse_int(&p, &v) || !world_at_end(p) || v < 0 || (uint32_t)v > max)
+    if (!text_parse_int(&p, &v) || !text_at_end(p) || v < 0 || (uint32_t)v > max)
         return false;
     *out = (uint32_t)v;
     return true;

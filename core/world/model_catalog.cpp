@@ -15,7 +15,7 @@
 #include "core.h"
 #include "dm_env.h"
 #include "dm_file_stream.h"
-#include "net_wire.h"
+#include "plain_text.h"
 #include "props.h"
 #include "props_text.h"
 
@@ -139,7 +139,7 @@ void model_catalog_search_command(const char *query)
     const catalog_entry *found[25];
     size_t n = matches(query, found, 25);
     char shown[256];
-    net_clean(shown, sizeof shown, query, strnlen(query, 160));
+    text_clean(shown, sizeof shown, query, strnlen(query, 160));
     props_log("[props] search '%s': %zu model(s)", shown, n);
     for (size_t i = 0; i < n && i < 25; i++)
         list_line(found[i]);
@@ -163,7 +163,7 @@ bool model_catalog_resolve(const char *arg, char *out, size_t size)
     const catalog_entry *found[10];
     size_t n = matches(arg, found, 10);
     char shown[256];
-    net_clean(shown, sizeof shown, arg, strnlen(arg, 160));
+    text_clean(shown, sizeof shown, arg, strnlen(arg, 160));
     if (n == 1) {
         snprintf(out, size, "%s", found[0]->field[3]);
         return true;

@@ -113,7 +113,7 @@ bool props_send_attach(const prop_record *r, uint8_t part, uint16_t player, cons
         copy.rel = *rel;
         placement frame, p;
         if (props_attach_source_placement(&copy, &frame) && props_game_compose(&frame, rel, &p)) {
-            props_placement_world(&p, s.pos);
+            placement_world(&p, s.pos);
             s.rot[0] = p.qw;
             s.rot[1] = p.qx;
             s.rot[2] = p.qy;
@@ -224,8 +224,8 @@ void props_cmd_attach(const char *rest)
         double err = -1;
         if (props_game_compose(&frame, &rel, &back)) {
             double a3[3], b3[3];
-            props_placement_world(&back, a3);
-            props_placement_world(&r->place, b3);
+            placement_world(&back, a3);
+            placement_world(&r->place, b3);
             err = sqrt((a3[0] - b3[0]) * (a3[0] - b3[0]) + (a3[1] - b3[1]) * (a3[1] - b3[1]) +
                        (a3[2] - b3[2]) * (a3[2] - b3[2]));
         }
@@ -247,7 +247,7 @@ void props_cmd_attach(const char *rest)
         r->attach_part = a.part_value;
         props_update_attached(r);
         double w[3];
-        props_placement_world(&r->place, w);
+        placement_world(&r->place, w);
         props_log("[props] #%u attached to the %s (model %p): offset right %.2f up %.2f ahead %.2f; now at (%.1f, "
                   "%.1f, %.1f)",
                   r->local_id, label, (void *)(uintptr_t)target, rel.x, rel.y, -rel.z, w[0], w[1], w[2]);

@@ -18,7 +18,7 @@
 #include "dm_token.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "net_wire.h"
+#include "plain_text.h"
 #include "props.h"
 #include "props_text.h"
 #include "world.h"
@@ -68,7 +68,7 @@ bool attached_refuses(const prop_record *r, const char *word)
 
 void world_of(const prop_record *r, double pos[3], float q[4])
 {
-    props_placement_world(&r->place, pos);
+    placement_world(&r->place, pos);
     q[0] = r->place.qw;
     q[1] = r->place.qx;
     q[2] = r->place.qy;
@@ -93,7 +93,7 @@ void props_cmd_spawn(const char *rest)
         return;
     if (!props_path_ok(path)) {
         char shown[PROPS_PATH_MAX * 4 + 1];
-        net_clean(shown, sizeof shown, path, strlen(path));
+        text_clean(shown, sizeof shown, path, strlen(path));
         props_log("[props] spawn: %s isn't a .pmd in the game's files", shown);
         return;
     }
@@ -154,7 +154,7 @@ void props_cmd_list()
         if (r.server_id)
             snprintf(who, sizeof who, "server %u by player %u", r.server_id, r.owner);
         double w[3];
-        props_placement_world(&r.place, w);
+        placement_world(&r.place, w);
         props_log("[props]  #%u (%s) %.160s at (%.1f, %.1f, %.1f) model %p flags %08x", r.local_id, who, r.path, w[0],
                   w[1], w[2], (void *)(uintptr_t)r.model,
                   props_model_ok(r.model) ? game_u32_guarded(r.model + MODEL_FLAGS) : 0);
@@ -371,7 +371,7 @@ void props_cmd_detach(const char *rest)
     if (props_collision_on)
         props_create_collision(r);
     double w[3];
-    props_placement_world(&r->place, w);
+    placement_world(&r->place, w);
     props_log("[props] #%u detached at (%.1f, %.1f, %.1f)", r->local_id, w[0], w[1], w[2]);
 }
 
@@ -411,7 +411,7 @@ void props_cmd_light(const char *rest)
 void props_cmd_exists(const char *rest)
 {
     char shown[PROPS_PATH_MAX * 4 + 1];
-    net_clean(shown, sizeof shown, rest, strnlen(rest, PROPS_PATH_MAX));
+    text_clean(shown, sizeof shown, rest, strnlen(rest, PROPS_PATH_MAX));
     props_log("[props] exists %s: %s (prop path %s)", shown,
               strnlen(rest, PROPS_PATH_MAX) < PROPS_PATH_MAX && props_game_file_exists(rest) ? "yes" : "no",
               props_path_ok(rest) ? "ok" : "refused");
@@ -499,7 +499,7 @@ void props_command(const char *text)
         break;
     case PROPS_UNKNOWN: {
         char shown[512];
-        net_clean(shown, sizeof shown, rest, strnlen(rest, 400));
+        text_clean(shown, sizeof shown, rest, strnlen(rest, 400));
         props_log("[props] unknown: model %s (search|spawn|here|move|rot|snap|autosnap|nudge|attach|detach|list|despawn|"
                   "draw|save|load|layouts|delete|ray)",
                   shown);

@@ -147,7 +147,7 @@ bool props_corner_ray(const float part_max[3], const placement *frame, const flo
     if (!props_game_compose(frame, &start, &w))
         return false;
     double p[3];
-    props_placement_world(&w, p);
+    placement_world(&w, p);
     props_hit hit;
     if (!props_raycast_down(p[0], p[1], p[2], (part_max[1] - part_min[1]) + 1.5, &hit, 0))
         return false;
@@ -236,7 +236,7 @@ void props_cmd_snap_level(const char *rest)
         return;
     if (!r->attach_part) {
         double pos[3];
-        props_placement_world(&r->place, pos);
+        placement_world(&r->place, pos);
         float q[4] = { r->place.qw, r->place.qx, r->place.qy, r->place.qz };
         if (!props_level_on_ground(r->model, pos, q, "level", r->actor)) {
             props_log("[props] level: no ground hit below prop '%s'", id);

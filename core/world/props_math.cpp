@@ -48,13 +48,6 @@ placement *props_placement_from_world(placement *out, const double pos[3], const
     return out;
 }
 
-void props_placement_world(const placement *p, double out[3])
-{
-    out[0] = p->sector_x * DM_SECTOR_SIZE + p->x;
-    out[1] = p->y;
-    out[2] = p->sector_z * DM_SECTOR_SIZE + p->z;
-}
-
 static void cross(const float a[3], const float b[3], float out[3])
 {
     out[0] = a[1] * b[2] - a[2] * b[1];
@@ -94,7 +87,7 @@ placement *props_compose(placement *out, const placement *frame, const props_rel
     double t[3] = { 2 * (u[1] * v[2] - u[2] * v[1]), 2 * (u[2] * v[0] - u[0] * v[2]), 2 * (u[0] * v[1] - u[1] * v[0]) };
     double ut[3] = { u[1] * t[2] - u[2] * t[1], u[2] * t[0] - u[0] * t[2], u[0] * t[1] - u[1] * t[0] };
     double base[3];
-    props_placement_world(frame, base);
+    placement_world(frame, base);
     double pos[3] = { base[0] + v[0] + w * t[0] + ut[0], base[1] + v[1] + w * t[1] + ut[1],
                       base[2] + v[2] + w * t[2] + ut[2] };
     float f[4] = { frame->qw, frame->qx, frame->qy, frame->qz }, r[4] = { rel->qw, rel->qx, rel->qy, rel->qz }, q[4];
@@ -205,7 +198,7 @@ void props_offset_point(const placement *truck, double ahead, double right, doub
     double r[3] = { 1 - 2 * (y * y + z * z), 2 * (x * y + w * z), 2 * (x * z - w * y) };
     double b[3] = { 2 * (x * z + w * y), 2 * (y * z - w * x), 1 - 2 * (x * x + y * y) };
     double p[3];
-    props_placement_world(truck, p);
+    placement_world(truck, p);
     for (int i = 0; i < 3; i++)
         out[i] = p[i] + right * r[i] - ahead * b[i];
     out[1] += up;
@@ -240,16 +233,4 @@ bool props_collision_path(const char *path, char out[PROPS_PATH_MAX + 1])
         return false;
     out[n - 1] = 'c';
     return true;
-}
-
-void props_token_text(uint64_t token, char out[16])
-{
-    static const char alphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz_";
-    int n = 0;
-    while (token && n < 12) {
-        uint64_t d = token % 38;
-        out[n++] = d ? alphabet[d - 1] : '?';
-        token /= 38;
-    }
-    out[n] = 0;
 }

@@ -26,9 +26,9 @@ const char *props_sent_word(bool sent);
 int props_light_mode_parse(const char *word);
 
 /* ---- placements ---- */
-/* The floor sector rule: sector = floor(c / 512), local in 0..512. */
+/* The floor sector rule: sector = floor(c / 512), local in 0..512 (the way
+ * back is placement.h's placement_world). */
 placement *props_placement_from_world(placement *out, const double pos[3], const float q[4]);
-void props_placement_world(const placement *p, double out[3]);
 /* The target expressed in the frame (f32 throughout, as the game's
  * placement); out holds x right, y up, z back, a zero float, then the
  * rotation w, x, y, z: the 32 bytes of a relative placement. */
@@ -77,6 +77,3 @@ bool props_path_text_ok(const char *path);
 /* The path with its last letter a lower-case c (".pmd" -> ".pmc"); false
  * when it is not a .pmd path of at least 4 characters. */
 bool props_collision_path(const char *path, char out[PROPS_PATH_MAX + 1]);
-/* A token as text: base 38, least significant first, at most 12 characters,
- * a zero digit as '?'. */
-void props_token_text(uint64_t token, char out[16]);

@@ -17,8 +17,9 @@
 #include "core.h"
 #include "detour_gate.h"
 #include "dm_guard.h"
+#include "dm_token.h"
 #include "game_mem.h"
-#include "net_wire.h"
+#include "plain_text.h"
 #include "props.h"
 #include "world.h"
 
@@ -92,7 +93,7 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
     if (!props_block || !game_ctrl_guarded())
         return nullptr;
     char shown[NET_PROP_PATH_MAX * 4 + 1];
-    net_clean(shown, sizeof shown, path, strnlen(path, PROPS_PATH_MAX));
+    text_clean(shown, sizeof shown, path, strnlen(path, PROPS_PATH_MAX));
     if (!props_path_ok(path)) {
         if (server_id && props_refused_before(server_id))
             return nullptr;
@@ -167,9 +168,9 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
         return nullptr;
     }
     if (outcome == 3) {
-        char lt[16], vt[16];
-        props_token_text(look, lt);
-        props_token_text(variant, vt);
+        char lt[DM_TOKEN_TEXT_SIZE], vt[DM_TOKEN_TEXT_SIZE];
+        dm_token_to_text(look, lt, sizeof lt);
+        dm_token_to_text(variant, vt, sizeof vt);
         props_log("[props] missing model descriptor: %s (look %s, variant %s); released", shown, lt, vt);
         return nullptr;
     }
@@ -267,7 +268,7 @@ prop_record *props_find(const char *text)
     if (!props_block)
         return nullptr;
     char shown[64];
-    net_clean(shown, sizeof shown, text, strnlen(text, 15));
+    text_clean(shown, sizeof shown, text, strnlen(text, 15));
     bool last = strncmp(text, "last", 4) == 0;
     uint32_t id = last ? props_last_id : (uint32_t)strtoul(text, nullptr, 10);
     if (id) {

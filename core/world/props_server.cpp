@@ -13,7 +13,7 @@
 #include <string.h>
 #include "core.h"
 #include "net_client.h"
-#include "net_wire.h"
+#include "plain_text.h"
 #include "props.h"
 
 /* ---- state ---- */
@@ -22,7 +22,7 @@ void props_to_state(const prop_record *r, prop_state *out)
 {
     memset(out, 0, sizeof *out);
     out->server_id = r->server_id;
-    props_placement_world(&r->place, out->pos);
+    placement_world(&r->place, out->pos);
     out->rot[0] = r->place.qw;
     out->rot[1] = r->place.qx;
     out->rot[2] = r->place.qy;
@@ -111,7 +111,7 @@ void on_server_prop(const prop_state *in)
         if (props_refused_before(s.server_id))
             return;
         char shown[NET_PROP_PATH_MAX * 4 + 1];
-        net_clean(shown, sizeof shown, s.model, strnlen(s.model, NET_PROP_PATH_MAX));
+        text_clean(shown, sizeof shown, s.model, strnlen(s.model, NET_PROP_PATH_MAX));
         props_log("[props] server prop %u refused (%s): %s", s.server_id, why, shown);
         return;
     }

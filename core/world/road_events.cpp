@@ -10,6 +10,7 @@
 #include "core.h"
 #include "dm_guard.h"
 #include "game_mem.h"
+#include "plain_text.h"
 #include "world.h"
 #include "world_text.h"
 
@@ -261,7 +262,7 @@ void roadevents_remove(uint64_t m, const char *text)
 {
     uint64_t uid;
     const char *p = text;
-    if (!world_parse_hex_u64(&p, &uid) || !world_at_end(p)) {
+    if (!text_parse_hex_u64(&p, &uid) || !text_at_end(p)) {
         core_log("%s", usage_line);
         return;
     }
@@ -281,7 +282,7 @@ void roadevents_command(const dm_frame_info *info, const char *rest)
     while (*p == ' ' || *p == '\t')
         p++;
     bool apply = !strncmp(p, "apply ", 6), remove = !strncmp(p, "remove ", 7);
-    if (world_at_end(p)) {
+    if (text_at_end(p)) {
         roadevents_dump_active();
     } else if (!strcmp(p, "defs")) {
         roadevents_dump_defs();

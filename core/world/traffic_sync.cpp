@@ -21,8 +21,8 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "net_wire.h"
 #include "placement.h"
+#include "plain_text.h"
 #include "traffic_lock.h"
 #include "traffic_tables.h"
 #include "world.h"
@@ -82,13 +82,6 @@ int dumped_count;
 const char usage[] = "[traffic] usage: traffic [dump] | traffic off|on|local|mode | traffic remote | traffic net on|off";
 
 /* ---- the game ---- */
-
-void world_of(const placement *p, double out[3])
-{
-    out[0] = placement_world_x(p);
-    out[1] = p->y;
-    out[2] = placement_world_z(p);
-}
 
 bool traffic_snapshot_car(uint64_t car, uint64_t second_word, traffic_car_snapshot *out)
 {
@@ -252,7 +245,7 @@ void traffic_owner_send(double at)
         if (car.excluded)
             continue;
         double pos[3];
-        world_of(&car.place, pos);
+        placement_world(&car.place, pos);
         double d = traffic_nearest(pos, players, player_count);
         int at_slot = traffic_sent_find(sent, car.car, car.car_id);
         if (at_slot >= 0) {
@@ -330,7 +323,7 @@ void traffic_on_car_definition(uint16_t sender, const traffic_car_definition *de
     char path[NET_TRAFFIC_PATH_MAX + 1];
     if (at >= 0 && is_new)
         core_log("[traffic] remote car %u from player %u: type %u, %d paths, %s", def->net_id, sender, def->car_type,
-                 (int)def->path_count, net_clean(path, sizeof path, remote[at].first_path, NET_TRAFFIC_PATH_MAX));
+                 (int)def->path_count, text_clean(path, sizeof path, remote[at].first_path, NET_TRAFFIC_PATH_MAX));
 }
 
 void traffic_on_car_states(uint16_t sender, uint32_t, const traffic_car_state *states, int count)
@@ -372,7 +365,7 @@ void traffic_dump(const dm_frame_info *info)
     for (int i = 0; i < n; i++) {
         const traffic_car_snapshot &c = cars[i];
         double pos[3];
-        world_of(&c.place, pos);
+        placement_world(&c.place, pos);
         double dx = pos[0] - info->x, dy = pos[1] - info->y, dz = pos[2] - info->z;
         double dist = sqrt(dx * dx + dy * dy + dz * dz);
         char speed[32] = "-";
@@ -404,7 +397,7 @@ void traffic_list_remote(const dm_frame_info *info)
             continue;
         double dist = r.has_state ? traffic_horizontal_distance(r.pos, info->x, info->z) : -1.0;
         char path[NET_TRAFFIC_PATH_MAX + 1];
-        net_clean(path, sizeof path, r.first_path, NET_TRAFFIC_PATH_MAX);
+        text_clean(path, sizeof path, r.first_path, NET_TRAFFIC_PATH_MAX);
         core_log("[traffic] remote %u/%u type %u %s pos(%.1f, %.1f, %.1f) dist=%.0f q(%.3f %.3f %.3f %.3f) "
                  "speed=%.1f km/h lights=%08x age=%.1fs",
                  r.sender, r.net_id, r.car_type, path, r.pos[0], r.pos[1], r.pos[2], dist, r.rot[0], r.rot[1],

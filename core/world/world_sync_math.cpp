@@ -4,14 +4,13 @@
 //   the day              wrap, format, time of day, plausibility, shift, server now
 //   the clock step       clock_sync_decide
 //   the weather tick     weather_sync_decide, weather_kind_name
-//   command numbers      world_parse_int / _float, the set, apply and clock set lines
+//   command lines        the weather set and apply and the clock set lines
 #include "world_sync_math.h"
-#include <errno.h>
 #include <limits.h>
 #include <math.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
+#include "plain_text.h"
 
 /* ---- the day ---- */
 
@@ -111,50 +110,12 @@ weather_sync_plan weather_sync_decide(const weather_sync_input *in)
 
 const char *weather_kind_name(uint32_t kind) { return kind & 1 ? "bad" : "normal"; }
 
-/* ---- command numbers ---- */
-
-namespace {
-
-const char *skip_blanks(const char *p)
-{
-    while (*p == ' ' || *p == '\t')
-        p++;
-    return p;
-}
-
-} // namespace
-
-bool world_parse_int(const char **text, int32_t *out)
-{
-    const char *p = skip_blanks(*text);
-    char *end = nullptr;
-    errno = 0;
-    long v = strtol(p, &end, 10);
-    if (end == p || errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
-        return false;
-    *out = (int32_t)v;
-    *text = end;
-    return true;
-}
-
-bool world_parse_float(const char **text, float *out)
-{
-    const char *p = skip_blanks(*text);
-    char *end = nullptr;
-    float v = strtof(p, &end);
-    // strtof takes "nan", "inf" and overflows to inf: none of them is a value
-    // the game should be handed.
-    if (end == p || !isfinite(v))
-        return false;
-    *out = v;
-    *text = end;
-    return true;
-}
+/* ---- command lines ---- */
 
 bool weather_parse_set(const char *text, uint8_t *kind, uint8_t *instant)
 {
     int32_t n;
-    if (!world_parse_int(&text, &n))
+    if (!text_parse_int(&text, &n))
         return false;
     *kind = (uint8_t)(n & 1);
     const char *blank = strchr(text, ' ');
@@ -165,10 +126,10 @@ bool weather_parse_set(const char *text, uint8_t *kind, uint8_t *instant)
 bool weather_parse_apply(const char *text, weather_apply_args *out)
 {
     weather_apply_args a;
-    if (!world_parse_int(&text, &a.index) || !world_parse_int(&text, &a.pair[0]) ||
-        !world_parse_int(&text, &a.pair[1]) || !world_parse_int(&text, &a.next[0]) ||
-        !world_parse_int(&text, &a.next[1]) || !world_parse_float(&text, &a.mix) ||
-        !world_parse_float(&text, &a.weather_timer) || !world_parse_float(&text, &a.second_timer))
+    if (!text_parse_int(&text, &a.index) || !text_parse_int(&text, &a.pair[0]) ||
+        !text_parse_int(&text, &a.pair[1]) || !text_parse_int(&text, &a.next[0]) ||
+        !text_parse_int(&text, &a.next[1]) || !text_parse_float(&text, &a.mix) ||
+        !text_parse_float(&text, &a.weather_timer) || !text_parse_float(&text, &a.second_timer))
         return false;
     *out = a;
     return true;
@@ -177,11 +138,11 @@ bool weather_parse_apply(const char *text, weather_apply_args *out)
 bool clock_parse_set(const char *text, int32_t *hours, int32_t *minutes)
 {
     int32_t h, m = 0;
-    if (!world_parse_int(&text, &h))
+    if (!text_parse_int(&text, &h))
         return false;
     if (*text == ':') {
         text++;
-        world_parse_int(&text, &m); // "7:" alone is 07:00
+        text_parse_int(&text, &m); // "7:" alone is 07:00
     }
     if (h < 0 || h > 23 || m < 0 || m > 59)
         return false;

@@ -1,6 +1,6 @@
 /* The pure part of clock and weather sync: the day arithmetic, the clock
  * step's and the weather tick's decisions, and the parsing of the two
- * commands' numbers. No game memory, no windows.h; clock_sync.cpp and
+ * commands' lines. No game memory, no windows.h; clock_sync.cpp and
  * weather_sync.cpp read and write the game and carry the decisions out. */
 #pragma once
 #include <stdint.h>
@@ -79,12 +79,8 @@ typedef struct weather_sync_plan {
 weather_sync_plan weather_sync_decide(const weather_sync_input *in);
 const char *weather_kind_name(uint32_t kind); /* "normal" or "bad" (any odd kind) */
 
-/* ---- command numbers ----
- * Each skips leading blanks, reads one number and moves *text past it; false
- * (and *text unmoved) when there is none, when it does not fit, or when it is
- * not finite (nan, inf, or a value too large for a float). */
-bool world_parse_int(const char **text, int32_t *out);
-bool world_parse_float(const char **text, float *out);
+/* ---- command lines ----
+ * Their numbers are read with plain_text.h's text_parse_int and _float. */
 
 /* "weather set <n> [i|f]": kind = the lowest bit of n; instant 0 when the
  * character after the blank behind the number is 'i'. False without a number. */

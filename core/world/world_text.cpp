@@ -1,111 +1,12 @@
 // The pure parts of the damage, GPS and road-event commands.
 //
-// Index: numbers, damage, gps, road events (in the header's order).
+// Index: damage, gps, road events (in the header's order).
 #include "world_text.h"
-#include <ctype.h>
 #include <math.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include "dm_token.h"
-
-/* ---- numbers ---- */
-
-static bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-static const char *skip_blanks(const char *p)
-{
-    while (is_blank(*p))
-        p++;
-    return p;
-}
-
-// The field at p (after blanks): [*start, *end).
-static bool field(const char *text, const char **start, const char **end)
-{
-    const char *p = skip_blanks(text), *q = p;
-    while (*q && !is_blank(*q))
-        q++;
-    *start = p;
-    *end = q;
-    return q > p;
-}
-
-bool world_at_end(const char *text) { return *skip_blanks(text) == 0; }
-
-bool world_parse_word(const char **text, char *out, size_t size)
-{
-    const char *a, *b;
-    if (!field(*text, &a, &b) || (size_t)(b - a) >= size)
-        return false;
-    memcpy(out, a, (size_t)(b - a));
-    out[b - a] = 0;
-    *text = b;
-    return true;
-}
-
-bool world_parse_f64(const char **text, double *out)
-{
-    char buf[64];
-    const char *p = *text;
-    if (!world_parse_word(&p, buf, sizeof buf))
-        return false;
-    char *end = nullptr;
-    double v = strtod(buf, &end);
-    // strtod takes "nan" and "inf" (and overflows to inf): a console number
-    // is a finite decimal, never one of those.
-    if (end == buf || *end || !isfinite(v))
-        return false;
-    *out = v;
-    *text = p;
-    return true;
-}
-
-bool world_parse_f64_in(const char **text, double min, double max, double *out)
-{
-    const char *p = *text;
-    double v;
-    if (!world_parse_f64(&p, &v) || v < min || v > max)
-        return false;
-    *out = v;
-    *text = p;
-    return true;
-}
-
-static bool parse_hex(const char **text, uint64_t max, uint64_t *out)
-{
-    char buf[32];
-    const char *p = *text;
-    if (!world_parse_word(&p, buf, sizeof buf))
-        return false;
-    const char *digits = buf;
-    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-        digits += 2;
-    if (!*digits || strlen(digits) > 16)
-        return false;
-    uint64_t v = 0;
-    for (const char *d = digits; *d; d++) {
-        if (!isxdigit((unsigned char)*d))
-            return false;
-        v = v * 16 + (uint64_t)(isdigit((unsigned char)*d) ? *d - '0' : (tolower((unsigned char)*d) - 'a' + 10));
-    }
-    if (v > max)
-        return false;
-    *out = v;
-    *text = p;
-    return true;
-}
-
-bool world_parse_hex_u32(const char **text, uint32_t *out)
-{
-    uint64_t v;
-    if (!parse_hex(text, 0xFFFFFFFFull, &v))
-        return false;
-    *out = (uint32_t)v;
-    return true;
-}
-
-bool world_parse_hex_u64(const char **text, uint64_t *out) { return parse_hex(text, ~0ull, out); }
+#include "plain_text.h"
 
 /* ---- damage ---- */
 
@@ -114,8 +15,8 @@ bool damage_parse_repair(const char *words, damage_repair_sel *out)
     damage_repair_sel s = {};
     char w[8]; // the longest word, "fixable", and its NUL
     const char *p = words;
-    while (!world_at_end(p)) {
-        if (!world_parse_word(&p, w, sizeof w))
+    while (!text_at_end(p)) {
+        if (!text_parse_word(&p, w, sizeof w))
             return false;
         if (!strcmp(w, "fixable"))
             s.fixable_only = true;
@@ -175,9 +76,9 @@ bool gps_scale_coord(double v, int32_t *out)
 
 gps_verb gps_parse(const char *rest, const char **target)
 {
-    const char *p = skip_blanks(rest);
+    const char *p = text_skip_blanks(rest);
     size_t n = strlen(p);
-    while (n > 0 && is_blank(p[n - 1]))
+    while (n > 0 && text_is_blank(p[n - 1]))
         n--;
     *target = "";
     if (n == 0)
@@ -202,13 +103,13 @@ gps_target_kind gps_parse_target(const char *text, double default_y, double *x, 
     const char *p = text;
     char word[8];
     const char *q = p;
-    if (world_parse_word(&q, word, sizeof word) && !strcmp(word, "mark") && world_at_end(q))
+    if (text_parse_word(&q, word, sizeof word) && !strcmp(word, "mark") && text_at_end(q))
         return GPS_TARGET_MARK;
     double v[3];
     int n = 0;
-    while (n < 3 && world_parse_f64(&p, &v[n]))
+    while (n < 3 && text_parse_f64(&p, &v[n]))
         n++;
-    if (n < 2 || !world_at_end(p))
+    if (n < 2 || !text_at_end(p))
         return GPS_TARGET_BAD;
     *x = v[0];
     *y = n == 3 ? v[1] : default_y;
@@ -233,11 +134,11 @@ bool roadevents_parse_apply(const char *text, roadevents_apply_args *out)
 {
     roadevents_apply_args a = {};
     const char *p = text;
-    if (!world_parse_word(&p, a.name, sizeof a.name) || !dm_token_from_text(a.name, &a.token) || a.token == 0)
+    if (!text_parse_word(&p, a.name, sizeof a.name) || !dm_token_from_text(a.name, &a.token) || a.token == 0)
         return false;
-    if (!world_parse_hex_u32(&p, &a.seed) || !world_parse_hex_u32(&p, &a.block[0]) ||
-        !world_parse_hex_u32(&p, &a.block[1]) || !world_parse_hex_u32(&p, &a.block[2]) ||
-        !world_parse_hex_u64(&p, &a.road) || !world_parse_hex_u64(&p, &a.uid))
+    if (!text_parse_hex_u32(&p, &a.seed) || !text_parse_hex_u32(&p, &a.block[0]) ||
+        !text_parse_hex_u32(&p, &a.block[1]) || !text_parse_hex_u32(&p, &a.block[2]) ||
+        !text_parse_hex_u64(&p, &a.road) || !text_parse_hex_u64(&p, &a.uid))
         return false;
     *out = a;
     return true;

@@ -1,9 +1,7 @@
-/* The pure parts of the damage, GPS and road-event commands: their number
- * parsing, the GPS coordinate range, and their text forms. No game memory.
+/* The pure parts of the damage, GPS and road-event commands: the GPS
+ * coordinate range, their arguments (read with plain_text.h's numbers) and
+ * their text forms. No game memory.
  *
- *   numbers      world_parse_f64 (never nan or inf), world_parse_f64_in (and
- *                within a range), world_parse_hex_u32/u64; other commands'
- *                arguments (vehicles, memrec, nametags) are read with them too
  *   damage       damage_parse_repair, damage_format_chassis_wheels
  *   gps          gps_node, gps_mode_name, gps_route_active, gps_scale_coord,
  *                gps_parse, gps_parse_target, gps_insert_point
@@ -12,22 +10,6 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-
-/* ---- numbers ----
- * Each reads one blank-separated field at *text (leading blanks skipped),
- * moves *text past it and returns true; false (text unmoved) when there is
- * no field or the whole field is not the number: a decimal that is finite,
- * or hexadecimal digits ("0x" allowed, no sign) that fit the width. */
-bool world_parse_f64(const char **text, double *out);
-/* The same, and the number lies in [min, max]; false (text unmoved) outside. */
-bool world_parse_f64_in(const char **text, double min, double max, double *out);
-bool world_parse_hex_u32(const char **text, uint32_t *out);
-bool world_parse_hex_u64(const char **text, uint64_t *out);
-/* The next blank-separated field copied into out; false when there is none
- * or it does not fit (size - 1 characters). */
-bool world_parse_word(const char **text, char *out, size_t size);
-/* True when only blanks are left. */
-bool world_at_end(const char *text);
 
 /* ---- damage ---- */
 #define DAMAGE_TRAILERS_MAX 4

@@ -277,7 +277,7 @@ TEST_F(server_list, FavouritesAreReadEditedInQueueOrderAndRewritten)
     EXPECT_EQ(snap.entries[1].port, port(1));
     EXPECT_TRUE(!snap.entries[1].listed && snap.entries[1].favourite);
     EXPECT_STREQ(snap.entries[2].host, "127.0.0.2");
-    EXPECT_EQ(snap.entries[2].port, SERVERS_DEFAULT_PORT);
+    EXPECT_EQ(snap.entries[2].port, CONFIG_DEFAULT_PORT);
     EXPECT_EQ(snap.entries[2].query_state, SERVER_NO_ANSWER);
 
     // 127.0.0.2 never answers: the pass takes 2 s, and the edits queued

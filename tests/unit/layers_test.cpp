@@ -1,9 +1,10 @@
 // The core's floors point one way: core/base includes nothing from another
-// core folder, and the subsystems (net, vehicles, world, ui) include nothing
-// from core/runtime, the top floor. Read from the #include lines of the
-// tree, each header name resolved to the core folder that holds it. And a
-// header declares only what its own folder defines: read from the file-scope
-// declarations of the headers and the definitions of the sources.
+// core folder, the subsystems (net, vehicles, world, ui) include nothing
+// from core/runtime, the top floor, and the vehicles nothing from the world.
+// Read from the #include lines of the tree, each header name resolved to the
+// core folder that holds it. And a header declares only what its own folder
+// defines: read from the file-scope declarations of the headers and the
+// definitions of the sources.
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cctype>
@@ -407,4 +408,13 @@ TEST(Layers, HeadersDeclareOnlyWhatTheirFolderDefines)
     tree t = read_tree();
     std::vector<std::string> bad = foreign_declarations(t);
     EXPECT_TRUE(bad.empty()) << "a header declares what another folder defines:" << joined(bad);
+}
+
+TEST(Layers, TheVehiclesNeverIncludeTheWorld)
+{
+    // The world's props follow the vehicles (vehicles.h), so the vehicles sit
+    // below the world: a world header in a vehicles file would close a cycle.
+    tree t = read_tree();
+    std::vector<std::string> bad = crossings(t, "vehicles", { "world" });
+    EXPECT_TRUE(bad.empty()) << "the vehicles reach up into the world:" << joined(bad);
 }

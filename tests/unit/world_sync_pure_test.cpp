@@ -214,39 +214,6 @@ TEST(WeatherTick, DecisionsByKindRollAndTimer)
     EXPECT_STREQ(weather_kind_name(1), "bad");
 }
 
-TEST(CommandNumbers, NumbersRefuseNanInfinityAndOverflow)
-{
-    struct { const char *text; bool ok; float value; const char *left; } floats[] = {
-        { "1.5 x", true, 1.5f, " x" }, { "  -2e3", true, -2000, "" }, { "7", true, 7, "" },
-        { "nan", false, 0, nullptr }, { " NAN", false, 0, nullptr }, { "inf", false, 0, nullptr },
-        { "-infinity", false, 0, nullptr }, { "1e39", false, 0, nullptr }, { "x", false, 0, nullptr },
-        { "", false, 0, nullptr },
-    };
-    for (auto &c : floats) {
-        const char *t = c.text;
-        float v = -1;
-        EXPECT_EQ(world_parse_float(&t, &v), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(v, c.value) << c.text;
-            EXPECT_STREQ(t, c.left) << c.text;
-        } else {
-            EXPECT_EQ(t, c.text) << c.text;
-            EXPECT_EQ(v, -1) << c.text;
-        }
-    }
-    struct { const char *text; bool ok; int32_t value; } ints[] = {
-        { "3", true, 3 }, { " -1", true, -1 }, { "2147483647", true, INT32_MAX }, { "-2147483648", true, INT32_MIN },
-        { "2147483648", false, 0 }, { "99999999999999999999", false, 0 }, { "nan", false, 0 },
-        { "inf", false, 0 }, { "", false, 0 },
-    };
-    for (auto &c : ints) {
-        const char *t = c.text;
-        int32_t v = -7;
-        EXPECT_EQ(world_parse_int(&t, &v), c.ok) << c.text;
-        EXPECT_EQ(v, c.ok ? c.value : -7) << c.text;
-    }
-}
-
 TEST(CommandNumbers, WeatherSetAndApplyLines)
 {
     struct { const char *text; bool ok; uint8_t kind, instant; } sets[] = {

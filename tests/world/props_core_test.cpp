@@ -158,7 +158,7 @@ protected:
         cmd(fmt("spawn %s %s", path, args));
         return rec(props_block->last_local_id);
     }
-    static void world(const prop_record *r, double w[3]) { props_placement_world(&r->place, w); }
+    static void world(const prop_record *r, double w[3]) { placement_world(&r->place, w); }
 };
 
 /* ---- table, release, world change ---- */
@@ -516,7 +516,7 @@ TEST_F(props_core, AttachedToTruckCabinRoofAndTrailerFollowsWithinAMillimetre)
             placement want;
             props_compose(&want, &frame, &r->rel);
             double a[3], b[3];
-            props_placement_world(&want, a);
+            placement_world(&want, a);
             world(r, b);
             for (int i = 0; i < 3; i++)
                 EXPECT_NEAR(a[i], b[i], 0.001) << i;
@@ -671,14 +671,14 @@ TEST_F(props_core, OnAPlayerShownAsAConvoyVehicleFollowsItWithinAMillimetre)
         placement want;
         props_compose(&want, &pose, &r->rel);
         double a[3], b[3];
-        props_placement_world(&want, a);
+        placement_world(&want, a);
         world(r, b);
         for (int i = 0; i < 3; i++)
             EXPECT_NEAR(a[i], b[i], 0.001) << i;
         // and where the simulated game draws the model
         placement drawn;
         ASSERT_TRUE(props_game_world_placement(r->model, &drawn));
-        props_placement_world(&drawn, b);
+        placement_world(&drawn, b);
         for (int i = 0; i < 3; i++)
             EXPECT_NEAR(a[i], b[i], 0.001) << i;
     }
@@ -705,7 +705,7 @@ TEST_F(props_core, OnAPlayerShownAsAConvoyVehicleFollowsItWithinAMillimetre)
     world(r, w);
     props_compose(&want, &pose, &r->rel);
     double a[3];
-    props_placement_world(&want, a);
+    placement_world(&want, a);
     for (int i = 0; i < 3; i++)
         EXPECT_NEAR(a[i], w[i], 0.001) << i;
     props_draw(u(ctx));
