@@ -31,7 +31,6 @@ uint64_t frame_ctrl;
 
 /* The physics vehicle's class object: a vehicle is taken back only while it
  * still answers it. */
-const uint64_t physics_vehicle_class_va = 0x141E22410;
 
 template <typename T> T *map_block(const char *format)
 {

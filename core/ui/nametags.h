@@ -22,9 +22,8 @@
 #define DM_TAGS_DEFAULT_RANGE 500.0f
 #define DM_CAM_SECTOR_SIZE 512.0
 
-/* The game's camera manager, reached from game_ctrl, and its camera objects
- * (game build 1.61.3.1). */
-#define GAME_CTRL_CAMERA_MANAGER 0x960u /* game_ctrl + this: u64 camera manager */
+/* The game's camera manager (at GAME_CTRL_CAMERA_MANAGER, game_mem.h) and
+ * its camera objects (game build 1.61.3.1). */
 #define GAME_CAMMGR_ACTIVE_INDEX 0x10u  /* i32 index into the camera array */
 #define GAME_CAMMGR_ARRAY 0x38u         /* u64 pointer to the camera array (u64 entries) */
 #define GAME_CAMMGR_ARRAY_COUNT 0x40u   /* u64 */

@@ -33,11 +33,8 @@
 
 namespace {
 
-const uint32_t vs_body_placement = 0xF8; /* (vehicle, out placement) */
+const uint32_t vs_body_placement = 31; /* (vehicle, out placement) */
 
-const uint32_t acc_path_chars = 0x18;    /* accessory + : char * of the data path */
-const uint64_t cargo_accessory_class_va = 0x141E21C80;
-const uint32_t cargo_name_id = 0xC;      /* cargo definition + : u32 */
 
 const uint64_t defdump_accessories_max = 128;
 const uint64_t cargodump_accessories_max = 64;
@@ -165,22 +162,22 @@ void cargodump_find_in_ctrl(uint64_t cargo)
 void cargodump_body()
 {
     uint64_t block = game_player_block_guarded();
-    uint64_t actor = block ? game_read_guarded_or_zero<uint64_t>(block + player_block_trailer) : 0;
+    uint64_t actor = block ? game_read_guarded_or_zero<uint64_t>(block + GAME_PLAYER_TRAILER) : 0;
     if (!game_is_trailer_actor(actor)) {
         core_log("[core] cargodump: no trailer");
         return;
     }
     uint64_t count;
     uint64_t data = accessories_of(game_read_guarded_or_zero<uint64_t>(actor + actor_off::definition), &count);
-    uint64_t cargo_class = game_from_va(cargo_accessory_class_va);
+    uint64_t cargo_acc_class = game_from_va(cargo_accessory_class);
     for (uint64_t i = 0; data && i < count && i < cargodump_accessories_max; i++) {
         uint64_t acc = game_read_guarded_or_zero<uint64_t>(data + 8 * i);
-        if (!acc || !game_class_reaches(game_object_class(acc), cargo_class))
+        if (!acc || !game_class_reaches(game_object_class(acc), cargo_acc_class))
             continue;
         game_cargo_fields c = {};
         game_copy_guarded(&c, acc + LOOK_ACC_FIELDS, LOOK_CARGO_FIELDS_SIZE);
         char path[LOOK_ENTRY_SIZE] = "", cls[64], name[LOOK_ENTRY_SIZE];
-        game_read_guarded_text(game_read_guarded_or_zero<uint64_t>(acc + acc_path_chars), path, sizeof path);
+        game_read_guarded_text(game_read_guarded_or_zero<uint64_t>(acc + acc_off::path_chars), path, sizeof path);
         core_log("[core] cargodump: [%llu] %p path='%s' cargo_data=%p (%s, refword %08x) seed=%llx load=%u lash=%u "
                  "gear=%u hook=(%.3f %.3f %.3f) units=%.3f models=%u dims=(%.3f %.3f %.3f)",
                  (unsigned long long)i, game_ptr(acc), path, game_ptr(c.definition),
@@ -189,7 +186,7 @@ void cargodump_body()
                  c.lash, c.gear, c.hook[0], c.hook[1], c.hook[2], c.units, c.models, c.dims[0], c.dims[1], c.dims[2]);
         look_cargo_name(c.definition, name, sizeof name);
         core_log("[core] cargodump:   cargo_data full name '%s' (name id %08x)", name,
-                 c.definition ? game_read_guarded_or_zero<uint32_t>(c.definition + cargo_name_id) : 0);
+                 c.definition ? game_read_guarded_or_zero<uint32_t>(c.definition + acc_off::cargo_name_id) : 0);
         cargodump_find_in_ctrl(c.definition);
     }
 }

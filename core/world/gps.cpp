@@ -97,7 +97,7 @@ int nearest_node(double x, double y, double z, gps_node *out)
     uint8_t flag = block ? game_read_guarded_or_zero<uint8_t>(block + player_nearest_flag) : 0;
     gps_node node = none_node;
     if (!guarded_step("nearest node", [&] {
-            ((nearest_fn)(uintptr_t)game_addr(off_nearest_node))(ctrl, &node, 0, xi, yi, zi, flag, 0, 1);
+            game_fn<nearest_fn>(off_nearest_node)(ctrl, &node, 0, xi, yi, zi, flag, 0, 1);
         }))
         return -1;
     *out = node;
@@ -122,14 +122,13 @@ bool gps_set_route(int32_t mode, const gps_node *nodes, size_t count)
     game_list start = { marker, (uint64_t)(uintptr_t)&start_node, 1, 1 };
     game_list list = { marker, (uint64_t)(uintptr_t)points, count, count };
     return guarded_step("route set", [&] {
-        ((route_set_fn)(uintptr_t)game_addr(off_route_set))(nav, mode, &start, &list, nav + nav_setter_a,
-                                                           nav + nav_setter_b);
+        game_fn<route_set_fn>(off_route_set)(nav, mode, &start, &list, nav + nav_setter_a, nav + nav_setter_b);
     });
 }
 
 static bool route_clear(uint64_t nav)
 {
-    return guarded_step("route clear", [&] { ((route_clear_fn)(uintptr_t)game_addr(off_route_clear))(nav); });
+    return guarded_step("route clear", [&] { game_fn<route_clear_fn>(off_route_clear)(nav); });
 }
 
 /* ---- status ---- */

@@ -83,9 +83,6 @@ struct job_block {
 };
 static_assert(sizeof(job_block) == 0x80 && offsetof(job_block, trailer) == 0x30, "job_block layout");
 
-/* The game's routine at the offset, as a function of type F. */
-template <typename F> F job_game_fn(uint32_t offset) { return (F)(uintptr_t)game_addr(offset); }
-
 // ---------------------------------------------------------------- access
 
 /* The economy object, 0 without one. */

@@ -116,13 +116,9 @@ static_assert(offsetof(props_state_block, game_ctrl) == 8 && offsetof(props_stat
 #define MODEL_SLOT_HOOKUPS_CREATE 30
 #define MODEL_SLOT_SET_DATA 33
 #define MODEL_SLOT_HOOKUPS_PREPARE 40
-#define CTRL_CAMERA_MANAGER 0x960u
-#define CAMERA_RENDER_WORD 0x10u
 #define VEHICLE_CHASSIS_SLOTS 0x160u
 #define VEHICLE_CABIN_SLOTS 0xFB8u
 #define VEHICLE_SLOT_OBJECT_SIZE 4040u
-#define PLAYER_TRAILER 0xC8u
-#define VEHICLE_LIGHTS 0x2A0u               /* u32: bit 1 headlights, bit 9 beacons */
 
 /* ---- core-side state (props_table.cpp; lost on a reload) ---- */
 extern const dm_host_api *props_api;

@@ -16,6 +16,7 @@
 #include "game_mem.h"
 #include "net_client.h"
 #include "props.h"
+#include "vehicle_game.h"
 #include "vehicles.h"
 
 /* ---- game layout (build 1.61.3.1) ---- */
@@ -34,14 +35,7 @@
 
 namespace {
 
-typedef uint64_t (*fn1)(uint64_t);
-typedef uint64_t (*fn3)(uint64_t, uint64_t, uint64_t);
 
-uint64_t vslot(uint64_t object, int n)
-{
-    uint64_t vt = *(const uint64_t *)(uintptr_t)object;
-    return *(const uint64_t *)(uintptr_t)(vt + 8ull * n);
-}
 
 /* ---- classes ---- */
 
@@ -102,8 +96,9 @@ void props_create_hookups(prop_record *r)
         l.slot = 0;
     }
     bool ok = dm_guarded([&] {
-        ((fn1)(uintptr_t)vslot(model, MODEL_SLOT_HOOKUPS_PREPARE))(model);
-        ((fn3)(uintptr_t)vslot(model, MODEL_SLOT_HOOKUPS_CREATE))(model, (uint64_t)(uintptr_t)&ctx, 1);
+        game_vslot<uint64_t (*)(uint64_t)>(model, MODEL_SLOT_HOOKUPS_PREPARE)(model);
+        game_vslot<uint64_t (*)(uint64_t, uint64_t, uint64_t)>(model, MODEL_SLOT_HOOKUPS_CREATE)(
+            model, (uint64_t)(uintptr_t)&ctx, 1);
     });
     if (!ok) {
         // No hookups are made after a fault in their creation.
@@ -139,9 +134,9 @@ static bool effective_on(const prop_record *r)
     if (mode == 2 || !r->attach_part)
         return false;
     uint64_t vehicle = carrying_vehicle(r);
-    if (!vehicle || !dm_probe_read(vehicle, VEHICLE_LIGHTS + 4))
+    if (!vehicle || !dm_probe_read(vehicle, actor_off::lights + 4))
         return false;
-    uint32_t word = game_u32_guarded(vehicle + VEHICLE_LIGHTS);
+    uint32_t word = game_u32_guarded(vehicle + actor_off::lights);
     bool head = word & LIGHT_HEADLIGHTS, beacons = word & LIGHT_BEACONS;
     switch (mode) {
     case 3: return head;

@@ -10,6 +10,7 @@
 #include "core.h"
 #include "dm_guard.h"
 #include "game_mem.h"
+#include "rv_game.h"
 #include "world.h"
 #include "world_text.h"
 
@@ -18,10 +19,8 @@ namespace {
 /* ---- game data ---- */
 
 constexpr uint32_t off_manager = 0x36B8DC8;   /* u64 journey-events manager */
-constexpr uint32_t off_session = 0x36B8E00;   /* u64 session object */
 constexpr uint32_t off_handle_tables = 0x30517A0;
 constexpr uint32_t off_road_item_of = 0x48DFB0, off_apply = 0x8E3830, off_remove = 0x8E3B80;
-constexpr uint32_t session_wc = 0x2D0;
 /* manager */
 constexpr uint32_t mgr_events = 0x220, mgr_count = 0x228, mgr_next_uid = 0x240, mgr_defs_holder = 0x16E8;
 constexpr uint32_t holder_list = 0x38, list_data = 0x18, list_count = 0x20;
@@ -41,11 +40,11 @@ const char usage_line[] =
 template <typename T> T rd(uint64_t at) { return at ? game_read_guarded_or_zero<T>(at) : 0; }
 
 uint64_t manager() { return rd<uint64_t>(game_addr(off_manager)); }
-uint64_t session() { return rd<uint64_t>(game_addr(off_session)); }
+uint64_t session() { return rd<uint64_t>(game_addr(rv_addr::world_controller)); }
 uint64_t world_controller()
 {
     uint64_t s = session();
-    return s ? rd<uint64_t>(s + session_wc) : 0;
+    return s ? rd<uint64_t>(s + wc_field::grid) : 0;
 }
 
 struct road_item {
@@ -239,7 +238,7 @@ void roadevents_apply(uint64_t m, const char *text)
         return;
     }
     uint64_t item = 0, ctrl = game_ctrl_guarded();
-    if (ctrl && !guarded_call("road", [&] { item = ((road_item_of_fn)(uintptr_t)game_addr(off_road_item_of))(ctrl, a.road); }))
+    if (ctrl && !guarded_call("road", [&] { item = game_fn<road_item_of_fn>(off_road_item_of)(ctrl, a.road); }))
         return;
     road_item r = item_fields(item);
     core_log("[core] roadevents apply: road %llx -> item %p (type %u, loaded %u), wc %p", (unsigned long long)a.road,
@@ -250,7 +249,7 @@ void roadevents_apply(uint64_t m, const char *text)
     }
     uint8_t result = 0;
     if (!guarded_call("apply", [&] {
-            result = ((apply_fn)(uintptr_t)game_addr(off_apply))(m, item, &a.token, a.seed, a.block, a.uid);
+            result = game_fn<apply_fn>(off_apply)(m, item, &a.token, a.seed, a.block, a.uid);
         }))
         return;
     core_log("[core] roadevents apply: returned %d", (int)result);
@@ -265,7 +264,7 @@ void roadevents_remove(uint64_t m, const char *text)
         core_log("%s", usage_line);
         return;
     }
-    if (!guarded_call("remove", [&] { ((remove_fn)(uintptr_t)game_addr(off_remove))(m, uid); }))
+    if (!guarded_call("remove", [&] { game_fn<remove_fn>(off_remove)(m, uid); }))
         return;
     core_log("[core] roadevents remove %llx: done", (unsigned long long)uid);
     roadevents_dump_active();

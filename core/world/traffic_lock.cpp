@@ -68,7 +68,7 @@ uint64_t traffic_find_cvar()
 void traffic_push_density(uint64_t manager, float density)
 {
     typedef void (*density_fn)(uint64_t manager, float density);
-    density_fn push = (density_fn)(uintptr_t)game_addr(GAME_OFF_TRAFFIC_DENSITY);
+    density_fn push = game_fn<density_fn>(GAME_OFF_TRAFFIC_DENSITY);
     if (!dm_guarded([&] { push(manager, density); }))
         core_log("[traffic] fault pushing density %.2f to the manager %p", density, (void *)(uintptr_t)manager);
 }
@@ -76,7 +76,7 @@ void traffic_push_density(uint64_t manager, float density)
 bool cvar_value(uint64_t var, float *out)
 {
     typedef float (*value_fn)(uint64_t var);
-    value_fn value = (value_fn)(uintptr_t)game_addr(GAME_OFF_CVAR_VALUE);
+    value_fn value = game_fn<value_fn>(GAME_OFF_CVAR_VALUE);
     return dm_guarded([&] { *out = value(var); });
 }
 
