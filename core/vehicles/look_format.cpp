@@ -12,8 +12,7 @@
 
 namespace {
 
-/* The call of game build 1.61.3.1, from game_base. */
-const uint32_t token_to_text = 0x12BBD0; /* (text builder *, u32 name id, cargo definition) */
+using game_call::token_to_text; /* vehicle_game.h */
 
 /* The text builder the token-to-text call fills: a buffer of ours. The game
  * writes at most capacity - 1 characters and a NUL into chars and sets length

@@ -24,22 +24,11 @@
 
 namespace {
 
-/* slots */
-const uint32_t vs_collision_on = 1, vs_collision_off = 2;
-
-/* game data and calls, from game_base */
-const uint32_t frame_duration_us = 0x3680B48; /* u64 */
-const uint32_t call_steer = 0x85DD10;         /* (steering object, value, 1) */
+using namespace motion_game; /* vehicle_game.h */
 
 /* collision */
-const uint32_t collision_arrays[] = { 0x40, 0xB0, 0xED0, 0xF00, 0xF88 };
-const uint32_t cab_arrays[] = { 0x13C8, 0x13F0 };
-const uint32_t chained_arrays[] = { 0xFD0, 0x10A8 };
-const uint64_t cab_class_va = 0x141E18320;
-const uint64_t chained_class_va = 0x141E1A1E0;
 const int collision_parts_max = 4;
 const uint64_t collision_elements_max = 256;
-const uint32_t array_data = 0x08, array_count = 0x10;
 
 const uint32_t net_blink_bits = 0x40 | 0x80; /* change too often to log */
 

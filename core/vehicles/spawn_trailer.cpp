@@ -31,16 +31,7 @@
 
 namespace {
 
-const uint32_t trailer_flags = 0x40A;                /* set_data and finalize of a trailer */
-
-/* trailer actor fields */
-const uint32_t tr_physics = 0x200;
-const uint32_t tr_joint = 0xFB8;
-const uint32_t tr_dynamic_cargo = 0x12B0;
-const uint32_t physics_kingpin = 0x740; /* 3 f32, the hitch point in the trailer frame */
-
-/* slots */
-const uint32_t ts_finalize_extra = 101;
+using namespace trailer_game; /* vehicle_game.h */
 
 const int parts_max = TRAILER_PARTS_MAX + 1; /* the actor and its chained parts */
 const int chain_defs_max = 4;

@@ -26,13 +26,7 @@
 
 namespace {
 
-const uint32_t truck_flags = 0x401;                    /* set_data and finalize of a truck */
-
-/* bodies */
-const uint32_t bs_settle_a = 50, bs_settle_b = 56, child_slot = 9;
-const uint32_t body_children = 0x10, body_child_count = 0x18;
-const uint64_t body_children_max = 64;
-const int body_settle_steps = 30;
+using namespace truck_game; /* vehicle_game.h */
 
 uint32_t load_state(uint64_t vehicle) { return game_u32_guarded(vehicle + actor_off::load_state); }
 

@@ -19,29 +19,16 @@
 
 /* ---- game addresses ---- */
 
-const class_descriptor def_class_vehicle = { "vehicle", vehicle_def_class_va, 0x1422C4B68, 0x1408499B0, 0x218 };
-const class_descriptor def_class_trailer = { "trailer", trailer_def_class_va, 0x1422C9D30, 0x140881BD0, 0x1D0 };
+const class_descriptor def_class_vehicle = { "vehicle", vehicle_def_class_va, defs_game::vehicle_def_vtable_va,
+                                             defs_game::vehicle_def_clone_va, defs_game::vehicle_def_size };
+const class_descriptor def_class_trailer = { "trailer", trailer_def_class_va, defs_game::trailer_def_vtable_va,
+                                             defs_game::trailer_def_clone_va, defs_game::trailer_def_size };
 
 uint8_t dm_look_building_off;
 
 namespace {
 
-/* Which accessory class an accessory's data asks for, first match wins. */
-struct data_mapping {
-    uint64_t data_class, accessory_class, accessory_vtable;
-};
-const data_mapping data_mappings[] = {
-    { 0x141E20820, 0x141E1F1B0, 0x1422D7988 },
-    { 0x141E207C0, 0x141E1F4E0, paint_accessory_vtable },
-    { 0x141E206D0, 0x141E20870, wheel_accessory_vtable },
-    { 0x141E20720, 0x141E20870, wheel_accessory_vtable },
-};
-
-/* Game calls, from game_base. */
-const uint32_t call_accessory_data = 0x904F70; /* (accessory) -> data or null */
-const uint32_t call_array_erase = 0x673990;    /* (array, address of the element) */
-const uint32_t call_data_key = 0x12BE90;       /* (out u64, u32 at data +0xC, data) */
-const uint32_t call_cargo_lookup = 0x12B850;   /* (pointer to the name pointer) -> cargo or null */
+using namespace defs_game; /* vehicle_game.h */
 
 /* Fields. */
 const uint32_t vslot_clone = 2;            /* definitions and accessories */
@@ -51,8 +38,6 @@ const uint32_t ref_word = 0x08;
 const uint32_t array_data = 0x08, array_count = 0x10;
 const size_t array_readable = 32;
 const uint32_t data_key_id = 0x0C;
-const uint32_t ctrl_trailer_defs = 0x438;   /* game_ctrl + this: trailer_def entries, count at +0x440 */
-const uint32_t ctrl_trailer_def_count = 0x440;
 const int report_max = 64;
 const int erase_max = 256;
 

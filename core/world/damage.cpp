@@ -18,6 +18,7 @@
 #include "game_mem.h"
 #include "vehicle_game.h"
 #include "world.h"
+#include "world_game.h"
 #include "world_read.h"
 #include "world_text.h"
 
@@ -25,14 +26,7 @@ namespace {
 
 [[maybe_unused]] const dm_host_api *damage_api; /* kept for the life cycle; nothing is sent */
 
-/* truck data */
-constexpr uint32_t engine = 0x1A0, transmission = 0x1A4, cabin = 0x1A8;
-constexpr uint32_t unfixable_step = 0xC;     /* each truck part's unfixable: +0xC */
-/* trailer data */
-constexpr uint32_t body_fix = 0x1C4, body_unfix = 0x1C8, cargo = 0x1B0;
-/* both */
-constexpr uint32_t chassis_fix = 0x98, chassis_unfix = 0x9C;
-constexpr uint32_t wheels_fix = 0xA8, wheels_fix_count = 0xB0, wheels_unfix = 0xD0, wheels_unfix_count = 0xD8;
+using namespace damage_field; /* world_game.h */
 
 /* ---- data objects ---- */
 

@@ -9,21 +9,15 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "world.h"
+#include "world_game.h"
 #include "world_read.h"
 #include "world_text.h"
 
 namespace {
 
-/* ---- the navigation block ---- */
+/* ---- the navigation block (its layout in world_game.h) ---- */
 
-constexpr uint32_t ctrl_navigation = 0x4128;  /* game_ctrl + : the navigation block (in place) */
-constexpr uint32_t nav_mode = 0x1C8, nav_revision = 0x270;
-constexpr uint32_t nav_behind_count = 0x1E0, nav_ahead = 0x200, nav_ahead_count = 0x208;
-constexpr uint32_t nav_avoid_count = 0x230, nav_history_count = 0x258;
-constexpr uint32_t nav_setter_a = 0x220, nav_setter_b = 0x248;
-constexpr uint32_t player_nearest_flag = 0x28; /* player block + : u8 for the node search */
-constexpr uint32_t off_nearest_node = 0x7B65B0, off_route_set = 0x4FC3A0, off_route_clear = 0x4FC000;
-constexpr uint32_t off_list_marker = 0x21FC348;
+using namespace gps_field;
 
 /* The mark: the truck's position at "gps mark"; lost at a core reload. */
 struct {

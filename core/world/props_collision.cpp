@@ -15,22 +15,6 @@
 #include "props.h"
 #include "vehicle_game.h"
 
-/* ---- game layout (build 1.61.3.1) ---- */
-#define CTRL_PHYSICS_SERVER 0x2D90u      /* game_ctrl + : u64 */
-#define CTRL_COLLISION_SCENE 0x2DA0u     /* game_ctrl + : u64 */
-#define GAME_OFF_SCENE_VTABLE 0x244F028u
-#define GAME_OFF_RESOURCE_LOAD 0x1E3C60u /* (manager + 0xD8, 1, &path, kind, 0, 0) -> resource */
-#define GAME_OFF_RESOURCE_MANAGER 0x36B8B78u /* u64 pointer to the resource manager */
-#define RESOURCE_MANAGER_LIST 0xD8u      /* manager + : what the load takes */
-#define GAME_OFF_COLLISION_KIND 0x1E79740u
-#define RESOURCE_DATA 0x50u
-#define SERVER_SLOT_NEW_STATIC 12
-#define ACTOR_SLOT_SET_PLACEMENT 34
-#define GAME_OFF_SHAPE_BUILD 0x157D810u
-#define GAME_OFF_SCENE_ADD 0x16850B0u    /* (actor, collision scene) */
-#define GAME_OFF_SHAPES_REMOVE 0x1682710u /* (server, &shapes) */
-#define GAME_OFF_ACTOR_REMOVE 0x1682560u /* (server, actor) */
-
 namespace {
 
 uint64_t cached_scene, cached_server;

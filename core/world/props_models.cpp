@@ -63,12 +63,13 @@ bool props_game_file_exists(const char *path)
     if (count <= FILES_INTERFACE_ENTRY || !files || !dm_probe_read(files, 8 * (FILES_INTERFACE_ENTRY + 1)))
         return false;
     uint64_t iface = game_u64_guarded(files + 8 * FILES_INTERFACE_ENTRY), vt = 0;
-    if (!iface || !game_read_guarded(iface, &vt) || !vt || !dm_probe_read(vt + 8 * 4, 8))
+    if (!iface || !game_read_guarded(iface, &vt) || !vt || !dm_probe_read(game_vslot_entry(vt, FILES_SLOT_EXISTS), 8))
         return false;
     volatile uint8_t answer = 0;
     const char *p = path;
+    typedef uint64_t (*exists_fn)(uint64_t, uint64_t);
     bool ok = dm_guarded(
-        [&] { answer = (uint8_t)game_vslot<uint64_t (*)(uint64_t, uint64_t)>(iface, 4)(iface, (uint64_t)(uintptr_t)&p); });
+        [&] { answer = (uint8_t)game_vslot<exists_fn>(iface, FILES_SLOT_EXISTS)(iface, (uint64_t)(uintptr_t)&p); });
     return ok && answer;
 }
 
@@ -131,7 +132,7 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
             drop_ref(made);
             return;
         }
-        uint64_t block = game_fn<uint64_t (*)(uint64_t)>(GAME_OFF_ALLOC)(0x110);
+        uint64_t block = game_fn<uint64_t (*)(uint64_t)>(GAME_OFF_ALLOC)(SETUP_BLOCK_SIZE);
         if (block) {
             game_fn<uint64_t (*)(uint64_t)>(GAME_OFF_SETUP_CONSTRUCT)(block);
             uint64_t ref = 0;
@@ -195,7 +196,7 @@ void props_push_placement(prop_record *r)
         game_fn<uint64_t (*)(uint64_t, uint64_t)>(GAME_OFF_TRANSFORM_UPDATE)(
             model + MODEL_TRANSFORM, *(const uint64_t *)(uintptr_t)(model + MODEL_TRANSFORM_ARG));
         if (actor)
-            game_vslot<uint64_t (*)(uint64_t, uint64_t)>(actor, 34)(actor, (uint64_t)(uintptr_t)p);
+            game_vslot<uint64_t (*)(uint64_t, uint64_t)>(actor, ACTOR_SLOT_SET_PLACEMENT)(actor, (uint64_t)(uintptr_t)p);
     });
 }
 

@@ -12,27 +12,14 @@
 #include "game_mem.h"
 #include "rv_game.h"
 #include "world.h"
+#include "world_game.h"
 #include "world_text.h"
 
 namespace {
 
-/* ---- game data ---- */
+/* ---- game data (the layout in world_game.h) ---- */
 
-constexpr uint32_t off_manager = 0x36B8DC8;   /* u64 journey-events manager */
-constexpr uint32_t off_handle_tables = 0x30517A0;
-constexpr uint32_t off_road_item_of = 0x48DFB0, off_apply = 0x8E3830, off_remove = 0x8E3B80;
-/* manager */
-constexpr uint32_t mgr_events = 0x220, mgr_count = 0x228, mgr_next_uid = 0x240, mgr_defs_holder = 0x16E8;
-constexpr uint32_t holder_list = 0x38, list_data = 0x18, list_count = 0x20;
-/* an active event record */
-constexpr uint32_t record_size = 144;
-constexpr uint32_t rec_item = 0x00, rec_block = 0x08, rec_def = 0x18, rec_set = 0x74, rec_seed = 0x78;
-constexpr uint32_t rec_uid = 0x80, rec_flag = 0x88;
-/* a road item */
-constexpr uint32_t item_type = 0x0A, item_min = 0x0C, item_max = 0x20, item_road = 0x40, item_loaded = 0x5F;
-constexpr uint8_t item_type_road = 3;
-/* a definition */
-constexpr uint32_t def_handle = 0x0C;
+using namespace road_field;
 constexpr int active_max = 64, defs_max = 256;
 const char usage_line[] =
     "[core] roadevents: usage roadevents | defs | near | apply <name> <seed> <b0> <b1> <b2> <road> <uid> | remove <uid>";

@@ -20,21 +20,6 @@
 #include "world.h"
 #include "world_game.h"
 
-/* ---- game layout (build 1.61.3.1, from game_base unless named) ---- */
-#define GAME_OFF_TRAFFIC_DENSITY 0x56C040u   /* (manager, f32 density) */
-#define GAME_OFF_G_TRAFFIC 0x2D4EAB0u        /* the console variable object */
-#define GAME_OFF_CVAR_VTABLE 0x2223C00u      /* its first word */
-#define GAME_OFF_CVAR_REFUSE 0xF1D30u        /* a callback that returns false */
-#define GAME_OFF_TRAFFIC_CALLBACK 0x41C080u  /* the game's own change callback */
-#define GAME_OFF_CVAR_VALUE 0x1DC850u        /* (variable) -> f32 */
-#define CVAR_NAME 0x8u                       /* inline text */
-#define CVAR_KIND 0x90u                      /* u32, 2 */
-#define CVAR_CALLBACK 0x98u                  /* u64 */
-#define CVAR_VALUE_TEXT 0xB1u                /* inline text, up to the cached flag */
-#define CVAR_CACHED 0x116u                   /* u8 */
-#define CVAR_CACHED_VALUE 0x118u             /* f32 */
-#define CVAR_ZERO_WORD 0x120u                /* u64, 0 */
-
 namespace {
 
 /* ---- state ---- */
