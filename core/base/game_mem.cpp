@@ -199,17 +199,17 @@ bool game_is_trailer_actor(uint64_t object)
 
 void dm_game_take_ref(uint64_t object)
 {
-    volatile LONG *word = (volatile LONG *)(uintptr_t)(object + 8);
+    volatile LONG *word = (volatile LONG *)(uintptr_t)(object + GAME_REF_WORD);
     InterlockedOr(word, (LONG)GAME_REF_CORE_FLAG);
     InterlockedIncrement(word);
 }
 
-void dm_game_add_ref(uint64_t object) { InterlockedIncrement((volatile LONG *)(uintptr_t)(object + 8)); }
+void dm_game_add_ref(uint64_t object) { InterlockedIncrement((volatile LONG *)(uintptr_t)(object + GAME_REF_WORD)); }
 
 void dm_game_release(uint64_t object)
 {
     game_vslot<void (*)(uint64_t)>(object, GAME_VSLOT_RELEASE)(object);
-    LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + 8));
+    LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + GAME_REF_WORD));
     if (((uint32_t)now & GAME_REF_COUNT_MASK) == 0)
         game_fn<void (*)(uint64_t)>(GAME_OFF_DESTROY)(object);
 }

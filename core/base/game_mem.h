@@ -30,7 +30,8 @@ struct _EXCEPTION_POINTERS;
 #define GAME_CAMERA_RENDER_WORD 0x10u       /* camera manager + this: u32 */
 #define GAME_BUILD_HASH "da49adfbbbdb"
 #define GAME_TRAILER_ACTOR_SIZE 4792u
-#define GAME_REF_COUNT_MASK 0x1FFFFFFu
+#define GAME_REF_WORD 0x08u                 /* object + this: u32 reference word */
+#define GAME_REF_COUNT_MASK 0x1FFFFFFu      /* its count; GAME_REF_CORE_FLAG marks the core's */
 #define GAME_REF_CORE_FLAG 0x20000000u
 #define GAME_FACTORY_COUNT 4u
 

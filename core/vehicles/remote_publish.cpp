@@ -11,10 +11,8 @@
 
 namespace {
 
-/* Accessory container fields of game build 1.61.3.1 (the container is the
- * definition at actor_off::definition). */
-const uint32_t container_array = 0x18;      /* u64 pointer array */
-const uint32_t container_count = 0x20;      /* u64 */
+/* The accessory container is the definition at actor_off::definition: its
+ * pointer array and count are DEF_ACCESSORY_DATA and DEF_ACCESSORY_COUNT. */
 
 const double publish_period = 1.0;
 double next_publish_time;
@@ -27,8 +25,8 @@ int collect(uint64_t container)
 {
     int n = 0;
     uint64_t count = 0, array = 0;
-    if (!container || !dm_probe_read(container, 32) || !game_read_guarded(container + container_count, &count) ||
-        !count || !game_read_guarded(container + container_array, &array))
+    if (!container || !dm_probe_read(container, 32) || !game_read_guarded(container + DEF_ACCESSORY_COUNT, &count) ||
+        !count || !game_read_guarded(container + DEF_ACCESSORY_DATA, &array))
         return 0;
     for (uint64_t i = 0; i < count && n < NET_ACC_MAX; i++) {
         uint64_t accessory = 0;

@@ -25,6 +25,7 @@
 namespace {
 
 using namespace motion_game; /* vehicle_game.h */
+using namespace game_array_off;
 
 /* collision */
 const int collision_parts_max = 4;

@@ -575,7 +575,7 @@ void trailer_release(uint64_t actor, uint64_t def, uint8_t listed)
     if (ctrl && listed)
         game_fn<void (*)(uint64_t, uint64_t)>(game_call::ctrl_remove_vehicle)(ctrl, actor);
     dm_game_release(actor);
-    core_log("[core] trailer remove: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + actor_off::ref_word));
+    core_log("[core] trailer remove: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + GAME_REF_WORD));
     dm_game_release(def);
 }
 
@@ -590,7 +590,7 @@ void dm_trailer_remove(const char *reason)
     uint64_t actor = s.trailer_actor, def = s.trailer_definition;
     // The draw detours stop before the actor goes.
     spawn_set_trailer_state(SPAWN_NONE);
-    core_log("[core] trailer remove (%s): actor %p refword %08x", reason, game_ptr(actor), game_u32_guarded(actor + actor_off::ref_word));
+    core_log("[core] trailer remove (%s): actor %p refword %08x", reason, game_ptr(actor), game_u32_guarded(actor + GAME_REF_WORD));
     s.trailer_actor = s.trailer_definition = 0;
     trailer_rig.remote = 0;
     // A loading trailer is not in the game's list yet.
@@ -608,7 +608,7 @@ void dm_trailer_info()
         return;
     core_log("[core] trailer info: actor=%p state=%d load=%u refword=%08x def=%p next=%p master=%p joint=%p mode=%d",
              game_ptr(actor), (int)s.trailer_state, game_u32_guarded(actor + actor_off::load_state),
-             game_u32_guarded(actor + actor_off::ref_word), game_ptr(game_u64_guarded(actor + actor_off::definition)),
+             game_u32_guarded(actor + GAME_REF_WORD), game_ptr(game_u64_guarded(actor + actor_off::definition)),
              game_ptr(game_u64_guarded(actor + actor_off::next_part)),
              game_ptr(game_u64_guarded(actor + actor_off::coupled_to)),
              game_ptr(game_u64_guarded(actor + tr_joint)), (int)trailer_rig.mode);

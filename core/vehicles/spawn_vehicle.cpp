@@ -116,7 +116,7 @@ uint64_t spawn_definition(uint64_t local_def, const char *look_list, int count)
     }
     // Shared: the reference word is the only thing written, so the object
     // must be there to take it.
-    if (!local_def || !dm_probe_read(local_def, actor_off::ref_word + 4)) {
+    if (!local_def || !dm_probe_read(local_def, GAME_REF_WORD + 4)) {
         core_log("[core] spawn: the local truck's definition %p can't be read; not spawning", game_ptr(local_def));
         return 0;
     }
@@ -328,9 +328,9 @@ void despawn_release(uint64_t vehicle, uint64_t def, uint8_t listed)
         core_log("[core] despawn: game_ctrl_remove_vehicle");
         game_fn<void (*)(uint64_t, uint64_t)>(game_call::ctrl_remove_vehicle)(ctrl, vehicle);
     }
-    core_log("[core] despawn: release veh %p (refword %08x)", game_ptr(vehicle), game_u32_guarded(vehicle + actor_off::ref_word));
+    core_log("[core] despawn: release veh %p (refword %08x)", game_ptr(vehicle), game_u32_guarded(vehicle + GAME_REF_WORD));
     dm_game_release(vehicle);
-    core_log("[core] despawn: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + actor_off::ref_word));
+    core_log("[core] despawn: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + GAME_REF_WORD));
     dm_game_release(def);
 }
 

@@ -107,7 +107,7 @@ void cmd_info()
     bool placed = game_object_placement(vehicle, &p) == GAME_PLACEMENT_OK;
     core_log("[core] info: veh=%p state=%d load=%u refword=%08x flags2a0=%08x def=%p (local def %p) chassis=%p "
              "cabin=%p",
-             game_ptr(vehicle), (int)s.state, game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::load_state), game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::ref_word),
+             game_ptr(vehicle), (int)s.state, game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::load_state), game_read_guarded_or_zero<uint32_t>(vehicle + GAME_REF_WORD),
              game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::lights), game_ptr(game_read_guarded_or_zero<uint64_t>(vehicle + actor_off::definition)), game_ptr(s.definition),
              game_ptr(game_read_guarded_or_zero<uint64_t>(vehicle + actor_off::body)), game_ptr(game_read_guarded_or_zero<uint64_t>(vehicle + truck_cabin)));
     if (placed)
@@ -182,7 +182,7 @@ void cargodump_body()
                  "gear=%u hook=(%.3f %.3f %.3f) units=%.3f models=%u dims=(%.3f %.3f %.3f)",
                  (unsigned long long)i, game_ptr(acc), path, game_ptr(c.definition),
                  c.definition ? class_name_of(c.definition, cls, sizeof cls) : "?",
-                 c.definition ? game_read_guarded_or_zero<uint32_t>(c.definition + actor_off::ref_word) : 0, (unsigned long long)c.seed, c.load,
+                 c.definition ? game_read_guarded_or_zero<uint32_t>(c.definition + GAME_REF_WORD) : 0, (unsigned long long)c.seed, c.load,
                  c.lash, c.gear, c.hook[0], c.hook[1], c.hook[2], c.units, c.models, c.dims[0], c.dims[1], c.dims[2]);
         look_cargo_name(c.definition, name, sizeof name);
         core_log("[core] cargodump:   cargo_data full name '%s' (name id %08x)", name,
@@ -330,7 +330,7 @@ void cmd_defdump(const char *file)
         game_read_guarded_text(game_read_guarded_or_zero<uint64_t>(def + DEF_PLATE_CHARS), plate, sizeof plate);
     }
     core_log("[core] defdump: def=%p class=%s refword=%08x plate='%s' accessories=%llu", game_ptr(def), cls,
-             def ? game_read_guarded_or_zero<uint32_t>(def + actor_off::ref_word) : 0, plate, (unsigned long long)count);
+             def ? game_read_guarded_or_zero<uint32_t>(def + GAME_REF_WORD) : 0, plate, (unsigned long long)count);
     dump_file d;
     if (file && file[0])
         dump_open(&d, file);

@@ -34,10 +34,8 @@ using namespace defs_game; /* vehicle_game.h */
 const uint32_t vslot_clone = 2;            /* definitions and accessories */
 const uint32_t vslot_string_reserve = 2;
 const uint32_t vslot_array_grow = 3;
-const uint32_t ref_word = 0x08;
-const uint32_t array_data = 0x08, array_count = 0x10;
+using namespace game_array_off;
 const size_t array_readable = 32;
-const uint32_t data_key_id = 0x0C;
 const int report_max = 64;
 const int erase_max = 256;
 
@@ -117,7 +115,7 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
     char name[64];
     uint64_t source_count = game_u64_guarded(source + DEF_ACCESSORY_COUNT);
     core_log("[core] clone: src=%p class=%s vtable=%p clone fn=%p refword=%08x accessories=%llu", ptr(source),
-             game_class_name(source_class, name, sizeof name), ptr(vtable), ptr(clone_fn), game_u32_guarded(source + ref_word),
+             game_class_name(source_class, name, sizeof name), ptr(vtable), ptr(clone_fn), game_u32_guarded(source + GAME_REF_WORD),
              (unsigned long long)source_count);
     if (source_class != game_from_va(d->class_va)) {
         core_log("[core] clone: descriptor is not `%s`; refusing", d->name);
@@ -143,7 +141,7 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
                  game_class_name(def_class, name, sizeof name));
         return 0;
     }
-    core_log("[core] clone: new def=%p refword=%08x (expect count 0)", ptr(def), game_u32_guarded(def + ref_word));
+    core_log("[core] clone: new def=%p refword=%08x (expect count 0)", ptr(def), game_u32_guarded(def + GAME_REF_WORD));
     dm_game_take_ref(def);
 
     uint64_t count = game_u64_guarded(def + DEF_ACCESSORY_COUNT);
@@ -161,14 +159,14 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
         char path[LOOK_ENTRY_SIZE];
         data_path(acc, path, sizeof path);
         core_log("[core]   [%llu] %p (src %p) %-28s refword=%08x data_path='%s'%s", (unsigned long long)i, ptr(acc),
-                 ptr(src_acc), class_name_of(acc).text, game_u32_guarded(acc + ref_word), path,
+                 ptr(src_acc), class_name_of(acc).text, game_u32_guarded(acc + GAME_REF_WORD), path,
                  acc == src_acc ? "  SHARED?!" : "");
     }
 
     def_set_plate(def);
     char plate[32];
     game_read_guarded_text(game_u64_guarded(def + DEF_PLATE_CHARS), plate, sizeof plate);
-    core_log("[core] clone: def=%p refword=%08x plate='%s' accessories=%llu", ptr(def), game_u32_guarded(def + ref_word), plate,
+    core_log("[core] clone: def=%p refword=%08x plate='%s' accessories=%llu", ptr(def), game_u32_guarded(def + GAME_REF_WORD), plate,
              (unsigned long long)count);
     return def;
 }
@@ -451,7 +449,7 @@ uint64_t build(const char *list, int32_t count, int kind)
         game_array_push_ref(array, acc);
         dm_game_release(acc); // the array keeps the resolver's reference
         uint64_t after = *(const uint64_t *)(uintptr_t)(array + array_count);
-        uint32_t refword = *(const volatile uint32_t *)(uintptr_t)(acc + ref_word);
+        uint32_t refword = *(const volatile uint32_t *)(uintptr_t)(acc + GAME_REF_WORD);
         core_log("[core] look:   [%d] %-28s %s refword %08x list %llu->%llu %s", i, class_name_of(acc).text,
                  ours ? "(ours)" : "(new) ", refword, (unsigned long long)before, (unsigned long long)after, text);
         // The push took when the array holds exactly the one reference the

@@ -11,7 +11,6 @@
 #include "game_mem.h"
 
 namespace actor_off {
-constexpr uint32_t ref_word = 0x08;    /* u32 reference word */
 constexpr uint32_t body = 0x30;        /* the chassis body */
 constexpr uint32_t wheels = 0x150;     /* the wheel block */
 constexpr uint32_t definition = 0x1F8; /* u64 the definition: also the accessory container and the
@@ -31,6 +30,11 @@ namespace actor_slot {
 constexpr uint32_t set_data = 12, continue_loading = 13, is_loaded = 15, finalize = 16;
 constexpr uint32_t update = 21, set_placement = 34;
 } // namespace actor_slot
+
+/* a game array object + */
+namespace game_array_off {
+constexpr uint32_t array_data = 0x08, array_count = 0x10; /* u64 element data, u64 count */
+} // namespace game_array_off
 
 /* wheel block + */
 namespace wheel_off {
@@ -108,7 +112,6 @@ constexpr uint32_t cab_arrays[] = { 0x13C8, 0x13F0 };
 constexpr uint32_t chained_arrays[] = { 0xFD0, 0x10A8 };
 constexpr uint64_t cab_class_va = 0x141E18320;
 constexpr uint64_t chained_class_va = 0x141E1A1E0;
-constexpr uint32_t array_data = 0x08, array_count = 0x10;
 } // namespace motion_game
 
 /* spawn_trailer.cpp: the trailer actor's own fields and slot */
@@ -155,6 +158,7 @@ constexpr uint32_t call_accessory_data = 0x904F70; /* (accessory) -> data or nul
 constexpr uint32_t call_array_erase = 0x673990;    /* (array, address of the element) */
 constexpr uint32_t call_data_key = 0x12BE90;       /* (out u64, u32 at data +0xC, data) */
 constexpr uint32_t call_cargo_lookup = 0x12B850;   /* (pointer to the name pointer) -> cargo or null */
+constexpr uint32_t data_key_id = 0x0C; /* accessory data + : u32 handed to call_data_key */
 constexpr uint32_t ctrl_trailer_defs = 0x438; /* game_ctrl + this: trailer_def entries, count at +0x440 */
 constexpr uint32_t ctrl_trailer_def_count = 0x440;
 } // namespace defs_game

@@ -23,7 +23,6 @@
 #define GAME_OFF_WORLD_PLACEMENT 0x458A00u  /* (model + 0x10) -> placement * */
 #define GAME_OFF_COMPOSE 0x139BD80u         /* (frame, out, relative) */
 #define MODEL_SIZE 896u
-#define MODEL_REF 0x08u
 #define MODEL_TRANSFORM 0x10u
 #define MODEL_PLACEMENT 0x30u
 #define MODEL_TRANSFORM_ARG 0x50u

@@ -33,7 +33,7 @@ uint32_t refused[32];
 /* Our reference dropped: -1, the game's destroy at count 0. */
 void drop_ref(uint64_t object)
 {
-    LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + MODEL_REF));
+    LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + GAME_REF_WORD));
     if (((uint32_t)now & GAME_REF_COUNT_MASK) == 0)
         game_fn<uint64_t (*)(uint64_t)>(GAME_OFF_DESTROY)(object);
 }
