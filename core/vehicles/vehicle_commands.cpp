@@ -33,9 +33,6 @@
 
 namespace {
 
-const uint32_t vs_body_placement = 31; /* (vehicle, out placement) */
-
-
 const uint64_t defdump_accessories_max = 128;
 const uint64_t cargodump_accessories_max = 64;
 /* game_ctrl's arrays: a data pointer followed by a u64 count, searched in
@@ -116,7 +113,7 @@ void cmd_info()
         core_log("[core] info: get_placement returned false");
     placement body = {};
     if (dm_guarded_filter(
-            [&] { game_vslot<void (*)(uint64_t, placement *)>(vehicle, vs_body_placement)(vehicle, &body); },
+            [&] { game_vslot<void (*)(uint64_t, placement *)>(vehicle, actor_slot::body_placement)(vehicle, &body); },
             fault_record_filter, nullptr))
         log_placement("info: chassis body placement (+0xf8)", &body);
     else

@@ -29,12 +29,8 @@ uint8_t dm_look_building_off;
 namespace {
 
 using namespace defs_game; /* vehicle_game.h */
-
-/* Fields. */
-const uint32_t vslot_clone = 2;            /* definitions and accessories */
-const uint32_t vslot_string_reserve = 2;
-const uint32_t vslot_array_grow = 3;
 using namespace game_array_off;
+
 const size_t array_readable = 32;
 const int report_max = 64;
 const int erase_max = 256;

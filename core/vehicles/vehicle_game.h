@@ -28,7 +28,7 @@ constexpr uint32_t next_part = 0x1060; /* u64 the next chained part */
 
 namespace actor_slot {
 constexpr uint32_t set_data = 12, continue_loading = 13, is_loaded = 15, finalize = 16;
-constexpr uint32_t update = 21, set_placement = 34;
+constexpr uint32_t update = 21, body_placement = 31 /* (vehicle, out placement) */, set_placement = 34;
 } // namespace actor_slot
 
 /* a game array object + */
@@ -159,6 +159,9 @@ constexpr uint32_t call_array_erase = 0x673990;    /* (array, address of the ele
 constexpr uint32_t call_data_key = 0x12BE90;       /* (out u64, u32 at data +0xC, data) */
 constexpr uint32_t call_cargo_lookup = 0x12B850;   /* (pointer to the name pointer) -> cargo or null */
 constexpr uint32_t data_key_id = 0x0C; /* accessory data + : u32 handed to call_data_key */
+constexpr uint32_t vslot_clone = 2;    /* definitions and accessories */
+constexpr uint32_t vslot_string_reserve = 2;
+constexpr uint32_t vslot_array_grow = 3;
 constexpr uint32_t ctrl_trailer_defs = 0x438; /* game_ctrl + this: trailer_def entries, count at +0x440 */
 constexpr uint32_t ctrl_trailer_def_count = 0x440;
 } // namespace defs_game
