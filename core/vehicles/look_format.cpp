@@ -53,10 +53,8 @@ void look_cargo_name(uint64_t definition, char *name, size_t size)
     if (!definition || !game_read_guarded(definition + acc_off::cargo_name_id, &id))
         return;
     game_text_builder builder = { name, 0, size };
-    uint64_t call = game_addr(token_to_text);
-    bool returned = dm_guarded([&] {
-        ((void *(*)(game_text_builder *, uint32_t, uint64_t))(uintptr_t)call)(&builder, id, definition);
-    });
+    typedef void *(*token_to_text_fn)(game_text_builder *, uint32_t, uint64_t);
+    bool returned = dm_guarded([&] { game_fn<token_to_text_fn>(token_to_text)(&builder, id, definition); });
     name[size - 1] = 0;
     if (!returned || builder.length >= size)
         name[0] = 0;

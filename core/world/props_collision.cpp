@@ -103,10 +103,9 @@ bool props_create_collision(prop_record *r)
     step = "load pmc";
     bool ok = dm_guarded([&] {
         const char *path = pmc;
-        uint64_t res = ((uint64_t(*)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t))(uintptr_t)
-                            game_addr(GAME_OFF_RESOURCE_LOAD))(manager + RESOURCE_MANAGER_LIST, 1,
-                                                               (uint64_t)(uintptr_t)&path,
-                                                               game_addr(GAME_OFF_COLLISION_KIND), 0, 0);
+        typedef uint64_t (*resource_load_fn)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t);
+        uint64_t res = game_fn<resource_load_fn>(GAME_OFF_RESOURCE_LOAD)(
+            manager + RESOURCE_MANAGER_LIST, 1, (uint64_t)(uintptr_t)&path, game_addr(GAME_OFF_COLLISION_KIND), 0, 0);
         uint64_t data = res && dm_probe_read(res, 88) ? *(const uint64_t *)(uintptr_t)(res + RESOURCE_DATA) : 0;
         if (!data) {
             result = -1;
