@@ -97,6 +97,24 @@ bool game_read_guarded_text(uint64_t address, char *out, size_t size)
     return have > 0 || dm_probe_read(address, 1);
 }
 
+void game_render_word_set(game_render_word *w, uint64_t manager)
+{
+    if (!manager)
+        return;
+    w->saved = game_field<volatile uint32_t>(manager, GAME_CAMERA_RENDER_WORD);
+    game_field<volatile uint32_t>(manager, GAME_CAMERA_RENDER_WORD) = 1;
+    w->manager = manager; // from here on the word must be put back
+}
+
+bool game_render_word_restore(game_render_word *w)
+{
+    uint64_t manager = w->manager;
+    uint32_t value = w->saved;
+    if (!manager)
+        return true;
+    return dm_guarded([&] { game_field<volatile uint32_t>(manager, GAME_CAMERA_RENDER_WORD) = value; });
+}
+
 long fault_record_filter(EXCEPTION_POINTERS *pointers, void *)
 {
     const EXCEPTION_RECORD *rec = pointers->ExceptionRecord;
@@ -150,7 +168,7 @@ uint64_t game_object_class(uint64_t object)
 {
     uint64_t vtable = 0, get_class = 0, result = 0;
     if (!object || !game_read_guarded(object, &vtable) || !vtable ||
-        !game_read_guarded(vtable + GAME_VSLOT_GET_CLASS * 8, &get_class) || !get_class)
+        !game_read_guarded(game_vslot_entry(vtable, GAME_VSLOT_GET_CLASS), &get_class) || !get_class)
         return 0;
     if (!dm_guarded_filter([&] { result = ((uint64_t(*)(uint64_t))(uintptr_t)get_class)(object); },
                            fault_record_filter, nullptr))
@@ -181,20 +199,19 @@ bool game_is_trailer_actor(uint64_t object)
 
 void dm_game_take_ref(uint64_t object)
 {
-    volatile LONG *word = (volatile LONG *)(uintptr_t)(object + 8);
+    volatile LONG *word = (volatile LONG *)(uintptr_t)(object + GAME_REF_WORD);
     InterlockedOr(word, (LONG)GAME_REF_CORE_FLAG);
     InterlockedIncrement(word);
 }
 
-void dm_game_add_ref(uint64_t object) { InterlockedIncrement((volatile LONG *)(uintptr_t)(object + 8)); }
+void dm_game_add_ref(uint64_t object) { InterlockedIncrement((volatile LONG *)(uintptr_t)(object + GAME_REF_WORD)); }
 
 void dm_game_release(uint64_t object)
 {
-    uint64_t vtable = *(const uint64_t *)(uintptr_t)object;
-    ((void (*)(uint64_t))(uintptr_t)(*(const uint64_t *)(uintptr_t)(vtable + 1 * 8)))(object);
-    LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + 8));
+    game_vslot<void (*)(uint64_t)>(object, GAME_VSLOT_RELEASE)(object);
+    LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + GAME_REF_WORD));
     if (((uint32_t)now & GAME_REF_COUNT_MASK) == 0)
-        ((void (*)(uint64_t))(uintptr_t)game_addr(GAME_OFF_DESTROY))(object);
+        game_fn<void (*)(uint64_t)>(GAME_OFF_DESTROY)(object);
 }
 
 uint64_t game_create_unit(uint64_t class_record_va)
@@ -236,7 +253,7 @@ int game_object_placement(uint64_t object, placement *out)
     uint64_t vtable = 0, fn = 0, result = 0;
     placement got = {};
     if (!object || !game_read_guarded(object, &vtable) || !vtable ||
-        !game_read_guarded(vtable + GAME_VSLOT_GET_PLACEMENT * 8, &fn) || !fn)
+        !game_read_guarded(game_vslot_entry(vtable, GAME_VSLOT_GET_PLACEMENT), &fn) || !fn)
         return GAME_PLACEMENT_UNREADABLE;
     if (!dm_guarded_filter([&] { result = ((uint64_t(*)(uint64_t, placement *))(uintptr_t)fn)(object, &got); },
                            fault_record_filter, nullptr))

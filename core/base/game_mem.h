@@ -18,11 +18,20 @@ struct _EXCEPTION_POINTERS;
 #define GAME_OFF_TRAILER_ACTOR_VTABLE 0x2288758u
 #define GAME_OFF_TRAILER_ACTOR_CLASS 0x1E18250u
 #define GAME_OFF_DESTROY 0xFD290u           /* destroys an object whose count reached 0 */
+/* The game's getter of a setting object, (setting, arg) -> its value; the
+ * shadow path calls it its light test, (light table, light) -> i32. */
+#define GAME_OFF_SETTING_GETTER 0x1CD100u
 #define GAME_CTRL_PLAYER_BLOCK 0x31B0u      /* game_ctrl + this: u64 player block */
 #define GAME_PLAYER_LOCAL_TRUCK 0x18u       /* player block + this: u64 local truck */
+#define GAME_PLAYER_TRAILER 0xC8u           /* player block + this: u64 the player's trailer actor */
+/* game_ctrl + this: u64 the camera manager, which the draw path calls its
+ * render object; its u32 render word is set to 1 around the core's draws. */
+#define GAME_CTRL_CAMERA_MANAGER 0x960u
+#define GAME_CAMERA_RENDER_WORD 0x10u       /* camera manager + this: u32 */
 #define GAME_BUILD_HASH "da49adfbbbdb"
 #define GAME_TRAILER_ACTOR_SIZE 4792u
-#define GAME_REF_COUNT_MASK 0x1FFFFFFu
+#define GAME_REF_WORD 0x08u                 /* object + this: u32 reference word */
+#define GAME_REF_COUNT_MASK 0x1FFFFFFu      /* its count; GAME_REF_CORE_FLAG marks the core's */
 #define GAME_REF_CORE_FLAG 0x20000000u
 #define GAME_FACTORY_COUNT 4u
 
@@ -34,6 +43,32 @@ uint64_t game_va(uint64_t address);
 uint64_t game_from_va(uint64_t va);
 /* game_base + offset. */
 uint64_t game_addr(uint32_t offset);
+
+/* Calling game code and reaching its fields, one way each: a routine at an
+ * offset from game_base, a virtual slot by its index in the object's table,
+ * a field of a type at an offset. Nothing is checked: a caller that may meet
+ * a bad object calls them inside the guard (dm_guard.h). */
+template <typename F> F game_fn(uint32_t offset) { return (F)(uintptr_t)game_addr(offset); }
+/* The address of a table's entry for a slot, for a guarded read of it. */
+inline uint64_t game_vslot_entry(uint64_t vtable, uint32_t index) { return vtable + 8ull * index; }
+template <typename F> F game_vslot(uint64_t object, uint32_t index)
+{
+    uint64_t vtable = *(const volatile uint64_t *)(uintptr_t)object;
+    return (F)(uintptr_t)(*(const volatile uint64_t *)(uintptr_t)game_vslot_entry(vtable, index));
+}
+template <typename T> T &game_field(uint64_t object, uint32_t offset) { return *(T *)(uintptr_t)(object + offset); }
+
+/* The camera manager's render word, set to 1 around the core's own draws:
+ * game_render_word_set (inside the draw's guard) saves it and sets it, a
+ * null manager sets nothing; game_render_word_restore puts the saved value
+ * back under a guard of its own, on every path a fault's included, and is
+ * false when that write faulted. */
+struct game_render_word {
+    volatile uint64_t manager; /* 0 until set */
+    volatile uint32_t saved;
+};
+void game_render_word_set(game_render_word *w, uint64_t manager);
+bool game_render_word_restore(game_render_word *w);
 
 /* -1 not yet known, 0 another build, 1 the supported build. */
 extern int game_build_state;
@@ -92,6 +127,7 @@ const char *game_class_name(uint64_t class_object, char *out, size_t size);
  * guarded and the call made under the guard (a fault fills last_fault); 0
  * when unreadable or faulted. */
 #define GAME_VSLOT_GET_CLASS 5
+#define GAME_VSLOT_RELEASE 1      /* the slot dm_game_release calls before it drops the count */
 #define GAME_CLASS_PARENT 0x18u   /* class + this: u64 parent class */
 #define GAME_CLASS_CHAIN_MAX 16   /* classes looked at: the class and 15 parents */
 uint64_t game_object_class(uint64_t object);

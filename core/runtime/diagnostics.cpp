@@ -13,6 +13,8 @@
 #include "dm_own_files.h"
 #include "game_mem.h"
 #include "net_client.h"
+#include "runtime_game.h"
+#include "vehicle_game.h"
 #include "vehicles.h"
 
 namespace {
@@ -199,23 +201,22 @@ void dm_watch_tick()
     if (!block || !truck)
         return;
     uint8_t sound[3];
-    const uint32_t sound_offsets[3] = { 0x1E730, 0x1E740, 0x1E8E0 };
     for (int i = 0; i < 3; i++) {
-        uint64_t obj = game_read_guarded_or_zero<uint64_t>(block + sound_offsets[i]);
-        sound[i] = obj ? (uint8_t)game_read_guarded_or_zero<uint64_t>(obj + 0xF8) : 0;
+        uint64_t obj = game_read_guarded_or_zero<uint64_t>(block + player_block_sounds[i]);
+        sound[i] = obj ? (uint8_t)game_read_guarded_or_zero<uint64_t>(obj + sound_state) : 0;
     }
     if (memcmp(sound, watch_sound, 3) != 0) {
         core_log("[core] watch: sound objs +1e730=%u +1e740=%u +1e8e0=%u", sound[0], sound[1], sound[2]);
         memcpy(watch_sound, sound, 3);
     }
-    uint32_t flags = game_read_guarded_or_zero<uint32_t>(truck + 0x2A0);
-    uint32_t slot248 = game_read_guarded_or_zero<uint32_t>(block + 0x248);
-    uint64_t helper_ptr = game_read_guarded_or_zero<uint64_t>(truck + 0x6A0);
-    uint8_t helper = helper_ptr ? game_read_guarded_or_zero<uint8_t>(helper_ptr + 0x3C) : 0;
-    uint8_t slot234 = game_read_guarded_or_zero<uint8_t>(block + 0x234);
-    uint8_t slot1bc = game_read_guarded_or_zero<uint8_t>(block + 0x1BC);
-    float f438 = game_read_guarded_or_zero<float>(block + 0x438);
-    float f450 = game_read_guarded_or_zero<float>(block + 0x450);
+    uint32_t flags = game_read_guarded_or_zero<uint32_t>(truck + actor_off::lights);
+    uint32_t slot248 = game_read_guarded_or_zero<uint32_t>(block + watch_field::slot248);
+    uint64_t helper_ptr = game_read_guarded_or_zero<uint64_t>(truck + actor_off::helper);
+    uint8_t helper = helper_ptr ? game_read_guarded_or_zero<uint8_t>(helper_ptr + watch_field::helper_byte) : 0;
+    uint8_t slot234 = game_read_guarded_or_zero<uint8_t>(block + watch_field::slot234);
+    uint8_t slot1bc = game_read_guarded_or_zero<uint8_t>(block + watch_field::slot1bc);
+    float f438 = game_read_guarded_or_zero<float>(block + watch_field::f438);
+    float f450 = game_read_guarded_or_zero<float>(block + watch_field::f450);
     if (flags != watch_truck_flags || slot248 != watch_slot248 || helper != watch_helper ||
         slot234 != watch_slot234 || slot1bc != watch_slot1bc || f438 != watch_f438 || f450 != watch_f450) {
         uint32_t chg_flags = watch_truck_flags == 0xFFFFFFFF ? 0 : watch_truck_flags ^ flags;
@@ -235,18 +236,18 @@ void dm_watch_tick()
 
 void log_vehicle_debug(const char *label, uint64_t vehicle)
 {
-    uint64_t wheels = game_read_guarded_or_zero<uint64_t>(vehicle + 0x150);
-    uint64_t values = wheels ? game_read_guarded_or_zero<uint64_t>(wheels + 0x170) : 0;
-    unsigned long long count = wheels ? game_read_guarded_or_zero<uint64_t>(wheels + 0x178) : 0;
+    uint64_t wheels = game_read_guarded_or_zero<uint64_t>(vehicle + actor_off::wheels);
+    uint64_t values = wheels ? game_read_guarded_or_zero<uint64_t>(wheels + wheel_off::spins) : 0;
+    unsigned long long count = wheels ? game_read_guarded_or_zero<uint64_t>(wheels + wheel_off::count) : 0;
     float spin[3] = {};
     for (unsigned i = 0; i < 3 && i < count && values; i++)
         spin[i] = game_read_guarded_or_zero<float>(values + 4ull * i);
-    uint32_t flags = game_read_guarded_or_zero<uint32_t>(vehicle + 0x2A0);
-    float steer = game_read_guarded_or_zero<float>(vehicle + 0x690);
-    float f238 = game_read_guarded_or_zero<float>(vehicle + 0x238);
-    uint8_t b25b = game_read_guarded_or_zero<uint8_t>(vehicle + 0x25B);
-    uint64_t p698 = game_read_guarded_or_zero<uint64_t>(vehicle + 0x698);
-    uint64_t p6a0 = game_read_guarded_or_zero<uint64_t>(vehicle + 0x6A0);
+    uint32_t flags = game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::lights);
+    float steer = game_read_guarded_or_zero<float>(vehicle + actor_off::steering);
+    float f238 = game_read_guarded_or_zero<float>(vehicle + actor_off::time_scale);
+    uint8_t b25b = game_read_guarded_or_zero<uint8_t>(vehicle + actor_off::finalize_byte);
+    uint64_t p698 = game_read_guarded_or_zero<uint64_t>(vehicle + actor_off::steering_object);
+    uint64_t p6a0 = game_read_guarded_or_zero<uint64_t>(vehicle + actor_off::helper);
     core_log("[core] %s %p: flags2a0=%08x steer690=%.3f f238=%.4f wheels=%llu spin=%.3f,%.3f,%.3f 0x25b=%u "
              "0x698=%p 0x6a0=%p",
              label, game_ptr(vehicle), flags, steer, f238, count, spin[0], spin[1], spin[2], b25b,

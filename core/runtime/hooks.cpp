@@ -22,6 +22,7 @@
 #include "game_mem.h"
 #include "hooks.h"
 #include "inline_hook.h"
+#include "runtime_game.h"
 #include "vehicles.h"
 #include "world.h"
 
@@ -29,14 +30,6 @@
 
 namespace {
 
-/* Game build 1.61.3.1, from game_base. */
-const uint32_t off_draw = 0x799CC0;         /* the draw routine (a1, draw context, a3, a4) */
-const uint32_t off_shadow = 0x484630;       /* the shadow routine (context, a2, light, a4) */
-const uint32_t off_light_test = 0x1CD100;   /* i32 (light table, light): < 1 casts nothing */
-const uint32_t off_light_table = 0x2D5ABB0;
-const uint32_t ctrl_render = 0x960;         /* game_ctrl + : u64 render object */
-const uint32_t render_word = 0x10;          /* render object + : u32 set to 1 around our draws */
-const int vslot_draw = 96, vslot_shadow = 43;
 
 const uint8_t draw_prologue[14] = { 0x48, 0x89, 0x74, 0x24, 0x20, 0x57, 0x48,
                                     0x83, 0xEC, 0x20, 0x48, 0x8B, 0x42, 0x18 };
@@ -63,34 +56,18 @@ const hook_spawn_view *view() { return __atomic_load_n(&spawn_view, __ATOMIC_ACQ
 
 /* ---- guarded object calls ---- */
 
-uint64_t vslot(uint64_t object, int slot)
-{
-    uint64_t vtable = *(volatile uint64_t *)(uintptr_t)object;
-    return *(volatile uint64_t *)(uintptr_t)(vtable + 8u * (unsigned)slot);
-}
-
 /* The object's draw virtual with the render word at 1 around it; the word
  * gets its value back whether the call returned or faulted. False after a
  * fault. */
 bool draw_object(uint64_t object, uint64_t context, uint64_t ctrl)
 {
-    volatile uint64_t render = 0;
-    volatile uint32_t saved = 0;
+    game_render_word word = {};
     bool ok = dm_guarded([&] {
-        uint64_t r = *(volatile uint64_t *)(uintptr_t)(ctrl + ctrl_render);
-        if (r) {
-            saved = *(volatile uint32_t *)(uintptr_t)(r + render_word);
-            *(volatile uint32_t *)(uintptr_t)(r + render_word) = 1;
-            render = r; // from here on the word must be put back
-        }
-        ((draw_slot)vslot(object, vslot_draw))(object, context, 0, 0);
+        game_render_word_set(&word, game_field<volatile uint64_t>(ctrl, GAME_CTRL_CAMERA_MANAGER));
+        game_vslot<draw_slot>(object, hook_vslot_draw)(object, context, 0, 0);
     });
-    if (render) {
-        uint64_t r = render;
-        uint32_t value = saved;
-        if (!dm_guarded([&] { *(volatile uint32_t *)(uintptr_t)(r + render_word) = value; }))
-            ok = false;
-    }
+    if (!game_render_word_restore(&word))
+        ok = false;
     return ok;
 }
 
@@ -98,7 +75,7 @@ bool shadow_object(uint64_t object, uint64_t a2, uint64_t light, float strength)
 {
     return dm_guarded([&] {
         uint64_t word = *(volatile uint64_t *)(uintptr_t)light;
-        ((shadow_slot)vslot(object, vslot_shadow))(object, a2, word, strength);
+        game_vslot<shadow_slot>(object, hook_vslot_shadow)(object, a2, word, strength);
     });
 }
 
@@ -127,21 +104,23 @@ void hook_set_spawn_view(const hook_spawn_view *v)
 float dm_shadow_strength(uint64_t a1, uint64_t light)
 {
     typedef int32_t (*light_test_fn)(uint64_t table, uint64_t light);
-    int32_t casts = ((light_test_fn)(uintptr_t)game_addr(off_light_test))(game_addr(off_light_table), light);
+    int32_t casts = game_fn<light_test_fn>(GAME_OFF_SETTING_GETTER)(game_addr(hook_addr::light_table), light);
     if (casts < 1)
         return -1.0f;
     uint64_t kind = 0, flags = 0;
     uint8_t light_bits = 0;
-    if (!game_read_guarded(light, &kind) || !game_read_guarded(kind + 0x18, &flags) ||
-        !game_read_guarded(light + 0x08, &light_bits))
+    if (!game_read_guarded(light + shadow_field::light_kind, &kind) ||
+        !game_read_guarded(kind + shadow_field::kind_flags, &flags) ||
+        !game_read_guarded(light + shadow_field::light_bits, &light_bits))
         return -1.0f;
-    if (!(flags & 0x980000000003FC0FULL) || (light_bits & 1) || (flags & 0x180000000001FC00ULL))
+    if (!(flags & shadow_field::flags_cast) || (light_bits & 1) || (flags & shadow_field::flags_none))
         return -1.0f;
     float w = 0, k = 0, f = 0;
     uint64_t k_object = 0, f_object = 0;
-    if (!game_read_guarded(a1 + 0x9A8, &w) || !game_read_guarded(a1 + 0x998, &k_object) ||
-        !game_read_guarded(k_object + 0x45E8, &k) || !game_read_guarded(a1 + 0x70, &f_object) ||
-        !game_read_guarded(f_object + 0x154, &f))
+    if (!game_read_guarded(a1 + shadow_field::w, &w) || !game_read_guarded(a1 + shadow_field::k_object, &k_object) ||
+        !game_read_guarded(k_object + shadow_field::k, &k) ||
+        !game_read_guarded(a1 + shadow_field::f_object, &f_object) ||
+        !game_read_guarded(f_object + shadow_field::f, &f))
         return -1.0f;
     return 1.0f + (1.0f - w) * k * (f - 1.0f);
 }
@@ -241,7 +220,7 @@ void hook_install_draw()
         core_log("[core] draw hook already installed");
         return;
     }
-    uint64_t draw = hook_install_inline(&draw_hook, game_addr(off_draw), draw_prologue, sizeof draw_prologue,
+    uint64_t draw = hook_install_inline(&draw_hook, game_addr(hook_addr::draw), draw_prologue, sizeof draw_prologue,
                                         (const void *)hook_draw_detour);
     if (!draw) {
         core_log("[core] draw hook: prologue bytes differ or install failed; not hooked");
@@ -251,7 +230,7 @@ void hook_install_draw()
     drawing_enabled = 1;
     core_log("[core] draw hook installed at %p (trampoline %p)", (void *)(uintptr_t)draw_hook.target,
              (void *)(uintptr_t)draw);
-    if (hook_install_inline(&shadow_hook, game_addr(off_shadow), shadow_prologue, sizeof shadow_prologue,
+    if (hook_install_inline(&shadow_hook, game_addr(hook_addr::shadow), shadow_prologue, sizeof shadow_prologue,
                             (const void *)dm_shadow_detour)) {
         hook_stats.shadow_fault = 0;
         core_log("[core] shadow hook installed at %p", (void *)(uintptr_t)shadow_hook.target);

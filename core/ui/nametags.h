@@ -12,6 +12,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include "dm_api.h"
+#include "ui_game.h"
 
 #define DM_TAGS_MAX 64
 #define DM_TAG_NAME_MAX 33   /* 32 bytes of text and the terminator */
@@ -22,27 +23,7 @@
 #define DM_TAGS_DEFAULT_RANGE 500.0f
 #define DM_CAM_SECTOR_SIZE 512.0
 
-/* The game's camera manager, reached from game_ctrl, and its camera objects
- * (game build 1.61.3.1). */
-#define GAME_CTRL_CAMERA_MANAGER 0x960u /* game_ctrl + this: u64 camera manager */
-#define GAME_CAMMGR_ACTIVE_INDEX 0x10u  /* i32 index into the camera array */
-#define GAME_CAMMGR_ARRAY 0x38u         /* u64 pointer to the camera array (u64 entries) */
-#define GAME_CAMMGR_ARRAY_COUNT 0x40u   /* u64 */
-#define GAME_CAMMGR_OVERRIDES 0x68u     /* u64 pointer to the override list (u64 entries) */
-#define GAME_CAMMGR_OVERRIDE_COUNT 0x70u /* u32 */
-#define GAME_CAMERA_FIELDS 0x38u        /* where dm_cam_fields starts in a camera object */
-
-/* A camera object's fields from +0x38 on, as the game lays them out. */
-typedef struct dm_cam_fields {
-    float fov_h, fov_v;         /* +0x38, +0x3C: degrees */
-    float x, y, z;              /* +0x40..+0x48: x and z local to the sector */
-    int16_t sector_x, sector_z; /* +0x4C, +0x4E */
-    float q[4];                 /* +0x50: w, x, y, z */
-} dm_cam_fields;
-static_assert(offsetof(dm_cam_fields, x) == 0x40 - GAME_CAMERA_FIELDS, "camera +0x40");
-static_assert(offsetof(dm_cam_fields, sector_x) == 0x4C - GAME_CAMERA_FIELDS, "camera +0x4C");
-static_assert(offsetof(dm_cam_fields, q) == 0x50 - GAME_CAMERA_FIELDS, "camera +0x50");
-static_assert(sizeof(dm_cam_fields) == 0x28, "camera fields end at +0x60");
+/* The game's camera manager and camera objects: ui_game.h. */
 
 typedef struct dm_cam_view {
     double pos[3]; /* world metres */

@@ -8,17 +8,11 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "look_list.h"
+#include "vehicle_game.h"
 
 namespace {
 
-/* Offsets of game build 1.61.3.1: virtual tables and the call from game_base,
- * fields from the accessory and the cargo definition. */
-const uint32_t wheel_vtable = 0x22E79C8;
-const uint32_t paint_vtable = 0x22D82B8;
-const uint32_t cargo_vtable = 0x22EE018;
-const uint32_t token_to_text = 0x12BBD0; /* (text builder *, u32 name id, cargo definition) */
-const uint32_t acc_path_chars = 0x18;    /* char * of the data path string */
-const uint32_t cargo_name_id = 0xC;      /* cargo definition + : u32 */
+using game_call::token_to_text; /* vehicle_game.h */
 
 /* The text builder the token-to-text call fills: a buffer of ours. The game
  * writes at most capacity - 1 characters and a NUL into chars and sets length
@@ -38,11 +32,11 @@ const size_t path_read_size = 1024;
 
 look_kind kind_of(uint64_t vtable)
 {
-    if (vtable == game_addr(wheel_vtable))
+    if (vtable == game_from_va(wheel_accessory_vtable))
         return LOOK_KIND_WHEEL;
-    if (vtable == game_addr(paint_vtable))
+    if (vtable == game_from_va(paint_accessory_vtable))
         return LOOK_KIND_PAINT;
-    if (vtable == game_addr(cargo_vtable))
+    if (vtable == game_from_va(cargo_accessory_vtable))
         return LOOK_KIND_CARGO;
     return LOOK_KIND_OTHER;
 }
@@ -56,13 +50,11 @@ void look_cargo_name(uint64_t definition, char *name, size_t size)
 {
     name[0] = 0;
     uint32_t id = 0;
-    if (!definition || !game_read_guarded(definition + cargo_name_id, &id))
+    if (!definition || !game_read_guarded(definition + acc_off::cargo_name_id, &id))
         return;
     game_text_builder builder = { name, 0, size };
-    uint64_t call = game_addr(token_to_text);
-    bool returned = dm_guarded([&] {
-        ((void *(*)(game_text_builder *, uint32_t, uint64_t))(uintptr_t)call)(&builder, id, definition);
-    });
+    typedef void *(*token_to_text_fn)(game_text_builder *, uint32_t, uint64_t);
+    bool returned = dm_guarded([&] { game_fn<token_to_text_fn>(token_to_text)(&builder, id, definition); });
     name[size - 1] = 0;
     if (!returned || builder.length >= size)
         name[0] = 0;
@@ -75,7 +67,7 @@ int32_t look_format_accessory(uint64_t accessory, char *out, size_t size)
     look_accessory a = {};
     uint64_t chars = 0, vtable = 0;
     path[0] = 0;
-    if (accessory && game_read_guarded(accessory + acc_path_chars, &chars))
+    if (accessory && game_read_guarded(accessory + acc_off::path_chars, &chars))
         game_read_guarded_text(chars, path, sizeof path);
     a.path = path;
     if (accessory && game_read_guarded(accessory, &vtable))

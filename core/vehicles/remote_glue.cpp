@@ -5,18 +5,13 @@
 #include <string.h>
 #include "game_mem.h"
 #include "net_client.h"
+#include "motion_math.h"
+#include "vehicle_game.h"
 #include "vehicles.h"
 
 namespace {
 
-/* Offsets of game build 1.61.3.1 beyond those of the access layer. */
-const uint32_t player_trailer = 0xC8;       /* player block + : u64 trailer */
-const uint32_t player_horn[2] = { 0x1E730, 0x1E740 }; /* player block + : u64 sound objects */
-const uint32_t horn_state = 0xF8;           /* sound object + : u32, 2 while sounding */
-const uint32_t truck_lights = 0x2A0;        /* u32 light bits */
-const uint32_t truck_steering = 0x690;      /* f32 */
-const uint32_t trailer_coupled_to = 0x1058; /* u64 the truck it hangs on */
-const uint32_t lights_cleared = 0x200;      /* never sent */
+const uint32_t lights_cleared = MOTION_LIGHT_GAME_BIT; /* the game's own bit: never sent */
 
 const double velocity_dt_min = 0.02, velocity_dt_max = 1.0;
 const double velocity_max = 100.0; /* m/s; faster is a jump, not motion */
@@ -32,7 +27,7 @@ bool horn_sounding(uint64_t block, uint32_t offset)
 {
     uint64_t sound = 0;
     uint32_t state = 0;
-    return game_read_guarded(block + offset, &sound) && sound && game_read_guarded(sound + horn_state, &state) &&
+    return game_read_guarded(block + offset, &sound) && sound && game_read_guarded(sound + sound_state, &state) &&
            state == 2;
 }
 
@@ -73,20 +68,21 @@ bool sample_game_truck(const dm_frame_info *info, net_pose *out)
     local.time = now;
     local.valid = true;
 
-    game_read_guarded(truck + truck_steering, &out->steering);
+    game_read_guarded(truck + actor_off::steering, &out->steering);
     out->speed = info->speed;
 
     uint32_t lights = 0;
-    if (game_read_guarded(truck + truck_lights, &lights)) {
+    if (game_read_guarded(truck + actor_off::lights, &lights)) {
         out->has_lights = 1;
         out->lights = lights & ~lights_cleared;
-        out->horns = (horn_sounding(block, player_horn[0]) ? 1 : 0) | (horn_sounding(block, player_horn[1]) ? 2 : 0);
+        out->horns = (horn_sounding(block, player_block_sounds[0]) ? 1 : 0) |
+                     (horn_sounding(block, player_block_sounds[1]) ? 2 : 0);
     }
 
     uint64_t trailer = 0, coupled = 0;
     placement hitched;
-    if (game_read_guarded(block + player_trailer, &trailer) && game_is_trailer_actor(trailer) &&
-        game_read_guarded(trailer + trailer_coupled_to, &coupled) && coupled == truck &&
+    if (game_read_guarded(block + GAME_PLAYER_TRAILER, &trailer) && game_is_trailer_actor(trailer) &&
+        game_read_guarded(trailer + actor_off::coupled_to, &coupled) && coupled == truck &&
         game_object_placement(trailer, &hitched) == GAME_PLACEMENT_OK) {
         out->has_trailer = 1;
         placement_world(&hitched, out->trailer_pos);

@@ -6,16 +6,13 @@
 #include "game_mem.h"
 #include "look_list.h"
 #include "net_client.h"
+#include "vehicle_game.h"
 #include "vehicles.h"
 
 namespace {
 
-/* Offsets of game build 1.61.3.1 beyond those of the access layer. */
-const uint32_t vehicle_accessories = 0x1F8; /* truck or trailer + : u64 accessory container */
-const uint32_t container_array = 0x18;      /* u64 pointer array */
-const uint32_t container_count = 0x20;      /* u64 */
-const uint32_t player_trailer = 0xC8;       /* player block + : u64 trailer */
-const uint32_t trailer_coupled_to = 0x1058; /* u64 the truck it hangs on */
+/* The accessory container is the definition at actor_off::definition: its
+ * pointer array and count are DEF_ACCESSORY_DATA and DEF_ACCESSORY_COUNT. */
 
 const double publish_period = 1.0;
 double next_publish_time;
@@ -28,8 +25,8 @@ int collect(uint64_t container)
 {
     int n = 0;
     uint64_t count = 0, array = 0;
-    if (!container || !dm_probe_read(container, 32) || !game_read_guarded(container + container_count, &count) ||
-        !count || !game_read_guarded(container + container_array, &array))
+    if (!container || !dm_probe_read(container, 32) || !game_read_guarded(container + DEF_ACCESSORY_COUNT, &count) ||
+        !count || !game_read_guarded(container + DEF_ACCESSORY_DATA, &array))
         return 0;
     for (uint64_t i = 0; i < count && n < NET_ACC_MAX; i++) {
         uint64_t accessory = 0;
@@ -66,9 +63,9 @@ void dm_remote_publish_tick(double now)
         dm_net_send_local_accessories(1, 0);
         return;
     }
-    dm_net_send_local_accessories(0, game_read_guarded_or_zero<uint64_t>(truck + vehicle_accessories));
-    uint64_t trailer = game_read_guarded_or_zero<uint64_t>(block + player_trailer);
+    dm_net_send_local_accessories(0, game_read_guarded_or_zero<uint64_t>(truck + actor_off::definition));
+    uint64_t trailer = game_read_guarded_or_zero<uint64_t>(block + GAME_PLAYER_TRAILER);
     bool coupled = trailer && game_is_trailer_actor(trailer) &&
-                   game_read_guarded_or_zero<uint64_t>(trailer + trailer_coupled_to) == truck;
-    dm_net_send_local_accessories(1, coupled ? game_read_guarded_or_zero<uint64_t>(trailer + vehicle_accessories) : 0);
+                   game_read_guarded_or_zero<uint64_t>(trailer + actor_off::coupled_to) == truck;
+    dm_net_send_local_accessories(1, coupled ? game_read_guarded_or_zero<uint64_t>(trailer + actor_off::definition) : 0);
 }

@@ -225,7 +225,7 @@ bool dm_rv_step(dm_rv_slot *s, const placement *target, bool self_step)
             game_field<uint8_t>(netobj, netobj_field::key_mode) = 2;
             game_vslot<void (*)(uint64_t)>(netobj, netobj_slot::apply_key)(netobj);
             if (ctrl && game_field<uint64_t>(ctrl, ctrl_field::pending))
-                ((void (*)(uint64_t))(uintptr_t)game_addr(rv_addr::pending_flush))(ctrl);
+                game_fn<void (*)(uint64_t)>(rv_addr::pending_flush)(ctrl);
             uint64_t vehicle = game_field<uint64_t>(netobj, netobj_field::vehicle);
             if (vehicle) {
                 game_field<uint64_t>(vehicle, rv_field::snap) = rv_field::snap_value;

@@ -3,21 +3,19 @@
  * vehicles, the clock object, the network object ("netobj") with its
  * vehicle object ("rv") and definition link, the server_config class and
  * the getter of game settings. Offsets from game_base unless said
- * otherwise; virtual slots as byte offsets into the object's table. */
+ * otherwise; virtual slots as indexes into the object's table. */
 #pragma once
 #include <stdint.h>
 
 namespace rv_addr {
-constexpr uint32_t world_controller = 0x36B8E00; /* u64 wc */
+constexpr uint32_t world_controller = 0x36B8E00; /* u64 wc (the road events' session object) */
 constexpr uint32_t truck_ctrl = 0x36B8E70;       /* u64 remote_vehicle_ctrl */
 constexpr uint32_t clock = 0x36B8DB0;            /* u64 clock object */
 constexpr uint32_t factory = 0xB70220;           /* (owner, u64 *id, placement *) -> netobj */
 constexpr uint32_t netobj_vtable = 0x2320A90;
 constexpr uint32_t server_config_class = 0x1E79B80; /* class record (create at +8) and class object */
 constexpr uint32_t pending_flush = 0x79BB80;     /* (truck controller) */
-/* The game's getter of a setting object, (setting, 0); the time-zone
- * setting is handed the way the draw path hands its light table. */
-constexpr uint32_t getter = 0x1CD100;
+/* The time-zone setting, handed to GAME_OFF_SETTING_GETTER as (setting, 0). */
 constexpr uint32_t timezone_setting = 0x2D41A50;
 constexpr uint64_t image_span = 0x4000000;       /* a game table lies within base .. base + this */
 } // namespace rv_addr
@@ -34,7 +32,7 @@ constexpr uint32_t word2 = 0x18;        /* 0 in single player */
 constexpr uint32_t player_info = 0x48;
 constexpr uint32_t physics_clock = 0x50; /* u64 µs */
 constexpr uint32_t rules = 0x70;        /* a server_config object */
-constexpr uint32_t grid = 0x2D0;
+constexpr uint32_t grid = 0x2D0;        /* (printed as the session's wc by the road events) */
 constexpr uint32_t network_clock = 0x50; /* network game + : u64 µs */
 } // namespace wc_field
 
@@ -63,10 +61,10 @@ constexpr uint32_t link = 0x298;      /* the definition link */
 } // namespace netobj_field
 
 namespace netobj_slot {
-constexpr uint32_t destroy = 0x00; /* (1) */
-constexpr uint32_t add = 0x20;     /* (0xFFFE) */
-constexpr uint32_t remove = 0x28;  /* (0xFFFE) */
-constexpr uint32_t apply_key = 0x30;
+constexpr uint32_t destroy = 0;    /* (1) */
+constexpr uint32_t add = 4;        /* (0xFFFE) */
+constexpr uint32_t remove = 5;     /* (0xFFFE) */
+constexpr uint32_t apply_key = 6;
 constexpr uint64_t list_argument = 0xFFFE;
 } // namespace netobj_slot
 
@@ -86,8 +84,8 @@ constexpr uint8_t steppable = 0x02;
 } // namespace rv_field
 
 namespace rv_slot {
-constexpr uint32_t build_model = 13 * 8;
-constexpr uint32_t step = 16 * 8; /* (0, 0) */
+constexpr uint32_t build_model = 13;
+constexpr uint32_t step = 16; /* (0, 0) */
 } // namespace rv_slot
 
 /* server_config fields (logged) */

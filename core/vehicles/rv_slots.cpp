@@ -214,7 +214,7 @@ uint64_t dm_rv_server_config_create()
     }
     bool ok = guarded("server_config create", [&] {
         typedef uint64_t (*getter_fn)(uint64_t setting, uint64_t arg);
-        uint64_t zones = ((getter_fn)(uintptr_t)game_addr(rv_addr::getter))(game_addr(rv_addr::timezone_setting), 0);
+        uint64_t zones = game_fn<getter_fn>(GAME_OFF_SETTING_GETTER)(game_addr(rv_addr::timezone_setting), 0);
         game_field<uint16_t>(made, rules_field::timezones) = (uint16_t)zones;
         game_field<uint8_t>(made, rules_field::name_tags) = 0;
     });
@@ -254,7 +254,7 @@ bool dm_rv_create_netobj(dm_rv_slot *slot, int index, const placement *at, uint6
     uint64_t netobj = 0;
     if (!guarded("create", [&] {
             typedef uint64_t (*factory_fn)(uint64_t, const uint32_t *, const placement *);
-            netobj = ((factory_fn)(uintptr_t)game_addr(rv_addr::factory))(owner, id, at);
+            netobj = game_fn<factory_fn>(rv_addr::factory)(owner, id, at);
         }))
         return false;
     if (!netobj) {

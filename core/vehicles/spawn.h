@@ -192,12 +192,3 @@ void quat_mul_norm(const float a[4], const float b[4], float out[4]);
 /* the point rotated by the quaternion */
 void quat_transform_point(const float q[4], const double p[3], double out[3]);
 
-/* ---- game calls ---- */
-/* The function at a byte offset into a game object's virtual table. No
- * checks: call it inside the guard. */
-template <typename F> F game_vslot(uint64_t object, uint32_t slot_offset)
-{
-    uint64_t vtable = *(const volatile uint64_t *)(uintptr_t)object;
-    return (F)(uintptr_t)(*(const volatile uint64_t *)(uintptr_t)(vtable + slot_offset));
-}
-template <typename T> T &game_field(uint64_t object, uint32_t offset) { return *(T *)(uintptr_t)(object + offset); }

@@ -18,43 +18,18 @@
 #include "motion_math.h"
 #include "net_client.h"
 #include "spawn.h"
+#include "vehicle_game.h"
 
 /* ---- game addresses ---- */
 
 namespace {
 
-/* vehicle fields */
-const uint32_t veh_lights = 0x2A0;       /* u32; bit 0x200 is the game's */
-const uint32_t veh_steering = 0x690;     /* f32 */
-const uint32_t veh_time_scale = 0x238;   /* f32 */
-const uint32_t veh_wheels = 0x150;       /* wheel block */
-const uint32_t veh_definition = 0x1F8;
-const uint32_t veh_steering_object = 0x698;
-const uint32_t part_next = 0x1060;       /* the next chained part */
-/* wheel block fields */
-const uint32_t wb_spin_to_angle = 0x20;  /* f32 */
-const uint32_t wb_spins = 0x170, wb_count = 0x178;
-const uint32_t wb_angles = 0x308, wb_angle_count = 0x310;
-/* definition fields */
-const uint32_t def_radii = 0x120, def_radius_count = 0x128;
-
-/* slots */
-const uint32_t vs_set_placement = 0x110, vs_update = 0xA8;
-const uint32_t vs_collision_on = 0x08, vs_collision_off = 0x10;
-
-/* game data and calls, from game_base */
-const uint32_t frame_duration_us = 0x3680B48; /* u64 */
-const uint32_t call_steer = 0x85DD10;         /* (steering object, value, 1) */
+using namespace motion_game; /* vehicle_game.h */
+using namespace game_array_off;
 
 /* collision */
-const uint32_t collision_arrays[] = { 0x40, 0xB0, 0xED0, 0xF00, 0xF88 };
-const uint32_t cab_arrays[] = { 0x13C8, 0x13F0 };
-const uint32_t chained_arrays[] = { 0xFD0, 0x10A8 };
-const uint64_t cab_class_va = 0x141E18320;
-const uint64_t chained_class_va = 0x141E1A1E0;
 const int collision_parts_max = 4;
 const uint64_t collision_elements_max = 256;
-const uint32_t array_data = 0x08, array_count = 0x10;
 
 const uint32_t net_blink_bits = 0x40 | 0x80; /* change too often to log */
 
@@ -166,18 +141,18 @@ void spawn_animate(double dt)
         s.steering = motion_steer_step(s.steering, v, yaw_change, dt, s.steer_sign);
 
     uint64_t vehicle = s.vehicle;
-    game_field<float>(vehicle, veh_steering) = s.steering;
-    uint64_t block = game_field<uint64_t>(vehicle, veh_wheels);
-    float time_scale = game_field<float>(vehicle, veh_time_scale);
+    game_field<float>(vehicle, actor_off::steering) = s.steering;
+    uint64_t block = game_field<uint64_t>(vehicle, actor_off::wheels);
+    float time_scale = game_field<float>(vehicle, actor_off::time_scale);
     if (!block || !(time_scale > 0))
         return;
-    uint64_t count = game_field<uint64_t>(block, wb_count), angle_count = game_field<uint64_t>(block, wb_angle_count);
-    float *spins = (float *)(uintptr_t)game_field<uint64_t>(block, wb_spins);
-    float *angles = (float *)(uintptr_t)game_field<uint64_t>(block, wb_angles);
-    float k = game_field<float>(block, wb_spin_to_angle);
-    uint64_t def = game_field<uint64_t>(vehicle, veh_definition);
-    const float *radii = def ? (const float *)(uintptr_t)game_field<uint64_t>(def, def_radii) : nullptr;
-    uint64_t radius_count = def ? game_field<uint64_t>(def, def_radius_count) : 0;
+    uint64_t count = game_field<uint64_t>(block, wheel_off::count), angle_count = game_field<uint64_t>(block, wheel_off::angle_count);
+    float *spins = (float *)(uintptr_t)game_field<uint64_t>(block, wheel_off::spins);
+    float *angles = (float *)(uintptr_t)game_field<uint64_t>(block, wheel_off::angles);
+    float k = game_field<float>(block, wheel_off::spin_to_angle);
+    uint64_t def = game_field<uint64_t>(vehicle, actor_off::definition);
+    const float *radii = def ? (const float *)(uintptr_t)game_field<uint64_t>(def, def_off::radii) : nullptr;
+    uint64_t radius_count = def ? game_field<uint64_t>(def, def_off::radius_count) : 0;
     uint64_t frame_us = *(const uint64_t *)(uintptr_t)game_addr(frame_duration_us);
     if (!s.wheels_logged) {
         s.wheels_logged = 1;
@@ -193,9 +168,9 @@ void spawn_animate(double dt)
     if (angles)
         for (uint64_t i = 0; i < count && i < angle_count; i++)
             angles[i] = motion_wheel_angle(angles[i], k, spins[i]);
-    uint64_t steering_object = game_field<uint64_t>(vehicle, veh_steering_object);
+    uint64_t steering_object = game_field<uint64_t>(vehicle, actor_off::steering_object);
     if (steering_object)
-        ((void (*)(uint64_t, float, int))(uintptr_t)game_addr(call_steer))(steering_object, s.steering, 1);
+        game_fn<void (*)(uint64_t, float, int)>(call_steer)(steering_object, s.steering, 1);
 }
 
 /* ---- frame ---- */
@@ -206,21 +181,21 @@ namespace {
 void game_update(uint64_t vehicle)
 {
     spawn_state_record &s = spawn_state;
-    volatile uint32_t &lights = game_field<volatile uint32_t>(vehicle, veh_lights);
-    uint64_t block = game_field<uint64_t>(vehicle, veh_wheels);
-    float *spins = block ? (float *)(uintptr_t)game_field<uint64_t>(block, wb_spins) : nullptr;
+    volatile uint32_t &lights = game_field<volatile uint32_t>(vehicle, actor_off::lights);
+    uint64_t block = game_field<uint64_t>(vehicle, actor_off::wheels);
+    float *spins = block ? (float *)(uintptr_t)game_field<uint64_t>(block, wheel_off::spins) : nullptr;
     bool debug = s.wheel_debug > 0 && spins;
-    float spin_before = debug ? spins[0] : 0, steer_before = game_field<float>(vehicle, veh_steering);
+    float spin_before = debug ? spins[0] : 0, steer_before = game_field<float>(vehicle, actor_off::steering);
 
     uint32_t saved = lights;
     lights = saved & ~MOTION_LIGHT_GAME_BIT;
-    game_vslot<void (*)(uint64_t)>(vehicle, vs_update)(vehicle);
+    game_vslot<void (*)(uint64_t)>(vehicle, actor_slot::update)(vehicle);
     lights = (lights & ~MOTION_LIGHT_GAME_BIT) | (saved & MOTION_LIGHT_GAME_BIT);
 
     if (debug) {
         s.wheel_debug--;
         core_log("[core] wheeldbg: spin[0] before update %.4f after %.4f | steer before %.3f after %.3f", spin_before,
-                 spins[0], steer_before, game_field<float>(vehicle, veh_steering));
+                 spins[0], steer_before, game_field<float>(vehicle, actor_off::steering));
     }
 }
 
@@ -243,11 +218,11 @@ void dm_spawn_update(const dm_frame_info *info)
     s.last_update = now;
 
     uint64_t vehicle = s.vehicle;
-    game_vslot<void (*)(uint64_t, const placement *)>(vehicle, vs_set_placement)(vehicle, &s.place);
+    game_vslot<void (*)(uint64_t, const placement *)>(vehicle, actor_slot::set_placement)(vehicle, &s.place);
     if (!paused)
         spawn_animate(s.frame_step);
 
-    volatile uint32_t &lights = game_field<volatile uint32_t>(vehicle, veh_lights);
+    volatile uint32_t &lights = game_field<volatile uint32_t>(vehicle, actor_off::lights);
     if (s.forced_on)
         lights = motion_light_merge(lights, s.forced_word);
     else if (s.move_mode == MOVE_NET && s.net_has_extra)
@@ -292,7 +267,7 @@ bool dm_vehicle_set_collision(uint64_t object, uint8_t on)
                     break;
                 for (uint32_t at : chained_arrays)
                     switch_array(part + at, on);
-                part = game_field<uint64_t>(part, part_next);
+                part = game_field<uint64_t>(part, actor_off::next_part);
             }
         },
         fault_record_filter, nullptr);

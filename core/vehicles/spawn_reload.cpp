@@ -15,10 +15,8 @@
 
 namespace {
 
-/* The physics vehicle's class object: a vehicle is taken back only while it
- * still answers it. */
-const uint64_t physics_vehicle_class_va = 0x141E22410;
-
+/* A vehicle is taken back only while it still answers the physics
+ * vehicle's class (vehicle_game.h). */
 bool is_our_vehicle_class(uint64_t vehicle)
 {
     return game_build_ok() && game_object_class(vehicle) == game_from_va(physics_vehicle_class_va);

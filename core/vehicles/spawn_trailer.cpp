@@ -31,23 +31,7 @@
 
 namespace {
 
-const uint64_t trailer_actor_class_va = 0x141E18250; /* class record and class object */
-const uint32_t trailer_flags = 0x40A;                /* set_data and finalize of a trailer */
-
-/* trailer actor fields */
-const uint32_t tr_physics = 0x200;
-const uint32_t tr_joint = 0xFB8;
-const uint32_t tr_coupled_to = 0x1058;
-const uint32_t tr_dynamic_cargo = 0x12B0;
-const uint32_t physics_kingpin = 0x740; /* 3 f32, the hitch point in the trailer frame */
-/* wheel block and definition fields (as the vehicle's) */
-const uint32_t wb_angles = 0x308, wb_angle_count = 0x310;
-const uint32_t def_radii = 0x120, def_radius_count = 0x128;
-/* trailer definition: the next chained definition */
-const uint32_t tdef_next = 0x1B8;
-
-/* slots */
-const uint32_t ts_finalize_extra = 0x328;
+using namespace trailer_game; /* vehicle_game.h */
 
 const int parts_max = TRAILER_PARTS_MAX + 1; /* the actor and its chained parts */
 const int chain_defs_max = 4;
@@ -180,7 +164,7 @@ bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
         core_log("[core] trailer: get_placement failed on the player's rig");
         return false;
     }
-    uint64_t master = game_u64_guarded(trailer + tr_coupled_to), joint = game_u64_guarded(trailer + tr_joint);
+    uint64_t master = game_u64_guarded(trailer + actor_off::coupled_to), joint = game_u64_guarded(trailer + tr_joint);
     core_log("[core] trailer: player's trailer %p master=%p (truck %p) joint=%p", game_ptr(trailer), game_ptr(master),
              game_ptr(truck), game_ptr(joint));
     if (master != truck || !joint) {
@@ -250,7 +234,7 @@ void spawn_trailer()
     }
     uint64_t block = game_player_block_guarded();
     uint64_t truck = block ? game_u64_guarded(block + GAME_PLAYER_LOCAL_TRUCK) : 0;
-    uint64_t trailer = block ? game_u64_guarded(block + player_block_trailer) : 0;
+    uint64_t trailer = block ? game_u64_guarded(block + GAME_PLAYER_TRAILER) : 0;
     if (!trailer) {
         core_log("[core] trailer: the player has no trailer (game_ctrl+0x31b0 -> +0xc8 is null); refusing");
         return;
@@ -271,14 +255,14 @@ void spawn_trailer()
     }
     // The clone's chained definitions carry our plate too; one that cannot
     // be read ends the walk.
-    uint64_t slave = game_u64_guarded(def + tdef_next), src = game_u64_guarded(source + tdef_next);
+    uint64_t slave = game_u64_guarded(def + def_off::trailer_next), src = game_u64_guarded(source + def_off::trailer_next);
     for (int n = 0; slave && n < chain_defs_max; n++) {
         core_log("[core] trailer: slave def %p (src %p)%s", game_ptr(slave), game_ptr(src), slave == src ? "  SHARED?!" : "");
         if (!dm_probe_read(slave, def_class_trailer.readable_size))
             break;
         def_set_plate(slave);
-        slave = game_u64_guarded(slave + tdef_next);
-        src = src ? game_u64_guarded(src + tdef_next) : 0;
+        slave = game_u64_guarded(slave + def_off::trailer_next);
+        src = src ? game_u64_guarded(src + def_off::trailer_next) : 0;
     }
     s.trailer_definition = def;
     trailer_rig.remote = 0;
@@ -294,7 +278,7 @@ void dm_trailer_create()
     uint64_t def = s.trailer_definition;
     core_log("[core] trailer: def=%p trailer_definition=%p (shared link, expected)", game_ptr(def),
              game_ptr(game_u64_guarded(def + DEF_TRAILER_DEF)));
-    uint64_t actor = game_create_unit(trailer_actor_class_va);
+    uint64_t actor = game_create_unit(GAME_PREFERRED_BASE + GAME_OFF_TRAILER_ACTOR_CLASS);
     if (!actor || !game_is_trailer_actor(actor)) {
         core_log("[core] trailer: create_unit(game_trailer_actor) gave %p (not the expected class); aborting",
                  game_ptr(actor));
@@ -445,13 +429,13 @@ void spawn_trailer_finalize()
     spawn_state_record &s = spawn_state;
     trailer_rig_record &r = trailer_rig;
     uint64_t actor = s.trailer_actor;
-    void (*pre_add)(uint64_t) = (void (*)(uint64_t))(uintptr_t)game_addr(game_call::pre_add);
+    void (*pre_add)(uint64_t) = game_fn<void (*)(uint64_t)>(game_call::pre_add);
     core_log("[core] trailer finalize: vfunc +0x80");
     game_vslot<void (*)(uint64_t, uint64_t, uint32_t)>(actor, actor_slot::finalize)(actor, s.trailer_definition, trailer_flags);
     pre_add(actor);
     game_vslot<void (*)(uint64_t, int)>(actor, ts_finalize_extra)(actor, 1);
     core_log("[core] trailer finalize: game_ctrl_add_vehicle");
-    ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_add_vehicle))(game_ctrl_guarded(), actor);
+    game_fn<void (*)(uint64_t, uint64_t)>(game_call::ctrl_add_vehicle)(game_ctrl_guarded(), actor);
     uint64_t parts[parts_max];
     int n = trailer_parts(parts);
     for (int i = 0; i < n; i++) {
@@ -508,13 +492,13 @@ void trailer_wheels()
         uint64_t block = game_field<uint64_t>(parts[i], actor_off::wheels);
         if (!block)
             continue;
-        float *angles = (float *)(uintptr_t)game_field<uint64_t>(block, wb_angles);
-        uint64_t count = game_field<uint64_t>(block, wb_angle_count);
+        float *angles = (float *)(uintptr_t)game_field<uint64_t>(block, wheel_off::angles);
+        uint64_t count = game_field<uint64_t>(block, wheel_off::angle_count);
         if (count > MOTION_WHEELS_MAX)
             count = MOTION_WHEELS_MAX;
         uint64_t def = game_field<uint64_t>(parts[i], actor_off::definition);
-        const float *radii = def ? (const float *)(uintptr_t)game_field<uint64_t>(def, def_radii) : nullptr;
-        uint64_t radius_count = def ? game_field<uint64_t>(def, def_radius_count) : 0;
+        const float *radii = def ? (const float *)(uintptr_t)game_field<uint64_t>(def, def_off::radii) : nullptr;
+        uint64_t radius_count = def ? game_field<uint64_t>(def, def_off::radius_count) : 0;
         for (uint64_t w = 0; angles && w < count; w++)
             angles[w] = fmodf(angles[w] - (float)step / motion_wheel_radius(radii, radius_count, w), MOTION_WHEEL_TURN);
     }
@@ -583,9 +567,9 @@ void trailer_release(uint64_t actor, uint64_t def, uint8_t listed)
 {
     uint64_t ctrl = game_ctrl_guarded();
     if (ctrl && listed)
-        ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_remove_vehicle))(ctrl, actor);
+        game_fn<void (*)(uint64_t, uint64_t)>(game_call::ctrl_remove_vehicle)(ctrl, actor);
     dm_game_release(actor);
-    core_log("[core] trailer remove: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + actor_off::ref_word));
+    core_log("[core] trailer remove: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + GAME_REF_WORD));
     dm_game_release(def);
 }
 
@@ -600,7 +584,7 @@ void dm_trailer_remove(const char *reason)
     uint64_t actor = s.trailer_actor, def = s.trailer_definition;
     // The draw detours stop before the actor goes.
     spawn_set_trailer_state(SPAWN_NONE);
-    core_log("[core] trailer remove (%s): actor %p refword %08x", reason, game_ptr(actor), game_u32_guarded(actor + actor_off::ref_word));
+    core_log("[core] trailer remove (%s): actor %p refword %08x", reason, game_ptr(actor), game_u32_guarded(actor + GAME_REF_WORD));
     s.trailer_actor = s.trailer_definition = 0;
     trailer_rig.remote = 0;
     // A loading trailer is not in the game's list yet.
@@ -617,8 +601,10 @@ void dm_trailer_info()
     if (s.trailer_state == SPAWN_NONE || !actor)
         return;
     core_log("[core] trailer info: actor=%p state=%d load=%u refword=%08x def=%p next=%p master=%p joint=%p mode=%d",
-             game_ptr(actor), (int)s.trailer_state, game_u32_guarded(actor + actor_off::load_state), game_u32_guarded(actor + actor_off::ref_word),
-             game_ptr(game_u64_guarded(actor + actor_off::definition)), game_ptr(game_u64_guarded(actor + actor_off::next_part)), game_ptr(game_u64_guarded(actor + tr_coupled_to)),
+             game_ptr(actor), (int)s.trailer_state, game_u32_guarded(actor + actor_off::load_state),
+             game_u32_guarded(actor + GAME_REF_WORD), game_ptr(game_u64_guarded(actor + actor_off::definition)),
+             game_ptr(game_u64_guarded(actor + actor_off::next_part)),
+             game_ptr(game_u64_guarded(actor + actor_off::coupled_to)),
              game_ptr(game_u64_guarded(actor + tr_joint)), (int)trailer_rig.mode);
     placement now = {};
     if (game_object_placement(actor, &now) == GAME_PLACEMENT_OK)

@@ -26,20 +26,7 @@
 
 namespace {
 
-const uint64_t physics_vehicle_class_va = 0x141E22410; /* class record and class object */
-const uint32_t truck_flags = 0x401;                    /* set_data and finalize of a truck */
-
-/* vehicle fields */
-const uint32_t veh_finalize_byte = 0x25B;
-
-/* bodies */
-const uint32_t bs_settle_a = 0x190, bs_settle_b = 0x1C0, child_slot = 0x48;
-const uint32_t body_children = 0x10, body_child_count = 0x18;
-const uint64_t body_children_max = 64;
-const int body_settle_steps = 30;
-
-/* game calls, from game_base */
-const uint32_t call_body_settle = 0x1686250;
+using namespace truck_game; /* vehicle_game.h */
 
 uint32_t load_state(uint64_t vehicle) { return game_u32_guarded(vehicle + actor_off::load_state); }
 
@@ -129,7 +116,7 @@ uint64_t spawn_definition(uint64_t local_def, const char *look_list, int count)
     }
     // Shared: the reference word is the only thing written, so the object
     // must be there to take it.
-    if (!local_def || !dm_probe_read(local_def, actor_off::ref_word + 4)) {
+    if (!local_def || !dm_probe_read(local_def, GAME_REF_WORD + 4)) {
         core_log("[core] spawn: the local truck's definition %p can't be read; not spawning", game_ptr(local_def));
         return 0;
     }
@@ -208,7 +195,7 @@ void spawn_finalize_body(uint64_t body)
     core_log("[core] finalize: body %p", game_ptr(body));
     game_vslot<void (*)(uint64_t, uint32_t, float, const void *)>(body, bs_settle_a)(body, 0, 0.0f, zeros);
     game_vslot<void (*)(uint64_t, float)>(body, bs_settle_b)(body, 0.0f);
-    ((void (*)(uint64_t, int))(uintptr_t)game_addr(call_body_settle))(body, body_settle_steps);
+    game_fn<void (*)(uint64_t, int)>(game_call::body_settle)(body, body_settle_steps);
     uint64_t children = game_field<uint64_t>(body, body_children);
     uint64_t count = game_field<uint64_t>(body, body_child_count);
     for (uint64_t i = 0; children && i < count && i < body_children_max; i++) {
@@ -225,10 +212,10 @@ void spawn_finalize()
     core_log("[core] finalize: vfunc +0x80");
     game_vslot<void (*)(uint64_t, uint64_t, uint32_t)>(vehicle, actor_slot::finalize)(vehicle, s.definition, truck_flags);
     core_log("[core] finalize: pre-add 0x140870520");
-    ((void (*)(uint64_t))(uintptr_t)game_addr(game_call::pre_add))(vehicle);
-    game_field<volatile uint8_t>(vehicle, veh_finalize_byte) = 0;
+    game_fn<void (*)(uint64_t)>(game_call::pre_add)(vehicle);
+    game_field<volatile uint8_t>(vehicle, actor_off::finalize_byte) = 0;
     core_log("[core] finalize: game_ctrl_add_vehicle");
-    ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_add_vehicle))(game_ctrl_guarded(), vehicle);
+    game_fn<void (*)(uint64_t, uint64_t)>(game_call::ctrl_add_vehicle)(game_ctrl_guarded(), vehicle);
     const uint32_t bodies[] = { actor_off::body, truck_cabin };
     for (uint32_t at : bodies) {
         uint64_t body = game_field<uint64_t>(vehicle, at);
@@ -339,11 +326,11 @@ void despawn_release(uint64_t vehicle, uint64_t def, uint8_t listed)
     uint64_t ctrl = game_ctrl_guarded();
     if (ctrl && listed) {
         core_log("[core] despawn: game_ctrl_remove_vehicle");
-        ((void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(game_call::ctrl_remove_vehicle))(ctrl, vehicle);
+        game_fn<void (*)(uint64_t, uint64_t)>(game_call::ctrl_remove_vehicle)(ctrl, vehicle);
     }
-    core_log("[core] despawn: release veh %p (refword %08x)", game_ptr(vehicle), game_u32_guarded(vehicle + actor_off::ref_word));
+    core_log("[core] despawn: release veh %p (refword %08x)", game_ptr(vehicle), game_u32_guarded(vehicle + GAME_REF_WORD));
     dm_game_release(vehicle);
-    core_log("[core] despawn: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + actor_off::ref_word));
+    core_log("[core] despawn: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + GAME_REF_WORD));
     dm_game_release(def);
 }
 

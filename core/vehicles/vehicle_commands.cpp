@@ -33,12 +33,6 @@
 
 namespace {
 
-const uint32_t vs_body_placement = 0xF8; /* (vehicle, out placement) */
-
-const uint32_t acc_path_chars = 0x18;    /* accessory + : char * of the data path */
-const uint64_t cargo_accessory_class_va = 0x141E21C80;
-const uint32_t cargo_name_id = 0xC;      /* cargo definition + : u32 */
-
 const uint64_t defdump_accessories_max = 128;
 const uint64_t cargodump_accessories_max = 64;
 /* game_ctrl's arrays: a data pointer followed by a u64 count, searched in
@@ -110,7 +104,7 @@ void cmd_info()
     bool placed = game_object_placement(vehicle, &p) == GAME_PLACEMENT_OK;
     core_log("[core] info: veh=%p state=%d load=%u refword=%08x flags2a0=%08x def=%p (local def %p) chassis=%p "
              "cabin=%p",
-             game_ptr(vehicle), (int)s.state, game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::load_state), game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::ref_word),
+             game_ptr(vehicle), (int)s.state, game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::load_state), game_read_guarded_or_zero<uint32_t>(vehicle + GAME_REF_WORD),
              game_read_guarded_or_zero<uint32_t>(vehicle + actor_off::lights), game_ptr(game_read_guarded_or_zero<uint64_t>(vehicle + actor_off::definition)), game_ptr(s.definition),
              game_ptr(game_read_guarded_or_zero<uint64_t>(vehicle + actor_off::body)), game_ptr(game_read_guarded_or_zero<uint64_t>(vehicle + truck_cabin)));
     if (placed)
@@ -119,7 +113,7 @@ void cmd_info()
         core_log("[core] info: get_placement returned false");
     placement body = {};
     if (dm_guarded_filter(
-            [&] { game_vslot<void (*)(uint64_t, placement *)>(vehicle, vs_body_placement)(vehicle, &body); },
+            [&] { game_vslot<void (*)(uint64_t, placement *)>(vehicle, actor_slot::body_placement)(vehicle, &body); },
             fault_record_filter, nullptr))
         log_placement("info: chassis body placement (+0xf8)", &body);
     else
@@ -165,31 +159,31 @@ void cargodump_find_in_ctrl(uint64_t cargo)
 void cargodump_body()
 {
     uint64_t block = game_player_block_guarded();
-    uint64_t actor = block ? game_read_guarded_or_zero<uint64_t>(block + player_block_trailer) : 0;
+    uint64_t actor = block ? game_read_guarded_or_zero<uint64_t>(block + GAME_PLAYER_TRAILER) : 0;
     if (!game_is_trailer_actor(actor)) {
         core_log("[core] cargodump: no trailer");
         return;
     }
     uint64_t count;
     uint64_t data = accessories_of(game_read_guarded_or_zero<uint64_t>(actor + actor_off::definition), &count);
-    uint64_t cargo_class = game_from_va(cargo_accessory_class_va);
+    uint64_t cargo_acc_class = game_from_va(cargo_accessory_class);
     for (uint64_t i = 0; data && i < count && i < cargodump_accessories_max; i++) {
         uint64_t acc = game_read_guarded_or_zero<uint64_t>(data + 8 * i);
-        if (!acc || !game_class_reaches(game_object_class(acc), cargo_class))
+        if (!acc || !game_class_reaches(game_object_class(acc), cargo_acc_class))
             continue;
         game_cargo_fields c = {};
         game_copy_guarded(&c, acc + LOOK_ACC_FIELDS, LOOK_CARGO_FIELDS_SIZE);
         char path[LOOK_ENTRY_SIZE] = "", cls[64], name[LOOK_ENTRY_SIZE];
-        game_read_guarded_text(game_read_guarded_or_zero<uint64_t>(acc + acc_path_chars), path, sizeof path);
+        game_read_guarded_text(game_read_guarded_or_zero<uint64_t>(acc + acc_off::path_chars), path, sizeof path);
         core_log("[core] cargodump: [%llu] %p path='%s' cargo_data=%p (%s, refword %08x) seed=%llx load=%u lash=%u "
                  "gear=%u hook=(%.3f %.3f %.3f) units=%.3f models=%u dims=(%.3f %.3f %.3f)",
                  (unsigned long long)i, game_ptr(acc), path, game_ptr(c.definition),
                  c.definition ? class_name_of(c.definition, cls, sizeof cls) : "?",
-                 c.definition ? game_read_guarded_or_zero<uint32_t>(c.definition + actor_off::ref_word) : 0, (unsigned long long)c.seed, c.load,
+                 c.definition ? game_read_guarded_or_zero<uint32_t>(c.definition + GAME_REF_WORD) : 0, (unsigned long long)c.seed, c.load,
                  c.lash, c.gear, c.hook[0], c.hook[1], c.hook[2], c.units, c.models, c.dims[0], c.dims[1], c.dims[2]);
         look_cargo_name(c.definition, name, sizeof name);
         core_log("[core] cargodump:   cargo_data full name '%s' (name id %08x)", name,
-                 c.definition ? game_read_guarded_or_zero<uint32_t>(c.definition + cargo_name_id) : 0);
+                 c.definition ? game_read_guarded_or_zero<uint32_t>(c.definition + acc_off::cargo_name_id) : 0);
         cargodump_find_in_ctrl(c.definition);
     }
 }
@@ -333,7 +327,7 @@ void cmd_defdump(const char *file)
         game_read_guarded_text(game_read_guarded_or_zero<uint64_t>(def + DEF_PLATE_CHARS), plate, sizeof plate);
     }
     core_log("[core] defdump: def=%p class=%s refword=%08x plate='%s' accessories=%llu", game_ptr(def), cls,
-             def ? game_read_guarded_or_zero<uint32_t>(def + actor_off::ref_word) : 0, plate, (unsigned long long)count);
+             def ? game_read_guarded_or_zero<uint32_t>(def + GAME_REF_WORD) : 0, plate, (unsigned long long)count);
     dump_file d;
     if (file && file[0])
         dump_open(&d, file);

@@ -15,59 +15,23 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "vehicle_defs.h"
+#include "vehicle_game.h"
 
 /* ---- game addresses ---- */
 
-const class_descriptor def_class_vehicle = { "vehicle", 0x141E1C370, 0x1422C4B68, 0x1408499B0, 0x218 };
-const class_descriptor def_class_trailer = { "trailer", 0x141E1CE30, 0x1422C9D30, 0x140881BD0, 0x1D0 };
+const class_descriptor def_class_vehicle = { "vehicle", vehicle_def_class_va, defs_game::vehicle_def_vtable_va,
+                                             defs_game::vehicle_def_clone_va, defs_game::vehicle_def_size };
+const class_descriptor def_class_trailer = { "trailer", trailer_def_class_va, defs_game::trailer_def_vtable_va,
+                                             defs_game::trailer_def_clone_va, defs_game::trailer_def_size };
 
 uint8_t dm_look_building_off;
 
 namespace {
 
-/* Game VAs of the accessory classes (each class object is also the class
- * record the unit factory creates from) and their virtual tables. */
-const uint64_t accessory_base_class = 0x141E1F200; /* every accessory; also the generic one */
-const uint64_t generic_accessory_vtable = 0x1422D7A50;
-const uint64_t wheel_accessory_vtable = 0x1422E79C8;
-const uint64_t paint_accessory_vtable = 0x1422D82B8;
-const uint64_t cargo_accessory_class = 0x141E21C80;
-const uint64_t cargo_accessory_vtable = 0x1422EE018;
-const uint64_t cargo_holder_data_class = 0x141E1F420;
-const uint64_t cargo_class = 0x141E26680;
+using namespace defs_game; /* vehicle_game.h */
+using namespace game_array_off;
 
-/* Which accessory class an accessory's data asks for, first match wins. */
-struct data_mapping {
-    uint64_t data_class, accessory_class, accessory_vtable;
-};
-const data_mapping data_mappings[] = {
-    { 0x141E20820, 0x141E1F1B0, 0x1422D7988 },
-    { 0x141E207C0, 0x141E1F4E0, paint_accessory_vtable },
-    { 0x141E206D0, 0x141E20870, wheel_accessory_vtable },
-    { 0x141E20720, 0x141E20870, wheel_accessory_vtable },
-};
-
-/* Game calls, from game_base. */
-const uint32_t call_accessory_data = 0x904F70; /* (accessory) -> data or null */
-const uint32_t call_array_erase = 0x673990;    /* (array, address of the element) */
-const uint32_t call_data_key = 0x12BE90;       /* (out u64, u32 at data +0xC, data) */
-const uint32_t call_cargo_lookup = 0x12B850;   /* (pointer to the name pointer) -> cargo or null */
-
-/* Fields. */
-const uint32_t vslot_clone = 0x10;         /* definitions and accessories */
-const uint32_t vslot_string_reserve = 0x10;
-const uint32_t vslot_array_grow = 0x18;
-const uint32_t ref_word = 0x08;
-const uint32_t array_data = 0x08, array_count = 0x10;
 const size_t array_readable = 32;
-const uint32_t acc_path_string = 0x10, acc_path_chars = 0x18, acc_path_length = 0x20;
-const uint32_t acc_wheel_offset = 0x40;
-const uint32_t acc_paint = 0x40;
-const uint32_t data_key_id = 0x0C;
-const uint32_t vehicle_definition = 0x1F8;  /* truck or trailer actor + this */
-const uint32_t player_trailer = 0xC8;       /* player block + this: trailer actor */
-const uint32_t ctrl_trailer_defs = 0x438;   /* game_ctrl + this: trailer_def entries, count at +0x440 */
-const uint32_t ctrl_trailer_def_count = 0x440;
 const int report_max = 64;
 const int erase_max = 256;
 
@@ -87,7 +51,7 @@ class_text class_name_of(uint64_t object)
 void data_path(uint64_t accessory, char *out, size_t size)
 {
     out[0] = 0;
-    uint64_t chars = game_u64_guarded(accessory + acc_path_chars);
+    uint64_t chars = game_u64_guarded(accessory + acc_off::path_chars);
     if (chars)
         game_read_guarded_text(chars, out, size);
 }
@@ -95,7 +59,7 @@ void data_path(uint64_t accessory, char *out, size_t size)
 /* The game's data for an accessory: 0 when its path does not resolve. */
 uint64_t accessory_data(uint64_t accessory)
 {
-    return ((uint64_t(*)(uint64_t))(uintptr_t)game_addr(call_accessory_data))(accessory);
+    return game_fn<uint64_t(*)(uint64_t)>(call_accessory_data)(accessory);
 }
 
 bool has_vtable(uint64_t object, uint64_t vtable_va) { return object && game_u64_guarded(object) == game_from_va(vtable_va); }
@@ -109,8 +73,7 @@ uint64_t def_clone_guarded(uint64_t definition, uint8_t *fault)
     uint64_t result = 0;
     bool returned = dm_guarded_filter(
         [&] {
-            uint64_t fn = *(const uint64_t *)(uintptr_t)(*(const uint64_t *)(uintptr_t)definition + vslot_clone);
-            result = ((uint64_t(*)(uint64_t))(uintptr_t)fn)(definition);
+            result = game_vslot<uint64_t (*)(uint64_t)>(definition, vslot_clone)(definition);
         },
         fault_record_filter, nullptr);
     *fault = returned ? 0 : 1;
@@ -121,8 +84,7 @@ void def_set_plate(uint64_t definition)
 {
     static const char plate[] = DEF_PLATE_TEXT;
     uint64_t string = definition + DEF_PLATE;
-    uint64_t reserve = *(const uint64_t *)(uintptr_t)(*(const uint64_t *)(uintptr_t)string + vslot_string_reserve);
-    ((void (*)(uint64_t, uint64_t))(uintptr_t)reserve)(string, sizeof plate);
+    game_vslot<void (*)(uint64_t, uint64_t)>(string, vslot_string_reserve)(string, sizeof plate);
     memcpy(game_ptr(*(const uint64_t *)(uintptr_t)(definition + DEF_PLATE_CHARS)), plate, sizeof plate);
     *(volatile uint64_t *)(uintptr_t)(definition + DEF_PLATE_LENGTH) = sizeof plate - 1;
 }
@@ -136,7 +98,7 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
     uint64_t vtable = game_u64_guarded(source), clone_fn = 0;
     uint64_t want_vtable = game_from_va(d->vtable_va), want_clone = game_from_va(d->clone_va);
     if (vtable)
-        game_read_guarded(vtable + vslot_clone, &clone_fn);
+        game_read_guarded(game_vslot_entry(vtable, vslot_clone), &clone_fn);
     if (vtable != want_vtable || clone_fn != want_clone) {
         core_log("[core] clone: src=%p vtable=%p (expect %p) clone fn=%p (expect %p): not the expected `%s` class; "
                  "refusing",
@@ -148,8 +110,8 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
     char name[64];
     uint64_t source_count = game_u64_guarded(source + DEF_ACCESSORY_COUNT);
     core_log("[core] clone: src=%p class=%s vtable=%p clone fn=%p refword=%08x accessories=%llu", game_ptr(source),
-             game_class_name(source_class, name, sizeof name), game_ptr(vtable), game_ptr(clone_fn),
-             game_u32_guarded(source + ref_word), (unsigned long long)source_count);
+             game_class_name(source_class, name, sizeof name), game_ptr(vtable), game_ptr(clone_fn), game_u32_guarded(source + GAME_REF_WORD),
+             (unsigned long long)source_count);
     if (source_class != game_from_va(d->class_va)) {
         core_log("[core] clone: descriptor is not `%s`; refusing", d->name);
         return 0;
@@ -174,7 +136,7 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
                  game_class_name(def_class, name, sizeof name));
         return 0;
     }
-    core_log("[core] clone: new def=%p refword=%08x (expect count 0)", game_ptr(def), game_u32_guarded(def + ref_word));
+    core_log("[core] clone: new def=%p refword=%08x (expect count 0)", game_ptr(def), game_u32_guarded(def + GAME_REF_WORD));
     dm_game_take_ref(def);
 
     uint64_t count = game_u64_guarded(def + DEF_ACCESSORY_COUNT);
@@ -191,16 +153,16 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
         uint64_t src_acc = i < source_count ? game_u64_guarded(source_data + 8 * i) : 0;
         char path[LOOK_ENTRY_SIZE];
         data_path(acc, path, sizeof path);
-        core_log("[core]   [%llu] %p (src %p) %-28s refword=%08x data_path='%s'%s", (unsigned long long)i,
-                 game_ptr(acc), game_ptr(src_acc), class_name_of(acc).text, game_u32_guarded(acc + ref_word), path,
+        core_log("[core]   [%llu] %p (src %p) %-28s refword=%08x data_path='%s'%s", (unsigned long long)i, game_ptr(acc),
+                 game_ptr(src_acc), class_name_of(acc).text, game_u32_guarded(acc + GAME_REF_WORD), path,
                  acc == src_acc ? "  SHARED?!" : "");
     }
 
     def_set_plate(def);
     char plate[32];
     game_read_guarded_text(game_u64_guarded(def + DEF_PLATE_CHARS), plate, sizeof plate);
-    core_log("[core] clone: def=%p refword=%08x plate='%s' accessories=%llu", game_ptr(def),
-             game_u32_guarded(def + ref_word), plate, (unsigned long long)count);
+    core_log("[core] clone: def=%p refword=%08x plate='%s' accessories=%llu", game_ptr(def), game_u32_guarded(def + GAME_REF_WORD), plate,
+             (unsigned long long)count);
     return def;
 }
 
@@ -221,19 +183,17 @@ uint64_t dm_look_create_accessory(uint64_t class_record_va, uint64_t vtable_va, 
     }
     dm_game_add_ref(acc);
     size_t n = strlen(path);
-    uint64_t string = acc + acc_path_string;
-    uint64_t reserve = *(const uint64_t *)(uintptr_t)(*(const uint64_t *)(uintptr_t)string + vslot_string_reserve);
-    ((void (*)(uint64_t, uint64_t))(uintptr_t)reserve)(string, n + 1);
-    memcpy(game_ptr(*(const uint64_t *)(uintptr_t)(acc + acc_path_chars)), path, n + 1);
-    *(volatile uint64_t *)(uintptr_t)(acc + acc_path_length) = n;
+    uint64_t string = acc + acc_off::path_string;
+    game_vslot<void (*)(uint64_t, uint64_t)>(string, vslot_string_reserve)(string, n + 1);
+    memcpy(game_ptr(*(const uint64_t *)(uintptr_t)(acc + acc_off::path_chars)), path, n + 1);
+    *(volatile uint64_t *)(uintptr_t)(acc + acc_off::path_length) = n;
     return acc;
 }
 
 void game_array_push_ref(uint64_t array, uint64_t object)
 {
     uint64_t count = *(const uint64_t *)(uintptr_t)(array + array_count);
-    uint64_t grow = *(const uint64_t *)(uintptr_t)(*(const uint64_t *)(uintptr_t)array + vslot_array_grow);
-    ((void (*)(uint64_t, uint64_t))(uintptr_t)grow)(array, count + 1);
+    game_vslot<void (*)(uint64_t, uint64_t)>(array, vslot_array_grow)(array, count + 1);
     dm_game_take_ref(object);
     uint64_t data = *(const uint64_t *)(uintptr_t)(array + array_data);
     *(volatile uint64_t *)(uintptr_t)(data + 8 * count) = object;
@@ -261,7 +221,7 @@ uint64_t clone_local_accessory(const look_entry *e, uint64_t reuse, uint8_t *use
         if (!game_class_reaches(el_class, base))
             continue;
         *found = true;
-        uint64_t fn = game_u64_guarded(game_u64_guarded(el) + vslot_clone);
+        uint64_t fn = game_u64_guarded(game_vslot_entry(game_u64_guarded(el), vslot_clone));
         uint64_t copy = ((uint64_t(*)(uint64_t))(uintptr_t)fn)(el);
         if (!copy || copy == el || game_object_class(copy) != el_class) {
             core_log("[core] look: clone of local accessory %p failed (%p)", game_ptr(el), game_ptr(copy));
@@ -286,7 +246,7 @@ uint64_t cargo_accessory(const look_entry *e, uint64_t generic)
     if (!e->has_cargo)
         return generic;
     const char *name = e->cargo_name;
-    uint64_t cargo = ((uint64_t(*)(const char **))(uintptr_t)game_addr(call_cargo_lookup))(&name);
+    uint64_t cargo = game_fn<uint64_t(*)(const char **)>(call_cargo_lookup)(&name);
     if (!cargo || !game_class_reaches(game_object_class(cargo), game_from_va(cargo_class))) {
         core_log("[core] look: cargo '%s' not found here (%p); the trailer comes without its load", e->cargo_name,
                  game_ptr(cargo));
@@ -370,7 +330,7 @@ namespace {
 uint64_t start_truck(uint64_t *reuse)
 {
     uint64_t truck = game_local_truck();
-    uint64_t local = truck ? game_u64_guarded(truck + vehicle_definition) : 0;
+    uint64_t local = truck ? game_u64_guarded(truck + actor_off::definition) : 0;
     if (!has_vtable(local, def_class_vehicle.vtable_va)) {
         core_log("[core] look: no local `vehicle` definition to start from");
         return 0;
@@ -387,9 +347,9 @@ uint64_t start_truck(uint64_t *reuse)
 uint64_t start_trailer(uint64_t *reuse)
 {
     uint64_t block = game_player_block_guarded();
-    uint64_t actor = block ? game_u64_guarded(block + player_trailer) : 0;
+    uint64_t actor = block ? game_u64_guarded(block + GAME_PLAYER_TRAILER) : 0;
     if (actor && game_is_trailer_actor(actor)) {
-        uint64_t own = game_u64_guarded(actor + vehicle_definition);
+        uint64_t own = game_u64_guarded(actor + actor_off::definition);
         if (has_vtable(own, def_class_trailer.vtable_va))
             *reuse = own + DEF_ACCESSORY_ARRAY;
     }
@@ -421,7 +381,7 @@ uint64_t emptied_array(uint64_t def)
         core_log("[core] look: clone has no accessory list (%p)", game_ptr(array));
         return 0;
     }
-    auto erase = (void (*)(uint64_t, uint64_t))(uintptr_t)game_addr(call_array_erase);
+    auto erase = game_fn<void (*)(uint64_t, uint64_t)>(call_array_erase);
     for (int erased = 0;; erased++) {
         uint64_t count = *(const uint64_t *)(uintptr_t)(array + array_count);
         if (count == 0)
@@ -438,7 +398,7 @@ uint64_t wheel_key(uint64_t accessory)
 {
     uint64_t data = accessory_data(accessory), key = 0;
     uint32_t id = *(const uint32_t *)(uintptr_t)(data + data_key_id);
-    ((void (*)(uint64_t *, uint32_t, uint64_t))(uintptr_t)game_addr(call_data_key))(&key, id, data);
+    game_fn<void (*)(uint64_t *, uint32_t, uint64_t)>(call_data_key)(&key, id, data);
     return key;
 }
 
@@ -475,16 +435,16 @@ uint64_t build(const char *list, int32_t count, int kind)
         if (vtable == game_from_va(wheel_accessory_vtable)) {
             wheel_count++;
             uint16_t offset = e.wheel_offset >= 0 ? (uint16_t)e.wheel_offset : look_wheel_offset(&wheels, wheel_key(acc));
-            *(volatile uint16_t *)(uintptr_t)(acc + acc_wheel_offset) = offset;
+            *(volatile uint16_t *)(uintptr_t)(acc + acc_off::wheel_offset) = offset;
         } else if (vtable == game_from_va(paint_accessory_vtable) && e.has_paint) {
-            memcpy(game_ptr(acc + acc_paint), e.paint, sizeof e.paint);
+            memcpy(game_ptr(acc + acc_off::paint), e.paint, sizeof e.paint);
         }
 
         uint64_t before = *(const uint64_t *)(uintptr_t)(array + array_count);
         game_array_push_ref(array, acc);
         dm_game_release(acc); // the array keeps the resolver's reference
         uint64_t after = *(const uint64_t *)(uintptr_t)(array + array_count);
-        uint32_t refword = *(const volatile uint32_t *)(uintptr_t)(acc + ref_word);
+        uint32_t refword = *(const volatile uint32_t *)(uintptr_t)(acc + GAME_REF_WORD);
         core_log("[core] look:   [%d] %-28s %s refword %08x list %llu->%llu %s", i, class_name_of(acc).text,
                  ours ? "(ours)" : "(new) ", refword, (unsigned long long)before, (unsigned long long)after, text);
         // The push took when the array holds exactly the one reference the

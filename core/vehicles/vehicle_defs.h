@@ -6,7 +6,7 @@
  * 1.61.3.1.
  *
  * A definition's fields (from the definition):
- *   +0x00  virtual table (slot +0x10 clones it, slot +0x28 gets its class)
+ *   +0x00  virtual table (slot 2 clones it, slot 5 gets its class)
  *   +0x08  reference word (low 25 bits the count)
  *   +0x10  the accessory array object, embedded: its virtual table at +0x10,
  *          its element data (u64 pointers) at +0x18, its count (u64) at
@@ -15,22 +15,16 @@
  *          One array per definition: had building filled another object
  *          (say one at +0x38), a built definition would report, dump and
  *          load with accessories other than the ones built.
- *   +0x70  the plate string object (slot +0x10 reserves n characters,
+ *   +0x70  the plate string object (slot 2 reserves n characters,
  *          +0x78 the character buffer, +0x80 the length, u64)
  *   +0x1A0 (trailer definitions) the trailer_def entry
- * A game array object: +0 virtual table (slot +0x18 grows it to hold n
+ * A game array object: +0 virtual table (slot 3 grows it to hold n
  * elements), +8 element data, +0x10 count; read as 32 bytes. */
 #pragma once
 #include <stdint.h>
 #include "look_list.h"
+#include "vehicle_game.h" /* the DEF_ offsets */
 
-#define DEF_ACCESSORY_ARRAY 0x10u /* definition + this: the accessory array object */
-#define DEF_ACCESSORY_DATA 0x18u
-#define DEF_ACCESSORY_COUNT 0x20u
-#define DEF_PLATE 0x70u
-#define DEF_PLATE_CHARS 0x78u
-#define DEF_PLATE_LENGTH 0x80u
-#define DEF_TRAILER_DEF 0x1A0u
 #define DEF_PLATE_TEXT "DROVEMARK|california"
 
 /* One game definition class; addresses are game VAs. */
@@ -38,7 +32,7 @@ typedef struct class_descriptor {
     const char *name;
     uint64_t class_va;
     uint64_t vtable_va;
-    uint64_t clone_va; /* the virtual table's slot +0x10 */
+    uint64_t clone_va; /* the virtual table's slot 2 */
     uint32_t readable_size;
 } class_descriptor;
 extern const class_descriptor def_class_vehicle;
@@ -53,7 +47,7 @@ extern uint8_t dm_look_building_off;
 /* A new definition cloned from source with one reference of ours, the plate
  * set; 0 (and one log line) when refused or failed. */
 uint64_t def_clone(uint64_t source, const class_descriptor *descriptor);
-/* The definition's clone virtual (slot +0x10) under the guard; *fault := 1
+/* The definition's clone virtual (slot 2) under the guard; *fault := 1
  * when a fault was caught (last_fault holds it), else 0. */
 uint64_t def_clone_guarded(uint64_t definition, uint8_t *fault);
 /* Reserves 21 characters in the plate string and writes DEF_PLATE_TEXT. */

@@ -2,11 +2,12 @@
 // the trailers coupled to it, read and reset in the game's own data.
 //
 // What the objects are: the truck's and each trailer's data are the objects
-// at +0x1F8 of the truck and of the trailer actor, that is their vehicle and
-// trailer definitions (classes 0x1E1C370 and 0x1E1CE30). 0x1E1CE30 is the
-// trailer definition class, not the trailer actor's (0x1E18250): the check
-// is made on the definition reached through the actor, so it is right as it
-// stands; each trailer of the coupled chain is checked the same way.
+// at actor_off::definition of the truck and of the trailer actor, that is
+// their vehicle and trailer definitions (vehicle_def_class_va and
+// trailer_def_class_va, vehicle_game.h). The trailer definition class is not
+// the trailer actor's (GAME_OFF_TRAILER_ACTOR_CLASS): the check is made on
+// the definition reached through the actor, so it is right as it stands;
+// each trailer of the coupled chain is checked the same way.
 //
 // Index: data objects, printing, repair, the command.
 #include <windows.h>
@@ -15,7 +16,9 @@
 #include "core.h"
 #include "dm_guard.h"
 #include "game_mem.h"
+#include "vehicle_game.h"
 #include "world.h"
+#include "world_game.h"
 #include "world_read.h"
 #include "world_text.h"
 
@@ -23,33 +26,22 @@ namespace {
 
 [[maybe_unused]] const dm_host_api *damage_api; /* kept for the life cycle; nothing is sent */
 
-constexpr uint32_t off_vehicle_def_class = 0x1E1C370;
-constexpr uint32_t off_trailer_def_class = 0x1E1CE30;
-constexpr uint32_t player_trailer = 0xC8;    /* player block + : trailer actor */
-constexpr uint32_t vehicle_data = 0x1F8;     /* truck or trailer actor + : its data */
-/* truck data */
-constexpr uint32_t engine = 0x1A0, transmission = 0x1A4, cabin = 0x1A8;
-constexpr uint32_t unfixable_step = 0xC;     /* each truck part's unfixable: +0xC */
-/* trailer data */
-constexpr uint32_t body_fix = 0x1C4, body_unfix = 0x1C8, cargo = 0x1B0, next_trailer = 0x1B8;
-/* both */
-constexpr uint32_t chassis_fix = 0x98, chassis_unfix = 0x9C;
-constexpr uint32_t wheels_fix = 0xA8, wheels_fix_count = 0xB0, wheels_unfix = 0xD0, wheels_unfix_count = 0xD8;
+using namespace damage_field; /* world_game.h */
 
 /* ---- data objects ---- */
 
-uint64_t data_of_class(uint64_t data, uint32_t class_offset)
+uint64_t data_of_class(uint64_t data, uint64_t class_va)
 {
-    return data && game_object_class(data) == game_addr(class_offset) ? data : 0;
+    return data && game_object_class(data) == game_from_va(class_va) ? data : 0;
 }
 
-uint64_t player_data(uint32_t link, uint32_t class_offset)
+uint64_t player_data(uint32_t link, uint64_t class_va)
 {
     uint64_t block = game_player_block_guarded(), vehicle = 0, data = 0;
     if (!block || !game_read_guarded(block + link, &vehicle) || !vehicle ||
-        !game_read_guarded(vehicle + vehicle_data, &data))
+        !game_read_guarded(vehicle + actor_off::definition, &data))
         return 0;
-    return data_of_class(data, class_offset);
+    return data_of_class(data, class_va);
 }
 
 /* The coupled trailers' data from the first: at most 4, ending at a null
@@ -59,7 +51,7 @@ int trailer_chain(uint64_t first, uint64_t out[DAMAGE_TRAILERS_MAX])
     int n = 0;
     for (uint64_t t = first; t && n < DAMAGE_TRAILERS_MAX;) {
         out[n++] = t;
-        t = data_of_class(world_read<uint64_t>(t + next_trailer), off_trailer_def_class);
+        t = data_of_class(world_read<uint64_t>(t + def_off::trailer_next), trailer_def_class_va);
     }
     return n;
 }
@@ -179,8 +171,8 @@ void damage_repair(const damage_repair_sel &sel)
 
 void damage_init(const dm_host_api *api) { damage_api = api; }
 
-uint64_t damage_player_truck() { return player_data(GAME_PLAYER_LOCAL_TRUCK, off_vehicle_def_class); }
-uint64_t damage_player_trailer() { return player_data(player_trailer, off_trailer_def_class); }
+uint64_t damage_player_truck() { return player_data(GAME_PLAYER_LOCAL_TRUCK, vehicle_def_class_va); }
+uint64_t damage_player_trailer() { return player_data(GAME_PLAYER_TRAILER, trailer_def_class_va); }
 
 /* ---- the command ---- */
 

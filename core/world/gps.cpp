@@ -9,21 +9,15 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "world.h"
+#include "world_game.h"
 #include "world_read.h"
 #include "world_text.h"
 
 namespace {
 
-/* ---- the navigation block ---- */
+/* ---- the navigation block (its layout in world_game.h) ---- */
 
-constexpr uint32_t ctrl_navigation = 0x4128;  /* game_ctrl + : the navigation block (in place) */
-constexpr uint32_t nav_mode = 0x1C8, nav_revision = 0x270;
-constexpr uint32_t nav_behind_count = 0x1E0, nav_ahead = 0x200, nav_ahead_count = 0x208;
-constexpr uint32_t nav_avoid_count = 0x230, nav_history_count = 0x258;
-constexpr uint32_t nav_setter_a = 0x220, nav_setter_b = 0x248;
-constexpr uint32_t player_nearest_flag = 0x28; /* player block + : u8 for the node search */
-constexpr uint32_t off_nearest_node = 0x7B65B0, off_route_set = 0x4FC3A0, off_route_clear = 0x4FC000;
-constexpr uint32_t off_list_marker = 0x21FC348;
+using namespace gps_field;
 
 /* The mark: the truck's position at "gps mark"; lost at a core reload. */
 struct {
@@ -97,7 +91,7 @@ int nearest_node(double x, double y, double z, gps_node *out)
     uint8_t flag = block ? game_read_guarded_or_zero<uint8_t>(block + player_nearest_flag) : 0;
     gps_node node = none_node;
     if (!guarded_step("nearest node", [&] {
-            ((nearest_fn)(uintptr_t)game_addr(off_nearest_node))(ctrl, &node, 0, xi, yi, zi, flag, 0, 1);
+            game_fn<nearest_fn>(off_nearest_node)(ctrl, &node, 0, xi, yi, zi, flag, 0, 1);
         }))
         return -1;
     *out = node;
@@ -122,14 +116,13 @@ bool gps_set_route(int32_t mode, const gps_node *nodes, size_t count)
     game_list start = { marker, (uint64_t)(uintptr_t)&start_node, 1, 1 };
     game_list list = { marker, (uint64_t)(uintptr_t)points, count, count };
     return guarded_step("route set", [&] {
-        ((route_set_fn)(uintptr_t)game_addr(off_route_set))(nav, mode, &start, &list, nav + nav_setter_a,
-                                                           nav + nav_setter_b);
+        game_fn<route_set_fn>(off_route_set)(nav, mode, &start, &list, nav + nav_setter_a, nav + nav_setter_b);
     });
 }
 
 static bool route_clear(uint64_t nav)
 {
-    return guarded_step("route clear", [&] { ((route_clear_fn)(uintptr_t)game_addr(off_route_clear))(nav); });
+    return guarded_step("route clear", [&] { game_fn<route_clear_fn>(off_route_clear)(nav); });
 }
 
 /* ---- status ---- */

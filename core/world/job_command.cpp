@@ -271,16 +271,16 @@ void job_prepare_take(job_block *b, uint64_t player, bool tp)
     bool ok = dm_guarded(
         [&] {
             uint8_t has = job_player_has_truck(player) ? 1 : 0;
-            int32_t status = job_game_fn<int32_t (*)(job_block *, uint8_t, uint8_t)>(block_prepare)(b, tp ? 1 : 0, has);
+            int32_t status = game_fn<int32_t (*)(job_block *, uint8_t, uint8_t)>(block_prepare)(b, tp ? 1 : 0, has);
             log_block("prepared", b);
             char text[128];
             if (status != 0) {
                 core_log("[core] job: prepare failed: %d %s", status, job_result_text(status, text, sizeof text));
             } else {
-                int32_t r = job_game_fn<int32_t (*)(job_block *)>(block_take)(b);
+                int32_t r = game_fn<int32_t (*)(job_block *)>(block_take)(b);
                 core_log("[core] job: take -> %d %s", r, job_result_text(r, text, sizeof text));
             }
-            job_game_fn<void (*)(job_block *)>(block_free)(b);
+            game_fn<void (*)(job_block *)>(block_free)(b);
         },
         &fault);
     if (!ok)
@@ -315,7 +315,7 @@ void cmd_get(const dm_frame_info *info, job_word *w, int n)
     dm_seh_fault fault = {};
     if (!dm_guarded(
             [&] {
-                found = job_game_fn<uint8_t (*)(uint64_t, const uint64_t *, const uint64_t *, job_block *)>(block_pick)(
+                found = game_fn<uint8_t (*)(uint64_t, const uint64_t *, const uint64_t *, job_block *)>(block_pick)(
                     eco, &from, &to, &b);
             },
             &fault)) {

@@ -25,10 +25,10 @@ void game_string_make(game_string *s, const char *text)
     memset(s, 0, sizeof *s);
     s->word0 = game_addr(string_word0);
     s->word1 = game_addr(string_word1);
-    job_game_fn<void (*)(game_string *, const char *)>(string_assign)(s, text);
+    game_fn<void (*)(game_string *, const char *)>(string_assign)(s, text);
 }
 
-void game_string_release(game_string *s) { job_game_fn<void (*)(game_string *)>(string_free)(s); }
+void game_string_release(game_string *s) { game_fn<void (*)(game_string *)>(string_free)(s); }
 
 } // namespace
 
@@ -38,12 +38,12 @@ uint64_t job_economy() { return game_read_guarded_or_zero<uint64_t>(game_addr(GA
 
 uint64_t job_company_lookup(uint64_t company, uint64_t city)
 {
-    return job_game_fn<uint64_t (*)(const uint64_t *, const uint64_t *)>(company_lookup)(&company, &city);
+    return game_fn<uint64_t (*)(const uint64_t *, const uint64_t *)>(company_lookup)(&company, &city);
 }
 
 uint64_t job_cargo_lookup(uint64_t cargo)
 {
-    return job_game_fn<uint64_t (*)(const uint64_t *)>(cargo_lookup)(&cargo);
+    return game_fn<uint64_t (*)(const uint64_t *)>(cargo_lookup)(&cargo);
 }
 
 uint64_t job_company_from_name(const char *name)
@@ -89,7 +89,7 @@ void job_generate_offer(uint64_t eco, const char *cargo, const char *source, con
     game_string_make(&c, cargo);
     game_string_make(&s, source);
     game_string_make(&t, target);
-    job_game_fn<void (*)(uint64_t, game_string *, game_string *, game_string *)>(offer_generator)(eco, &c, &s, &t);
+    game_fn<void (*)(uint64_t, game_string *, game_string *, game_string *)>(offer_generator)(eco, &c, &s, &t);
     game_string_release(&c);
     game_string_release(&s);
     game_string_release(&t);
@@ -225,7 +225,7 @@ size_t job_nearest_companies(uint64_t eco, double x, double z, placed_company *o
 
 void job_city_display_name(uint64_t city, char *out, size_t size)
 {
-    const char *name = job_game_fn<const char *(*)(const uint64_t *)>(city_display_name)(&city);
+    const char *name = game_fn<const char *(*)(const uint64_t *)>(city_display_name)(&city);
     job_text_at((uint64_t)(uintptr_t)name, out, size);
     if (!out[0])
         snprintf(out, size, "?");

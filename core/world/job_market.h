@@ -16,52 +16,11 @@
 #include <stdint.h>
 #include "game_mem.h"
 #include "job_text.h"
+#include "world_game.h"
 
 // ---------------------------------------------------------------- layout
 
-namespace job_off {
-
-/* from game_base */
-constexpr uint32_t company_lookup = 0x7D2390;  /* (u64 *company token, u64 *city token) -> company */
-constexpr uint32_t cargo_lookup = 0xAB8F50;    /* (u64 *cargo token) -> cargo */
-constexpr uint32_t offer_generator = 0x4A16D0; /* (economy, cargo, source name, target name) */
-constexpr uint32_t string_word0 = 0x21D2CC0, string_word1 = 0x1DF246E;
-constexpr uint32_t string_assign = 0xF5D60;    /* (string *, const char *) */
-constexpr uint32_t string_free = 0x11B620;     /* (string *) */
-constexpr uint32_t row_routine = 0x106CFC0;    /* (a1, a2, row) */
-constexpr uint32_t result_texts = 0x1E1BBF0;   /* 28 text pointers */
-constexpr uint32_t block_pick = 0x82F750, block_prepare = 0x831650;
-constexpr uint32_t block_take = 0x830570, block_free = 0x82F910;
-/* Chosen here (the game's own, found by this core's developer): the city
- * display-name call, (u64 *city token) -> const char * or null. */
-constexpr uint32_t city_display_name = 0x7D2A40;
-
-/* economy + */
-constexpr uint32_t economy_player = 0x18;
-/* Chosen here: the company list is a pointer to an array of company
- * pointers at economy + 0x40 and its u32 count at + 0x48. */
-constexpr uint32_t economy_companies = 0x40, economy_company_count = 0x48;
-/* economy player + */
-constexpr uint32_t player_jobs[3] = { 0x28, 0x30, 0x38 };
-constexpr uint32_t player_truck_list = 0x78, player_truck_count = 0x80;
-
-/* company + ; the name tokens at + 0x20 and + 0x28 are chosen here */
-constexpr uint32_t company_item = 0x10, company_token = 0x20, company_city = 0x28;
-constexpr uint32_t company_offers = 0x80, company_offer_count = 0x88;
-constexpr uint32_t item_owner = 0x58, item_position = 0x60;
-
-/* offer + ; the target name is a pointer to NUL-terminated text (chosen
- * here), as are the trailer definition at + 0x60 and the u32 units at
- * + 0x54 */
-constexpr uint32_t offer_target_name = 0x18, offer_expiry = 0x48, offer_urgency = 0x4C;
-constexpr uint32_t offer_distance = 0x50, offer_units = 0x54, offer_cargo = 0x58, offer_trailer_def = 0x60;
-/* cargo + */
-constexpr uint32_t cargo_name = 0x18, cargo_name_length = 0x20;
-
-/* The game's urgencies are 0..2. */
-constexpr uint32_t urgency_max = 2;
-
-} // namespace job_off
+/* job_off: in world_game.h */
 
 /* A game string (chosen here): the two words, then the text the assign call
  * made (pointer and length); the free call releases the text. */
@@ -82,9 +41,6 @@ struct job_block {
     uint64_t spare;
 };
 static_assert(sizeof(job_block) == 0x80 && offsetof(job_block, trailer) == 0x30, "job_block layout");
-
-/* The game's routine at the offset, as a function of type F. */
-template <typename F> F job_game_fn(uint32_t offset) { return (F)(uintptr_t)game_addr(offset); }
 
 // ---------------------------------------------------------------- access
 

@@ -25,6 +25,7 @@
 #include "dm_api.h"
 #include "net_records.h"
 #include "placement.h"
+#include "props_game.h"
 #include "props_math.h"
 
 /* ---- the reload block ---- */
@@ -84,45 +85,6 @@ static_assert(offsetof(props_state_block, game_ctrl) == 8 && offsetof(props_stat
                   offsetof(props_state_block, drawing_on) == 20 && offsetof(props_state_block, table) == 24 &&
                   sizeof(props_state_block) == 21016,
               "props_state_block: the 21016 bytes a later core build maps");
-
-/* ---- game layout (build 1.61.3.1, from game_base unless named) ---- */
-#define GAME_OFF_MODEL_VTABLE 0x243E518u
-#define GAME_OFF_MODEL_CLASS 0x1E796F0u     /* class record; its create at +8 */
-#define GAME_OFF_FILES 0x273D228u           /* u64 array of file-system entries */
-#define GAME_OFF_FILES_COUNT 0x273D230u     /* u64 entries; must exceed 4 */
-#define FILES_INTERFACE_ENTRY 4             /* entry 4 is the interface whose slot 4 answers exists */
-#define GAME_OFF_ALLOC 0x13F4830u           /* (size) -> block */
-#define GAME_OFF_SETUP_CONSTRUCT 0x659400u  /* (block) */
-#define GAME_OFF_SETUP_REF 0x39C6F0u        /* (u64 *out) */
-#define GAME_OFF_SETUP_BIND 0x6594E0u       /* (block, 1, ref) */
-#define GAME_OFF_SETUP_ATTACH 0x15E3200u    /* (model, block, ref) */
-#define GAME_OFF_TRANSFORM_UPDATE 0x13CDD70u /* (model + 0x10, u64 at model + 0x50) */
-#define GAME_OFF_WORLD_PLACEMENT 0x458A00u  /* (model + 0x10) -> placement * */
-#define GAME_OFF_COMPOSE 0x139BD80u         /* (frame, out, relative) */
-#define MODEL_SIZE 896u
-#define MODEL_REF 0x08u
-#define MODEL_TRANSFORM 0x10u
-#define MODEL_PLACEMENT 0x30u
-#define MODEL_TRANSFORM_ARG 0x50u
-#define MODEL_DESCRIPTOR 0x118u
-#define MODEL_BOX_DESCRIPTOR 0x120u
-#define MODEL_FLAGS 0x13Cu
-#define MODEL_LOADED 0x100u
-#define MODEL_HOOKUPS 0x320u
-#define MODEL_HOOKUP_COUNT 0x328u
-#define MODEL_SLOT_RELEASE 1
-#define MODEL_SLOT_HOOKUP_TICK 17
-#define MODEL_SLOT_DRAW 18
-#define MODEL_SLOT_HOOKUPS_CREATE 30
-#define MODEL_SLOT_SET_DATA 33
-#define MODEL_SLOT_HOOKUPS_PREPARE 40
-#define CTRL_CAMERA_MANAGER 0x960u
-#define CAMERA_RENDER_WORD 0x10u
-#define VEHICLE_CHASSIS_SLOTS 0x160u
-#define VEHICLE_CABIN_SLOTS 0xFB8u
-#define VEHICLE_SLOT_OBJECT_SIZE 4040u
-#define PLAYER_TRAILER 0xC8u
-#define VEHICLE_LIGHTS 0x2A0u               /* u32: bit 1 headlights, bit 9 beacons */
 
 /* ---- core-side state (props_table.cpp; lost on a reload) ---- */
 extern const dm_host_api *props_api;

@@ -25,7 +25,7 @@
 bool props_game_world_placement(uint64_t model, placement *out)
 {
     volatile uint64_t at = 0;
-    if (!dm_guarded([&] { at = ((uint64_t(*)(uint64_t))(uintptr_t)game_addr(GAME_OFF_WORLD_PLACEMENT))(model + MODEL_TRANSFORM); }))
+    if (!dm_guarded([&] { at = game_fn<uint64_t(*)(uint64_t)>(GAME_OFF_WORLD_PLACEMENT)(model + MODEL_TRANSFORM); }))
         return false;
     return at && game_copy_guarded(out, at, sizeof *out);
 }
@@ -34,7 +34,7 @@ bool props_game_compose(const placement *frame, const props_relative *rel, place
 {
     placement tmp = {};
     bool ok = dm_guarded([&] {
-        ((uint64_t(*)(uint64_t, uint64_t, uint64_t))(uintptr_t)game_addr(GAME_OFF_COMPOSE))(
+        game_fn<uint64_t(*)(uint64_t, uint64_t, uint64_t)>(GAME_OFF_COMPOSE)(
             (uint64_t)(uintptr_t)frame, (uint64_t)(uintptr_t)&tmp, (uint64_t)(uintptr_t)rel);
     });
     if (ok)
@@ -72,7 +72,7 @@ uint64_t props_attach_target_model(const prop_record *r)
     uint64_t block = game_player_block_guarded();
     if (!block)
         return 0;
-    uint64_t vehicle = game_u64_guarded(block + (part == PROP_PART_TRAILER ? PLAYER_TRAILER : GAME_PLAYER_LOCAL_TRUCK));
+    uint64_t vehicle = game_u64_guarded(block + (part == PROP_PART_TRAILER ? GAME_PLAYER_TRAILER : GAME_PLAYER_LOCAL_TRUCK));
     return vehicle ? vehicle_part_model(vehicle, part) : 0;
 }
 

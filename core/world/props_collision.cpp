@@ -13,34 +13,13 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "props.h"
-
-/* ---- game layout (build 1.61.3.1) ---- */
-#define CTRL_PHYSICS_SERVER 0x2D90u      /* game_ctrl + : u64 */
-#define CTRL_COLLISION_SCENE 0x2DA0u     /* game_ctrl + : u64 */
-#define GAME_OFF_SCENE_VTABLE 0x244F028u
-#define GAME_OFF_RESOURCE_LOAD 0x1E3C60u /* (manager + 0xD8, 1, &path, kind, 0, 0) -> resource */
-#define GAME_OFF_RESOURCE_MANAGER 0x36B8B78u /* u64 pointer to the resource manager */
-#define RESOURCE_MANAGER_LIST 0xD8u      /* manager + : what the load takes */
-#define GAME_OFF_COLLISION_KIND 0x1E79740u
-#define RESOURCE_DATA 0x50u
-#define SERVER_SLOT_NEW_STATIC 12
-#define ACTOR_SLOT_SET_PLACEMENT 34
-#define GAME_OFF_SHAPE_BUILD 0x157D810u
-#define GAME_OFF_ACTOR_LAYER 0x1686250u  /* (actor, 1) */
-#define GAME_OFF_SCENE_ADD 0x16850B0u    /* (actor, collision scene) */
-#define GAME_OFF_SHAPES_REMOVE 0x1682710u /* (server, &shapes) */
-#define GAME_OFF_ACTOR_REMOVE 0x1682560u /* (server, actor) */
+#include "vehicle_game.h"
 
 namespace {
 
 uint64_t cached_scene, cached_server;
 const char *step;
 
-uint64_t slot(uint64_t object, int n)
-{
-    uint64_t vt = *(const uint64_t *)(uintptr_t)object;
-    return *(const uint64_t *)(uintptr_t)(vt + 8ull * n);
-}
 
 bool is_scene(uint64_t p)
 {
@@ -124,17 +103,16 @@ bool props_create_collision(prop_record *r)
     step = "load pmc";
     bool ok = dm_guarded([&] {
         const char *path = pmc;
-        uint64_t res = ((uint64_t(*)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t))(uintptr_t)
-                            game_addr(GAME_OFF_RESOURCE_LOAD))(manager + RESOURCE_MANAGER_LIST, 1,
-                                                               (uint64_t)(uintptr_t)&path,
-                                                               game_addr(GAME_OFF_COLLISION_KIND), 0, 0);
+        typedef uint64_t (*resource_load_fn)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t);
+        uint64_t res = game_fn<resource_load_fn>(GAME_OFF_RESOURCE_LOAD)(
+            manager + RESOURCE_MANAGER_LIST, 1, (uint64_t)(uintptr_t)&path, game_addr(GAME_OFF_COLLISION_KIND), 0, 0);
         uint64_t data = res && dm_probe_read(res, 88) ? *(const uint64_t *)(uintptr_t)(res + RESOURCE_DATA) : 0;
         if (!data) {
             result = -1;
             return;
         }
         step = "new static actor";
-        uint64_t actor = ((uint64_t(*)(uint64_t))(uintptr_t)slot(server, SERVER_SLOT_NEW_STATIC))(server);
+        uint64_t actor = game_vslot<uint64_t (*)(uint64_t)>(server, SERVER_SLOT_NEW_STATIC)(server);
         if (!actor) {
             result = -2;
             return;
@@ -151,17 +129,17 @@ bool props_create_collision(prop_record *r)
             float scale;
         } local = { { 0, 0, 0 }, 0, { 1, 0, 0, 0 }, 1.0f };
         uint64_t look = r->look, variant = r->variant;
-        builder = ((bool (*)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint32_t, uint64_t))(uintptr_t)
-                       game_addr(GAME_OFF_SHAPE_BUILD))(data, (uint64_t)(uintptr_t)&look, (uint64_t)(uintptr_t)&variant,
-                                                        server, actor, (uint64_t)(uintptr_t)r->shapes, 0,
-                                                        (uint64_t)(uintptr_t)&local);
+        typedef bool (*shape_build_fn)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint32_t, uint64_t);
+        builder = game_fn<shape_build_fn>(GAME_OFF_SHAPE_BUILD)(data, (uint64_t)(uintptr_t)&look,
+                                                                 (uint64_t)(uintptr_t)&variant, server, actor,
+                                                                 (uint64_t)(uintptr_t)r->shapes, 0, (uint64_t)(uintptr_t)&local);
         step = "set placement";
-        ((uint64_t(*)(uint64_t, uint64_t))(uintptr_t)slot(actor, ACTOR_SLOT_SET_PLACEMENT))(
+        game_vslot<uint64_t (*)(uint64_t, uint64_t)>(actor, ACTOR_SLOT_SET_PLACEMENT)(
             actor, (uint64_t)(uintptr_t)&r->place);
         step = "layer";
-        ((uint64_t(*)(uint64_t, uint64_t))(uintptr_t)game_addr(GAME_OFF_ACTOR_LAYER))(actor, 1);
+        game_fn<uint64_t (*)(uint64_t, uint64_t)>(game_call::body_settle)(actor, 1);
         step = "to scene";
-        ((uint64_t(*)(uint64_t, uint64_t))(uintptr_t)game_addr(GAME_OFF_SCENE_ADD))(actor, scene);
+        game_fn<uint64_t (*)(uint64_t, uint64_t)>(GAME_OFF_SCENE_ADD)(actor, scene);
         shapes_seen = r->shapes[2];
         result = 1;
     });
@@ -196,9 +174,8 @@ void props_remove_collision(prop_record *r)
     if (server) {
         uint64_t *shapes = r->shapes;
         bool ok = dm_guarded([&] {
-            ((uint64_t(*)(uint64_t, uint64_t))(uintptr_t)game_addr(GAME_OFF_SHAPES_REMOVE))(server,
-                                                                                          (uint64_t)(uintptr_t)shapes);
-            ((uint64_t(*)(uint64_t, uint64_t))(uintptr_t)game_addr(GAME_OFF_ACTOR_REMOVE))(server, actor);
+            game_fn<uint64_t (*)(uint64_t, uint64_t)>(GAME_OFF_SHAPES_REMOVE)(server, (uint64_t)(uintptr_t)shapes);
+            game_fn<uint64_t (*)(uint64_t, uint64_t)>(GAME_OFF_ACTOR_REMOVE)(server, actor);
         });
         if (!ok)
             props_log("[props] #%u: removing collision faulted", r->local_id);

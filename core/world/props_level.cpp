@@ -18,8 +18,6 @@
 #include "game_mem.h"
 #include "props.h"
 
-#define SCENE_SLOT_CAST 22
-
 /* ---- rays ---- */
 
 typedef uint64_t (*cast_fn)(uint64_t scene, uint64_t hit, uint32_t filter, uint64_t origin, uint64_t direction,
@@ -44,8 +42,7 @@ bool props_raycast_down(double x, double y, double z, double length, props_hit *
     memset(out, 0, sizeof *out);
     out->fraction = -1.0f;
     bool ok = dm_guarded([&] {
-        uint64_t vt = *(const uint64_t *)(uintptr_t)scene;
-        cast_fn cast = (cast_fn)(uintptr_t)(*(const uint64_t *)(uintptr_t)(vt + 8 * SCENE_SLOT_CAST));
+        cast_fn cast = game_vslot<cast_fn>(scene, SCENE_SLOT_CAST);
         cast(scene, (uint64_t)(uintptr_t)out, filter, (uint64_t)(uintptr_t)&origin, (uint64_t)(uintptr_t)direction,
              (float)length, 0);
     });

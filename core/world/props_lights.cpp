@@ -16,32 +16,10 @@
 #include "game_mem.h"
 #include "net_client.h"
 #include "props.h"
+#include "vehicle_game.h"
 #include "vehicles.h"
 
-/* ---- game layout (build 1.61.3.1) ---- */
-#define GAME_OFF_FLARE_BLINK_CLASS 0x1E193C0u
-#define GAME_OFF_LIGHT_CLASS 0x1E19320u
-#define GAME_OFF_HOOKUP_CONTEXT 0x225BA20u
-#define GAME_OFF_INLINE_LIST 0x21D2E48u
-#define FLARE_DISABLED 0x240u
-#define LIGHT_ALWAYS_ON 0x198u
-#define HOOKUPS_MAX 4096u
-#define CTRL_LIGHTS 0x3278u
-#define CTRL_STATIC_LIGHTS 0x32A0u
-#define CTRL_MOVING_LIGHTS 0x32C8u
-#define LIGHT_HEADLIGHTS 0x2u
-#define LIGHT_BEACONS 0x200u
-
 namespace {
-
-typedef uint64_t (*fn1)(uint64_t);
-typedef uint64_t (*fn3)(uint64_t, uint64_t, uint64_t);
-
-uint64_t vslot(uint64_t object, int n)
-{
-    uint64_t vt = *(const uint64_t *)(uintptr_t)object;
-    return *(const uint64_t *)(uintptr_t)(vt + 8ull * n);
-}
 
 /* ---- classes ---- */
 
@@ -102,8 +80,9 @@ void props_create_hookups(prop_record *r)
         l.slot = 0;
     }
     bool ok = dm_guarded([&] {
-        ((fn1)(uintptr_t)vslot(model, MODEL_SLOT_HOOKUPS_PREPARE))(model);
-        ((fn3)(uintptr_t)vslot(model, MODEL_SLOT_HOOKUPS_CREATE))(model, (uint64_t)(uintptr_t)&ctx, 1);
+        game_vslot<uint64_t (*)(uint64_t)>(model, MODEL_SLOT_HOOKUPS_PREPARE)(model);
+        game_vslot<uint64_t (*)(uint64_t, uint64_t, uint64_t)>(model, MODEL_SLOT_HOOKUPS_CREATE)(
+            model, (uint64_t)(uintptr_t)&ctx, 1);
     });
     if (!ok) {
         // No hookups are made after a fault in their creation.
@@ -139,9 +118,9 @@ static bool effective_on(const prop_record *r)
     if (mode == 2 || !r->attach_part)
         return false;
     uint64_t vehicle = carrying_vehicle(r);
-    if (!vehicle || !dm_probe_read(vehicle, VEHICLE_LIGHTS + 4))
+    if (!vehicle || !dm_probe_read(vehicle, actor_off::lights + 4))
         return false;
-    uint32_t word = game_u32_guarded(vehicle + VEHICLE_LIGHTS);
+    uint32_t word = game_u32_guarded(vehicle + actor_off::lights);
     bool head = word & LIGHT_HEADLIGHTS, beacons = word & LIGHT_BEACONS;
     switch (mode) {
     case 3: return head;
@@ -211,22 +190,23 @@ static void dump_light(uint64_t light)
                       k ? "moving" : "static", record, rec.flag, rec.x, rec.y, rec.z, rec.sx, rec.sz, rec.radius);
         }
     }
-    uint64_t lamp = game_u64_guarded(light + 0x218);
+    uint64_t lamp = game_u64_guarded(light + LIGHT_LAMP);
     props_log("[props]     light: always %u lampword %p(%u) range %.2f/%.2f type %d intensity %.2f fade %.2f registered "
               "%u parent %p +1a0 %p; manager %p: %llu lights (ours %d), %llu static, %llu moving records (ours %d)",
               game_read_guarded_or_zero<uint8_t>(light + LIGHT_ALWAYS_ON), (void *)(uintptr_t)lamp,
-              lamp ? game_read_guarded_or_zero<uint8_t>(lamp) : 0, game_read_guarded_or_zero<float>(light + 0x168),
-              game_read_guarded_or_zero<float>(light + 0x16C), game_read_guarded_or_zero<int32_t>(light + 0x110),
-              game_read_guarded_or_zero<float>(light + 0x228), game_read_guarded_or_zero<float>(light + 0x108),
-              game_read_guarded_or_zero<uint8_t>(light + 0x210), (void *)(uintptr_t)game_u64_guarded(light + 0x50),
-              (void *)(uintptr_t)game_u64_guarded(light + 0x1A0), (void *)(uintptr_t)ctrl,
+              lamp ? game_read_guarded_or_zero<uint8_t>(lamp) : 0, game_read_guarded_or_zero<float>(light + LIGHT_RANGE_A),
+              game_read_guarded_or_zero<float>(light + LIGHT_RANGE_B), game_read_guarded_or_zero<int32_t>(light + LIGHT_TYPE),
+              game_read_guarded_or_zero<float>(light + LIGHT_INTENSITY), game_read_guarded_or_zero<float>(light + LIGHT_FADE),
+              game_read_guarded_or_zero<uint8_t>(light + LIGHT_REGISTERED), (void *)(uintptr_t)game_u64_guarded(light + LIGHT_PARENT),
+              (void *)(uintptr_t)game_u64_guarded(light + LIGHT_1A0), (void *)(uintptr_t)ctrl,
               (unsigned long long)light_count, index, (unsigned long long)counts[0], (unsigned long long)counts[1],
               record);
     placement w = {};
-    props_game_world_placement(light + 0x1B0 - MODEL_TRANSFORM, &w);
+    props_game_world_placement(light + LIGHT_FRAME - MODEL_TRANSFORM, &w);
     props_log("[props]     hookup local (%.2f, %.2f, %.2f); light world (%.1f, %.1f, %.1f) sector (%d, %d)",
-              game_read_guarded_or_zero<float>(light + 0x30), game_read_guarded_or_zero<float>(light + 0x34),
-              game_read_guarded_or_zero<float>(light + 0x38), w.x, w.y, w.z, w.sector_x, w.sector_z);
+              game_read_guarded_or_zero<float>(light + LIGHT_HOOKUP_LOCAL),
+              game_read_guarded_or_zero<float>(light + LIGHT_HOOKUP_LOCAL + 4),
+              game_read_guarded_or_zero<float>(light + LIGHT_HOOKUP_LOCAL + 8), w.x, w.y, w.z, w.sector_x, w.sector_z);
 }
 
 void props_cmd_hookups(const char *rest)

@@ -29,23 +29,14 @@ namespace {
  * once per server prop, however often the server resends it. */
 uint32_t refused[32];
 
-typedef uint64_t (*fn1)(uint64_t);
-typedef uint64_t (*fn2)(uint64_t, uint64_t);
-typedef uint64_t (*fn3)(uint64_t, uint64_t, uint64_t);
-typedef uint64_t (*fn5)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t);
 
-uint64_t vslot(uint64_t object, int slot)
-{
-    uint64_t vt = *(const uint64_t *)(uintptr_t)object;
-    return *(const uint64_t *)(uintptr_t)(vt + 8ull * slot);
-}
 
 /* Our reference dropped: -1, the game's destroy at count 0. */
 void drop_ref(uint64_t object)
 {
-    LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + MODEL_REF));
+    LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + GAME_REF_WORD));
     if (((uint32_t)now & GAME_REF_COUNT_MASK) == 0)
-        ((fn1)(uintptr_t)game_addr(GAME_OFF_DESTROY))(object);
+        game_fn<uint64_t (*)(uint64_t)>(GAME_OFF_DESTROY)(object);
 }
 
 } // namespace
@@ -73,11 +64,13 @@ bool props_game_file_exists(const char *path)
     if (count <= FILES_INTERFACE_ENTRY || !files || !dm_probe_read(files, 8 * (FILES_INTERFACE_ENTRY + 1)))
         return false;
     uint64_t iface = game_u64_guarded(files + 8 * FILES_INTERFACE_ENTRY), vt = 0;
-    if (!iface || !game_read_guarded(iface, &vt) || !vt || !dm_probe_read(vt + 8 * 4, 8))
+    if (!iface || !game_read_guarded(iface, &vt) || !vt || !dm_probe_read(game_vslot_entry(vt, FILES_SLOT_EXISTS), 8))
         return false;
     volatile uint8_t answer = 0;
     const char *p = path;
-    bool ok = dm_guarded([&] { answer = (uint8_t)((fn2)(uintptr_t)vslot(iface, 4))(iface, (uint64_t)(uintptr_t)&p); });
+    typedef uint64_t (*exists_fn)(uint64_t, uint64_t);
+    bool ok = dm_guarded(
+        [&] { answer = (uint8_t)game_vslot<exists_fn>(iface, FILES_SLOT_EXISTS)(iface, (uint64_t)(uintptr_t)&p); });
     return ok && answer;
 }
 
@@ -130,22 +123,23 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
         r->model = made;
         const char *path_ptr = path;
         uint64_t lk = look, vr = variant;
-        ((fn5)(uintptr_t)vslot(made, MODEL_SLOT_SET_DATA))(made, (uint64_t)(uintptr_t)&path_ptr,
-                                                           (uint64_t)(uintptr_t)&lk, (uint64_t)(uintptr_t)&vr, 0);
+        typedef uint64_t (*set_data_fn)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t);
+        game_vslot<set_data_fn>(made, MODEL_SLOT_SET_DATA)(made, (uint64_t)(uintptr_t)&path_ptr,
+                                                          (uint64_t)(uintptr_t)&lk, (uint64_t)(uintptr_t)&vr, 0);
         if (!*(const uint64_t *)(uintptr_t)(made + MODEL_DESCRIPTOR)) {
             outcome = 3;
             r->model = 0;
-            ((fn1)(uintptr_t)vslot(made, MODEL_SLOT_RELEASE))(made);
+            game_vslot<uint64_t (*)(uint64_t)>(made, MODEL_SLOT_RELEASE)(made);
             drop_ref(made);
             return;
         }
-        uint64_t block = ((fn1)(uintptr_t)game_addr(GAME_OFF_ALLOC))(0x110);
+        uint64_t block = game_fn<uint64_t (*)(uint64_t)>(GAME_OFF_ALLOC)(SETUP_BLOCK_SIZE);
         if (block) {
-            ((fn1)(uintptr_t)game_addr(GAME_OFF_SETUP_CONSTRUCT))(block);
+            game_fn<uint64_t (*)(uint64_t)>(GAME_OFF_SETUP_CONSTRUCT)(block);
             uint64_t ref = 0;
-            ((fn1)(uintptr_t)game_addr(GAME_OFF_SETUP_REF))((uint64_t)(uintptr_t)&ref);
-            ((fn3)(uintptr_t)game_addr(GAME_OFF_SETUP_BIND))(block, 1, ref);
-            ((fn3)(uintptr_t)game_addr(GAME_OFF_SETUP_ATTACH))(made, block, ref);
+            game_fn<uint64_t (*)(uint64_t)>(GAME_OFF_SETUP_REF)((uint64_t)(uintptr_t)&ref);
+            game_fn<uint64_t (*)(uint64_t, uint64_t, uint64_t)>(GAME_OFF_SETUP_BIND)(block, 1, ref);
+            game_fn<uint64_t (*)(uint64_t, uint64_t, uint64_t)>(GAME_OFF_SETUP_ATTACH)(made, block, ref);
             if (ref)
                 drop_ref(ref);
         }
@@ -200,10 +194,10 @@ void props_push_placement(prop_record *r)
     placement *p = &r->place;
     dm_guarded([&] {
         memcpy((void *)(uintptr_t)(model + MODEL_PLACEMENT), p, sizeof *p);
-        ((fn2)(uintptr_t)game_addr(GAME_OFF_TRANSFORM_UPDATE))(model + MODEL_TRANSFORM,
-                                                               *(const uint64_t *)(uintptr_t)(model + MODEL_TRANSFORM_ARG));
+        game_fn<uint64_t (*)(uint64_t, uint64_t)>(GAME_OFF_TRANSFORM_UPDATE)(
+            model + MODEL_TRANSFORM, *(const uint64_t *)(uintptr_t)(model + MODEL_TRANSFORM_ARG));
         if (actor)
-            ((fn2)(uintptr_t)vslot(actor, 34))(actor, (uint64_t)(uintptr_t)p);
+            game_vslot<uint64_t (*)(uint64_t, uint64_t)>(actor, ACTOR_SLOT_SET_PLACEMENT)(actor, (uint64_t)(uintptr_t)p);
     });
 }
 
@@ -227,9 +221,8 @@ void props_draw(uint64_t context)
         detour_gate_leave(gate, entered);
         return;
     }
-    uint64_t camera = game_u64_guarded(ctrl + CTRL_CAMERA_MANAGER);
-    volatile uint32_t saved = 0;
-    volatile bool word_set = false;
+    uint64_t camera = game_u64_guarded(ctrl + GAME_CTRL_CAMERA_MANAGER);
+    game_render_word word = {};
     bool ok = dm_guarded([&] {
         if (!b->drawing_on)
             return;
@@ -244,18 +237,14 @@ void props_draw(uint64_t context)
             uint64_t model = r.model;
             if (!model || !(*(const uint32_t *)(uintptr_t)(model + MODEL_FLAGS) & MODEL_LOADED))
                 continue;
-            if (camera && !word_set) {
-                saved = *(volatile uint32_t *)(uintptr_t)(camera + CAMERA_RENDER_WORD);
-                *(volatile uint32_t *)(uintptr_t)(camera + CAMERA_RENDER_WORD) = 1;
-                word_set = true;
-            }
-            ((fn2)(uintptr_t)vslot(model, MODEL_SLOT_DRAW))(model, context);
+            if (!word.manager)
+                game_render_word_set(&word, camera);
+            game_vslot<uint64_t (*)(uint64_t, uint64_t)>(model, MODEL_SLOT_DRAW)(model, context);
             InterlockedIncrement(&props_draw_calls);
         }
     });
     // The render word goes back on every path, a fault's too.
-    if (word_set)
-        dm_guarded([&] { *(volatile uint32_t *)(uintptr_t)(camera + CAMERA_RENDER_WORD) = saved; });
+    game_render_word_restore(&word);
     if (!ok)
         props_draw_faulted = 1;
     detour_gate_leave(gate, entered);

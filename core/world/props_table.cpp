@@ -236,8 +236,7 @@ bool props_tick(const dm_frame_info *)
             continue;
         uint64_t model = r.model;
         bool ok = dm_guarded([&] {
-            uint64_t vt = *(const uint64_t *)(uintptr_t)model;
-            ((void (*)(uint64_t))(uintptr_t)(*(const uint64_t *)(uintptr_t)(vt + 8 * MODEL_SLOT_HOOKUP_TICK)))(model);
+            game_vslot<void (*)(uint64_t)>(model, MODEL_SLOT_HOOKUP_TICK)(model);
         });
         if (!ok) {
             r.hookup_state = PROP_HOOKUPS_STOPPED;

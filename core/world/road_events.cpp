@@ -11,30 +11,16 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "plain_text.h"
+#include "rv_game.h"
 #include "world.h"
+#include "world_game.h"
 #include "world_text.h"
 
 namespace {
 
-/* ---- game data ---- */
+/* ---- game data (the layout in world_game.h) ---- */
 
-constexpr uint32_t off_manager = 0x36B8DC8;   /* u64 journey-events manager */
-constexpr uint32_t off_session = 0x36B8E00;   /* u64 session object */
-constexpr uint32_t off_handle_tables = 0x30517A0;
-constexpr uint32_t off_road_item_of = 0x48DFB0, off_apply = 0x8E3830, off_remove = 0x8E3B80;
-constexpr uint32_t session_wc = 0x2D0;
-/* manager */
-constexpr uint32_t mgr_events = 0x220, mgr_count = 0x228, mgr_next_uid = 0x240, mgr_defs_holder = 0x16E8;
-constexpr uint32_t holder_list = 0x38, list_data = 0x18, list_count = 0x20;
-/* an active event record */
-constexpr uint32_t record_size = 144;
-constexpr uint32_t rec_item = 0x00, rec_block = 0x08, rec_def = 0x18, rec_set = 0x74, rec_seed = 0x78;
-constexpr uint32_t rec_uid = 0x80, rec_flag = 0x88;
-/* a road item */
-constexpr uint32_t item_type = 0x0A, item_min = 0x0C, item_max = 0x20, item_road = 0x40, item_loaded = 0x5F;
-constexpr uint8_t item_type_road = 3;
-/* a definition */
-constexpr uint32_t def_handle = 0x0C;
+using namespace road_field;
 constexpr int active_max = 64, defs_max = 256;
 const char usage_line[] =
     "[core] roadevents: usage roadevents | defs | near | apply <name> <seed> <b0> <b1> <b2> <road> <uid> | remove <uid>";
@@ -42,11 +28,11 @@ const char usage_line[] =
 template <typename T> T rd(uint64_t at) { return at ? game_read_guarded_or_zero<T>(at) : 0; }
 
 uint64_t manager() { return rd<uint64_t>(game_addr(off_manager)); }
-uint64_t session() { return rd<uint64_t>(game_addr(off_session)); }
+uint64_t session() { return rd<uint64_t>(game_addr(rv_addr::world_controller)); }
 uint64_t world_controller()
 {
     uint64_t s = session();
-    return s ? rd<uint64_t>(s + session_wc) : 0;
+    return s ? rd<uint64_t>(s + wc_field::grid) : 0;
 }
 
 struct road_item {
@@ -240,7 +226,7 @@ void roadevents_apply(uint64_t m, const char *text)
         return;
     }
     uint64_t item = 0, ctrl = game_ctrl_guarded();
-    if (ctrl && !guarded_call("road", [&] { item = ((road_item_of_fn)(uintptr_t)game_addr(off_road_item_of))(ctrl, a.road); }))
+    if (ctrl && !guarded_call("road", [&] { item = game_fn<road_item_of_fn>(off_road_item_of)(ctrl, a.road); }))
         return;
     road_item r = item_fields(item);
     core_log("[core] roadevents apply: road %llx -> item %p (type %u, loaded %u), wc %p", (unsigned long long)a.road,
@@ -251,7 +237,7 @@ void roadevents_apply(uint64_t m, const char *text)
     }
     uint8_t result = 0;
     if (!guarded_call("apply", [&] {
-            result = ((apply_fn)(uintptr_t)game_addr(off_apply))(m, item, &a.token, a.seed, a.block, a.uid);
+            result = game_fn<apply_fn>(off_apply)(m, item, &a.token, a.seed, a.block, a.uid);
         }))
         return;
     core_log("[core] roadevents apply: returned %d", (int)result);
@@ -266,7 +252,7 @@ void roadevents_remove(uint64_t m, const char *text)
         core_log("%s", usage_line);
         return;
     }
-    if (!guarded_call("remove", [&] { ((remove_fn)(uintptr_t)game_addr(off_remove))(m, uid); }))
+    if (!guarded_call("remove", [&] { game_fn<remove_fn>(off_remove)(m, uid); }))
         return;
     core_log("[core] roadevents remove %llx: done", (unsigned long long)uid);
     roadevents_dump_active();

@@ -20,21 +20,6 @@
 #include "world.h"
 #include "world_game.h"
 
-/* ---- game layout (build 1.61.3.1, from game_base unless named) ---- */
-#define GAME_OFF_TRAFFIC_DENSITY 0x56C040u   /* (manager, f32 density) */
-#define GAME_OFF_G_TRAFFIC 0x2D4EAB0u        /* the console variable object */
-#define GAME_OFF_CVAR_VTABLE 0x2223C00u      /* its first word */
-#define GAME_OFF_CVAR_REFUSE 0xF1D30u        /* a callback that returns false */
-#define GAME_OFF_TRAFFIC_CALLBACK 0x41C080u  /* the game's own change callback */
-#define GAME_OFF_CVAR_VALUE 0x1DC850u        /* (variable) -> f32 */
-#define CVAR_NAME 0x8u                       /* inline text */
-#define CVAR_KIND 0x90u                      /* u32, 2 */
-#define CVAR_CALLBACK 0x98u                  /* u64 */
-#define CVAR_VALUE_TEXT 0xB1u                /* inline text, up to the cached flag */
-#define CVAR_CACHED 0x116u                   /* u8 */
-#define CVAR_CACHED_VALUE 0x118u             /* f32 */
-#define CVAR_ZERO_WORD 0x120u                /* u64, 0 */
-
 namespace {
 
 /* ---- state ---- */
@@ -68,7 +53,7 @@ uint64_t traffic_find_cvar()
 void traffic_push_density(uint64_t manager, float density)
 {
     typedef void (*density_fn)(uint64_t manager, float density);
-    density_fn push = (density_fn)(uintptr_t)game_addr(GAME_OFF_TRAFFIC_DENSITY);
+    density_fn push = game_fn<density_fn>(GAME_OFF_TRAFFIC_DENSITY);
     if (!dm_guarded([&] { push(manager, density); }))
         core_log("[traffic] fault pushing density %.2f to the manager %p", density, (void *)(uintptr_t)manager);
 }
@@ -76,7 +61,7 @@ void traffic_push_density(uint64_t manager, float density)
 bool cvar_value(uint64_t var, float *out)
 {
     typedef float (*value_fn)(uint64_t var);
-    value_fn value = (value_fn)(uintptr_t)game_addr(GAME_OFF_CVAR_VALUE);
+    value_fn value = game_fn<value_fn>(GAME_OFF_CVAR_VALUE);
     return dm_guarded([&] { *out = value(var); });
 }
 

@@ -6,10 +6,7 @@
 #pragma once
 #include <stdint.h>
 
-/* ---- the traffic manager (build 1.61.3.1, from game_base) ---- */
-#define GAME_OFF_TRAFFIC_MANAGER 0x36B8DC0u  /* u64 traffic manager */
-#define TRAFFIC_MGR_ENTRIES 0xF8u            /* manager + : u64 entries (16 bytes: car, second word) */
-#define TRAFFIC_MGR_COUNT 0x100u             /* manager + : u64 car count */
+/* ---- the traffic manager (its layout in world_game.h) ---- */
 #define TRAFFIC_MGR_COUNT_MAX 1000u
 /* The traffic manager, 0 without one or when unreadable. */
 uint64_t traffic_manager();

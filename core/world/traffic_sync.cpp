@@ -28,23 +28,6 @@
 #include "world.h"
 #include "world_game.h"
 
-/* ---- game layout (build 1.61.3.1, from game_base unless named) ---- */
-#define GAME_OFF_AI_CAR_VTABLE 0x22DA610u    /* an AI car's first word */
-#define AI_CAR_PLACEMENT 0x28u
-#define AI_CAR_TYPE 0x70u                    /* u32 */
-#define AI_CAR_MODEL 0x210u                  /* u64 model object */
-#define AI_MODEL_LIGHTS 0x1C0u               /* model + : u32 light word */
-#define AI_MODEL_FLAGS 0x1B8u                /* model + : u32 model flags */
-#define AI_CAR_EXCLUDED 0x389u               /* u8 */
-#define AI_CAR_DEFINITION 0x410u             /* u64 */
-#define AI_CAR_ID 0x420u                     /* u32 */
-#define CAR_DEF_ENTRIES 0x18u                /* definition + : u64 array of entry pointers */
-#define CAR_DEF_ENTRY_COUNT 0x20u            /* definition + : u64 */
-#define CAR_DEF_ENTRY_PATH 0x18u             /* entry + : u64 char pointer */
-#define CAR_DEF_COLOURS 0x200u               /* definition + : u64 array of f32 x 3 */
-#define CAR_DEF_COLOUR_COUNT 0x208u          /* definition + : u64 */
-#define CAR_DEF_ENTRIES_WALKED 4096u         /* entries looked at, at most */
-
 namespace {
 
 /* One AI car of our game. */

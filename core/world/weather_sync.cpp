@@ -68,7 +68,7 @@ bool read_fields(uint64_t env, weather_fields *f)
 bool weather_set(uint64_t environment, uint8_t kind, uint8_t instant)
 {
     typedef void (*set_weather_fn)(uint64_t environment, uint8_t kind, uint8_t instant);
-    set_weather_fn set = (set_weather_fn)(uintptr_t)game_addr(GAME_OFF_SET_WEATHER);
+    set_weather_fn set = game_fn<set_weather_fn>(GAME_OFF_SET_WEATHER);
     if (dm_guarded([&] { set(environment, kind, instant); }))
         return true;
     core_log("[core] weather: set_weather faulted");
@@ -149,7 +149,7 @@ void weather_apply(uint64_t env, const char *text)
     if (!weather_set(env, (uint8_t)(a.index & 1), 1))
         return;
     typedef void (*apply_weather_fn)(uint64_t environment);
-    apply_weather_fn apply = (apply_weather_fn)(uintptr_t)game_addr(GAME_OFF_APPLY_WEATHER);
+    apply_weather_fn apply = game_fn<apply_weather_fn>(GAME_OFF_APPLY_WEATHER);
     bool ok = world_write_guarded(env + GAME_ENV_PAIR, a.pair, sizeof a.pair) &&
               world_write_guarded(env + GAME_ENV_NEXT_PAIR, a.next, sizeof a.next) &&
               world_write_guarded(env + GAME_ENV_MIX, a.mix) &&

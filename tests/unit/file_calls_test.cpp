@@ -4,11 +4,10 @@
 // the tree (comments and literals left out), so a call cannot come back.
 #include <gtest/gtest.h>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
+#include "source_text.h"
 
 namespace fs = std::filesystem;
 
@@ -38,42 +37,6 @@ const std::set<std::string> banned = {
 /* The layer itself: off Windows, fopen takes the UTF-8 path as it is. */
 const std::set<std::string> allowed = { "common/dm_file_stream.h fopen" };
 
-/* The code of a C or C++ text with comments, string and character literals
- * blanked (line breaks kept, so line numbers stay). */
-std::string code_only(const std::string &text)
-{
-    std::string out = text;
-    size_t i = 0, n = text.size();
-    auto blank = [&](size_t from, size_t to) {
-        for (size_t k = from; k < to && k < n; k++)
-            if (out[k] != '\n')
-                out[k] = ' ';
-    };
-    while (i < n) {
-        if (text.compare(i, 2, "//") == 0) {
-            size_t end = text.find('\n', i);
-            end = end == std::string::npos ? n : end;
-            blank(i, end);
-            i = end;
-        } else if (text.compare(i, 2, "/*") == 0) {
-            size_t end = text.find("*/", i + 2);
-            end = end == std::string::npos ? n : end + 2;
-            blank(i, end);
-            i = end;
-        } else if (text[i] == '"' || text[i] == '\'') {
-            char quote = text[i];
-            size_t k = i + 1;
-            while (k < n && text[k] != quote && text[k] != '\n')
-                k += text[k] == '\\' ? 2 : 1;
-            blank(i, k + 1);
-            i = k + 1;
-        } else {
-            i++;
-        }
-    }
-    return out;
-}
-
 bool ident_char(char c) { return isalnum((unsigned char)c) || c == '_'; }
 
 /* "name:line: identifier" for each banned identifier of the code that is not
@@ -81,7 +44,7 @@ bool ident_char(char c) { return isalnum((unsigned char)c) || c == '_'; }
 std::vector<std::string> banned_uses(const std::string &name, const std::string &text)
 {
     std::vector<std::string> out;
-    std::string code = code_only(text);
+    std::string code = source_code_only(text);
     int line = 1;
     for (size_t i = 0; i < code.size();) {
         if (code[i] == '\n') {
@@ -105,14 +68,6 @@ std::vector<std::string> banned_uses(const std::string &name, const std::string 
         i = end;
     }
     return out;
-}
-
-std::string read(const fs::path &p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 /* Every .c, .cpp and .h below the folders, by path from the root. */
@@ -147,7 +102,7 @@ TEST(FileCalls, NoAnsiFileModuleOrNameCallInThePluginTheCoreOrCommon)
     std::vector<std::string> bad;
     size_t files = 0, layer_calls = 0;
     for (const fs::path &p : sources()) {
-        std::string text = read(p);
+        std::string text = source_read(p);
         files++;
         layer_calls += text.find("dm_file_open(") != std::string::npos;
         std::string name = fs::relative(p, source_root).generic_string();
