@@ -9,7 +9,6 @@
 //   rvdespawn       cmd_rvdespawn
 //   rvmove          cmd_rvmove
 //   switches        cmd_rvvel, cmd_rvclock, cmd_rvstep
-#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 #include "core.h"
@@ -226,14 +225,11 @@ const char *const move_usage = "[core] usage: rvmove circle [r] [speed] | rvmove
 bool read_numbers(const char *s, double *out, int max, int *given)
 {
     *given = 0;
-    s = text_skip_blanks(s);
-    while (*s) {
-        char *end = nullptr;
-        double v = strtod(s, &end);
-        if (end == s || *given == max || !isfinite(v) || v <= 0 || (*end && *end != ' ' && *end != '\t'))
+    while (!text_at_end(s)) {
+        double v;
+        if (*given == max || !text_parse_f64(&s, &v) || v <= 0)
             return false;
         out[(*given)++] = v;
-        s = text_skip_blanks(end);
     }
     return true;
 }
