@@ -37,6 +37,9 @@ int context_index = -1;   // the card whose context menu is open
 char add_host[SERVERS_HOST_MAX];
 char add_port[8];
 bool add_focus; // the host field takes the keyboard focus this frame
+// The last Join could not write its server to config.ini: the page says so
+// until a Join writes it.
+bool join_failed;
 
 void list_refresh()
 {
@@ -177,7 +180,10 @@ void dm_ui_page_servers(const dm_ui_status *s)
     dm_ui_push_font(bold(), 30);
     ImGui::TextUnformatted("Servers");
     dm_ui_pop_font();
-    dm_ui_text_styled(regular(), 16, DM_UI_TEXT2, "%s", "Community servers. Pick one and drive.");
+    if (join_failed)
+        dm_ui_text_styled(regular(), 16, DM_UI_RED, "%s", "Not joined: config.ini could not be written.");
+    else
+        dm_ui_text_styled(regular(), 16, DM_UI_TEXT2, "%s", "Community servers. Pick one and drive.");
     ImGui::Dummy(ImVec2(0, 6 * sc));
     ImVec2 below_title = ImGui::GetCursorScreenPos();
 
@@ -438,10 +444,13 @@ void dm_ui_join_server(const dm_ui_status *s, const char *host, uint16_t port)
 {
     // The new target goes into config.ini before "config refresh" is queued:
     // the game thread may run the lines as soon as they are in the queue.
+    // A target that cannot be written is not joined: "config refresh" would
+    // read the old server back, and auto-connect would return to it.
     char port_text[8];
     snprintf(port_text, sizeof port_text, "%u", (unsigned)port);
-    dm_config_set("server", host);
-    dm_config_set("port", port_text);
+    join_failed = !dm_config_set("server", host) || !dm_config_set("port", port_text);
+    if (join_failed)
+        return;
 
     char connect[200];
     snprintf(connect, sizeof connect, "net connect %s %u %s", host, (unsigned)port, dm_ui_settings_get()->player_name);

@@ -290,6 +290,49 @@ TEST_F(servers_page, CardsFromTheListWithTheLiveQueryStarsAndJoin)
     EXPECT_GT(count(PAGE_X, PAGE_Y + 60, PAGE_X + 300, mid[0] - 40, 0x4DD96B, 20), 50) << "Playing on banner";
 }
 
+// A Join whose server cannot be written to config.ini joins nothing, and the
+// page says so in red under its title until a Join is written.
+TEST_F(servers_page, AJoinThatCannotBeSavedJoinsNothingAndSaysSo)
+{
+    static std::string list;
+    list = "[{\"host\":\"127.0.0.1\",\"port\":" + num(port(0)) + "}]";
+    hs_route_add(&http, "/list.json", 200, HS_ANSWER, list.data(), list.size());
+    serve_http();
+    open(url("/list.json"));
+    ASSERT_TRUE(settled()) << snap.status;
+    frames(5);
+    capture("servers_join_list.png");
+    auto mid = card_middles();
+    ASSERT_EQ(mid.size(), 1u);
+    // The subtitle's row, left of the title's buttons.
+    auto red_subtitle = [&] { return count(PAGE_X, PAGE_Y + 36, ADD_X - 90, PAGE_Y + 60, 0xF25A5A, 40); };
+    EXPECT_EQ(red_subtitle(), 0);
+    std::string before = fx::read_file(base + "config.ini");
+
+    // Held open by another program that lets others only read it.
+    HANDLE h = CreateFileA((base + "config.ini").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    click(JOIN_X + 56, mid[0]);
+    frames(10);
+    capture("servers_join_not_saved.png");
+    CloseHandle(h);
+    EXPECT_GE(log_find("[core] ui: config server = 127.0.0.1 (write FAILED)"), 0) << log_text();
+    EXPECT_LT(log_find("[net] connecting to"), 0) << log_text();
+    EXPECT_LT(log_find("[core] cmd: config refresh"), 0) << log_text();
+    EXPECT_GT(red_subtitle(), 40) << "the page says the join was not saved";
+    EXPECT_EQ(fx::read_file(base + "config.ini"), before);
+    EXPECT_FALSE(fx::exists(base + "config.ini.new"));
+
+    // Writable again: the same Join is saved and runs, and the line is gone.
+    click(JOIN_X + 56, mid[0]);
+    ASSERT_TRUE(until([&] { return log_find("[net] joined as player") >= 0; })) << log_text();
+    EXPECT_NE(fx::read_file(base + "config.ini").find("port = " + num(port(0))), std::string::npos);
+    frames(3);
+    capture("servers_join_saved.png");
+    EXPECT_EQ(red_subtitle(), 0);
+}
+
 TEST_F(servers_page, AddServerDialogTakesOnlyAValidHostAndPort)
 {
     open("");
