@@ -48,7 +48,7 @@ typedef struct server_entry {
     uint8_t spare;
     uint16_t protocol;   /* as the server reported it */
     uint32_t ping;       /* milliseconds */
-    char reported_name[68]; /* the server's own name, at most 64 characters */
+    char reported_name[68]; /* the server's own name, at most 64 bytes, cut at a whole character */
 } server_entry;
 
 typedef struct server_list_snapshot {

@@ -20,6 +20,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
+#include "dm_utf8.h"
 #include "ui_frame.h"
 #include "net_socket.h"
 #include "net_wire.h"
@@ -111,7 +112,7 @@ bool take_reply(const uint8_t *d, int len, const sockaddr_in &from, query_target
         from.sin_port != t.addr.sin_port)
         return false;
     server_entry &e = w->entries[index];
-    snprintf(e.reported_name, sizeof e.reported_name, "%.64s", name);
+    dm_utf8_copy(e.reported_name, sizeof e.reported_name, name, 64);
     e.players = players;
     e.max_players = max_players;
     e.protocol = protocol;

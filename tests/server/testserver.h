@@ -118,7 +118,7 @@ typedef struct ts_server {
     bool welcome_id_zero;   /* misbehave: welcome with player id 0 */
     uint8_t max_players;
     uint16_t protocol;      /* in info replies */
-    char info_name[64];
+    char info_name[256]; /* the wire carries up to 255 bytes */
     int info_ignore;        /* info queries still to be left unanswered */
     double client_timeout;  /* seconds without a datagram before a drop */
     /* what came in */

@@ -422,6 +422,10 @@ TEST_F(server_list, EveryServerIsAskedAndAnswersAreKept)
     bots += ts_add_bot(&game[0], "bot two", 1) != 0;
     ASSERT_EQ(bots, 2);
     game[2].protocol = 2;
+    // Bravo's name crosses the 64 bytes kept in its last character (o
+    // umlaut, two bytes): it is cut before that character.
+    const std::string a63(63, 'a');
+    snprintf(game[1].info_name, sizeof game[1].info_name, "%s\xC3\xB6 and more", a63.c_str());
     fx::write_file(base + "servers.json",
                    "{\"servers\":[{\"name\":\"Listed A\",\"host\":\"127.0.0.1\",\"port\":" + num(port(0)) + "}," +
                        server_json("127.0.0.1", port(1)) + "," + server_json("127.0.0.1", port(2)) + "," +
@@ -439,7 +443,7 @@ TEST_F(server_list, EveryServerIsAskedAndAnswersAreKept)
         int players, max, protocol;
     } rows[] = {
         { "127.0.0.1", port(0), SERVER_ANSWERED, "alpha", 2, 8, 1 },
-        { "127.0.0.1", port(1), SERVER_ANSWERED, "bravo", 0, 16, 1 },
+        { "127.0.0.1", port(1), SERVER_ANSWERED, a63.c_str(), 0, 16, 1 },
         { "127.0.0.1", port(2), SERVER_ANSWERED, "charlie", 0, 32, 2 },
         { "127.0.0.1", mute_port, SERVER_NO_ANSWER, "", 0, 0, 0 },
         { "no-such-host.invalid", 42870, SERVER_UNRESOLVED, "", 0, 0, 0 },
