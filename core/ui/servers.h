@@ -17,7 +17,10 @@
 #define SERVERS_MAX 48
 #define SERVERS_EDITS_MAX 8
 #define SERVERS_HOST_MAX 64     /* bytes, with the terminator */
-#define SERVERS_STATUS_MAX 160
+/* A reason names its file or address (up to a whole path) with a few words
+ * around it; the status may put "Showing the saved list: " before a reason. */
+#define SERVERS_ERROR_MAX (DM_PATH_MAX + 100)
+#define SERVERS_STATUS_MAX (SERVERS_ERROR_MAX + 40)
 
 enum server_query_state {
     SERVER_CHECKING = 0,

@@ -169,12 +169,12 @@ void error_text(char *err, const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    vsnprintf(err, 128, fmt, ap);
+    vsnprintf(err, SERVERS_ERROR_MAX, fmt, ap);
     va_end(ap);
 }
 
 // The body of a GET into *out (malloc'ed, freed by the caller); false with
-// the reason in err (128 bytes) otherwise.
+// the reason in err (SERVERS_ERROR_MAX bytes) otherwise.
 bool servers_http_get(const char *url, char **out, size_t *length, char *err)
 {
     http_reply reply;
@@ -256,7 +256,7 @@ void servers_fetch_list()
     if (!configured && !list_path(source, sizeof source, "servers.json"))
         source[0] = 0;
     bool http = is_http_source(source);
-    char err[128] = "";
+    char err[SERVERS_ERROR_MAX] = "";
     char *text = nullptr;
     size_t length = 0;
     bool have_text = false, failed = false;

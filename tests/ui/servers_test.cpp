@@ -219,6 +219,8 @@ TEST_F(server_list, FileSources)
     start("");
     ASSERT_TRUE(settled(0));
     std::string other = root + "\\other list.json";
+    // A long path is said whole in the status.
+    std::string long_name = root + "\\" + std::string(100, 'l') + ".json";
     struct {
         const char *what;
         std::string source, file, text;
@@ -239,6 +241,8 @@ TEST_F(server_list, FileSources)
         { "larger than 1 MiB", other, other, "[" + std::string(1048576, ' ') + "]", SERVER_LIST_FAILED,
           "the server list " + other + " is larger than 1 MB", 0 },
         { "a folder", root, "", "", SERVER_LIST_FAILED, "can't read the server list " + root + " (error 5)", 0 },
+        { "larger than 1 MiB, a long path", long_name, long_name, "[" + std::string(1048576, ' ') + "]",
+          SERVER_LIST_FAILED, "the server list " + long_name + " is larger than 1 MB", 0 },
         { "exactly 1 MiB", other, other, "[" + std::string(1048574, ' ') + "]", SERVER_LIST_LOADED,
           "0 servers from " + other, 0 },
     };
