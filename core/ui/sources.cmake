@@ -1,6 +1,7 @@
 set(d ${CMAKE_SOURCE_DIR}/core/ui)
 list(APPEND DM_CORE_PURE_SOURCES ${d}/ui_pure.cpp ${d}/update_manifest.cpp ${d}/servers_json.cpp ${d}/servers_favorites.cpp
   ${d}/nametags_math.cpp)
+list(APPEND DM_CORE_PURE_SOURCES ${d}/update_plan.cpp)
 list(APPEND DM_CORE_WIN_SOURCES ${d}/ui_shell.cpp ${d}/ui_draw.cpp ${d}/ui_pages.cpp ${d}/ui_servers.cpp ${d}/ui_notice.cpp
   ${d}/servers_list.cpp ${d}/servers_worker.cpp ${d}/nametags_view.cpp ${d}/nametags_draw.cpp
   ${d}/http_get.cpp ${d}/service_worker.cpp ${d}/update.cpp ${d}/update_files.cpp)

@@ -26,6 +26,7 @@
 #include "ui_frame.h"
 #include "service_worker.h"
 #include "update.h"
+#include "update_plan.h"
 
 /* ---- 1. state ---- */
 
@@ -218,6 +219,19 @@ namespace {
 
 const char *const old_plugin_pattern = "drovemark-old-*.bak";
 
+/* The plug-in's folder: its path up to and including the last backslash;
+ * false (and empty) when the path has none. */
+bool plugin_folder(const char *plugin, char *out, size_t size)
+{
+    snprintf(out, size, "%s", plugin);
+    char *slash = strrchr(out, '\\');
+    if (slash)
+        slash[1] = 0;
+    else
+        out[0] = 0;
+    return slash != nullptr;
+}
+
 /* Deletes every old plug-in in the folder; false when one stays (still loaded). */
 bool delete_old_plugins(const char *folder)
 {
@@ -235,6 +249,14 @@ bool delete_old_plugins(const char *folder)
     } while (dm_find_next(h, &fd));
     FindClose(h);
     return all;
+}
+
+/* Old plug-ins left beside the plug-in by earlier swaps, deleted; true when
+ * one stays (still loaded by this game). */
+bool old_plugins_stay(const char *plugin)
+{
+    char folder[MAX_PATH];
+    return plugin_folder(plugin, folder, sizeof folder) && !delete_old_plugins(folder);
 }
 
 /* A GET through the worker's cancel slot: the body (malloc'ed; the caller
@@ -269,12 +291,7 @@ char *update_get(service_worker *w, const char *url, size_t cap, DWORD deadline_
 bool swap_plugin(const char *plugin, const uint8_t *data, size_t size, char *err, size_t err_size)
 {
     char folder[MAX_PATH], fresh[MAX_PATH + 8], backup[MAX_PATH + 64];
-    snprintf(folder, sizeof folder, "%s", plugin);
-    char *slash = strrchr(folder, '\\');
-    if (slash)
-        slash[1] = 0;
-    else
-        folder[0] = 0;
+    plugin_folder(plugin, folder, sizeof folder);
     snprintf(fresh, sizeof fresh, "%s.new", plugin);
     snprintf(backup, sizeof backup, "%sdrovemark-old-%llu.bak", folder, (unsigned long long)GetTickCount64());
     if (!update_write_file(fresh, data, size)) {
@@ -329,10 +346,71 @@ static void check_done(service_worker *w, const char *text, int available_to, bo
     service_worker_host_leave(w);
 }
 
-static void update_check(service_worker *w, bool install)
+namespace {
+
+/* The files a check compares listed files with, by update_local_file. */
+struct local_files {
+    const char *path[4];
+};
+
+bool local_file_matches(update_local_file file, const update_file_entry *entry, void *ctx)
+{
+    return update_file_matches(((const local_files *)ctx)->path[file], entry);
+}
+
+/* The files of a download plan, in memory (malloc'ed). */
+struct downloads {
+    uint8_t *plugin, *core;
+    size_t plugin_size, core_size;
+};
+
+/* The plug-in first, then the core; the first failure ends it (nothing kept)
+ * with its reason in err. */
+bool download_plan(service_worker *w, const update_plan *plan, downloads *out, char *err, size_t err_size)
+{
+    *out = {};
+    if ((plan->plugin && !(out->plugin = update_download_file(w, plan->plugin, &out->plugin_size, err, err_size))) ||
+        (plan->core && !(out->core = update_download_file(w, plan->core, &out->core_size, err, err_size)))) {
+        free(out->plugin);
+        out->plugin = nullptr;
+        return false;
+    }
+    return true;
+}
+
+/* The downloaded files written: the core first, so a new plug-in never
+ * stands beside an old core of another interface; when the plug-in swap
+ * fails the core is taken back. False with the status line set. */
+bool write_plan(service_worker *w, const update_plan *plan, const downloads *d, const char *plugin,
+                const char *core_target)
 {
     const worker_ctx *ctx = (const worker_ctx *)service_worker_ctx(w);
-    char err[UPDATE_ERROR_MAX], url[UPDATE_URL_MAX + 16], text[200];
+    char err[UPDATE_ERROR_MAX];
+    if (plan->core) {
+        char folder[DM_PATH_MAX];
+        if (dir_path(folder, sizeof folder, ctx->base_dir, "update"))
+            dm_dir_create(folder);
+        if (!update_write_file(core_target, d->core, d->core_size)) {
+            worker_status(w, "can't save the new core (%lu)", GetLastError());
+            return false;
+        }
+    }
+    if (plan->plugin && !swap_plugin(plugin, d->plugin, d->plugin_size, err, sizeof err)) {
+        if (plan->core)
+            dm_file_delete(core_target);
+        worker_status(w, "plugin update failed: %s (close the game and run install.cmd)", err);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+static void update_check(service_worker *w, bool install)
+{
+    // 1. The manifest, fetched.
+    const worker_ctx *ctx = (const worker_ctx *)service_worker_ctx(w);
+    char err[UPDATE_ERROR_MAX], url[UPDATE_URL_MAX + 16], text[UPDATE_STATUS_MAX];
     size_t size = 0;
     snprintf(url, sizeof url, "%smanifest.txt", ctx->url);
     char *body = update_get(w, url, UPDATE_MANIFEST_MAX, update_build.manifest_deadline_ms, &size, err, sizeof err);
@@ -340,6 +418,7 @@ static void update_check(service_worker *w, bool install)
         worker_status(w, "check failed: %s", err);
         return;
     }
+    // 2. Its signature checked and its lines read.
     update_manifest m;
     bool verified = update_verify_manifest(update_build.release_key, body, size, &m, err, sizeof err);
     free(body);
@@ -348,6 +427,8 @@ static void update_check(service_worker *w, bool install)
         return;
     }
 
+    // 3. The files on disk: the loaded plug-in (when its path is known) and
+    // the live, staged and next core.
     char plugin[MAX_PATH] = "", live[DM_PATH_MAX], staged[DM_PATH_MAX], next[DM_PATH_MAX];
     HMODULE pm = GetModuleHandleW(L"drovemark.dll");
     bool plugin_known = pm && dm_module_path(pm, plugin, sizeof plugin);
@@ -355,103 +436,46 @@ static void update_check(service_worker *w, bool install)
         !dir_path(staged, sizeof staged, ctx->base_dir, STAGED_CORE) ||
         !dir_path(next, sizeof next, ctx->base_dir, NEXT_CORE))
         return;
+    local_files files = { { plugin, live, staged, next } };
+    update_local local = {};
+    local.plugin_known = plugin_known;
+    local.matches = local_file_matches;
+    local.ctx = &files;
 
-    const update_file_entry *plugin_entry = nullptr, *core_entry = nullptr;
-    for (const update_file_entry &e : m.files) {
-        if (strcmp(e.name, "drovemark.dll") == 0) {
-            if (plugin_known && !update_file_matches(plugin, &e))
-                plugin_entry = &e;
-        } else if (!update_file_matches(live, &e)) {
-            core_entry = &e;
-        }
-    }
-    bool old_plugin_stays = false;
-    if (plugin_known) {
-        char folder[MAX_PATH];
-        snprintf(folder, sizeof folder, "%s", plugin);
-        char *slash = strrchr(folder, '\\');
-        if (slash) {
-            slash[1] = 0;
-            old_plugin_stays = !delete_old_plugins(folder);
-        }
-    }
-    bool same_api = m.api == (int32_t)ctx->api_version;
-    if (core_entry) {
-        if (same_api ? core_staged && update_file_matches(staged, core_entry)
-                     : update_file_matches(next, core_entry)) {
-            worker_status(w, "build %s downloaded; it installs when you leave the server%s", m.build,
-                          same_api ? "" : " and restart the game");
-            return;
-        }
-    }
-    if (!plugin_entry && !core_entry) {
-        if (old_plugin_stays)
-            snprintf(text, sizeof text, "build %s installed; restart the game to finish", m.build);
-        else
-            snprintf(text, sizeof text, "up to date (build %s)", m.build);
-        check_done(w, text, 0, false);
-        return;
-    }
-    bool download = false;
-    if (update_build_is_dirty(update_build.build_id)) {
-        snprintf(text, sizeof text, "build %s available; not installing over a dev build (%s)", m.build,
-                 update_build.build_id);
-    } else if (!install) {
-        snprintf(text, sizeof text, "build %s available", m.build);
-    } else if (core_entry && !same_api && !plugin_entry) {
-        snprintf(text, sizeof text, "build %s needs a reinstall (plugin API %u -> %d): run install.cmd", m.build,
-                 ctx->api_version, m.api);
-    } else {
-        snprintf(text, sizeof text, "downloading build %s", m.build);
-        download = true;
-    }
-    check_done(w, text, 1, false);
-    if (!download)
+    // 4. The listed files that differ from them.
+    update_plan plan;
+    update_plan_pick(&m, &local, &plan);
+    // 5. Old plug-ins deleted.
+    local.old_plugin_stays = plugin_known && old_plugins_stay(plugin);
+    // 6. The decision, said in the status line; only a download goes on.
+    local.core_staged = core_staged != 0;
+    local.install = install;
+    local.api_version = ctx->api_version;
+    local.build_id = update_build.build_id;
+    update_plan_decide(&m, &local, &plan);
+    check_done(w, plan.status, plan.available, false);
+    if (plan.kind != UPDATE_PLAN_DOWNLOAD)
         return;
 
-    size_t plugin_size = 0, core_size = 0;
-    uint8_t *plugin_data = nullptr, *core_data = nullptr;
-    if ((plugin_entry && !(plugin_data = update_download_file(w, plugin_entry, &plugin_size, err, sizeof err))) ||
-        (core_entry && !(core_data = update_download_file(w, core_entry, &core_size, err, sizeof err)))) {
-        free(plugin_data);
+    // 7. The files downloaded; a worker left to end on its own writes nothing.
+    downloads d;
+    if (!download_plan(w, &plan, &d, err, sizeof err)) {
         worker_status(w, "download failed: %s", err);
         return;
     }
-    if (service_worker_stopping(w)) { // a worker left to end on its own writes nothing
-        free(plugin_data);
-        free(core_data);
+    if (service_worker_stopping(w)) {
+        free(d.plugin);
+        free(d.core);
         return;
     }
-
-    // The core goes first: a new plug-in never stands beside an old core of
-    // another interface. When the plug-in swap fails the core is taken back.
-    const char *core_target = same_api ? staged : next;
-    bool written = true;
-    if (core_entry) {
-        char folder[DM_PATH_MAX];
-        if (dir_path(folder, sizeof folder, ctx->base_dir, "update"))
-            dm_dir_create(folder);
-        if (!update_write_file(core_target, core_data, core_size)) {
-            worker_status(w, "can't save the new core (%lu)", GetLastError());
-            written = false;
-        }
-    }
-    if (written && plugin_entry && !swap_plugin(plugin, plugin_data, plugin_size, err, sizeof err)) {
-        if (core_entry)
-            dm_file_delete(core_target);
-        worker_status(w, "plugin update failed: %s (close the game and run install.cmd)", err);
-        written = false;
-    }
-    free(plugin_data);
-    free(core_data);
+    // 8. Written, and the status line says what is left to do.
+    bool written = write_plan(w, &plan, &d, plugin, plan.same_api ? staged : next);
+    free(d.plugin);
+    free(d.core);
     if (!written)
         return;
-    if (core_entry && same_api)
-        snprintf(text, sizeof text, "build %s downloaded; it installs when you leave the server%s", m.build,
-                 plugin_entry ? " (plugin: restart the game)" : "");
-    else
-        snprintf(text, sizeof text, "build %s installed; restart the game to finish", m.build);
-    check_done(w, text, 0, core_entry && same_api);
+    update_plan_done_status(&m, &plan, text, sizeof text);
+    check_done(w, text, 0, plan.core && plan.same_api);
 }
 
 /* ---- 6. installing a staged core (game thread) ---- */

@@ -8,7 +8,7 @@
 //   target         props_attach_target_model, props_attach_source_placement
 //   re-placement   props_update_attached
 //   requests       props_send_attach, props_apply_server_attach
-//   command        props_cmd_attach
+//   command        the three offset ways, props_cmd_attach
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -161,10 +161,64 @@ bool props_apply_server_attach(prop_record *r, const prop_state *s)
     return false;
 }
 
-/* ---- command ---- */
+/* ---- command ----
+ * The offset on the part comes one of three ways: the roof's top centre
+ * (roof without numbers), the typed numbers, or where the prop stands now
+ * (no numbers). */
+
+namespace {
+
+/* Roof without numbers: the top centre of the cabin's box, then the prop
+ * fitted onto it (which may change the up offset and the rotation). False
+ * (logged) when the box is unknown. */
+bool attach_offset_on_roof(const prop_record *copy, uint64_t target, const placement *frame, props_relative *rel)
+{
+    float mn[3], mx[3];
+    if (!props_part_bounds(target, mn, mx)) {
+        props_log("[props] attach: cabin box unknown; give offsets");
+        return false;
+    }
+    rel->x = (mn[0] + mx[0]) / 2;
+    rel->y = mx[1];
+    rel->z = (mn[2] + mx[2]) / 2;
+    props_log("[props] attach: cabin box (%.2f %.2f %.2f)..(%.2f %.2f %.2f)", mn[0], mn[1], mn[2], mx[0], mx[1],
+              mx[2]);
+    props_fit_on_part(copy, target, frame, rel, "attach");
+    return true;
+}
+
+/* Typed numbers (props_typed_relative). False (logged) when the yaw is not
+ * finite. */
+bool attach_offset_typed(const props_attach_args *a, props_relative *rel)
+{
+    if (props_typed_relative(a->ahead, a->right, a->up, a->yaw, rel))
+        return true;
+    props_log("[props] attach: offsets must be finite metres within %.0f", PROPS_ATTACH_OFFSET_MAX);
+    return false;
+}
+
+/* No numbers: where the prop stands now, relative to the frame; composed
+ * back through the game as a check, and the distance logged. */
+void attach_offset_in_place(const placement *frame, const placement *place, props_relative *rel)
+{
+    placement_relative(rel, frame, place);
+    placement back;
+    double err = -1;
+    if (props_game_compose(frame, rel, &back)) {
+        double a3[3], b3[3];
+        placement_world(&back, a3);
+        placement_world(place, b3);
+        err = sqrt((a3[0] - b3[0]) * (a3[0] - b3[0]) + (a3[1] - b3[1]) * (a3[1] - b3[1]) +
+                   (a3[2] - b3[2]) * (a3[2] - b3[2]));
+    }
+    props_log("[props] attach: kept in place; round trip error %.3f m", err);
+}
+
+} // namespace
 
 void props_cmd_attach(const char *rest)
 {
+    // 1. The words: id, part (with an optional player) and up to four numbers.
     props_attach_args a;
     if (!props_parse_attach(rest, &a)) {
         props_log("[props] usage: model attach <id|last> truck|cabin|roof|trailer[@player] [ahead right up [yaw]]");
@@ -175,10 +229,12 @@ void props_cmd_attach(const char *rest)
         props_log("[props] attach: unknown part '%s' (truck|cabin|roof|trailer)", a.part);
         return;
     }
+    // 2. The prop, and whether the server decides (a server prop while joined).
     prop_record *r = props_find(a.id);
     if (!r)
         return;
     bool request = r->server_id && props_joined();
+    // 3. The part's model and frame, found for a copy carrying the new part.
     prop_record copy = *r;
     copy.attach_part = a.part_value;
     copy.attach_player = player;
@@ -189,49 +245,18 @@ void props_cmd_attach(const char *rest)
                   player ? "that player's vehicle" : "our vehicle");
         return;
     }
+    // 4. The offset on the part, one of three ways.
     props_relative rel = { 0, 0, 0, 0, 1, 0, 0, 0 };
     if (a.roof && a.fields < 3) {
-        float mn[3], mx[3];
-        if (!props_part_bounds(target, mn, mx)) {
-            props_log("[props] attach: cabin box unknown; give offsets");
+        if (!attach_offset_on_roof(&copy, target, &frame, &rel))
             return;
-        }
-        rel.x = (mn[0] + mx[0]) / 2;
-        rel.y = mx[1];
-        rel.z = (mn[2] + mx[2]) / 2;
-        props_log("[props] attach: cabin box (%.2f %.2f %.2f)..(%.2f %.2f %.2f)", mn[0], mn[1], mn[2], mx[0], mx[1],
-                  mx[2]);
-        props_fit_on_part(&copy, target, &frame, &rel, "attach");
     } else if (a.fields >= 3) {
-        if (!isfinite(a.yaw)) {
-            props_log("[props] attach: offsets must be finite metres within %.0f", PROPS_ATTACH_OFFSET_MAX);
+        if (!attach_offset_typed(&a, &rel))
             return;
-        }
-        rel.x = a.right;
-        rel.y = a.up;
-        rel.z = -a.ahead;
-        if (a.yaw != 0) {
-            float q[4] = { 1, 0, 0, 0 };
-            quat_rotate_yaw(q, a.yaw);
-            rel.qw = q[0];
-            rel.qx = q[1];
-            rel.qy = q[2];
-            rel.qz = q[3];
-        }
     } else {
-        placement_relative(&rel, &frame, &r->place);
-        placement back;
-        double err = -1;
-        if (props_game_compose(&frame, &rel, &back)) {
-            double a3[3], b3[3];
-            placement_world(&back, a3);
-            placement_world(&r->place, b3);
-            err = sqrt((a3[0] - b3[0]) * (a3[0] - b3[0]) + (a3[1] - b3[1]) * (a3[1] - b3[1]) +
-                       (a3[2] - b3[2]) * (a3[2] - b3[2]));
-        }
-        props_log("[props] attach: kept in place; round trip error %.3f m", err);
+        attach_offset_in_place(&frame, &r->place, &rel);
     }
-    // The bound every receiver holds an attach offset to, ours included:
+    // 5. The bound every receiver holds an attach offset to, ours included:
     // typed, kept in place or fitted, an offset beyond it is never taken.
     const float offset[3] = { rel.x, rel.y, rel.z };
     if (!props_attach_offset_ok(offset)) {
@@ -240,6 +265,8 @@ void props_cmd_attach(const char *rest)
     }
     rel.zero = 0;
     const char *label = a.roof ? "cabin roof" : props_part_name(a.part_value);
+    // 6. A local prop is attached at once; a server prop's request goes to
+    // the server, whose echo attaches it.
     if (!request) {
         props_remove_collision(r);
         r->rel = rel;

@@ -20,6 +20,13 @@ namespace {
 uint64_t cached_scene, cached_server;
 const char *step;
 
+/* What the guarded part of a build came to. */
+enum collision_outcome {
+    COLLISION_BUILT,    /* an actor with its shapes, in the scene */
+    COLLISION_NO_DATA,  /* no collision file, or nothing loaded from it */
+    COLLISION_NO_ACTOR, /* the physics server made no static actor */
+};
+
 
 bool is_scene(uint64_t p)
 {
@@ -77,6 +84,8 @@ uint64_t props_physics_scene()
 
 bool props_create_collision(prop_record *r)
 {
+    // 1. What the build needs: the physics server and scene, the collision
+    // file's path and a readable resource manager.
     if (r->actor)
         return true;
     uint64_t server = props_physics_server(), ctrl = game_ctrl_guarded();
@@ -97,7 +106,8 @@ bool props_create_collision(prop_record *r)
         props_log("[props] #%u collision: no readable resource manager", r->local_id);
         return false;
     }
-    volatile int result = 0; // 1 built, -1 no data, -2 no actor
+    // 2. The build, step by step under one guard (a fault names its step).
+    volatile collision_outcome result = COLLISION_BUILT;
     volatile bool builder = false;
     volatile uint64_t shapes_seen = 0;
     step = "load pmc";
@@ -108,13 +118,13 @@ bool props_create_collision(prop_record *r)
             manager + RESOURCE_MANAGER_LIST, 1, (uint64_t)(uintptr_t)&path, game_addr(GAME_OFF_COLLISION_KIND), 0, 0);
         uint64_t data = res && dm_probe_read(res, 88) ? *(const uint64_t *)(uintptr_t)(res + RESOURCE_DATA) : 0;
         if (!data) {
-            result = -1;
+            result = COLLISION_NO_DATA;
             return;
         }
         step = "new static actor";
         uint64_t actor = game_vslot<uint64_t (*)(uint64_t)>(server, SERVER_SLOT_NEW_STATIC)(server);
         if (!actor) {
-            result = -2;
+            result = COLLISION_NO_ACTOR;
             return;
         }
         // Stored at once, so a later fault removes it.
@@ -141,8 +151,10 @@ bool props_create_collision(prop_record *r)
         step = "to scene";
         game_fn<uint64_t (*)(uint64_t, uint64_t)>(GAME_OFF_SCENE_ADD)(actor, scene);
         shapes_seen = r->shapes[2];
-        result = 1;
+        result = COLLISION_BUILT;
     });
+    // 3. The outcome logged; a fault removes what was made and switches
+    // collision off for every prop.
     if (!ok) {
         props_log("[props] #%u collision: fault in '%s' at %p (game VA %llx), data %p; collision disabled", r->local_id,
                   step, (void *)(uintptr_t)last_fault_address, (unsigned long long)game_va(last_fault_address),
@@ -151,11 +163,12 @@ bool props_create_collision(prop_record *r)
         props_remove_collision(r);
         return false;
     }
-    if (result == -1) {
+    switch (result) {
+    case COLLISION_BUILT: break;
+    case COLLISION_NO_DATA:
         props_log("[props] #%u collision: no %s (model has no collision)", r->local_id, pmc);
         return false;
-    }
-    if (result == -2) {
+    case COLLISION_NO_ACTOR:
         props_log("[props] #%u collision: static actor not created", r->local_id);
         return false;
     }

@@ -5,7 +5,8 @@
 // Index of this file:
 //   names        part and light mode names
 //   placements   floor rule, world position, relative placement, composition
-//   rotations    Hamilton product, yaw turn, yaw, quaternion and position checks
+//   rotations    Hamilton product, yaw turn, yaw, quaternion and position checks,
+//                the typed attach offset
 //   levelling    plane fit, box check, truck offset
 //   paths        path text rules, collision path, token text
 #include "props_math.h"
@@ -148,6 +149,17 @@ bool props_attach_offset_ok(const float offset[3])
     for (int i = 0; i < 3; i++)
         if (!isfinite(offset[i]) || fabsf(offset[i]) > PROPS_ATTACH_OFFSET_MAX)
             return false;
+    return true;
+}
+
+bool props_typed_relative(float ahead, float right, float up, float yaw, props_relative *out)
+{
+    if (!isfinite(yaw))
+        return false;
+    float q[4] = { 1, 0, 0, 0 };
+    if (yaw != 0)
+        quat_rotate_yaw(q, yaw);
+    *out = { right, up, -ahead, 0, q[0], q[1], q[2], q[3] };
     return true;
 }
 

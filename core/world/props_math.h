@@ -56,6 +56,11 @@ bool props_position_ok(const double pos[3]);
 /* An attach offset (right, up, back) every receiver takes: finite, each
  * within PROPS_ATTACH_OFFSET_MAX metres of the part. */
 bool props_attach_offset_ok(const float offset[3]);
+/* The attach offset of typed numbers: right, up and back (the ahead
+ * distance negated), a zero float, and the identity turned by the yaw
+ * degrees about the vertical (left as it is for 0). False, out untouched,
+ * when the yaw is not finite. */
+bool props_typed_relative(float ahead, float right, float up, float yaw, props_relative *out);
 
 /* ---- levelling ---- */
 /* The plane through four corner heights (h0 (X0,Z0), h1 (X0,Z1), h2 (X1,Z0),

@@ -29,6 +29,14 @@ namespace {
  * once per server prop, however often the server resends it. */
 uint32_t refused[32];
 
+/* What the guarded part of a spawn came to. */
+enum spawn_outcome {
+    SPAWN_MADE,          /* a model with its descriptor, referenced */
+    SPAWN_NULL,          /* the game made no object */
+    SPAWN_FOREIGN,       /* the game made another kind of object (let go) */
+    SPAWN_NO_DESCRIPTOR, /* the model found no descriptor for the path (released) */
+};
+
 
 
 /* Our reference dropped: -1, the game's destroy at count 0. */
@@ -83,6 +91,7 @@ bool props_path_ok(const char *path) { return props_path_text_ok(path) && props_
 prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant, const placement *p,
                                uint32_t server_id, uint16_t owner)
 {
+    // 1. The path: a .pmd in the game's files.
     if (!props_block || !game_ctrl_guarded())
         return nullptr;
     char shown[NET_PROP_PATH_MAX * 4 + 1];
@@ -93,6 +102,7 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
         props_log("[props] %s isn't a .pmd in the game's files; not loaded%s", shown, server_id ? " (server prop)" : "");
         return nullptr;
     }
+    // 2. A free record.
     prop_record *r = nullptr;
     for (auto &slot : props_block->table)
         if (slot.state == PROP_FREE) {
@@ -103,16 +113,17 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
         props_log("[props] all %d slots used; despawn some", PROPS_SLOTS);
         return nullptr;
     }
+    // 3. The model made and given its data, under one guard.
     volatile uint64_t model = 0;
-    volatile int outcome = 0; // 0 made, 1 null, 2 foreign, 3 no descriptor
+    volatile spawn_outcome outcome = SPAWN_MADE;
     bool ok = dm_guarded([&] {
         uint64_t made = game_create_unit(GAME_PREFERRED_BASE + GAME_OFF_MODEL_CLASS);
         if (!made) {
-            outcome = 1;
+            outcome = SPAWN_NULL;
             return;
         }
         if (*(const uint64_t *)(uintptr_t)made != game_addr(GAME_OFF_MODEL_VTABLE)) {
-            outcome = 2; // not a model object: our reference taken and dropped lets the game free it
+            outcome = SPAWN_FOREIGN; // not a model object: our reference taken and dropped lets the game free it
             dm_game_take_ref(made);
             dm_game_release(made);
             return;
@@ -127,7 +138,7 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
         game_vslot<set_data_fn>(made, MODEL_SLOT_SET_DATA)(made, (uint64_t)(uintptr_t)&path_ptr,
                                                           (uint64_t)(uintptr_t)&lk, (uint64_t)(uintptr_t)&vr, 0);
         if (!*(const uint64_t *)(uintptr_t)(made + MODEL_DESCRIPTOR)) {
-            outcome = 3;
+            outcome = SPAWN_NO_DESCRIPTOR;
             r->model = 0;
             game_vslot<uint64_t (*)(uint64_t)>(made, MODEL_SLOT_RELEASE)(made);
             drop_ref(made);
@@ -144,6 +155,7 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
                 drop_ref(ref);
         }
     });
+    // 4. A fault or a refusal logged; nothing live.
     if (!ok) {
         props_log("[props] spawning %s faulted at %p; %s", shown, (void *)(uintptr_t)last_fault_address,
                   r->model ? "the model waits for its release" : "nothing kept");
@@ -156,18 +168,23 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
         }
         return nullptr;
     }
-    if (outcome == 1 || outcome == 2) {
-        props_log(outcome == 1 ? "[props] create_unit(model_object) returned null"
-                               : "[props] create_unit(model_object) returned another kind of object; released");
+    switch (outcome) {
+    case SPAWN_MADE: break;
+    case SPAWN_NULL:
+        props_log("[props] create_unit(model_object) returned null");
         return nullptr;
-    }
-    if (outcome == 3) {
+    case SPAWN_FOREIGN:
+        props_log("[props] create_unit(model_object) returned another kind of object; released");
+        return nullptr;
+    case SPAWN_NO_DESCRIPTOR: {
         char lt[DM_TOKEN_TEXT_SIZE], vt[DM_TOKEN_TEXT_SIZE];
         dm_token_to_text(look, lt, sizeof lt);
         dm_token_to_text(variant, vt, sizeof vt);
         props_log("[props] missing model descriptor: %s (look %s, variant %s); released", shown, lt, vt);
         return nullptr;
     }
+    }
+    // 5. The record filled, placed and published live; its collision when on.
     memset(r, 0, sizeof *r);
     r->model = model;
     r->local_id = ++props_block->last_local_id;

@@ -173,19 +173,22 @@ void forget_sent() { memset(sent, 0, sizeof sent); }
 /* Receivers drop every car of ours. */
 void send_remove_all() { net_send_traffic_ids(nullptr, 0, 1); }
 
-void traffic_resend_definition(const traffic_sent_car &slot, const traffic_car_snapshot &car)
+/* Sends the car's definition under net_id: its type and its definition
+ * object's paths. False (nothing sent) when it has no path or the send
+ * fails. */
+bool traffic_send_definition(uint32_t net_id, const traffic_car_snapshot &car)
 {
+    static char paths[NET_TRAFFIC_PATHS_MAX][NET_TRAFFIC_PATH_MAX + 1];
     static traffic_car_definition def;
-    memset(&def, 0, sizeof def);
-    def.net_id = slot.net_id;
-    def.car_type = (uint8_t)car.type;
-    def.path_count = (uint32_t)traffic_definition_paths(car.definition, def.paths, NET_TRAFFIC_PATHS_MAX);
-    if (def.path_count > 0)
-        net_send_traffic_defs(&def);
+    int count = traffic_definition_paths(car.definition, paths, NET_TRAFFIC_PATHS_MAX);
+    traffic_definition_make(&def, net_id, car.type, paths, count);
+    return count > 0 && net_send_traffic_defs(&def);
 }
 
+/* One owner pass at time at. */
 void traffic_owner_send(double at)
 {
+    // 1. The other players with a position; none: our sent cars removed.
     uint16_t ids[64];
     double players[64][3];
     int player_count = 0;
@@ -206,6 +209,7 @@ void traffic_owner_send(double at)
         }
         return;
     }
+    // 2. Our AI cars; no manager: our sent cars removed.
     static traffic_car_snapshot cars[TRAFFIC_SENT_MAX];
     int car_count = traffic_list_cars(cars, TRAFFIC_SENT_MAX);
     if (car_count < 0) {
@@ -216,6 +220,8 @@ void traffic_owner_send(double at)
         }
         return;
     }
+    // 3. Each car near a player: a sent one kept (its definition resent every
+    // 5 s), a new one defined, and a state for each.
     for (auto &s : sent)
         s.seen = 0;
     bool resend = at >= next_resend;
@@ -235,7 +241,7 @@ void traffic_owner_send(double at)
             if (d > TRAFFIC_KEEP_RADIUS)
                 continue;
             if (resend)
-                traffic_resend_definition(sent[at_slot], car);
+                traffic_send_definition(sent[at_slot].net_id, car);
         } else {
             if (d > TRAFFIC_SEND_RADIUS)
                 continue;
@@ -250,14 +256,7 @@ void traffic_owner_send(double at)
             slot.net_id = traffic_take_net_id(&next_net_id);
             memcpy(slot.pos, pos, sizeof slot.pos);
             slot.sample_time = at;
-            static traffic_car_definition def;
-            memset(&def, 0, sizeof def);
-            def.net_id = slot.net_id;
-            def.car_type = (uint8_t)car.type;
-            def.path_count =
-                car.definition ? (uint32_t)traffic_definition_paths(car.definition, def.paths, NET_TRAFFIC_PATHS_MAX)
-                               : 0;
-            if (!car.definition || def.path_count == 0 || !net_send_traffic_defs(&def)) {
+            if (!traffic_send_definition(slot.net_id, car)) {
                 core_log("[traffic] car %p (id %u): no definition paths; not sent", (void *)(uintptr_t)car.car,
                          car.car_id);
                 slot.used = 0;
@@ -278,6 +277,7 @@ void traffic_owner_send(double at)
         st.speed = slot.speed;
         st.lights = car.lights;
     }
+    // 4. Sent cars not seen in this pass removed, then the states sent.
     static uint32_t gone[TRAFFIC_SENT_MAX];
     for (auto &s : sent)
         if (s.used && !s.seen) {
@@ -288,6 +288,7 @@ void traffic_owner_send(double at)
         net_send_traffic_ids(gone, removed, 0);
     if (state_count)
         net_send_traffic_cars((uint32_t)(int64_t)(at * 1000.0), states, state_count);
+    // 5. The report: on a change, else every 30 s.
     if (added || removed || at >= next_owner_report) {
         next_owner_report = at + 30.0;
         core_log("[traffic] owner: sending %d cars (%d new, %d removed) to %d player(s)", state_count, added, removed,

@@ -2,7 +2,8 @@
 //
 // Index of this file:
 //   modes          server slot, mode in effect, mode texts
-//   sent cars      find, free slot, speed samples, net ids, distances
+//   sent cars      find, free slot, speed samples, net ids, definitions,
+//                  distances
 //   remote cars    checks of received records, define, state, remove, age
 #include "traffic_tables.h"
 #include <math.h>
@@ -74,6 +75,21 @@ uint32_t traffic_take_net_id(uint32_t *next)
     if (*next == 0)
         *next = 1;
     return id;
+}
+
+void traffic_definition_make(traffic_car_definition *out, uint32_t net_id, uint32_t car_type,
+                             const char (*paths)[NET_TRAFFIC_PATH_MAX + 1], int count)
+{
+    memset(out, 0, sizeof *out);
+    out->net_id = net_id;
+    out->car_type = (uint8_t)car_type;
+    if (count < 0)
+        count = 0;
+    if (count > NET_TRAFFIC_PATHS_MAX)
+        count = NET_TRAFFIC_PATHS_MAX;
+    out->path_count = (uint32_t)count;
+    for (int i = 0; i < count; i++)
+        memcpy(out->paths[i], paths[i], strnlen(paths[i], NET_TRAFFIC_PATH_MAX));
 }
 
 double traffic_horizontal_distance(const double a[3], double x, double z)

@@ -50,6 +50,11 @@ int traffic_sent_used(const traffic_sent_car *table);
 void traffic_sent_sample(traffic_sent_car *car, const double pos[3], double now);
 /* The next net id, never 0 (after wrapping it is 1 again). */
 uint32_t traffic_take_net_id(uint32_t *next);
+/* The definition the owner sends for one car: net id, the low byte of the
+ * car type and the first count paths (at most 8, each cut to 160 bytes);
+ * every other byte zero. */
+void traffic_definition_make(traffic_car_definition *out, uint32_t net_id, uint32_t car_type,
+                             const char (*paths)[NET_TRAFFIC_PATH_MAX + 1], int count);
 /* The smallest horizontal (x, z) distance from pos to the points;
  * TRAFFIC_NO_DISTANCE without points. */
 double traffic_nearest(const double pos[3], const double (*points)[3], int count);

@@ -112,6 +112,32 @@ TEST(PropsRotation, YawTurnsAndYawReads)
     }
 }
 
+// Typed attach numbers: ahead becomes back, negated; a yaw turns the
+// identity about the vertical; a yaw that is not finite is refused and
+// leaves the offset as it was.
+TEST(PropsRotation, TypedAttachOffset)
+{
+    const float h = (float)cos(M_PI / 4), nan = NAN, inf = INFINITY;
+    struct {
+        float ahead, right, up, yaw;
+        bool ok;
+        props_relative want;
+    } cases[] = {
+        { 2, 1, 3, 0, true, { 1, 3, -2, 0, 1, 0, 0, 0 } },
+        { -4, 0, 0.5f, 90, true, { 0, 0.5f, 4, 0, h, 0, h, 0 } },
+        { 0, 0, 0, -90, true, { 0, 0, 0, 0, h, 0, -h, 0 } },
+        { 1, 1, 1, nan, false, { 7, 7, 7, 7, 7, 7, 7, 7 } },
+        { 1, 1, 1, inf, false, { 7, 7, 7, 7, 7, 7, 7, 7 } },
+    };
+    for (auto &c : cases) {
+        props_relative rel = { 7, 7, 7, 7, 7, 7, 7, 7 };
+        EXPECT_EQ(props_typed_relative(c.ahead, c.right, c.up, c.yaw, &rel), c.ok) << c.yaw;
+        const float *got = &rel.x, *want = &c.want.x;
+        for (int k = 0; k < 8; k++)
+            EXPECT_NEAR(got[k], want[k], 1e-6) << c.yaw << " float " << k;
+    }
+}
+
 TEST(PropsChecks, PositionsAndQuaternions)
 {
     struct {

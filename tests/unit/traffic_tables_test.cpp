@@ -4,6 +4,11 @@
 #include <math.h>
 #include <string.h>
 #include <limits>
+#include <algorithm>
+#include <string>
+#include <vector>
+#include "net_test_hex.h"
+#include "net_wire.h"
 #include "traffic_tables.h"
 
 namespace {
@@ -70,6 +75,45 @@ TEST(TrafficSent, NetIdsSkipZeroAndTheTableHas128Slots)
     EXPECT_EQ(traffic_sent_used(table), TRAFFIC_SENT_MAX);
     EXPECT_EQ(traffic_sent_find(table, 0x1000 + 5, 5), 5);
     EXPECT_EQ(traffic_sent_find(table, 0x1000 + 5, 6), -1); // same car, another id: a new car
+}
+
+// The definition the owner sends, pinned both ways by the type-25 payload
+// written by hand (u32 net id, u8 type, u8 path count, then each path as u8
+// length and its bytes): built, it is these bytes; these bytes parsed give
+// the same record to the last byte, so a reused record (filled with 0xEE
+// here) keeps nothing of the car before.
+TEST(TrafficSent, TheOwnersDefinitionIsTheseBytes)
+{
+    const std::string x160 = bytes_to_hex(std::vector<uint8_t>(160, 'x'));
+    static char paths[9][NET_TRAFFIC_PATH_MAX + 1];
+    struct {
+        const char *what;
+        uint32_t net_id, car_type;
+        std::vector<std::string> texts; // each copied into its 161-byte field
+        int count;
+        std::string hex;
+    } cases[] = {
+        { "type cut to its low byte", 0x0A0B0C0D, 0x1234, { "ab", "c" }, 2, "0d0c0b0a" "34" "02" "026162" "0163" },
+        { "a field without its NUL: 160 bytes", 1, 7, { std::string(161, 'x') }, 1, "01000000" "07" "01" "a0" + x160 },
+        { "only count paths", 2, 0, { "unsent" }, 0, "02000000" "00" "00" },
+        { "at most 8 paths", 3, 1, { "p0", "p1", "p2", "p3", "p4", "p5", "p6", "p7", "p8" }, 9,
+          "03000000" "01" "08" "027030" "027031" "027032" "027033" "027034" "027035" "027036" "027037" },
+    };
+    for (auto &c : cases) {
+        memset(paths, 0, sizeof paths);
+        for (size_t i = 0; i < c.texts.size(); i++)
+            memcpy(paths[i], c.texts[i].data(), std::min(c.texts[i].size(), sizeof paths[i]));
+        static traffic_car_definition def, parsed;
+        memset(&def, 0xEE, sizeof def);
+        traffic_definition_make(&def, c.net_id, c.car_type, paths, c.count);
+        static uint8_t p[NET_TRAFFIC_DEFS_MAX];
+        int n = net_build_traffic_defs(p, sizeof p, &def);
+        ASSERT_GT(n, 0) << c.what;
+        EXPECT_EQ(bytes_to_hex(p, (size_t)n), c.hex) << c.what;
+        std::vector<uint8_t> golden = hex_to_bytes(c.hex);
+        ASSERT_TRUE(net_parse_traffic_defs(golden.data(), golden.size(), &parsed)) << c.what;
+        EXPECT_EQ(memcmp(&def, &parsed, sizeof def), 0) << c.what;
+    }
 }
 
 TEST(TrafficSent, NearestIsHorizontal)

@@ -902,6 +902,25 @@ TEST_F(props_core, AFaultInEachCollisionStepLeaksNoActor)
     }
 }
 
+// A model whose ".pmc" loads nothing gets no actor and one line; the
+// others still get theirs and the switch stays on.
+TEST_F(props_core, AModelWithoutCollisionDataIsALineAndNoActor)
+{
+    sim::model_entry bare;
+    bare.path = "/model/bare.pmd";
+    bare.collision = false;
+    sim::model_add(bare);
+    prop_record *a = spawn(bare.path.c_str(), "10 0");
+    prop_record *b = spawn(cone, "20 0");
+    auto out = cmd("collide on");
+    EXPECT_TRUE(has(out, "[props] #1 collision: no /model/bare.pmc (model has no collision)")) << text(out);
+    EXPECT_FALSE(a->actor);
+    EXPECT_TRUE(b->actor);
+    EXPECT_EQ(out.back(), "[props] collision on");
+    EXPECT_EQ(props_collision_on, 1);
+    EXPECT_EQ(sim::actors_live().size(), 1u);
+}
+
 // The resource manager the collision file is loaded through: missing,
 // freed, or too small to hold its list at +0xD8. Each is one line for each
 // prop and no collision for it; the switch stays on and nothing faults.
