@@ -111,6 +111,12 @@ uint32_t props_state_of(const prop_record *r);
 void props_publish(prop_record *r, uint32_t state);
 bool props_model_ok(uint64_t model); /* readable for 896 bytes, of the model table */
 bool props_model_loaded(uint64_t model);
+/* The record took its model (spawn, restore): props_model_ok is asked once
+ * here, and props_model_held answers from it in every frame after. */
+void props_model_taken(const prop_record *r);
+bool props_model_held(const prop_record *r);
+/* Held, and its loaded flag set (read under the guard, no probe). */
+bool props_model_held_loaded(const prop_record *r);
 int props_live_count();
 
 /* ---- props_models.cpp ---- */
@@ -137,6 +143,14 @@ extern const net_prop_handlers props_net_handlers;
 bool props_disconnected();
 
 /* ---- props_attach.cpp ---- */
+/* Between begin and end (the props tick) a part's frame and a carrying
+ * vehicle's light word are read once per (player, part) and shared by the
+ * props on it; outside, every call reads them afresh. */
+void props_shared_reads_begin();
+void props_shared_reads_end();
+/* The light word of the vehicle that carries the prop (our truck, or the
+ * attach player's vehicle); false when there is none or it is unreadable. */
+bool props_carrier_light_word(const prop_record *r, uint32_t *word);
 uint64_t props_attach_target_model(const prop_record *r);
 bool props_attach_source_placement(const prop_record *r, placement *out);
 bool props_update_attached(prop_record *r);

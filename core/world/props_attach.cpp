@@ -1,11 +1,13 @@
 // Props attached to vehicle parts: the part's model and frame (our truck,
 // cabin and trailer; the player shown by the spawned vehicle; a player shown
-// as a convoy vehicle), the re-placement each props tick, the "attach"
-// sub-command, and attach states sent and received for server props.
+// as a convoy vehicle), the reads the props tick shares among the props on
+// one part, the re-placement each props tick, the "attach" sub-command, and
+// attach states sent and received for server props.
 //
 // Index of this file:
 //   game calls     world placement, composition
 //   target         props_attach_target_model, props_attach_source_placement
+//   shared reads   one read per (player, part) a tick; the carrier's light word
 //   re-placement   props_update_attached
 //   requests       props_send_attach, props_apply_server_attach
 //   command        the three offset ways, props_cmd_attach
@@ -18,6 +20,7 @@
 #include "net_client.h"
 #include "props.h"
 #include "props_text.h"
+#include "vehicle_game.h"
 #include "vehicles.h"
 
 /* ---- game calls ---- */
@@ -76,13 +79,105 @@ uint64_t props_attach_target_model(const prop_record *r)
     return vehicle ? vehicle_part_model(vehicle, part) : 0;
 }
 
-bool props_attach_source_placement(const prop_record *r, placement *out)
+static bool read_source_placement(const prop_record *r, placement *out)
 {
     if (!props_our_player(r->attach_player) && r->attach_part != PROP_PART_TRAILER &&
         dm_remote_rv_pose(r->attach_player, out))
         return true;
     uint64_t m = props_attach_target_model(r);
     return m && props_game_world_placement(m, out);
+}
+
+static uint64_t carrying_vehicle(const prop_record *r)
+{
+    if (props_our_player(r->attach_player)) {
+        uint64_t block = game_player_block_guarded();
+        return block ? game_u64_guarded(block + GAME_PLAYER_LOCAL_TRUCK) : 0;
+    }
+    void *out = nullptr;
+    return (uint64_t)(uintptr_t)dm_player_vehicle(r->attach_player, false, &out);
+}
+
+/* A word that cannot be read after the probe counts as 0 (no lights on). */
+static bool read_carrier_light_word(const prop_record *r, uint32_t *word)
+{
+    uint64_t vehicle = carrying_vehicle(r);
+    if (!vehicle || !dm_probe_read(vehicle, actor_off::lights + 4))
+        return false;
+    *word = game_u32_guarded(vehicle + actor_off::lights);
+    return true;
+}
+
+/* ---- shared reads ----
+ * The game may change a truck's part list or its lights from one frame to
+ * the next, so the chain to a part is read (and each hop probed, as a part
+ * list read is) in every props tick, but once per (player, part): 32 props
+ * on our truck cost one read of it, not 32. Within the tick nothing else
+ * runs on the game thread, so the one read holds for every prop on it. */
+
+namespace {
+
+enum { SHARED_FRAME = 0, SHARED_LIGHT_WORD = 1 };
+
+struct shared_read {
+    uint16_t player; /* 0 for ours */
+    uint8_t part;    /* the attach part; 0 for a light word (any part of the carrier) */
+    uint8_t kind;    /* SHARED_FRAME, SHARED_LIGHT_WORD */
+    bool found;
+    uint32_t light_word;
+    placement frame;
+};
+
+shared_read shared[2 * PROPS_SLOTS]; /* at most a frame and a light word per prop */
+int shared_count;
+bool sharing;
+
+/* The read of this kind for the record: made at its first use in the tick
+ * and shared after, made afresh into scratch outside the tick (or, never
+ * with 64 props, when the table is full). */
+const shared_read *shared_get(const prop_record *r, uint8_t kind, shared_read *scratch)
+{
+    uint16_t player = props_our_player(r->attach_player) ? 0 : r->attach_player;
+    uint8_t part = kind == SHARED_FRAME ? r->attach_part : 0;
+    for (int i = 0; sharing && i < shared_count; i++)
+        if (shared[i].player == player && shared[i].part == part && shared[i].kind == kind)
+            return &shared[i];
+    bool room = sharing && shared_count < (int)(sizeof shared / sizeof shared[0]);
+    shared_read *e = room ? &shared[shared_count++] : scratch;
+    *e = shared_read {};
+    e->player = player;
+    e->part = part;
+    e->kind = kind;
+    e->found = kind == SHARED_FRAME ? read_source_placement(r, &e->frame) : read_carrier_light_word(r, &e->light_word);
+    return e;
+}
+
+} // namespace
+
+void props_shared_reads_begin()
+{
+    shared_count = 0;
+    sharing = true;
+}
+
+void props_shared_reads_end() { sharing = false; }
+
+bool props_attach_source_placement(const prop_record *r, placement *out)
+{
+    shared_read scratch;
+    const shared_read *e = shared_get(r, SHARED_FRAME, &scratch);
+    if (e->found)
+        *out = e->frame;
+    return e->found;
+}
+
+bool props_carrier_light_word(const prop_record *r, uint32_t *word)
+{
+    shared_read scratch;
+    const shared_read *e = shared_get(r, SHARED_LIGHT_WORD, &scratch);
+    if (e->found)
+        *word = e->light_word;
+    return e->found;
 }
 
 /* ---- re-placement ---- */

@@ -16,8 +16,6 @@
 #include "game_mem.h"
 #include "net_client.h"
 #include "props.h"
-#include "vehicle_game.h"
-#include "vehicles.h"
 
 namespace {
 
@@ -100,16 +98,6 @@ void props_create_hookups(prop_record *r)
 
 /* ---- modes ---- */
 
-static uint64_t carrying_vehicle(const prop_record *r)
-{
-    if (props_our_player(r->attach_player)) {
-        uint64_t block = game_player_block_guarded();
-        return block ? game_u64_guarded(block + GAME_PLAYER_LOCAL_TRUCK) : 0;
-    }
-    void *out = nullptr;
-    return (uint64_t)(uintptr_t)dm_player_vehicle(r->attach_player, false, &out);
-}
-
 static bool effective_on(const prop_record *r)
 {
     uint8_t mode = r->light_mode > 6 ? 0 : r->light_mode;
@@ -117,10 +105,9 @@ static bool effective_on(const prop_record *r)
         return true;
     if (mode == 2 || !r->attach_part)
         return false;
-    uint64_t vehicle = carrying_vehicle(r);
-    if (!vehicle || !dm_probe_read(vehicle, actor_off::lights + 4))
+    uint32_t word = 0;
+    if (!props_carrier_light_word(r, &word))
         return false;
-    uint32_t word = game_u32_guarded(vehicle + actor_off::lights);
     bool head = word & LIGHT_HEADLIGHTS, beacons = word & LIGHT_BEACONS;
     switch (mode) {
     case 3: return head;
@@ -132,11 +119,12 @@ static bool effective_on(const prop_record *r)
 
 void props_apply_lights(prop_record *r)
 {
-    uint64_t model = r->model;
-    if (!props_model_loaded(model))
-        return;
+    // The state is compared first: the model is touched only on a change.
     uint8_t on = effective_on(r) ? 1 : 0;
     if (on == r->light_applied)
+        return;
+    uint64_t model = r->model;
+    if (!props_model_loaded(model))
         return;
     uint64_t list, count;
     if (!hookup_list(model, &list, &count))

@@ -187,6 +187,7 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
     // 5. The record filled, placed and published live; its collision when on.
     memset(r, 0, sizeof *r);
     r->model = model;
+    props_model_taken(r);
     r->local_id = ++props_block->last_local_id;
     r->owner = owner;
     r->server_id = server_id;
@@ -228,6 +229,9 @@ void props_draw(uint64_t context)
 {
     if (!context || props_draw_faulted)
         return;
+    // game_ctrl and its camera manager are probed in every pass: the render
+    // thread holds no reference on them and cannot know whether the game
+    // thread has seen the world change yet.
     uint64_t ctrl = game_ctrl_guarded();
     if (!ctrl)
         return;

@@ -5,7 +5,7 @@
 //
 // Index of this file:
 //   state         the core-side state and the log
-//   records       publishing, queueing, model checks
+//   records       publishing, queueing, model checks, models checked when taken
 //   draw passes   what a release waits for
 //   release       one record's game objects let go
 //   life cycle    props_init, props_shutdown, props_any_live
@@ -40,6 +40,9 @@ namespace {
 
 props_state_block fallback_block;
 uint32_t release_counter;
+/* Per slot, the model that passed props_model_ok when the record took it
+ * (spawn, restore); 0 when none did. */
+uint64_t model_checked[PROPS_SLOTS];
 
 } // namespace
 
@@ -96,6 +99,28 @@ bool props_model_loaded(uint64_t model)
     return props_model_ok(model) && (game_u32_guarded(model + MODEL_FLAGS) & MODEL_LOADED);
 }
 
+/* A model is probed when a record takes it (spawn, restore), not in every
+ * frame: we hold a reference on it, so it lives as long as the record, and a
+ * world change forgets the records before anything reads them. The slot
+ * notes which model passed, so a record that later holds another model (a
+ * slot reused) counts as unchecked until it is taken again. */
+static size_t slot_of(const prop_record *r) { return (size_t)(r - props_block->table); }
+
+void props_model_taken(const prop_record *r)
+{
+    model_checked[slot_of(r)] = props_model_ok(r->model) ? r->model : 0;
+}
+
+bool props_model_held(const prop_record *r) { return r->model && model_checked[slot_of(r)] == r->model; }
+
+bool props_model_held_loaded(const prop_record *r)
+{
+    uint64_t model = r->model;
+    volatile uint32_t flags = 0;
+    return props_model_held(r) && dm_guarded([&] { flags = game_field<volatile uint32_t>(model, MODEL_FLAGS); }) &&
+           (flags & MODEL_LOADED);
+}
+
 int props_live_count()
 {
     int n = 0;
@@ -142,6 +167,11 @@ void props_init(const dm_host_api *api)
     }
     props_draw_faulted = 0;
     net_set_prop_handlers(&props_net_handlers);
+    // The kept records' models are taken again: this core has checked none.
+    memset(model_checked, 0, sizeof model_checked);
+    for (auto &r : props_block->table)
+        if (props_state_of(&r) == PROP_LIVE)
+            props_model_taken(&r);
     int kept = props_live_count();
     if (kept)
         props_log("[props] %d prop(s) kept from before the reload", kept);
@@ -165,6 +195,8 @@ bool props_any_live() { return props_block && props_block->drawing_on && props_l
 
 static void world_change()
 {
+    // Probed in every tick: this read is where a new world is seen, before
+    // any record's model is touched.
     uint64_t ctrl = game_ctrl_guarded();
     if (props_block->game_ctrl && props_block->game_ctrl != ctrl) {
         int n = 0;
@@ -176,6 +208,7 @@ static void world_change()
         // records until it ends.
         detour_gate_drain(render_gate, PROPS_WORLD_WAIT_MS);
         memset(props_block->table, 0, sizeof props_block->table);
+        memset(model_checked, 0, sizeof model_checked);
         props_pending_creates = 0;
         if (n)
             props_log("[props] world changed; forgot %d prop(s)", n);
@@ -222,21 +255,25 @@ bool props_tick(const dm_frame_info *)
         props_fault_reported = false;
     }
     // Attached props follow their parts here, after the vehicle steps; the
-    // draw only reads what this wrote.
+    // draw only reads what this wrote. The parts are read once for all the
+    // props on each of them (props_shared_reads_begin).
+    props_shared_reads_begin();
     for (auto &r : props_block->table)
         if (r.state == PROP_LIVE && r.attach_part)
             props_update_attached(&r);
     deferred_release();
     for (auto &r : props_block->table)
-        if (r.state == PROP_LIVE && r.hookup_state == PROP_HOOKUPS_NONE && props_model_loaded(r.model))
+        if (r.state == PROP_LIVE && r.hookup_state == PROP_HOOKUPS_NONE && props_model_held_loaded(&r))
             props_create_hookups(&r);
+    // The model is ours and was checked when taken: its hookup count is read
+    // under the tick's guard, not probed.
     for (auto &r : props_block->table) {
-        if (r.state != PROP_LIVE || r.hookup_state != PROP_HOOKUPS_CREATED ||
-            !game_u64_guarded(r.model + MODEL_HOOKUP_COUNT))
+        if (r.state != PROP_LIVE || r.hookup_state != PROP_HOOKUPS_CREATED || !props_model_held(&r))
             continue;
         uint64_t model = r.model;
         bool ok = dm_guarded([&] {
-            game_vslot<void (*)(uint64_t)>(model, MODEL_SLOT_HOOKUP_TICK)(model);
+            if (game_field<volatile uint64_t>(model, MODEL_HOOKUP_COUNT))
+                game_vslot<void (*)(uint64_t)>(model, MODEL_SLOT_HOOKUP_TICK)(model);
         });
         if (!ok) {
             r.hookup_state = PROP_HOOKUPS_STOPPED;
@@ -251,5 +288,6 @@ bool props_tick(const dm_frame_info *)
             props_log("[props] #%u light faulted; hookups stopped", r.local_id);
         }
     }
+    props_shared_reads_end();
     return props_block->drawing_on && props_live_count() > 0;
 }

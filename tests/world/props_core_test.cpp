@@ -575,6 +575,63 @@ TEST_F(props_core, RoofFitKeptInPlaceRoundTripAndMissingPart)
     EXPECT_EQ(first("detach last"), fmt("[props] #%u isn't attached", k->local_id));
 }
 
+// Props on several parts and players in the same ticks: each follows its
+// own part, two on one part both follow it, and every tick reads the parts
+// again (nothing of one tick's reads holds in the next).
+TEST_F(props_core, PropsOnDifferentPartsAndPlayersFollowTheirOwnPartEveryTick)
+{
+    uint8_t *trailer = sim::player_trailer_new(pl, sim::def_new(sim::def_kind::trailer));
+    sim::part_models_add(trailer, false);
+    uint8_t *v = p8(game_create_unit(GAME_PREFERRED_BASE + sim::phys::class_record));
+    ASSERT_TRUE(v);
+    dm_game_take_ref(u(v));
+    spawn_state.net_player = 7;
+    spawn_state.vehicle = u(v);
+    spawn_state.state = SPAWN_SPAWNED;
+    struct {
+        const char *args;
+        uint8_t *vehicle;
+        bool cabin;
+        prop_record *r;
+    } cases[] = {
+        { "truck 2", pl.truck, false, nullptr },       { "truck 4 1 0", pl.truck, false, nullptr },
+        { "cabin 0 0 1", pl.truck, true, nullptr },    { "trailer 1 0 2", trailer, false, nullptr },
+        { "cabin@7 0 0 1", v, true, nullptr },         { "truck@7 3 0 0", v, false, nullptr },
+    };
+    for (auto &c : cases) {
+        c.r = spawn(cone, "10 0");
+        ASSERT_TRUE(c.r);
+        auto out = cmd(fmt("attach last %s", c.args));
+        ASSERT_NE(c.r->attach_part, 0) << c.args << "\n" << text(out);
+    }
+    for (int step = 0; step < 3; step++) {
+        float x = 100 + 7.5f * (float)step, yaw = 20.0f * (float)step, h = yaw * 3.1415927f / 360;
+        truck_at(x, 10, 50, yaw);
+        sim::placement32 tp = { x, 10, 62, 0, 0, cosf(h), 0, sinf(h), 0 };
+        sim::vehicle_set_placement(trailer, tp);
+        sim::placement32 vp = { 300 - 5.0f * (float)step, 10, 80, 0, 0, cosf(-h), 0, sinf(-h), 0 };
+        sim::vehicle_set_placement(v, vp);
+        tick();
+        for (auto &c : cases) {
+            SCOPED_TRACE(fmt("%s, step %d", c.args, step));
+            placement frame, want;
+            ASSERT_TRUE(props_game_world_placement(u(sim::part_model(c.vehicle, c.cabin)), &frame));
+            props_compose(&want, &frame, &c.r->rel);
+            double a[3], b[3];
+            placement_world(&want, a);
+            world(c.r, b);
+            for (int i = 0; i < 3; i++)
+                EXPECT_NEAR(a[i], b[i], 0.001) << i;
+            EXPECT_EQ(c.r->attach_missing, 0);
+        }
+    }
+    // the remote vehicle gone: its two props hidden in the next tick, ours not
+    spawn_state.state = SPAWN_NONE;
+    tick();
+    for (auto &c : cases)
+        EXPECT_EQ(c.r->attach_missing, c.vehicle == v ? 1 : 0) << c.args;
+}
+
 // Kept in place 150 m ahead of the truck: the offset would pass the 100 m
 // every receiver refuses, so the command refuses it before anything, for a
 // local prop and for a server prop's request alike (nothing is sent).
@@ -1045,6 +1102,45 @@ TEST_F(props_core, HookupFaultsStopThatPropOnlyAndTheDumpLists)
     uint8_t *ctx = sim::object_new(0x40);
     props_draw(u(ctx));
     EXPECT_EQ(sim::model_draws(p8(s->model)).draws, 1u);
+}
+
+// The models of the records a reload keeps are checked again by the new
+// core: a model object goes on with its hookups, one that is not a model
+// object (here a foreign table with the loaded flag and a hookup count set)
+// is never called, in the hookup creation, the hookup tick or the lights.
+TEST_F(props_core, KeptModelsAreCheckedAgainAndAForeignOneIsNeverCalled)
+{
+    prop_record *r = spawn(lamp, "10 0");
+    prop_record *s = spawn(lamp, "20 0");
+    ASSERT_TRUE(r && s);
+    tick();
+    ASSERT_EQ(r->hookup_state, PROP_HOOKUPS_CREATED);
+    uint8_t *model = p8(r->model);
+    uint64_t ticks = sim::model_draws(model).hookup_ticks;
+    uint64_t kept_model = s->model;
+    uint8_t *foreign = sim::object_new(MODEL_SIZE, sim::vtable_new(64));
+    sim::put<uint32_t>(foreign, MODEL_FLAGS, MODEL_LOADED);
+    sim::put<uint64_t>(foreign, MODEL_HOOKUP_COUNT, 1);
+    size_t slot = (size_t)(s - props_block->table);
+    props_shutdown();
+    section()->table[slot].model = u(foreign);
+    section()->table[slot].hookup_state = PROP_HOOKUPS_NONE;
+    props_init(&api);
+    sim::calls_clear();
+    tick(2);
+    EXPECT_EQ(sim::model_draws(model).hookup_ticks, ticks + 2);
+    EXPECT_EQ(props_block->table[slot].hookup_state, PROP_HOOKUPS_NONE);
+    EXPECT_EQ(sim::calls_named("vslot40").size() + sim::calls_named("vslot30").size() +
+                  sim::calls_named("vslot17").size(),
+              0u);
+    // created hookups on a foreign model: ticked and lit never
+    props_block->table[slot].hookup_state = PROP_HOOKUPS_CREATED;
+    tick();
+    EXPECT_EQ(sim::calls_named("vslot17").size(), 0u);
+    EXPECT_EQ(props_block->table[slot].hookup_state, PROP_HOOKUPS_CREATED);
+    props_block->table[slot].model = kept_model; // the reference goes back to its release
+    cmd("despawn all");
+    tick(3);
 }
 
 /* ---- drawing ---- */
