@@ -9,6 +9,7 @@
 #include "dm_env.h"
 #include "dm_file.h"
 #include "net_client.h"
+#include "online.h"
 #include "runtime.h"
 #include "ui_frame.h"
 #include "world.h"

@@ -13,6 +13,8 @@
 #include "game_mem.h"
 #include "hooks.h"
 #include "net_client.h"
+#include "online.h"
+#include "props.h"
 #include "reload_blocks.h"
 #include "runtime.h"
 #include "state_files.h"

@@ -24,6 +24,8 @@
 #include "dm_module.h"
 #include "hooks.h"
 #include "net_client.h"
+#include "online.h"
+#include "props.h"
 #include "reload_blocks.h"
 #include "runtime.h"
 #include "state_files.h"

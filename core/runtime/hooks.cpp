@@ -22,9 +22,9 @@
 #include "game_mem.h"
 #include "hooks.h"
 #include "inline_hook.h"
+#include "props.h"
 #include "runtime_game.h"
 #include "vehicles.h"
-#include "world.h"
 
 /* ---- game offsets and state ---- */
 

@@ -5,6 +5,7 @@
 #include "dm_api.h"
 #include "net_records.h"
 #include "ui_pure.h"
+#include "online.h"
 #include "servers.h"
 
 struct ImFont;
@@ -107,11 +108,6 @@ void dm_ui_draw_reset();
 
 /* name tags (nametags_draw.cpp) */
 bool dm_nametags_enabled();
-/* the updater's state for the Settings page (update.cpp) */
-void update_get_status(char *out, unsigned size);
-bool update_worker_running();
-bool update_auto_enabled();
-bool update_available();
 
 /* Icon glyphs (UTF-8). */
 #define DM_ICON_SERVERS "\xee\x9d\xb4"  /* U+E774 */

@@ -1,6 +1,6 @@
-/* What the UI subsystem offers the rest of the core: the windows (ui_shell.cpp)
- * and the online services (the server list, the updater, name tags and the
- * camera view) in the life cycle, the frame and the console. */
+/* What the UI subsystem offers the rest of the core: the windows (ui_shell.cpp),
+ * name tags and the camera view in the life cycle, the frame and the console.
+ * The server list and the updater are the online services' (online.h). */
 #pragma once
 #include "dm_api.h"
 
@@ -17,16 +17,6 @@ void dm_nametags_shutdown();
 void dm_view_snapshot_update(const dm_frame_info *info); /* the "nametags" frame step */
 void dm_cam_command(const char *rest);
 void dm_nametags_command(const char *rest);
-
-/* the updater */
-void update_init(const dm_host_api *api);
-void update_shutdown();
-void update_configure(const char *url, bool auto_update);
-void update_install_staged_core(bool net_open); /* the "update" frame step */
-void update_command(const char *rest);
-/* This build's id (update_build.cpp): the one the log's init line and the
- * "update" command show. */
-const char *update_build_id();
 
 /* Stops the online services' worker threads (updater, server list) with a
  * bounded wait; false when one still runs. */

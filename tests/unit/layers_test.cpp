@@ -1,6 +1,7 @@
 // The core's floors point one way: core/base includes nothing from another
-// core folder, the subsystems (net, vehicles, world, ui) include nothing
-// from core/runtime, the top floor, and the vehicles nothing from the world.
+// core folder, the subsystems (net, vehicles, world, props, online, ui)
+// include nothing from core/runtime, the top floor, the vehicles nothing from
+// the world or the props, and the online services nothing from the UI.
 // Read from the #include lines of the tree, each header name resolved to the
 // core folder that holds it. And a header declares only what its own folder
 // defines: read from the file-scope declarations of the headers and the
@@ -319,7 +320,7 @@ TEST(Layers, TheTreeIsRead)
 {
     tree t = read_tree();
     // The check below would pass on an empty tree: make sure it sees the floors.
-    for (const char *folder : { "base", "net", "vehicles", "world", "ui", "runtime" })
+    for (const char *folder : { "base", "net", "vehicles", "world", "props", "online", "ui", "runtime" })
         EXPECT_FALSE(t.files_of[folder].empty()) << folder;
     EXPECT_EQ(t.folder_of["game_mem.h"], "base");
     EXPECT_EQ(t.folder_of["hooks.h"], "runtime");
@@ -340,7 +341,7 @@ TEST(Layers, SubsystemsNeverIncludeTheRuntime)
 {
     tree t = read_tree();
     std::vector<std::string> bad;
-    for (const char *folder : { "net", "vehicles", "world", "ui" }) {
+    for (const char *folder : { "net", "vehicles", "world", "props", "online", "ui" }) {
         std::vector<std::string> b = crossings(t, folder, { "runtime" });
         bad.insert(bad.end(), b.begin(), b.end());
     }
@@ -410,11 +411,22 @@ TEST(Layers, HeadersDeclareOnlyWhatTheirFolderDefines)
     EXPECT_TRUE(bad.empty()) << "a header declares what another folder defines:" << joined(bad);
 }
 
-TEST(Layers, TheVehiclesNeverIncludeTheWorld)
+TEST(Layers, TheVehiclesNeverIncludeTheWorldOrTheProps)
 {
-    // The world's props follow the vehicles (vehicles.h), so the vehicles sit
-    // below the world: a world header in a vehicles file would close a cycle.
+    // The props follow the vehicles (vehicles.h), so the vehicles sit below
+    // the world and the props: a header of theirs in a vehicles file would
+    // close a cycle.
     tree t = read_tree();
-    std::vector<std::string> bad = crossings(t, "vehicles", { "world" });
-    EXPECT_TRUE(bad.empty()) << "the vehicles reach up into the world:" << joined(bad);
+    std::vector<std::string> bad = crossings(t, "vehicles", { "world", "props" });
+    EXPECT_TRUE(bad.empty()) << "the vehicles reach up into the world or the props:" << joined(bad);
+}
+
+TEST(Layers, TheOnlineServicesNeverIncludeTheUi)
+{
+    // The windows show the server list and the updater's state (servers.h,
+    // online.h); the services run without the windows, so they know nothing
+    // of them.
+    tree t = read_tree();
+    std::vector<std::string> bad = crossings(t, "online", { "ui" });
+    EXPECT_TRUE(bad.empty()) << "the online services reach up into the UI:" << joined(bad);
 }

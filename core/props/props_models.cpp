@@ -20,8 +20,8 @@
 #include "dm_token.h"
 #include "game_mem.h"
 #include "plain_text.h"
+#include "props_internal.h"
 #include "props.h"
-#include "world.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "core.h"
 #include "dm_guard.h"
 #include "game_mem.h"
-#include "props.h"
+#include "props_internal.h"
 
 /* ---- rays ---- */
 

@@ -19,9 +19,9 @@
 #include "game_mem.h"
 #include "net_client.h"
 #include "plain_text.h"
-#include "props.h"
+#include "props_internal.h"
 #include "props_text.h"
-#include "world.h"
+#include "props.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "props.h"
+#include "props_internal.h"
 #include "props_text.h"
 #include "vehicles.h"
 

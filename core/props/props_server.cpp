@@ -14,7 +14,7 @@
 #include "core.h"
 #include "net_client.h"
 #include "plain_text.h"
-#include "props.h"
+#include "props_internal.h"
 
 /* ---- state ---- */
 

@@ -22,8 +22,7 @@
 #include <string.h>
 #include "core.h"
 #include "dm_file.h"
-#include "ui.h"
-#include "ui_frame.h"
+#include "online.h"
 #include "service_worker.h"
 #include "update.h"
 

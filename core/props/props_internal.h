@@ -1,4 +1,4 @@
-/* What the props files share inside the world subsystem: the reload block
+/* What the props files share inside the props subsystem: the reload block
  * and its records, the game's offsets props use, the core-side state, and
  * the operations of each file.
  *

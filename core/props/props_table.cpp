@@ -19,9 +19,9 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "props.h"
+#include "props_internal.h"
 #include "shared_section.h"
-#include "world.h"
+#include "props.h"
 
 /* ---- state ---- */
 

@@ -20,7 +20,6 @@
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
-#include "ui_frame.h"
 #include "net_socket.h"
 #include "net_wire.h"
 #include "servers.h"

@@ -3,7 +3,7 @@
  *                     command and the install of a staged core
  *   update_files.cpp  reading files, writing them through ".part", comparing
  *   update_build.cpp  the build-time values (build id, release key, time-outs)
- * What the rest of the core calls is declared in ui_frame.h and ui.h. */
+ * What the rest of the core calls is declared in online.h. */
 #pragma once
 #include <windows.h>
 #include <vector>

@@ -16,7 +16,7 @@
 #include "dm_env.h"
 #include "dm_file_stream.h"
 #include "plain_text.h"
-#include "props.h"
+#include "props_internal.h"
 #include "props_text.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "net_client.h"
-#include "props.h"
+#include "props_internal.h"
 #include "vehicle_game.h"
 #include "vehicles.h"
 
