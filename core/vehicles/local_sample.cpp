@@ -1,4 +1,4 @@
-// The remote-player glue: the local truck's pose for the network (the
+// Our own truck's sample: the local truck's pose for the network (the
 // "net_tick" frame step samples it every 0.1 s), from the game's truck and
 // its coupled trailer on the supported build. Game thread only.
 #include <math.h>
