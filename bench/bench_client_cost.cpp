@@ -15,7 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "bench_stats.h"
-#include "net_client.h"
+#include "net.h"
 #include "net_internal.h"
 #include "net_win.h"
 #include "net_wire.h"

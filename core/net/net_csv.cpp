@@ -3,7 +3,7 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "net_client.h"
+#include "net.h"
 #include "net_internal.h"
 
 int net_csv_row(char *out, size_t size, double now, const net_pose *p)

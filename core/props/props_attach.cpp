@@ -15,7 +15,7 @@
 #include "core.h"
 #include "dm_guard.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "props_internal.h"
 #include "props_text.h"
 #include "vehicles.h"

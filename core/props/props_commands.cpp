@@ -17,7 +17,7 @@
 #include "core.h"
 #include "dm_token.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "plain_text.h"
 #include "props_internal.h"
 #include "props_text.h"

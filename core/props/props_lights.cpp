@@ -14,7 +14,7 @@
 #include "core.h"
 #include "dm_guard.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "props_internal.h"
 #include "vehicle_game.h"
 #include "vehicles.h"

@@ -12,7 +12,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "core.h"
-#include "net_client.h"
+#include "net.h"
 #include "plain_text.h"
 #include "props_internal.h"
 

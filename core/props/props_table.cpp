@@ -18,7 +18,7 @@
 #include "detour_gate.h"
 #include "dm_guard.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "props_internal.h"
 #include "shared_section.h"
 #include "props.h"

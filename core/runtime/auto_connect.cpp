@@ -6,7 +6,7 @@
 #include "core.h"
 #include "core_config.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "vehicles.h"
 
 namespace {

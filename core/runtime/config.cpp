@@ -8,10 +8,10 @@
 #include "dm_config_file.h"
 #include "dm_env.h"
 #include "dm_file.h"
-#include "net_client.h"
+#include "net.h"
 #include "online.h"
 #include "runtime.h"
-#include "ui_frame.h"
+#include "ui.h"
 #include "world.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "dm_file.h"
 #include "dm_own_files.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "runtime_game.h"
 #include "vehicle_game.h"
 #include "vehicles.h"

@@ -12,11 +12,11 @@
 #include "diagnostics.h"
 #include "game_mem.h"
 #include "hooks.h"
-#include "net_client.h"
+#include "net.h"
 #include "online.h"
 #include "props.h"
 #include "runtime.h"
-#include "ui_frame.h"
+#include "ui.h"
 #include "vehicles.h"
 #include "world.h"
 

@@ -3,7 +3,7 @@
 // network client's tick, then the remote-player glue, whose vehicle for a
 // remote player asks for the draw hook. Game thread only.
 #include "auto_connect.h"
-#include "net_client.h"
+#include "net.h"
 #include "runtime.h"
 #include "vehicles.h"
 

@@ -17,7 +17,7 @@
 #include "core_config.h"
 #include "game_mem.h"
 #include "hooks.h"
-#include "net_client.h"
+#include "net.h"
 #include "reload_blocks.h"
 #include "runtime.h"
 #include "shared_section.h"

@@ -14,7 +14,7 @@
 #include "game_mem.h"
 #include "imgui.h"
 #include "nametags.h"
-#include "ui.h"
+#include "ui_internal.h"
 
 //-----------------------------------------------------------------------------
 // Settings, start and stop

@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include "game_mem.h"
 #include "nametags.h"
-#include "net_client.h"
+#include "net.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "imgui.h"
 #include "imgui_internal.h"
 #include "net_wire.h"
-#include "ui.h"
+#include "ui_internal.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "look_list.h"
-#include "net_client.h"
+#include "net.h"
 #include "vehicle_game.h"
 #include "vehicles.h"
 

@@ -4,7 +4,7 @@
 #include <math.h>
 #include <string.h>
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "motion_math.h"
 #include "vehicle_game.h"
 #include "vehicles.h"

@@ -17,7 +17,7 @@
 #include "core.h"
 #include "core_config.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "plain_text.h"
 #include "spawn.h"
 #include "vehicle_defs.h"

@@ -13,7 +13,7 @@
 #include <string.h>
 #include "core.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "plain_text.h"
 #include "rv.h"
 #include "rv_game.h"

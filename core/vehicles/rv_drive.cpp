@@ -21,7 +21,7 @@
 #include "core_config.h"
 #include "dm_guard.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "rv.h"
 #include "rv_game.h"
 #include "shared_section.h"

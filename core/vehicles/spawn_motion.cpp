@@ -16,7 +16,7 @@
 #include "dm_guard.h"
 #include "game_mem.h"
 #include "motion_math.h"
-#include "net_client.h"
+#include "net.h"
 #include "spawn.h"
 #include "vehicle_game.h"
 

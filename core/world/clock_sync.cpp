@@ -12,7 +12,7 @@
 #include <string.h>
 #include "core.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "plain_text.h"
 #include "world.h"
 #include "world_game.h"

@@ -20,7 +20,7 @@
 #include "inline_hook.h"
 #include "job_market.h"
 #include "job_sync.h"
-#include "net_client.h"
+#include "net.h"
 #include "world.h"
 #include "world_game.h"
 #include "world_read.h"

@@ -14,7 +14,7 @@
 #include "core.h"
 #include "dm_guard.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "traffic_lock.h"
 #include "traffic_tables.h"
 #include "world.h"

@@ -20,7 +20,7 @@
 #include "core.h"
 #include "dm_guard.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "placement.h"
 #include "plain_text.h"
 #include "traffic_lock.h"

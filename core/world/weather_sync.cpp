@@ -11,7 +11,7 @@
 #include <string.h>
 #include "core.h"
 #include "game_mem.h"
-#include "net_client.h"
+#include "net.h"
 #include "world.h"
 #include "world_game.h"
 #include "world_sync_math.h"

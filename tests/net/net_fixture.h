@@ -8,7 +8,7 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
-#include "net_client.h"
+#include "net.h"
 #include "net_internal.h"
 #include "net_win.h"
 #include "net_wire.h"

@@ -10,7 +10,7 @@
 //   collision   the part chain, limits, faults, after finalize
 #include "spawn_fixture.h"
 #include <math.h>
-#include "net_client.h"
+#include "net.h"
 #include "net_internal.h"
 #include "net_wire.h"
 
