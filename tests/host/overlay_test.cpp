@@ -6,7 +6,7 @@
 // - overlay frames: notice window, swap-chain events, faults
 // - input: window messages, cursor, DirectInput
 // - teardown
-#include "ui/overlay_fixture.h"
+#include "host/overlay_fixture.h"
 #include "dm_pe_imports.h"
 #include <d3d11.h>
 #include <stdexcept>
@@ -602,7 +602,7 @@ TEST_F(overlay, TeardownRestoresEverySlotImportAndWindowProcedure)
 }
 
 // It leaves the plug-in pinned in the process, so it runs in a process of its
-// own (ctest's ui_pin_test selects it) and skips itself in the full run.
+// own (ctest's overlay_pin_test selects it) and skips itself in the full run.
 class pinned : public overlay {};
 HRESULT STDMETHODCALLTYPE (*pin_previous)(IDXGISwapChain *, UINT, UINT);
 HRESULT STDMETHODCALLTYPE chained_present(IDXGISwapChain *sc, UINT sync, UINT flags)
@@ -613,7 +613,7 @@ HRESULT STDMETHODCALLTYPE chained_present(IDXGISwapChain *sc, UINT sync, UINT fl
 TEST_F(pinned, WhenSomethingChainedOverItsHook)
 {
     if (::testing::GTEST_FLAG(filter) != "pinned.*")
-        GTEST_SKIP() << "runs alone as ui_pin_test";
+        GTEST_SKIP() << "runs alone as overlay_pin_test";
     start(nullptr);
     void **vt = sim::render_swap_chain_vtable();
     // Another overlay hooks after us.
@@ -655,7 +655,7 @@ BOOL WINAPI virtual_protect_racing(void *p, SIZE_T n, DWORD prot, DWORD *old)
 TEST_F(pinned, RestoreLeavesAHookChainedMeanwhile)
 {
     if (::testing::GTEST_FLAG(filter) != "pinned.*")
-        GTEST_SKIP() << "runs alone as ui_pin_test";
+        GTEST_SKIP() << "runs alone as overlay_pin_test";
     start(nullptr);
     void **vt = sim::render_swap_chain_vtable();
     real_virtual_protect = (decltype(real_virtual_protect))sim::patch_import(

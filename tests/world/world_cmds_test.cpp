@@ -3,7 +3,7 @@
 // trailers, the game's navigation route, and road events listed, removed
 // and re-created from their replay line.
 #include <math.h>
-#include "runtime_fixture.h"
+#include "runtime/runtime_fixture.h"
 #include "sim/sim_journey.h"
 #include "sim/sim_vehicles.h"
 #include "sim/sim_wear.h"

@@ -3,7 +3,7 @@
 // spawnlist (a round trip through the real files) and cargodump, checked
 // by their log lines, the sim vehicle's fields and calls, and the files.
 #include <math.h>
-#include "runtime_fixture.h"
+#include "runtime/runtime_fixture.h"
 #include "sim/sim_convoy.h"
 #include "sim/sim_vehicles.h"
 
