@@ -4,7 +4,7 @@
 #pragma once
 #include <stdint.h>
 #include "dm_api.h"
-#include "net_records.h"
+#include "net/net_records.h"
 
 #define NET_NAME_MAX 32
 #define NET_MAX_PLAYERS 64

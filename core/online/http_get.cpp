@@ -5,7 +5,7 @@
 #include <string.h>
 #include <wchar.h>
 #include <winhttp.h>
-#include "http_get.h"
+#include "online/http_get.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "config_text.h" /* CONFIG_DEFAULT_PORT: an entry's port when it names none */
+#include "base/config_text.h" /* CONFIG_DEFAULT_PORT: an entry's port when it names none */
 #include "dm_api.h"
 
 #define SERVERS_MAX 48

@@ -22,7 +22,7 @@
 // - The first 48 favourites are kept, in file order.
 #include <stdio.h>
 #include <string.h>
-#include "servers.h"
+#include "online/servers.h"
 
 namespace {
 

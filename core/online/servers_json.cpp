@@ -45,7 +45,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include "dm_hex.h"
-#include "servers.h"
+#include "online/servers.h"
 
 #define SERVERS_JSON_NESTING_MAX 64
 #define SERVERS_JSON_KEY_MAX 32

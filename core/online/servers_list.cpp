@@ -18,11 +18,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "core.h"
-#include "core_config.h"
+#include "base/core.h"
+#include "base/core_config.h"
 #include "dm_file.h"
-#include "http_get.h"
-#include "servers.h"
+#include "online/http_get.h"
+#include "online/servers.h"
 
 //-----------------------------------------------------------------------------
 // [SECTION] State

@@ -19,11 +19,11 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
-#include "net_socket.h"
-#include "net_wire.h"
-#include "servers.h"
-#include "service_worker.h"
+#include "base/core.h"
+#include "net/net_socket.h"
+#include "net/net_wire.h"
+#include "online/servers.h"
+#include "online/service_worker.h"
 
 //-----------------------------------------------------------------------------
 // [SECTION] Worker control

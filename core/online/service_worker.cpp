@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
-#include "own_thread.h"
-#include "service_worker.h"
+#include "base/own_thread.h"
+#include "online/service_worker.h"
 
 struct service_worker {
     volatile LONG stop;

@@ -16,7 +16,7 @@
 #pragma once
 #include <windows.h>
 #include <stddef.h>
-#include "http_get.h"
+#include "online/http_get.h"
 
 /* How long a stop waits for a worker that is not blocked. */
 #define SERVICE_STOP_WAIT_MS 20

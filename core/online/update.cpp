@@ -20,11 +20,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_file.h"
-#include "online.h"
-#include "service_worker.h"
-#include "update.h"
+#include "online/online.h"
+#include "online/service_worker.h"
+#include "online/update.h"
 
 /* ---- 1. state ---- */
 

@@ -7,7 +7,7 @@
 #pragma once
 #include <windows.h>
 #include <vector>
-#include "update_manifest.h"
+#include "online/update_manifest.h"
 
 /* Fixed when the core is built; update_build.cpp. */
 struct update_build_values {

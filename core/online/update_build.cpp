@@ -1,8 +1,8 @@
 // The updater's build-time values. The build id and the release key come
 // from the build (core/online/sources.cmake writes dm_build_id.h at every build);
 // a target may set its own with compile definitions, as the tests' cores do.
-#include "online.h"
-#include "update.h"
+#include "online/online.h"
+#include "online/update.h"
 #include "dm_build_id.h"
 
 #ifndef DM_UPDATE_BUILD_ID

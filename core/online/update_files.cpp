@@ -2,7 +2,7 @@
 // replacing rename, and comparing one with a manifest entry.
 #include <stdio.h>
 #include "dm_file.h"
-#include "update.h"
+#include "online/update.h"
 
 bool update_read_file(const char *path, std::vector<uint8_t> *out)
 {

@@ -12,11 +12,11 @@
 // first "\nsig "; 128 hex digits follow "sig " and anything after them is
 // ignored. The signature is EdDSA (edwards25519, BLAKE2b-512), checked with
 // the player key's module, so the core carries one implementation only.
-#include "update_manifest.h"
+#include "online/update_manifest.h"
 #include <sodium.h>
 #include <stdio.h>
 #include <string.h>
-#include "net_key.h"
+#include "net/net_key.h"
 
 static void fail_text(char *err, size_t size, const char *fmt, const char *arg = "")
 {

@@ -12,12 +12,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_env.h"
 #include "dm_file_stream.h"
-#include "plain_text.h"
-#include "props_internal.h"
-#include "props_text.h"
+#include "base/plain_text.h"
+#include "props/props_internal.h"
+#include "props/props_text.h"
 
 namespace {
 

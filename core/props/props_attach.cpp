@@ -12,13 +12,13 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "net.h"
-#include "props_internal.h"
-#include "props_text.h"
-#include "vehicles.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "props/props_internal.h"
+#include "props/props_text.h"
+#include "vehicles/vehicles.h"
 
 /* ---- game calls ---- */
 

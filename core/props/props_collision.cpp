@@ -9,11 +9,11 @@
 //   removing      props_remove_collision
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "props_internal.h"
-#include "vehicle_game.h"
+#include "base/game_mem.h"
+#include "props/props_internal.h"
+#include "vehicles/vehicle_game.h"
 
 namespace {
 

@@ -14,14 +14,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "core.h"
-#include "dm_token.h"
-#include "game_mem.h"
-#include "net.h"
-#include "plain_text.h"
-#include "props_internal.h"
-#include "props_text.h"
-#include "props.h"
+#include "base/core.h"
+#include "base/dm_token.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "base/plain_text.h"
+#include "props/props_internal.h"
+#include "props/props_text.h"
+#include "props/props.h"
 
 namespace {
 

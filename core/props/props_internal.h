@@ -23,10 +23,10 @@
 #include <stddef.h>
 #include <stdint.h>
 #include "dm_api.h"
-#include "net_records.h"
-#include "placement.h"
-#include "props_game.h"
-#include "props_math.h"
+#include "net/net_records.h"
+#include "base/placement.h"
+#include "props/props_game.h"
+#include "props/props_math.h"
 
 /* ---- the reload block ---- */
 #define PROPS_MAGIC 0x50525053u

@@ -13,10 +13,10 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "props_internal.h"
+#include "base/game_mem.h"
+#include "props/props_internal.h"
 
 /* ---- rays ---- */
 

@@ -11,13 +11,13 @@
 //   dump          props_cmd_hookups, the light records
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "net.h"
-#include "props_internal.h"
-#include "vehicle_game.h"
-#include "vehicles.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "props/props_internal.h"
+#include "vehicles/vehicle_game.h"
+#include "vehicles/vehicles.h"
 
 namespace {
 

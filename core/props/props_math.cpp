@@ -8,8 +8,8 @@
 //   rotations    Hamilton product, yaw turn, yaw, quaternion and position checks
 //   levelling    plane fit, box check, truck offset
 //   paths        path text rules, collision path, token text
-#include "props_math.h"
-#include "props_text.h"
+#include "props/props_math.h"
+#include "props/props_text.h"
 #include <math.h>
 #include <string.h>
 

@@ -6,7 +6,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "placement.h"
+#include "base/placement.h"
 
 #define PROPS_PATH_MAX 160
 #define PROPS_WORLD_LIMIT (32768.0 * 512.0) /* |x|, |z| below this */

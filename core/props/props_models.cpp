@@ -14,14 +14,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "core.h"
-#include "detour_gate.h"
+#include "base/core.h"
+#include "base/detour_gate.h"
 #include "dm_guard.h"
-#include "dm_token.h"
-#include "game_mem.h"
-#include "plain_text.h"
-#include "props_internal.h"
-#include "props.h"
+#include "base/dm_token.h"
+#include "base/game_mem.h"
+#include "base/plain_text.h"
+#include "props/props_internal.h"
+#include "props/props.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 //   connection   the requests a closed connection forgets
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
-#include "net.h"
-#include "plain_text.h"
-#include "props_internal.h"
+#include "base/core.h"
+#include "net/net.h"
+#include "base/plain_text.h"
+#include "props/props_internal.h"
 
 /* ---- state ---- */
 

@@ -14,14 +14,14 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
-#include "detour_gate.h"
+#include "base/core.h"
+#include "base/detour_gate.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "net.h"
-#include "props_internal.h"
-#include "shared_section.h"
-#include "props.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "props/props_internal.h"
+#include "base/shared_section.h"
+#include "props/props.h"
 
 /* ---- state ---- */
 

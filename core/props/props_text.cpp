@@ -4,7 +4,7 @@
 //   sub-commands   the "model" family's words in their order
 //   arguments      spawn and attach
 //   catalog        models.txt lines and the search match
-#include "props_text.h"
+#include "props/props_text.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

@@ -3,10 +3,10 @@
 #pragma once
 #include <stdint.h>
 #include "dm_api.h"
-#include "net_records.h"
-#include "ui_pure.h"
-#include "online.h"
-#include "servers.h"
+#include "net/net_records.h"
+#include "ui/ui_pure.h"
+#include "online/online.h"
+#include "online/servers.h"
 
 struct ImFont;
 struct ImDrawList;
@@ -61,7 +61,7 @@ typedef struct dm_ui_imgui_layout {
 void dm_ui_set_imgui_layout(const dm_ui_imgui_layout *layout); /* null: this build's own */
 
 /* config.ini access for the UI and the join path: dm_config_get, dm_config_set. */
-#include "core_config.h"
+#include "base/core_config.h"
 
 /* drawing (ui_draw.cpp) */
 void dm_ui_draw_main(const dm_ui_frame_args *args);

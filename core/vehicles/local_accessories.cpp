@@ -3,11 +3,11 @@
 // once a second (it sends a list only when it changed). Game thread only.
 #include <string.h>
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "look_list.h"
-#include "net.h"
-#include "vehicle_game.h"
-#include "vehicles.h"
+#include "base/game_mem.h"
+#include "vehicles/look_list.h"
+#include "net/net.h"
+#include "vehicles/vehicle_game.h"
+#include "vehicles/vehicles.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 // its coupled trailer on the supported build. Game thread only.
 #include <math.h>
 #include <string.h>
-#include "game_mem.h"
-#include "net.h"
-#include "motion_math.h"
-#include "vehicle_game.h"
-#include "vehicles.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "vehicles/motion_math.h"
+#include "vehicles/vehicle_game.h"
+#include "vehicles/vehicles.h"
 
 namespace {
 

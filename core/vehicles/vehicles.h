@@ -4,8 +4,8 @@
  * spawn.h, the convoy remote vehicles in rv.h. */
 #pragma once
 #include "dm_api.h"
-#include "net_records.h"
-#include "placement.h"
+#include "net/net_records.h"
+#include "base/placement.h"
 
 #define DM_RV_SLOTS 8
 

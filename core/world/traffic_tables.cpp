@@ -4,7 +4,7 @@
 //   modes          server slot, mode in effect, mode texts
 //   sent cars      find, free slot, speed samples, net ids, distances
 //   remote cars    checks of received records, define, state, remove, age
-#include "traffic_tables.h"
+#include "world/traffic_tables.h"
 #include <math.h>
 #include <string.h>
 

@@ -6,8 +6,8 @@
 // through the plug-in's hot reload.
 #include "runtime/runtime_fixture.h"
 #include <math.h>
-#include "net_records.h"
-#include "net_wire.h"
+#include "net/net_records.h"
+#include "net/net_wire.h"
 #include "sim/sim_convoy.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_props.h"

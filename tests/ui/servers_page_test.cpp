@@ -7,7 +7,7 @@
 #include <winsock2.h>
 #include "host/overlay_fixture.h"
 #include "http_server.h"
-#include "servers.h"
+#include "online/servers.h"
 #include "testserver.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
-#include "cmd_table.h"
-#include "config_text.h"
-#include "placement.h"
+#include "base/cmd_table.h"
+#include "base/config_text.h"
+#include "base/placement.h"
 
 namespace {
 

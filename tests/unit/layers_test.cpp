@@ -1,7 +1,8 @@
 // The core's floors point one way: core/base includes nothing from another
 // core folder, the subsystems (net, vehicles, world, props, online, ui)
 // include nothing from core/runtime, the top floor, the vehicles nothing from
-// the world or the props, and the online services nothing from the UI.
+// the world or the props, and the online services nothing from the UI. Each
+// include names the folder of the header it reaches.
 // Read from the #include lines of the tree, each header name resolved to the
 // core folder that holds it. And a header declares only what its own folder
 // defines: read from the file-scope declarations of the headers and the
@@ -85,6 +86,22 @@ std::vector<std::string> crossings(const tree &t, const std::string &folder, con
                 out.push_back(folder + "/" + file.filename().string() + " includes " + name + " (" +
                               where->second + ")");
         }
+    return out;
+}
+
+/* "file includes header (folder/header)" for each include of a core header
+ * that does not name the header's folder. */
+std::vector<std::string> unnamed_floors(const tree &t)
+{
+    std::vector<std::string> out;
+    for (const auto &folder : t.files_of)
+        for (const fs::path &file : folder.second)
+            for (const std::string &name : includes_of(file)) {
+                auto where = t.folder_of.find(fs::path(name).filename().string());
+                if (where != t.folder_of.end() && name != where->second + "/" + where->first)
+                    out.push_back(folder.first + "/" + file.filename().string() + " includes " + name + " (" +
+                                  where->second + "/" + where->first + ")");
+            }
     return out;
 }
 
@@ -335,6 +352,14 @@ TEST(Layers, BaseIncludesOnlyItself)
             others.insert(f.first);
     std::vector<std::string> bad = crossings(t, "base", others);
     EXPECT_TRUE(bad.empty()) << "the ground floor reaches up:" << joined(bad);
+}
+
+TEST(Layers, IncludesNameTheFloorTheyReach)
+{
+    // "base/game_mem.h", never "game_mem.h": the line itself shows the floor.
+    tree t = read_tree();
+    std::vector<std::string> bad = unnamed_floors(t);
+    EXPECT_TRUE(bad.empty()) << "an include leaves out its folder:" << joined(bad);
 }
 
 TEST(Layers, SubsystemsNeverIncludeTheRuntime)

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
-#include "auto_connect.h"
-#include "diag_text.h"
+#include "runtime/auto_connect.h"
+#include "runtime/diag_text.h"
 #include "dm_own_files.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <math.h>
 #include <string.h>
 #include <limits>
-#include "traffic_tables.h"
+#include "world/traffic_tables.h"
 
 namespace {
 
