@@ -15,10 +15,10 @@
 #include <stdlib.h>
 #include <string.h>
 #include "bench_stats.h"
-#include "net_client.h"
-#include "net_internal.h"
-#include "net_win.h"
-#include "net_wire.h"
+#include "net/net.h"
+#include "net/net_internal.h"
+#include "net/net_win.h"
+#include "net/net_wire.h"
 #include "testserver.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
-#include "net_internal.h"
-#include "net_wire.h"
+#include "net/net_internal.h"
+#include "net/net_wire.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #   DM_CORE_WIN_SOURCES   the rest of the core's Windows sources
 set(DM_CORE_PURE_SOURCES)
 set(DM_CORE_WIN_SOURCES)
-set(DM_CORE_INCLUDES ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/core/base ${CMAKE_SOURCE_DIR}/core/runtime
-  ${CMAKE_SOURCE_DIR}/core/net ${CMAKE_SOURCE_DIR}/core/vehicles ${CMAKE_SOURCE_DIR}/core/world
-  ${CMAKE_SOURCE_DIR}/core/ui ${CMAKE_SOURCE_DIR}/common)
-foreach(sub base net vehicles world ui runtime)
+# The core's headers are named with their folder ("base/game_mem.h"), so an
+# include line shows the floor it reaches.
+set(DM_CORE_INCLUDES ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/core ${CMAKE_SOURCE_DIR}/common)
+foreach(sub base net vehicles world props online ui runtime)
   include(${CMAKE_SOURCE_DIR}/core/${sub}/sources.cmake)
 endforeach()

@@ -10,11 +10,11 @@
 // - check_*: the pure argument parsers, one row handler each
 // - check_line: the table match and its rest
 // - LLVMFuzzerTestOneInput: the lines of the file
-#include "cmd_table.h"
+#include "base/cmd_table.h"
 #include <math.h>
-#include "diag_text.h"
+#include "runtime/diag_text.h"
 #include "dm_own_files.h"
-#include "vehicle_args.h"
+#include "vehicles/vehicle_args.h"
 #include "fuzz_check.h"
 
 namespace {

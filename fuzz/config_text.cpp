@@ -15,10 +15,10 @@
 // - LLVMFuzzerTestOneInput: load, then write and read back
 #include <string>
 #include <vector>
-#include "config_text.h"
+#include "base/config_text.h"
 #include "dm_config_file.h"
 #include "fuzz_check.h"
-#include "ui_pure.h"
+#include "ui/ui_pure.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // (at most 79 characters). A seed that parses is written out as a whole
 // identity.key text again, whose first line must parse to the same seed.
 #include "fuzz_check.h"
-#include "net_key.h"
+#include "net/net_key.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
 {

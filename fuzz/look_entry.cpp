@@ -6,7 +6,7 @@
 // the second writing must give the first text again.
 #include <string>
 #include "fuzz_check.h"
-#include "look_list.h"
+#include "vehicles/look_list.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <math.h>
 #include <string>
 #include "fuzz_check.h"
-#include "nametags.h"
+#include "ui/nametags.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
 {

@@ -9,7 +9,7 @@
 // - LLVMFuzzerTestOneInput: the header, then the type's check
 #include <vector>
 #include "fuzz_check.h"
-#include "net_wire.h"
+#include "net/net_wire.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 //   since the last, u16 payload length (cut to what is left), the payload
 #include <vector>
 #include "fuzz_check.h"
-#include "net_internal.h"
-#include "net_wire.h"
+#include "net/net_internal.h"
+#include "net/net_wire.h"
 
 namespace {
 

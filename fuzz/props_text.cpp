@@ -5,8 +5,8 @@
 // read at most 160 bytes and accept only a terminated path.
 #include <string>
 #include "fuzz_check.h"
-#include "props_math.h"
-#include "props_text.h"
+#include "props/props_math.h"
+#include "props/props_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
 {

@@ -5,7 +5,7 @@
 #include <string.h>
 #include <vector>
 #include "fuzz_check.h"
-#include "servers.h"
+#include "online/servers.h"
 
 namespace {
 

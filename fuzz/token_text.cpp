@@ -1,7 +1,7 @@
 // Token text of any bytes: a text that reads as a token gives the same text
 // back; any 64-bit value has a terminated text of at most 12 characters, and
 // one that is exact reads back as that value.
-#include "dm_token.h"
+#include "base/dm_token.h"
 #include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)

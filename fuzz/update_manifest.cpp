@@ -7,7 +7,7 @@
 #include <string.h>
 #include <string>
 #include "fuzz_check.h"
-#include "update_manifest.h"
+#include "online/update_manifest.h"
 
 namespace {
 

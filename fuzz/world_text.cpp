@@ -6,8 +6,8 @@
 #include <math.h>
 #include <string>
 #include "fuzz_check.h"
-#include "plain_text.h"
-#include "world_text.h"
+#include "base/plain_text.h"
+#include "world/world_text.h"
 
 namespace {
 

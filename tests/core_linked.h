@@ -4,7 +4,7 @@
  * log goes into the captured lines). */
 #pragma once
 #include <windows.h>
-#include "core.h"
+#include "base/core.h"
 #include "log_capture.h"
 #include "sim/sim_vehicles.h"
 

@@ -1,5 +1,5 @@
 // Matching a console line against a table of command rows (cmd_table.h).
-#include "cmd_table.h"
+#include "base/cmd_table.h"
 #include <string.h>
 
 static bool row_matches(const cmd_row &row, const char *line, const char **rest)

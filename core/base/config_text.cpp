@@ -1,4 +1,4 @@
-#include "config_text.h"
+#include "base/config_text.h"
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>

@@ -7,8 +7,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "core.h"
-#include "core_config.h"
+#include "base/core.h"
+#include "base/core_config.h"
 #include "dm_config_file.h"
 #include "dm_file.h"
 

@@ -2,7 +2,7 @@
  * of the UI. core_config.cpp; loading them is the runtime's (config.cpp). */
 #pragma once
 #include <stddef.h>
-#include "config_text.h"
+#include "base/config_text.h"
 
 extern client_config core_config;
 /* The remote mode was set by the "remote" command (kept by "config refresh"). */

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_module.h"
 
 const dm_host_api *core_api;

@@ -1,8 +1,8 @@
 // The detours' gate (see detour_gate.h).
-#include "detour_gate.h"
+#include "base/detour_gate.h"
 #include <windows.h>
 #include <stdio.h>
-#include "shared_section.h"
+#include "base/shared_section.h"
 
 namespace {
 detour_gate own_render_gate;

@@ -1,4 +1,4 @@
-#include "dm_token.h"
+#include "base/dm_token.h"
 #include <string.h>
 
 static const char token_alphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz_";

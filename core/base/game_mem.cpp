@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
+#include "base/game_mem.h"
 
 int game_build_state = -1;
 uint32_t last_fault_code;

@@ -5,7 +5,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "placement.h"
+#include "base/placement.h"
 
 struct _EXCEPTION_POINTERS;
 

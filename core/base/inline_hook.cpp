@@ -5,10 +5,10 @@
 //   patching a prologue   one locked 16-byte compare-exchange over the head
 //   hook_install_inline
 //   dm_hook_remove        bytes back, bounded drain; the trampoline stays
-#include "inline_hook.h"
+#include "base/inline_hook.h"
 #include <string.h>
-#include "core.h"
-#include "game_mem.h"
+#include "base/core.h"
+#include "base/game_mem.h"
 
 namespace {
 

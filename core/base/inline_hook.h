@@ -32,7 +32,7 @@
 #include <windows.h>
 #include <stddef.h>
 #include <stdint.h>
-#include "detour_gate.h"
+#include "base/detour_gate.h"
 
 #define HOOK_JUMP_SIZE 14
 #define HOOK_LENGTH_MIN 14

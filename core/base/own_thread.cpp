@@ -1,7 +1,7 @@
 /* Threads that keep the core mapped while they run (own_thread.h). */
 #include <windows.h>
 #include <stdlib.h>
-#include "own_thread.h"
+#include "base/own_thread.h"
 
 struct own_thread {
     volatile LONG refs; /* the starter's and the thread's */

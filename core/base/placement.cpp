@@ -1,4 +1,4 @@
-#include "placement.h"
+#include "base/placement.h"
 #include <math.h>
 
 placement *placement_from_world(placement *out, double x, double y, double z, float qw, float qx,

@@ -1,7 +1,7 @@
 // Plain text every floor reads and writes (see plain_text.h).
 //
 // Index: fields, numbers, logged text (in the header's order).
-#include "plain_text.h"
+#include "base/plain_text.h"
 #include <ctype.h>
 #include <errno.h>
 #include <limits.h>

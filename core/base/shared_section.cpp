@@ -5,7 +5,7 @@
 //   mapping       dm_section_map
 #include <windows.h>
 #include <stdint.h>
-#include "shared_section.h"
+#include "base/shared_section.h"
 
 /* ---- the views ----
  * A core's view of a section is read by that core as long as it is mapped:

@@ -7,13 +7,13 @@
  *   net_features.cpp    the feature channels: receivers, senders, values
  *   net_status.cpp      the status texts */
 #pragma once
-#include "net_socket.h"
+#include "net/net_socket.h"
 #include <windows.h>
 #include <stddef.h>
 #include <stdint.h>
-#include "net_internal.h"
-#include "net_win.h"
-#include "net_wire.h"
+#include "net/net_internal.h"
+#include "net/net_win.h"
+#include "net/net_wire.h"
 
 #define NET_NO_TRAFFIC_SLOT 0xFFFFFFFFu
 

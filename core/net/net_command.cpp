@@ -4,8 +4,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "config_text.h"
-#include "net_internal.h"
+#include "base/config_text.h"
+#include "net/net_internal.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 //   leave          net_disconnect, net_shutdown
 //   getters        what the rest of the core asks about the connection
 //   test hooks
-#include "net_client_state.h"
+#include "net/net_client_state.h"
 #include <stdio.h>
 #include <string.h>
-#include "net_key.h"
-#include "plain_text.h"
+#include "net/net_key.h"
+#include "base/plain_text.h"
 #include "dm_fnv.h"
 
 net_client_state net_client;

@@ -1,10 +1,10 @@
 // The recording's CSV rows, and the local pose from telemetry placement.
-#include "net_csv.h"
+#include "net/net_csv.h"
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "net_client.h"
-#include "net_internal.h"
+#include "net/net.h"
+#include "net/net_internal.h"
 
 int net_csv_row(char *out, size_t size, double now, const net_pose *p)
 {

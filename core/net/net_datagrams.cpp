@@ -9,7 +9,7 @@
 //   our datagrams  net_send_state, net_send_accessories
 //   receive        the receive loop and its checks
 //   dispatch       by packet type
-#include "net_client_state.h"
+#include "net/net_client_state.h"
 #include <string.h>
 
 // ---------------------------------------------------------------- send path

@@ -10,7 +10,7 @@
 //   receivers      packets of the features, by type
 //   senders        typed senders (sent only while joined)
 //   getters        the values the client keeps
-#include "net_client_state.h"
+#include "net/net_client_state.h"
 #include <string.h>
 
 // ---------------------------------------------------------------- registration

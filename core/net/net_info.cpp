@@ -2,10 +2,10 @@
 // player count and protocol on a socket of its own, opened by the first query
 // and kept open, and logs every answer carrying the last query's nonce (also
 // one that comes late), and that none came within 2 s.
-#include "net_client_state.h"
+#include "net/net_client_state.h"
 #include <stdio.h>
 #include <string.h>
-#include "plain_text.h"
+#include "base/plain_text.h"
 
 namespace {
 

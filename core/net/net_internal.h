@@ -6,7 +6,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "net_client.h"
+#include "net/net.h"
 
 /* One "[net]" line through the log function of net_set_log. */
 void net_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));

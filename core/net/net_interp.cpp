@@ -4,7 +4,7 @@
 // Hermite interpolation, curved extrapolation and error smoothing.
 #include <math.h>
 #include <string.h>
-#include "net_internal.h"
+#include "net/net_internal.h"
 
 static int interp_mode = 1;
 static net_interp_stats stats;

@@ -5,7 +5,7 @@
 //   k = BLAKE2b-512(R || A || M) mod L; S = r + k*a mod L; signature R || S
 // The check refuses S >= L and keys or R that are not points of the group,
 // then compares [S]B - [k]A with R.
-#include "net_key.h"
+#include "net/net_key.h"
 #include "dm_hex.h"
 #include <sodium.h>
 #include <stdio.h>

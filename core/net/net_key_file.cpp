@@ -9,8 +9,8 @@
 #include <stdio.h>
 #include <string.h>
 #include "dm_file.h"
-#include "net_key.h"
-#include "net_win.h"
+#include "net/net_key.h"
+#include "net/net_win.h"
 
 net_key_state net_key;
 

@@ -5,7 +5,7 @@
 // otherwise stall the game through it. No windows.h.
 #include <stdarg.h>
 #include <stdio.h>
-#include "net_internal.h"
+#include "net/net_internal.h"
 
 namespace {
 

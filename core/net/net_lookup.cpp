@@ -3,10 +3,10 @@
 // without waiting, so the game thread never blocks on the resolver. A lookup
 // that fails is tried again 10 s later; leaving cancels a pending one and
 // waits for it at most 2 s.
-#include "net_client_state.h"
+#include "net/net_client_state.h"
 #include <stdio.h>
 #include <stdlib.h>
-#include "plain_text.h"
+#include "base/plain_text.h"
 
 extern "C" {
 // Not declared by mingw's headers.

@@ -6,8 +6,8 @@
 #include <string.h>
 #include "dm_file_stream.h"
 #include "dm_own_files.h"
-#include "net_csv.h"
-#include "net_internal.h"
+#include "net/net_csv.h"
+#include "net/net_internal.h"
 
 namespace {
 

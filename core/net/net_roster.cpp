@@ -4,9 +4,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "net_internal.h"
-#include "net_wire.h"
-#include "plain_text.h"
+#include "net/net_internal.h"
+#include "net/net_wire.h"
+#include "base/plain_text.h"
 #include "dm_fnv.h"
 
 net_player net_roster[NET_MAX_PLAYERS];

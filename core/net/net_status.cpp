@@ -2,9 +2,9 @@
 // shows (resolving, waiting to resolve, joining, joined, offline, with the
 // last problem), and the lines "net status" logs about the connection and
 // every player in the roster.
-#include "net_client_state.h"
+#include "net/net_client_state.h"
 #include <stdio.h>
-#include "plain_text.h"
+#include "base/plain_text.h"
 
 const char *net_status_line()
 {

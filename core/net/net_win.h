@@ -1,7 +1,7 @@
 /* State shared by the network client's Winsock and file parts. */
 #pragma once
 #include <stdint.h>
-#include "net_internal.h"
+#include "net/net_internal.h"
 
 struct net_key_state {
     bool loaded;

@@ -6,7 +6,7 @@
 // - Builders (client packets, then the server's)
 // - Parsers
 // - Reason texts and text cleaning
-#include "net_wire.h"
+#include "net/net_wire.h"
 #include <math.h>
 #include <string.h>
 #include "dm_utf8.h"

@@ -3,7 +3,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "net_records.h"
+#include "net/net_records.h"
 
 #define NET_HEADER_SIZE 12
 #define NET_WIRE_VERSION 1

@@ -2,12 +2,12 @@
 // network client and game memory and acts on its answer; "config reload" and
 // the net command's connect and disconnect pause and resume it.
 #include <stdio.h>
-#include "auto_connect.h"
-#include "core.h"
-#include "core_config.h"
-#include "game_mem.h"
-#include "net_client.h"
-#include "vehicles.h"
+#include "runtime/auto_connect.h"
+#include "base/core.h"
+#include "base/core_config.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "vehicles/vehicles.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "auto_connect.h"
+#include "runtime/auto_connect.h"
 
 auto_connect_result auto_connect_step(auto_connect_state *s, const auto_connect_input *in)
 {

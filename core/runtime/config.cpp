@@ -3,15 +3,16 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
-#include "core_config.h"
+#include "base/core.h"
+#include "base/core_config.h"
 #include "dm_config_file.h"
 #include "dm_env.h"
 #include "dm_file.h"
-#include "net_client.h"
-#include "runtime.h"
-#include "ui_frame.h"
-#include "world.h"
+#include "net/net.h"
+#include "online/online.h"
+#include "runtime/runtime.h"
+#include "ui/ui.h"
+#include "world/world.h"
 
 namespace {
 

@@ -8,17 +8,19 @@
 //   the step table          frame_steps: {name, when due, the function}
 //   core_frame              runs the table
 #include <windows.h>
-#include "core.h"
-#include "diagnostics.h"
-#include "game_mem.h"
-#include "hooks.h"
-#include "net_client.h"
-#include "reload_blocks.h"
-#include "runtime.h"
-#include "state_files.h"
-#include "ui_frame.h"
-#include "vehicles.h"
-#include "world.h"
+#include "base/core.h"
+#include "runtime/diagnostics.h"
+#include "base/game_mem.h"
+#include "runtime/hooks.h"
+#include "net/net.h"
+#include "online/online.h"
+#include "props/props.h"
+#include "runtime/reload_blocks.h"
+#include "runtime/runtime.h"
+#include "runtime/state_files.h"
+#include "ui/ui.h"
+#include "vehicles/vehicles.h"
+#include "world/world.h"
 
 namespace {
 

@@ -16,20 +16,22 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
-#include "auto_connect.h"
-#include "core.h"
-#include "core_config.h"
-#include "detour_gate.h"
+#include "runtime/auto_connect.h"
+#include "base/core.h"
+#include "base/core_config.h"
+#include "base/detour_gate.h"
 #include "dm_guard.h"
 #include "dm_module.h"
-#include "hooks.h"
-#include "net_client.h"
-#include "reload_blocks.h"
-#include "runtime.h"
-#include "state_files.h"
-#include "ui_frame.h"
-#include "vehicles.h"
-#include "world.h"
+#include "runtime/hooks.h"
+#include "net/net.h"
+#include "online/online.h"
+#include "props/props.h"
+#include "runtime/reload_blocks.h"
+#include "runtime/runtime.h"
+#include "runtime/state_files.h"
+#include "ui/ui.h"
+#include "vehicles/vehicles.h"
+#include "world/world.h"
 
 /* ---- the frame's globals ---- */
 

@@ -1,8 +1,8 @@
-#include "diag_text.h"
+#include "runtime/diag_text.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "plain_text.h"
+#include "base/plain_text.h"
 
 void peek_parse(const char *text, peek_args *out)
 {

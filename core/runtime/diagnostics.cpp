@@ -4,18 +4,18 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
-#include "auto_connect.h"
-#include "core.h"
-#include "core_config.h"
-#include "diag_text.h"
-#include "diagnostics.h"
+#include "runtime/auto_connect.h"
+#include "base/core.h"
+#include "base/core_config.h"
+#include "runtime/diag_text.h"
+#include "runtime/diagnostics.h"
 #include "dm_file.h"
 #include "dm_own_files.h"
-#include "game_mem.h"
-#include "net_client.h"
-#include "runtime_game.h"
-#include "vehicle_game.h"
-#include "vehicles.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "runtime/runtime_game.h"
+#include "vehicles/vehicle_game.h"
+#include "vehicles/vehicles.h"
 
 namespace {
 

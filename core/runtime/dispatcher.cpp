@@ -5,18 +5,20 @@
 // A command is one row: its word, how the word is matched (cmd_table.h), whether
 // it runs on a game build other than the supported one, and its handler.
 #include <string.h>
-#include "auto_connect.h"
-#include "cmd_table.h"
-#include "core.h"
-#include "core_config.h"
-#include "diagnostics.h"
-#include "game_mem.h"
-#include "hooks.h"
-#include "net_client.h"
-#include "runtime.h"
-#include "ui_frame.h"
-#include "vehicles.h"
-#include "world.h"
+#include "runtime/auto_connect.h"
+#include "base/cmd_table.h"
+#include "base/core.h"
+#include "base/core_config.h"
+#include "runtime/diagnostics.h"
+#include "base/game_mem.h"
+#include "runtime/hooks.h"
+#include "net/net.h"
+#include "online/online.h"
+#include "props/props.h"
+#include "runtime/runtime.h"
+#include "ui/ui.h"
+#include "vehicles/vehicles.h"
+#include "world/world.h"
 
 namespace {
 

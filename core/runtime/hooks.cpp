@@ -17,14 +17,14 @@
 // the game thread drains the gate before it releases what they may hold.
 #include <windows.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "hooks.h"
-#include "inline_hook.h"
-#include "runtime_game.h"
-#include "vehicles.h"
-#include "world.h"
+#include "base/game_mem.h"
+#include "runtime/hooks.h"
+#include "base/inline_hook.h"
+#include "props/props.h"
+#include "runtime/runtime_game.h"
+#include "vehicles/vehicles.h"
 
 /* ---- game offsets and state ---- */
 

@@ -2,10 +2,10 @@
 // row, and our state for the server while connected), auto-connect, the
 // network client's tick, then the remote-player glue, whose vehicle for a
 // remote player asks for the draw hook. Game thread only.
-#include "auto_connect.h"
-#include "net_client.h"
-#include "runtime.h"
-#include "vehicles.h"
+#include "runtime/auto_connect.h"
+#include "net/net.h"
+#include "runtime/runtime.h"
+#include "vehicles/vehicles.h"
 
 namespace {
 

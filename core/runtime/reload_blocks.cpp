@@ -12,15 +12,15 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
-#include "auto_connect.h"
-#include "core.h"
-#include "core_config.h"
-#include "game_mem.h"
-#include "hooks.h"
-#include "net_client.h"
-#include "reload_blocks.h"
-#include "runtime.h"
-#include "shared_section.h"
+#include "runtime/auto_connect.h"
+#include "base/core.h"
+#include "base/core_config.h"
+#include "base/game_mem.h"
+#include "runtime/hooks.h"
+#include "net/net.h"
+#include "runtime/reload_blocks.h"
+#include "runtime/runtime.h"
+#include "base/shared_section.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "spawn_reload.h"
+#include "vehicles/spawn_reload.h"
 
 #define RELOAD_CORE_NAME "Localdrovemark_core_state_%lu"
 #define RELOAD_TRAILER_NAME "Localdrovemark_trailer_state_%lu"

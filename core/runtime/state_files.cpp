@@ -18,10 +18,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_file.h"
-#include "own_thread.h"
-#include "state_files.h"
+#include "base/own_thread.h"
+#include "runtime/state_files.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include "dm_api.h"
-#include "ui_game.h"
+#include "ui/ui_game.h"
 
 #define DM_TAGS_MAX 64
 #define DM_TAG_NAME_MAX 33   /* 32 bytes of text and the terminator */

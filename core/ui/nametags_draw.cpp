@@ -10,11 +10,11 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
-#include "game_mem.h"
+#include "base/core.h"
+#include "base/game_mem.h"
 #include "imgui.h"
-#include "nametags.h"
-#include "ui.h"
+#include "ui/nametags.h"
+#include "ui/ui_internal.h"
 
 //-----------------------------------------------------------------------------
 // Settings, start and stop

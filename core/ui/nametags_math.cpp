@@ -1,13 +1,13 @@
 // The name tags' pure maths and argument parsing: quaternion rotation, the
 // view from a camera's fields, the projection onto the screen, the tag's
 // fade, size and prefix, and the nametags and cam dump arguments.
-#include "nametags.h"
+#include "ui/nametags.h"
 #include <ctype.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "plain_text.h"
+#include "base/plain_text.h"
 
 namespace {
 

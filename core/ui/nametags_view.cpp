@@ -5,9 +5,9 @@
 #include <windows.h>
 #include <string.h>
 #include <stdio.h>
-#include "game_mem.h"
-#include "nametags.h"
-#include "net_client.h"
+#include "base/game_mem.h"
+#include "ui/nametags.h"
+#include "net/net.h"
 
 namespace {
 

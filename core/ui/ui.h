@@ -1,124 +1,23 @@
-/* The core UI's internal interface between its files (render and game
- * threads). Pure logic is in ui_pure.h. */
+/* What the UI subsystem offers the rest of the core: the windows (ui_shell.cpp),
+ * name tags and the camera view in the life cycle, the frame and the console.
+ * The server list and the updater are the online services' (online.h). */
 #pragma once
-#include <stdint.h>
 #include "dm_api.h"
-#include "net_records.h"
-#include "ui_pure.h"
-#include "servers.h"
 
-struct ImFont;
-struct ImDrawList;
-struct ImVec2;
+/* the windows */
+void dm_ui_init(const dm_host_api *api);
+void dm_ui_shutdown();
+void dm_ui_run(const dm_ui_frame_args *args); /* render thread */
+/* The "ui" frame step: runs the lines the UI queued through run. */
+void dm_ui_game_tick(const dm_frame_info *info, int (*run)(const char *, const dm_frame_info *));
 
-typedef void (*dm_ui_draw_fn)(const dm_ui_frame_args *args);
+/* name tags and the camera view */
+void dm_nametags_init(const dm_host_api *api);
+void dm_nametags_shutdown();
+void dm_view_snapshot_update(const dm_frame_info *info); /* the "nametags" frame step */
+void dm_cam_command(const char *rest);
+void dm_nametags_command(const char *rest);
 
-/* shell (ui_shell.cpp) */
-bool dm_ui_add_draw_callback(dm_ui_draw_fn fn);
-void dm_ui_remove_draw_callback(dm_ui_draw_fn fn);
-int dm_ui_post_command(const char *line);
-/* All of the lines or none of them (a join never runs half). */
-int dm_ui_post_commands(const char *const *lines, int n);
-ImFont **dm_ui_fonts(); /* {regular, semibold, bold}; any may be null */
-/* The icon glyph while the icon font is merged into the UI fonts, else null:
- * without it an icon would draw as the missing-glyph mark, so the caller
- * leaves it out and lays its text out as if there were no icon. */
-const char *dm_ui_icon(const char *glyph);
-float dm_ui_get_scale();
-float dm_ui_get_size();
-void dm_ui_set_size(float size);
-dm_ui_settings *dm_ui_settings_get(); /* render thread edits, game thread reads at start */
-/* Copies the published status (zeroed while none); returns its generation. */
-uint32_t dm_ui_status_copy(dm_ui_status *out);
-/* The kick and ban notice: copies the record when its generation differs from
- * *seen; returns true when a new one was copied. */
-bool dm_ui_notice_copy(uint32_t *seen, net_kick_record *out);
-uint64_t dm_ui_tick_now();
-bool dm_ui_status_fresh(const dm_ui_status *s);
-
-/* The network values the snapshot is built from. The default reads the
- * network client; a test build may put its own in. */
-typedef struct dm_ui_net_source {
-    bool (*is_open)();
-    uint16_t (*our_id)();
-    const char *(*status_line)();
-    int (*list_players)(uint16_t *out, int capacity);
-    const char *(*player_name)(uint16_t id);
-    bool (*get_connection)(net_connection *out);
-    bool (*get_kick_info)(net_kick_record *out);
-} dm_ui_net_source;
-void dm_ui_set_net_source(const dm_ui_net_source *source); /* null: the network client */
-
-/* The Dear ImGui version and structure sizes this core's UI code was built
- * with. dm_ui_run checks them (ImGui::DebugCheckVersionAndDataLayout) and
- * that the plug-in's context has this layout before it touches that context.
- * The default is this build's own; a test build may put others in. */
-typedef struct dm_ui_imgui_layout {
-    const char *version;
-    size_t io, style, vec2, vec4, vert, idx;
-} dm_ui_imgui_layout;
-void dm_ui_set_imgui_layout(const dm_ui_imgui_layout *layout); /* null: this build's own */
-
-/* config.ini access for the UI and the join path: dm_config_get, dm_config_set. */
-#include "core_config.h"
-
-/* drawing (ui_draw.cpp) */
-void dm_ui_draw_main(const dm_ui_frame_args *args);
-void dm_ui_push_toast(uint32_t colour, const char *icon, const char *fmt, ...) __attribute__((format(gnu_printf, 3, 4)));
-bool dm_ui_button(const char *label, float w, float h, int style, bool enabled);
-bool dm_ui_checkbox(const char *label, bool *value);
-void dm_ui_draw_avatar(ImDrawList *dl, float cx, float cy, float radius, const char *name);
-void dm_ui_key_hint(ImDrawList *dl, float x, float y, const char *key, const char *caption);
-void dm_ui_text_clipped(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour,
-                        const char *text, float max_width);
-void dm_ui_text_styled(ImFont *font, float size, uint32_t colour, const char *fmt, ...) __attribute__((format(gnu_printf, 4, 5)));
-void dm_ui_banner_panel(uint32_t colour, const char *icon, const char *title, const char *subtitle, float button_w,
-                        const char *button_label, int button_style, bool *pressed);
-/* A button label: "<icon>  <text>" with the icon font, "<text>" without. */
-void dm_ui_icon_label(char *out, size_t size, const char *glyph, const char *text);
-/* The favourite star drawn as a shape, for when there is no icon font:
- * filled for a favourite, an outline otherwise. */
-void dm_ui_draw_star(ImDrawList *dl, float cx, float cy, float radius, uint32_t colour, bool filled);
-/* Text helpers on the UI fonts: size is the base size (times the scale here). */
-float dm_ui_text_width(ImFont *font, float size, const char *text);
-void dm_ui_draw_text(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour, const char *text);
-void dm_ui_push_font(ImFont *font, float size); /* base size; the style's scale applies */
-void dm_ui_pop_font();
-
-/* pages (ui_pages.cpp) */
-void dm_ui_page_players(const dm_ui_status *s);
-void dm_ui_page_settings(const dm_ui_status *s);
-
-/* the Servers page (ui_servers.cpp) */
-void dm_ui_page_servers(const dm_ui_status *s);
-/* One server's card; a right click on it writes its index to *context_request. */
-void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, bool fresh, int *context_request);
-void dm_ui_add_server_dialog(); /* body of the "add_server" popup */
-/* Queues the join's console lines (all or none) and makes the server the
- * auto-connect target in config.ini. */
-void dm_ui_join_server(const dm_ui_status *s, const char *host, uint16_t port);
-/* The current server's name from the server list, else its host. */
-const char *dm_ui_server_display_name(const dm_ui_status *s);
-
-/* kick and ban notice (ui_notice.cpp) */
-void dm_ui_notice_dialog(const dm_ui_frame_args *args);
-void dm_ui_notice_reset();
-void dm_ui_draw_reset();
-
-/* name tags (nametags_draw.cpp) */
-bool dm_nametags_enabled();
-/* the updater's state for the Settings page (update.cpp) */
-void update_get_status(char *out, unsigned size);
-bool update_worker_running();
-bool update_auto_enabled();
-bool update_available();
-
-/* Icon glyphs (UTF-8). */
-#define DM_ICON_SERVERS "\xee\x9d\xb4"  /* U+E774 */
-#define DM_ICON_PLAYERS "\xee\x9c\x96"  /* U+E716 */
-#define DM_ICON_SETTINGS "\xee\x9c\x93" /* U+E713 */
-#define DM_ICON_REFRESH "\xee\x9c\xac"  /* U+E72C */
-#define DM_ICON_PERSON "\xee\x9d\xbb"   /* U+E77B */
-#define DM_ICON_LINK "\xee\x9c\x81"     /* U+E701 */
-#define DM_ICON_WARNING "\xee\x9e\xba"  /* U+E7BA */
-#define DM_ICON_PROFILE "\xee\xa5\x86"  /* U+E946 */
+/* Stops the online services' worker threads (updater, server list) with a
+ * bounded wait; false when one still runs. */
+bool core_workers_stop_bounded();

@@ -10,7 +10,7 @@
 #include <string.h>
 #include "imgui.h"
 #include "imgui_internal.h"
-#include "ui.h"
+#include "ui/ui_internal.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // follow the UI scale like the rest of the UI, since its title is drawn in
 // the scaled bold font and would be cut off in a window of fixed width.
 #include "imgui.h"
-#include "ui.h"
+#include "ui/ui_internal.h"
 
 namespace {
 net_kick_record notice;

@@ -4,8 +4,8 @@
 #include "dm_utf8.h"
 #include "imgui.h"
 #include "imgui_internal.h"
-#include "net_wire.h"
-#include "ui.h"
+#include "net/net_wire.h"
+#include "ui/ui_internal.h"
 
 namespace {
 

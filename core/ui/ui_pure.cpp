@@ -1,5 +1,5 @@
 // The UI's pure logic (see ui_pure.h).
-#include "ui_pure.h"
+#include "ui/ui_pure.h"
 #include <ctype.h>
 #include <math.h>
 #include <stdio.h>

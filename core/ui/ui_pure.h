@@ -4,7 +4,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "ui_types.h"
+#include "ui/ui_types.h"
 
 /* Packed 32-bit colour as Dear ImGui stores it (R in the low byte). */
 constexpr uint32_t dm_ui_rgb(uint32_t rrggbb, uint32_t alpha = 255)

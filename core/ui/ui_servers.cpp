@@ -15,8 +15,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include "imgui.h"
-#include "net_wire.h"
-#include "ui.h"
+#include "net/net_wire.h"
+#include "ui/ui_internal.h"
 
 #define DM_ICON_ADD "\xee\x9c\x90"       /* U+E710 */
 #define DM_ICON_PLAY "\xee\x9d\xa8"      /* U+E768 */

@@ -11,13 +11,13 @@
 #include "dm_env.h"
 #include "dm_file.h"
 #include "dm_windows_dir.h"
-#include "ui_frame.h"
+#include "ui/ui.h"
 #include "dm_guard.h"
 #include "imgui.h"
 #include "imgui_internal.h"
-#include "net_client.h"
-#include "core.h"
-#include "ui.h"
+#include "net/net.h"
+#include "base/core.h"
+#include "ui/ui_internal.h"
 
 namespace {
 

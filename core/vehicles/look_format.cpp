@@ -6,9 +6,9 @@
 #include <stddef.h>
 #include <string.h>
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "look_list.h"
-#include "vehicle_game.h"
+#include "base/game_mem.h"
+#include "vehicles/look_list.h"
+#include "vehicles/vehicle_game.h"
 
 namespace {
 

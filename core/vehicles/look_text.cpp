@@ -4,7 +4,7 @@
 // Index
 //   parsing   field values (numbers, lists, hex paint), dm_look_parse_entry
 //   writing   whole fields, paint bytes, look_format_text
-#include "look_list.h"
+#include "vehicles/look_list.h"
 #include <math.h>
 #include <stdarg.h>
 #include <stdio.h>

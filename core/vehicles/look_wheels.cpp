@@ -1,6 +1,6 @@
 // Wheel offsets of a look-built definition: wheels of one model numbered
 // 0, 2, 4 ... in list order. Pure logic.
-#include "vehicle_defs.h"
+#include "vehicles/vehicle_defs.h"
 
 uint16_t look_wheel_offset(look_wheel_table *t, uint64_t key)
 {

@@ -8,7 +8,7 @@
 //                motion_steer_step, motion_steer_net
 //   wheels       motion_wheel_radius, motion_wheel_spin, motion_wheel_angle
 //   lights       motion_light_merge
-#include "motion_math.h"
+#include "vehicles/motion_math.h"
 #include <math.h>
 #include <string.h>
 

@@ -7,7 +7,7 @@
  * local -z axis its forward, y is up. */
 #pragma once
 #include <stdint.h>
-#include "placement.h"
+#include "base/placement.h"
 
 #define MOTION_PI 3.14159265
 #define MOTION_TWO_PI 6.2831853

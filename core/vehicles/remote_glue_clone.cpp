@@ -14,13 +14,13 @@
 //   lookups            dm_player_vehicle, dm_remote_rv_pose, dm_remote_slot_status
 //   console            cmd_remote
 #include <string.h>
-#include "core.h"
-#include "core_config.h"
-#include "game_mem.h"
-#include "net_client.h"
-#include "plain_text.h"
-#include "spawn.h"
-#include "vehicle_defs.h"
+#include "base/core.h"
+#include "base/core_config.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "base/plain_text.h"
+#include "vehicles/spawn.h"
+#include "vehicles/vehicle_defs.h"
 
 /* ---- the binding ---- */
 

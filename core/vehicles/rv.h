@@ -9,8 +9,8 @@
 #pragma once
 #include <stdint.h>
 #include "dm_api.h"
-#include "placement.h"
-#include "vehicles.h"
+#include "base/placement.h"
+#include "vehicles/vehicles.h"
 
 enum { RV_FREE = 0, RV_STAGE_A = 1, RV_STAGE_B = 2, RV_STAGE_C = 3 };
 enum { RV_MOVE_NONE = 0, RV_MOVE_CIRCLE = 1, RV_MOVE_NET = 2 };

@@ -11,15 +11,15 @@
 //   switches        cmd_rvvel, cmd_rvclock, cmd_rvstep
 #include <stdlib.h>
 #include <string.h>
-#include "core.h"
-#include "game_mem.h"
-#include "net_client.h"
-#include "plain_text.h"
-#include "rv.h"
-#include "rv_game.h"
-#include "spawn.h"
-#include "vehicle_defs.h"
-#include "vehicle_game.h"
+#include "base/core.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "base/plain_text.h"
+#include "vehicles/rv.h"
+#include "vehicles/rv_game.h"
+#include "vehicles/spawn.h"
+#include "vehicles/vehicle_defs.h"
+#include "vehicles/vehicle_game.h"
 
 namespace {
 

@@ -17,16 +17,16 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
-#include "core_config.h"
+#include "base/core.h"
+#include "base/core_config.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "net_client.h"
-#include "rv.h"
-#include "rv_game.h"
-#include "shared_section.h"
-#include "spawn.h"
-#include "vehicle_game.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "vehicles/rv.h"
+#include "vehicles/rv_game.h"
+#include "base/shared_section.h"
+#include "vehicles/spawn.h"
+#include "vehicles/vehicle_game.h"
 
 /* ---- time ---- */
 

@@ -10,16 +10,16 @@
 //   lookups          dm_rv_player_object, dm_rv_player_placement
 //   console          dm_remote_mode_rv_command, dm_rv_remote_report
 #include <string.h>
-#include "core.h"
-#include "core_config.h"
-#include "game_mem.h"
-#include "net_client.h"
-#include "plain_text.h"
-#include "rv.h"
-#include "rv_game.h"
-#include "spawn.h"
-#include "vehicle_defs.h"
-#include "vehicle_game.h"
+#include "base/core.h"
+#include "base/core_config.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "base/plain_text.h"
+#include "vehicles/rv.h"
+#include "vehicles/rv_game.h"
+#include "vehicles/spawn.h"
+#include "vehicles/vehicle_defs.h"
+#include "vehicles/vehicle_game.h"
 
 /* ---- the wait table ---- */
 

@@ -13,14 +13,14 @@
 //   despawn      dm_rv_despawn, dm_rv_despawn_remotes, dm_rv_forget_all
 #include <windows.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "rv.h"
-#include "rv_game.h"
-#include "spawn.h"
-#include "vehicle_defs.h"
-#include "vehicle_game.h"
+#include "base/game_mem.h"
+#include "vehicles/rv.h"
+#include "vehicles/rv_game.h"
+#include "vehicles/spawn.h"
+#include "vehicles/vehicle_defs.h"
+#include "vehicles/vehicle_game.h"
 
 /* ---- state ---- */
 

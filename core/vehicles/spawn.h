@@ -8,8 +8,8 @@
 #pragma once
 #include <stdint.h>
 #include "dm_api.h"
-#include "placement.h"
-#include "vehicles.h"
+#include "base/placement.h"
+#include "vehicles/vehicles.h"
 
 enum { MOVE_PARK = 0, MOVE_CIRCLE = 1, MOVE_FOLLOW = 2, MOVE_NET = 3 };
 

@@ -12,13 +12,13 @@
 //   collision        dm_vehicle_set_collision, spawn_apply_collision
 #include <windows.h>
 #include <math.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "motion_math.h"
-#include "net_client.h"
-#include "spawn.h"
-#include "vehicle_game.h"
+#include "base/game_mem.h"
+#include "vehicles/motion_math.h"
+#include "net/net.h"
+#include "vehicles/spawn.h"
+#include "vehicles/vehicle_game.h"
 
 /* ---- game addresses ---- */
 

@@ -6,11 +6,11 @@
 //   waiting jobs        the fixed list of releases left for later frames
 //   spawn_release_after_draws, spawn_release_tick, spawn_release_finish
 #include <windows.h>
-#include "core.h"
-#include "detour_gate.h"
-#include "game_mem.h"
-#include "spawn.h"
-#include "vehicle_game.h"
+#include "base/core.h"
+#include "base/detour_gate.h"
+#include "base/game_mem.h"
+#include "vehicles/spawn.h"
+#include "vehicles/vehicle_game.h"
 
 /* ---- waiting jobs ---- */
 

@@ -7,11 +7,11 @@
 //   restoring   spawn_reload_restore, spawn_reload_restore_trailer
 //   the binding spawn_reload_save_binding, spawn_reload_restore_binding
 #include <string.h>
-#include "core.h"
-#include "game_mem.h"
-#include "spawn.h"
-#include "spawn_reload.h"
-#include "vehicle_game.h"
+#include "base/core.h"
+#include "base/game_mem.h"
+#include "vehicles/spawn.h"
+#include "vehicles/spawn_reload.h"
+#include "vehicles/vehicle_game.h"
 
 namespace {
 

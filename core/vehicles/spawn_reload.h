@@ -11,7 +11,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "placement.h"
+#include "base/placement.h"
 
 /* core block flags */
 #define RELOAD_FLAG_SPAWN_CLONE 0x1u /* the spawnmode setting is clone */

@@ -19,13 +19,13 @@
 #include <windows.h>
 #include <math.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "motion_math.h"
-#include "spawn.h"
-#include "vehicle_defs.h"
-#include "vehicle_game.h"
+#include "base/game_mem.h"
+#include "vehicles/motion_math.h"
+#include "vehicles/spawn.h"
+#include "vehicles/vehicle_defs.h"
+#include "vehicles/vehicle_game.h"
 
 /* ---- game addresses ---- */
 

@@ -13,14 +13,14 @@
 //   update           dm_spawn_update_guarded
 #include <windows.h>
 #include <string.h>
-#include "core.h"
-#include "detour_gate.h"
+#include "base/core.h"
+#include "base/detour_gate.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "motion_math.h"
-#include "spawn.h"
-#include "vehicle_defs.h"
-#include "vehicle_game.h"
+#include "base/game_mem.h"
+#include "vehicles/motion_math.h"
+#include "vehicles/spawn.h"
+#include "vehicles/vehicle_defs.h"
+#include "vehicles/vehicle_game.h"
 
 /* ---- game addresses ---- */
 

@@ -4,13 +4,13 @@
 //   numbers      spawn, move, flags, spawnlist
 //   files        vcmd_path, vcmd_is_own_file
 //   spawn list   spawnlist_read
-#include "vehicle_args.h"
+#include "vehicles/vehicle_args.h"
 #include <ctype.h>
 #include <math.h>
 #include <string.h>
 #include "dm_config_line.h"
 #include "dm_own_files.h"
-#include "plain_text.h"
+#include "base/plain_text.h"
 
 /* ---- numbers ---- */
 

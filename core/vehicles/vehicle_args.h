@@ -12,7 +12,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
-#include "look_list.h"
+#include "vehicles/look_list.h"
 
 #define VCMD_METRES_DEFAULT 6.0f /* "spawn" and "spawnlist" without metres */
 #define VCMD_MOVE_WORD_MAX 15

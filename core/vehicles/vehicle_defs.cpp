@@ -11,11 +11,11 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "vehicle_defs.h"
-#include "vehicle_game.h"
+#include "base/game_mem.h"
+#include "vehicles/vehicle_defs.h"
+#include "vehicles/vehicle_game.h"
 
 /* ---- game addresses ---- */
 

@@ -22,8 +22,8 @@
  * elements), +8 element data, +0x10 count; read as 32 bytes. */
 #pragma once
 #include <stdint.h>
-#include "look_list.h"
-#include "vehicle_game.h" /* the DEF_ offsets */
+#include "vehicles/look_list.h"
+#include "vehicles/vehicle_game.h" /* the DEF_ offsets */
 
 #define DEF_PLATE_TEXT "DROVEMARK|california"
 

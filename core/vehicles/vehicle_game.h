@@ -8,7 +8,7 @@
  * in the comment. */
 #pragma once
 #include <stdint.h>
-#include "game_mem.h"
+#include "base/game_mem.h"
 
 namespace actor_off {
 constexpr uint32_t body = 0x30;        /* the chassis body */

@@ -4,8 +4,8 @@
  * spawn.h, the convoy remote vehicles in rv.h. */
 #pragma once
 #include "dm_api.h"
-#include "net_records.h"
-#include "placement.h"
+#include "net/net_records.h"
+#include "base/placement.h"
 
 #define DM_RV_SLOTS 8
 
@@ -36,7 +36,7 @@ bool dm_net_sample_local(const dm_frame_info *info, net_pose *out);
  * a vehicle for a remote player, which the draw hook draws: the frame then
  * installs the hook. */
 bool dm_remote_glue_tick(double now);
-/* Our accessory lists once a second (remote_publish.cpp). */
+/* Our accessory lists once a second (local_accessories.cpp). */
 void dm_remote_publish_tick(double now);
 /* list 0 truck, 1 trailer, from a vehicle's accessory container (0: none,
  * published as empty); under the guard. */

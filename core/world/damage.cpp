@@ -13,14 +13,14 @@
 #include <windows.h>
 #include <string.h>
 #include <initializer_list>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "vehicle_game.h"
-#include "world.h"
-#include "world_game.h"
-#include "world_read.h"
-#include "world_text.h"
+#include "base/game_mem.h"
+#include "vehicles/vehicle_game.h"
+#include "world/world.h"
+#include "world/world_game.h"
+#include "world/world_read.h"
+#include "world/world_text.h"
 
 namespace {
 

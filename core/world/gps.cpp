@@ -5,13 +5,13 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "world.h"
-#include "world_game.h"
-#include "world_read.h"
-#include "world_text.h"
+#include "base/game_mem.h"
+#include "world/world.h"
+#include "world/world_game.h"
+#include "world/world_read.h"
+#include "world/world_text.h"
 
 namespace {
 

@@ -10,15 +10,15 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "dm_token.h"
-#include "game_mem.h"
-#include "job_market.h"
-#include "job_sync.h"
-#include "world.h"
-#include "world_game.h"
-#include "world_read.h"
+#include "base/dm_token.h"
+#include "base/game_mem.h"
+#include "world/job_market.h"
+#include "world/job_sync.h"
+#include "world/world.h"
+#include "world/world_game.h"
+#include "world/world_read.h"
 
 using namespace job_off;
 

@@ -6,13 +6,13 @@
 //   offers     job_log_offer, job_find_offer, job_median_km_ratio
 //   player     job_player_of, job_player_has_truck
 //   companies  job_nearest_companies, job_city_display_name
-#include "job_market.h"
+#include "world/job_market.h"
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
-#include "world_game.h"
-#include "world_read.h"
+#include "base/core.h"
+#include "world/world_game.h"
+#include "world/world_read.h"
 
 using namespace job_off;
 

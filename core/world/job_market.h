@@ -14,9 +14,9 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "game_mem.h"
-#include "job_text.h"
-#include "world_game.h"
+#include "base/game_mem.h"
+#include "world/job_text.h"
+#include "world/world_game.h"
 
 // ---------------------------------------------------------------- layout
 

@@ -12,18 +12,18 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
-#include "detour_gate.h"
+#include "base/core.h"
+#include "base/detour_gate.h"
 #include "dm_guard.h"
-#include "dm_token.h"
-#include "game_mem.h"
-#include "inline_hook.h"
-#include "job_market.h"
-#include "job_sync.h"
-#include "net_client.h"
-#include "world.h"
-#include "world_game.h"
-#include "world_read.h"
+#include "base/dm_token.h"
+#include "base/game_mem.h"
+#include "base/inline_hook.h"
+#include "world/job_market.h"
+#include "world/job_sync.h"
+#include "net/net.h"
+#include "world/world.h"
+#include "world/world_game.h"
+#include "world/world_read.h"
 
 using namespace job_off;
 

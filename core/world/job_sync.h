@@ -3,8 +3,8 @@
  * thread only. */
 #pragma once
 #include <stdint.h>
-#include "job_text.h"
-#include "net_records.h"
+#include "world/job_text.h"
+#include "net/net_records.h"
 
 /* Installs the freight-row hook once (logs whether it went in). */
 void job_install_row_hook();

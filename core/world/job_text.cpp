@@ -1,7 +1,7 @@
 // The pure parts of server jobs (see job_text.h).
-#include "job_text.h"
-#include "dm_token.h"
-#include "plain_text.h"
+#include "world/job_text.h"
+#include "base/dm_token.h"
+#include "base/plain_text.h"
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>

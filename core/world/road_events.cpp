@@ -7,14 +7,14 @@
 #include <windows.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "plain_text.h"
-#include "rv_game.h"
-#include "world.h"
-#include "world_game.h"
-#include "world_text.h"
+#include "base/game_mem.h"
+#include "base/plain_text.h"
+#include "vehicles/rv_game.h"
+#include "world/world.h"
+#include "world/world_game.h"
+#include "world/world_text.h"
 
 namespace {
 

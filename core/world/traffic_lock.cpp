@@ -11,14 +11,14 @@
 //   modes         the tick, the command, the report, the config mode
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "net_client.h"
-#include "traffic_lock.h"
-#include "traffic_tables.h"
-#include "world.h"
-#include "world_game.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "world/traffic_lock.h"
+#include "world/traffic_tables.h"
+#include "world/world.h"
+#include "world/world_game.h"
 
 namespace {
 

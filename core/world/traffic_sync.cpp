@@ -17,16 +17,16 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
+#include "base/core.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "net_client.h"
-#include "placement.h"
-#include "plain_text.h"
-#include "traffic_lock.h"
-#include "traffic_tables.h"
-#include "world.h"
-#include "world_game.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "base/placement.h"
+#include "base/plain_text.h"
+#include "world/traffic_lock.h"
+#include "world/traffic_tables.h"
+#include "world/world.h"
+#include "world/world_game.h"
 
 namespace {
 

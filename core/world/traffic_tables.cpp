@@ -5,7 +5,7 @@
 //   sent cars      find, free slot, speed samples, net ids, definitions,
 //                  distances
 //   remote cars    checks of received records, define, state, remove, age
-#include "traffic_tables.h"
+#include "world/traffic_tables.h"
 #include <math.h>
 #include <string.h>
 

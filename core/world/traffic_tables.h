@@ -6,7 +6,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "net_records.h"
+#include "net/net_records.h"
 
 /* ---- modes: -1 none, 0 local, 1 off ---- */
 #define TRAFFIC_MODE_NONE (-1)

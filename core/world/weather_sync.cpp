@@ -9,12 +9,12 @@
 //   the command       weather_command
 #include <stdio.h>
 #include <string.h>
-#include "core.h"
-#include "game_mem.h"
-#include "net_client.h"
-#include "world.h"
-#include "world_game.h"
-#include "world_sync_math.h"
+#include "base/core.h"
+#include "base/game_mem.h"
+#include "net/net.h"
+#include "world/world.h"
+#include "world/world_game.h"
+#include "world/world_sync_math.h"
 
 namespace {
 

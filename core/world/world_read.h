@@ -5,7 +5,7 @@
  * violation raised with the address, caught by the command's guard. */
 #pragma once
 #include <windows.h>
-#include "game_mem.h"
+#include "base/game_mem.h"
 
 inline void world_raise_unreadable(uint64_t address)
 {

@@ -5,12 +5,12 @@
 //   the clock step       clock_sync_decide
 //   the weather tick     weather_sync_decide, weather_kind_name
 //   command lines        the weather set and apply and the clock set lines
-#include "world_sync_math.h"
+#include "world/world_sync_math.h"
 #include <limits.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "plain_text.h"
+#include "base/plain_text.h"
 
 /* ---- the day ---- */
 

@@ -1,12 +1,12 @@
 // The pure parts of the damage, GPS and road-event commands.
 //
 // Index: damage, gps, road events (in the header's order).
-#include "world_text.h"
+#include "world/world_text.h"
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "dm_token.h"
-#include "plain_text.h"
+#include "base/dm_token.h"
+#include "base/plain_text.h"
 
 /* ---- damage ---- */
 

@@ -6,9 +6,9 @@
 #include "runtime_fixture.h"
 #include "log_capture.h"
 #include "sim/sim_draw.h"
-#include "core.h"
-#include "hooks.h"
-#include "inline_hook.h"
+#include "base/core.h"
+#include "runtime/hooks.h"
+#include "base/inline_hook.h"
 
 extern "C" int32_t dm_core_init(const dm_host_api *api);
 extern "C" void dm_core_shutdown(void);

@@ -1,7 +1,7 @@
 // The spawned vehicle as the draw and shadow detours see it, set by the test
 // through hooktest_spawn: the detours read only through the view they are
 // given (hooks.h), so every reader of theirs reads the test's state.
-#include "hooks.h"
+#include "runtime/hooks.h"
 #include "hooks_test_core.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
-#include "net_client.h"
-#include "net_internal.h"
-#include "net_win.h"
-#include "net_wire.h"
+#include "net/net.h"
+#include "net/net_internal.h"
+#include "net/net_win.h"
+#include "net/net_wire.h"
 #include "testserver.h"
 #include "log_capture.h"
 

@@ -1,7 +1,7 @@
 // The player key file in the temp folder, and a join without a key.
 #include "net_fixture.h"
 #include <string.h>
-#include "net_key.h"
+#include "net/net_key.h"
 #include "sim/fixture.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string.h>
 #include <string>
 #include <vector>
-#include "cmd_table.h"
-#include "runtime.h"
+#include "base/cmd_table.h"
+#include "runtime/runtime.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include "runtime_fixture.h"
 #include "log_capture.h"
 #include "dm_api.h"
-#include "core.h"
-#include "core_config.h"
+#include "base/core.h"
+#include "base/core_config.h"
 #include "dm_guard.h"
-#include "game_mem.h"
-#include "hooks.h"
-#include "runtime.h"
+#include "base/game_mem.h"
+#include "runtime/hooks.h"
+#include "runtime/runtime.h"
 
 extern "C" int32_t dm_core_init(const dm_host_api *api);
 extern "C" void dm_core_shutdown(void);

@@ -15,7 +15,7 @@
 //   bytes         what shutdown writes, what init reads
 #include <math.h>
 #include "sim/reload_sections.h"
-#include "net_wire.h"
+#include "net/net_wire.h"
 #include "runtime_fixture.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_vehicles.h"

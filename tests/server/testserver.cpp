@@ -5,9 +5,9 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
-#include "net_key.h"
-#include "net_socket.h"
-#include "net_wire.h"
+#include "net/net_key.h"
+#include "net/net_socket.h"
+#include "net/net_wire.h"
 #include "testserver.h"
 #include "dm_fnv.h"
 

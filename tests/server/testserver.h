@@ -6,7 +6,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "net_records.h"
+#include "net/net_records.h"
 
 #define TS_MAX_CLIENTS 64
 

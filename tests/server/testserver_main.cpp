@@ -10,9 +10,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include "dm_token.h"
+#include "base/dm_token.h"
 #include "http_server.h"
-#include "net_records.h"
+#include "net/net_records.h"
 #include "testserver.h"
 
 /* One server job for the demo (gravel from Berlin's quarry to the farm at

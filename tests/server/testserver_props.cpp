@@ -13,7 +13,7 @@
 //   tests       place as a player, remove, on join
 #include <stdio.h>
 #include <string.h>
-#include "net_wire.h"
+#include "net/net_wire.h"
 #include "testserver.h"
 
 /* ---- store ---- */

@@ -8,8 +8,8 @@
 #include "runtime/runtime_fixture.h"
 #include "sim/sim_camera.h"
 #include "sim/sim_render.h"
-#include "net_wire.h"
-#include "placement.h"
+#include "net/net_wire.h"
+#include "base/placement.h"
 #include "testserver.h"
 
 using rt::fmt;

@@ -5,9 +5,9 @@
 // page is read from the swap chain's pixels. Clicks and keys are window
 // messages.
 #include <winsock2.h>
-#include "ui/overlay_fixture.h"
+#include "host/overlay_fixture.h"
 #include "http_server.h"
-#include "servers.h"
+#include "online/servers.h"
 #include "testserver.h"
 
 namespace {

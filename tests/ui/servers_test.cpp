@@ -7,8 +7,8 @@
 #include <winsock2.h>
 #include "sim/fixture.h"
 #include "http_server.h"
-#include "net_wire.h"
-#include "servers.h"
+#include "net/net_wire.h"
+#include "online/servers.h"
 #include "testserver.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string.h>
 #include "imgui.h"
 #include "imgui_internal.h"
-#include "ui.h"
+#include "ui/ui_internal.h"
 
 #define EXPORT extern "C" __declspec(dllexport)
 

@@ -3,7 +3,7 @@
 // page's controls and the config.ini keys they write, toasts switched off,
 // and the Dear ImGui check that keeps a mismatched core off the plug-in's
 // context. The core is ui_test_core.dll (the real core with test exports).
-#include "ui/overlay_fixture.h"
+#include "host/overlay_fixture.h"
 #include "ui/ui_test_core.h"
 
 namespace {

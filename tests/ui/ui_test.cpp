@@ -2,7 +2,7 @@
 // status line, toasts, kick and ban notices, draw callbacks and fonts, with
 // the real core or a test build of it that scripts its network values
 // (overlay_fixture.h).
-#include "ui/overlay_fixture.h"
+#include "host/overlay_fixture.h"
 #include "ui/ui_test_core.h"
 
 namespace {

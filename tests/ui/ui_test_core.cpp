@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "imgui.h"
-#include "ui.h"
+#include "ui/ui_internal.h"
 #include "ui_test_core.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <windows.h>
 #include <stdlib.h>
 #include "dm_pe_imports.h"
-#include "servers.h"
+#include "online/servers.h"
 
 namespace {
 

@@ -27,14 +27,14 @@ const std::set<std::string> not_game_memory = {
     // the core's own file and section magics
     "base/shared_section.cpp legacy_magic", "base/shared_section.cpp views_magic",
     "runtime/reload_blocks.h RELOAD_CORE_MAGIC", "runtime/reload_blocks.h RELOAD_TRAILER_MAGIC",
-    "runtime/reload_blocks.h RELOAD_NET_MAGIC", "world/props.h PROPS_MAGIC",
+    "runtime/reload_blocks.h RELOAD_NET_MAGIC", "props/props_internal.h PROPS_MAGIC",
     // how much of the player block and the truck the memory recorder copies
     "runtime/diagnostics.cpp memrec_block_bytes", "runtime/diagnostics.cpp memrec_truck_bytes",
     // how much of game_ctrl the cargo dump searches
     "vehicles/vehicle_commands.cpp ctrl_scan_bytes",
     // "none" values of the core's own fields
     "runtime/diagnostics.cpp watch_truck_flags", "runtime/diagnostics.cpp watch_slot248",
-    "net/net_client_state.h NET_NO_TRAFFIC_SLOT", "ui/nametags.h DM_TAG_NAME_NONE", "world/props_table.cpp props_ray_filter",
+    "net/net_client_state.h NET_NO_TRAFFIC_SLOT", "ui/nametags.h DM_TAG_NAME_NONE", "props/props_table.cpp props_ray_filter",
     // the game's bit of the light word, for the pure light-word merge (no game memory there)
     "vehicles/motion_math.h MOTION_LIGHT_GAME_BIT",
 };

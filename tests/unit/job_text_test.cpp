@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
-#include "job_text.h"
+#include "world/job_text.h"
 
 TEST(JobTokens, EitherCaseGivesOneTokenAndBadTextsGiveZero)
 {

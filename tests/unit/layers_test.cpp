@@ -1,6 +1,8 @@
 // The core's floors point one way: core/base includes nothing from another
-// core folder, the subsystems (net, vehicles, world, ui) include nothing
-// from core/runtime, the top floor, and the vehicles nothing from the world.
+// core folder, the subsystems (net, vehicles, world, props, online, ui)
+// include nothing from core/runtime, the top floor, the vehicles nothing from
+// the world or the props, and the online services nothing from the UI. Each
+// include names the folder of the header it reaches.
 // Read from the #include lines of the tree, each header name resolved to the
 // core folder that holds it. And a header declares only what its own folder
 // defines: read from the file-scope declarations of the headers and the
@@ -84,6 +86,22 @@ std::vector<std::string> crossings(const tree &t, const std::string &folder, con
                 out.push_back(folder + "/" + file.filename().string() + " includes " + name + " (" +
                               where->second + ")");
         }
+    return out;
+}
+
+/* "file includes header (folder/header)" for each include of a core header
+ * that does not name the header's folder. */
+std::vector<std::string> unnamed_floors(const tree &t)
+{
+    std::vector<std::string> out;
+    for (const auto &folder : t.files_of)
+        for (const fs::path &file : folder.second)
+            for (const std::string &name : includes_of(file)) {
+                auto where = t.folder_of.find(fs::path(name).filename().string());
+                if (where != t.folder_of.end() && name != where->second + "/" + where->first)
+                    out.push_back(folder.first + "/" + file.filename().string() + " includes " + name + " (" +
+                                  where->second + "/" + where->first + ")");
+            }
     return out;
 }
 
@@ -319,7 +337,7 @@ TEST(Layers, TheTreeIsRead)
 {
     tree t = read_tree();
     // The check below would pass on an empty tree: make sure it sees the floors.
-    for (const char *folder : { "base", "net", "vehicles", "world", "ui", "runtime" })
+    for (const char *folder : { "base", "net", "vehicles", "world", "props", "online", "ui", "runtime" })
         EXPECT_FALSE(t.files_of[folder].empty()) << folder;
     EXPECT_EQ(t.folder_of["game_mem.h"], "base");
     EXPECT_EQ(t.folder_of["hooks.h"], "runtime");
@@ -336,11 +354,22 @@ TEST(Layers, BaseIncludesOnlyItself)
     EXPECT_TRUE(bad.empty()) << "the ground floor reaches up:" << joined(bad);
 }
 
+TEST(Layers, IncludesNameTheFloorTheyReach)
+{
+    // "base/own_thread.h", never "own_thread.h": the line itself shows the
+    // floor. The check would pass if the reader kept no folder: make sure it
+    // sees one.
+    std::vector<std::string> worker = includes_of(core_dir / "online" / "service_worker.cpp");
+    EXPECT_NE(std::find(worker.begin(), worker.end(), "base/own_thread.h"), worker.end());
+    std::vector<std::string> bad = unnamed_floors(read_tree());
+    EXPECT_TRUE(bad.empty()) << "an include leaves out its folder:" << joined(bad);
+}
+
 TEST(Layers, SubsystemsNeverIncludeTheRuntime)
 {
     tree t = read_tree();
     std::vector<std::string> bad;
-    for (const char *folder : { "net", "vehicles", "world", "ui" }) {
+    for (const char *folder : { "net", "vehicles", "world", "props", "online", "ui" }) {
         std::vector<std::string> b = crossings(t, folder, { "runtime" });
         bad.insert(bad.end(), b.begin(), b.end());
     }
@@ -410,11 +439,23 @@ TEST(Layers, HeadersDeclareOnlyWhatTheirFolderDefines)
     EXPECT_TRUE(bad.empty()) << "a header declares what another folder defines:" << joined(bad);
 }
 
-TEST(Layers, TheVehiclesNeverIncludeTheWorld)
+TEST(Layers, LowerSubsystemsNeverIncludeTheOnesAboveThem)
 {
-    // The world's props follow the vehicles (vehicles.h), so the vehicles sit
-    // below the world: a world header in a vehicles file would close a cycle.
+    // The props follow the vehicles (vehicles.h), so the vehicles sit below
+    // the world and the props: a header of theirs in a vehicles file would
+    // close a cycle. The windows show the server list and the updater's
+    // state (servers.h, online.h); the services run without the windows, so
+    // they know nothing of them.
+    const struct {
+        const char *folder;
+        std::set<std::string> above;
+    } floors[] = {
+        { "vehicles", { "world", "props" } },
+        { "online", { "ui" } },
+    };
     tree t = read_tree();
-    std::vector<std::string> bad = crossings(t, "vehicles", { "world" });
-    EXPECT_TRUE(bad.empty()) << "the vehicles reach up into the world:" << joined(bad);
+    for (const auto &f : floors) {
+        std::vector<std::string> bad = crossings(t, f.folder, f.above);
+        EXPECT_TRUE(bad.empty()) << f.folder << " reaches up:" << joined(bad);
+    }
 }

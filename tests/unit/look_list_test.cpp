@@ -5,8 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <string>
-#include "look_list.h"
-#include "vehicle_defs.h"
+#include "vehicles/look_list.h"
+#include "vehicles/vehicle_defs.h"
 
 namespace {
 

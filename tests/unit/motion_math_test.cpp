@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <math.h>
 #include <string.h>
-#include "motion_math.h"
+#include "vehicles/motion_math.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <string>
 #include <vector>
-#include "nametags.h"
+#include "ui/nametags.h"
 
 namespace {
 

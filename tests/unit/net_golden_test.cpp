@@ -19,10 +19,10 @@
 #include <set>
 #include <string>
 #include <vector>
-#include "net_internal.h"
-#include "net_key.h"
+#include "net/net_internal.h"
+#include "net/net_key.h"
 #include "net_test_hex.h"
-#include "net_wire.h"
+#include "net/net_wire.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string.h>
 #include <algorithm>
 #include <vector>
-#include "net_internal.h"
-#include "net_wire.h"
+#include "net/net_internal.h"
+#include "net/net_wire.h"
 
 /* --- Fixture -------------------------------------------------------------- */
 

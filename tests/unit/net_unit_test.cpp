@@ -5,11 +5,11 @@
 #include <string.h>
 #include <string>
 #include <vector>
-#include "net_csv.h"
-#include "net_internal.h"
-#include "net_key.h"
+#include "net/net_csv.h"
+#include "net/net_internal.h"
+#include "net/net_key.h"
 #include "net_test_hex.h"
-#include "net_wire.h"
+#include "net/net_wire.h"
 
 TEST(NetKey, KnownAnswer)
 {

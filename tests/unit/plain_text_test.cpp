@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <math.h>
 #include <stdint.h>
-#include "plain_text.h"
+#include "base/plain_text.h"
 
 TEST(TextNumbers, DecimalsAreFiniteAndWhole)
 {

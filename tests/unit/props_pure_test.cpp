@@ -6,9 +6,9 @@
 #include <math.h>
 #include <string.h>
 #include <string>
-#include "dm_token.h"
-#include "props_math.h"
-#include "props_text.h"
+#include "base/dm_token.h"
+#include "props/props_math.h"
+#include "props/props_text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string.h>
 #include <string>
 #include <vector>
-#include "servers.h"
+#include "online/servers.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string.h>
 #include <memory>
 #include <string>
-#include "servers.h"
+#include "online/servers.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 #include <string.h>
-#include "dm_token.h"
+#include "base/dm_token.h"
 
 TEST(Token, RoundTripsAndRejects)
 {

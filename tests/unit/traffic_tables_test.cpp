@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 #include "net_test_hex.h"
-#include "net_wire.h"
-#include "traffic_tables.h"
+#include "net/net_wire.h"
+#include "world/traffic_tables.h"
 
 namespace {
 

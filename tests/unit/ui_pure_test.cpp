@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
-#include "ui_pure.h"
+#include "ui/ui_pure.h"
 
 TEST(ui_pure, ScaleFollowsTheScreenAboveFullHdAndTheUiSize)
 {

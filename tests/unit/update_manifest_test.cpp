@@ -6,9 +6,9 @@
 #include <string.h>
 #include <fstream>
 #include <string>
-#include "net_key.h"
+#include "net/net_key.h"
 #include "net_test_hex.h"
-#include "update_manifest.h"
+#include "online/update_manifest.h"
 
 namespace {
 

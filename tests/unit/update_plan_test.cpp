@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <string>
-#include "update_plan.h"
+#include "online/update_plan.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string.h>
 #include <string>
 #include <vector>
-#include "vehicle_args.h"
+#include "vehicles/vehicle_args.h"
 
 namespace {
 

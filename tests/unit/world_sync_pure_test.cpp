@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <math.h>
 #include <string>
-#include "world_sync_math.h"
+#include "world/world_sync_math.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <math.h>
 #include <string>
-#include "world_text.h"
+#include "world/world_text.h"
 
 TEST(WorldDamage, RepairWordsChooseParts)
 {

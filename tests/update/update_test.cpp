@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <memory>
 #include "http_server.h"
-#include "net_key.h"
+#include "net/net_key.h"
 #include "runtime/runtime_fixture.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 #include <math.h>
 #include <string>
-#include "core.h"
-#include "look_list.h"
+#include "base/core.h"
+#include "vehicles/look_list.h"
 #include "sim/sim_vehicles.h"
 
 namespace {

@@ -5,7 +5,7 @@
 // test server's bots shown as the spawned vehicle.
 #include "runtime/runtime_fixture.h"
 #include <math.h>
-#include "placement.h"
+#include "base/placement.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_vehicles.h"
 

@@ -12,8 +12,8 @@
 #include "spawn_fixture.h"
 #include <math.h>
 #include <string.h>
-#include "core_config.h"
-#include "rv.h"
+#include "base/core_config.h"
+#include "vehicles/rv.h"
 #include "sim/sim_convoy.h"
 
 namespace {

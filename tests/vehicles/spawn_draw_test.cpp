@@ -6,7 +6,7 @@
 // so a release under a running draw faults or shows in unit_problems.
 #include "spawn_fixture.h"
 #include <string.h>
-#include "hooks.h"
+#include "runtime/hooks.h"
 #include "sim/sim_draw.h"
 
 namespace {

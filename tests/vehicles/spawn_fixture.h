@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
-#include "core.h"
+#include "base/core.h"
 #include "core_linked.h"
-#include "game_mem.h"
+#include "base/game_mem.h"
 #include "log_capture.h"
-#include "motion_math.h"
-#include "spawn.h"
-#include "vehicle_defs.h"
+#include "vehicles/motion_math.h"
+#include "vehicles/spawn.h"
+#include "vehicles/vehicle_defs.h"
 #include "sim/sim_vehicles.h"
 
 namespace spawn_fx {

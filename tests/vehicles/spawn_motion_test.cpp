@@ -10,9 +10,9 @@
 //   collision   the part chain, limits, faults, after finalize
 #include "spawn_fixture.h"
 #include <math.h>
-#include "net_client.h"
-#include "net_internal.h"
-#include "net_wire.h"
+#include "net/net.h"
+#include "net/net_internal.h"
+#include "net/net_wire.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <math.h>
 #include <string.h>
 #include <functional>
-#include "hooks.h"
+#include "runtime/hooks.h"
 
 namespace {
 

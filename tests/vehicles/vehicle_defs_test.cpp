@@ -9,12 +9,12 @@
 #include <functional>
 #include <string>
 #include <vector>
-#include "core.h"
+#include "base/core.h"
 #include "core_linked.h"
-#include "game_mem.h"
+#include "base/game_mem.h"
 #include "log_capture.h"
-#include "look_list.h"
-#include "vehicle_defs.h"
+#include "vehicles/look_list.h"
+#include "vehicles/vehicle_defs.h"
 #include "sim/sim_vehicles.h"
 
 namespace {

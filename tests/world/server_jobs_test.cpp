@@ -5,7 +5,7 @@
 // line; the freight-row hook's bytes; and the job command's sub-commands.
 #include "runtime/runtime_fixture.h"
 #include "sim/sim_economy.h"
-#include "net_records.h"
+#include "net/net_records.h"
 #include <math.h>
 
 using rt::as_address;

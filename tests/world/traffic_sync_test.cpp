@@ -6,7 +6,7 @@
 // the server decide.
 #include "runtime/runtime_fixture.h"
 #include "sim/sim_traffic.h"
-#include "net_wire.h"
+#include "net/net_wire.h"
 #include <math.h>
 
 using rt::as_pointer;
