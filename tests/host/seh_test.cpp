@@ -19,7 +19,7 @@ void divide(void *out) { *(int *)out = 100 / zero; }
 void raise_one(void *) { ULONG_PTR p = 0xABC; RaiseException(0xE0001234, 0, 1, &p); }
 void fine(void *out) { *(int *)out = 42; }
 
-TEST(Seh, CatchesAndDescribesEachKindOfFault)
+TEST(seh, CatchesAndDescribesEachKindOfFault)
 {
     struct {
         const char *what;
@@ -49,7 +49,7 @@ TEST(Seh, CatchesAndDescribesEachKindOfFault)
     EXPECT_EQ(dm_seh_call(write_bad, nullptr, nullptr, nullptr), 0);
 }
 
-TEST(Seh, ManyCaughtFaultsLeaveTheStackAsItWas)
+TEST(seh, ManyCaughtFaultsLeaveTheStackAsItWas)
 {
     volatile char marker = 7;
     char *before = (char *)&marker;
@@ -71,7 +71,7 @@ void inner_then_fault(void *p)
     raise_one(nullptr); // after the inner guard: only the outer one sees it
 }
 
-TEST(Seh, InnerGuardCatchesFirst)
+TEST(seh, InnerGuardCatchesFirst)
 {
     nest n = {};
     dm_seh_fault outer = {};
@@ -91,7 +91,7 @@ void through_peer(void *p)
     c->result = peer_guard_log_and_continue(write_bad, nullptr, &c->seen);
 }
 
-TEST(Seh, FilterInOneLibraryGuardInAnother)
+TEST(seh, FilterInOneLibraryGuardInAnother)
 {
     peer_call c = {};
     c.result = -1;
@@ -111,7 +111,7 @@ DWORD WINAPI thread_body(void *p)
     return r == 0 ? 1 : 0;
 }
 
-TEST(Seh, GuardsOnASecondThread)
+TEST(seh, GuardsOnASecondThread)
 {
     dm_seh_fault f = {};
     HANDLE t = CreateThread(nullptr, 0, thread_body, &f, 0, nullptr);
@@ -144,7 +144,7 @@ void raise_continuable(void *out)
     *(int *)out = 9;
 }
 
-TEST(Seh, CxxExceptionsPassThroughAndExecutionCanContinue)
+TEST(seh, CxxExceptionsPassThroughAndExecutionCanContinue)
 {
     int out = 0, seen = 0;
     EXPECT_EQ(dm_seh_call(cxx_inside, &out, continue_filter, &seen), 1);
@@ -159,7 +159,7 @@ TEST(Seh, CxxExceptionsPassThroughAndExecutionCanContinue)
 // A C++ exception inside dm_guarded is one more fault of the call, whoever
 // threw it (this module or a library with a runtime of its own), and the
 // process goes on as after any caught fault.
-TEST(Seh, GuardedReportsACxxExceptionAsAFault)
+TEST(seh, GuardedReportsACxxExceptionAsAFault)
 {
     struct {
         const char *what;
@@ -200,7 +200,7 @@ namespace {
 // An unwind cleanup frame: catches nothing; its cleanup runs when an outer
 // guard takes an exception raised inside it (a destructor of a g++ frame
 // would not), never on the normal path, and the fault reaches that guard.
-TEST(Seh, UnwindCleanupRunsOnlyWhenAnOuterGuardUnwindsThrough)
+TEST(seh, UnwindCleanupRunsOnlyWhenAnOuterGuardUnwindsThrough)
 {
     static int cleanups, bodies;
     cleanups = bodies = 0;

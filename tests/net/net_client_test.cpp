@@ -2,7 +2,7 @@
 #include <math.h>
 #include <string.h>
 
-TEST_F(NetFixture, HelloScheduleAndSilenceWhileJoining)
+TEST_F(net_fixture, HelloScheduleAndSilenceWhileJoining)
 {
     srv.silent = true;
     double start = now;
@@ -23,7 +23,7 @@ TEST_F(NetFixture, HelloScheduleAndSilenceWhileJoining)
     EXPECT_TRUE(logged(no_answer));
 }
 
-TEST_F(NetFixture, WelcomeChallengeAndKeepAlive)
+TEST_F(net_fixture, WelcomeChallengeAndKeepAlive)
 {
     std::string key = fresh_key("dm_net_key");
     ASSERT_TRUE(net_load_player_key(key.c_str()));
@@ -42,7 +42,7 @@ TEST_F(NetFixture, WelcomeChallengeAndKeepAlive)
     DeleteFileA(key.c_str());
 }
 
-TEST_F(NetFixture, ChallengeIsAnsweredOnlyJoinedWithExactly32Bytes)
+TEST_F(net_fixture, ChallengeIsAnsweredOnlyJoinedWithExactly32Bytes)
 {
     std::string key = fresh_key("dm_net_key2");
     ASSERT_TRUE(net_load_player_key(key.c_str()));
@@ -69,7 +69,7 @@ TEST_F(NetFixture, ChallengeIsAnsweredOnlyJoinedWithExactly32Bytes)
     DeleteFileA(key.c_str());
 }
 
-TEST_F(NetFixture, WelcomeWithPlayerIdZeroIsIgnored)
+TEST_F(net_fixture, WelcomeWithPlayerIdZeroIsIgnored)
 {
     srv.welcome_id_zero = true;
     ASSERT_TRUE(connect());
@@ -78,7 +78,7 @@ TEST_F(NetFixture, WelcomeWithPlayerIdZeroIsIgnored)
     EXPECT_FALSE(logged("joined as player"));
 }
 
-TEST_F(NetFixture, EveryRefusal)
+TEST_F(net_fixture, EveryRefusal)
 {
     struct { int reason; const char *text; uint8_t code; int kick_kind; } cases[] = {
         {0, "?", 255, 0}, {1, "protocol version", 1, 0}, {2, "server full", 2, 0}, {3, "bad name", 3, 0},
@@ -107,7 +107,7 @@ TEST_F(NetFixture, EveryRefusal)
     }
 }
 
-TEST_F(NetFixture, SilenceRejoinsWithTheSameNonce)
+TEST_F(net_fixture, SilenceRejoinsWithTheSameNonce)
 {
     ASSERT_TRUE(connect());
     ASSERT_TRUE(joined());
@@ -131,7 +131,7 @@ TEST_F(NetFixture, SilenceRejoinsWithTheSameNonce)
 // Dropped by the server for any reason but a kick or a ban: the client says
 // so, forgets the roster, and joins again with the same nonce, the hello
 // schedule from its start.
-TEST_F(NetFixture, DroppedForAnotherReasonRejoinsWithTheSameNonce)
+TEST_F(net_fixture, DroppedForAnotherReasonRejoinsWithTheSameNonce)
 {
     struct { uint8_t reason; const char *text; } cases[] = {
         {0, "left"}, {1, "timeout"}, {2, "replaced"}, {3, "server shutdown"}, {9, "?"},
@@ -167,7 +167,7 @@ TEST_F(NetFixture, DroppedForAnotherReasonRejoinsWithTheSameNonce)
 // A name that does not resolve: the lookup is tried again 10 s later on the
 // client's clock, not before, and again after each failure. The resolver
 // answers in its own time, waited for without moving the clock (bounded).
-TEST_F(NetFixture, AFailedNameLookupIsTriedAgainTenSecondsLater)
+TEST_F(net_fixture, AFailedNameLookupIsTriedAgainTenSecondsLater)
 {
     auto failures = [] {
         int n = 0;
@@ -202,7 +202,7 @@ TEST_F(NetFixture, AFailedNameLookupIsTriedAgainTenSecondsLater)
     EXPECT_EQ(srv.hello_times, 0);
 }
 
-TEST_F(NetFixture, KickAndBanCloseTheConnection)
+TEST_F(net_fixture, KickAndBanCloseTheConnection)
 {
     struct { uint8_t reason; const char *line; uint8_t kind; } cases[] = {
         {4, "[net] KICKED by the server: rule 1; you are offline", 4},
@@ -222,7 +222,7 @@ TEST_F(NetFixture, KickAndBanCloseTheConnection)
     }
 }
 
-TEST_F(NetFixture, DisconnectThenConnectAgain)
+TEST_F(net_fixture, DisconnectThenConnectAgain)
 {
     for (int round = 0; round < 2; round++) {
         ASSERT_TRUE(connect());
@@ -236,7 +236,7 @@ TEST_F(NetFixture, DisconnectThenConnectAgain)
 }
 
 // Under Wine the lookup always completes later, so it is pending here.
-TEST_F(NetFixture, DisconnectWhileTheNameLookupPends)
+TEST_F(net_fixture, DisconnectWhileTheNameLookupPends)
 {
     for (bool leave : {true, false}) {
         SCOPED_TRACE(leave ? "disconnect" : "core reload");
@@ -260,7 +260,7 @@ TEST_F(NetFixture, DisconnectWhileTheNameLookupPends)
     EXPECT_EQ(srv.by_type[NET_LEAVE], 0u); /* nothing was sent while resolving */
 }
 
-TEST_F(NetFixture, RosterJoinsDropsAndStates)
+TEST_F(net_fixture, RosterJoinsDropsAndStates)
 {
     ASSERT_TRUE(connect());
     ASSERT_TRUE(joined());
@@ -308,7 +308,7 @@ TEST_F(NetFixture, RosterJoinsDropsAndStates)
     EXPECT_STREQ(net_player_name(bot), "?");
 }
 
-TEST_F(NetFixture, StalePlayersDropButSilentJoinersStay)
+TEST_F(net_fixture, StalePlayersDropButSilentJoinersStay)
 {
     ASSERT_TRUE(connect());
     ASSERT_TRUE(joined());
@@ -326,7 +326,7 @@ TEST_F(NetFixture, StalePlayersDropButSilentJoinersStay)
     EXPECT_TRUE(net_has_player(idle));
 }
 
-TEST_F(NetFixture, AccessoryPartsAssembleAndMalformedPartIsDropped)
+TEST_F(net_fixture, AccessoryPartsAssembleAndMalformedPartIsDropped)
 {
     ASSERT_TRUE(connect());
     ASSERT_TRUE(joined());
@@ -362,7 +362,7 @@ TEST_F(NetFixture, AccessoryPartsAssembleAndMalformedPartIsDropped)
     EXPECT_FALSE(net_player_accessories(bot, 0, nullptr, nullptr, nullptr));
 }
 
-TEST_F(NetFixture, OnlyTheServersAddressAndWellFormedHeadersAreTaken)
+TEST_F(net_fixture, OnlyTheServersAddressAndWellFormedHeadersAreTaken)
 {
     srv.send_challenge = false;
     srv.silent = true;
@@ -412,7 +412,7 @@ int fake_recv(uintptr_t, char *buf, int len, void *from, int *fromlen, int *erro
 }
 } // namespace
 
-TEST_F(NetFixture, AtMost256DatagramsAFrame)
+TEST_F(net_fixture, AtMost256DatagramsAFrame)
 {
     srv.silent = true;
     ASSERT_TRUE(connect());
@@ -434,7 +434,7 @@ TEST_F(NetFixture, AtMost256DatagramsAFrame)
 // Every line is flushed to the log file on the game thread: a server that
 // floods lines must not stall the game. A burst is cut to the lines allowed
 // in a second; one line then counts what was left out.
-TEST_F(NetFixture, LinesAServerCausesAreBoundedAndTheRestCounted)
+TEST_F(net_fixture, LinesAServerCausesAreBoundedAndTheRestCounted)
 {
     ASSERT_TRUE(connect());
     ASSERT_TRUE(joined());
@@ -476,7 +476,7 @@ TEST_F(NetFixture, LinesAServerCausesAreBoundedAndTheRestCounted)
     }
 }
 
-TEST_F(NetFixture, InfoQueryAnsweredAndUnanswered)
+TEST_F(net_fixture, InfoQueryAnsweredAndUnanswered)
 {
     net_query_info("127.0.0.1", srv.port, now);
     ts_poll(&srv, now);
@@ -497,7 +497,7 @@ TEST_F(NetFixture, InfoQueryAnsweredAndUnanswered)
     EXPECT_TRUE(logged("[net] info: 'example.invalid' needs to be an IPv4 address"));
 }
 
-TEST_F(NetFixture, InfoReplyAfterTheDeadlineIsStillLogged)
+TEST_F(net_fixture, InfoReplyAfterTheDeadlineIsStillLogged)
 {
     net_query_info("127.0.0.1", srv.port, now);
     std::string label = "127.0.0.1:" + std::to_string(srv.port);
@@ -512,7 +512,7 @@ TEST_F(NetFixture, InfoReplyAfterTheDeadlineIsStillLogged)
     EXPECT_TRUE(logged("[net] info: " + label + " is 'drovemark test server', 0/64 players, protocol 1"));
 }
 
-TEST_F(NetFixture, FeatureChannels)
+TEST_F(net_fixture, FeatureChannels)
 {
     static std::vector<uint32_t> props;
     props.clear();
@@ -575,7 +575,7 @@ TEST_F(NetFixture, FeatureChannels)
 // Whatever text a server or a fetched server list hands over, no log line
 // and no status text carries a control byte (a forged line, a cleared
 // console).
-TEST_F(NetFixture, ControlBytesFromOutsideNeverReachTheLog)
+TEST_F(net_fixture, ControlBytesFromOutsideNeverReachTheLog)
 {
     const char *forged = "\r\n[net] joined as player 9\x1b[2J\x7f";
     // A host name from a server list: logged while it is being resolved.

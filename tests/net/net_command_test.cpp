@@ -14,10 +14,10 @@ dm_frame_info frame_at(double t)
 }
 } // namespace
 
-struct NetCommand : NetFixture {
+struct net_commands : net_fixture {
     void SetUp() override
     {
-        NetFixture::SetUp();
+        net_fixture::SetUp();
         GetTempPathA(sizeof base, base);
         net_command_env env = {};
         env.base_dir = base;
@@ -32,7 +32,7 @@ struct NetCommand : NetFixture {
     }
 };
 
-TEST_F(NetCommand, WordsAndTheirLines)
+TEST_F(net_commands, WordsAndTheirLines)
 {
     const char *usage = "[core] net: connect <host> [port] [name] | disconnect | status | info [host] [port] | "
                         "trailers on|off | record <file>|off";
@@ -62,7 +62,7 @@ TEST_F(NetCommand, WordsAndTheirLines)
     EXPECT_TRUE(fx::captured().empty());
 }
 
-TEST_F(NetCommand, ConnectTakesTheRestOfTheLineAsName)
+TEST_F(net_commands, ConnectTakesTheRestOfTheLineAsName)
 {
     cmd("net connect 127.0.0.1 " + std::to_string(srv.port) + " Big  Rig Joe");
     ts_poll(&srv, now);
@@ -81,7 +81,7 @@ TEST_F(NetCommand, ConnectTakesTheRestOfTheLineAsName)
     EXPECT_STREQ(conn.name, "configured");
 }
 
-TEST_F(NetCommand, RecordingHeaderRowsAndFlushes)
+TEST_F(net_commands, RecordingHeaderRowsAndFlushes)
 {
     char name[64];
     snprintf(name, sizeof name, "dm_rec_%lu.csv", GetCurrentProcessId());
@@ -127,7 +127,7 @@ TEST_F(NetCommand, RecordingHeaderRowsAndFlushes)
     EXPECT_TRUE(logged("[core] net: can't open Z:\\no\\such\\dir\\x.csv"));
 }
 
-TEST_F(NetCommand, RecordingNeverReplacesTheSystemsOwnFiles)
+TEST_F(net_commands, RecordingNeverReplacesTheSystemsOwnFiles)
 {
     char dir[MAX_PATH];
     snprintf(dir, sizeof dir, "%sdm_own_%lu\\", base, GetCurrentProcessId());

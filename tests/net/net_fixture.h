@@ -15,7 +15,7 @@
 #include "testserver.h"
 #include "log_capture.h"
 
-struct NetFixture : ::testing::Test {
+struct net_fixture : ::testing::Test {
     ts_server srv;
     double now = 100.0;
 

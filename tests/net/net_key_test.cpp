@@ -11,7 +11,7 @@ const char *const sample_key =
 
 } // namespace
 
-TEST_F(NetFixture, PlayerKeyMadeOnceThenReadWithTheSameFingerprint)
+TEST_F(net_fixture, PlayerKeyMadeOnceThenReadWithTheSameFingerprint)
 {
     std::string path = fresh_key("dm_identity");
     FILE *stale = fopen((path + ".tmp").c_str(), "wb"); /* a crash before the rename */
@@ -31,7 +31,7 @@ TEST_F(NetFixture, PlayerKeyMadeOnceThenReadWithTheSameFingerprint)
     DeleteFileA(path.c_str());
 }
 
-TEST_F(NetFixture, DamagedPlayerKeyIsReportedAndLeftAlone)
+TEST_F(net_fixture, DamagedPlayerKeyIsReportedAndLeftAlone)
 {
     std::string path = fresh_key("dm_identity_damaged");
     struct { const char *text; bool ok; } cases[] = {
@@ -58,7 +58,7 @@ TEST_F(NetFixture, DamagedPlayerKeyIsReportedAndLeftAlone)
 
 // A key file that is there but cannot be read is somebody's identity: it is
 // never replaced by a new key; the client goes on without one.
-TEST_F(NetFixture, UnreadablePlayerKeyIsLeftAloneAndTheClientRunsKeyless)
+TEST_F(net_fixture, UnreadablePlayerKeyIsLeftAloneAndTheClientRunsKeyless)
 {
     std::string path = fresh_key("dm_identity_locked");
     std::string tmp = path + ".tmp";
@@ -107,7 +107,7 @@ TEST_F(NetFixture, UnreadablePlayerKeyIsLeftAloneAndTheClientRunsKeyless)
 
 // k*a and the hash state that held the nonce key give the secret scalar away
 // to whoever reads the stack later: signing leaves none of its values behind.
-TEST(PlayerKeySigning, WipesEverythingDerivedFromTheSecretKey)
+TEST(player_key_signing, WipesEverythingDerivedFromTheSecretKey)
 {
     uint8_t seed[32], secret[64], pub[32], message[49] = "drovemark-auth-v1 and a challenge";
     for (int i = 0; i < 32; i++)

@@ -21,7 +21,7 @@ const cmd_row *match(const char *line, bool spawned, const char **rest)
 } // namespace
 
 // Every row of the command table, with the rest its handler gets.
-TEST(CmdRows, EveryRowMatchesWithItsKind)
+TEST(cmd_rows, EveryRowMatchesWithItsKind)
 {
     struct { const char *line; const char *word; const char *rest; } cases[] = {
         { "ping", "ping", "[]" }, { "pos", "pos", "[]" }, { "build", "build", "[]" },
@@ -91,7 +91,7 @@ TEST(CmdRows, EveryRowMatchesWithItsKind)
 // Which lines run on a game build other than the supported one: those of
 // the ping, pos, build, threads, net, config and update rows. A line of no
 // row is an unknown command on any build.
-TEST(CmdRows, OtherGameBuilds)
+TEST(cmd_rows, OtherGameBuilds)
 {
     for (const char *line : { "ping", "pos", "build", "threads", "net", "net status", "net collide on",
                               "net collide off", "config", "config reload", "config refresh", "update",

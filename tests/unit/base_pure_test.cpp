@@ -36,7 +36,7 @@ const cmd_row kind_rows[] = {
 } // namespace
 
 // Each kind of row, the rest it leaves, and the first match winning.
-TEST(CmdTable, EachKindMatchesItsLines)
+TEST(cmd_table, EachKindMatchesItsLines)
 {
     struct { const char *line; bool spawned; const char *word; const char *rest; } cases[] = {
         { "ping", false, "ping", "[]" }, { "ping ", false, nullptr, "null" }, { "PING", false, nullptr, "null" },
@@ -62,7 +62,7 @@ TEST(CmdTable, EachKindMatchesItsLines)
     }
 }
 
-TEST(ConfigText, SplitsLines)
+TEST(config_text, SplitsLines)
 {
     struct { const char *line; bool ok; const char *key, *value; } cases[] = {
         { "server = 1.2.3.4\n", true, "server", "1.2.3.4" },
@@ -91,7 +91,7 @@ TEST(ConfigText, SplitsLines)
 // config_number) and the core's (config_split_line then config_apply; sync is
 // passed on as read) take the same lines the same way: digits only, anything
 // else refused.
-TEST(ConfigText, PluginAndCoreReadTheSameLinesAlike)
+TEST(config_text, PluginAndCoreReadTheSameLinesAlike)
 {
     struct { const char *line; bool sets; bool understood; int32_t value; } cases[] = {
         { "sync=7\n", true, true, 7 },
@@ -147,7 +147,7 @@ TEST(ConfigText, PluginAndCoreReadTheSameLinesAlike)
     }
 }
 
-TEST(ConfigText, AppliesKeysWithTheirBounds)
+TEST(config_text, AppliesKeysWithTheirBounds)
 {
     client_config cfg;
     config_defaults(&cfg, "A-VERY-LONG-COMPUTER-NAME-OF-40-CHARACTERS");
@@ -220,7 +220,7 @@ TEST(ConfigText, AppliesKeysWithTheirBounds)
 }
 
 // A name is cut to 32 bytes before the character that would cross them.
-TEST(ConfigText, NamesAreCutAtAWholeCharacter)
+TEST(config_text, NamesAreCutAtAWholeCharacter)
 {
     const std::string a30(30, 'a'), a31(31, 'a'), a29(29, 'a');
     struct { std::string value, name; } cases[] = {
@@ -240,7 +240,7 @@ TEST(ConfigText, NamesAreCutAtAWholeCharacter)
     }
 }
 
-TEST(ConfigText, SingleKeyWriteMatching)
+TEST(config_text, SingleKeyWriteMatching)
 {
     EXPECT_TRUE(config_line_sets_key("port = 1", "port"));
     EXPECT_TRUE(config_line_sets_key("  PORT\t=1", "Port"));
@@ -261,7 +261,7 @@ TEST(ConfigText, SingleKeyWriteMatching)
 
 // A single-key write over a file's text: the key's line changed, later lines
 // of the key dropped, every other byte kept.
-TEST(ConfigText, SingleKeyWriteKeepsEveryOtherByte)
+TEST(config_text, SingleKeyWriteKeepsEveryOtherByte)
 {
     using namespace std::string_literals;
     struct { const char *what; std::string before, key, value, after; } cases[] = {
@@ -291,7 +291,7 @@ TEST(ConfigText, SingleKeyWriteKeepsEveryOtherByte)
     }
 }
 
-TEST(ConfigText, DefaultFileDoesNotFitASmallBuffer)
+TEST(config_text, DefaultFileDoesNotFitASmallBuffer)
 {
     char small[64];
     EXPECT_EQ(config_default_text(small, sizeof small, 42870, 32, "pc"), -1);
@@ -305,7 +305,7 @@ TEST(ConfigText, DefaultFileDoesNotFitASmallBuffer)
 // sector x, z at 12, 14; f32 quaternion w, x, y, z at 16, 20, 24, 28 (all
 // little-endian). World (1000, 12.5, -300) is sector (2, -1), local
 // (-24, 12.5, 212).
-TEST(Placement, TheGamesByteLayout)
+TEST(placement, TheGamesByteLayout)
 {
     const uint8_t want[32] = {
         0x00, 0x00, 0xC0, 0xC1, /* x = -24.0 */ 0x00, 0x00, 0x48, 0x41, /* y = 12.5 */
@@ -318,7 +318,7 @@ TEST(Placement, TheGamesByteLayout)
     EXPECT_EQ(memcmp(&p, want, sizeof want), 0);
 }
 
-TEST(Placement, NearestSector)
+TEST(placement, NearestSector)
 {
     struct { double x; int sector; float local; } cases[] = {
         { 256.0, 1, -256.0f }, { 255.9, 0, 255.9f }, { -256.0, 0, -256.0f }, { -256.1, -1, 255.9f },

@@ -85,7 +85,7 @@ std::vector<fs::path> sources()
 
 } // namespace
 
-TEST(FileCalls, TheCheckSeesCallsButNotCommentsLiteralsOrMembers)
+TEST(file_calls, TheCheckSeesCallsButNotCommentsLiteralsOrMembers)
 {
     const char *text = "FILE *f = fopen(p, \"rt\");\n"
                        "// fopen(p) in a comment\n"
@@ -97,7 +97,7 @@ TEST(FileCalls, TheCheckSeesCallsButNotCommentsLiteralsOrMembers)
     EXPECT_EQ(banned_uses("t", text), expect);
 }
 
-TEST(FileCalls, NoAnsiFileModuleOrNameCallInThePluginTheCoreOrCommon)
+TEST(file_calls, NoAnsiFileModuleOrNameCallInThePluginTheCoreOrCommon)
 {
     std::vector<std::string> bad;
     size_t files = 0, layer_calls = 0;

@@ -190,7 +190,7 @@ std::vector<source> core_sources()
 
 } // namespace
 
-TEST(GameFacts, TheReaderFindsDefinitionsButNotCommentsOrLiterals)
+TEST(game_facts, TheReaderFindsDefinitionsButNotCommentsOrLiterals)
 {
     const char *text = "#define GAME_OFF_A 0x36B8E00u /* 0x1234 */\n"
                        "const uint32_t veh_lights = 0x2A0, veh_steer = 0x690; // 0x999\n"
@@ -207,7 +207,7 @@ TEST(GameFacts, TheReaderFindsDefinitionsButNotCommentsOrLiterals)
     EXPECT_EQ(got, expect);
 }
 
-TEST(GameFacts, RawReadsAtAWrittenOffsetAreFound)
+TEST(game_facts, RawReadsAtAWrittenOffsetAreFound)
 {
     const char *text = "uint32_t f = game_read_guarded_or_zero<uint32_t>(truck + 0x2A0);\n"
                        "uint64_t w = game_u64_guarded(block + 0x150), s = game_u64_guarded(block + 0x18);\n"
@@ -220,7 +220,7 @@ TEST(GameFacts, RawReadsAtAWrittenOffsetAreFound)
     EXPECT_EQ(got, expect);
 }
 
-TEST(GameFacts, OneAddressUnderTwoNamesIsFoundInEitherForm)
+TEST(game_facts, OneAddressUnderTwoNamesIsFoundInEitherForm)
 {
     std::vector<definition> defs = {
         { "a.h:1", "world_controller", 0x36B8E00 },    { "b.cpp:2", "off_session", 0x36B8E00 },
@@ -237,7 +237,7 @@ TEST(GameFacts, OneAddressUnderTwoNamesIsFoundInEitherForm)
     EXPECT_EQ(two_names(defs), expect);
 }
 
-TEST(GameFacts, GameMemoryIsWrittenOnlyInTheLayoutHeaders)
+TEST(game_facts, GameMemoryIsWrittenOnlyInTheLayoutHeaders)
 {
     std::vector<source> sources = core_sources();
     // The check would pass on an empty tree: make sure it reads the headers.
@@ -266,7 +266,7 @@ TEST(GameFacts, GameMemoryIsWrittenOnlyInTheLayoutHeaders)
     EXPECT_TRUE(raw.empty()) << "game memory read at a written offset (name it in a layout header):" << joined(raw);
 }
 
-TEST(GameFacts, NoGameAddressHasTwoNames)
+TEST(game_facts, NoGameAddressHasTwoNames)
 {
     std::vector<definition> all;
     for (const source &s : core_sources()) {

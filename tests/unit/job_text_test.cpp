@@ -6,7 +6,7 @@
 #include <string>
 #include "world/job_text.h"
 
-TEST(JobTokens, EitherCaseGivesOneTokenAndBadTextsGiveZero)
+TEST(job_tokens, EitherCaseGivesOneTokenAndBadTextsGiveZero)
 {
     // "abc": a=11, b=12, c=13, first character least significant.
     const uint64_t abc = 11 + 12 * 38 + 13 * 38 * 38;
@@ -20,7 +20,7 @@ TEST(JobTokens, EitherCaseGivesOneTokenAndBadTextsGiveZero)
         EXPECT_EQ(token_from_text(bad), 0u) << bad;
 }
 
-TEST(JobTokens, NamesSplitAtTheFirstDotIntoShortParts)
+TEST(job_tokens, NamesSplitAtTheFirstDotIntoShortParts)
 {
     char co[32], city[32];
     ASSERT_TRUE(job_split_name("quarry.berlin", co, city));
@@ -33,7 +33,7 @@ TEST(JobTokens, NamesSplitAtTheFirstDotIntoShortParts)
     EXPECT_TRUE(job_split_name((std::string(31, 'a') + "." + std::string(31, 'b')).c_str(), co, city));
 }
 
-TEST(JobTags, TheThirtyThirdOfferPushesTheOldestOut)
+TEST(job_tags, TheThirtyThirdOfferPushesTheOldestOut)
 {
     job_tags t = {};
     for (uint64_t i = 1; i <= 32; i++)
@@ -54,7 +54,7 @@ TEST(JobTags, TheThirtyThirdOfferPushesTheOldestOut)
     EXPECT_FALSE(job_is_tagged(&t, 0));
 }
 
-TEST(JobNumbers, MedianAndStoredDistance)
+TEST(job_numbers, MedianAndStoredDistance)
 {
     double none[1];
     EXPECT_EQ(job_median(none, 0), -1.0);
@@ -71,7 +71,7 @@ TEST(JobNumbers, MedianAndStoredDistance)
         EXPECT_EQ(job_km_from_metres(c.metres, c.ratio), c.km) << c.metres;
 }
 
-TEST(JobTexts, RowTextFitsOrIsRefused)
+TEST(job_texts, RowTextFitsOrIsRefused)
 {
     char out[JOB_ROW_TEXT_SIZE];
     size_t n = job_row_text(out, "gravel and more", 6);
@@ -83,7 +83,7 @@ TEST(JobTexts, RowTextFitsOrIsRefused)
     EXPECT_EQ(job_row_text(out, too_long.c_str(), too_long.size()), 0u);
 }
 
-TEST(JobTexts, UpToEightWordsOfSixtyThreeCharacters)
+TEST(job_texts, UpToEightWordsOfSixtyThreeCharacters)
 {
     char w[JOB_WORDS_MAX][JOB_WORD_SIZE];
     EXPECT_EQ(job_words("", w), 0);
@@ -99,7 +99,7 @@ TEST(JobTexts, UpToEightWordsOfSixtyThreeCharacters)
     EXPECT_STREQ(w[1], "x");
 }
 
-TEST(JobTexts, NumberWordsAreWholeDecimalsWithinTheirRange)
+TEST(job_texts, NumberWordsAreWholeDecimalsWithinTheirRange)
 {
     struct {
         const char *word;

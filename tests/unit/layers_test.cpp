@@ -333,7 +333,7 @@ std::string joined(const std::vector<std::string> &lines)
 
 } // namespace
 
-TEST(Layers, TheTreeIsRead)
+TEST(layers, TheTreeIsRead)
 {
     tree t = read_tree();
     // The check below would pass on an empty tree: make sure it sees the floors.
@@ -343,7 +343,7 @@ TEST(Layers, TheTreeIsRead)
     EXPECT_EQ(t.folder_of["hooks.h"], "runtime");
 }
 
-TEST(Layers, BaseIncludesOnlyItself)
+TEST(layers, BaseIncludesOnlyItself)
 {
     tree t = read_tree();
     std::set<std::string> others;
@@ -354,7 +354,7 @@ TEST(Layers, BaseIncludesOnlyItself)
     EXPECT_TRUE(bad.empty()) << "the ground floor reaches up:" << joined(bad);
 }
 
-TEST(Layers, IncludesNameTheFloorTheyReach)
+TEST(layers, IncludesNameTheFloorTheyReach)
 {
     // "base/own_thread.h", never "own_thread.h": the line itself shows the
     // floor. The check would pass if the reader kept no folder: make sure it
@@ -365,7 +365,7 @@ TEST(Layers, IncludesNameTheFloorTheyReach)
     EXPECT_TRUE(bad.empty()) << "an include leaves out its folder:" << joined(bad);
 }
 
-TEST(Layers, SubsystemsNeverIncludeTheRuntime)
+TEST(layers, SubsystemsNeverIncludeTheRuntime)
 {
     tree t = read_tree();
     std::vector<std::string> bad;
@@ -376,7 +376,7 @@ TEST(Layers, SubsystemsNeverIncludeTheRuntime)
     EXPECT_TRUE(bad.empty()) << "a subsystem reaches up into the runtime:" << joined(bad);
 }
 
-TEST(Layers, ScopeReaderSeesDeclarationsAndDefinitions)
+TEST(layers, ScopeReaderSeesDeclarationsAndDefinitions)
 {
     // The check below would pass if the reader saw nothing: make sure it
     // finds names on both sides, the runtime's frame among them.
@@ -413,7 +413,7 @@ TEST(Layers, ScopeReaderSeesDeclarationsAndDefinitions)
 
 /* A small tree of two floors: a header of the lower one declaring the
  * upper one's function is the one finding. */
-TEST(Layers, AHeaderDeclaringAnotherFoldersFunctionIsFound)
+TEST(layers, AHeaderDeclaringAnotherFoldersFunctionIsFound)
 {
     fs::path root = fs::temp_directory_path() / "dm_layers_fixture";
     fs::remove_all(root);
@@ -432,14 +432,14 @@ TEST(Layers, AHeaderDeclaringAnotherFoldersFunctionIsFound)
     EXPECT_EQ(bad, std::vector<std::string>{ "net/net.h declares step_of_runtime (defined in runtime)" });
 }
 
-TEST(Layers, HeadersDeclareOnlyWhatTheirFolderDefines)
+TEST(layers, HeadersDeclareOnlyWhatTheirFolderDefines)
 {
     tree t = read_tree();
     std::vector<std::string> bad = foreign_declarations(t);
     EXPECT_TRUE(bad.empty()) << "a header declares what another folder defines:" << joined(bad);
 }
 
-TEST(Layers, LowerSubsystemsNeverIncludeTheOnesAboveThem)
+TEST(layers, LowerSubsystemsNeverIncludeTheOnesAboveThem)
 {
     // The props follow the vehicles (vehicles.h), so the vehicles sit below
     // the world and the props: a header of theirs in a vehicles file would

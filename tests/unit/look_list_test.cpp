@@ -82,7 +82,7 @@ TEST(look_wheels, NumberedPerModel)
 } // namespace
 
 // Each kind's entry text, written by hand.
-TEST(LookWrite, EachKindGolden)
+TEST(look_write, EachKindGolden)
 {
     look_accessory generic = {};
     generic.path = "/def/acc/chassis_6x4.sii";
@@ -118,7 +118,7 @@ TEST(LookWrite, EachKindGolden)
 }
 
 // The same texts read back: every field of the record.
-TEST(LookParse, GoldenEntries)
+TEST(look_parse, GoldenEntries)
 {
     look_entry e = parsed("/def/acc/chassis_6x4.sii");
     EXPECT_STREQ(e.path, "/def/acc/chassis_6x4.sii");
@@ -167,7 +167,7 @@ TEST(LookParse, GoldenEntries)
 
 // 0.5 is "80" (ceil(127.5) = 128) and reads back as 128/255; every byte
 // read back is written again with the same two digits.
-TEST(LookPaint, HalfAndEveryByteRoundTrips)
+TEST(look_paint, HalfAndEveryByteRoundTrips)
 {
     look_accessory a = {};
     a.path = "p";
@@ -192,7 +192,7 @@ TEST(LookPaint, HalfAndEveryByteRoundTrips)
 }
 
 // A field is written whole or not at all; the path is cut only by the buffer.
-TEST(LookWrite, FieldsThatDoNotFit)
+TEST(look_write, FieldsThatDoNotFit)
 {
     struct {
         const char *what;
@@ -239,7 +239,7 @@ TEST(LookWrite, FieldsThatDoNotFit)
 }
 
 // A cargo whose name is missing, empty or has a ";" ends after the path.
-TEST(LookWrite, CargoWithoutAUsableName)
+TEST(look_write, CargoWithoutAUsableName)
 {
     const char *names[] = { nullptr, "", "bad;name", ";", "name;" };
     for (const char *name : names) {
@@ -251,7 +251,7 @@ TEST(LookWrite, CargoWithoutAUsableName)
 }
 
 // The path: 1 to 223 characters up to the first ";".
-TEST(LookParse, PathLimits)
+TEST(look_parse, PathLimits)
 {
     struct { std::string text; bool ok; size_t path_len; } cases[] = {
         { std::string(223, 'a'), true, 223 },
@@ -273,7 +273,7 @@ TEST(LookParse, PathLimits)
 }
 
 // ";p=" needs 36 hex digits right after it; ";k=" 1 to 95 characters.
-TEST(LookParse, PaintDigitsAndCargoNames)
+TEST(look_parse, PaintDigitsAndCargoNames)
 {
     std::string digits35(35, 'a');
     struct { std::string text; uint32_t has_paint; } paints[] = {
@@ -312,7 +312,7 @@ TEST(LookParse, PaintDigitsAndCargoNames)
 
 // Any order, repeats (the last read wins, an ignored one changes nothing),
 // unknown fields skipped.
-TEST(LookParse, OrderRepeatsAndUnknownFields)
+TEST(look_parse, OrderRepeatsAndUnknownFields)
 {
     look_entry e = parsed("x;n=2;d=1,2,3;k=first;o=4;s=a;u=3;o=8;k=second;n=3;k=;o=70000;m=1,2,3;h=4,5,6;m=7");
     EXPECT_STREQ(e.path, "x");
@@ -335,7 +335,7 @@ TEST(LookParse, OrderRepeatsAndUnknownFields)
 
 // Malformed numbers give what their conversion gives; ";o=" outside
 // 0..65535 is ignored.
-TEST(LookParse, MalformedNumbers)
+TEST(look_parse, MalformedNumbers)
 {
     struct { const char *text; int32_t offset; } offsets[] = {
         { "x;o=12", 12 }, { "x;o=0", 0 }, { "x;o=65535", 65535 }, { "x;o=65536", -1 },

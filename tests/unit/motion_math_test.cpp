@@ -18,7 +18,7 @@ placement at(float x, float y, float z, int16_t sx = 0, int16_t sz = 0, float qw
 
 const float h = 0.70710678f; /* cos 45 deg */
 
-TEST(MotionMath, PlacementAdvanceAlongLocalX)
+TEST(motion_math, PlacementAdvanceAlongLocalX)
 {
     struct row {
         const char *what;
@@ -49,7 +49,7 @@ TEST(MotionMath, PlacementAdvanceAlongLocalX)
     }
 }
 
-TEST(MotionMath, WrapAngle)
+TEST(motion_math, WrapAngle)
 {
     struct { double in, out; } rows[] = {
         { 0, 0 }, { M_PI, M_PI }, { -M_PI, -M_PI }, { 1.5 * M_PI, -0.5 * M_PI },
@@ -59,7 +59,7 @@ TEST(MotionMath, WrapAngle)
         EXPECT_NEAR(dm_wrap_angle(r.in), r.out, 1e-9) << r.in;
 }
 
-TEST(MotionMath, CirclePlacement)
+TEST(motion_math, CirclePlacement)
 {
     // Angle 0: on the +x side, facing yaw pi (w = cos(pi/2), y = sin(pi/2)).
     placement a = motion_circle_placement(100, 5, 200, 20, 0);
@@ -91,7 +91,7 @@ void add_x(double x, double z = 0, float y = 0)
     trail_add(&ring, &p);
 }
 
-TEST(MotionMath, TrailTakesSamplesAfterAQuarterMetre)
+TEST(motion_math, TrailTakesSamplesAfterAQuarterMetre)
 {
     placement start = at(0, 0, 0);
     trail_reset(&ring, &start);
@@ -110,7 +110,7 @@ TEST(MotionMath, TrailTakesSamplesAfterAQuarterMetre)
     EXPECT_EQ(ring.samples[2].x, 1034.0);
 }
 
-TEST(MotionMath, TrailFollowWalksBack)
+TEST(motion_math, TrailFollowWalksBack)
 {
     placement start = at(0, 0, 0);
     trail_reset(&ring, &start);
@@ -139,7 +139,7 @@ TEST(MotionMath, TrailFollowWalksBack)
 // The blend takes the short way round: 90 deg about y, then the identity
 // written with a negative w, half way: 45 deg (either sign), where the long
 // way would give 225 deg.
-TEST(MotionMath, TrailFollowTakesTheShortWayRound)
+TEST(motion_math, TrailFollowTakesTheShortWayRound)
 {
     placement a = at(0, 0, 0, 0, 0, h, 0, h, 0), b = at(2, 0, 0, 0, 0, -1, 0, 0, 0);
     trail_reset(&ring, &a);
@@ -162,7 +162,7 @@ TEST(MotionMath, TrailFollowTakesTheShortWayRound)
 
 // A trail shorter than the distance never reads a slot that was not
 // written: the slot before the oldest holds far-away rubbish here.
-TEST(MotionMath, TrailFollowStaysInsideTheWrittenSamples)
+TEST(motion_math, TrailFollowStaysInsideTheWrittenSamples)
 {
     memset(&ring, 0, sizeof ring);
     for (auto &s : ring.samples)
@@ -187,7 +187,7 @@ TEST(MotionMath, TrailFollowStaysInsideTheWrittenSamples)
 
 /* ---- steering and wheels ---- */
 
-TEST(MotionMath, SpeedAndYawFromTwoPlacements)
+TEST(motion_math, SpeedAndYawFromTwoPlacements)
 {
     placement before = at(0, 0, 0), now = at(0, 0, -2); // forward is -z
     EXPECT_DOUBLE_EQ(motion_speed(&now, &before, 0.5), 4.0);
@@ -203,7 +203,7 @@ TEST(MotionMath, SpeedAndYawFromTwoPlacements)
     EXPECT_NEAR(motion_yaw_change(&ya, &yb), 6.2831853 - 6.2, 1e-5);
 }
 
-TEST(MotionMath, SteeringMovesOnlyAboveAThirdOfAMetrePerSecond)
+TEST(motion_math, SteeringMovesOnlyAboveAThirdOfAMetrePerSecond)
 {
     EXPECT_EQ(motion_steer_step(0.5f, 0.3, 0.1, 0.1, 1), 0.5f);
     EXPECT_EQ(motion_steer_step(0.5f, -0.3, 0.1, 0.1, 1), 0.5f);
@@ -216,7 +216,7 @@ TEST(MotionMath, SteeringMovesOnlyAboveAThirdOfAMetrePerSecond)
     EXPECT_FLOAT_EQ(motion_steer_net(0.5f, 1.0f), 0.65f);
 }
 
-TEST(MotionMath, WheelRadiusSpinAndAngle)
+TEST(motion_math, WheelRadiusSpinAndAngle)
 {
     const float radii[] = { 0.45f, 0.05f, 0.051f, -1 };
     struct { uint64_t count, i; float r; } rows[] = {
@@ -232,7 +232,7 @@ TEST(MotionMath, WheelRadiusSpinAndAngle)
     EXPECT_FLOAT_EQ(motion_wheel_angle(7.0f, 0.0f, 1.0f), 7.0f - 6.2831855f);
 }
 
-TEST(MotionMath, LightWordKeepsTheGamesBit)
+TEST(motion_math, LightWordKeepsTheGamesBit)
 {
     struct { uint32_t game, bits, out; } rows[] = {
         { 0x200, 0x1034, 0x1234 }, { 0x0, 0x1234, 0x1034 }, { 0xFFFF, 0, 0x200 }, { 0x200, 0x200, 0x200 },

@@ -822,7 +822,7 @@ const golden_row *find_row(const std::vector<golden_row> &rows, const char *labe
 
 /* Tests */
 
-TEST(NetGolden, EveryRowParsesAndBuildsBack)
+TEST(net_golden, EveryRowParsesAndBuildsBack)
 {
     std::vector<golden_row> rows = load_golden_rows();
     std::set<std::string> taken;
@@ -859,7 +859,7 @@ TEST(NetGolden, EveryRowParsesAndBuildsBack)
  * whose seconds are not finite, fail like a malformed packet. A server
  * prop's floats are handed on as they came, so that the props handler can
  * refuse that prop with a line of its own. */
-TEST(NetGolden, NonFiniteFloatsAreRefusedOrHandedOn)
+TEST(net_golden, NonFiniteFloatsAreRefusedOrHandedOn)
 {
     std::vector<golden_row> rows = load_golden_rows();
     struct float_field {

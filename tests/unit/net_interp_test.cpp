@@ -54,7 +54,7 @@ static net_pose circle_pose(double t, double r, double w)
     return s;
 }
 
-struct NetInterp : ::testing::Test {
+struct net_interp : ::testing::Test {
     void SetUp() override { fresh(); }
     void TearDown() override { net_roster_reset(); }
     /* A roster with player 2 only; mode 1, statistics zero. */
@@ -106,7 +106,7 @@ struct NetInterp : ::testing::Test {
 /* --- Mode 1 --------------------------------------------------------------- */
 
 /* Both modes follow a synthetic circle drive sent at 10 Hz. */
-TEST_F(NetInterp, InterpolationFollowsTheTrajectory)
+TEST_F(net_interp, InterpolationFollowsTheTrajectory)
 {
     for (int mode : {1, 2}) {
         net_roster_reset();
@@ -145,7 +145,7 @@ TEST_F(NetInterp, InterpolationFollowsTheTrajectory)
     net_set_interp_mode(1);
 }
 
-TEST_F(NetInterp, ExtrapolationCapsAndRepeatedSamples)
+TEST_F(net_interp, ExtrapolationCapsAndRepeatedSamples)
 {
     send(1.0, pose_x(0, 10), 11.0);
     net_pose out;
@@ -169,7 +169,7 @@ TEST_F(NetInterp, ExtrapolationCapsAndRepeatedSamples)
 
 /* Four states 0.1 s apart at 10 m/s along x; the trailer comes and goes and
  * the second state's quaternion is stored negated (same orientation). */
-TEST_F(NetInterp, Mode1PairsTrailersAndCappedExtrapolation)
+TEST_F(net_interp, Mode1PairsTrailersAndCappedExtrapolation)
 {
     net_pose s[4];
     for (int i = 0; i < 4; i++) {
@@ -246,7 +246,7 @@ TEST_F(NetInterp, Mode1PairsTrailersAndCappedExtrapolation)
 
 /* One pair sampled half way (first sample of a fresh player, so no smoothing).
  * Hermite bases at s = 0.5: 0.5 p0 + 0.125 h d0 + 0.5 p1 - 0.125 h d1. */
-TEST_F(NetInterp, Mode2HermiteOnlyNearTheLine)
+TEST_F(net_interp, Mode2HermiteOnlyNearTheLine)
 {
     struct Case {
         const char *what;
@@ -282,7 +282,7 @@ TEST_F(NetInterp, Mode2HermiteOnlyNearTheLine)
  * Frame 1 shows the first state, frame 2 (0.1 s later) the second, frame 3
  * another 0.1 s later. Smoothing keeps frame 2 at the prediction (the old
  * place) and lets the offset decay by exp(-0.1 / 0.2) by frame 3. */
-TEST_F(NetInterp, Mode2SmoothingFiveCentimetresAndSnaps)
+TEST_F(net_interp, Mode2SmoothingFiveCentimetresAndSnaps)
 {
     enum { SHOWN, SMOOTHED, SNAPPED };
     struct Case {
@@ -342,7 +342,7 @@ TEST_F(NetInterp, Mode2SmoothingFiveCentimetresAndSnaps)
 
 /* Target delay = max(interval, 0.1) + 1.5 jitter + 0.03 within 0.12..0.6 s,
  * approached at 0.05 s per second of frame time, frames counted up to 0.25 s. */
-TEST_F(NetInterp, Mode2DelayMovesSlowlyTowardsItsCappedTarget)
+TEST_F(net_interp, Mode2DelayMovesSlowlyTowardsItsCappedTarget)
 {
     net_set_interp_mode(2);
     send_pinned(1.0, pose_x(0, 0), 0, 0.05);
@@ -384,7 +384,7 @@ TEST_F(NetInterp, Mode2DelayMovesSlowlyTowardsItsCappedTarget)
 /* Extrapolating a circle drive (20 m radius, 10 m/s, 5 m/s² inwards) after
  * its last state follows the circle: straight ahead would be a·e²/2 off
  * (2.5 cm after 0.1 s, 62 cm after 0.5 s). */
-TEST_F(NetInterp, Mode2ExtrapolatesAlongTheTurn)
+TEST_F(net_interp, Mode2ExtrapolatesAlongTheTurn)
 {
     const double r = 20, w = 0.5, last = 2.0;
     const double cases[] = {0.1, 0.3, 0.5, 2.0}; /* time past the last state */
@@ -427,7 +427,7 @@ TEST_F(NetInterp, Mode2ExtrapolatesAlongTheTurn)
  * stays in bounds, moves at most 0.05 s per second towards its target and
  * reaches the 0.6 s cap; the return after the silence (tens of metres ahead
  * of the frozen extrapolation) is a snap, shown at once. */
-TEST_F(NetInterp, Mode2JitterLossLateStatesAndSilence)
+TEST_F(net_interp, Mode2JitterLossLateStatesAndSilence)
 {
     net_set_interp_mode(2);
     const double v = 20;
@@ -498,7 +498,7 @@ TEST_F(NetInterp, Mode2JitterLossLateStatesAndSilence)
 /* Two states with the same time: before it, the pair below; from it on, the
  * newer of the two, extrapolated straight (no turn rate from a zero time
  * step). Each sample is the first of a fresh player (no smoothing). */
-TEST_F(NetInterp, StatesWithTheSameTime)
+TEST_F(net_interp, StatesWithTheSameTime)
 {
     for (int mode : {1, 2}) {
         for (double t : {1.05, 1.15}) {
@@ -524,7 +524,7 @@ TEST_F(NetInterp, StatesWithTheSameTime)
 
 /* Mode 2 after a spell of mode 1 starts as on first use: the truck drove on
  * meanwhile, and what mode 2 showed before is no prediction of where it is. */
-TEST_F(NetInterp, SwitchingModesStartsModeTwoAfresh)
+TEST_F(net_interp, SwitchingModesStartsModeTwoAfresh)
 {
     const double v = 5;
     double now = 11.0;

@@ -11,7 +11,7 @@
 #include "net_test_hex.h"
 #include "net/net_wire.h"
 
-TEST(NetKey, KnownAnswer)
+TEST(net_key, KnownAnswer)
 {
     uint8_t seed[32], sk[64], pk[32], sig[64], msg[49];
     for (int i = 0; i < 32; i++)
@@ -30,7 +30,7 @@ TEST(NetKey, KnownAnswer)
     EXPECT_STREQ(fp, "ac1c829c4a8178ab");
 }
 
-TEST(NetKey, VectorsAndTampering)
+TEST(net_key, VectorsAndTampering)
 {
     FILE *f = fopen(DM_NET_VECTORS, "rt");
     ASSERT_NE(f, nullptr) << DM_NET_VECTORS;
@@ -64,7 +64,7 @@ TEST(NetKey, VectorsAndTampering)
     EXPECT_GE(n, 5);
 }
 
-TEST(NetKey, IdentityLine)
+TEST(net_key, IdentityLine)
 {
     uint8_t seed[32];
     std::string good = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
@@ -80,7 +80,7 @@ TEST(NetKey, IdentityLine)
  * exactly n. One byte short of the minimum is refused; for a payload whose
  * size its fields announce, one byte short of the maximum is refused too, and
  * so is the payload fill_past writes (one past the largest length or count). */
-TEST(NetWire, ParsersAtTheirBounds)
+TEST(net_wire, ParsersAtTheirBounds)
 {
     static uint8_t p[1400];
     typedef void (*fill_fn)(uint8_t *q, size_t n);
@@ -203,7 +203,7 @@ TEST(NetWire, ParsersAtTheirBounds)
     }
 }
 
-TEST(NetWire, HeaderAndBlocks)
+TEST(net_wire, HeaderAndBlocks)
 {
     uint8_t d[NET_HEADER_SIZE];
     net_write_header(d, NET_STATE, 0xA1B2C3D4u, 0x0102);
@@ -272,7 +272,7 @@ TEST(NetWire, HeaderAndBlocks)
     EXPECT_EQ(back[0].speed, 0.0f);
 }
 
-struct NetRoster : ::testing::Test {
+struct net_roster : ::testing::Test {
     void SetUp() override
     {
         net_roster_reset();
@@ -296,7 +296,7 @@ struct NetRoster : ::testing::Test {
     net_player *p = nullptr;
 };
 
-TEST_F(NetRoster, SequencesAndClockJumps)
+TEST_F(net_roster, SequencesAndClockJumps)
 {
     state(0xFFFFFFF0u, 1.0, 20.0, 0);
     state(0xFFFFFFF0u, 1.1, 20.1, 0); /* repeat */
@@ -309,7 +309,7 @@ TEST_F(NetRoster, SequencesAndClockJumps)
     EXPECT_NEAR(p->offset, 20.3 - 30.0, 1e-9);
 }
 
-TEST_F(NetRoster, LocalListsHashAndPack)
+TEST_F(net_roster, LocalListsHashAndPack)
 {
     net_set_local_accessories(0, nullptr, 0);
     EXPECT_EQ(net_local_lists[0].hash, 0x811C9DC5u);
@@ -328,7 +328,7 @@ TEST_F(NetRoster, LocalListsHashAndPack)
         EXPECT_LE(NET_HEADER_SIZE + net_acc_build_part(1, starts, i, parts, b, sizeof b), 1200);
 }
 
-TEST(NetCsv, Rows)
+TEST(net_csv, Rows)
 {
     net_pose p = {};
     p.flags = 5;

@@ -5,7 +5,7 @@
 #include <stdint.h>
 #include "base/plain_text.h"
 
-TEST(TextNumbers, DecimalsAreFiniteAndWhole)
+TEST(text_numbers, DecimalsAreFiniteAndWhole)
 {
     struct { const char *text; bool ok; double value; const char *left; } cases[] = {
         { "12.5", true, 12.5, "" },    { "  -3 rest", true, -3, " rest" }, { "1e3", true, 1000, "" },
@@ -24,7 +24,7 @@ TEST(TextNumbers, DecimalsAreFiniteAndWhole)
     }
 }
 
-TEST(TextNumbers, ARangeHoldsBothEndsAndNothingPast)
+TEST(text_numbers, ARangeHoldsBothEndsAndNothingPast)
 {
     struct { const char *text; bool ok; const char *left; } cases[] = {
         { "1", true, "" },        { "86400 x", true, " x" }, { "1.0", true, "" },
@@ -40,7 +40,7 @@ TEST(TextNumbers, ARangeHoldsBothEndsAndNothingPast)
     }
 }
 
-TEST(TextNumbers, HexFieldsFitTheirWidth)
+TEST(text_numbers, HexFieldsFitTheirWidth)
 {
     struct { const char *text; bool ok32, ok64; uint64_t value; } cases[] = {
         { "ff", true, true, 0xff },
@@ -71,7 +71,7 @@ TEST(TextNumbers, HexFieldsFitTheirWidth)
     }
 }
 
-TEST(TextNumbers, LeadingNumbersRefuseNanInfinityAndOverflow)
+TEST(text_numbers, LeadingNumbersRefuseNanInfinityAndOverflow)
 {
     struct { const char *text; bool ok; float value; const char *left; } floats[] = {
         { "1.5 x", true, 1.5f, " x" }, { "  -2e3", true, -2000, "" }, { "7", true, 7, "" },
@@ -104,7 +104,7 @@ TEST(TextNumbers, LeadingNumbersRefuseNanInfinityAndOverflow)
     }
 }
 
-TEST(TextClean, ControlBytesBecomeQuestionMarks)
+TEST(text_clean, ControlBytesBecomeQuestionMarks)
 {
     char clean[16];
     EXPECT_STREQ(text_clean(clean, sizeof clean, "a\nb\x7f" "c", 5), "a?b?c");

@@ -20,7 +20,7 @@ placement at(double x, double y, double z, float qw = 1, float qx = 0, float qy 
     return *props_placement_from_world(&p, w, q);
 }
 
-TEST(PropsPlacement, FloorSectorRule)
+TEST(props_placement, FloorSectorRule)
 {
     struct {
         double x, z;
@@ -42,7 +42,7 @@ TEST(PropsPlacement, FloorSectorRule)
     }
 }
 
-TEST(PropsPlacement, RelativeAndComposeAreInverse)
+TEST(props_placement, RelativeAndComposeAreInverse)
 {
     const float s = sinf(0.6f), c = cosf(0.6f);
     struct {
@@ -71,7 +71,7 @@ TEST(PropsPlacement, RelativeAndComposeAreInverse)
     }
 }
 
-TEST(PropsPlacement, RelativeOffsetIsRightUpBackInTheFrame)
+TEST(props_placement, RelativeOffsetIsRightUpBackInTheFrame)
 {
     // A frame turned 90 degrees about y: its right axis is world -z... check
     // by composing a known offset and reading it back.
@@ -93,7 +93,7 @@ TEST(PropsPlacement, RelativeOffsetIsRightUpBackInTheFrame)
     EXPECT_NEAR(back.z, -3, 1e-4);
 }
 
-TEST(PropsRotation, YawTurnsAndYawReads)
+TEST(props_rotation, YawTurnsAndYawReads)
 {
     float q[4] = { 1, 0, 0, 0 };
     quat_rotate_yaw(q, 90);
@@ -115,7 +115,7 @@ TEST(PropsRotation, YawTurnsAndYawReads)
 // Typed attach numbers: ahead becomes back, negated; a yaw turns the
 // identity about the vertical; a yaw that is not finite is refused and
 // leaves the offset as it was.
-TEST(PropsRotation, TypedAttachOffset)
+TEST(props_rotation, TypedAttachOffset)
 {
     const float h = (float)cos(M_PI / 4), nan = NAN, inf = INFINITY;
     struct {
@@ -138,7 +138,7 @@ TEST(PropsRotation, TypedAttachOffset)
     }
 }
 
-TEST(PropsChecks, PositionsAndQuaternions)
+TEST(props_checks, PositionsAndQuaternions)
 {
     struct {
         double p[3];
@@ -178,7 +178,7 @@ TEST(PropsChecks, PositionsAndQuaternions)
         EXPECT_EQ(props_attach_offset_ok(c.v), c.ok) << c.v[0] << " " << c.v[1] << " " << c.v[2];
 }
 
-TEST(PropsLevelling, PlaneFit)
+TEST(props_levelling, PlaneFit)
 {
     struct {
         double X[2], Z[2], h[4], yaw;
@@ -211,7 +211,7 @@ TEST(PropsLevelling, PlaneFit)
     }
 }
 
-TEST(PropsLevelling, BoxValidity)
+TEST(props_levelling, BoxValidity)
 {
     struct {
         float mn[3], mx[3];
@@ -225,7 +225,7 @@ TEST(PropsLevelling, BoxValidity)
         EXPECT_EQ(props_box_valid(c.mn, c.mx), c.ok);
 }
 
-TEST(PropsLevelling, TruckOffsetPoint)
+TEST(props_levelling, TruckOffsetPoint)
 {
     const float h = 3.1415927f / 4; // 90 degrees about y
     struct {
@@ -248,7 +248,7 @@ TEST(PropsLevelling, TruckOffsetPoint)
     }
 }
 
-TEST(PropsPaths, TextRules)
+TEST(props_paths, TextRules)
 {
     std::string long160 = "/" + std::string(155, 'a') + ".pmd"; // 160 bytes: no room for a terminator
     std::string long159 = "/" + std::string(154, 'a') + ".pmd";
@@ -270,7 +270,7 @@ TEST(PropsPaths, TextRules)
     EXPECT_FALSE(props_collision_path("pmd", out));
 }
 
-TEST(PropsNames, TokenTextAndModes)
+TEST(props_names, TokenTextAndModes)
 {
     // The missing-descriptor line names the look and variant by the core's one token rule.
     struct {
@@ -289,7 +289,7 @@ TEST(PropsNames, TokenTextAndModes)
     EXPECT_STREQ(props_part_name(3), "trailer");
 }
 
-TEST(PropsText, SubCommandsInOrder)
+TEST(props_text, SubCommandsInOrder)
 {
     struct {
         const char *text;
@@ -314,7 +314,7 @@ TEST(PropsText, SubCommandsInOrder)
     }
 }
 
-TEST(PropsText, SpawnAndAttachArguments)
+TEST(props_text, SpawnAndAttachArguments)
 {
     props_spawn_args s;
     EXPECT_FALSE(props_parse_spawn("", &s));
@@ -357,7 +357,7 @@ TEST(PropsText, SpawnAndAttachArguments)
     }
 }
 
-TEST(PropsText, CatalogLinesAndMatches)
+TEST(props_text, CatalogLinesAndMatches)
 {
     struct {
         const char *line;

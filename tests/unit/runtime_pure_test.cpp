@@ -32,7 +32,7 @@ struct auto_run {
 
 } // namespace
 
-TEST(AutoConnect, RetriesEveryFiveSecondsWhileInTheGame)
+TEST(auto_connect, RetriesEveryFiveSecondsWhileInTheGame)
 {
     auto_run a;
     EXPECT_EQ(a.at(1.0), AUTO_CONNECT);
@@ -45,7 +45,7 @@ TEST(AutoConnect, RetriesEveryFiveSecondsWhileInTheGame)
     EXPECT_EQ(a.at(30.0), AUTO_NONE);
 }
 
-TEST(AutoConnect, LeavesOnlyAfterMoreThanThreeSecondsOutOfTheGame)
+TEST(auto_connect, LeavesOnlyAfterMoreThanThreeSecondsOutOfTheGame)
 {
     auto_run a;
     a.connect_result = true;
@@ -70,7 +70,7 @@ TEST(AutoConnect, LeavesOnlyAfterMoreThanThreeSecondsOutOfTheGame)
     EXPECT_EQ(b.at(10.0), AUTO_NONE);
 }
 
-TEST(AutoConnect, EachRefusalIsActedOnOnce)
+TEST(auto_connect, EachRefusalIsActedOnOnce)
 {
     auto_run a;
     a.connect_result = true;
@@ -90,7 +90,7 @@ TEST(AutoConnect, EachRefusalIsActedOnOnce)
     EXPECT_EQ(a.at(106.0), AUTO_REFUSED);
 }
 
-TEST(AutoConnect, ServerFullWhileOwnedWaitsThirtySeconds)
+TEST(auto_connect, ServerFullWhileOwnedWaitsThirtySeconds)
 {
     auto_run a;
     a.connect_result = true;
@@ -104,7 +104,7 @@ TEST(AutoConnect, ServerFullWhileOwnedWaitsThirtySeconds)
     EXPECT_EQ(a.at(41.0), AUTO_CONNECT);
 }
 
-TEST(AutoConnect, AKickNoticePausesOnce)
+TEST(auto_connect, AKickNoticePausesOnce)
 {
     auto_run a;
     a.s.owned = true;
@@ -125,7 +125,7 @@ TEST(AutoConnect, AKickNoticePausesOnce)
     EXPECT_TRUE(r.notice_seen);
 }
 
-TEST(DiagText, PeekArguments)
+TEST(diag_text, PeekArguments)
 {
     peek_args p;
     peek_parse("0x1436B8D70 +31b0 + 18  +0", &p);
@@ -143,7 +143,7 @@ TEST(DiagText, PeekArguments)
     EXPECT_EQ(p.hops, 0);
 }
 
-TEST(DiagText, MemrecArguments)
+TEST(diag_text, MemrecArguments)
 {
     double s;
     char name[128];
@@ -166,7 +166,7 @@ TEST(DiagText, MemrecArguments)
         EXPECT_FALSE(memrec_parse(bad, &s, name, sizeof name)) << bad;
 }
 
-TEST(OwnFiles, RecordingPathsNeverNameAnOwnFileOrFolder)
+TEST(own_files, RecordingPathsNeverNameAnOwnFileOrFolder)
 {
     // memrec takes bare names, "net record" paths too: every part is checked.
     for (const char *own : { "config.ini", "Config.INI", "config.ini.", "config.ini. .", "drovemark.log",

@@ -2,7 +2,7 @@
 #include <string.h>
 #include "base/dm_token.h"
 
-TEST(Token, RoundTripsAndRejects)
+TEST(token, RoundTripsAndRejects)
 {
     struct { const char *text; bool ok; uint64_t value; } cases[] = {
         { "", true, 0 },
@@ -31,7 +31,7 @@ TEST(Token, RoundTripsAndRejects)
 
 // Every value has a text: a zero digit prints "?" in its place, at most 12
 // characters; only a value whose text reads back as it is exact.
-TEST(Token, AZeroDigitPrintsAQuestionMarkInItsPlace)
+TEST(token, AZeroDigitPrintsAQuestionMarkInItsPlace)
 {
     struct { uint64_t value; const char *text; bool exact; } cases[] = {
         { 11 + 0 * 38 + 12 * 38 * 38, "a?b", false }, // a, digit 0, b

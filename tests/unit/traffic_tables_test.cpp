@@ -13,7 +13,7 @@
 
 namespace {
 
-TEST(TrafficModes, ConfigCommandAndServerGiveTheModeInEffect)
+TEST(traffic_modes, ConfigCommandAndServerGiveTheModeInEffect)
 {
     const int32_t none = TRAFFIC_MODE_NONE, local = TRAFFIC_MODE_LOCAL, off = TRAFFIC_MODE_OFF;
     struct {
@@ -34,7 +34,7 @@ TEST(TrafficModes, ConfigCommandAndServerGiveTheModeInEffect)
     EXPECT_STREQ(traffic_mode_text(none), "-");
 }
 
-TEST(TrafficSent, SpeedSamplesSkipShortGapsAndJumps)
+TEST(traffic_sent, SpeedSamplesSkipShortGapsAndJumps)
 {
     traffic_sent_car car = {};
     car.sample_time = 10.0;
@@ -55,7 +55,7 @@ TEST(TrafficSent, SpeedSamplesSkipShortGapsAndJumps)
     EXPECT_EQ(car.sample_time, 11.0);
 }
 
-TEST(TrafficSent, NetIdsSkipZeroAndTheTableHas128Slots)
+TEST(traffic_sent, NetIdsSkipZeroAndTheTableHas128Slots)
 {
     uint32_t next = 0xFFFFFFFFu;
     EXPECT_EQ(traffic_take_net_id(&next), 0xFFFFFFFFu);
@@ -82,7 +82,7 @@ TEST(TrafficSent, NetIdsSkipZeroAndTheTableHas128Slots)
 // length and its bytes): built, it is these bytes; these bytes parsed give
 // the same record to the last byte, so a reused record (filled with 0xEE
 // here) keeps nothing of the car before.
-TEST(TrafficSent, TheOwnersDefinitionIsTheseBytes)
+TEST(traffic_sent, TheOwnersDefinitionIsTheseBytes)
 {
     const std::string x160 = bytes_to_hex(std::vector<uint8_t>(160, 'x'));
     static char paths[9][NET_TRAFFIC_PATH_MAX + 1];
@@ -116,7 +116,7 @@ TEST(TrafficSent, TheOwnersDefinitionIsTheseBytes)
     }
 }
 
-TEST(TrafficSent, NearestIsHorizontal)
+TEST(traffic_sent, NearestIsHorizontal)
 {
     double players[2][3] = { { 0, 0, 0 }, { 1000, -500, 0 } };
     double car[3] = { 1000, 900, 50 };
@@ -124,7 +124,7 @@ TEST(TrafficSent, NearestIsHorizontal)
     EXPECT_EQ(traffic_nearest(car, players, 0), TRAFFIC_NO_DISTANCE);
 }
 
-TEST(TrafficRemote, PeerRecordsWithNonFiniteNumbersOrUnendedPathsAreRefused)
+TEST(traffic_remote, PeerRecordsWithNonFiniteNumbersOrUnendedPathsAreRefused)
 {
     const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
     traffic_car_state good = { 1, { 1, 2, 3 }, { 1, 0, 0, 0 }, 5, 0 };
@@ -155,7 +155,7 @@ TEST(TrafficRemote, PeerRecordsWithNonFiniteNumbersOrUnendedPathsAreRefused)
     EXPECT_FALSE(traffic_definition_valid(&def));
 }
 
-TEST(TrafficRemote, TableKeeps256CarsStoresStatesRemovesAndAges)
+TEST(traffic_remote, TableKeeps256CarsStoresStatesRemovesAndAges)
 {
     static traffic_remote_car table[TRAFFIC_REMOTE_MAX];
     memset(table, 0, sizeof table);

@@ -38,7 +38,7 @@ struct name_case {
 
 } // namespace
 
-TEST(Utf8, ComputerNamesBecomeUtf8CutByWholeCharactersTo32Bytes)
+TEST(utf8, ComputerNamesBecomeUtf8CutByWholeCharactersTo32Bytes)
 {
     const std::string a31(31, 'A'), a30(30, 'A'), a29(29, 'A'), a28(28, 'A');
     const name_case cases[] = {
@@ -72,7 +72,7 @@ TEST(Utf8, ComputerNamesBecomeUtf8CutByWholeCharactersTo32Bytes)
     EXPECT_EQ(std::string(small), "\xD0\x96\xD0\x95");
 }
 
-TEST(Utf8, AWholeConversionThatDoesNotFitIsRefusedNotCut)
+TEST(utf8, AWholeConversionThatDoesNotFitIsRefusedNotCut)
 {
     // "王芳 Дм Jö": 3 + 3 + 1 + 2 + 2 + 1 + 1 + 2 = 15 bytes.
     const units name = { 0x738B, 0x82B3, ' ', 0x0414, 0x043C, ' ', 'J', 0x00F6 };
@@ -97,7 +97,7 @@ TEST(Utf8, AWholeConversionThatDoesNotFitIsRefusedNotCut)
     EXPECT_EQ(dm_wide_from_utf8("\xF0\x9F\x98\x80", pair, 2), -1);
 }
 
-TEST(Utf8, BytesThatAreNotUtf8AreRefused)
+TEST(utf8, BytesThatAreNotUtf8AreRefused)
 {
     struct bad {
         const char *what, *bytes;
@@ -129,7 +129,7 @@ TEST(Utf8, BytesThatAreNotUtf8AreRefused)
     EXPECT_EQ(dm_wide_from_utf8("", out, 1), 0);
 }
 
-TEST(Utf8, CutsEndAtACharacterBoundary)
+TEST(utf8, CutsEndAtACharacterBoundary)
 {
     const std::string text = "a\xC3\xB6\xE7\x8E\x8B\xF0\x9F\x98\x80"; // a ö 王 😀: 1 + 2 + 3 + 4 bytes
     const size_t expect[] = { 0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 10 };
@@ -144,7 +144,7 @@ TEST(Utf8, CutsEndAtACharacterBoundary)
 
 // A file's UTF-16 bytes, little- and big-endian, as UTF-8: pairs joined, a
 // lone surrogate and an odd last byte each one U+FFFD, NUL units kept.
-TEST(Utf8, Utf16BytesOfAFileBecomeUtf8)
+TEST(utf8, Utf16BytesOfAFileBecomeUtf8)
 {
     using namespace std::string_literals;
     struct {
@@ -182,7 +182,7 @@ TEST(Utf8, Utf16BytesOfAFileBecomeUtf8)
 
 // config.ini's bytes as text: a UTF-8 byte-order mark skipped, UTF-16 with
 // its mark converted, any other bytes (0x1A among them) taken as they are.
-TEST(Utf8, ConfigFileBytesBecomeText)
+TEST(utf8, ConfigFileBytesBecomeText)
 {
     using namespace std::string_literals;
     struct {
@@ -209,7 +209,7 @@ TEST(Utf8, ConfigFileBytesBecomeText)
 }
 
 // A name copied into its buffer is cut at a whole character.
-TEST(Utf8, NamesAreCopiedCutAtAWholeCharacter)
+TEST(utf8, NamesAreCopiedCutAtAWholeCharacter)
 {
     const std::string a31(31, 'a');
     struct {

@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(VehicleArgs, SpawnTakesOneFiniteDecimalOrTheDefault)
+TEST(vehicle_args, SpawnTakesOneFiniteDecimalOrTheDefault)
 {
     float m = -1;
     ASSERT_TRUE(vcmd_parse_spawn(nullptr, &m));
@@ -33,7 +33,7 @@ TEST(VehicleArgs, SpawnTakesOneFiniteDecimalOrTheDefault)
     }
 }
 
-TEST(VehicleArgs, MoveReadsAWordAndUpToTwoFiniteNumbers)
+TEST(vehicle_args, MoveReadsAWordAndUpToTwoFiniteNumbers)
 {
     struct {
         const char *rest;
@@ -68,7 +68,7 @@ TEST(VehicleArgs, MoveReadsAWordAndUpToTwoFiniteNumbers)
     }
 }
 
-TEST(VehicleArgs, FlagsTakeOneHexWordOf32Bits)
+TEST(vehicle_args, FlagsTakeOneHexWordOf32Bits)
 {
     struct {
         const char *rest;
@@ -88,7 +88,7 @@ TEST(VehicleArgs, FlagsTakeOneHexWordOf32Bits)
     }
 }
 
-TEST(VehicleArgs, SpawnlistTakesAFileAndFiniteMetres)
+TEST(vehicle_args, SpawnlistTakesAFileAndFiniteMetres)
 {
     std::string long_name(259, 'n'), too_long(260, 'n');
     struct {
@@ -120,7 +120,7 @@ TEST(VehicleArgs, SpawnlistTakesAFileAndFiniteMetres)
     }
 }
 
-TEST(VehicleArgs, PathsInTheBaseDirectoryOrAsGiven)
+TEST(vehicle_args, PathsInTheBaseDirectoryOrAsGiven)
 {
     const char *base = "C:\\users\\me\\drovemark\\";
     struct {
@@ -145,7 +145,7 @@ TEST(VehicleArgs, PathsInTheBaseDirectoryOrAsGiven)
     }
 }
 
-TEST(VehicleArgs, OwnFilesOfTheBaseDirectoryAreTold)
+TEST(vehicle_args, OwnFilesOfTheBaseDirectoryAreTold)
 {
     const char *base = "C:\\users\\me\\drovemark\\";
     struct {
@@ -186,7 +186,7 @@ std::vector<std::string> read_list(const std::string &bytes, int *count)
     return out;
 }
 
-TEST(SpawnlistRead, SkipsCommentsEmptyAndLongLinesWhole)
+TEST(spawnlist_read, SkipsCommentsEmptyAndLongLinesWhole)
 {
     std::string e223(223, 'e'), e224(224, 'f');
     // 300 characters whose rest after 255 would look like an entry.
@@ -201,7 +201,7 @@ TEST(SpawnlistRead, SkipsCommentsEmptyAndLongLinesWhole)
     EXPECT_EQ(n, 4);
 }
 
-TEST(SpawnlistRead, StopsAfter128Entries)
+TEST(spawnlist_read, StopsAfter128Entries)
 {
     std::string text;
     for (int i = 0; i < 200; i++)

@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(ClockDay, WrapTakesTheShortWayRoundTheDay)
+TEST(clock_day, WrapTakesTheShortWayRoundTheDay)
 {
     struct { double x, want; } cases[] = {
         { 0, 0 }, { 4, 4 }, { -4, -4 }, { 43199.5, 43199.5 }, { 43200, -43200 }, { -43200, -43200 },
@@ -21,7 +21,7 @@ TEST(ClockDay, WrapTakesTheShortWayRoundTheDay)
         EXPECT_EQ(clock_wrap_day_seconds(c.x), c.want) << c.x;
 }
 
-TEST(ClockDay, FormatTruncatesAndRotatesFourBuffers)
+TEST(clock_day, FormatTruncatesAndRotatesFourBuffers)
 {
     struct { double s; const char *want; } cases[] = {
         { 0, "00:00:00" }, { 59.999, "00:00:59" }, { 3600 * 7 + 60 * 5 + 9.9, "07:05:09" },
@@ -40,7 +40,7 @@ TEST(ClockDay, FormatTruncatesAndRotatesFourBuffers)
     EXPECT_STREQ(first, "00:00:04");
 }
 
-TEST(ClockDay, TimeOfDayAndPlausibility)
+TEST(clock_day, TimeOfDayAndPlausibility)
 {
     EXPECT_EQ(clock_time_of_day(3 * 1440 + 14 * 60 + 5, 30.5f), 14 * 3600 + 5 * 60 + 30.5);
     EXPECT_EQ(clock_time_of_day(1439, 59.75f), 86399.75);
@@ -52,7 +52,7 @@ TEST(ClockDay, TimeOfDayAndPlausibility)
         EXPECT_EQ(clock_plausible(c.seconds, c.scale), c.want) << c.seconds << " " << c.scale;
 }
 
-TEST(ClockDay, ShiftMovesTheDayAndRefusesWhatCannotBe)
+TEST(clock_day, ShiftMovesTheDayAndRefusesWhatCannotBe)
 {
     struct {
         uint32_t minutes;
@@ -93,7 +93,7 @@ TEST(ClockDay, ShiftMovesTheDayAndRefusesWhatCannotBe)
     }
 }
 
-TEST(ClockDay, ServerNowRunsAtTheRate)
+TEST(clock_day, ServerNowRunsAtTheRate)
 {
     EXPECT_EQ(clock_server_now(3600, 1.0f, 100, 110), 3610);
     EXPECT_EQ(clock_server_now(3600, 1.5f, 100, 110), 3615);
@@ -114,7 +114,7 @@ clock_sync_input clock_at(double now, double local, float scale, double server, 
     return in;
 }
 
-TEST(ClockStep, CorrectsOnlyADriftAboveFiveSeconds)
+TEST(clock_step, CorrectsOnlyADriftAboveFiveSeconds)
 {
     struct { double local, server; bool shift; double drift; } cases[] = {
         { 86398, 2, false, 4 },      /* 23:59:58 against 00:00:02 */
@@ -135,7 +135,7 @@ TEST(ClockStep, CorrectsOnlyADriftAboveFiveSeconds)
     }
 }
 
-TEST(ClockStep, ReportsEveryFiveSecondsAndWarnsOnceAboutTheRate)
+TEST(clock_step, ReportsEveryFiveSecondsAndWarnsOnceAboutTheRate)
 {
     clock_sync_state s = {};
     // The server at 1.5 against our 1.0: the drift grows by half a second a
@@ -173,7 +173,7 @@ TEST(ClockStep, ReportsEveryFiveSecondsAndWarnsOnceAboutTheRate)
     EXPECT_FALSE(p.warn_rate || p.shift);
 }
 
-TEST(WeatherTick, DecisionsByKindRollAndTimer)
+TEST(weather_tick, DecisionsByKindRollAndTimer)
 {
     struct {
         const char *name;
@@ -214,7 +214,7 @@ TEST(WeatherTick, DecisionsByKindRollAndTimer)
     EXPECT_STREQ(weather_kind_name(1), "bad");
 }
 
-TEST(CommandNumbers, WeatherSetAndApplyLines)
+TEST(command_numbers, WeatherSetAndApplyLines)
 {
     struct { const char *text; bool ok; uint8_t kind, instant; } sets[] = {
         { "1", true, 1, 1 }, { "0", true, 0, 1 }, { "3", true, 1, 1 }, { "2 f", true, 0, 1 },
@@ -247,7 +247,7 @@ TEST(CommandNumbers, WeatherSetAndApplyLines)
         EXPECT_FALSE(weather_parse_apply(r, &a)) << r;
 }
 
-TEST(CommandNumbers, ClockSetLine)
+TEST(command_numbers, ClockSetLine)
 {
     struct { const char *text; bool ok; int32_t h, m; } cases[] = {
         { "7", true, 7, 0 }, { "07:30", true, 7, 30 }, { "23:59", true, 23, 59 }, { "0:0", true, 0, 0 },

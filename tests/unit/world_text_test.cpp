@@ -5,7 +5,7 @@
 #include <string>
 #include "world/world_text.h"
 
-TEST(WorldDamage, RepairWordsChooseParts)
+TEST(world_damage, RepairWordsChooseParts)
 {
     const std::string long_word(300, 'x');
     struct { std::string words; bool ok, fixable, truck, trailer, cargo; } cases[] = {
@@ -41,7 +41,7 @@ TEST(WorldDamage, RepairWordsChooseParts)
     }
 }
 
-TEST(WorldDamage, WheelListShowsSixteenWithinTheLine)
+TEST(world_damage, WheelListShowsSixteenWithinTheLine)
 {
     char out[600];
     float fix[18], unfix[2] = { 0.5f, 0.25f };
@@ -72,7 +72,7 @@ TEST(WorldDamage, WheelListShowsSixteenWithinTheLine)
     EXPECT_EQ(close - open, 255u) << line;
 }
 
-TEST(WorldGps, CoordinatesScaleInRangeOnly)
+TEST(world_gps, CoordinatesScaleInRangeOnly)
 {
     struct { double v; bool ok; int32_t scaled; } cases[] = {
         { 1.5, true, 384 },
@@ -95,7 +95,7 @@ TEST(WorldGps, CoordinatesScaleInRangeOnly)
     }
 }
 
-TEST(WorldGps, VerbsTargetsAndModes)
+TEST(world_gps, VerbsTargetsAndModes)
 {
     struct { const char *rest; gps_verb verb; const char *target; } verbs[] = {
         { "", GPS_STATUS, "" },       { "   ", GPS_STATUS, "" },       { " mark", GPS_MARK, "" },
@@ -134,7 +134,7 @@ TEST(WorldGps, VerbsTargetsAndModes)
     }
 }
 
-TEST(WorldGps, PointsGoBeforeTheDestinationOrLast)
+TEST(world_gps, PointsGoBeforeTheDestinationOrLast)
 {
     gps_node nodes[4] = { { 1, 10, 0, 0, 0 }, { 1, 20, 0, 0, 0 } };
     gps_node n = { 1, 99, 0, 0, 0 };
@@ -149,7 +149,7 @@ TEST(WorldGps, PointsGoBeforeTheDestinationOrLast)
     EXPECT_EQ(empty[0].index, 99u);
 }
 
-TEST(WorldRoadEvents, ApplyFieldsAndTheirRefusals)
+TEST(world_road_events, ApplyFieldsAndTheirRefusals)
 {
     roadevents_apply_args a;
     // "ab": a (index 10) -> 11, b (index 11) -> 12 x 38.
@@ -176,7 +176,7 @@ TEST(WorldRoadEvents, ApplyFieldsAndTheirRefusals)
         EXPECT_FALSE(roadevents_parse_apply(t, &a)) << t;
 }
 
-TEST(WorldRoadEvents, ListingLinesAndTheReplayLine)
+TEST(world_road_events, ListingLinesAndTheReplayLine)
 {
     roadevent_view v = {};
     v.index = 3;
@@ -209,7 +209,7 @@ TEST(WorldRoadEvents, ListingLinesAndTheReplayLine)
     EXPECT_STREQ(name, "?");
 }
 
-TEST(WorldRoadEvents, BoxCentreAndHorizontalDistance)
+TEST(world_road_events, BoxCentreAndHorizontalDistance)
 {
     const float min[3] = { 100, 10, 200 }, max[3] = { 140, 14, 260 };
     roadevents_box b = roadevents_box_from(min, max, 120 - 30, 230 + 40);
