@@ -2,6 +2,7 @@
  * and file paths.
  * core_log.cpp. */
 #pragma once
+#include <stdarg.h>
 #include <stdint.h>
 #include "dm_api.h"
 
@@ -11,6 +12,8 @@ extern uint32_t core_game_thread;
 
 /* One log line through the host's log function; nothing when there is none. */
 void core_log(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+/* core_log with the arguments in a va_list, for a floor's own log wrapper. */
+void core_logv(const char *fmt, va_list ap) __attribute__((format(gnu_printf, 1, 0)));
 /* "%s<name>" in the base directory; false when it would be cut. */
 bool core_path(char *out, unsigned size, const char *name);
 /* Keeps this library mapped for the life of the process: used when something

@@ -10,17 +10,22 @@ const dm_host_api *core_api;
 uint64_t game_base;
 uint32_t core_game_thread;
 
-void core_log(const char *fmt, ...)
+void core_logv(const char *fmt, va_list ap)
 {
     const dm_host_api *api = core_api;
     if (!api || !api->log)
         return;
     char line[1536];
+    vsnprintf(line, sizeof line, fmt, ap);
+    api->log("%s", line);
+}
+
+void core_log(const char *fmt, ...)
+{
     va_list ap;
     va_start(ap, fmt);
-    vsnprintf(line, sizeof line, fmt, ap);
+    core_logv(fmt, ap);
     va_end(ap);
-    api->log("%s", line);
 }
 
 bool core_path(char *out, unsigned size, const char *name)

@@ -303,12 +303,10 @@ void servers_log(const char *fmt, ...)
 {
     if (!service_worker_host_enter(running))
         return;
-    char line[512];
     va_list ap;
     va_start(ap, fmt);
-    vsnprintf(line, sizeof line, fmt, ap);
+    core_logv(fmt, ap);
     va_end(ap);
-    core_log("%s", line);
     service_worker_host_leave(running);
 }
 

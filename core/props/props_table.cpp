@@ -50,12 +50,10 @@ void props_log(const char *fmt, ...)
 {
     if (!props_api)
         return;
-    char line[1024];
     va_list ap;
     va_start(ap, fmt);
-    vsnprintf(line, sizeof line, fmt, ap);
+    core_logv(fmt, ap);
     va_end(ap);
-    core_log("%s", line);
 }
 
 bool props_joined() { return net_our_player_id() != 0; }
