@@ -1,17 +1,19 @@
-// Frame cost: the core's whole frame on the game thread with everything at
-// once, beside the same frame with everything off. The real plug-in and core
-// run in the simulated game (vehicle, convoy, draw and props worlds). Off:
-// not connected, no prop. On: joined to the test server on 127.0.0.1 with
-// 63 bots sending states at 10 Hz (the test server holds 64 clients, we are
-// one), seven of them shown as convoy vehicles (`remote_mode = rv`), and 64
-// props, 32 of them attached to our truck, which drives a circle (so the
-// props step re-places 32 props a frame), our spawned vehicle with a copy
-// of our trailer, and the name tags on. Traffic sync and the freight
-// market's row hook are not part of this frame. Median and 99th percentile in
-// microseconds per frame of the game thread's CPU time (bench_clock.h), and
-// the draw detour's added cost per render frame: the simulated render
+// Frame cost: the core's whole frame on the game thread, with everything
+// off and then with more and more on. The real plug-in and core run in the
+// simulated game (vehicle, convoy, draw and props worlds). Off: not
+// connected, no prop. Then 16 and 64 props, every other one attached to our
+// truck, which drives a circle (so the props step re-places half of them a
+// frame); then, with the 64 props, joined to the test server on 127.0.0.1
+// with our spawned vehicle, a copy of our trailer and the name tags on, and
+// 1, 8 and 63 bots sending states at 10 Hz (the test server holds 64
+// clients, we are one), up to seven of them shown as convoy vehicles
+// (`remote_mode = rv`): the last case has everything on. The steps show how
+// the frame grows with props and with bots. Traffic sync and the freight
+// market's row hook are not part of this frame. Median and 99th percentile
+// in microseconds per frame of the game thread's CPU time (bench_clock.h),
+// and the draw detour's added cost per render frame: the simulated render
 // frame (sim::draw_frame, which the detour hooks) timed on the calling
-// thread, on minus off. Figures only, nothing is judged.
+// thread, all on minus off. Figures only, nothing is judged.
 #include <winsock2.h>
 #include <windows.h>
 #include <math.h>
@@ -133,48 +135,76 @@ int main()
 
     figures off = measure();
 
-    std::string lines;
-    for (int i = 0; i < 64; i++) {
-        char line[128];
-        snprintf(line, sizeof line, "model spawn /model/cone.pmd %d %d\n", 5 + i % 8, i / 8);
-        lines += line;
-        if (i < 32) {
-            snprintf(line, sizeof line, "model attach last truck %d %d 0\n", 3 + i % 8, i / 8 - 4);
+    // The props in two steps, before joining (joined, a spawn would be a
+    // request to the server); then joined, our spawned vehicle with a copy
+    // of our trailer and the name tags on, and the bots in three steps.
+    const int prop_steps[] = { 16, 64 };
+    const int bot_steps[] = { 1, 8, bots };
+    struct scaled {
+        int bots, props;
+        figures f;
+    } rows[5];
+    int n_rows = 0, have_bots = 0, have_props = 0;
+    for (int want : prop_steps) {
+        std::string lines;
+        for (int i = have_props; i < want; i++) {
+            char line[128];
+            snprintf(line, sizeof line, "model spawn /model/cone.pmd %d %d\n", 5 + i % 8, i / 8);
             lines += line;
+            if (i % 2 == 1) { // every other prop, the batch's last one too
+                snprintf(line, sizeof line, "model attach last truck %d %d 0\n", 3 + i % 8, i / 8 - 4);
+                lines += line;
+            }
         }
+        char spawned_line[32], attached_line[32];
+        snprintf(spawned_line, sizeof spawned_line, "[props] #%d spawned", want);
+        snprintf(attached_line, sizeof attached_line, "[props] #%d attached", want);
+        if (!command(lines, spawned_line, 1) || !frames_until(attached_line, 1, 2))
+            return fail("the props were not spawned and attached");
+        have_props = want;
+        rows[n_rows++] = { 0, have_props, measure() };
     }
-    if (!command(lines, "[props] #64 spawned", 1) || !frames_until("[props] #32 attached", 1, 2))
-        return fail("the props were not spawned and attached");
     char connect[96];
     snprintf(connect, sizeof connect, "net connect 127.0.0.1 %u bench\n", srv.port);
     if (!command(connect, "[net] joined as player", 1))
         return fail("no join");
-    next_state = next_lists = 0;
-    for (int i = 0; i < bots; i++) {
-        char name[16];
-        snprintf(name, sizeof name, "bot%d", i);
-        if (!ts_add_bot(&srv, name, sim::clock_now()))
-            return fail("the test server took no more bots");
-    }
-    if (!frames_until("[core] net: spawning an rv for player", 7, 30))
-        return fail("not seven convoy vehicles");
-    // Our spawned vehicle with a copy of our trailer, and the name tags.
     bool spawned = command("spawn\nnametags on\n", "[core] spawn complete", 1);
     bool trailer = spawned && command("trailer\n", "[core] trailer complete", 1);
-    figures on = measure();
+    next_state = next_lists = 0;
+    for (int want : bot_steps) {
+        for (; have_bots < want; have_bots++) {
+            char name[16];
+            snprintf(name, sizeof name, "bot%d", have_bots);
+            if (!ts_add_bot(&srv, name, sim::clock_now()))
+                return fail("the test server took no more bots");
+        }
+        if (!frames_until("[core] net: spawning an rv for player", want < 7 ? want : 7, 30))
+            return fail("not as many convoy vehicles as bots, up to seven");
+        rows[n_rows++] = { have_bots, have_props, measure() };
+    }
+    const figures &on = rows[n_rows - 1].f;
 
     printf("frame cost: the game thread's frame event, real plug-in and core; 60 Hz frames, %d warm-up and %d\n",
            warmup_frames, measured_frames);
     printf("measured per case; microseconds of the calling thread's CPU time per frame\n");
-    printf("on: joined with %d bots sending states at 10 Hz, 7 of them convoy vehicles, 64 props (32 attached\n", bots);
-    printf("to our truck driving a circle), %s, name tags on; off: not connected, no prop\n\n",
+    printf("props: every other one attached to our truck driving a circle; joined (with bots): bots sending\n");
+    printf("states at 10 Hz, up to 7 of them convoy vehicles, %s, name tags on;\n",
            trailer ? "our spawned vehicle with a trailer" : spawned ? "our spawned vehicle (its trailer FAILED)"
                                                                    : "(our spawned vehicle FAILED)");
+    printf("off: not connected, no prop\n\n");
     printf("%-40s %10s %10s\n", "", "median", "p99");
     printf("%-40s %10.1f %10.1f\n", "game thread, everything off", off.game_median, off.game_p99);
-    printf("%-40s %10.1f %10.1f\n", "game thread, everything on", on.game_median, on.game_p99);
+    for (int i = 0; i < n_rows; i++) {
+        char label[64];
+        if (rows[i].bots)
+            snprintf(label, sizeof label, "game thread, %d props, %d bot%s%s", rows[i].props, rows[i].bots,
+                     rows[i].bots == 1 ? "" : "s", i == n_rows - 1 ? " (all on)" : "");
+        else
+            snprintf(label, sizeof label, "game thread, %d props, not joined", rows[i].props);
+        printf("%-40s %10.1f %10.1f\n", label, rows[i].f.game_median, rows[i].f.game_p99);
+    }
     printf("%-40s %10.1f %10.1f\n", "render frame (draw detour), off", off.draw_median, off.draw_p99);
-    printf("%-40s %10.1f %10.1f\n", "render frame (draw detour), on", on.draw_median, on.draw_p99);
+    printf("%-40s %10.1f %10.1f\n", "render frame (draw detour), all on", on.draw_median, on.draw_p99);
     printf("%-40s %10.1f %10.1f\n", "draw detour's added cost per frame", on.draw_median - off.draw_median,
            on.draw_p99 - off.draw_p99);
     printf("\n%d rv spawns, %d props released, %d draw faults logged\n",

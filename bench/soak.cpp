@@ -1,15 +1,20 @@
 // Soak: the real plug-in and core in the simulated game for a number of
 // minutes of wall time, joined to the test server on 127.0.0.1 in remote
 // mode rv, with seven bots shown as convoy vehicles that keep leaving and
-// joining, our own spawned vehicle with a trailer, and a hot reload of the
+// joining, our own spawned vehicle with a trailer, props that keep coming
+// and going (the bots place, move and remove server props; our own are
+// spawned, attached to our truck and despawned), and a hot reload of the
 // core every 30 s of game time in its first half (the second half has the
-// same churn without reloads, so what the simulated game itself allocates
-// for the bots can be told from what reloads add). Frames are as fast as
-// loopback allows (the game's clock runs ahead of the wall clock). At the
-// end it prints the
-// process's handle count and private bytes at the start and the end (and at
-// every twentieth reload), the simulated game's unit problems (leaks, double
-// releases), the draw faults the core reported and the number of reloads.
+// same churn without reloads, so what the bots cost can be told from what
+// reloads add). Frames are as fast as loopback allows (the game's clock runs
+// ahead of the wall clock). At the end it prints the process's handle count
+// and private bytes at the start and the end (and at every twentieth
+// reload), the private bytes the simulated game keeps for its own records
+// (its objects' pages, its units' registry: what it holds so that a late
+// release is counted) apart from the rest, the rest per reload and per bot
+// replaced, the simulated game's unit problems (leaks, double releases),
+// the draw faults the core reported, the number of reloads and the props
+// spawned and released.
 // Usage: drovemark_soak [minutes] [reloads] (default 10). With "reloads" the
 // bots stay as they joined and the core reloads every 5 s of game time for the
 // whole run, and the figure printed is the private bytes each reload adds
@@ -29,6 +34,7 @@
 #include "sim/sim_draw.h"
 #include "sim/sim_game.h"
 #include "sim/sim_vehicles.h"
+#include "sim/sim_props.h"
 #include "testserver.h"
 
 namespace {
@@ -36,6 +42,8 @@ namespace {
 constexpr double frame_dt = 1.0 / 60.0;
 constexpr double reload_every = 30.0; /* game seconds */
 constexpr double churn_every = 7.0;   /* game seconds between a bot leaving and a new one joining */
+constexpr double props_every = 2.0;   /* game seconds between two steps of the props churn */
+constexpr int bot_props_max = 8;      /* server props the bots keep placed at most */
 constexpr int bots_wanted = 7;
 
 ts_server srv;
@@ -45,6 +53,8 @@ std::string base_dir, log_path;
 struct usage {
     DWORD handles;
     SIZE_T private_bytes;
+    SIZE_T sim_bytes; /* of them, the simulated game's own records */
+    double rest() const { return (double)private_bytes - (double)sim_bytes; }
 };
 usage now_usage()
 {
@@ -69,6 +79,7 @@ usage now_usage()
     pmc.cb = sizeof pmc;
     if (GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc))
         u.private_bytes = pmc.PagefileUsage; // the private bytes committed
+    u.sim_bytes = sim::game_records_bytes() + sim::units_records_bytes();
     return u;
 }
 
@@ -140,9 +151,69 @@ void command(const char *line)
     }
 }
 
+/* Lines of the log that hold both texts. */
+int log_count_both(const char *a, const char *b)
+{
+    int n = 0;
+    FILE *f = fopen(log_path.c_str(), "rb");
+    char line[1024];
+    while (f && fgets(line, sizeof line, f))
+        n += strstr(line, a) && strstr(line, b);
+    if (f)
+        fclose(f);
+    return n;
+}
+
+/* The props churn, one step each call: a bot places a server prop, moves
+ * one or removes the oldest, in turns; our own prop is spawned, attached to
+ * our truck and despawned, a step at a time (each waits for the server's
+ * echo of the one before). */
+struct props_churn {
+    std::vector<uint32_t> placed; /* the bots' server props, oldest first */
+    int step;
+};
+
+prop_state prop_at(double x, double z)
+{
+    prop_state p = {};
+    p.pos[0] = x;
+    p.pos[1] = 10;
+    p.pos[2] = z;
+    p.rot[0] = 1;
+    p.look = p.variant = 0x1234;
+    snprintf(p.model, sizeof p.model, "/model/cone.pmd");
+    return p;
+}
+
+void props_churn_step(props_churn *c, uint16_t bot)
+{
+    int turn = c->step++ % 3;
+    if (turn == 0 || c->placed.empty()) {
+        prop_state p = prop_at(120 + c->step % 20, 40 + c->step % 7);
+        c->placed.push_back(ts_props_place_as(&srv, bot, &p));
+        command("model spawn /model/cone.pmd 8 0");
+    } else if (turn == 1) {
+        const ts_prop *moved = ts_props_find(&srv, c->placed.back());
+        if (moved) {
+            prop_state p = moved->state;
+            p.pos[0] += 1;
+            ts_props_place_as(&srv, moved->owner, &p);
+        }
+        command("model attach last truck 3 0 0");
+    } else {
+        if (c->placed.size() > (size_t)bot_props_max / 2) {
+            ts_props_remove(&srv, c->placed.front());
+            c->placed.erase(c->placed.begin());
+        }
+        command("model despawn last");
+    }
+}
+
 void world(const sim::player &pl)
 {
     bench_vehicle_world(pl, "SOAK 1");
+    sim::props_world_install(pl);
+    bench_cone_model();
     // The player's trailer, coupled, for the `trailer` command to copy.
     uint8_t *rig = sim::player_trailer_new(pl, sim::def_new(sim::def_kind::trailer, "SOAK T"));
     sim::vehicle_set_placement(rig, { 100, 10, 58, 0, 0, 1, 0, 0, 0 });
@@ -224,6 +295,8 @@ int main(int argc, char **argv)
     fflush(stdout);
     DWORD began = GetTickCount();
     double next_reload = sim::clock_now() + reload_gap, next_churn = sim::clock_now() + churn_every;
+    double next_props = sim::clock_now() + props_every;
+    props_churn churn_of_props = {};
     int reloads = 0, churns = 0, churns_half = 0;
     bool second_half = false;
     usage half = start, fifth = start;
@@ -238,6 +311,10 @@ int main(int argc, char **argv)
         }
         frame();
         double t = sim::clock_now();
+        if (t >= next_props) {
+            next_props = t + props_every;
+            props_churn_step(&churn_of_props, bots[(size_t)churn_of_props.step % bots.size()]);
+        }
         if (t >= next_churn && !reloads_only) {
             next_churn = t + churn_every;
             size_t k = (size_t)churns % bots.size();
@@ -268,13 +345,25 @@ int main(int argc, char **argv)
     auto problems = sim::unit_problems();
     int loaded = bench_log_count(log_path, "[host] core generation");
     printf("soak: end: %lu handles, %.1f MB private\n", (unsigned long)end.handles, end.private_bytes / 1048576.0);
+    printf("soak: the simulated game's own records: %.1f MB at the start, %.1f MB at the end; the rest %.1f MB, "
+           "%.1f MB\n",
+           start.sim_bytes / 1048576.0, end.sim_bytes / 1048576.0, start.rest() / 1048576.0, end.rest() / 1048576.0);
     if (reloads_only && reloads > 5)
-        printf("soak: private bytes per reload: %.1f KB (reloads 6 to %d)\n",
-               ((double)end.private_bytes - (double)fifth.private_bytes) / 1024.0 / (reloads - 5), reloads);
-    if (churns_half && churns > churns_half)
+        printf("soak: private bytes per reload: %.1f KB, of them the simulated game's %.1f KB, the rest %.1f KB "
+               "(reloads 6 to %d)\n",
+               ((double)end.private_bytes - (double)fifth.private_bytes) / 1024.0 / (reloads - 5),
+               ((double)end.sim_bytes - (double)fifth.sim_bytes) / 1024.0 / (reloads - 5),
+               (end.rest() - fifth.rest()) / 1024.0 / (reloads - 5), reloads);
+    if (churns_half && churns > churns_half) {
         printf("soak: private bytes per bot replaced: %.1f KB with reloads, %.1f KB without\n",
                (double)(half.private_bytes - start.private_bytes) / 1024.0 / churns_half,
                (double)(end.private_bytes - half.private_bytes) / 1024.0 / (churns - churns_half));
+        printf("soak: the rest per bot replaced: %.1f KB with reloads, %.1f KB without; per reload %.1f KB\n",
+               (half.rest() - start.rest()) / 1024.0 / churns_half, (end.rest() - half.rest()) / 1024.0 / (churns - churns_half),
+               reloads ? ((half.rest() - start.rest()) - (end.rest() - half.rest()) / (churns - churns_half) * churns_half) /
+                             1024.0 / reloads
+                       : 0.0);
+    }
     printf("soak: %d reloads asked, %d core generations loaded, %d bots replaced, %d convoy vehicles spawned, %d "
            "restored across reloads, %d \"joined as player\" lines, %d frame faults\n",
            reloads, loaded, churns, bench_log_count(log_path, "[core] net: spawning an rv for player"),
@@ -291,6 +380,9 @@ int main(int argc, char **argv)
                bench_log_count(log_path, "shadow faulted"),
            (unsigned long long)sim::draw_stats().draws);
     printf("soak: core copies still mapped: %d\n", core_copies_mapped());
+    printf("soak: props spawned %d, released %d\n", log_count_both("[props] server prop ", ", local #") +
+                                                       log_count_both("[props] #", " spawned /"),
+           log_count_both("[props] #", " released"));
     printf("soak: unit problems: %d\n", (int)problems.size());
     for (size_t i = 0; i < problems.size() && i < 10; i++)
         printf("  %s\n", problems[i].c_str());

@@ -73,6 +73,17 @@ bool game_copy_guarded(void *out, uint64_t address, size_t size)
     return dm_probe_read(address, size) && guarded_copy(out, address, size);
 }
 
+uint64_t game_take(game_taken *taken, uint64_t pointer, size_t size)
+{
+    if (pointer != taken->pointer || !pointer) {
+        taken->pointer = pointer;
+        taken->readable = pointer && dm_probe_read(pointer, size);
+    }
+    return taken->readable ? pointer : 0;
+}
+
+bool game_copy_unprobed(void *out, uint64_t address, size_t size) { return guarded_copy(out, address, size); }
+
 bool game_read_guarded_text(uint64_t address, char *out, size_t size)
 {
     if (size == 0)
@@ -230,23 +241,28 @@ uint64_t game_create_unit(uint64_t class_record_va)
     return ((uint64_t(*)(uint64_t))(uintptr_t)create)(factory);
 }
 
-uint64_t game_ctrl_guarded() { return game_read_guarded_or_zero<uint64_t>(game_addr(GAME_OFF_CTRL)); }
+uint64_t game_ctrl_guarded() { return game_image_value<uint64_t>(GAME_OFF_CTRL); }
 
-uint64_t game_player_block_guarded()
+namespace {
+
+/* game_ctrl and the player block, asked for in every frame by several
+ * steps: each probed when it is taken (a profile loaded), up to the link
+ * read from it, then read under the guard alone. */
+game_taken taken_ctrl, taken_block;
+
+uint64_t link_of(game_taken *taken, uint64_t object, uint32_t offset)
 {
-    uint64_t ctrl = game_ctrl_guarded(), block = 0;
-    if (!ctrl || !game_read_guarded(ctrl + GAME_CTRL_PLAYER_BLOCK, &block))
+    uint64_t link = 0;
+    if (!game_take(taken, object, offset + 8ull) || !game_copy_unprobed(&link, object + offset, sizeof link))
         return 0;
-    return block;
+    return link;
 }
 
-uint64_t game_local_truck()
-{
-    uint64_t block = game_player_block_guarded(), truck = 0;
-    if (!block || !game_read_guarded(block + GAME_PLAYER_LOCAL_TRUCK, &truck))
-        return 0;
-    return truck;
-}
+} // namespace
+
+uint64_t game_player_block_guarded() { return link_of(&taken_ctrl, game_ctrl_guarded(), GAME_CTRL_PLAYER_BLOCK); }
+
+uint64_t game_local_truck() { return link_of(&taken_block, game_player_block_guarded(), GAME_PLAYER_LOCAL_TRUCK); }
 
 int game_object_placement(uint64_t object, placement *out)
 {

@@ -109,6 +109,29 @@ template <typename T> T game_read_guarded_or_zero(uint64_t address)
 /* The two words the vehicle code reads most, the same way. */
 inline uint64_t game_u64_guarded(uint64_t address) { return game_read_guarded_or_zero<uint64_t>(address); }
 inline uint32_t game_u32_guarded(uint64_t address) { return game_read_guarded_or_zero<uint32_t>(address); }
+/* A game pointer probed when it is taken, not on every read: the first time
+ * a value is seen, and again each time it changes, its first size bytes are
+ * probed once; while it stays the same, the caller reads through it with
+ * plain loads inside its one guard, whose fault path covers memory that
+ * goes away under a pointer it still holds. */
+struct game_taken {
+    uint64_t pointer; /* the value last taken, 0 none */
+    uint8_t readable; /* the probe's verdict on it */
+};
+/* The pointer when its bytes were readable when it was taken, else 0. */
+uint64_t game_take(game_taken *taken, uint64_t pointer, size_t size);
+/* Copies under the guard without a probe, for memory probed when its
+ * pointer was taken; false when the copy faults (out partly written). */
+bool game_copy_unprobed(void *out, uint64_t address, size_t size);
+/* A global of the game's image (always mapped while the game runs), read
+ * under the guard without a probe; 0 when it faults. */
+template <typename T> T game_image_value(uint32_t offset)
+{
+    T value = 0;
+    if (!game_copy_unprobed(&value, game_addr(offset), sizeof value))
+        return 0;
+    return value;
+}
 /* The NUL-terminated text at the address, cut to size - 1 bytes and at the
  * first byte that cannot be read; false when not even the first byte can. */
 bool game_read_guarded_text(uint64_t address, char *out, size_t size);
@@ -147,7 +170,8 @@ void dm_game_release(uint64_t object);
 /* A new unit of the class whose record is at the given game VA, or 0. */
 uint64_t game_create_unit(uint64_t class_record_va);
 
-/* game_ctrl, read guarded: 0 while no profile is loaded or when unreadable. */
+/* game_ctrl, a global of the image read under the guard: 0 while no
+ * profile is loaded or when unreadable. */
 uint64_t game_ctrl_guarded();
 
 /* A vehicle's or trailer's get_placement (virtual slot 29), its table read
@@ -157,8 +181,8 @@ uint64_t game_ctrl_guarded();
 enum { GAME_PLACEMENT_OK = 1, GAME_PLACEMENT_FALSE = 0, GAME_PLACEMENT_UNREADABLE = -1, GAME_PLACEMENT_FAULTED = -2 };
 int game_object_placement(uint64_t object, placement *out);
 
-/* game_ctrl -> player block (-> local truck) through probed, guarded reads;
- * 0 at a null or unreadable link. */
+/* game_ctrl -> player block (-> local truck), each object probed when it
+ * is taken and read under the guard; 0 at a null or unreadable link. */
 uint64_t game_player_block_guarded();
 uint64_t game_local_truck();
 bool dm_local_truck_placement(placement *out);

@@ -1,10 +1,13 @@
-// The game thread's side of the name tags: the game's active camera, read
-// through probed and guarded reads (a page that cannot be read, a guard page
-// included, gives no camera and is never touched), and the snapshot of the
-// view and the players' tag records, published whole under dm_view_lock.
+// The game thread's side of the name tags: the game's active camera, found
+// through game_ctrl and the camera manager (probed when taken, then read
+// under one guard) and read through a probed, guarded copy (a camera page
+// that cannot be read, a guard page included, gives no camera and is never
+// touched), and the snapshot of the view and the players' tag records,
+// published whole under dm_view_lock.
 #include <windows.h>
 #include <string.h>
 #include <stdio.h>
+#include "dm_guard.h"
 #include "base/game_mem.h"
 #include "ui/nametags.h"
 #include "net/net.h"
@@ -16,14 +19,10 @@ dm_view_snapshot published;
 uint32_t generation; /* 0 until the first publish */
 dm_view_snapshot working; /* game thread only */
 
-/* One camera pointer from a list of u64 entries. */
-uint64_t list_entry(uint64_t list, uint64_t index)
-{
-    uint64_t camera = 0;
-    if (!list || !game_read_guarded(list + 8 * index, &camera))
-        return 0;
-    return camera;
-}
+/* game_ctrl and its camera manager, each probed when it is taken (a
+ * profile loaded, a manager made), up to the last field read from it. */
+game_taken taken_ctrl, taken_manager;
+const size_t manager_bytes = GAME_CAMMGR_OVERRIDE_COUNT + 4;
 
 void fill_record(dm_tag_record *r, uint16_t id, const net_pose *pose)
 {
@@ -49,30 +48,33 @@ void fill_record(dm_tag_record *r, uint16_t id, const net_pose *pose)
 
 uint64_t dm_cam_get_active()
 {
-    uint64_t ctrl = 0, manager = 0;
-    if (!game_read_guarded(game_addr(GAME_OFF_CTRL), &ctrl) || !ctrl ||
-        !game_read_guarded(ctrl + GAME_CTRL_CAMERA_MANAGER, &manager) || !manager)
+    uint64_t ctrl = game_take(&taken_ctrl, game_ctrl_guarded(), GAME_CTRL_CAMERA_MANAGER + 8), manager = 0;
+    if (!ctrl || !game_copy_unprobed(&manager, ctrl + GAME_CTRL_CAMERA_MANAGER, sizeof manager) ||
+        !game_take(&taken_manager, manager, manager_bytes))
         return 0;
-    uint32_t overrides = 0;
-    if (!game_read_guarded(manager + GAME_CAMMGR_OVERRIDE_COUNT, &overrides))
-        return 0;
-    if (overrides != 0) {
-        uint64_t list = 0;
-        return game_read_guarded(manager + GAME_CAMMGR_OVERRIDES, &list) ? list_entry(list, 0) : 0;
-    }
-    uint32_t index = 0;
-    uint64_t array = 0, count = 0;
-    if (!game_read_guarded(manager + GAME_CAMMGR_ACTIVE_INDEX, &index) ||
-        !game_read_guarded(manager + GAME_CAMMGR_ARRAY, &array) ||
-        !game_read_guarded(manager + GAME_CAMMGR_ARRAY_COUNT, &count))
-        return 0;
-    if ((int32_t)index < 0 || (uint64_t)(int32_t)index >= count)
-        return 0;
-    return list_entry(array, (uint64_t)(int32_t)index);
+    // The manager's fields and one entry of its lists, under one guard: a
+    // list that went away reads as no camera.
+    uint64_t camera = 0;
+    dm_guarded([&] {
+        if (game_field<uint32_t>(manager, GAME_CAMMGR_OVERRIDE_COUNT) != 0) {
+            uint64_t list = game_field<uint64_t>(manager, GAME_CAMMGR_OVERRIDES);
+            camera = list ? game_field<uint64_t>(list, 0) : 0;
+            return;
+        }
+        int32_t index = game_field<int32_t>(manager, GAME_CAMMGR_ACTIVE_INDEX);
+        uint64_t array = game_field<uint64_t>(manager, GAME_CAMMGR_ARRAY);
+        uint64_t count = game_field<uint64_t>(manager, GAME_CAMMGR_ARRAY_COUNT);
+        if (array && index >= 0 && (uint64_t)index < count)
+            camera = game_field<uint64_t>(array, (uint32_t)(8 * (uint64_t)index));
+    });
+    return camera;
 }
 
 bool dm_cam_view_from(uint64_t camera, dm_cam_view *out)
 {
+    // The camera stays probed in every frame: the game switches cameras and
+    // protects a camera's pages under a pointer that stays, and a guard
+    // page among them must never be touched.
     dm_cam_fields f;
     uint64_t at = camera + GAME_CAMERA_FIELDS;
     if (!camera || !game_copy_guarded(&f, at, sizeof f))

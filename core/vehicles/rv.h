@@ -9,6 +9,7 @@
 #pragma once
 #include <stdint.h>
 #include "dm_api.h"
+#include "base/game_mem.h"
 #include "base/placement.h"
 #include "vehicles/vehicles.h"
 
@@ -49,6 +50,7 @@ typedef struct dm_rv_slot {
     uint8_t velocity_valid;
     float velocity[3];
     uint64_t ctrl;              /* the truck controller it was made in */
+    game_taken physics;         /* its vehicle's physics object, probed when it appears */
 } dm_rv_slot;
 extern dm_rv_slot dm_rv_slots[DM_RV_SLOTS];
 
@@ -82,6 +84,11 @@ uint64_t dm_rv_pinfo_save_area();
 /* The netobj stands in the truck controller: our table, its vehicle in the
  * controller's list and the slot's own id at +0x10. */
 bool dm_rv_netobj_alive(uint64_t netobj, int index);
+/* The same check in every frame, for a netobj probed when it was taken:
+ * plain loads under one guard, a fault is not alive. It stays a per-frame
+ * check because the netobj is the controller's (no reference of ours
+ * keeps it), and the game may drop it from its list. */
+bool dm_rv_netobj_listed(uint64_t netobj, int index, uint64_t ctrl);
 uint32_t dm_rv_netobj_id(int index);
 /* Forgets every slot without a game call (the world under them is gone). */
 void dm_rv_forget_all();

@@ -30,19 +30,35 @@
 
 /* ---- time ---- */
 
+namespace {
+
+/* The network game and the clock object, probed when taken, as the
+ * controllers are (rv_slots.cpp). */
+game_taken taken_network, taken_clock;
+
+} // namespace
+
 uint64_t dm_rv_net_time_us()
 {
     uint64_t wc = dm_rv_world_controller();
     if (!wc)
         return 0;
-    uint64_t t = game_u64_guarded(wc + wc_field::physics_clock);
-    if (!game_u64_guarded(wc + wc_field::word2)) {
-        uint64_t network = game_u64_guarded(wc + wc_field::network_game);
-        if (network)
-            t += game_u64_guarded(network + wc_field::network_clock);
-    }
-    uint64_t clock = game_u64_guarded(game_addr(rv_addr::clock));
-    uint64_t base = clock ? game_u64_guarded(clock + clock_field::net_base) : 0;
+    uint64_t t = 0, base = 0;
+    uint64_t clock = game_take(&taken_clock, game_image_value<uint64_t>(rv_addr::clock), clock_field::net_base + 8);
+    // One guard for the reads; a fault is a time of 0, as no controller is.
+    bool read = dm_guarded([&] {
+        t = game_field<uint64_t>(wc, wc_field::physics_clock);
+        if (!game_field<uint64_t>(wc, wc_field::word2)) {
+            uint64_t network = game_take(&taken_network, game_field<uint64_t>(wc, wc_field::network_game),
+                                         wc_field::network_clock + 8);
+            if (network)
+                t += game_field<uint64_t>(network, wc_field::network_clock);
+        }
+        if (clock)
+            base = game_field<uint64_t>(clock, clock_field::net_base);
+    });
+    if (!read)
+        return 0;
     return t > base ? t - base : 0; // saturates: never a wrapped time far ahead
 }
 
@@ -63,16 +79,17 @@ bool any_live()
 void advance_clock(double now)
 {
     uint64_t wc = dm_rv_world_controller();
-    if (dm_rv.clock && wc && !game_u64_guarded(wc + wc_field::network_game) &&
-        !game_u64_guarded(wc + wc_field::word2) && dm_rv.previous_stamp > 0) {
-        double elapsed = (now - dm_rv.previous_stamp) * 1e6;
-        if (elapsed > 0) {
-            uint64_t add = elapsed >= (double)RV_CLOCK_CAP_US ? RV_CLOCK_CAP_US : (uint64_t)llround(elapsed);
-            dm_guarded_filter([&] { game_field<uint64_t>(wc, wc_field::physics_clock) += add; }, fault_record_filter,
-                              nullptr);
-        }
-    }
+    double elapsed = dm_rv.previous_stamp > 0 ? (now - dm_rv.previous_stamp) * 1e6 : 0;
     dm_rv.previous_stamp = now;
+    if (!dm_rv.clock || !wc || elapsed <= 0)
+        return;
+    uint64_t add = elapsed >= (double)RV_CLOCK_CAP_US ? RV_CLOCK_CAP_US : (uint64_t)llround(elapsed);
+    dm_guarded_filter(
+        [&] {
+            if (!game_field<uint64_t>(wc, wc_field::network_game) && !game_field<uint64_t>(wc, wc_field::word2))
+                game_field<uint64_t>(wc, wc_field::physics_clock) += add;
+        },
+        fault_record_filter, nullptr);
 }
 
 /* Slots whose world went away are forgotten without a game call. */
@@ -89,7 +106,7 @@ bool forget_gone()
     bool forgot = false;
     for (int i = 0; i < DM_RV_SLOTS; i++) {
         dm_rv_slot &s = dm_rv_slots[i];
-        if (s.netobj && (s.ctrl != ctrl || !dm_rv_netobj_alive(s.netobj, i))) {
+        if (s.netobj && (s.ctrl != ctrl || !dm_rv_netobj_listed(s.netobj, i, ctrl))) {
             core_log("[core] rv[%d]: netobj %p is gone; forgotten without game calls", i, game_ptr(s.netobj));
             dm_rv_slot_reset(&s);
             forgot = true;
@@ -121,9 +138,19 @@ void dm_rv_tick_slot(int index, const dm_frame_info *info)
     dm_rv_slot &s = dm_rv_slots[index];
     if (!s.netobj || s.stage < RV_STAGE_C)
         return;
-    uint64_t vehicle = game_u64_guarded(s.netobj + netobj_field::vehicle);
-    if (vehicle && (game_u32_guarded(vehicle + rv_field::flags2) & rv_field::steppable) && !s.stepping_ourselves) {
-        uint64_t stamp = game_u64_guarded(vehicle + rv_field::stamp);
+    // The netobj and its vehicle were probed when the slot took them (spawn,
+    // restore) and its membership checked this frame: plain loads under
+    // one guard, a fault reading as the zeros an unreadable field gave.
+    uint64_t vehicle = 0, stamp = 0;
+    uint32_t flags2 = 0;
+    dm_guarded([&] {
+        vehicle = game_field<uint64_t>(s.netobj, netobj_field::vehicle);
+        if (vehicle) {
+            flags2 = game_field<uint32_t>(vehicle, rv_field::flags2);
+            stamp = game_field<uint64_t>(vehicle, rv_field::stamp);
+        }
+    });
+    if (vehicle && (flags2 & rv_field::steppable) && !s.stepping_ourselves) {
         s.unchanged_frames = stamp == s.last_stamp ? s.unchanged_frames + 1 : 0;
         s.last_stamp = stamp;
         if (dm_rv.step_mode == RV_STEP_AUTO && s.unchanged_frames == RV_AUTO_STEP_FRAMES) {
@@ -144,12 +171,23 @@ void dm_rv_tick_slot(int index, const dm_frame_info *info)
         return;
     }
     uint64_t ctrl = dm_rv_truck_ctrl();
-    uint16_t flags = vehicle ? game_read_guarded_or_zero<uint16_t>(vehicle + rv_field::flags) : 0;
-    uint64_t ticked = ctrl ? game_u64_guarded(ctrl + ctrl_field::ticked) : 0;
-    uint64_t physics = vehicle ? game_u64_guarded(vehicle + rv_field::physics) : 0;
+    uint16_t flags = 0;
+    uint64_t ticked = 0;
     uint8_t state = 0xFE;
-    if (physics)
-        state = game_read_guarded_or_zero<uint8_t>(physics + rv_field::physics_state);
+    dm_guarded([&] {
+        if (ctrl)
+            ticked = game_field<uint64_t>(ctrl, ctrl_field::ticked);
+        if (!vehicle)
+            return;
+        flags = game_field<uint16_t>(vehicle, rv_field::flags);
+        // The game makes the physics object later: probed when it appears,
+        // an unreadable one reading as state 0.
+        uint64_t physics = game_field<uint64_t>(vehicle, rv_field::physics);
+        if (physics)
+            state = game_take(&s.physics, physics, rv_field::physics_state + 1)
+                        ? game_field<uint8_t>(physics, rv_field::physics_state)
+                        : 0;
+    });
     if (flags != s.last_flags || ticked != s.last_ticked || state != s.last_physics) {
         s.last_flags = flags;
         s.last_ticked = ticked;
@@ -333,7 +371,8 @@ void dm_rv_save_slots()
     uint64_t area = dm_rv_pinfo_save_area();
     if (!area)
         return;
-    if (game_copy_guarded(&stored, area, sizeof stored) && memcmp(&stored, &r, sizeof r) == 0)
+    // Our own page, its tag checked when it was taken: no probe.
+    if (game_copy_unprobed(&stored, area, sizeof stored) && memcmp(&stored, &r, sizeof r) == 0)
         return;
     // The page is read and execute only: writable for the copy, then back.
     // A protection that cannot be changed skips the write.

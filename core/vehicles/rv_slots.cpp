@@ -37,12 +37,29 @@ void dm_rv_slot_reset_logged(dm_rv_slot *slot)
     slot->last_physics = fresh.last_physics;
 }
 
-uint64_t dm_rv_world_controller() { return game_u64_guarded(game_addr(rv_addr::world_controller)); }
-uint64_t dm_rv_truck_ctrl() { return game_u64_guarded(game_addr(rv_addr::truck_ctrl)); }
+namespace {
+
+/* The two controllers, each probed when it is taken (a world loaded) for
+ * the fields the frame reads: the world controller up to its physics clock,
+ * the truck controller up to its ticked count. */
+game_taken taken_wc, taken_ctrl;
+const size_t wc_frame_bytes = wc_field::physics_clock + 8, ctrl_frame_bytes = ctrl_field::ticked + 8;
+
+} // namespace
+
+uint64_t dm_rv_world_controller()
+{
+    return game_take(&taken_wc, game_image_value<uint64_t>(rv_addr::world_controller), wc_frame_bytes);
+}
+
+uint64_t dm_rv_truck_ctrl()
+{
+    return game_take(&taken_ctrl, game_image_value<uint64_t>(rv_addr::truck_ctrl), ctrl_frame_bytes);
+}
 
 bool dm_rv_unit_factory_ok()
 {
-    uint32_t index = game_u32_guarded(game_addr(GAME_OFF_FACTORY_INDEX));
+    uint32_t index = game_image_value<uint32_t>(GAME_OFF_FACTORY_INDEX);
     return index < GAME_FACTORY_COUNT && game_u64_guarded(game_addr(GAME_OFF_FACTORY_TABLE) + 8ull * index) != 0;
 }
 
@@ -239,11 +256,27 @@ void dm_rv_server_config_remove()
     core_log("[core] rv: removed the server_config stand-in");
 }
 
+namespace {
+
+/* The player info last seen at wc+0x48 and whether it carried our tag: our
+ * page is never freed and read only, so its tag is checked once, when a
+ * new pointer is taken, not in every frame's save. */
+uint64_t pinfo_seen;
+bool pinfo_seen_ours;
+
+} // namespace
+
 uint64_t dm_rv_pinfo_save_area()
 {
     uint64_t wc = dm_rv_world_controller();
-    uint64_t info = wc ? game_u64_guarded(wc + wc_field::player_info) : 0;
-    return info && has_pinfo_tag(info) ? info + pinfo_save : 0;
+    uint64_t info = 0;
+    if (wc)
+        game_copy_unprobed(&info, wc + wc_field::player_info, sizeof info);
+    if (info != pinfo_seen) {
+        pinfo_seen = info;
+        pinfo_seen_ours = info && has_pinfo_tag(info);
+    }
+    return pinfo_seen_ours ? info + pinfo_save : 0;
 }
 
 /* ---- netobjs ---- */
@@ -324,24 +357,44 @@ bool dm_rv_release_definition(uint64_t definition)
     return guarded("definition release", [&] { dm_game_release(definition); });
 }
 
+namespace {
+
+const uint64_t ctrl_list_max = 4096;
+
+/* Our table, the slot's id and the vehicle in the controller's list, with
+ * plain loads: the caller guards them. */
+bool netobj_listed(uint64_t netobj, int index, uint64_t ctrl)
+{
+    if (game_field<uint64_t>(netobj, 0) != game_addr(rv_addr::netobj_vtable) ||
+        game_field<uint32_t>(netobj, netobj_field::id) != dm_rv_netobj_id(index))
+        return false;
+    uint64_t vehicle = game_field<uint64_t>(netobj, netobj_field::vehicle);
+    uint64_t array = game_field<uint64_t>(ctrl, ctrl_field::array), count = game_field<uint64_t>(ctrl, ctrl_field::count);
+    if (!vehicle || !array || count > ctrl_list_max)
+        return false;
+    for (uint64_t i = 0; i < count; i++)
+        if (game_field<uint64_t>(array, (uint32_t)(8 * i)) == vehicle)
+            return true;
+    return false;
+}
+
+} // namespace
+
 bool dm_rv_netobj_alive(uint64_t netobj, int index)
 {
     uint64_t ctrl = dm_rv_truck_ctrl();
-    if (!ctrl || !netobj || game_u64_guarded(netobj) != game_addr(rv_addr::netobj_vtable) ||
-        game_u32_guarded(netobj + netobj_field::id) != dm_rv_netobj_id(index))
+    if (!ctrl || !netobj || !dm_probe_read(netobj, netobj_field::vehicle + 8))
         return false;
-    uint64_t vehicle = game_u64_guarded(netobj + netobj_field::vehicle);
     uint64_t array = game_u64_guarded(ctrl + ctrl_field::array), count = game_u64_guarded(ctrl + ctrl_field::count);
-    if (!vehicle || !array || count > 4096)
+    if (count > ctrl_list_max || !dm_probe_read(array, 8 * count))
         return false;
-    for (uint64_t i = 0; i < count; i++) {
-        uint64_t v = 0;
-        if (!game_read_guarded(array + 8 * i, &v))
-            return false;
-        if (v == vehicle)
-            return true;
-    }
-    return false;
+    return dm_rv_netobj_listed(netobj, index, ctrl);
+}
+
+bool dm_rv_netobj_listed(uint64_t netobj, int index, uint64_t ctrl)
+{
+    bool listed = false;
+    return netobj && ctrl && dm_guarded([&] { listed = netobj_listed(netobj, index, ctrl); }) && listed;
 }
 
 /* ---- spawn ---- */

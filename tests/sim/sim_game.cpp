@@ -187,6 +187,24 @@ void object_release(const void *object)
         VirtualFree(mbi.AllocationBase, 0, MEM_DECOMMIT);
 }
 
+size_t game_records_bytes()
+{
+    size_t bytes = 0;
+    for (const allocation &a : allocations) {
+        // An object's allocation is its body and its no-access page, both
+        // committed until it is released.
+        uint8_t *at = (uint8_t *)a.base;
+        MEMORY_BASIC_INFORMATION mbi;
+        while (VirtualQuery(at, &mbi, sizeof mbi) == sizeof mbi && mbi.AllocationBase == a.base) {
+            if (mbi.State == MEM_COMMIT)
+                bytes += mbi.RegionSize;
+            at = (uint8_t *)mbi.BaseAddress + mbi.RegionSize;
+        }
+    }
+    std::lock_guard<std::mutex> g(calls_mutex);
+    return bytes + allocations.capacity() * sizeof(allocation) + recorded.capacity() * sizeof(call);
+}
+
 void game_protect(const void *address, size_t size, uint32_t protection)
 {
     DWORD old;

@@ -11,7 +11,7 @@
  *              slot starts as a recording fake "vslot<n>" that returns the
  *              value vslot_result set (0)
  *   objects    object_new: zeroed, ending right at a PAGE_NOACCESS page, so a
- *              read past the size the core probes faults
+ *              read past the size the core probes faults; game_records_bytes
  *   calls      record / calls / calls_named / calls_clear / calls_observe
  *   faults     game_protect (PAGE_NOACCESS, PAGE_GUARD pages), a wrong vtable,
  *              a wrong build hash, a faulting stub
@@ -113,6 +113,11 @@ template <typename T> T get(const void *object, uint32_t offset)
  * object back: every read or write of it faults from now on, and its
  * addresses stay reserved (no later object takes them) until game_reset. */
 SIM_API void object_release(const void *object);
+/* The private bytes the simulated game keeps for itself: the committed
+ * pages of its objects (a live object and its no-access page; a released
+ * one keeps none) and its record of calls. What a soak sets apart from the
+ * process's private bytes. */
+SIM_API size_t game_records_bytes();
 
 /* ---- page faults ---- */
 /* Sets the protection of every page that holds [address, address + size);

@@ -10,7 +10,8 @@
 //   classes      class objects and get-class
 //   factory      create functions by class record, counted_unit_create
 //   install      units_install
-//   units and references  refword, destroyed, units_since, unit_problems
+//   units and references  refword, destroyed, units_since, unit_problems,
+//                         units_records_bytes
 //   behaviours   the factory's creates, the erase, the removal observer
 #include "sim/sim_vehicles_internal.h"
 #include "sim/sim_draw.h"
@@ -547,6 +548,14 @@ std::vector<uint8_t *> units_since(size_t mark)
     for (size_t i = mark; i < units.size(); i++)
         out.push_back(units[i].object);
     return out;
+}
+
+size_t units_records_bytes()
+{
+    // A map node: its pair and about four words of the tree's own.
+    const size_t node = 4 * sizeof(void *);
+    return units.capacity() * sizeof(unit) + unit_index.size() * (sizeof(std::pair<const void *, size_t>) + node) +
+           draw_records.size() * (sizeof(std::pair<const void *, draw_record>) + node);
 }
 
 std::vector<std::string> unit_problems()

@@ -20,7 +20,8 @@
  *   data          data_new: what the accessory data call gives for a path;
  *                 class_new: a class outside the image, for class chains
  *   units         every object made here is a unit with a reference word:
- *                 refword, destroyed, units_since, unit_problems
+ *                 refword, destroyed, units_since, unit_problems,
+ *                 units_records_bytes
  *   behaviours    what the game's functions do, by test choice: the
  *                 definition and accessory clones, the factory's creates,
  *                 the erase, the data call, the cargo lookup
@@ -275,6 +276,9 @@ SIM_API size_t units_mark();
 SIM_API std::vector<uint8_t *> units_since(size_t mark);
 /* Units destroyed twice, released after their destroy, or counted below 0. */
 SIM_API std::vector<std::string> unit_problems();
+/* The heap bytes of the units' registry (a record per unit made, kept so
+ * that a late release is counted) and of the draw records. */
+SIM_API size_t units_records_bytes();
 /* The draw (slot 96) and shadow (slot 43) calls of a vehicle or trailer
  * actor that returned (the counts outlive the unit). */
 struct unit_drawn {
