@@ -1,5 +1,5 @@
 /* One config.ini line, as every reader of the file takes it: the plug-in's
- * overlay keys and the core's config_load and dm_config_get. Pure (no
+ * overlay keys and the core's config_load and config_get. Pure (no
  * windows.h), so it builds natively for the unit tests. The file's bytes
  * and its lines are dm_config_file.h's.
  *

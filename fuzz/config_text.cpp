@@ -10,7 +10,7 @@
 //
 // Index:
 // - decoded: the bytes as the readers' text
-// - read_lines: the lines as config_load and dm_config_get read them
+// - read_lines: the lines as config_load and config_get read them
 // - config_get, config_set: the single-key read and write over a text
 // - LLVMFuzzerTestOneInput: load, then write and read back
 #include <string>
@@ -43,7 +43,7 @@ std::vector<std::string> read_lines(const std::string &text)
     return lines;
 }
 
-/* The last line that sets the key, as dm_config_get takes it. */
+/* The last line that sets the key, as config_get takes it. */
 bool config_get(const std::string &text, const char *key, std::string *out)
 {
     bool found = false;
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
         if (!config_apply(&cfg, key, value, &why))
             FUZZ_CHECK(why.rule && why.rule[0] && why.used[0]);
         float size;
-        if (dm_ui_parse_scale_percent(value, &size))
+        if (ui_parse_scale_percent(value, &size))
             FUZZ_CHECK(size >= 0.6f && size <= 2.0f);
         bool on;
         config_flag(value, &on);

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
 {
     std::string text((const char *)d, len);
     look_entry e;
-    if (!dm_look_parse_entry(text.c_str(), &e))
+    if (!look_parse_entry(text.c_str(), &e))
         return 0;
     size_t path_len = strlen(e.path);
     FUZZ_CHECK(path_len >= 1 && path_len < LOOK_ENTRY_SIZE && !strchr(e.path, ';'));
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
             continue;
         std::string first = written(e, kind);
         look_entry back;
-        FUZZ_CHECK(dm_look_parse_entry(first.c_str(), &back));
+        FUZZ_CHECK(look_parse_entry(first.c_str(), &back));
         FUZZ_CHECK(strcmp(back.path, e.path) == 0);
         bool with_field = first.size() > path_len;
         switch (kind) {

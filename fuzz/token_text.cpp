@@ -11,17 +11,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *d, size_t len)
     memcpy(text, d, n);
     text[n] = 0;
     uint64_t value, value2;
-    if (dm_token_from_text(text, &value)) {
+    if (token_from_text(text, &value)) {
         FUZZ_CHECK(strlen(text) <= 12);
-        FUZZ_CHECK(dm_token_to_text(value, back, sizeof back) && strcmp(back, text) == 0);
+        FUZZ_CHECK(token_to_text(value, back, sizeof back) && strcmp(back, text) == 0);
     }
     if (len >= 8) {
         memcpy(&value, d, 8);
         memset(back, 'x', sizeof back);
-        bool exact = dm_token_to_text(value, back, sizeof back);
+        bool exact = token_to_text(value, back, sizeof back);
         FUZZ_CHECK(memchr(back, 0, sizeof back) != nullptr && strlen(back) <= 12);
         if (exact)
-            FUZZ_CHECK(!strchr(back, '?') && dm_token_from_text(back, &value2) && value2 == value);
+            FUZZ_CHECK(!strchr(back, '?') && token_from_text(back, &value2) && value2 == value);
         else
             FUZZ_CHECK(strchr(back, '?') || strlen(back) == 12);
     }

@@ -17,11 +17,11 @@ bool core_remote_mode_by_command;
 
 namespace {
 
-SRWLOCK dm_config_lock = SRWLOCK_INIT;
+SRWLOCK config_lock = SRWLOCK_INIT;
 
 /* The text into "config.ini.new" (with the UTF-8 byte-order mark first when
  * the file had one), moved over config.ini. Nothing is left behind when it
- * fails. Under dm_config_lock. */
+ * fails. Under config_lock. */
 bool config_store(const char *path, const char *tmp, const char *text, size_t len, bool bom)
 {
     FILE *out = dm_file_open(tmp, "wb");
@@ -43,7 +43,7 @@ bool config_rewrite(const char *key, const char *value, int *was)
     char path[DM_PATH_MAX], tmp[DM_PATH_MAX];
     if (!core_path(path, sizeof path, "config.ini") || !core_path(tmp, sizeof tmp, "config.ini.new"))
         return false;
-    AcquireSRWLockExclusive(&dm_config_lock);
+    AcquireSRWLockExclusive(&config_lock);
     config_file f = {};
     bool ok = false;
     // A missing file is an empty one; one that cannot be read, or that is
@@ -65,7 +65,7 @@ bool config_rewrite(const char *key, const char *value, int *was)
         }
     }
     config_file_free(&f);
-    ReleaseSRWLockExclusive(&dm_config_lock);
+    ReleaseSRWLockExclusive(&config_lock);
     return ok;
 }
 
@@ -79,7 +79,7 @@ void say_converted(int was, bool ok)
 
 } // namespace
 
-bool dm_config_get(const char *key, char *out, size_t size)
+bool config_get(const char *key, char *out, size_t size)
 {
     if (!core_api || size == 0)
         return false;
@@ -101,7 +101,7 @@ bool dm_config_get(const char *key, char *out, size_t size)
     return out[0] != 0;
 }
 
-bool dm_config_set(const char *key, const char *value)
+bool config_set(const char *key, const char *value)
 {
     if (!core_api)
         return false;
@@ -113,7 +113,7 @@ bool dm_config_set(const char *key, const char *value)
     return ok;
 }
 
-bool dm_config_store_utf8()
+bool config_store_utf8()
 {
     if (!core_api)
         return false;

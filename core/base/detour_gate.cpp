@@ -14,7 +14,7 @@ void render_gate_share()
 {
     char name[64];
     snprintf(name, sizeof name, RENDER_GATE_NAME, (unsigned long)GetCurrentProcessId());
-    if (detour_gate *shared = (detour_gate *)dm_section_map(name, sizeof(detour_gate)))
+    if (detour_gate *shared = (detour_gate *)section_map(name, sizeof(detour_gate)))
         render_gate = shared;
 }
 

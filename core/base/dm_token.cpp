@@ -3,7 +3,7 @@
 
 static const char token_alphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz_";
 
-bool dm_token_from_text(const char *text, uint64_t *out)
+bool token_from_text(const char *text, uint64_t *out)
 {
     size_t n = strlen(text);
     if (n > 12)
@@ -19,7 +19,7 @@ bool dm_token_from_text(const char *text, uint64_t *out)
     return true;
 }
 
-bool dm_token_to_text(uint64_t token, char *out, size_t size)
+bool token_to_text(uint64_t token, char *out, size_t size)
 {
     if (size == 0)
         return false;

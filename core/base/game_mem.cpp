@@ -16,7 +16,7 @@ uint64_t game_va(uint64_t address) { return address - game_base + GAME_PREFERRED
 uint64_t game_from_va(uint64_t va) { return game_base - GAME_PREFERRED_BASE + va; }
 uint64_t game_addr(uint32_t offset) { return game_base + offset; }
 
-bool dm_probe_read(uint64_t address, size_t size)
+bool probe_read(uint64_t address, size_t size)
 {
     if (size == 0)
         return true;
@@ -65,19 +65,19 @@ template <typename T> bool safe_read(uint64_t address, T *out)
 
 } // namespace
 
-bool dm_safe_read_u8(uint64_t address, uint8_t *out) { return safe_read(address, out); }
-bool dm_safe_read_u64(uint64_t address, uint64_t *out) { return safe_read(address, out); }
+bool safe_read_u8(uint64_t address, uint8_t *out) { return safe_read(address, out); }
+bool safe_read_u64(uint64_t address, uint64_t *out) { return safe_read(address, out); }
 
 bool game_copy_guarded(void *out, uint64_t address, size_t size)
 {
-    return dm_probe_read(address, size) && guarded_copy(out, address, size);
+    return probe_read(address, size) && guarded_copy(out, address, size);
 }
 
 uint64_t game_take(game_taken *taken, uint64_t pointer, size_t size)
 {
     if (pointer != taken->pointer || !pointer) {
         taken->pointer = pointer;
-        taken->readable = pointer && dm_probe_read(pointer, size);
+        taken->readable = pointer && probe_read(pointer, size);
     }
     return taken->readable ? pointer : 0;
 }
@@ -105,7 +105,7 @@ bool game_read_guarded_text(uint64_t address, char *out, size_t size)
             break;
     }
     out[have] = 0;
-    return have > 0 || dm_probe_read(address, 1);
+    return have > 0 || probe_read(address, 1);
 }
 
 void game_render_word_set(game_render_word *w, uint64_t manager)
@@ -202,22 +202,22 @@ bool game_class_reaches(uint64_t class_object, uint64_t target)
 bool game_is_trailer_actor(uint64_t object)
 {
     uint64_t vtable = 0;
-    if (!object || !dm_probe_read(object, GAME_TRAILER_ACTOR_SIZE) || !game_read_guarded(object, &vtable) ||
+    if (!object || !probe_read(object, GAME_TRAILER_ACTOR_SIZE) || !game_read_guarded(object, &vtable) ||
         vtable != game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE))
         return false;
     return game_object_class(object) == game_addr(GAME_OFF_TRAILER_ACTOR_CLASS);
 }
 
-void dm_game_take_ref(uint64_t object)
+void game_take_ref(uint64_t object)
 {
     volatile LONG *word = (volatile LONG *)(uintptr_t)(object + GAME_REF_WORD);
     InterlockedOr(word, (LONG)GAME_REF_CORE_FLAG);
     InterlockedIncrement(word);
 }
 
-void dm_game_add_ref(uint64_t object) { InterlockedIncrement((volatile LONG *)(uintptr_t)(object + GAME_REF_WORD)); }
+void game_add_ref(uint64_t object) { InterlockedIncrement((volatile LONG *)(uintptr_t)(object + GAME_REF_WORD)); }
 
-void dm_game_release(uint64_t object)
+void game_release(uint64_t object)
 {
     game_vslot<void (*)(uint64_t)>(object, GAME_VSLOT_RELEASE)(object);
     LONG now = InterlockedDecrement((volatile LONG *)(uintptr_t)(object + GAME_REF_WORD));
@@ -280,7 +280,7 @@ int game_object_placement(uint64_t object, placement *out)
     return GAME_PLACEMENT_OK;
 }
 
-bool dm_local_truck_placement(placement *out)
+bool local_truck_placement(placement *out)
 {
     uint64_t truck = game_local_truck();
     memset(out, 0, sizeof *out);

@@ -77,13 +77,13 @@ void game_build_report();
 
 /* True when every byte of [address, address + size) lies in committed pages
  * that are readable and neither PAGE_NOACCESS nor PAGE_GUARD. Touches nothing. */
-bool dm_probe_read(uint64_t address, size_t size);
+bool probe_read(uint64_t address, size_t size);
 
 /* Copies under a structured-exception guard; a fault returns false and leaves
  * out unwritten. No probe is made first, so a guard page is touched: the
  * probed family below is the one for game memory. */
-bool dm_safe_read_u8(uint64_t address, uint8_t *out);
-bool dm_safe_read_u64(uint64_t address, uint64_t *out);
+bool safe_read_u8(uint64_t address, uint8_t *out);
+bool safe_read_u64(uint64_t address, uint64_t *out);
 
 /* The probed and guarded read family, for every read of game memory: the
  * bytes are probed first (so a guard page is never touched), then copied
@@ -150,7 +150,7 @@ const char *game_class_name(uint64_t class_object, char *out, size_t size);
  * guarded and the call made under the guard (a fault fills last_fault); 0
  * when unreadable or faulted. */
 #define GAME_VSLOT_GET_CLASS 5
-#define GAME_VSLOT_RELEASE 1      /* the slot dm_game_release calls before it drops the count */
+#define GAME_VSLOT_RELEASE 1      /* the slot game_release calls before it drops the count */
 #define GAME_CLASS_PARENT 0x18u   /* class + this: u64 parent class */
 #define GAME_CLASS_CHAIN_MAX 16   /* classes looked at: the class and 15 parents */
 uint64_t game_object_class(uint64_t object);
@@ -160,12 +160,12 @@ bool game_class_reaches(uint64_t class_object, uint64_t target);
 bool game_is_trailer_actor(uint64_t object);
 
 /* The first reference the core takes on an object it made: flag, then +1. */
-void dm_game_take_ref(uint64_t object);
+void game_take_ref(uint64_t object);
 /* One more reference without the flag: +1. */
-void dm_game_add_ref(uint64_t object);
+void game_add_ref(uint64_t object);
 /* Virtual slot 1, then -1 on the reference word; count 0 goes to the game's
  * destroy function. */
-void dm_game_release(uint64_t object);
+void game_release(uint64_t object);
 
 /* A new unit of the class whose record is at the given game VA, or 0. */
 uint64_t game_create_unit(uint64_t class_record_va);
@@ -185,5 +185,5 @@ int game_object_placement(uint64_t object, placement *out);
  * is taken and read under the guard; 0 at a null or unreadable link. */
 uint64_t game_player_block_guarded();
 uint64_t game_local_truck();
-bool dm_local_truck_placement(placement *out);
+bool local_truck_placement(placement *out);
 void log_placement(const char *label, const placement *p);

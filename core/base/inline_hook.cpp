@@ -4,7 +4,7 @@
 //   the absolute jump
 //   patching a prologue   one locked 16-byte compare-exchange over the head
 //   hook_install_inline
-//   dm_hook_remove        bytes back, bounded drain; the trampoline stays
+//   hook_remove        bytes back, bounded drain; the trampoline stays
 #include "base/inline_hook.h"
 #include <string.h>
 #include "base/core.h"
@@ -82,7 +82,7 @@ uint64_t hook_install_inline(inline_hook *h, uint64_t target, const uint8_t *exp
 {
     if (h->target || length < HOOK_LENGTH_MIN || length > HOOK_LENGTH_MAX)
         return 0;
-    if (target % head_size != 0 || !dm_probe_read(target, length) ||
+    if (target % head_size != 0 || !probe_read(target, length) ||
         memcmp((const void *)(uintptr_t)target, expected, length) != 0)
         return 0;
     // What the trampoline must hold: the routine's bytes, then the jump back.
@@ -118,16 +118,16 @@ uint64_t hook_install_inline(inline_hook *h, uint64_t target, const uint8_t *exp
     return h->trampoline;
 }
 
-/* ---- dm_hook_remove ---- */
+/* ---- hook_remove ---- */
 
-bool dm_hook_remove(inline_hook *h, detour_gate *gate, const char *name)
+bool hook_remove(inline_hook *h, detour_gate *gate, const char *name)
 {
     if (!h->target)
         return true;
     // What install wrote: the jump (its destination read back) and the filler.
     uint8_t ours[HOOK_LENGTH_MAX];
     uint64_t detour = 0;
-    bool readable = dm_probe_read(h->target, (size_t)h->length);
+    bool readable = probe_read(h->target, (size_t)h->length);
     if (readable)
         memcpy(&detour, (const void *)(uintptr_t)(h->target + 6), 8);
     write_jump(ours, detour);

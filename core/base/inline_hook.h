@@ -60,4 +60,4 @@ uint64_t hook_install_inline(inline_hook *h, uint64_t target, const uint8_t *exp
  * gate; when one is still running then, or our jump is no longer there,
  * logs a line naming the hook and returns false. */
 #define HOOK_DRAIN_MS 1000
-bool dm_hook_remove(inline_hook *h, detour_gate *gate, const char *name);
+bool hook_remove(inline_hook *h, detour_gate *gate, const char *name);

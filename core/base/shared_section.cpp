@@ -2,7 +2,7 @@
 //
 // Index
 //   the views     who mapped the section, and which views may go
-//   mapping       dm_section_map
+//   mapping       section_map
 #include <windows.h>
 #include <stdint.h>
 #include "base/shared_section.h"
@@ -106,7 +106,7 @@ void note_view(section_views *v, legacy_holder *legacy, HANDLE h, void *view)
 
 /* ---- mapping ---- */
 
-void *dm_section_map(const char *name, size_t size)
+void *section_map(const char *name, size_t size)
 {
     // Opens an existing section of that name as well; a view larger than an
     // existing section is refused by MapViewOfFile.

@@ -14,4 +14,4 @@
 /* The view of the section called `name` (the caller formats the process id
  * into it), `size` bytes, read-write; null when it cannot be created or
  * mapped. A new section reads as zeros. */
-void *dm_section_map(const char *name, size_t size);
+void *section_map(const char *name, size_t size);

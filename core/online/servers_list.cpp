@@ -250,7 +250,7 @@ void servers_fetch_list()
     servers_publish();
 
     char source[512] = "";
-    if (!dm_config_get("server_list", source, sizeof source))
+    if (!config_get("server_list", source, sizeof source))
         source[0] = 0;
     bool configured = source[0] != 0;
     if (!configured && !list_path(source, sizeof source, "servers.json"))

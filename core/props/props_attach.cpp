@@ -63,7 +63,7 @@ uint64_t props_attach_target_model(const prop_record *r)
         return 0;
     if (!props_our_player(r->attach_player)) {
         void *out = nullptr;
-        void *v = dm_player_vehicle(r->attach_player, part == PROP_PART_TRAILER, &out);
+        void *v = player_vehicle(r->attach_player, part == PROP_PART_TRAILER, &out);
         if (v)
             return vehicle_part_model((uint64_t)(uintptr_t)v, part);
         // A convoy vehicle is one model and carries no trailer part.
@@ -82,7 +82,7 @@ uint64_t props_attach_target_model(const prop_record *r)
 static bool read_source_placement(const prop_record *r, placement *out)
 {
     if (!props_our_player(r->attach_player) && r->attach_part != PROP_PART_TRAILER &&
-        dm_remote_rv_pose(r->attach_player, out))
+        remote_rv_pose(r->attach_player, out))
         return true;
     uint64_t m = props_attach_target_model(r);
     return m && props_game_world_placement(m, out);
@@ -95,14 +95,14 @@ static uint64_t carrying_vehicle(const prop_record *r)
         return block ? game_u64_guarded(block + GAME_PLAYER_LOCAL_TRUCK) : 0;
     }
     void *out = nullptr;
-    return (uint64_t)(uintptr_t)dm_player_vehicle(r->attach_player, false, &out);
+    return (uint64_t)(uintptr_t)player_vehicle(r->attach_player, false, &out);
 }
 
 /* A word that cannot be read after the probe counts as 0 (no lights on). */
 static bool read_carrier_light_word(const prop_record *r, uint32_t *word)
 {
     uint64_t vehicle = carrying_vehicle(r);
-    if (!vehicle || !dm_probe_read(vehicle, actor_off::lights + 4))
+    if (!vehicle || !probe_read(vehicle, actor_off::lights + 4))
         return false;
     *word = game_u32_guarded(vehicle + actor_off::lights);
     return true;

@@ -41,7 +41,7 @@ bool is_scene(uint64_t p)
 uint64_t props_physics_server()
 {
     uint64_t ctrl = game_ctrl_guarded(), server = 0;
-    if (!ctrl || !game_read_guarded(ctrl + CTRL_PHYSICS_SERVER, &server) || !server || !dm_probe_read(server, 8))
+    if (!ctrl || !game_read_guarded(ctrl + CTRL_PHYSICS_SERVER, &server) || !server || !probe_read(server, 8))
         return 0;
     return server;
 }
@@ -50,7 +50,7 @@ uint64_t props_physics_scene()
 {
     uint64_t ctrl = game_ctrl_guarded();
     uint64_t server = ctrl ? game_u64_guarded(ctrl + CTRL_PHYSICS_SERVER) : 0;
-    if (!server || !dm_probe_read(server, 1024))
+    if (!server || !probe_read(server, 1024))
         return 0;
     // The cache holds while its scene still carries the scene table.
     if (server == cached_server && cached_scene && is_scene(cached_scene))
@@ -58,7 +58,7 @@ uint64_t props_physics_scene()
     cached_scene = cached_server = 0;
     for (size_t off = 8; off < 1024; off += 8) {
         uint64_t p = game_u64_guarded(server + off);
-        if (!p || !dm_probe_read(p, 8))
+        if (!p || !probe_read(p, 8))
             continue;
         if (is_scene(p)) {
             props_log("[props] physics scene %p at server+0x%zx", (void *)(uintptr_t)p, off);
@@ -90,7 +90,7 @@ bool props_create_collision(prop_record *r)
         return true;
     uint64_t server = props_physics_server(), ctrl = game_ctrl_guarded();
     uint64_t scene = ctrl ? game_u64_guarded(ctrl + CTRL_COLLISION_SCENE) : 0;
-    if (!server || !scene || !dm_probe_read(scene, 8)) {
+    if (!server || !scene || !probe_read(scene, 8)) {
         props_log("[props] #%u collision: no physics server/scene", r->local_id);
         return false;
     }
@@ -102,7 +102,7 @@ bool props_create_collision(prop_record *r)
     // The load reads the manager's list: a missing or freed manager would
     // fault inside the game and switch collision off for every prop.
     uint64_t manager = game_u64_guarded(game_addr(GAME_OFF_RESOURCE_MANAGER));
-    if (!manager || !dm_probe_read(manager, RESOURCE_MANAGER_LIST + 8)) {
+    if (!manager || !probe_read(manager, RESOURCE_MANAGER_LIST + 8)) {
         props_log("[props] #%u collision: no readable resource manager", r->local_id);
         return false;
     }
@@ -116,7 +116,7 @@ bool props_create_collision(prop_record *r)
         typedef uint64_t (*resource_load_fn)(uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t);
         uint64_t res = game_fn<resource_load_fn>(GAME_OFF_RESOURCE_LOAD)(
             manager + RESOURCE_MANAGER_LIST, 1, (uint64_t)(uintptr_t)&path, game_addr(GAME_OFF_COLLISION_KIND), 0, 0);
-        uint64_t data = res && dm_probe_read(res, 88) ? *(const uint64_t *)(uintptr_t)(res + RESOURCE_DATA) : 0;
+        uint64_t data = res && probe_read(res, 88) ? *(const uint64_t *)(uintptr_t)(res + RESOURCE_DATA) : 0;
         if (!data) {
             result = COLLISION_NO_DATA;
             return;

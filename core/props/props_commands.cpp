@@ -98,7 +98,7 @@ void props_cmd_spawn(const char *rest)
         return;
     }
     uint64_t look = 0, variant = 0;
-    if (!dm_token_from_text(a.look, &look) || !dm_token_from_text(a.variant, &variant) || !look || !variant) {
+    if (!token_from_text(a.look, &look) || !token_from_text(a.variant, &variant) || !look || !variant) {
         props_log("[props] look/variant must be tokens (a-z0-9_, max 12)");
         return;
     }
@@ -338,7 +338,7 @@ void props_cmd_bounds(const char *rest)
     if (!r)
         return;
     uint64_t t = game_u64_guarded(r->model + MODEL_BOX_DESCRIPTOR);
-    uint64_t box = t && dm_probe_read(t, 32) ? game_u64_guarded(t + 0x18) : 0;
+    uint64_t box = t && probe_read(t, 32) ? game_u64_guarded(t + 0x18) : 0;
     float f[24];
     if (!box || !game_copy_guarded(f, box, sizeof f)) {
         props_log("[props] bounds: unreadable (t %p)", (void *)(uintptr_t)t);

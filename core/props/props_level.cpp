@@ -90,15 +90,15 @@ bool props_ground_probe(double pos[3], double *previous_y) { return probe(pos, p
 
 bool props_part_bounds(uint64_t model, float min[3], float max[3])
 {
-    if (!model || !dm_probe_read(model, 296))
+    if (!model || !probe_read(model, 296))
         return false;
     uint64_t desc = game_u64_guarded(model + MODEL_BOX_DESCRIPTOR);
-    if (!desc || !dm_probe_read(desc, 32))
+    if (!desc || !probe_read(desc, 32))
         return false;
     uint64_t box = game_u64_guarded(desc + 0x18);
     if (!box || !game_copy_guarded(min, box + 0x30, 12) || !game_copy_guarded(max, box + 0x3C, 12))
         return false;
-    return dm_probe_read(box, 72) && props_box_valid(min, max);
+    return probe_read(box, 72) && props_box_valid(min, max);
 }
 
 /* ---- ground ---- */
@@ -211,7 +211,7 @@ bool props_fit_on_part(const prop_record *r, uint64_t part_model, const placemen
 bool props_truck_offset(double ahead, double right, double up, double out[3], float q[4])
 {
     placement t;
-    if (!dm_local_truck_placement(&t)) {
+    if (!local_truck_placement(&t)) {
         props_log("[props] no local truck placement (load a profile first)");
         return false;
     }

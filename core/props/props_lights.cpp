@@ -30,7 +30,7 @@ bool hookup_list(uint64_t model, uint64_t *list, uint64_t *count)
 {
     *list = game_u64_guarded(model + MODEL_HOOKUPS);
     *count = game_u64_guarded(model + MODEL_HOOKUP_COUNT);
-    return *list && *count <= HOOKUPS_MAX && dm_probe_read(*list, *count * 8);
+    return *list && *count <= HOOKUPS_MAX && probe_read(*list, *count * 8);
 }
 
 /* The game's inline list: its table, a pointer to its own slot, size 0,

@@ -69,10 +69,10 @@ bool props_game_file_exists(const char *path)
 {
     uint64_t count = game_u64_guarded(game_addr(GAME_OFF_FILES_COUNT));
     uint64_t files = game_u64_guarded(game_addr(GAME_OFF_FILES));
-    if (count <= FILES_INTERFACE_ENTRY || !files || !dm_probe_read(files, 8 * (FILES_INTERFACE_ENTRY + 1)))
+    if (count <= FILES_INTERFACE_ENTRY || !files || !probe_read(files, 8 * (FILES_INTERFACE_ENTRY + 1)))
         return false;
     uint64_t iface = game_u64_guarded(files + 8 * FILES_INTERFACE_ENTRY), vt = 0;
-    if (!iface || !game_read_guarded(iface, &vt) || !vt || !dm_probe_read(game_vslot_entry(vt, FILES_SLOT_EXISTS), 8))
+    if (!iface || !game_read_guarded(iface, &vt) || !vt || !probe_read(game_vslot_entry(vt, FILES_SLOT_EXISTS), 8))
         return false;
     volatile uint8_t answer = 0;
     const char *p = path;
@@ -124,11 +124,11 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
         }
         if (*(const uint64_t *)(uintptr_t)made != game_addr(GAME_OFF_MODEL_VTABLE)) {
             outcome = SPAWN_FOREIGN; // not a model object: our reference taken and dropped lets the game free it
-            dm_game_take_ref(made);
-            dm_game_release(made);
+            game_take_ref(made);
+            game_release(made);
             return;
         }
-        dm_game_take_ref(made);
+        game_take_ref(made);
         model = made;
         // From here a fault leaves the model in a queued record for the normal release.
         r->model = made;
@@ -178,8 +178,8 @@ prop_record *props_spawn_model(const char *path, uint64_t look, uint64_t variant
         return nullptr;
     case SPAWN_NO_DESCRIPTOR: {
         char lt[DM_TOKEN_TEXT_SIZE], vt[DM_TOKEN_TEXT_SIZE];
-        dm_token_to_text(look, lt, sizeof lt);
-        dm_token_to_text(variant, vt, sizeof vt);
+        token_to_text(look, lt, sizeof lt);
+        token_to_text(variant, vt, sizeof vt);
         props_log("[props] missing model descriptor: %s (look %s, variant %s); released", shown, lt, vt);
         return nullptr;
     }
@@ -306,10 +306,10 @@ prop_record *props_find_first_word(const char *rest, char id[16])
 
 uint64_t props_model_from_slot(uint64_t object, uint32_t offset)
 {
-    if (!object || !dm_probe_read(object, VEHICLE_SLOT_OBJECT_SIZE))
+    if (!object || !probe_read(object, VEHICLE_SLOT_OBJECT_SIZE))
         return 0;
     uint64_t list = game_u64_guarded(object + offset), count = game_u64_guarded(object + offset + 8);
-    if (count < 1 || count > 64 || !list || !dm_probe_read(list, count * 8))
+    if (count < 1 || count > 64 || !list || !probe_read(list, count * 8))
         return 0;
     uint64_t first = game_u64_guarded(list);
     return props_model_ok(first) ? first : 0;

@@ -88,7 +88,7 @@ void props_queue(prop_record *r)
 bool props_model_ok(uint64_t model)
 {
     uint64_t vt = 0;
-    return model && dm_probe_read(model, MODEL_SIZE) && game_read_guarded(model, &vt) &&
+    return model && probe_read(model, MODEL_SIZE) && game_read_guarded(model, &vt) &&
            vt == game_addr(GAME_OFF_MODEL_VTABLE);
 }
 
@@ -133,7 +133,7 @@ int props_live_count()
 void props_model_release(uint64_t model)
 {
     if (props_model_ok(model))
-        dm_guarded([&] { dm_game_release(model); });
+        dm_guarded([&] { game_release(model); });
 }
 
 static void release_record(prop_record *r)
@@ -152,7 +152,7 @@ void props_init(const dm_host_api *api)
     props_api = api;
     char name[64];
     snprintf(name, sizeof name, PROPS_SECTION_NAME, PROPS_VERSION, (unsigned long)GetCurrentProcessId());
-    props_block = (props_state_block *)dm_section_map(name, sizeof(props_state_block));
+    props_block = (props_state_block *)section_map(name, sizeof(props_state_block));
     if (!props_block) {
         props_log("[props] shared memory failed; props won't survive a reload");
         props_block = &fallback_block;

@@ -105,7 +105,7 @@ void auto_connect_env_install()
     env.config_server = env_config_server;
     env.auto_connect_resume = env_resume;
     env.auto_connect_pause = env_pause;
-    env.remote_gone = dm_remote_gone;
-    env.slot_status = dm_remote_slot_status;
+    env.remote_gone = remote_gone;
+    env.slot_status = remote_slot_status;
     net_set_command_env(&env);
 }

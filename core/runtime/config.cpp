@@ -67,7 +67,7 @@ void config_load()
     bool utf16 = f.encoding == CONFIG_UTF16LE || f.encoding == CONFIG_UTF16BE;
     config_file_free(&f);
     if (utf16)
-        dm_config_store_utf8();
+        config_store_utf8();
     if (core_config.sync_given)
         net_set_interp_mode(core_config.sync);
     update_configure(core_config.update_url, core_config.auto_update);

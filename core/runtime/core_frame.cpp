@@ -47,14 +47,14 @@ void start_step(const dm_frame_info *info)
     reload_blocks_frame();
 }
 
-void rv_restore_step(const dm_frame_info *) { dm_rv_restore_after_reload(); }
+void rv_restore_step(const dm_frame_info *) { rv_restore_after_reload(); }
 
 uint32_t trailer_builds_seen;
 
 void tick_spawn_step(const dm_frame_info *info)
 {
-    dm_spawn_tick(info);
-    uint32_t builds = dm_spawn_trailer_builds();
+    spawn_tick(info);
+    uint32_t builds = spawn_trailer_builds();
     if (builds != trailer_builds_seen) {
         trailer_builds_seen = builds;
         hook_reset_trailer_faults(); // a new trailer is drawn again
@@ -65,7 +65,7 @@ void props_step(const dm_frame_info *info) { props_want_draw = props_tick(info);
 
 void watch_step(const dm_frame_info *info)
 {
-    dm_watch_tick();
+    watch_tick();
     memrec_sample(info->seconds);
 }
 
@@ -75,7 +75,7 @@ bool write_state_due(const dm_frame_info *info) { return info->seconds >= next_s
 void write_state_step(const dm_frame_info *info)
 {
     next_state_time = info->seconds + 0.25;
-    state_files_publish(info, dm_spawn_state_value());
+    state_files_publish(info, spawn_state_value());
 }
 
 // Due every 0.2 s, when the worker is asked to take cmd.txt, and in every
@@ -93,10 +93,10 @@ void poll_commands_step(const dm_frame_info *info)
     }
     char line[256];
     while (state_files_next_line(line, sizeof line))
-        dm_cmd_run(line, info);
+        cmd_run(line, info);
 }
 
-void ui_step(const dm_frame_info *info) { dm_ui_game_tick(info, dm_cmd_run); }
+void ui_step(const dm_frame_info *info) { ui_game_tick(info, cmd_run); }
 
 // The one place the draw hook is decided on, after the commands of this
 // frame (the cmd.txt lines and the UI's): it goes in when not in yet and a
@@ -159,13 +159,13 @@ const frame_step frame_steps[] = {
     { "clock", nullptr, clock_sync_tick },
     { "traffic", nullptr, traffic_tick },
     { "tick_spawn", nullptr, tick_spawn_step },
-    { "rv", nullptr, dm_rv_tick },
+    { "rv", nullptr, rv_tick },
     { "props", nullptr, props_step },
     { "watch", nullptr, watch_step },
     { "stats", nullptr, stats_step },
     { "write_state", write_state_due, write_state_step },
     { "poll_commands", poll_commands_due, poll_commands_step },
-    { "nametags", nullptr, dm_view_snapshot_update },
+    { "nametags", nullptr, view_snapshot_update },
     { "ui", nullptr, ui_step },
     { "draw_hook", nullptr, draw_hook_step },
     { "update", nullptr, update_step },
@@ -211,7 +211,7 @@ void core_frame_reset()
     notice_shadow = notice_trailer_draw = notice_trailer_shadow = false;
     next_stats_time = 0;
     stats_last_draws = 0;
-    trailer_builds_seen = dm_spawn_trailer_builds();
+    trailer_builds_seen = spawn_trailer_builds();
 }
 
 void core_frame(const dm_frame_info *info)

@@ -111,16 +111,16 @@ static void core_start(const dm_host_api *api)
     config_load();
     render_gate_share(); // before any hook: the detours of an earlier core count in it too
     reload_blocks_map();
-    dm_rv_section_map();
-    dm_restore_after_reload();
+    rv_section_map();
+    restore_after_reload();
     draw_hook_decide(); // the old core drew: the hook is back before the first frame
 
     props_init(api);
     traffic_init(api);
     job_init(api);
     damage_init(api);
-    dm_ui_init(api);
-    dm_nametags_init(api);
+    ui_init(api);
+    nametags_init(api);
     update_init(api);
     state_files_start(api->base_dir);
 
@@ -162,7 +162,7 @@ long frame_fault_filter(EXCEPTION_POINTERS *pointers, void *)
     void *data = rec->NumberParameters >= 2 ? (void *)rec->ExceptionInformation[1] : nullptr;
     core_log("[core] FRAME FAULT 0x%08lx in '%s' at %s+0x%llx, data addr %p (veh %p, trl %p, sp %d)",
              rec->ExceptionCode, core_frame_step, name, (unsigned long long)offset, data,
-             dm_spawn_vehicle_ptr(), dm_spawn_trailer_ptr(), dm_spawn_state_value());
+             spawn_vehicle_ptr(), spawn_trailer_ptr(), spawn_state_value());
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -177,7 +177,7 @@ extern "C" __declspec(dllexport) void dm_core_frame(const dm_frame_info *info)
 
 extern "C" __declspec(dllexport) void dm_core_ui(const dm_ui_frame_args *args)
 {
-    export_guarded(ui_guard, [args] { dm_ui_run(args); });
+    export_guarded(ui_guard, [args] { ui_run(args); });
 }
 
 /* ---- dm_core_exit ---- */
@@ -195,12 +195,12 @@ extern "C" __declspec(dllexport) void dm_core_exit(void)
 static void core_stop()
 {
     update_shutdown();
-    dm_nametags_shutdown();
-    dm_ui_shutdown();
+    nametags_shutdown();
+    ui_shutdown();
     state_files_stop(true); // lines taken and not run are left for the next core
 
     reload_blocks_write();
-    dm_rv_save_slots();
+    rv_save_slots();
 
     if (core_exiting && net_is_open())
         net_disconnect(true); // the game closes: the server hears the leave (a reload never sends one)
@@ -215,12 +215,12 @@ static void core_stop()
     traffic_shutdown();
     job_unhook();
 
-    if (dm_spawn_state_value() != SPAWN_NONE)
-        core_log("[core] leaving spawned vehicle %p in the world", dm_spawn_vehicle_ptr());
-    if (dm_spawn_trailer_state_value() != SPAWN_NONE)
-        core_log("[core] leaving trailer %p in the world", dm_spawn_trailer_ptr());
+    if (spawn_state_value() != SPAWN_NONE)
+        core_log("[core] leaving spawned vehicle %p in the world", spawn_vehicle_ptr());
+    if (spawn_trailer_state_value() != SPAWN_NONE)
+        core_log("[core] leaving trailer %p in the world", spawn_trailer_ptr());
     for (int i = 0; i < DM_RV_SLOTS; i++) {
-        void *netobj = dm_rv_slot_netobj(i);
+        void *netobj = rv_slot_netobj(i);
         if (netobj)
             core_log("[core] leaving native rv[%d] netobj %p in the world (the next core picks it up)",
                      i, netobj);

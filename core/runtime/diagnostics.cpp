@@ -52,7 +52,7 @@ void memrec_fill(uint8_t *out, uint64_t from, uint32_t size)
             } else {
                 region_lo = (uint64_t)(uintptr_t)mbi.BaseAddress;
                 region_hi = region_lo + mbi.RegionSize;
-                region_ok = dm_probe_read(a, 1);
+                region_ok = probe_read(a, 1);
             }
         }
         return region_ok;
@@ -193,7 +193,7 @@ void cmd_watch(bool on)
     core_log(on ? "[core] watch on" : "[core] watch off");
 }
 
-void dm_watch_tick()
+void watch_tick()
 {
     if (!watch_on || !game_build_ok())
         return;
@@ -259,6 +259,6 @@ void cmd_cmp()
     uint64_t truck = game_local_truck();
     if (truck)
         log_vehicle_debug("local", truck);
-    if (dm_spawn_state_value() == SPAWN_SPAWNED)
-        log_vehicle_debug("ours ", (uint64_t)(uintptr_t)dm_spawn_vehicle_ptr());
+    if (spawn_state_value() == SPAWN_SPAWNED)
+        log_vehicle_debug("ours ", (uint64_t)(uintptr_t)spawn_vehicle_ptr());
 }

@@ -13,5 +13,5 @@ void cmd_cmp();
 void log_vehicle_debug(const char *label, uint64_t vehicle);
 
 /* The "watch" step: the watch's change lines, then the recorder's sample. */
-void dm_watch_tick();
+void watch_tick();
 void memrec_sample(double now);

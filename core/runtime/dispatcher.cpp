@@ -1,4 +1,4 @@
-// dm_cmd_run: the core's one console, for cmd.txt lines and the UI's queued
+// cmd_run: the core's one console, for cmd.txt lines and the UI's queued
 // lines. Logs the line, finds the first matching row of the command table,
 // applies the game-build gate of the row, then runs its handler.
 //
@@ -24,19 +24,19 @@ namespace {
 
 void run_trailer_off()
 {
-    if (dm_spawn_trailer_state_value() == SPAWN_NONE)
+    if (spawn_trailer_state_value() == SPAWN_NONE)
         core_log("[core] trailer: none");
     else
-        dm_trailer_remove("trailer off");
+        trailer_remove("trailer off");
 }
 
 void run_rvinfo()
 {
     bool any = false;
     for (int slot = 0; slot < DM_RV_SLOTS; slot++)
-        if (dm_rv_slot_netobj(slot)) {
+        if (rv_slot_netobj(slot)) {
             any = true;
-            dm_rv_info(slot);
+            rv_info(slot);
         }
     if (!any)
         core_log("[core] rv: none");
@@ -85,8 +85,8 @@ const cmd_row cmd_rows[] = {
     { "memrec ", CMD_PREFIX, false, [](call c) { cmd_memrec(c.rest, c.info->seconds); } },
     { "model", CMD_WORD, false, [](call c) { run_model(c.rest); } },
     { "gps", CMD_WORD, false, [](call c) { gps_command(c.info, c.rest); } },
-    { "cam", CMD_WORD, false, [](call c) { dm_cam_command(c.rest); } },
-    { "nametags", CMD_WORD, false, [](call c) { dm_nametags_command(c.rest); } },
+    { "cam", CMD_WORD, false, [](call c) { cam_command(c.rest); } },
+    { "nametags", CMD_WORD, false, [](call c) { nametags_command(c.rest); } },
     { "job", CMD_WORD, false, [](call c) { job_command(c.rest, c.info); } },
     { "damage", CMD_EXACT, false, [](call) { damage_command(); } },
     { "repair", CMD_WORD, false, [](call c) { repair_command(c.rest); } },
@@ -116,11 +116,11 @@ const cmd_row cmd_rows[] = {
 };
 const int cmd_row_count = (int)(sizeof cmd_rows / sizeof cmd_rows[0]);
 
-int dm_cmd_run(const char *line, const dm_frame_info *info)
+int cmd_run(const char *line, const dm_frame_info *info)
 {
     core_log("[core] cmd: %s", line);
     const char *rest = nullptr;
-    const cmd_row *row = cmd_match(cmd_rows, cmd_row_count, line, dm_spawn_state_value() == SPAWN_SPAWNED, &rest);
+    const cmd_row *row = cmd_match(cmd_rows, cmd_row_count, line, spawn_state_value() == SPAWN_SPAWNED, &rest);
     // Another game build takes only the rows allowed there, and of the lines
     // no row takes only those of the families the refusal names (they then
     // are unknown, as on this build).

@@ -5,8 +5,8 @@
 //   game offsets and state
 //   what the detours read  the spawned vehicle's view, hook_set_spawn_view
 //   guarded object calls   the vehicle and trailer virtuals, the render word
-//   dm_shadow_strength
-//   the detours            hook_draw_detour, dm_shadow_detour
+//   shadow_strength
+//   the detours            hook_draw_detour, shadow_detour
 //   install and remove     hook_install_draw, hook_remove_all, ...
 //   commands               hook_shadows (shadow on|off)
 //
@@ -48,8 +48,8 @@ void count(volatile uint32_t *counter) { __atomic_add_fetch(counter, 1, __ATOMIC
 
 /* ---- what the detours read ---- */
 
-const hook_spawn_view vehicles_view = { dm_spawn_state_value, dm_spawn_vehicle_ptr, dm_spawn_trailer_state_value,
-                                        dm_spawn_trailer_ptr, dm_spawn_hidden };
+const hook_spawn_view vehicles_view = { spawn_state_value, spawn_vehicle_ptr, spawn_trailer_state_value,
+                                        spawn_trailer_ptr, spawn_hidden };
 const hook_spawn_view *spawn_view = &vehicles_view;
 
 const hook_spawn_view *view() { return __atomic_load_n(&spawn_view, __ATOMIC_ACQUIRE); }
@@ -99,9 +99,9 @@ void hook_set_spawn_view(const hook_spawn_view *v)
     __atomic_store_n(&spawn_view, v ? v : &vehicles_view, __ATOMIC_RELEASE);
 }
 
-/* ---- dm_shadow_strength ---- */
+/* ---- shadow_strength ---- */
 
-float dm_shadow_strength(uint64_t a1, uint64_t light)
+float shadow_strength(uint64_t a1, uint64_t light)
 {
     typedef int32_t (*light_test_fn)(uint64_t table, uint64_t light);
     int32_t casts = game_fn<light_test_fn>(GAME_OFF_SETTING_GETTER)(game_addr(hook_addr::light_table), light);
@@ -177,7 +177,7 @@ uint64_t shadow_body(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
     float s = -1.0f;
     if (!hook_stats.shadow_fault) {
         volatile float strength = -1.0f;
-        bool ok = dm_guarded([&] { strength = dm_shadow_strength(a1, a3); });
+        bool ok = dm_guarded([&] { strength = shadow_strength(a1, a3); });
         if (ok && strength >= 0)
             ok = shadow_object(vehicle, a2, a3, strength);
         if (!ok) {
@@ -205,7 +205,7 @@ uint64_t hook_draw_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
     return in_gate([&] { return draw_body(a1, a2, a3, a4); });
 }
 
-uint64_t dm_shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
+uint64_t shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
 {
     return in_gate([&] { return shadow_body(a1, a2, a3, a4); });
 }
@@ -231,7 +231,7 @@ void hook_install_draw()
     core_log("[core] draw hook installed at %p (trampoline %p)", (void *)(uintptr_t)draw_hook.target,
              (void *)(uintptr_t)draw);
     if (hook_install_inline(&shadow_hook, game_addr(hook_addr::shadow), shadow_prologue, sizeof shadow_prologue,
-                            (const void *)dm_shadow_detour)) {
+                            (const void *)shadow_detour)) {
         hook_stats.shadow_fault = 0;
         core_log("[core] shadow hook installed at %p", (void *)(uintptr_t)shadow_hook.target);
     } else {
@@ -239,8 +239,8 @@ void hook_install_draw()
     }
 }
 
-void hook_remove_shadow() { dm_hook_remove(&shadow_hook, render_gate, "shadow"); }
-void hook_remove_draw() { dm_hook_remove(&draw_hook, render_gate, "draw"); }
+void hook_remove_shadow() { hook_remove(&shadow_hook, render_gate, "shadow"); }
+void hook_remove_draw() { hook_remove(&draw_hook, render_gate, "draw"); }
 
 void hook_remove_all()
 {

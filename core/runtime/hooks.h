@@ -41,7 +41,7 @@ void hook_set_spawn_view(const hook_spawn_view *view);
 
 /* The game's routines while hooked; never called by the core. */
 uint64_t hook_draw_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4);
-uint64_t dm_shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4);
+uint64_t shadow_detour(uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4);
 /* The light strength of our shadows for the shadow context a1 and a light;
  * -1.0 when the light casts none. */
-float dm_shadow_strength(uint64_t a1, uint64_t light);
+float shadow_strength(uint64_t a1, uint64_t light);

@@ -22,7 +22,7 @@ void net_tick_step(const dm_frame_info *info)
     if (now >= next_sample_time) {
         next_sample_time = now + sample_period;
         if (net_recording_is_open() || net_is_open()) {
-            sampled = dm_net_sample_local(info, &pose);
+            sampled = net_sample_local(info, &pose);
             if (sampled && net_recording_is_open())
                 net_recording_write(now, &pose);
         }
@@ -31,6 +31,6 @@ void net_tick_step(const dm_frame_info *info)
     net_tick(now);
     if (net_is_open() && sampled)
         net_send_state(now, &pose);
-    if (dm_remote_glue_tick(now))
+    if (remote_glue_tick(now))
         draw_hook_ask(DRAW_HOOK_FOR_REMOTE_VEHICLE);
 }

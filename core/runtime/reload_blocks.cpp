@@ -6,7 +6,7 @@
 // Index
 //   the sections     reload_blocks_map
 //   writing          reload_blocks_frame, reload_blocks_write (dm_core_shutdown)
-//   core and trailer dm_restore_after_reload (dm_core_init), with the hidden
+//   core and trailer restore_after_reload (dm_core_init), with the hidden
 //                    flag from the net block
 //   net              reload_restore_net (the first frame)
 #include <windows.h>
@@ -26,8 +26,8 @@ namespace {
 
 /* Null while that block is off for this core build. */
 dm_core_state_block *core_block;
-dm_trailer_state_block *trailer_block;
-dm_net_state_block *net_block;
+trailer_state_block *trailer_block;
+net_state_block *net_block;
 /* game_ctrl as the last frame saw it (at init before the first frame). */
 uint64_t frame_ctrl;
 /* The core block said the old core drew and no frame has yet decided on the
@@ -38,7 +38,7 @@ template <typename T> T *map_block(const char *format)
 {
     char name[64];
     snprintf(name, sizeof name, format, (unsigned long)GetCurrentProcessId());
-    return (T *)dm_section_map(name, sizeof(T));
+    return (T *)section_map(name, sizeof(T));
 }
 
 } // namespace
@@ -49,8 +49,8 @@ void reload_blocks_map()
 {
     frame_ctrl = game_build_ok() ? game_ctrl_guarded() : 0;
     core_block = map_block<dm_core_state_block>(RELOAD_CORE_NAME);
-    trailer_block = map_block<dm_trailer_state_block>(RELOAD_TRAILER_NAME);
-    net_block = map_block<dm_net_state_block>(RELOAD_NET_NAME);
+    trailer_block = map_block<trailer_state_block>(RELOAD_TRAILER_NAME);
+    net_block = map_block<net_state_block>(RELOAD_NET_NAME);
 }
 
 /* ---- writing ---- */
@@ -75,14 +75,14 @@ void reload_blocks_write()
         b.drawing = (hook_draw_installed() && hook_drawing_enabled()) || drawing_undecided ? 1 : 0;
     }
     if (core_block && trailer_block) {
-        dm_trailer_state_block &t = *trailer_block;
+        trailer_state_block &t = *trailer_block;
         t.magic = RELOAD_TRAILER_MAGIC;
         t.version = RELOAD_VERSION;
         t.game_ctrl = ctrl;
         spawn_reload_save_trailer(&t);
     }
     if (net_block) {
-        dm_net_state_block &n = *net_block;
+        net_state_block &n = *net_block;
         memset(&n, 0, sizeof n);
         n.magic = RELOAD_NET_MAGIC;
         n.version = RELOAD_VERSION;
@@ -108,7 +108,7 @@ void reload_blocks_write()
 
 /* ---- core and trailer ---- */
 
-void dm_restore_after_reload()
+void restore_after_reload()
 {
     if (!core_block)
         return;
@@ -125,7 +125,7 @@ void dm_restore_after_reload()
         hidden_vehicle = net_block->vehicle;
     spawn_reload_restore(&b, ctrl, hidden_vehicle);
     if (trailer_block) {
-        dm_trailer_state_block &t = *trailer_block;
+        trailer_state_block &t = *trailer_block;
         if (t.magic == RELOAD_TRAILER_MAGIC && t.version == RELOAD_VERSION) {
             t.magic = 0;
             spawn_reload_restore_trailer(&t, ctrl);
@@ -144,7 +144,7 @@ void reload_restore_net(double now)
 {
     if (!net_block)
         return;
-    dm_net_state_block &n = *net_block;
+    net_state_block &n = *net_block;
     if (n.magic != RELOAD_NET_MAGIC || n.version != RELOAD_VERSION)
         return;
     n.magic = 0;

@@ -25,7 +25,7 @@
 #define RELOAD_NET_MAGIC 0x444D4E54u     /* "DMNT" */
 #define RELOAD_VERSION 1u
 
-typedef struct dm_net_state_block {
+typedef struct net_state_block {
     uint32_t magic, version;
     uint64_t game_ctrl;
     uint64_t vehicle;        /* the spawned vehicle when its state is 2, else 0 */
@@ -39,23 +39,23 @@ typedef struct dm_net_state_block {
     char name[33];
     uint8_t reserved;
     uint32_t nonce;
-} dm_net_state_block;
-static_assert(offsetof(dm_net_state_block, game_ctrl) == 8 && offsetof(dm_net_state_block, vehicle) == 16 &&
-                  offsetof(dm_net_state_block, connected) == 24 && offsetof(dm_net_state_block, hidden) == 28 &&
-                  offsetof(dm_net_state_block, remote_trailers) == 32 &&
-                  offsetof(dm_net_state_block, vehicle_player) == 36 &&
-                  offsetof(dm_net_state_block, trailer_player) == 38 && offsetof(dm_net_state_block, host) == 40 &&
-                  offsetof(dm_net_state_block, port) == 104 && offsetof(dm_net_state_block, name) == 106 &&
-                  offsetof(dm_net_state_block, reserved) == 139 && offsetof(dm_net_state_block, nonce) == 140 &&
-                  sizeof(dm_net_state_block) == 144,
+} net_state_block;
+static_assert(offsetof(net_state_block, game_ctrl) == 8 && offsetof(net_state_block, vehicle) == 16 &&
+                  offsetof(net_state_block, connected) == 24 && offsetof(net_state_block, hidden) == 28 &&
+                  offsetof(net_state_block, remote_trailers) == 32 &&
+                  offsetof(net_state_block, vehicle_player) == 36 &&
+                  offsetof(net_state_block, trailer_player) == 38 && offsetof(net_state_block, host) == 40 &&
+                  offsetof(net_state_block, port) == 104 && offsetof(net_state_block, name) == 106 &&
+                  offsetof(net_state_block, reserved) == 139 && offsetof(net_state_block, nonce) == 140 &&
+                  sizeof(net_state_block) == 144,
               "the net block's layout");
 
 /* dm_core_init: creates or opens the three sections (a section that cannot
  * be mapped leaves its block off, silently), then takes back the core and
- * trailer blocks (dm_restore_after_reload); drawing that was on asks for
+ * trailer blocks (restore_after_reload); drawing that was on asks for
  * the draw hook, which dm_core_init decides on at once (draw_hook_decide). */
 void reload_blocks_map();
-void dm_restore_after_reload();
+void restore_after_reload();
 /* Each frame: the profile the blocks are written for. */
 void reload_blocks_frame();
 /* dm_core_shutdown, before the sockets close and the hooks go. */

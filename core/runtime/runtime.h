@@ -36,7 +36,7 @@ void draw_hook_decide();
 void net_tick_step(const dm_frame_info *info);
 
 /* dispatcher.cpp */
-int dm_cmd_run(const char *line, const dm_frame_info *info);
+int cmd_run(const char *line, const dm_frame_info *info);
 /* The console's command rows in their match order (cmd_table.h). */
 extern const struct cmd_row cmd_rows[];
 extern const int cmd_row_count;

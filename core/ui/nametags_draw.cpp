@@ -26,22 +26,22 @@ namespace {
 volatile uint8_t tags_on = 1;
 volatile float tags_range = DM_TAGS_DEFAULT_RANGE;
 
-dm_view_snapshot draw_copy; /* render thread only */
+view_snapshot draw_copy; /* render thread only */
 
 } // namespace
 
-void dm_nametags_init(const dm_host_api *)
+void nametags_init(const dm_host_api *)
 {
     tags_on = 1;
     tags_range = DM_TAGS_DEFAULT_RANGE;
-    dm_view_reset();
-    dm_ui_add_draw_callback(dm_nametags_draw);
+    view_reset();
+    ui_add_draw_callback(nametags_draw);
 }
 
-void dm_nametags_shutdown() { dm_ui_remove_draw_callback(dm_nametags_draw); }
+void nametags_shutdown() { ui_remove_draw_callback(nametags_draw); }
 
-bool dm_nametags_enabled() { return tags_on != 0; }
-float dm_nametags_range() { return tags_range; }
+bool nametags_enabled() { return tags_on != 0; }
+float nametags_range() { return tags_range; }
 
 //-----------------------------------------------------------------------------
 // Drawing (render thread)
@@ -56,7 +56,7 @@ uint32_t colour_of(uint32_t rrggbb, int alpha)
 
 } // namespace
 
-void dm_draw_outlined_text(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour,
+void draw_outlined_text(ImDrawList *dl, ImFont *font, float size, float x, float y, uint32_t colour,
                            const char *text)
 {
     static const float around[8][2] = { { -1, -1 }, { -1, 0 }, { -1, 1 }, { 0, -1 },
@@ -67,37 +67,37 @@ void dm_draw_outlined_text(ImDrawList *dl, ImFont *font, float size, float x, fl
     dl->AddText(font, size, ImVec2(x, y), colour, text);
 }
 
-void dm_nametags_draw(const dm_ui_frame_args *args)
+void nametags_draw(const dm_ui_frame_args *args)
 {
-    if (!tags_on || !dm_view_snapshot_copy(&draw_copy) || !draw_copy.valid)
+    if (!tags_on || !view_snapshot_copy(&draw_copy) || !draw_copy.valid)
         return;
     ImDrawList *dl = ImGui::GetBackgroundDrawList();
     ImFont *font = ImGui::GetFont();
     float base = ImGui::GetFontSize();
     double range = tags_range;
-    const dm_cam_view *view = &draw_copy.view;
+    const cam_view *view = &draw_copy.view;
     int count = draw_copy.count < 0 ? 0 : draw_copy.count > DM_TAGS_MAX ? DM_TAGS_MAX : draw_copy.count;
     for (int i = 0; i < count; i++) {
-        const dm_tag_record *r = &draw_copy.tags[i];
+        const tag_record *r = &draw_copy.tags[i];
         float sx, sy, depth;
-        if (!dm_cam_project(view, r->anchor, args->width, args->height, &sx, &sy, &depth))
+        if (!cam_project(view, r->anchor, args->width, args->height, &sx, &sy, &depth))
             continue;
-        double dist = dm_cam_distance(view, r->anchor);
+        double dist = cam_distance(view, r->anchor);
         if (dist > range)
             continue;
         double t = dist / range;
-        int alpha = dm_tag_alpha(t);
-        float size = base * dm_tag_size_factor(t);
+        int alpha = tag_alpha(t);
+        float size = base * tag_size_factor(t);
         char prefix[DM_TAG_PREFIX_MAX];
-        dm_tag_prefix(r->tag, prefix);
+        tag_prefix(r->tag, prefix);
         float prefix_w = prefix[0] ? font->CalcTextSizeA(size, FLT_MAX, 0.0f, prefix).x : 0.0f;
         ImVec2 name_size = font->CalcTextSizeA(size, FLT_MAX, 0.0f, r->name);
         float left = floorf(sx - (prefix_w + name_size.x) / 2.0f);
         float top = floorf(sy - name_size.y);
         if (prefix[0])
-            dm_draw_outlined_text(dl, font, size, left, top, colour_of(r->tag_colour, alpha), prefix);
+            draw_outlined_text(dl, font, size, left, top, colour_of(r->tag_colour, alpha), prefix);
         uint32_t name_rgb = r->name_colour == DM_TAG_NAME_NONE ? 0xFFFFFF : r->name_colour;
-        dm_draw_outlined_text(dl, font, size, left + prefix_w, top, colour_of(name_rgb, alpha), r->name);
+        draw_outlined_text(dl, font, size, left + prefix_w, top, colour_of(name_rgb, alpha), r->name);
     }
 }
 
@@ -105,11 +105,11 @@ void dm_nametags_draw(const dm_ui_frame_args *args)
 // The nametags command
 //-----------------------------------------------------------------------------
 
-void dm_nametags_command(const char *rest)
+void nametags_command(const char *rest)
 {
     uint8_t on = tags_on;
     float range = tags_range;
-    if (!dm_nametags_parse(rest, &on, &range)) {
+    if (!nametags_parse(rest, &on, &range)) {
         core_log("[nametags] usage: nametags on|off|dist <m>");
         return;
     }
@@ -124,11 +124,11 @@ void dm_nametags_command(const char *rest)
 
 namespace {
 
-void dm_cam_dump(const char *text)
+void cam_dump(const char *text)
 {
     uint32_t length;
     uint64_t offsets[32];
-    int hops = dm_cam_dump_parse(text, &length, offsets, 32);
+    int hops = cam_dump_parse(text, &length, offsets, 32);
     uint64_t at = 0;
     if (hops > 0) {
         uint64_t ctrl = 0;
@@ -146,7 +146,7 @@ void dm_cam_dump(const char *text)
             at = next + offsets[i];
         }
     } else {
-        at = dm_cam_get_active();
+        at = cam_get_active();
         if (!at) {
             core_log("[cam] no camera (no profile loaded?)");
             return;
@@ -166,12 +166,12 @@ void dm_cam_dump(const char *text)
     }
 }
 
-void dm_cam_w2s_report()
+void cam_w2s_report()
 {
     const float w = 1920, h = 1080;
-    dm_cam_view view;
-    uint64_t camera = dm_cam_get_active();
-    if (!camera || !dm_cam_view_from(camera, &view)) {
+    cam_view view;
+    uint64_t camera = cam_get_active();
+    if (!camera || !cam_view_from(camera, &view)) {
         core_log("[cam] no camera / bad fov");
         return;
     }
@@ -185,18 +185,18 @@ void dm_cam_w2s_report()
             memset(&p, 0, sizeof p); // no answer: the world origin
         double world[3] = { placement_world_x(&p), p.y, placement_world_z(&p) };
         float sx, sy, depth;
-        bool seen = dm_cam_project(&view, world, w, h, &sx, &sy, &depth);
+        bool seen = cam_project(&view, world, w, h, &sx, &sy, &depth);
         core_log("[cam] our truck %.1f %.1f %.1f -> %s %.0f, %.0f (depth %.1f m, 1920x1080)", world[0], world[1],
                  world[2], seen ? "screen" : "BEHIND", (double)sx, (double)sy, (double)depth);
     }
-    static dm_view_snapshot s; // game thread only
-    if (!dm_view_snapshot_copy(&s))
+    static view_snapshot s; // game thread only
+    if (!view_snapshot_copy(&s))
         return;
     int count = s.count < 0 ? 0 : s.count > DM_TAGS_MAX ? DM_TAGS_MAX : s.count;
     for (int i = 0; i < count; i++) {
-        const dm_tag_record *r = &s.tags[i];
+        const tag_record *r = &s.tags[i];
         float sx, sy, depth;
-        bool seen = dm_cam_project(&view, r->anchor, w, h, &sx, &sy, &depth);
+        bool seen = cam_project(&view, r->anchor, w, h, &sx, &sy, &depth);
         core_log("[cam] tag %u '%s' [%s] -> %s %.0f, %.0f (depth %.1f m)", r->id, r->name, r->tag,
                  seen ? "screen" : "BEHIND", (double)sx, (double)sy, (double)depth);
     }
@@ -204,12 +204,12 @@ void dm_cam_w2s_report()
 
 } // namespace
 
-void dm_cam_command(const char *rest)
+void cam_command(const char *rest)
 {
     const char *after = nullptr;
-    switch (dm_cam_parse(rest, &after)) {
-    case DM_CAM_DUMP: dm_cam_dump(after); break;
-    case DM_CAM_W2S: dm_cam_w2s_report(); break;
+    switch (cam_parse(rest, &after)) {
+    case DM_CAM_DUMP: cam_dump(after); break;
+    case DM_CAM_W2S: cam_w2s_report(); break;
     default: core_log("[cam] usage: cam dump [len] [+off ...] | cam w2s"); break;
     }
 }

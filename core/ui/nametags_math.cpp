@@ -44,13 +44,13 @@ void quat_rotate_vector(const float q[4], const float v[3], float out[3])
         out[i] = v[i] + q[0] * t[i] + ut[i];
 }
 
-bool dm_cam_view_build(const dm_cam_fields *f, dm_cam_view *out)
+bool cam_view_build(const cam_fields *f, cam_view *out)
 {
     // Written as "inside" so that a field of view that is not a number fails too.
     if (!fov_in_range(f->fov_h) || !fov_in_range(f->fov_v))
         return false;
     static const float back[3] = { 0, 0, -1 }, right[3] = { 1, 0, 0 }, up[3] = { 0, 1, 0 };
-    dm_cam_view v;
+    cam_view v;
     v.pos[0] = f->sector_x * DM_CAM_SECTOR_SIZE + f->x;
     v.pos[1] = f->y;
     v.pos[2] = f->sector_z * DM_CAM_SECTOR_SIZE + f->z;
@@ -69,7 +69,7 @@ bool dm_cam_view_build(const dm_cam_fields *f, dm_cam_view *out)
     return true;
 }
 
-bool dm_cam_project(const dm_cam_view *v, const double p[3], float w, float h, float *sx, float *sy,
+bool cam_project(const cam_view *v, const double p[3], float w, float h, float *sx, float *sy,
                     float *depth)
 {
     float d[3];
@@ -85,13 +85,13 @@ bool dm_cam_project(const dm_cam_view *v, const double p[3], float w, float h, f
     return true;
 }
 
-double dm_cam_distance(const dm_cam_view *v, const double p[3])
+double cam_distance(const cam_view *v, const double p[3])
 {
     double dx = p[0] - v->pos[0], dy = p[1] - v->pos[1], dz = p[2] - v->pos[2];
     return sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-int dm_tag_alpha(double t)
+int tag_alpha(double t)
 {
     if (t < 0.8)
         return 255;
@@ -99,16 +99,16 @@ int dm_tag_alpha(double t)
     return a < 0 ? 0 : a > 255 ? 255 : a;
 }
 
-float dm_tag_size_factor(double t) { return (float)(1.35 - 0.55 * t); }
+float tag_size_factor(double t) { return (float)(1.35 - 0.55 * t); }
 
-void dm_tag_prefix(const char *tag, char out[DM_TAG_PREFIX_MAX])
+void tag_prefix(const char *tag, char out[DM_TAG_PREFIX_MAX])
 {
     out[0] = 0;
     if (tag && tag[0])
         snprintf(out, DM_TAG_PREFIX_MAX, "[%s] ", tag);
 }
 
-bool dm_nametags_parse(const char *rest, uint8_t *on, float *range)
+bool nametags_parse(const char *rest, uint8_t *on, float *range)
 {
     const char *p = text_skip_blanks(rest ? rest : "");
     if (!*p)
@@ -132,7 +132,7 @@ bool dm_nametags_parse(const char *rest, uint8_t *on, float *range)
     return false;
 }
 
-int dm_cam_parse(const char *rest, const char **after)
+int cam_parse(const char *rest, const char **after)
 {
     const char *p = text_skip_blanks(rest ? rest : "");
     *after = p;
@@ -143,7 +143,7 @@ int dm_cam_parse(const char *rest, const char **after)
     return strncmp(p, "w2s", 3) == 0 ? DM_CAM_W2S : DM_CAM_USAGE;
 }
 
-int dm_cam_dump_parse(const char *text, uint32_t *length, uint64_t *offsets, int max)
+int cam_dump_parse(const char *text, uint32_t *length, uint64_t *offsets, int max)
 {
     const char *p = text_skip_blanks(text ? text : "");
     char *end = nullptr;

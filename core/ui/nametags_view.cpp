@@ -3,7 +3,7 @@
 // under one guard) and read through a probed, guarded copy (a camera page
 // that cannot be read, a guard page included, gives no camera and is never
 // touched), and the snapshot of the view and the players' tag records,
-// published whole under dm_view_lock.
+// published whole under view_lock.
 #include <windows.h>
 #include <string.h>
 #include <stdio.h>
@@ -14,17 +14,17 @@
 
 namespace {
 
-SRWLOCK dm_view_lock = SRWLOCK_INIT;
-dm_view_snapshot published;
+SRWLOCK view_lock = SRWLOCK_INIT;
+view_snapshot published;
 uint32_t generation; /* 0 until the first publish */
-dm_view_snapshot working; /* game thread only */
+view_snapshot working; /* game thread only */
 
 /* game_ctrl and its camera manager, each probed when it is taken (a
  * profile loaded, a manager made), up to the last field read from it. */
 game_taken taken_ctrl, taken_manager;
 const size_t manager_bytes = GAME_CAMMGR_OVERRIDE_COUNT + 4;
 
-void fill_record(dm_tag_record *r, uint16_t id, const net_pose *pose)
+void fill_record(tag_record *r, uint16_t id, const net_pose *pose)
 {
     memset(r, 0, sizeof *r);
     r->id = id;
@@ -46,7 +46,7 @@ void fill_record(dm_tag_record *r, uint16_t id, const net_pose *pose)
 
 } // namespace
 
-uint64_t dm_cam_get_active()
+uint64_t cam_get_active()
 {
     uint64_t ctrl = game_take(&taken_ctrl, game_ctrl_guarded(), GAME_CTRL_CAMERA_MANAGER + 8), manager = 0;
     if (!ctrl || !game_copy_unprobed(&manager, ctrl + GAME_CTRL_CAMERA_MANAGER, sizeof manager) ||
@@ -70,35 +70,35 @@ uint64_t dm_cam_get_active()
     return camera;
 }
 
-bool dm_cam_view_from(uint64_t camera, dm_cam_view *out)
+bool cam_view_from(uint64_t camera, cam_view *out)
 {
     // The camera stays probed in every frame: the game switches cameras and
     // protects a camera's pages under a pointer that stays, and a guard
     // page among them must never be touched.
-    dm_cam_fields f;
+    cam_fields f;
     uint64_t at = camera + GAME_CAMERA_FIELDS;
     if (!camera || !game_copy_guarded(&f, at, sizeof f))
         return false;
-    return dm_cam_view_build(&f, out);
+    return cam_view_build(&f, out);
 }
 
-void dm_view_reset()
+void view_reset()
 {
-    AcquireSRWLockExclusive(&dm_view_lock);
+    AcquireSRWLockExclusive(&view_lock);
     memset(&published, 0, sizeof published);
     generation = 0;
-    ReleaseSRWLockExclusive(&dm_view_lock);
+    ReleaseSRWLockExclusive(&view_lock);
 }
 
-void dm_view_snapshot_update(const dm_frame_info *info)
+void view_snapshot_update(const dm_frame_info *info)
 {
-    dm_view_snapshot *s = &working;
+    view_snapshot *s = &working;
     s->valid = 0;
     memset(&s->view, 0, sizeof s->view);
     // The camera is game memory: on another game build it is not read at all.
     if (game_build_ok()) {
-        uint64_t camera = dm_cam_get_active();
-        s->valid = camera && dm_cam_view_from(camera, &s->view) ? 1 : 0;
+        uint64_t camera = cam_get_active();
+        s->valid = camera && cam_view_from(camera, &s->view) ? 1 : 0;
     }
     s->count = 0;
     uint16_t ids[DM_TAGS_MAX];
@@ -108,20 +108,20 @@ void dm_view_snapshot_update(const dm_frame_info *info)
         if (net_sample_player(ids[i], info->seconds, &pose))
             fill_record(&s->tags[s->count++], ids[i], &pose);
     }
-    AcquireSRWLockExclusive(&dm_view_lock);
+    AcquireSRWLockExclusive(&view_lock);
     memcpy(&published, s, sizeof published);
     generation++;
     if (generation == 0) // 0 means "never published"
         generation = 1;
-    ReleaseSRWLockExclusive(&dm_view_lock);
+    ReleaseSRWLockExclusive(&view_lock);
 }
 
-bool dm_view_snapshot_copy(dm_view_snapshot *out)
+bool view_snapshot_copy(view_snapshot *out)
 {
-    AcquireSRWLockShared(&dm_view_lock);
+    AcquireSRWLockShared(&view_lock);
     bool any = generation != 0;
     if (any)
         memcpy(out, &published, sizeof *out);
-    ReleaseSRWLockShared(&dm_view_lock);
+    ReleaseSRWLockShared(&view_lock);
     return any;
 }

@@ -11,16 +11,16 @@
 #define GAME_CAMMGR_ARRAY_COUNT 0x40u   /* u64 */
 #define GAME_CAMMGR_OVERRIDES 0x68u     /* u64 pointer to the override list (u64 entries) */
 #define GAME_CAMMGR_OVERRIDE_COUNT 0x70u /* u32 */
-#define GAME_CAMERA_FIELDS 0x38u        /* where dm_cam_fields starts in a camera object */
+#define GAME_CAMERA_FIELDS 0x38u        /* where cam_fields starts in a camera object */
 
 /* A camera object's fields from +0x38 on, as the game lays them out. */
-typedef struct dm_cam_fields {
+typedef struct cam_fields {
     float fov_h, fov_v;         /* +0x38, +0x3C: degrees */
     float x, y, z;              /* +0x40..+0x48: x and z local to the sector */
     int16_t sector_x, sector_z; /* +0x4C, +0x4E */
     float q[4];                 /* +0x50: w, x, y, z */
-} dm_cam_fields;
-static_assert(offsetof(dm_cam_fields, x) == 0x40 - GAME_CAMERA_FIELDS, "camera +0x40");
-static_assert(offsetof(dm_cam_fields, sector_x) == 0x4C - GAME_CAMERA_FIELDS, "camera +0x4C");
-static_assert(offsetof(dm_cam_fields, q) == 0x50 - GAME_CAMERA_FIELDS, "camera +0x50");
-static_assert(sizeof(dm_cam_fields) == 0x28, "camera fields end at +0x60");
+} cam_fields;
+static_assert(offsetof(cam_fields, x) == 0x40 - GAME_CAMERA_FIELDS, "camera +0x40");
+static_assert(offsetof(cam_fields, sector_x) == 0x4C - GAME_CAMERA_FIELDS, "camera +0x4C");
+static_assert(offsetof(cam_fields, q) == 0x50 - GAME_CAMERA_FIELDS, "camera +0x50");
+static_assert(sizeof(cam_fields) == 0x28, "camera fields end at +0x60");

@@ -13,7 +13,7 @@ bool showing;
 double shown_at;
 } // namespace
 
-void dm_ui_notice_reset()
+void ui_notice_reset()
 {
     notice = {};
     seen_generation = 0;
@@ -21,9 +21,9 @@ void dm_ui_notice_reset()
     shown_at = 0;
 }
 
-void dm_ui_notice_dialog(const dm_ui_frame_args *args)
+void ui_notice_dialog(const dm_ui_frame_args *args)
 {
-    if (dm_ui_notice_copy(&seen_generation, &notice)) {
+    if (ui_notice_copy(&seen_generation, &notice)) {
         showing = true;
         shown_at = ImGui::GetTime();
     }
@@ -35,7 +35,7 @@ void dm_ui_notice_dialog(const dm_ui_frame_args *args)
         return;
     }
     ImGui::SetNextWindowPos(ImVec2(args->width * 0.5f, args->height * 0.3f), ImGuiCond_Always, ImVec2(0.5f, 0.5f));
-    float sc = dm_ui_get_scale();
+    float sc = ui_get_scale();
     float width = 480 * sc;
     if (width > args->width)
         width = args->width;
@@ -48,15 +48,15 @@ void dm_ui_notice_dialog(const dm_ui_frame_args *args)
         ImVec2 sz = ImGui::GetWindowSize();
         ImGui::GetWindowDrawList()->AddRectFilled(p, ImVec2(p.x + 6 * sc, p.y + sz.y), accent, ImGui::GetStyle().WindowRounding,
                                                   ImDrawFlags_RoundCornersLeft);
-        dm_ui_push_font(dm_ui_fonts()[2], 24);
-        if (const char *icon = dm_ui_icon(DM_ICON_WARNING)) {
+        ui_push_font(ui_fonts()[2], 24);
+        if (const char *icon = ui_icon(DM_ICON_WARNING)) {
             ImGui::PushStyleColor(ImGuiCol_Text, accent);
             ImGui::TextUnformatted(icon);
             ImGui::PopStyleColor();
             ImGui::SameLine();
         }
         ImGui::TextUnformatted(banned ? "Banned from the server" : "Kicked from the server");
-        dm_ui_pop_font();
+        ui_pop_font();
         if (notice.text[0]) {
             ImGui::PushStyleColor(ImGuiCol_Text, DM_UI_TEXT2);
             ImGui::TextWrapped("Reason: %s", notice.text);

@@ -9,7 +9,7 @@
 #include "dm_fnv.h"
 #include "dm_utf8.h"
 
-uint32_t dm_ui_fade(uint32_t colour, float f)
+uint32_t ui_fade(uint32_t colour, float f)
 {
     if (!(f > 0))
         f = 0;
@@ -19,7 +19,7 @@ uint32_t dm_ui_fade(uint32_t colour, float f)
     return (colour & 0x00FFFFFFu) | (a << 24);
 }
 
-float dm_ui_clamp_size(float size)
+float ui_clamp_size(float size)
 {
     if (!(size >= 0.6f))
         return 0.6f;
@@ -28,36 +28,36 @@ float dm_ui_clamp_size(float size)
     return size;
 }
 
-bool dm_ui_parse_scale_percent(const char *value, float *size)
+bool ui_parse_scale_percent(const char *value, float *size)
 {
     // The number saturates instead of wrapping, so a huge percentage is the
     // largest size rather than a negative one that would be ignored.
     int32_t v;
     if (!value || !config_number(value, &v) || v <= 0)
         return false;
-    *size = dm_ui_clamp_size(v > 1000 ? 10.0f : (float)v / 100.0f);
+    *size = ui_clamp_size(v > 1000 ? 10.0f : (float)v / 100.0f);
     return true;
 }
 
-float dm_ui_compute_scale(float display_height, float ui_size)
+float ui_compute_scale(float display_height, float ui_size)
 {
     float f = display_height > 1080.0f ? display_height / 1080.0f : 1.0f;
     return floorf(f * ui_size * 20.0f + 0.5f) / 20.0f;
 }
 
-void dm_ui_menu_size(float W, float H, float s, float *w, float *h)
+void ui_menu_size(float W, float H, float s, float *w, float *h)
 {
     float a = W - 80 * s, b = H - 80 * s;
     *w = fminf(1060 * s, fmaxf(760 * s, a));
     *h = fminf(680 * s, fmaxf(480 * s, b));
 }
 
-bool dm_ui_fresh(uint64_t snapshot_tick, uint64_t now_tick)
+bool ui_fresh(uint64_t snapshot_tick, uint64_t now_tick)
 {
     return snapshot_tick != 0 && now_tick >= snapshot_tick && now_tick - snapshot_tick < 1500;
 }
 
-bool dm_ui_ring_push(dm_ui_command_ring *q, const char *line)
+bool ui_ring_push(ui_command_ring *q, const char *line)
 {
     if (q->count >= DM_UI_QUEUE_SLOTS || q->count < 0)
         return false;
@@ -66,16 +66,16 @@ bool dm_ui_ring_push(dm_ui_command_ring *q, const char *line)
     return true;
 }
 
-bool dm_ui_ring_push_all(dm_ui_command_ring *q, const char *const *lines, int n)
+bool ui_ring_push_all(ui_command_ring *q, const char *const *lines, int n)
 {
     if (n < 0 || q->count < 0 || q->count + n > DM_UI_QUEUE_SLOTS)
         return false;
     for (int i = 0; i < n; i++)
-        dm_ui_ring_push(q, lines[i]);
+        ui_ring_push(q, lines[i]);
     return true;
 }
 
-int dm_ui_ring_take(dm_ui_command_ring *q, char out[][DM_UI_LINE_MAX])
+int ui_ring_take(ui_command_ring *q, char out[][DM_UI_LINE_MAX])
 {
     int n = q->count;
     if (n < 0)
@@ -87,20 +87,20 @@ int dm_ui_ring_take(dm_ui_command_ring *q, char out[][DM_UI_LINE_MAX])
     return n;
 }
 
-void dm_ui_toast_add(dm_ui_toast_ring *r, uint32_t colour, const char *icon, const char *text, double now)
+void ui_toast_add(ui_toast_ring *r, uint32_t colour, const char *icon, const char *text, double now)
 {
     if (r->count >= DM_UI_TOASTS) {
-        memmove(&r->items[0], &r->items[1], sizeof(dm_ui_toast) * (DM_UI_TOASTS - 1));
+        memmove(&r->items[0], &r->items[1], sizeof(ui_toast) * (DM_UI_TOASTS - 1));
         r->count = DM_UI_TOASTS - 1;
     }
-    dm_ui_toast &t = r->items[r->count++];
+    ui_toast &t = r->items[r->count++];
     snprintf(t.text, sizeof t.text, "%s", text ? text : "");
     t.colour = colour;
     t.icon = icon;
     t.start = now;
 }
 
-void dm_ui_toast_expire(dm_ui_toast_ring *r, double now)
+void ui_toast_expire(ui_toast_ring *r, double now)
 {
     int kept = 0;
     for (int i = 0; i < r->count; i++) {
@@ -113,7 +113,7 @@ void dm_ui_toast_expire(dm_ui_toast_ring *r, double now)
     r->count = kept;
 }
 
-float dm_ui_toast_alpha(double age)
+float ui_toast_alpha(double age)
 {
     if (age < 0.35)
         return (float)(age / 0.35 < 0 ? 0 : age / 0.35);
@@ -133,8 +133,8 @@ static bool has_id(const uint16_t *ids, int n, uint16_t id)
 
 static int clamp_count(int n) { return n < 0 ? 0 : n > DM_UI_MAX_PLAYERS ? DM_UI_MAX_PLAYERS : n; }
 
-int dm_ui_toast_watch_update(dm_ui_toast_watch *w, const dm_ui_status *s, uint32_t generation,
-                             dm_ui_toast_event *out, int capacity)
+int ui_toast_watch_update(ui_toast_watch *w, const ui_status *s, uint32_t generation,
+                             ui_toast_event *out, int capacity)
 {
     if (generation == w->generation)
         return 0;
@@ -170,12 +170,12 @@ int dm_ui_toast_watch_update(dm_ui_toast_watch *w, const dm_ui_status *s, uint32
     return n;
 }
 
-uint32_t dm_ui_fnv1a(const char *text)
+uint32_t ui_fnv1a(const char *text)
 {
     return dm_fnv1a(DM_FNV1A_BASIS, text ? text : "", text ? strlen(text) : 0);
 }
 
-void dm_ui_avatar_initial(const char *name, char out[5])
+void ui_avatar_initial(const char *name, char out[5])
 {
     const unsigned char *p = (const unsigned char *)(name ? name : "");
     if (!p[0]) {
@@ -195,7 +195,7 @@ void dm_ui_avatar_initial(const char *name, char out[5])
     out[n] = 0;
 }
 
-size_t dm_ui_utf8_drop_last(const char *text, size_t len)
+size_t ui_utf8_drop_last(const char *text, size_t len)
 {
     if (len == 0)
         return 0;
@@ -205,7 +205,7 @@ size_t dm_ui_utf8_drop_last(const char *text, size_t len)
     return i;
 }
 
-void dm_ui_clip_text(const char *text, float max_width, dm_ui_measure_fn measure, void *ctx, char *out,
+void ui_clip_text(const char *text, float max_width, ui_measure_fn measure, void *ctx, char *out,
                      size_t size)
 {
     if (!size)
@@ -220,14 +220,14 @@ void dm_ui_clip_text(const char *text, float max_width, dm_ui_measure_fn measure
         memcpy(buf + len, "...", 4);
         if (len == 0 || measure(buf, ctx) <= max_width)
             break;
-        len = dm_ui_utf8_drop_last(text, len);
+        len = ui_utf8_drop_last(text, len);
     }
     if (len == 0)
         buf[0] = 0; // nothing of the text is left
     snprintf(out, size, "%s", buf);
 }
 
-void dm_ui_status_text(const dm_ui_status *s, const char *server_name, char *out, size_t size, uint32_t *colour)
+void ui_status_text(const ui_status *s, const char *server_name, char *out, size_t size, uint32_t *colour)
 {
     if (s->own_id != 0) {
         snprintf(out, size < 160 ? size : 160, "%s  -  %d player%s", server_name ? server_name : "",

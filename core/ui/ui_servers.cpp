@@ -5,7 +5,7 @@
 //
 // Index of this file:
 // - list copy: the private copy of the published server list, which also
-//   names the current server (dm_ui_server_display_name)
+//   names the current server (ui_server_display_name)
 // - page: title, buttons, banner, list, context menu, footer
 // - card: one server
 // - add-server dialog
@@ -25,9 +25,9 @@
 
 namespace {
 
-ImFont *regular() { return dm_ui_fonts()[0]; }
-ImFont *semibold() { return dm_ui_fonts()[1]; }
-ImFont *bold() { return dm_ui_fonts()[2]; }
+ImFont *regular() { return ui_fonts()[0]; }
+ImFont *semibold() { return ui_fonts()[1]; }
+ImFont *bold() { return ui_fonts()[2]; }
 
 // ---- list copy ----
 
@@ -50,7 +50,7 @@ void list_refresh()
     }
 }
 
-bool same_server(const dm_ui_status *s, const server_entry *e)
+bool same_server(const ui_status *s, const server_entry *e)
 {
     return s->has_server && s->port == e->port && _stricmp(s->host, e->host) == 0;
 }
@@ -66,7 +66,7 @@ void footer()
 {
     uint32_t colour = list.state == SERVER_LIST_SAVED_COPY ? DM_UI_YELLOW : DM_UI_MUTED;
     if (list.busy) {
-        dm_ui_text_styled(regular(), 14, colour, "%s", "Checking servers...");
+        ui_text_styled(regular(), 14, colour, "%s", "Checking servers...");
         return;
     }
     if (list.last_query_end == 0)
@@ -77,16 +77,16 @@ void footer()
             online++;
             players += list.entries[i].players;
         }
-    uint64_t now = dm_ui_tick_now();
+    uint64_t now = ui_tick_now();
     unsigned ago = now > list.last_query_end ? (unsigned)((now - list.last_query_end) / 1000) : 0;
     bool saved = list.state == SERVER_LIST_SAVED_COPY;
-    dm_ui_text_styled(regular(), 14, colour, "%d of %d online  -  %d player%s  -  updated %us ago%s%s", online, list.count,
+    ui_text_styled(regular(), 14, colour, "%d of %d online  -  %d player%s  -  updated %us ago%s%s", online, list.count,
                       players, players == 1 ? "" : "s", ago, saved ? "  -  " : "", saved ? list.status : "");
 }
 
 void empty_list()
 {
-    float sc = dm_ui_get_scale();
+    float sc = ui_get_scale();
     ImDrawList *dl = ImGui::GetWindowDrawList();
     ImVec2 p = ImGui::GetCursorScreenPos();
     float w = ImGui::GetContentRegionAvail().x;
@@ -94,19 +94,19 @@ void empty_list()
     const char *line = list.status[0] ? list.status : "Add a server by its address, or set a server list in Settings.";
     float top = p.y + 50 * sc;
     // The texts stay below the icon's place when there is no icon.
-    if (const char *icon = dm_ui_icon(DM_ICON_SERVERS)) {
-        float iw = dm_ui_text_width(regular(), 48, icon);
-        dm_ui_draw_text(dl, regular(), 48, p.x + (w - iw) * 0.5f, top, DM_UI_MUTED, icon);
+    if (const char *icon = ui_icon(DM_ICON_SERVERS)) {
+        float iw = ui_text_width(regular(), 48, icon);
+        ui_draw_text(dl, regular(), 48, p.x + (w - iw) * 0.5f, top, DM_UI_MUTED, icon);
     }
-    float hw = dm_ui_text_width(semibold(), 20, head);
-    dm_ui_draw_text(dl, semibold(), 20, p.x + (w - hw) * 0.5f, top + 70 * sc, DM_UI_TEXT, head);
-    float lw = dm_ui_text_width(regular(), 15, line);
-    dm_ui_text_clipped(dl, regular(), 15, p.x + (w > lw ? (w - lw) * 0.5f : 0), top + 102 * sc, DM_UI_TEXT2, line, w);
+    float hw = ui_text_width(semibold(), 20, head);
+    ui_draw_text(dl, semibold(), 20, p.x + (w - hw) * 0.5f, top + 70 * sc, DM_UI_TEXT, head);
+    float lw = ui_text_width(regular(), 15, line);
+    ui_text_clipped(dl, regular(), 15, p.x + (w > lw ? (w - lw) * 0.5f : 0), top + 102 * sc, DM_UI_TEXT2, line, w);
 }
 
 void card_context_menu()
 {
-    float sc = dm_ui_get_scale();
+    float sc = ui_get_scale();
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(8 * sc, 8 * sc));
     bool open = ImGui::BeginPopup("card_ctx");
     ImGui::PopStyleVar();
@@ -156,7 +156,7 @@ bool port_value(const char *text, unsigned *out)
 
 } // namespace
 
-const char *dm_ui_server_display_name(const dm_ui_status *s)
+const char *ui_server_display_name(const ui_status *s)
 {
     list_refresh();
     if (s->has_server)
@@ -168,33 +168,33 @@ const char *dm_ui_server_display_name(const dm_ui_status *s)
     return s->host;
 }
 
-void dm_ui_page_servers(const dm_ui_status *s)
+void ui_page_servers(const ui_status *s)
 {
     servers_touch(); // the worker refetches and requeries while the list is seen
     list_refresh();
-    float sc = dm_ui_get_scale();
-    bool fresh = dm_ui_status_fresh(s);
+    float sc = ui_get_scale();
+    bool fresh = ui_status_fresh(s);
 
     ImVec2 title_pos = ImGui::GetCursorScreenPos();
     float page_w = ImGui::GetContentRegionAvail().x;
-    dm_ui_push_font(bold(), 30);
+    ui_push_font(bold(), 30);
     ImGui::TextUnformatted("Servers");
-    dm_ui_pop_font();
+    ui_pop_font();
     if (join_failed)
-        dm_ui_text_styled(regular(), 16, DM_UI_RED, "%s", "Not joined: config.ini could not be written.");
+        ui_text_styled(regular(), 16, DM_UI_RED, "%s", "Not joined: config.ini could not be written.");
     else
-        dm_ui_text_styled(regular(), 16, DM_UI_TEXT2, "%s", "Community servers. Pick one and drive.");
+        ui_text_styled(regular(), 16, DM_UI_TEXT2, "%s", "Community servers. Pick one and drive.");
     ImGui::Dummy(ImVec2(0, 6 * sc));
     ImVec2 below_title = ImGui::GetCursorScreenPos();
 
     char label[48];
     ImGui::SetCursorScreenPos(ImVec2(title_pos.x + page_w - 300 * sc, title_pos.y + 6 * sc));
-    dm_ui_icon_label(label, sizeof label, DM_ICON_ADD, "Add server");
-    if (dm_ui_button(label, 150 * sc, 38 * sc, 1, true))
+    ui_icon_label(label, sizeof label, DM_ICON_ADD, "Add server");
+    if (ui_button(label, 150 * sc, 38 * sc, 1, true))
         ImGui::OpenPopup("add_server");
     ImGui::SameLine(0, 10 * sc);
-    dm_ui_icon_label(label, sizeof label, DM_ICON_REFRESH, "Refresh");
-    if (dm_ui_button(label, 140 * sc, 38 * sc, 1, !list.busy))
+    ui_icon_label(label, sizeof label, DM_ICON_REFRESH, "Refresh");
+    if (ui_button(label, 140 * sc, 38 * sc, 1, !list.busy))
         servers_request_refresh(true);
     ImGui::SetCursorScreenPos(below_title);
 
@@ -204,32 +204,32 @@ void dm_ui_page_servers(const dm_ui_status *s)
                                          ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_AlwaysAutoResize);
     ImGui::PopStyleVar();
     if (dialog) {
-        dm_ui_add_server_dialog();
+        ui_add_server_dialog();
         ImGui::EndPopup();
     }
 
     bool pressed = false;
     char title[160], sub[192];
     if (s->own_id != 0) {
-        snprintf(title, sizeof title, "Playing on %s", dm_ui_server_display_name(s));
+        snprintf(title, sizeof title, "Playing on %s", ui_server_display_name(s));
         snprintf(sub, sizeof sub, "%d player%s online  -  you are #%u as %s", s->player_count + 1,
                  s->player_count == 0 ? "" : "s", (unsigned)s->own_id, s->name);
-        dm_ui_banner_panel(DM_UI_GREEN, DM_ICON_LINK, title, sub, 130 * sc, "Disconnect", 2, &pressed);
+        ui_banner_panel(DM_UI_GREEN, DM_ICON_LINK, title, sub, 130 * sc, "Disconnect", 2, &pressed);
     } else if (s->net_active) {
-        dm_ui_banner_panel(DM_UI_YELLOW, DM_ICON_REFRESH, "Connecting...", s->status, 110 * sc, "Cancel", 1, &pressed);
+        ui_banner_panel(DM_UI_YELLOW, DM_ICON_REFRESH, "Connecting...", s->status, 110 * sc, "Cancel", 1, &pressed);
     } else if (!fresh) {
-        dm_ui_banner_panel(DM_UI_ACCENT, DM_ICON_PROFILE, "Load your profile to join a server",
+        ui_banner_panel(DM_UI_ACCENT, DM_ICON_PROFILE, "Load your profile to join a server",
                            "You can browse the list from here.", 0, nullptr, 0, nullptr);
     }
     if (pressed)
-        dm_ui_post_command("net disconnect");
+        ui_post_command("net disconnect");
 
     if (ImGui::BeginChild("list", ImVec2(0, ImGui::GetContentRegionAvail().y - 26 * sc), 0, 0)) {
         if (list.count == 0)
             empty_list();
         for (int i = 0; i < list.count; i++) {
             int request = -1;
-            dm_ui_server_card(s, &list.entries[i], i, fresh, &request);
+            ui_server_card(s, &list.entries[i], i, fresh, &request);
             if (request >= 0) {
                 context_index = request;
                 ImGui::OpenPopup("card_ctx");
@@ -244,9 +244,9 @@ void dm_ui_page_servers(const dm_ui_status *s)
 
 // ---- card ----
 
-void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, bool fresh, int *context_request)
+void ui_server_card(const ui_status *s, const server_entry *e, int index, bool fresh, int *context_request)
 {
-    float sc = dm_ui_get_scale();
+    float sc = ui_get_scale();
     ImDrawList *dl = ImGui::GetWindowDrawList();
     ImVec2 p = ImGui::GetCursorScreenPos();
     float w = ImGui::GetContentRegionAvail().x, h = 76 * sc;
@@ -268,9 +268,9 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
     ImVec2 c(p.x + 24 * sc, mid);
     if (e->query_state == SERVER_CHECKING) {
         float pulse = 0.5f + 0.5f * sinf((float)fmod(2.0 * ImGui::GetTime(), 6.283185307179586));
-        dl->AddCircleFilled(c, (5 + 2 * pulse) * sc, dm_ui_rgb(0x666E78, 76), 16);
+        dl->AddCircleFilled(c, (5 + 2 * pulse) * sc, ui_rgb(0x666E78, 76), 16);
     } else if (e->query_state == SERVER_ANSWERED) {
-        dl->AddCircleFilled(c, 9 * sc, dm_ui_fade(dot, 0.2f), 16);
+        dl->AddCircleFilled(c, 9 * sc, ui_fade(dot, 0.2f), 16);
     }
     dl->AddCircleFilled(c, 5 * sc, dot, 16);
 
@@ -282,11 +282,11 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
 
     char text[96];
     if (e->query_state == SERVER_ANSWERED) {
-        const char *icon = dm_ui_icon(DM_ICON_PLAYERS);
+        const char *icon = ui_icon(DM_ICON_PLAYERS);
         if (icon)
-            dm_ui_draw_text(dl, regular(), 16, players_x, mid - 19 * sc, DM_UI_TEXT2, icon);
+            ui_draw_text(dl, regular(), 16, players_x, mid - 19 * sc, DM_UI_TEXT2, icon);
         snprintf(text, sizeof text, "%u / %u", (unsigned)e->players, (unsigned)e->max_players);
-        dm_ui_draw_text(dl, semibold(), 17, players_x + (icon ? 24 : 0) * sc, mid - 20 * sc, DM_UI_TEXT, text);
+        ui_draw_text(dl, semibold(), 17, players_x + (icon ? 24 : 0) * sc, mid - 20 * sc, DM_UI_TEXT, text);
         float fill = e->max_players ? (float)e->players / (float)e->max_players : 0.0f;
         if (fill > 1)
             fill = 1;
@@ -297,14 +297,14 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
             dl->AddRectFilled(b0, ImVec2(b0.x + 84 * sc * fill, b1.y), bar, 3 * sc);
         snprintf(text, sizeof text, "%d ms", (int)e->ping);
         uint32_t ping = e->ping < 80 ? DM_UI_GREEN : e->ping < 160 ? DM_UI_YELLOW : DM_UI_RED;
-        dm_ui_draw_text(dl, semibold(), 16, ping_x, mid - 10 * sc, ping, text);
+        ui_draw_text(dl, semibold(), 16, ping_x, mid - 10 * sc, ping, text);
     } else {
         const char *what = e->query_state == SERVER_CHECKING    ? "Checking..."
                            : e->query_state == SERVER_NO_ANSWER ? "Offline"
                                                                 : "Unknown address";
         uint32_t colour = e->query_state == SERVER_CHECKING ? DM_UI_MUTED : DM_UI_RED;
-        float tw = dm_ui_text_width(semibold(), 16, what);
-        dm_ui_draw_text(dl, semibold(), 16, star_x - 16 * sc - tw, mid - 10 * sc, colour, what);
+        float tw = ui_text_width(semibold(), 16, what);
+        ui_draw_text(dl, semibold(), 16, star_x - 16 * sc - tw, mid - 10 * sc, colour, what);
     }
 
     ImGui::PushID(index);
@@ -314,14 +314,14 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
     ImGui::PushStyleColor(ImGuiCol_ButtonHovered, DM_UI_LINE);
     ImGui::PushStyleColor(ImGuiCol_ButtonActive, DM_UI_MUTED);
     ImGui::PushStyleColor(ImGuiCol_Text, favourite ? DM_UI_ACCENT : DM_UI_MUTED);
-    dm_ui_push_font(regular(), 17);
+    ui_push_font(regular(), 17);
     // Without the icon font the star is drawn as a shape over the button.
-    const char *star_icon = dm_ui_icon(favourite ? DM_ICON_STAR_FULL : DM_ICON_STAR);
+    const char *star_icon = ui_icon(favourite ? DM_ICON_STAR_FULL : DM_ICON_STAR);
     bool star = ImGui::Button(star_icon ? star_icon : "##star", ImVec2(32 * sc, 32 * sc));
-    dm_ui_pop_font();
+    ui_pop_font();
     ImGui::PopStyleColor(4);
     if (!star_icon)
-        dm_ui_draw_star(dl, star_x + 16 * sc, mid, 8 * sc, favourite ? DM_UI_ACCENT : DM_UI_MUTED, favourite);
+        ui_draw_star(dl, star_x + 16 * sc, mid, 8 * sc, favourite ? DM_UI_ACCENT : DM_UI_MUTED, favourite);
     bool over_item = ImGui::IsItemHovered();
     if (over_item)
         ImGui::SetTooltip("%s", favourite ? "Remove from favourites" : "Add to favourites");
@@ -334,13 +334,13 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
 
     ImGui::SetCursorScreenPos(ImVec2(button_x, mid - 19 * sc));
     if (current) {
-        if (dm_ui_button("Leave", 112 * sc, 38 * sc, 2, true))
-            dm_ui_post_command("net disconnect");
+        if (ui_button("Leave", 112 * sc, 38 * sc, 2, true))
+            ui_post_command("net disconnect");
         over_item = over_item || ImGui::IsItemHovered();
     } else {
-        dm_ui_icon_label(text, sizeof text, DM_ICON_PLAY, "Join");
-        if (dm_ui_button(text, 112 * sc, 38 * sc, 0, can_join))
-            dm_ui_join_server(s, e->host, e->port);
+        ui_icon_label(text, sizeof text, DM_ICON_PLAY, "Join");
+        if (ui_button(text, 112 * sc, 38 * sc, 0, can_join))
+            ui_join_server(s, e->host, e->port);
         if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) {
             over_item = true;
             if (e->query_state != SERVER_ANSWERED)
@@ -361,22 +361,22 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
     float x = p.x + 46 * sc;
     float clip_edge = players_x - 16 * sc;
     float max_w = clip_edge - x;
-    dm_ui_text_clipped(dl, semibold(), 19, x, p.y + 14 * sc, DM_UI_TEXT, name, max_w);
+    ui_text_clipped(dl, semibold(), 19, x, p.y + 14 * sc, DM_UI_TEXT, name, max_w);
     if (e->region[0]) {
-        float nw = dm_ui_text_width(semibold(), 19, name);
+        float nw = ui_text_width(semibold(), 19, name);
         float pill_x = x + (nw < max_w ? nw : max_w) + 10 * sc;
         if (clip_edge - pill_x >= 60 * sc) {
-            float rw = dm_ui_text_width(semibold(), 12, e->region);
+            float rw = ui_text_width(semibold(), 12, e->region);
             dl->AddRectFilled(ImVec2(pill_x, p.y + 17 * sc), ImVec2(pill_x + rw + 14 * sc, p.y + 35 * sc),
-                              dm_ui_rgb(0xFF8C1A, 48), 9 * sc);
-            dm_ui_draw_text(dl, semibold(), 12, pill_x + 7 * sc, p.y + 19 * sc, DM_UI_ACCENT_LIGHT, e->region);
+                              ui_rgb(0xFF8C1A, 48), 9 * sc);
+            ui_draw_text(dl, semibold(), 12, pill_x + 7 * sc, p.y + 19 * sc, DM_UI_ACCENT_LIGHT, e->region);
         }
     }
     if (e->description[0]) {
-        dm_ui_text_clipped(dl, regular(), 15, x, p.y + 42 * sc, DM_UI_TEXT2, e->description, max_w);
+        ui_text_clipped(dl, regular(), 15, x, p.y + 42 * sc, DM_UI_TEXT2, e->description, max_w);
     } else {
         snprintf(text, sizeof text, "%s:%u", e->host, (unsigned)e->port);
-        dm_ui_text_clipped(dl, regular(), 15, x, p.y + 42 * sc, DM_UI_MUTED, text, max_w);
+        ui_text_clipped(dl, regular(), 15, x, p.y + 42 * sc, DM_UI_MUTED, text, max_w);
     }
 
     // A double click on the star or the button is theirs: it must not join
@@ -384,7 +384,7 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
     if (hovered && ImGui::IsMouseClicked(ImGuiMouseButton_Right))
         *context_request = index;
     if (hovered && !over_item && can_join && ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left))
-        dm_ui_join_server(s, e->host, e->port);
+        ui_join_server(s, e->host, e->port);
 
     ImGui::SetCursorScreenPos(p);
     ImGui::Dummy(ImVec2(w, h));
@@ -392,24 +392,24 @@ void dm_ui_server_card(const dm_ui_status *s, const server_entry *e, int index, 
 
 // ---- add-server dialog ----
 
-void dm_ui_add_server_dialog()
+void ui_add_server_dialog()
 {
-    float sc = dm_ui_get_scale();
+    float sc = ui_get_scale();
     if (ImGui::IsWindowAppearing()) {
         add_host[0] = 0;
         snprintf(add_port, sizeof add_port, "%u", (unsigned)CONFIG_DEFAULT_PORT);
         add_focus = true;
     }
-    dm_ui_push_font(bold(), 22);
+    ui_push_font(bold(), 22);
     ImGui::TextUnformatted("Add a server");
-    dm_ui_pop_font();
+    ui_pop_font();
     // Not wrapped: an auto-sized window has no width to wrap at on its first
     // frame, and a tall first frame would put the dialog off centre.
-    dm_ui_push_font(regular(), 15);
+    ui_push_font(regular(), 15);
     ImGui::PushStyleColor(ImGuiCol_Text, DM_UI_TEXT2);
     ImGui::TextUnformatted("It goes into your favourites and stays in the list.");
     ImGui::PopStyleColor();
-    dm_ui_pop_font();
+    ui_pop_font();
     ImGui::Spacing();
 
     if (add_focus) {
@@ -428,19 +428,19 @@ void dm_ui_add_server_dialog()
     unsigned port = 0;
     bool valid = servers_host_ok(add_host) && port_value(add_port, &port);
     bool enter = ImGui::IsKeyPressed(ImGuiKey_Enter) || ImGui::IsKeyPressed(ImGuiKey_KeypadEnter);
-    if (dm_ui_button("Add", 120 * sc, 0, 0, valid) || (valid && enter)) {
+    if (ui_button("Add", 120 * sc, 0, 0, valid) || (valid && enter)) {
         servers_add_favorite(add_host, (uint16_t)port);
         ImGui::CloseCurrentPopup();
         return;
     }
     ImGui::SameLine();
-    if (dm_ui_button("Cancel", 120 * sc, 0, 1, true) || ImGui::IsKeyPressed(ImGuiKey_Escape))
+    if (ui_button("Cancel", 120 * sc, 0, 1, true) || ImGui::IsKeyPressed(ImGuiKey_Escape))
         ImGui::CloseCurrentPopup();
 }
 
 // ---- join ----
 
-void dm_ui_join_server(const dm_ui_status *s, const char *host, uint16_t port)
+void ui_join_server(const ui_status *s, const char *host, uint16_t port)
 {
     // The new target goes into config.ini before "config refresh" is queued:
     // the game thread may run the lines as soon as they are in the queue.
@@ -448,12 +448,12 @@ void dm_ui_join_server(const dm_ui_status *s, const char *host, uint16_t port)
     // read the old server back, and auto-connect would return to it.
     char port_text[8];
     snprintf(port_text, sizeof port_text, "%u", (unsigned)port);
-    join_failed = !dm_config_set("server", host) || !dm_config_set("port", port_text);
+    join_failed = !config_set("server", host) || !config_set("port", port_text);
     if (join_failed)
         return;
 
     char connect[200];
-    snprintf(connect, sizeof connect, "net connect %s %u %s", host, (unsigned)port, dm_ui_settings_get()->player_name);
+    snprintf(connect, sizeof connect, "net connect %s %u %s", host, (unsigned)port, ui_settings_get()->player_name);
     const char *lines[3];
     int n = 0;
     if (s->net_active)
@@ -461,5 +461,5 @@ void dm_ui_join_server(const dm_ui_status *s, const char *host, uint16_t port)
     lines[n++] = connect;
     lines[n++] = "config refresh";
     // Either the whole join waits in the queue or none of it does.
-    dm_ui_post_commands(lines, n);
+    ui_post_commands(lines, n);
 }

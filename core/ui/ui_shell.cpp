@@ -22,51 +22,51 @@
 namespace {
 
 
-SRWLOCK dm_ui_callbacks_lock = SRWLOCK_INIT;
-dm_ui_draw_fn dm_ui_draw_callbacks[DM_UI_CALLBACKS];
+SRWLOCK ui_callbacks_lock = SRWLOCK_INIT;
+ui_draw_fn ui_draw_callbacks[DM_UI_CALLBACKS];
 int32_t callback_count;
 
-SRWLOCK dm_ui_command_lock = SRWLOCK_INIT;
-dm_ui_command_ring dm_ui_command_queue;
+SRWLOCK ui_command_lock = SRWLOCK_INIT;
+ui_command_ring ui_command_queue;
 
-SRWLOCK dm_ui_status_lock = SRWLOCK_INIT;
-dm_ui_status published_status;
+SRWLOCK ui_status_lock = SRWLOCK_INIT;
+ui_status published_status;
 uint32_t status_generation;
 double status_due, fps_time;
 uint64_t fps_frame;
 float fps_value;
 
-SRWLOCK dm_ui_notice_lock = SRWLOCK_INIT;
-net_kick_record dm_ui_notice_record;
+SRWLOCK ui_notice_lock = SRWLOCK_INIT;
+net_kick_record ui_notice_record;
 uint32_t notice_generation;
 uint32_t notice_last_number;
 
-dm_ui_settings settings;
+ui_settings settings;
 
 ImFont *fonts[3];
 bool icons_on; // the icon font is merged into all three fonts
 ImGuiContext *fonts_context;
 float applied_scale;
-float dm_ui_scale = 1.0f;
+float ui_scale = 1.0f;
 bool ui_off;
 
-const dm_ui_net_source default_source = {
+const ui_net_source default_source = {
     net_is_open, net_our_player_id, net_status_line, net_list_players, net_player_name, net_get_connection,
     net_get_kick_info,
 };
-const dm_ui_net_source *net_source = &default_source;
+const ui_net_source *net_source = &default_source;
 
-const dm_ui_imgui_layout own_layout = {
+const ui_imgui_layout own_layout = {
     IMGUI_VERSION, sizeof(ImGuiIO), sizeof(ImGuiStyle), sizeof(ImVec2), sizeof(ImVec4), sizeof(ImDrawVert),
     sizeof(ImDrawIdx),
 };
-const dm_ui_imgui_layout *imgui_layout = &own_layout;
+const ui_imgui_layout *imgui_layout = &own_layout;
 unsigned imgui_mismatch_logged; /* bit 0 the library, bit 1 the context */
 
 
 bool file_exists(const char *path) { return dm_file_attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
-ImFont *dm_ui_load_font(const char *key, const char *file, float size)
+ImFont *ui_load_font(const char *key, const char *file, float size)
 {
     ImGuiIO &io = ImGui::GetIO();
     for (ImFont *f : io.Fonts->Fonts)
@@ -117,7 +117,7 @@ void set_colour(ImGuiStyle &st, ImGuiCol idx, uint32_t packed) { st.Colors[idx] 
 
 // The theme on a fresh style: default sizes, dark colours, the theme's
 // fields, then the scale. Built whole each time so nothing compounds.
-void dm_ui_apply_theme(float scale)
+void ui_apply_theme(float scale)
 {
     ImGuiStyle &cur = ImGui::GetStyle();
     ImGuiStyle st;
@@ -143,14 +143,14 @@ void dm_ui_apply_theme(float scale)
     const uint32_t clear = 0;
     set_colour(st, ImGuiCol_Text, DM_UI_TEXT);
     set_colour(st, ImGuiCol_TextDisabled, DM_UI_MUTED);
-    set_colour(st, ImGuiCol_WindowBg, dm_ui_rgb(0x12151A, 247));
+    set_colour(st, ImGuiCol_WindowBg, ui_rgb(0x12151A, 247));
     set_colour(st, ImGuiCol_ChildBg, clear);
     set_colour(st, ImGuiCol_PopupBg, DM_UI_PANEL);
     set_colour(st, ImGuiCol_Border, DM_UI_LINE);
     set_colour(st, ImGuiCol_BorderShadow, clear);
-    set_colour(st, ImGuiCol_FrameBg, dm_ui_rgb(0x0F1216));
-    set_colour(st, ImGuiCol_FrameBgHovered, dm_ui_rgb(0x16191E));
-    set_colour(st, ImGuiCol_FrameBgActive, dm_ui_rgb(0x181C22));
+    set_colour(st, ImGuiCol_FrameBg, ui_rgb(0x0F1216));
+    set_colour(st, ImGuiCol_FrameBgHovered, ui_rgb(0x16191E));
+    set_colour(st, ImGuiCol_FrameBgActive, ui_rgb(0x181C22));
     set_colour(st, ImGuiCol_TitleBg, DM_UI_PANEL);
     set_colour(st, ImGuiCol_TitleBgActive, DM_UI_PANEL);
     set_colour(st, ImGuiCol_TitleBgCollapsed, DM_UI_PANEL);
@@ -161,7 +161,7 @@ void dm_ui_apply_theme(float scale)
     set_colour(st, ImGuiCol_ScrollbarGrabActive, DM_UI_TEXT2);
     set_colour(st, ImGuiCol_CheckMark, DM_UI_INK);
     // This Dear ImGui has no separate colour for a ticked box's frame; the
-    // checkbox wrapper (dm_ui_checkbox) paints it with the accent instead.
+    // checkbox wrapper (ui_checkbox) paints it with the accent instead.
     set_colour(st, ImGuiCol_SliderGrab, DM_UI_ACCENT);
     set_colour(st, ImGuiCol_SliderGrabActive, DM_UI_ACCENT_LIGHT);
     set_colour(st, ImGuiCol_Button, DM_UI_CARD_HOT);
@@ -179,7 +179,7 @@ void dm_ui_apply_theme(float scale)
     set_colour(st, ImGuiCol_TabHovered, DM_UI_CARD_HOT);
     set_colour(st, ImGuiCol_Tab, DM_UI_CARD);
     set_colour(st, ImGuiCol_TabSelected, DM_UI_CARD_HOT);
-    set_colour(st, ImGuiCol_TextSelectedBg, dm_ui_rgb(0xFF8C1A, 102));
+    set_colour(st, ImGuiCol_TextSelectedBg, ui_rgb(0xFF8C1A, 102));
     set_colour(st, ImGuiCol_NavCursor, DM_UI_ACCENT);
     st.Colors[ImGuiCol_ModalWindowDimBg] = ImVec4(0, 0, 0, 0.55f);
     st.ScaleAllSizes(scale);
@@ -192,16 +192,16 @@ void dm_ui_apply_theme(float scale)
     ImGui::GetIO().ConfigDebugHighlightIdConflicts = false;
 }
 
-void dm_ui_setup_fonts_and_scale(float height)
+void ui_setup_fonts_and_scale(float height)
 {
     ImGuiContext *ctx = ImGui::GetCurrentContext();
     ImGuiIO &io = ImGui::GetIO();
     if (ctx != fonts_context) {
         fonts_context = ctx;
         applied_scale = 0;
-        fonts[0] = dm_ui_load_font("dm-regular", "segoeui.ttf", 18.0f);
-        fonts[1] = dm_ui_load_font("dm-semibold", "seguisb.ttf", 18.0f);
-        fonts[2] = dm_ui_load_font("dm-bold", "segoeuib.ttf", 18.0f);
+        fonts[0] = ui_load_font("dm-regular", "segoeui.ttf", 18.0f);
+        fonts[1] = ui_load_font("dm-semibold", "seguisb.ttf", 18.0f);
+        fonts[2] = ui_load_font("dm-bold", "segoeuib.ttf", 18.0f);
         if (!fonts[1])
             fonts[1] = fonts[0];
         if (!fonts[2])
@@ -210,22 +210,22 @@ void dm_ui_setup_fonts_and_scale(float height)
             io.FontDefault = fonts[0];
         icons_on = font_has_icons(fonts[0]) && font_has_icons(fonts[1]) && font_has_icons(fonts[2]);
     }
-    float scale = dm_ui_compute_scale(height, settings.ui_size);
+    float scale = ui_compute_scale(height, settings.ui_size);
     if (scale == applied_scale)
         return;
-    dm_ui_scale = scale;
+    ui_scale = scale;
     applied_scale = scale;
-    dm_ui_apply_theme(scale);
+    ui_apply_theme(scale);
     core_log("[core] ui: scale %.2f (screen %.0f px high, UI size %.0f%%)", scale, height,
                   settings.ui_size * 100.0f);
 }
 
-bool dm_ui_prepare(float height)
+bool ui_prepare(float height)
 {
     if (ui_off)
         return false;
     dm_seh_fault fault = {};
-    if (dm_guarded([height] { dm_ui_setup_fonts_and_scale(height); }, &fault))
+    if (dm_guarded([height] { ui_setup_fonts_and_scale(height); }, &fault))
         return true;
     ui_off = true;
     core_log("[core] ui: font/theme setup faulted (0x%08lx); core UI off", fault.code);
@@ -239,9 +239,9 @@ bool dm_ui_prepare(float height)
 // pointer to itself in its IO. A core built against another Dear ImGui
 // would otherwise write into the plug-in's context with the wrong offsets.
 // Nothing is drawn on a mismatch; each reason is logged once per core.
-bool dm_ui_imgui_matches(const dm_ui_frame_args *args)
+bool ui_imgui_matches(const dm_ui_frame_args *args)
 {
-    const dm_ui_imgui_layout *l = imgui_layout;
+    const ui_imgui_layout *l = imgui_layout;
     const char *why = nullptr;
     char text[256];
     if (!ImGui::DebugCheckVersionAndDataLayout(l->version, l->io, l->style, l->vec2, l->vec4, l->vert, l->idx)) {
@@ -266,7 +266,7 @@ bool dm_ui_imgui_matches(const dm_ui_frame_args *args)
     return false;
 }
 
-bool dm_ui_call_guarded(dm_ui_draw_fn fn, const dm_ui_frame_args *args)
+bool ui_call_guarded(ui_draw_fn fn, const dm_ui_frame_args *args)
 {
     dm_seh_fault fault = {};
     if (dm_guarded([fn, args] { fn(args); }, &fault))
@@ -283,19 +283,19 @@ uint8_t load_flag(const char *key)
 {
     char v[256];
     bool on = true;
-    if (dm_config_get(key, v, sizeof v) && !config_flag(v, &on))
+    if (config_get(key, v, sizeof v) && !config_flag(v, &on))
         core_log("[core] config: %s = '%s' refused (" CONFIG_DIGITS_RULE "); using 1", key, v);
     return on ? 1 : 0;
 }
 
 } // namespace
 
-void dm_ui_load_settings(const dm_host_api *api)
+void ui_load_settings(const dm_host_api *api)
 {
     char v[256];
     memset(&settings, 0, sizeof settings);
     settings.ui_size = 1.0f;
-    if (dm_config_get("name", v, sizeof v)) {
+    if (config_get("name", v, sizeof v)) {
         dm_utf8_copy(settings.player_name, sizeof settings.player_name, v, CONFIG_NAME_MAX);
     } else {
         if (!dm_computer_name(settings.player_name, sizeof settings.player_name, CONFIG_NAME_MAX))
@@ -306,19 +306,19 @@ void dm_ui_load_settings(const dm_host_api *api)
     settings.toasts_on = load_flag("ui_toasts");
     settings.status_line_on = load_flag("ui_statusbar");
     float size;
-    if (dm_config_get("ui_scale", v, sizeof v)) {
-        if (dm_ui_parse_scale_percent(v, &size))
-            dm_ui_set_size(size);
+    if (config_get("ui_scale", v, sizeof v)) {
+        if (ui_parse_scale_percent(v, &size))
+            ui_set_size(size);
         else
             core_log("[core] config: ui_scale = '%s' refused (" DM_UI_SCALE_RULE "); using 100", v);
     }
-    if (dm_config_get("server_list", v, sizeof v))
+    if (config_get("server_list", v, sizeof v))
         snprintf(settings.server_list, sizeof settings.server_list, "%s", v);
-    dm_ui_add_draw_callback(dm_ui_draw_main);
+    ui_add_draw_callback(ui_draw_main);
     servers_start(api);
 }
 
-void dm_ui_status_update(const dm_frame_info *info)
+void ui_status_update(const dm_frame_info *info)
 {
     double t = info->seconds;
     uint64_t n = info->frame;
@@ -331,8 +331,8 @@ void dm_ui_status_update(const dm_frame_info *info)
     if (t < status_due)
         return;
     status_due = t + 0.1;
-    const dm_ui_net_source *src = net_source;
-    dm_ui_status s;
+    const ui_net_source *src = net_source;
+    ui_status s;
     memset(&s, 0, sizeof s);
     s.net_active = src->is_open() ? 1 : 0;
     s.own_id = src->our_id();
@@ -354,18 +354,18 @@ void dm_ui_status_update(const dm_frame_info *info)
         snprintf(s.name, sizeof s.name, "%s", conn.name);
     }
     s.tick = GetTickCount64();
-    AcquireSRWLockExclusive(&dm_ui_status_lock);
+    AcquireSRWLockExclusive(&ui_status_lock);
     published_status = s;
     status_generation++;
-    ReleaseSRWLockExclusive(&dm_ui_status_lock);
+    ReleaseSRWLockExclusive(&ui_status_lock);
 }
 
 } // namespace
 
-void dm_ui_set_net_source(const dm_ui_net_source *source) { net_source = source ? source : &default_source; }
-void dm_ui_set_imgui_layout(const dm_ui_imgui_layout *layout) { imgui_layout = layout ? layout : &own_layout; }
+void ui_set_net_source(const ui_net_source *source) { net_source = source ? source : &default_source; }
+void ui_set_imgui_layout(const ui_imgui_layout *layout) { imgui_layout = layout ? layout : &own_layout; }
 
-void dm_ui_init(const dm_host_api *api)
+void ui_init(const dm_host_api *api)
 {
     // Everything below starts fresh with each core load.
     status_due = fps_time = 0;
@@ -374,13 +374,13 @@ void dm_ui_init(const dm_host_api *api)
     notice_last_number = 0;
     fonts_context = nullptr;
     applied_scale = 0;
-    dm_ui_scale = 1.0f;
+    ui_scale = 1.0f;
     ui_off = false;
     imgui_mismatch_logged = 0;
-    dm_ui_draw_reset();
-    dm_ui_notice_reset();
-    dm_ui_load_settings(api);
-    dm_ui_add_draw_callback(dm_ui_notice_dialog);
+    ui_draw_reset();
+    ui_notice_reset();
+    ui_load_settings(api);
+    ui_add_draw_callback(ui_notice_dialog);
 }
 
 // The core's worker threads (the server list's and the updater's), stopped
@@ -394,47 +394,47 @@ bool core_workers_stop_bounded()
     return servers_stopped;
 }
 
-void dm_ui_shutdown()
+void ui_shutdown()
 {
     servers_stop();
-    AcquireSRWLockExclusive(&dm_ui_callbacks_lock);
+    AcquireSRWLockExclusive(&ui_callbacks_lock);
     callback_count = 0;
-    ReleaseSRWLockExclusive(&dm_ui_callbacks_lock);
-    AcquireSRWLockExclusive(&dm_ui_command_lock);
-    dm_ui_command_queue.count = 0;
-    ReleaseSRWLockExclusive(&dm_ui_command_lock);
+    ReleaseSRWLockExclusive(&ui_callbacks_lock);
+    AcquireSRWLockExclusive(&ui_command_lock);
+    ui_command_queue.count = 0;
+    ReleaseSRWLockExclusive(&ui_command_lock);
 }
 
-void dm_ui_run(const dm_ui_frame_args *args)
+void ui_run(const dm_ui_frame_args *args)
 {
-    if (!dm_ui_imgui_matches(args))
+    if (!ui_imgui_matches(args))
         return;
     ImGui::SetAllocatorFunctions((ImGuiMemAllocFunc)args->alloc_func, (ImGuiMemFreeFunc)args->free_func,
                                  args->alloc_user_data);
     ImGui::SetCurrentContext((ImGuiContext *)args->imgui_context);
-    if (!dm_ui_prepare(args->height))
+    if (!ui_prepare(args->height))
         return;
-    dm_ui_draw_fn local[DM_UI_CALLBACKS];
-    AcquireSRWLockShared(&dm_ui_callbacks_lock);
+    ui_draw_fn local[DM_UI_CALLBACKS];
+    AcquireSRWLockShared(&ui_callbacks_lock);
     int n = callback_count;
-    memcpy(local, dm_ui_draw_callbacks, sizeof(dm_ui_draw_fn) * (size_t)n);
-    ReleaseSRWLockShared(&dm_ui_callbacks_lock);
+    memcpy(local, ui_draw_callbacks, sizeof(ui_draw_fn) * (size_t)n);
+    ReleaseSRWLockShared(&ui_callbacks_lock);
     for (int i = 0; i < n; i++) {
         ImGuiErrorRecoveryState state; // zeroed by its constructor
         ImGui::ErrorRecoveryStoreState(&state);
-        if (dm_ui_call_guarded(local[i], args))
+        if (ui_call_guarded(local[i], args))
             continue;
         ImGui::ErrorRecoveryTryToRecoverState(&state);
-        dm_ui_remove_draw_callback(local[i]);
+        ui_remove_draw_callback(local[i]);
     }
 }
 
-void dm_ui_game_tick(const dm_frame_info *info, int (*run)(const char *, const dm_frame_info *))
+void ui_game_tick(const dm_frame_info *info, int (*run)(const char *, const dm_frame_info *))
 {
     static char lines[DM_UI_QUEUE_SLOTS][DM_UI_LINE_MAX]; // game thread only
-    AcquireSRWLockExclusive(&dm_ui_command_lock);
-    int n = dm_ui_ring_take(&dm_ui_command_queue, lines);
-    ReleaseSRWLockExclusive(&dm_ui_command_lock);
+    AcquireSRWLockExclusive(&ui_command_lock);
+    int n = ui_ring_take(&ui_command_queue, lines);
+    ReleaseSRWLockExclusive(&ui_command_lock);
     for (int i = 0; i < n; i++)
         if (run)
             run(lines[i], info);
@@ -443,93 +443,93 @@ void dm_ui_game_tick(const dm_frame_info *info, int (*run)(const char *, const d
     memset(&rec, 0, sizeof rec);
     if (net_source->get_kick_info(&rec) && rec.notice != notice_last_number) {
         notice_last_number = rec.notice;
-        AcquireSRWLockExclusive(&dm_ui_notice_lock);
-        dm_ui_notice_record = rec;
+        AcquireSRWLockExclusive(&ui_notice_lock);
+        ui_notice_record = rec;
         notice_generation++;
-        ReleaseSRWLockExclusive(&dm_ui_notice_lock);
+        ReleaseSRWLockExclusive(&ui_notice_lock);
     }
-    dm_ui_status_update(info);
+    ui_status_update(info);
 }
 
-int dm_ui_post_command(const char *line)
+int ui_post_command(const char *line)
 {
-    AcquireSRWLockExclusive(&dm_ui_command_lock);
-    bool ok = dm_ui_ring_push(&dm_ui_command_queue, line);
-    ReleaseSRWLockExclusive(&dm_ui_command_lock);
+    AcquireSRWLockExclusive(&ui_command_lock);
+    bool ok = ui_ring_push(&ui_command_queue, line);
+    ReleaseSRWLockExclusive(&ui_command_lock);
     return ok ? 1 : 0;
 }
 
-int dm_ui_post_commands(const char *const *lines, int n)
+int ui_post_commands(const char *const *lines, int n)
 {
-    AcquireSRWLockExclusive(&dm_ui_command_lock);
-    bool ok = dm_ui_ring_push_all(&dm_ui_command_queue, lines, n);
-    ReleaseSRWLockExclusive(&dm_ui_command_lock);
+    AcquireSRWLockExclusive(&ui_command_lock);
+    bool ok = ui_ring_push_all(&ui_command_queue, lines, n);
+    ReleaseSRWLockExclusive(&ui_command_lock);
     return ok ? 1 : 0;
 }
 
-bool dm_ui_add_draw_callback(dm_ui_draw_fn fn)
+bool ui_add_draw_callback(ui_draw_fn fn)
 {
     bool ok = true;
-    AcquireSRWLockExclusive(&dm_ui_callbacks_lock);
+    AcquireSRWLockExclusive(&ui_callbacks_lock);
     bool present = false;
     for (int i = 0; i < callback_count; i++)
-        present |= dm_ui_draw_callbacks[i] == fn;
+        present |= ui_draw_callbacks[i] == fn;
     if (!present) {
         if (callback_count < DM_UI_CALLBACKS)
-            dm_ui_draw_callbacks[callback_count++] = fn;
+            ui_draw_callbacks[callback_count++] = fn;
         else
             ok = false;
     }
-    ReleaseSRWLockExclusive(&dm_ui_callbacks_lock);
+    ReleaseSRWLockExclusive(&ui_callbacks_lock);
     return ok;
 }
 
-void dm_ui_remove_draw_callback(dm_ui_draw_fn fn)
+void ui_remove_draw_callback(ui_draw_fn fn)
 {
-    AcquireSRWLockExclusive(&dm_ui_callbacks_lock);
+    AcquireSRWLockExclusive(&ui_callbacks_lock);
     for (int i = 0; i < callback_count; i++)
-        if (dm_ui_draw_callbacks[i] == fn) {
-            memmove(&dm_ui_draw_callbacks[i], &dm_ui_draw_callbacks[i + 1],
-                    sizeof(dm_ui_draw_fn) * (size_t)(callback_count - i - 1));
+        if (ui_draw_callbacks[i] == fn) {
+            memmove(&ui_draw_callbacks[i], &ui_draw_callbacks[i + 1],
+                    sizeof(ui_draw_fn) * (size_t)(callback_count - i - 1));
             callback_count--;
             break;
         }
-    ReleaseSRWLockExclusive(&dm_ui_callbacks_lock);
+    ReleaseSRWLockExclusive(&ui_callbacks_lock);
 }
 
-ImFont **dm_ui_fonts() { return fonts; }
-const char *dm_ui_icon(const char *glyph) { return icons_on ? glyph : nullptr; }
-float dm_ui_get_scale() { return dm_ui_scale; }
-float dm_ui_get_size() { return settings.ui_size; }
-void dm_ui_set_size(float size) { settings.ui_size = dm_ui_clamp_size(size); }
-dm_ui_settings *dm_ui_settings_get() { return &settings; }
+ImFont **ui_fonts() { return fonts; }
+const char *ui_icon(const char *glyph) { return icons_on ? glyph : nullptr; }
+float ui_get_scale() { return ui_scale; }
+float ui_get_size() { return settings.ui_size; }
+void ui_set_size(float size) { settings.ui_size = ui_clamp_size(size); }
+ui_settings *ui_settings_get() { return &settings; }
 
-uint32_t dm_ui_status_copy(dm_ui_status *out)
+uint32_t ui_status_copy(ui_status *out)
 {
-    AcquireSRWLockShared(&dm_ui_status_lock);
+    AcquireSRWLockShared(&ui_status_lock);
     uint32_t g = status_generation;
     if (g)
         *out = published_status;
-    ReleaseSRWLockShared(&dm_ui_status_lock);
+    ReleaseSRWLockShared(&ui_status_lock);
     if (!g)
         memset(out, 0, sizeof *out);
     return g;
 }
 
-bool dm_ui_notice_copy(uint32_t *seen, net_kick_record *out)
+bool ui_notice_copy(uint32_t *seen, net_kick_record *out)
 {
     if (notice_generation == *seen)
         return false;
     bool copied = false;
-    AcquireSRWLockShared(&dm_ui_notice_lock);
+    AcquireSRWLockShared(&ui_notice_lock);
     if (notice_generation != 0) {
-        *out = dm_ui_notice_record;
+        *out = ui_notice_record;
         *seen = notice_generation;
         copied = true;
     }
-    ReleaseSRWLockShared(&dm_ui_notice_lock);
+    ReleaseSRWLockShared(&ui_notice_lock);
     return copied;
 }
 
-uint64_t dm_ui_tick_now() { return GetTickCount64(); }
-bool dm_ui_status_fresh(const dm_ui_status *s) { return dm_ui_fresh(s->tick, GetTickCount64()); }
+uint64_t ui_tick_now() { return GetTickCount64(); }
+bool ui_status_fresh(const ui_status *s) { return ui_fresh(s->tick, GetTickCount64()); }

@@ -13,7 +13,7 @@
 #define DM_UI_CALLBACKS 32
 
 /* Built by the game thread at most every 0.1 s; read by the render thread. */
-typedef struct dm_ui_status {
+typedef struct ui_status {
     uint8_t net_active;
     uint16_t own_id;
     char status[192];
@@ -26,42 +26,42 @@ typedef struct dm_ui_status {
     uint16_t port;
     char name[DM_UI_NAME_MAX];
     uint64_t tick; /* system tick count (ms) when built */
-} dm_ui_status;
+} ui_status;
 
 /* The UI's settings from config.ini. */
-typedef struct dm_ui_settings {
+typedef struct ui_settings {
     char player_name[DM_UI_NAME_MAX];
     uint8_t autoconnect;
     uint8_t toasts_on;
     uint8_t status_line_on;
     float ui_size; /* 0.6 .. 2.0 */
     char server_list[256];
-} dm_ui_settings;
+} ui_settings;
 
 /* Console lines queued by the render thread for the game thread (FIFO). */
-typedef struct dm_ui_command_ring {
+typedef struct ui_command_ring {
     char lines[DM_UI_QUEUE_SLOTS][DM_UI_LINE_MAX];
     int32_t count;
-} dm_ui_command_ring;
+} ui_command_ring;
 
-typedef struct dm_ui_toast {
+typedef struct ui_toast {
     char text[DM_UI_TOAST_TEXT];
     uint32_t colour;  /* packed ImGui colour */
     const char *icon; /* UTF-8 glyph */
     double start;     /* ImGui time */
-} dm_ui_toast;
+} ui_toast;
 
-typedef struct dm_ui_toast_ring {
-    dm_ui_toast items[DM_UI_TOASTS]; /* oldest first */
+typedef struct ui_toast_ring {
+    ui_toast items[DM_UI_TOASTS]; /* oldest first */
     int32_t count;
-} dm_ui_toast_ring;
+} ui_toast_ring;
 
 /* What the toast watcher remembers of the previous snapshot. */
-typedef struct dm_ui_toast_watch {
+typedef struct ui_toast_watch {
     uint32_t generation;
     uint8_t seen;
     uint16_t own_id;
     int32_t player_count;
     uint16_t ids[DM_UI_MAX_PLAYERS];
     char names[DM_UI_MAX_PLAYERS][DM_UI_NAME_MAX];
-} dm_ui_toast_watch;
+} ui_toast_watch;

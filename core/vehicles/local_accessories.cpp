@@ -25,7 +25,7 @@ int collect(uint64_t container)
 {
     int n = 0;
     uint64_t count = 0, array = 0;
-    if (!container || !dm_probe_read(container, 32) || !game_read_guarded(container + DEF_ACCESSORY_COUNT, &count) ||
+    if (!container || !probe_read(container, 32) || !game_read_guarded(container + DEF_ACCESSORY_COUNT, &count) ||
         !count || !game_read_guarded(container + DEF_ACCESSORY_DATA, &array))
         return 0;
     for (uint64_t i = 0; i < count && n < NET_ACC_MAX; i++) {
@@ -43,7 +43,7 @@ int collect(uint64_t container)
 
 } // namespace
 
-void dm_net_send_local_accessories(int list, uint64_t container)
+void net_send_local_accessories(int list, uint64_t container)
 {
     int n = 0;
     // Accessories are game memory that may change under us: a fault while
@@ -53,19 +53,19 @@ void dm_net_send_local_accessories(int list, uint64_t container)
     net_set_local_accessories(list, entry_ptrs, n);
 }
 
-void dm_remote_publish_tick(double now)
+void remote_publish_tick(double now)
 {
     if (now < next_publish_time || !game_build_ok())
         return;
     next_publish_time = now + publish_period;
     uint64_t block = game_player_block_guarded(), truck = block ? game_local_truck() : 0;
     if (!truck) {
-        dm_net_send_local_accessories(1, 0);
+        net_send_local_accessories(1, 0);
         return;
     }
-    dm_net_send_local_accessories(0, game_read_guarded_or_zero<uint64_t>(truck + actor_off::definition));
+    net_send_local_accessories(0, game_read_guarded_or_zero<uint64_t>(truck + actor_off::definition));
     uint64_t trailer = game_read_guarded_or_zero<uint64_t>(block + GAME_PLAYER_TRAILER);
     bool coupled = trailer && game_is_trailer_actor(trailer) &&
                    game_read_guarded_or_zero<uint64_t>(trailer + actor_off::coupled_to) == truck;
-    dm_net_send_local_accessories(1, coupled ? game_read_guarded_or_zero<uint64_t>(trailer + actor_off::definition) : 0);
+    net_send_local_accessories(1, coupled ? game_read_guarded_or_zero<uint64_t>(trailer + actor_off::definition) : 0);
 }

@@ -96,7 +96,7 @@ bool sample_game_truck(const dm_frame_info *info, net_pose *out)
 
 } // namespace
 
-bool dm_net_sample_local(const dm_frame_info *info, net_pose *out)
+bool net_sample_local(const dm_frame_info *info, net_pose *out)
 {
     if (!game_build_ok()) {
         net_sample_local_telemetry(info, out);

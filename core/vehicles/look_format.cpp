@@ -12,7 +12,6 @@
 
 namespace {
 
-using game_call::token_to_text; /* vehicle_game.h */
 
 /* The text builder the token-to-text call fills: a buffer of ours. The game
  * writes at most capacity - 1 characters and a NUL into chars and sets length
@@ -54,7 +53,7 @@ void look_cargo_name(uint64_t definition, char *name, size_t size)
         return;
     game_text_builder builder = { name, 0, size };
     typedef void *(*token_to_text_fn)(game_text_builder *, uint32_t, uint64_t);
-    bool returned = dm_guarded([&] { game_fn<token_to_text_fn>(token_to_text)(&builder, id, definition); });
+    bool returned = dm_guarded([&] { game_fn<token_to_text_fn>(game_call::token_to_text)(&builder, id, definition); });
     name[size - 1] = 0;
     if (!returned || builder.length >= size)
         name[0] = 0;

@@ -52,7 +52,7 @@ typedef struct look_entry {
  *   conversion gives: 0 for no number, or the values read before a bad one
  *   (the rest of that field 0); a u32 beyond its range is 0xFFFFFFFF.
  * Fields may come in any order and repeat: the last one read wins. */
-bool dm_look_parse_entry(const char *text, look_entry *out);
+bool look_parse_entry(const char *text, look_entry *out);
 
 /* ---- writing ---- */
 

@@ -2,7 +2,7 @@
 // already-read accessory values. Pure logic.
 //
 // Index
-//   parsing   field values (numbers, lists, hex paint), dm_look_parse_entry
+//   parsing   field values (numbers, lists, hex paint), look_parse_entry
 //   writing   whole fields, paint bytes, look_format_text
 #include "vehicles/look_list.h"
 #include <math.h>
@@ -136,7 +136,7 @@ unsigned paint_byte(float v)
 
 } // namespace
 
-bool dm_look_parse_entry(const char *text, look_entry *out)
+bool look_parse_entry(const char *text, look_entry *out)
 {
     memset(out, 0, sizeof *out);
     out->wheel_offset = -1;

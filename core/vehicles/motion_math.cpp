@@ -1,7 +1,7 @@
 // The spawned vehicle's motion maths (see motion_math.h).
 //
 // Index
-//   placements   dm_placement_advance, motion_advance_forward, dm_wrap_angle,
+//   placements   placement_advance, motion_advance_forward, wrap_angle,
 //                motion_circle_placement
 //   trail        trail_reset, trail_add, trail_follow
 //   steering     motion_forward, motion_speed, motion_yaw_change,
@@ -32,7 +32,7 @@ void wrap_sector(float *local, int16_t *sector)
 
 } // namespace
 
-placement dm_placement_advance(const placement *p, float metres)
+placement placement_advance(const placement *p, float metres)
 {
     placement out = *p;
     float qw = p->qw, qx = p->qx, qy = p->qy, qz = p->qz;
@@ -57,7 +57,7 @@ placement motion_advance_forward(const placement *p, float metres)
     return out;
 }
 
-double dm_wrap_angle(double radians)
+double wrap_angle(double radians)
 {
     const double two_pi = 2.0 * M_PI;
     while (radians > M_PI)

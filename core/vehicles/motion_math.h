@@ -21,11 +21,11 @@
 /* The placement moved metres along its rotation's local +x axis, local x and
  * z brought strictly inside -512..512 by whole 512 m steps (each moving the
  * sector by one). Computed in f32. */
-placement dm_placement_advance(const placement *p, float metres);
+placement placement_advance(const placement *p, float metres);
 /* The placement moved metres along its forward axis (local -z), the same way. */
 placement motion_advance_forward(const placement *p, float metres);
 /* radians in [-pi, pi] by whole steps of 2 pi. */
-double dm_wrap_angle(double radians);
+double wrap_angle(double radians);
 
 /* The circle's placement at angle: centre + (cos, 0, sin) * radius, a yaw of
  * pi - angle about the vertical axis. */

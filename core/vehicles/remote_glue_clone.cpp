@@ -8,10 +8,10 @@
 //
 // Index
 //   the binding        clone binding state, logged names
-//   remote gone        dm_remote_gone
+//   remote gone        remote_gone
 //   clone step         bind, follow, the player's trailer
-//   frame              dm_remote_glue_tick
-//   lookups            dm_player_vehicle, dm_remote_rv_pose, dm_remote_slot_status
+//   frame              remote_glue_tick
+//   lookups            player_vehicle, remote_rv_pose, remote_slot_status
 //   console            cmd_remote
 #include <string.h>
 #include "base/core.h"
@@ -44,7 +44,7 @@ struct clone_binding {
 } bind;
 
 /* A vehicle was spawned for a remote player in this tick: the draw hook must
- * draw it (dm_remote_glue_tick's result). */
+ * draw it (remote_glue_tick's result). */
 bool spawned_for_player;
 
 /* A player's name from the roster, control bytes replaced. */
@@ -74,7 +74,7 @@ void clear_remote_flags()
 
 /* ---- remote gone ---- */
 
-void dm_remote_gone(const char *reason)
+void remote_gone(const char *reason)
 {
     spawn_state_record &s = spawn_state;
     if (!s.net_player)
@@ -84,7 +84,7 @@ void dm_remote_gone(const char *reason)
     clear_remote_flags();
     bind.trailer_player = 0;
     if (s.trailer_state != SPAWN_NONE)
-        dm_trailer_remove("remote gone");
+        trailer_remove("remote gone");
     if (s.state == SPAWN_NONE)
         return;
     if (s.state == SPAWN_SPAWNED && s.built_from_look_list) {
@@ -180,12 +180,12 @@ void follow_trailer(uint16_t player)
     if (s.trailer_state == SPAWN_SPAWNED && bind.trailer_player == player && has_list && hash != bind.trailer_hash) {
         core_log("[core] net: player %u's trailer changed (%08x -> %08x); rebuilding it", player, bind.trailer_hash,
                  hash);
-        dm_trailer_remove("remote trailer changed");
+        trailer_remove("remote trailer changed");
         bind.trailer_player = 0;
     }
     if (!s.net_has_trailer) {
         if (bind.trailer_player == player && s.trailer_state != SPAWN_NONE) {
-            dm_trailer_remove("remote uncoupled");
+            trailer_remove("remote uncoupled");
             bind.trailer_player = 0;
         }
         return;
@@ -201,10 +201,10 @@ void follow_trailer(uint16_t player)
         spawn_trailer();
         return;
     }
-    dm_trailer_create_remote(def);
+    trailer_create_remote(def);
     if (s.trailer_state == SPAWN_NONE && s.trailer_definition == def) {
         // Nothing took the definition: our reference goes back.
-        dm_game_release(def);
+        game_release(def);
         s.trailer_definition = 0;
     }
 }
@@ -244,10 +244,10 @@ void clone_follow(uint16_t player)
 
 void clone_step(double now)
 {
-    dm_rv_despawn_remotes("remote mode clone");
+    rv_despawn_remotes("remote mode clone");
     uint16_t bound = spawn_state.net_player;
     if (bound && !net_has_player(bound)) {
-        dm_remote_gone("left the server");
+        remote_gone("left the server");
         bound = 0;
     }
     if (!bound) {
@@ -261,19 +261,19 @@ void clone_step(double now)
 
 /* ---- frame ---- */
 
-bool dm_remote_glue_tick(double now)
+bool remote_glue_tick(double now)
 {
     if (!net_is_open()) {
-        dm_remote_gone("disconnected");
-        dm_rv_despawn_remotes("disconnected");
+        remote_gone("disconnected");
+        rv_despawn_remotes("disconnected");
         return false;
     }
-    dm_remote_publish_tick(now);
+    remote_publish_tick(now);
     if (!net_join_settled(now) || !game_build_ok())
         return false;
     if (core_config.remote_mode_rv) {
-        dm_remote_gone("remote mode rv");
-        dm_rv_remote_update(now);
+        remote_gone("remote mode rv");
+        rv_remote_update(now);
         return false;
     }
     spawned_for_player = false;
@@ -283,7 +283,7 @@ bool dm_remote_glue_tick(double now)
 
 /* ---- lookups ---- */
 
-void *dm_player_vehicle(uint16_t id, bool trailer, void **out)
+void *player_vehicle(uint16_t id, bool trailer, void **out)
 {
     *out = nullptr;
     if (!id)
@@ -296,18 +296,18 @@ void *dm_player_vehicle(uint16_t id, bool trailer, void **out)
     }
     // Other players are shown by the convoy remote vehicles.
     if (!trailer)
-        *out = dm_rv_player_object(id);
+        *out = rv_player_object(id);
     return nullptr;
 }
 
-bool dm_remote_rv_pose(uint16_t id, placement *out)
+bool remote_rv_pose(uint16_t id, placement *out)
 {
     if (!id || id == spawn_state.net_player)
         return false;
-    return dm_rv_player_placement(id, out);
+    return rv_player_placement(id, out);
 }
 
-void dm_remote_restore_binding(uint16_t vehicle_player, uint16_t trailer_player)
+void remote_restore_binding(uint16_t vehicle_player, uint16_t trailer_player)
 {
     spawn_state.net_player = vehicle_player;
     clear_remote_flags();
@@ -317,15 +317,15 @@ void dm_remote_restore_binding(uint16_t vehicle_player, uint16_t trailer_player)
     bind.trailer_skip_once = trailer_player != 0;
 }
 
-uint16_t dm_remote_trailer_player() { return bind.trailer_player; }
+uint16_t remote_trailer_player() { return bind.trailer_player; }
 
-void dm_remote_slot_status(uint16_t *player, void **vehicle, int *state, int *mode, bool *hidden)
+void remote_slot_status(uint16_t *player, void **vehicle, int *state, int *mode, bool *hidden)
 {
     *player = spawn_state.net_player;
     *vehicle = game_ptr(spawn_state.vehicle);
-    *state = dm_spawn_state_value();
+    *state = spawn_state_value();
     *mode = (int)spawn_state.move_mode;
-    *hidden = dm_spawn_hidden();
+    *hidden = spawn_hidden();
 }
 
 /* ---- console ---- */
@@ -345,9 +345,9 @@ void cmd_remote(const char *rest)
         core_log("[core] remote mode clone (applies on the next frame; kept across core reloads until `config "
                  "reload`)");
     } else if (n == 7 && strncmp(rest, "mode rv", n) == 0) {
-        dm_remote_mode_rv_command();
+        remote_mode_rv_command();
     } else if (n == 0) {
-        dm_rv_remote_report();
+        rv_remote_report();
     } else {
         core_log("[core] usage: remote [mode clone|rv]");
     }

@@ -27,7 +27,7 @@ enum { RV_STEP_AUTO = 0, RV_STEP_ON = 1, RV_STEP_OFF = 2 };
  * beside the player-info page (the process id goes in). */
 #define RV_SECTION_NAME "Localdrovemark_rv_state_%lu"
 
-typedef struct dm_rv_slot {
+typedef struct rv_slot_state {
     uint64_t netobj;            /* 0: free */
     uint64_t definition;
     int32_t stage;              /* RV_FREE, RV_STAGE_A, B, C (and above: live) */
@@ -51,56 +51,56 @@ typedef struct dm_rv_slot {
     float velocity[3];
     uint64_t ctrl;              /* the truck controller it was made in */
     game_taken physics;         /* its vehicle's physics object, probed when it appears */
-} dm_rv_slot;
-extern dm_rv_slot dm_rv_slots[DM_RV_SLOTS];
+} rv_slot_state;
+extern rv_slot_state rv_slots[DM_RV_SLOTS];
 
 /* The settings of the commands and the driving's own state. */
-typedef struct dm_rv_settings {
+typedef struct rv_settings {
     uint8_t velocity = 1;       /* hand the sampled velocity to the game */
     uint8_t clock = 1;          /* advance the physics clock in single player */
     uint32_t step_mode;         /* RV_STEP_* */
     double previous_stamp;      /* frame seconds of the previous clock step; 0 none */
     uint8_t restore_done;
-} dm_rv_settings;
-extern dm_rv_settings dm_rv;
+} rv_settings;
+extern rv_settings rv_config;
 
 /* ---- slots (rv_slots.cpp) ---- */
-void dm_rv_slot_reset(dm_rv_slot *slot);
+void rv_slot_reset(rv_slot_state *slot);
 /* The slot's "last logged" values back to their reset values. */
-void dm_rv_slot_reset_logged(dm_rv_slot *slot);
-uint64_t dm_rv_world_controller();
-uint64_t dm_rv_truck_ctrl();
-bool dm_rv_unit_factory_ok();
-bool dm_rv_spawn(int slot, const placement *at, uint64_t definition, uint64_t accessory_array, int target_stage);
-void dm_rv_despawn(int slot, const char *reason);
-bool dm_rv_create_netobj(dm_rv_slot *slot, int index, const placement *at, uint64_t owner);
-bool dm_rv_build_model(dm_rv_slot *slot, uint64_t link, uint64_t accessory_array);
-bool dm_rv_destroy_netobj(dm_rv_slot *slot);
-bool dm_rv_release_definition(uint64_t definition);
-bool dm_rv_is_server_config(uint64_t object);
-uint64_t dm_rv_server_config_create();
-void dm_rv_server_config_remove();
-uint64_t dm_rv_pinfo_save_area();
+void rv_slot_reset_logged(rv_slot_state *slot);
+uint64_t rv_world_controller();
+uint64_t rv_truck_ctrl();
+bool rv_unit_factory_ok();
+bool rv_spawn(int slot, const placement *at, uint64_t definition, uint64_t accessory_array, int target_stage);
+void rv_despawn(int slot, const char *reason);
+bool rv_create_netobj(rv_slot_state *slot, int index, const placement *at, uint64_t owner);
+bool rv_build_model(rv_slot_state *slot, uint64_t link, uint64_t accessory_array);
+bool rv_destroy_netobj(rv_slot_state *slot);
+bool rv_release_definition(uint64_t definition);
+bool rv_is_server_config(uint64_t object);
+uint64_t rv_server_config_create();
+void rv_server_config_remove();
+uint64_t rv_pinfo_save_area();
 /* The netobj stands in the truck controller: our table, its vehicle in the
  * controller's list and the slot's own id at +0x10. */
-bool dm_rv_netobj_alive(uint64_t netobj, int index);
+bool rv_netobj_alive(uint64_t netobj, int index);
 /* The same check in every frame, for a netobj probed when it was taken:
  * plain loads under one guard, a fault is not alive. It stays a per-frame
  * check because the netobj is the controller's (no reference of ours
  * keeps it), and the game may drop it from its list. */
-bool dm_rv_netobj_listed(uint64_t netobj, int index, uint64_t ctrl);
-uint32_t dm_rv_netobj_id(int index);
+bool rv_netobj_listed(uint64_t netobj, int index, uint64_t ctrl);
+uint32_t rv_netobj_id(int index);
 /* Forgets every slot without a game call (the world under them is gone). */
-void dm_rv_forget_all();
-void dm_rv_log_fault(const char *step);
-bool dm_rv_any_netobj();
+void rv_forget_all();
+void rv_log_fault(const char *step);
+bool rv_any_netobj();
 
 /* ---- driving (rv_drive.cpp) ---- */
-void dm_rv_tick_slot(int slot, const dm_frame_info *info);
-bool dm_rv_target_pose(dm_rv_slot *slot, const dm_frame_info *info, placement *out);
-bool dm_rv_step(dm_rv_slot *slot, const placement *target, bool self_step);
-uint64_t dm_rv_net_time_us();
-void dm_rv_save_slots();
+void rv_tick_slot(int slot, const dm_frame_info *info);
+bool rv_target_pose(rv_slot_state *slot, const dm_frame_info *info, placement *out);
+bool rv_step(rv_slot_state *slot, const placement *target, bool self_step);
+uint64_t rv_net_time_us();
+void rv_save_slots();
 
 /* ---- commands (rv_commands.cpp) ---- */
-void dm_rv_peek();
+void rv_peek();

@@ -4,7 +4,7 @@
 // goes to the log.
 //
 // Index
-//   info and peek   dm_rv_info, dm_rv_peek
+//   info and peek   rv_info, rv_peek
 //   rvspawn         cmd_rvspawn
 //   rvdespawn       cmd_rvdespawn
 //   rvmove          cmd_rvmove
@@ -52,14 +52,14 @@ placement world_placement(uint64_t object, uint32_t offset)
 
 /* ---- info and peek ---- */
 
-void dm_rv_info(int index)
+void rv_info(int index)
 {
-    const dm_rv_slot &s = dm_rv_slots[index];
+    const rv_slot_state &s = rv_slots[index];
     if (!s.netobj) {
         core_log("[core] rv[%d]: none", index);
         return;
     }
-    uint64_t netobj = s.netobj, ctrl = dm_rv_truck_ctrl(), wc = dm_rv_world_controller();
+    uint64_t netobj = s.netobj, ctrl = rv_truck_ctrl(), wc = rv_world_controller();
     uint64_t vehicle = game_u64_guarded(netobj + netobj_field::vehicle);
     uint64_t physics = vehicle ? game_u64_guarded(vehicle + rv_field::physics) : 0;
     uint64_t clock = game_u64_guarded(game_addr(rv_addr::clock));
@@ -78,12 +78,12 @@ void dm_rv_info(int index)
     core_log("[core] rv[%d]: move %s, step %s%s, step ts(+0x230) %lld, sim clock(clk+0xb38) %lld, phys "
              "clock(wc+0x50) %lld%s, net time %lld, lights %08x (netobj +0x2dc %08x), vel %s",
              index, move_names[s.move_mode <= RV_MOVE_NET ? s.move_mode : 0],
-             step_names[dm_rv.step_mode <= RV_STEP_OFF ? dm_rv.step_mode : 0], s.stepping_ourselves ? " (ours)" : "",
+             step_names[rv_config.step_mode <= RV_STEP_OFF ? rv_config.step_mode : 0], s.stepping_ourselves ? " (ours)" : "",
              (long long)(vehicle ? game_u64_guarded(vehicle + rv_field::stamp) : 0),
              (long long)(clock ? game_u64_guarded(clock + clock_field::sim_clock) : 0),
-             (long long)(wc ? game_u64_guarded(wc + wc_field::physics_clock) : 0), dm_rv.clock ? " (advancing)" : "",
-             (long long)dm_rv_net_time_us(), s.lights_present ? s.light_bits : 0,
-             game_u32_guarded(netobj + netobj_field::lights), dm_rv.velocity ? "on" : "off");
+             (long long)(wc ? game_u64_guarded(wc + wc_field::physics_clock) : 0), rv_config.clock ? " (advancing)" : "",
+             (long long)rv_net_time_us(), s.lights_present ? s.light_bits : 0,
+             game_u32_guarded(netobj + netobj_field::lights), rv_config.velocity ? "on" : "off");
     if (!vehicle)
         return;
     placement key = world_placement(netobj, netobj_field::key_current);
@@ -94,9 +94,9 @@ void dm_rv_info(int index)
              placement_world_z(&pose), (long long)game_u64_guarded(vehicle + rv_field::snap));
 }
 
-void dm_rv_peek()
+void rv_peek()
 {
-    uint64_t wc = dm_rv_world_controller();
+    uint64_t wc = rv_world_controller();
     uint64_t word = 0;
     if (wc)
         game_read_guarded(wc + wc_field::word, &word);
@@ -104,7 +104,7 @@ void dm_rv_peek()
              (unsigned)((word >> 24) & 0xFF), game_ptr(wc ? game_u64_guarded(wc + wc_field::network_game) : 0),
              game_ptr(wc ? game_u64_guarded(wc + wc_field::word2) : 0),
              game_ptr(wc ? game_u64_guarded(wc + wc_field::grid) : 0));
-    uint64_t ctrl = dm_rv_truck_ctrl(), game_ctrl = game_ctrl_guarded();
+    uint64_t ctrl = rv_truck_ctrl(), game_ctrl = game_ctrl_guarded();
     uint64_t in_game_ctrl = game_ctrl ? game_u64_guarded(game_ctrl + game_ctrl_truck_ctrl) : 0;
     core_log("[core] rv peek: ctrl=%p game_ctrl+0x80=%p%s; trucks(+0x40)=%llu trailers(+0x68)=%llu "
              "pending(+0x90)=%llu ticked(+0xb8)=%llu flag(+0xd0)=%u; net time %lld us",
@@ -115,7 +115,7 @@ void dm_rv_peek()
              (unsigned long long)(ctrl ? game_u64_guarded(ctrl + ctrl_field::pending) : 0),
              (unsigned long long)(ctrl ? game_u64_guarded(ctrl + ctrl_field::ticked) : 0),
              (unsigned)(ctrl ? game_read_guarded_or_zero<uint8_t>(ctrl + ctrl_field::flag) : 0),
-             (long long)dm_rv_net_time_us());
+             (long long)rv_net_time_us());
     uint64_t block = game_player_block_guarded();
     uint64_t network = block ? game_u64_guarded(block + player_block_network) : 0;
     core_log("[core] rv peek: player network object (slot+0x1e6b0)=%p%s", game_ptr(network),
@@ -128,7 +128,7 @@ void cmd_rvspawn(const char *rest)
 {
     rest = text_skip_blanks(rest ? rest : "");
     if (is_word(rest, "peek")) {
-        dm_rv_peek();
+        rv_peek();
         return;
     }
     int stage;
@@ -142,18 +142,18 @@ void cmd_rvspawn(const char *rest)
         core_log("[core] usage: rvspawn [peek|a|b|c]");
         return;
     }
-    dm_rv_slot &slot = dm_rv_slots[0];
+    rv_slot_state &slot = rv_slots[0];
     if (slot.netobj) {
         core_log("[core] rv: already spawned (%p); rvdespawn first", game_ptr(slot.netobj));
         return;
     }
-    if (!dm_rv_truck_ctrl() || !dm_rv_unit_factory_ok()) {
+    if (!rv_truck_ctrl() || !rv_unit_factory_ok()) {
         core_log("[core] rv: no remote_vehicle_ctrl / unit system (no profile loaded?)");
         return;
     }
     // The placement read says why there is none (no truck, no placement).
     placement here;
-    if (!dm_local_truck_placement(&here))
+    if (!local_truck_placement(&here))
         return;
     uint64_t truck = game_local_truck();
     double x = placement_world_x(&here), z = placement_world_z(&here);
@@ -162,7 +162,7 @@ void cmd_rvspawn(const char *rest)
     z -= (1 - 2 * (qx * qx + qy * qy)) * ahead_metres;
     placement target;
     placement_from_world(&target, x, here.y, z, here.qw, here.qx, here.qy, here.qz);
-    dm_rv_peek();
+    rv_peek();
     uint64_t clone = 0;
     if (stage >= RV_STAGE_B) {
         clone = def_clone(game_u64_guarded(truck + actor_off::definition), &def_class_vehicle);
@@ -171,13 +171,13 @@ void cmd_rvspawn(const char *rest)
             return;
         }
     }
-    bool ok = dm_rv_spawn(0, &target, clone, clone ? clone + DEF_ACCESSORY_ARRAY : 0, stage);
+    bool ok = rv_spawn(0, &target, clone, clone ? clone + DEF_ACCESSORY_ARRAY : 0, stage);
     if (clone) {
         // The clone is slot 0's while the slot holds it; otherwise it goes back.
         if (ok && slot.definition == clone) {
             slot.owns_definition = 1;
-            dm_rv_save_slots();
-        } else if (dm_rv_release_definition(clone)) {
+            rv_save_slots();
+        } else if (rv_release_definition(clone)) {
             core_log("[core] rv: released the unused definition %p", game_ptr(clone));
         }
     }
@@ -192,8 +192,8 @@ void cmd_rvdespawn(const char *rest)
     rest = text_skip_blanks(rest ? rest : "");
     if (is_word(rest, "all")) {
         for (int i = 0; i < DM_RV_SLOTS; i++)
-            if (dm_rv_slots[i].netobj)
-                dm_rv_despawn(i, "rvdespawn all");
+            if (rv_slots[i].netobj)
+                rv_despawn(i, "rvdespawn all");
         return;
     }
     long n = 0;
@@ -205,14 +205,14 @@ void cmd_rvdespawn(const char *rest)
             return;
         }
     }
-    if (n < 0 || n >= DM_RV_SLOTS || !dm_rv_slots[n].netobj) {
+    if (n < 0 || n >= DM_RV_SLOTS || !rv_slots[n].netobj) {
         core_log("[core] rv[%d]: nothing to despawn", (int)(n < -1000000 ? -1000000 : n > 1000000 ? 1000000 : n));
         return;
     }
-    if (dm_rv_slots[n].player)
+    if (rv_slots[n].player)
         core_log("[core] rv[%d]: shows player %u; respawns while `remote mode rv` is on", (int)n,
-                 (unsigned)dm_rv_slots[n].player);
-    dm_rv_despawn((int)n, "rvdespawn");
+                 (unsigned)rv_slots[n].player);
+    rv_despawn((int)n, "rvdespawn");
 }
 
 /* ---- rvmove ---- */
@@ -239,7 +239,7 @@ bool read_numbers(const char *s, double *out, int max, int *given)
 void cmd_rvmove(const char *rest)
 {
     rest = text_skip_blanks(rest ? rest : "");
-    dm_rv_slot &s = dm_rv_slots[0];
+    rv_slot_state &s = rv_slots[0];
     if (!s.netobj || s.stage < RV_STAGE_C) {
         core_log("[core] rvmove: no rv at stage C (rvspawn first)");
         return;
@@ -307,8 +307,8 @@ void cmd_rvvel(const char *rest)
         core_log("[core] usage: rvvel [on|off]");
         return;
     }
-    dm_rv.velocity = is_word(rest, "on");
-    core_log("[core] rv: velocity %s", dm_rv.velocity ? "on" : "off");
+    rv_config.velocity = is_word(rest, "on");
+    core_log("[core] rv: velocity %s", rv_config.velocity ? "on" : "off");
 }
 
 void cmd_rvclock(const char *rest)
@@ -318,8 +318,8 @@ void cmd_rvclock(const char *rest)
         core_log("[core] usage: rvclock [on|off]");
         return;
     }
-    dm_rv.clock = !is_word(rest, "off");
-    core_log("[core] rv: clock %s", dm_rv.clock ? "on" : "off");
+    rv_config.clock = !is_word(rest, "off");
+    core_log("[core] rv: clock %s", rv_config.clock ? "on" : "off");
 }
 
 void cmd_rvstep(const char *rest)
@@ -333,8 +333,8 @@ void cmd_rvstep(const char *rest)
         core_log("[core] usage: rvstep auto|on|off");
         return;
     }
-    dm_rv.step_mode = (uint32_t)mode;
-    for (dm_rv_slot &s : dm_rv_slots) {
+    rv_config.step_mode = (uint32_t)mode;
+    for (rv_slot_state &s : rv_slots) {
         s.stepping_ourselves = 0;
         s.unchanged_frames = 0;
     }

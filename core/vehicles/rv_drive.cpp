@@ -8,11 +8,11 @@
 // network game only the section carries them).
 //
 // Index
-//   time         dm_rv_net_time_us
-//   the frame    dm_rv_tick, dm_rv_tick_slot
-//   keys         dm_rv_target_pose, dm_rv_step
-//   the record   "rvsave2" layout, the section, dm_rv_save_slots,
-//                dm_rv_restore_after_reload
+//   time         rv_net_time_us
+//   the frame    rv_tick, rv_tick_slot
+//   keys         rv_target_pose, rv_step
+//   the record   "rvsave2" layout, the section, rv_save_slots,
+//                rv_restore_after_reload
 #include <windows.h>
 #include <math.h>
 #include <stdio.h>
@@ -38,9 +38,9 @@ game_taken taken_network, taken_clock;
 
 } // namespace
 
-uint64_t dm_rv_net_time_us()
+uint64_t rv_net_time_us()
 {
-    uint64_t wc = dm_rv_world_controller();
+    uint64_t wc = rv_world_controller();
     if (!wc)
         return 0;
     uint64_t t = 0, base = 0;
@@ -68,7 +68,7 @@ namespace {
 
 bool any_live()
 {
-    for (const dm_rv_slot &s : dm_rv_slots)
+    for (const rv_slot_state &s : rv_slots)
         if (s.netobj && s.stage >= RV_STAGE_C)
             return true;
     return false;
@@ -78,10 +78,10 @@ bool any_live()
  * previous live frame, at most a second. */
 void advance_clock(double now)
 {
-    uint64_t wc = dm_rv_world_controller();
-    double elapsed = dm_rv.previous_stamp > 0 ? (now - dm_rv.previous_stamp) * 1e6 : 0;
-    dm_rv.previous_stamp = now;
-    if (!dm_rv.clock || !wc || elapsed <= 0)
+    uint64_t wc = rv_world_controller();
+    double elapsed = rv_config.previous_stamp > 0 ? (now - rv_config.previous_stamp) * 1e6 : 0;
+    rv_config.previous_stamp = now;
+    if (!rv_config.clock || !wc || elapsed <= 0)
         return;
     uint64_t add = elapsed >= (double)RV_CLOCK_CAP_US ? RV_CLOCK_CAP_US : (uint64_t)llround(elapsed);
     dm_guarded_filter(
@@ -95,20 +95,20 @@ void advance_clock(double now)
 /* Slots whose world went away are forgotten without a game call. */
 bool forget_gone()
 {
-    if (!dm_rv_any_netobj())
+    if (!rv_any_netobj())
         return false;
-    uint64_t ctrl = dm_rv_truck_ctrl();
+    uint64_t ctrl = rv_truck_ctrl();
     if (!ctrl) {
         core_log("[core] rv: ctrl went away (world unloaded?); forgetting the rvs without game calls");
-        dm_rv_forget_all();
+        rv_forget_all();
         return true;
     }
     bool forgot = false;
     for (int i = 0; i < DM_RV_SLOTS; i++) {
-        dm_rv_slot &s = dm_rv_slots[i];
-        if (s.netobj && (s.ctrl != ctrl || !dm_rv_netobj_listed(s.netobj, i, ctrl))) {
+        rv_slot_state &s = rv_slots[i];
+        if (s.netobj && (s.ctrl != ctrl || !rv_netobj_listed(s.netobj, i, ctrl))) {
             core_log("[core] rv[%d]: netobj %p is gone; forgotten without game calls", i, game_ptr(s.netobj));
-            dm_rv_slot_reset(&s);
+            rv_slot_reset(&s);
             forgot = true;
         }
     }
@@ -117,25 +117,25 @@ bool forget_gone()
 
 } // namespace
 
-void dm_rv_tick(const dm_frame_info *info)
+void rv_tick(const dm_frame_info *info)
 {
     if (!game_build_ok())
         return;
-    dm_rv_save_slots();
+    rv_save_slots();
     if (forget_gone())
-        dm_rv_save_slots();
+        rv_save_slots();
     if (!any_live()) {
-        dm_rv.previous_stamp = 0;
+        rv_config.previous_stamp = 0;
         return;
     }
     advance_clock(info->seconds);
     for (int i = 0; i < DM_RV_SLOTS; i++)
-        dm_rv_tick_slot(i, info);
+        rv_tick_slot(i, info);
 }
 
-void dm_rv_tick_slot(int index, const dm_frame_info *info)
+void rv_tick_slot(int index, const dm_frame_info *info)
 {
-    dm_rv_slot &s = dm_rv_slots[index];
+    rv_slot_state &s = rv_slots[index];
     if (!s.netobj || s.stage < RV_STAGE_C)
         return;
     // The netobj and its vehicle were probed when the slot took them (spawn,
@@ -153,24 +153,24 @@ void dm_rv_tick_slot(int index, const dm_frame_info *info)
     if (vehicle && (flags2 & rv_field::steppable) && !s.stepping_ourselves) {
         s.unchanged_frames = stamp == s.last_stamp ? s.unchanged_frames + 1 : 0;
         s.last_stamp = stamp;
-        if (dm_rv.step_mode == RV_STEP_AUTO && s.unchanged_frames == RV_AUTO_STEP_FRAMES) {
+        if (rv_config.step_mode == RV_STEP_AUTO && s.unchanged_frames == RV_AUTO_STEP_FRAMES) {
             s.stepping_ourselves = 1;
             core_log("[core] rv[%d]: step stamp +0x230 unchanged for 30 frames: the game doesn't step it; calling "
                      "vt+0x80 ourselves",
                      index);
-            dm_rv_info(index);
+            rv_info(index);
         }
     }
     placement target;
-    bool has_target = dm_rv_target_pose(&s, info, &target);
-    bool self_step = dm_rv.step_mode == RV_STEP_ON || (dm_rv.step_mode == RV_STEP_AUTO && s.stepping_ourselves);
-    if (!dm_rv_step(&s, has_target ? &target : nullptr, self_step)) {
+    bool has_target = rv_target_pose(&s, info, &target);
+    bool self_step = rv_config.step_mode == RV_STEP_ON || (rv_config.step_mode == RV_STEP_AUTO && s.stepping_ourselves);
+    if (!rv_step(&s, has_target ? &target : nullptr, self_step)) {
         s.stage = RV_STAGE_B;
         s.move_mode = RV_MOVE_NONE;
         core_log("[core] rv[%d]: per-frame tick disabled", index);
         return;
     }
-    uint64_t ctrl = dm_rv_truck_ctrl();
+    uint64_t ctrl = rv_truck_ctrl();
     uint16_t flags = 0;
     uint64_t ticked = 0;
     uint8_t state = 0xFE;
@@ -192,13 +192,13 @@ void dm_rv_tick_slot(int index, const dm_frame_info *info)
         s.last_flags = flags;
         s.last_ticked = ticked;
         s.last_physics = state;
-        dm_rv_info(index);
+        rv_info(index);
     }
 }
 
 /* ---- keys ---- */
 
-bool dm_rv_target_pose(dm_rv_slot *s, const dm_frame_info *info, placement *out)
+bool rv_target_pose(rv_slot_state *s, const dm_frame_info *info, placement *out)
 {
     double now = info->seconds;
     double dt = s->previous_time != 0 ? now - s->previous_time : 0;
@@ -236,12 +236,12 @@ bool dm_rv_target_pose(dm_rv_slot *s, const dm_frame_info *info, placement *out)
     return true;
 }
 
-bool dm_rv_step(dm_rv_slot *s, const placement *target, bool self_step)
+bool rv_step(rv_slot_state *s, const placement *target, bool self_step)
 {
     uint64_t netobj = s->netobj;
-    uint64_t net_time = dm_rv_net_time_us();
+    uint64_t net_time = rv_net_time_us();
     uint64_t key_time = net_time > RV_KEY_DELAY_US ? net_time - RV_KEY_DELAY_US : 0;
-    uint64_t ctrl = dm_rv_truck_ctrl();
+    uint64_t ctrl = rv_truck_ctrl();
     bool ok = dm_guarded_filter(
         [&] {
             game_field<placement>(netobj, netobj_field::key_previous) =
@@ -249,7 +249,7 @@ bool dm_rv_step(dm_rv_slot *s, const placement *target, bool self_step)
             if (target)
                 game_field<placement>(netobj, netobj_field::key_current) = *target;
             float v[3] = { 0, 0, 0 };
-            if (dm_rv.velocity && s->velocity_valid && target && s->move_mode == RV_MOVE_NET)
+            if (rv_config.velocity && s->velocity_valid && target && s->move_mode == RV_MOVE_NET)
                 memcpy(v, s->velocity, sizeof v);
             memcpy((void *)(uintptr_t)(netobj + netobj_field::velocity_previous),
                    (const void *)(uintptr_t)(netobj + netobj_field::velocity), sizeof v);
@@ -273,7 +273,7 @@ bool dm_rv_step(dm_rv_slot *s, const placement *target, bool self_step)
         },
         fault_record_filter, nullptr);
     if (!ok)
-        dm_rv_log_fault("tick");
+        rv_log_fault("tick");
     return ok;
 }
 
@@ -324,7 +324,7 @@ bool is_record(const rv_record *r)
  * ours and holds one, else the section's. */
 bool saved_record(rv_record *r)
 {
-    uint64_t area = dm_rv_pinfo_save_area();
+    uint64_t area = rv_pinfo_save_area();
     if (area && game_copy_guarded(r, area, sizeof *r) && is_record(r))
         return true;
     if (!section_record)
@@ -338,7 +338,7 @@ void build_record(rv_record *r)
     memset(r, 0, sizeof *r);
     memcpy(r->tag, tag_v2, sizeof tag_v2);
     for (int i = 0; i < DM_RV_SLOTS; i++) {
-        const dm_rv_slot &s = dm_rv_slots[i];
+        const rv_slot_state &s = rv_slots[i];
         r->slots[i].netobj = s.netobj;
         r->slots[i].definition = s.definition;
         r->slots[i].stage = s.stage;
@@ -351,24 +351,24 @@ void build_record(rv_record *r)
 
 } // namespace
 
-void dm_rv_section_map()
+void rv_section_map()
 {
     char name[64];
     snprintf(name, sizeof name, RV_SECTION_NAME, (unsigned long)GetCurrentProcessId());
-    section_record = (rv_record *)dm_section_map(name, sizeof(rv_record));
+    section_record = (rv_record *)section_map(name, sizeof(rv_record));
     if (!section_record)
         core_log("[core] rv: shared memory failed; convoy vehicles survive a reload only in single player");
 }
 
-void dm_rv_save_slots()
+void rv_save_slots()
 {
-    if (!dm_rv.restore_done || !game_build_ok())
+    if (!rv_config.restore_done || !game_build_ok())
         return;
     rv_record r, stored;
     build_record(&r);
     if (section_record && memcmp(section_record, &r, sizeof r) != 0)
         memcpy(section_record, &r, sizeof r);
-    uint64_t area = dm_rv_pinfo_save_area();
+    uint64_t area = rv_pinfo_save_area();
     if (!area)
         return;
     // Our own page, its tag checked when it was taken: no probe.
@@ -383,14 +383,14 @@ void dm_rv_save_slots()
     VirtualProtect((void *)(uintptr_t)area, sizeof r, old, &ignored);
 }
 
-void dm_rv_restore_after_reload()
+void rv_restore_after_reload()
 {
-    if (dm_rv.restore_done || !game_build_ok())
+    if (rv_config.restore_done || !game_build_ok())
         return;
-    uint64_t ctrl = dm_rv_truck_ctrl();
+    uint64_t ctrl = rv_truck_ctrl();
     if (!ctrl)
         return; // until a world is loaded
-    dm_rv.restore_done = 1;
+    rv_config.restore_done = 1;
     rv_record r;
     if (!saved_record(&r))
         return;
@@ -404,14 +404,14 @@ void dm_rv_restore_after_reload()
         }
         for (int i = 0; i < DM_RV_SLOTS; i++) {
             const rv_saved_slot &saved = r.slots[i];
-            dm_rv_slot &s = dm_rv_slots[i];
+            rv_slot_state &s = rv_slots[i];
             if (!saved.netobj || s.netobj)
                 continue;
-            if (!dm_rv_netobj_alive(saved.netobj, i)) {
+            if (!rv_netobj_alive(saved.netobj, i)) {
                 core_log("[core] rv: saved rv %p (slot %d) is gone; not restoring", game_ptr(saved.netobj), i);
                 continue;
             }
-            dm_rv_slot_reset(&s);
+            rv_slot_reset(&s);
             s.netobj = saved.netobj;
             s.definition = saved.definition;
             s.stage = saved.stage;
@@ -429,10 +429,10 @@ void dm_rv_restore_after_reload()
     } else if (memcmp(r.tag, tag_v1, sizeof tag_v1) == 0) {
         rv_record_v1 v1;
         memcpy(&v1, &r, sizeof v1);
-        dm_rv_slot &s = dm_rv_slots[0];
+        rv_slot_state &s = rv_slots[0];
         if (v1.netobj && !s.netobj) {
-            if (dm_rv_netobj_alive(v1.netobj, 0)) {
-                dm_rv_slot_reset(&s);
+            if (rv_netobj_alive(v1.netobj, 0)) {
+                rv_slot_reset(&s);
                 s.netobj = v1.netobj;
                 s.definition = v1.definition;
                 s.stage = v1.stage;

@@ -6,9 +6,9 @@
 //
 // Index
 //   the wait table   players waiting for a slot or a retry
-//   rv step          dm_rv_remote_update
-//   lookups          dm_rv_player_object, dm_rv_player_placement
-//   console          dm_remote_mode_rv_command, dm_rv_remote_report
+//   rv step          rv_remote_update
+//   lookups          rv_player_object, rv_player_placement
+//   console          remote_mode_rv_command, rv_remote_report
 #include <string.h>
 #include "base/core.h"
 #include "base/core_config.h"
@@ -54,7 +54,7 @@ rv_wait &wait_of(uint16_t player, double now)
 int slot_of(uint16_t player)
 {
     for (int i = 1; i < DM_RV_SLOTS; i++)
-        if (dm_rv_slots[i].netobj && dm_rv_slots[i].player == player)
+        if (rv_slots[i].netobj && rv_slots[i].player == player)
             return i;
     return -1;
 }
@@ -97,9 +97,9 @@ void spawn_for(uint16_t player, int index, const net_pose &pose, bool has_list, 
     placement at;
     placement_from_world(&at, pose.pos[0], pose.pos[1], pose.pos[2], pose.rot[0], pose.rot[1], pose.rot[2],
                          pose.rot[3]);
-    dm_rv_slot &slot = dm_rv_slots[index];
-    if (!dm_rv_spawn(index, &at, def, def + DEF_ACCESSORY_ARRAY, RV_STAGE_C)) {
-        if (dm_rv_release_definition(def))
+    rv_slot_state &slot = rv_slots[index];
+    if (!rv_spawn(index, &at, def, def + DEF_ACCESSORY_ARRAY, RV_STAGE_C)) {
+        if (rv_release_definition(def))
             core_log("[core] net: released the unused definition %p", game_ptr(def));
         return;
     }
@@ -107,9 +107,9 @@ void spawn_for(uint16_t player, int index, const net_pose &pose, bool has_list, 
         // An incomplete one goes again, with the definition it may hold.
         if (slot.definition == def)
             slot.owns_definition = 1;
-        else if (dm_rv_release_definition(def))
+        else if (rv_release_definition(def))
             core_log("[core] net: released the unused definition %p", game_ptr(def));
-        dm_rv_despawn(index, "spawn incomplete");
+        rv_despawn(index, "spawn incomplete");
         return;
     }
     slot.owns_definition = 1;
@@ -117,19 +117,19 @@ void spawn_for(uint16_t player, int index, const net_pose &pose, bool has_list, 
     slot.move_mode = RV_MOVE_NET;
     slot.follow_player = player;
     slot.accessory_hash = has_list ? hash : 0;
-    dm_rv_save_slots();
+    rv_save_slots();
 }
 
 } // namespace
 
 /* ---- rv step ---- */
 
-void dm_rv_remote_update(double now)
+void rv_remote_update(double now)
 {
-    if (!dm_rv_truck_ctrl() || !dm_rv_unit_factory_ok())
+    if (!rv_truck_ctrl() || !rv_unit_factory_ok())
         return;
     for (int i = 1; i < DM_RV_SLOTS; i++) {
-        dm_rv_slot &s = dm_rv_slots[i];
+        rv_slot_state &s = rv_slots[i];
         if (!s.netobj || !s.player)
             continue;
         uint16_t player = s.player;
@@ -137,11 +137,11 @@ void dm_rv_remote_update(double now)
         const char *list = nullptr;
         if (!net_has_player(player)) {
             core_log("[core] net: remote %u gone (left the server)", (unsigned)player);
-            dm_rv_despawn(i, "remote left");
+            rv_despawn(i, "remote left");
         } else if (player_list(player, &hash, &list, &count) && hash != s.accessory_hash) {
             core_log("[core] net: player %u's accessories changed (%08x -> %08x); respawning their rv",
                      (unsigned)player, s.accessory_hash, hash);
-            dm_rv_despawn(i, "accessories changed");
+            rv_despawn(i, "accessories changed");
             wait_of(player, now).retry_at = 0;
         }
     }
@@ -156,7 +156,7 @@ void dm_rv_remote_update(double now)
             continue;
         int free_slot = -1;
         for (int i = 1; i < DM_RV_SLOTS && free_slot < 0; i++)
-            if (!dm_rv_slots[i].netobj)
+            if (!rv_slots[i].netobj)
                 free_slot = i;
         if (free_slot < 0) {
             if (now >= missing_slot_log_at) {
@@ -189,7 +189,7 @@ uint64_t live_vehicle_of(uint16_t id)
     if (!id)
         return 0;
     for (int i = 1; i < DM_RV_SLOTS; i++) {
-        const dm_rv_slot &s = dm_rv_slots[i];
+        const rv_slot_state &s = rv_slots[i];
         if (s.netobj && s.player == id && s.stage >= RV_STAGE_C)
             return game_u64_guarded(s.netobj + netobj_field::vehicle);
     }
@@ -198,13 +198,13 @@ uint64_t live_vehicle_of(uint16_t id)
 
 } // namespace
 
-void *dm_rv_player_object(uint16_t id)
+void *rv_player_object(uint16_t id)
 {
     uint64_t vehicle = live_vehicle_of(id);
     return vehicle ? game_ptr(game_u64_guarded(vehicle + rv_field::model)) : nullptr;
 }
 
-bool dm_rv_player_placement(uint16_t id, placement *out)
+bool rv_player_placement(uint16_t id, placement *out)
 {
     uint64_t vehicle = live_vehicle_of(id);
     return vehicle && game_copy_guarded(out, vehicle + rv_field::pose, sizeof *out);
@@ -212,7 +212,7 @@ bool dm_rv_player_placement(uint16_t id, placement *out)
 
 /* ---- console ---- */
 
-void dm_remote_mode_rv_command()
+void remote_mode_rv_command()
 {
     core_config.remote_mode_rv = true;
     core_remote_mode_by_command = true;
@@ -220,12 +220,12 @@ void dm_remote_mode_rv_command()
              "frame; kept across core reloads until `config reload`)");
 }
 
-void dm_rv_remote_report()
+void rv_remote_report()
 {
     core_log("[core] remote mode %s, rv velocity %s", core_config.remote_mode_rv ? "rv" : "clone",
-             dm_rv.velocity ? "on" : "off");
+             rv_config.velocity ? "on" : "off");
     for (int i = 0; i < DM_RV_SLOTS; i++) {
-        const dm_rv_slot &s = dm_rv_slots[i];
+        const rv_slot_state &s = rv_slots[i];
         if (!s.netobj)
             continue;
         uint64_t vehicle = game_u64_guarded(s.netobj + netobj_field::vehicle);

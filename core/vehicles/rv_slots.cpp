@@ -6,11 +6,11 @@
 //
 // Index
 //   state        the slots, reset, the game's objects
-//   faults       dm_rv_log_fault
+//   faults       rv_log_fault
 //   stand-ins    the player-info page, server_config create and remove
 //   netobjs      create, build, destroy, alive, release a definition
-//   spawn        dm_rv_spawn
-//   despawn      dm_rv_despawn, dm_rv_despawn_remotes, dm_rv_forget_all
+//   spawn        rv_spawn
+//   despawn      rv_despawn, rv_despawn_remotes, rv_forget_all
 #include <windows.h>
 #include <string.h>
 #include "base/core.h"
@@ -24,14 +24,14 @@
 
 /* ---- state ---- */
 
-dm_rv_slot dm_rv_slots[DM_RV_SLOTS];
-dm_rv_settings dm_rv;
+rv_slot_state rv_slots[DM_RV_SLOTS];
+rv_settings rv_config;
 
-void dm_rv_slot_reset(dm_rv_slot *slot) { *slot = dm_rv_slot {}; }
+void rv_slot_reset(rv_slot_state *slot) { *slot = rv_slot_state {}; }
 
-void dm_rv_slot_reset_logged(dm_rv_slot *slot)
+void rv_slot_reset_logged(rv_slot_state *slot)
 {
-    const dm_rv_slot fresh {};
+    const rv_slot_state fresh {};
     slot->last_flags = fresh.last_flags;
     slot->last_ticked = fresh.last_ticked;
     slot->last_physics = fresh.last_physics;
@@ -47,37 +47,37 @@ const size_t wc_frame_bytes = wc_field::physics_clock + 8, ctrl_frame_bytes = ct
 
 } // namespace
 
-uint64_t dm_rv_world_controller()
+uint64_t rv_world_controller()
 {
     return game_take(&taken_wc, game_image_value<uint64_t>(rv_addr::world_controller), wc_frame_bytes);
 }
 
-uint64_t dm_rv_truck_ctrl()
+uint64_t rv_truck_ctrl()
 {
     return game_take(&taken_ctrl, game_image_value<uint64_t>(rv_addr::truck_ctrl), ctrl_frame_bytes);
 }
 
-bool dm_rv_unit_factory_ok()
+bool rv_unit_factory_ok()
 {
     uint32_t index = game_image_value<uint32_t>(GAME_OFF_FACTORY_INDEX);
     return index < GAME_FACTORY_COUNT && game_u64_guarded(game_addr(GAME_OFF_FACTORY_TABLE) + 8ull * index) != 0;
 }
 
-bool dm_rv_any_netobj()
+bool rv_any_netobj()
 {
-    for (const dm_rv_slot &s : dm_rv_slots)
+    for (const rv_slot_state &s : rv_slots)
         if (s.netobj)
             return true;
     return false;
 }
 
-uint32_t dm_rv_netobj_id(int index) { return (uint32_t)(index + 32752) | 0x10000u; }
+uint32_t rv_netobj_id(int index) { return (uint32_t)(index + 32752) | 0x10000u; }
 
 namespace {
 
 uint64_t ctrl_count()
 {
-    uint64_t ctrl = dm_rv_truck_ctrl();
+    uint64_t ctrl = rv_truck_ctrl();
     return ctrl ? game_u64_guarded(ctrl + ctrl_field::count) : 0;
 }
 
@@ -85,7 +85,7 @@ template <typename F> bool guarded(const char *step, F &&fn)
 {
     if (dm_guarded_filter(fn, fault_record_filter, nullptr))
         return true;
-    dm_rv_log_fault(step);
+    rv_log_fault(step);
     return false;
 }
 
@@ -93,7 +93,7 @@ template <typename F> bool guarded(const char *step, F &&fn)
 
 /* ---- faults ---- */
 
-void dm_rv_log_fault(const char *step)
+void rv_log_fault(const char *step)
 {
     core_log("[core] rv: %s FAULTED 0x%08x at %p (game VA 0x%llx), data %p", step, last_fault_code,
              game_ptr(last_fault_address), last_fault_va(), game_ptr(last_fault_data));
@@ -113,7 +113,7 @@ uint64_t pinfo_page; /* made by this core; the next finds it by its tag */
 bool has_pinfo_tag(uint64_t object)
 {
     char tag[16];
-    return dm_probe_read(object, 24) && game_copy_guarded(tag, object + 8, sizeof tag) &&
+    return probe_read(object, 24) && game_copy_guarded(tag, object + 8, sizeof tag) &&
            memcmp(tag, pinfo_tag, sizeof tag) == 0;
 }
 
@@ -189,16 +189,16 @@ bool rules_ready(uint64_t wc)
 {
     uint64_t rules = game_u64_guarded(wc + wc_field::rules);
     if (rules) {
-        bool ours = dm_rv_is_server_config(rules);
+        bool ours = rv_is_server_config(rules);
         core_log("[core] rv: wc+0x70 = %p (%s)", game_ptr(rules),
                  !ours ? "NOT a server_config_u" : game_u64_guarded(wc + wc_field::network_game) ? "the session's"
                                                                                                 : "our stand-in");
         if (ours)
             return true;
     } else if (!network_game(wc)) {
-        rules = dm_rv_server_config_create();
+        rules = rv_server_config_create();
         if (rules) {
-            dm_game_take_ref(rules); // ours while it stands there; the remove drops it
+            game_take_ref(rules); // ours while it stands there; the remove drops it
             game_field<uint64_t>(wc, wc_field::rules) = rules;
             log_rules(rules);
             return true;
@@ -211,21 +211,21 @@ bool rules_ready(uint64_t wc)
 
 } // namespace
 
-bool dm_rv_is_server_config(uint64_t object)
+bool rv_is_server_config(uint64_t object)
 {
     return object && game_object_class(object) == game_addr(rv_addr::server_config_class);
 }
 
-uint64_t dm_rv_server_config_create()
+uint64_t rv_server_config_create()
 {
-    if (!dm_rv_unit_factory_ok())
+    if (!rv_unit_factory_ok())
         return 0;
     uint64_t made = 0;
     if (!guarded("server_config create", [&] { made = game_create_unit(game_va(game_addr(rv_addr::server_config_class))); }))
         return 0;
     if (!made)
         return 0;
-    if (!dm_rv_is_server_config(made)) {
+    if (!rv_is_server_config(made)) {
         core_log("[core] rv: server_config create gave %p of another class", game_ptr(made));
         return 0;
     }
@@ -238,17 +238,17 @@ uint64_t dm_rv_server_config_create()
     return ok ? made : 0;
 }
 
-void dm_rv_server_config_remove()
+void rv_server_config_remove()
 {
-    uint64_t wc = dm_rv_world_controller();
+    uint64_t wc = rv_world_controller();
     if (!wc)
         return;
     uint64_t rules = game_u64_guarded(wc + wc_field::rules);
-    if (!dm_rv_is_server_config(rules) || network_game(wc))
+    if (!rv_is_server_config(rules) || network_game(wc))
         return;
     if (!dm_guarded_filter([&] {
             game_field<uint64_t>(wc, wc_field::rules) = 0;
-            dm_game_release(rules);
+            game_release(rules);
         }, fault_record_filter, nullptr)) {
         core_log("[core] rv: releasing the server_config stand-in faulted");
         return;
@@ -266,9 +266,9 @@ bool pinfo_seen_ours;
 
 } // namespace
 
-uint64_t dm_rv_pinfo_save_area()
+uint64_t rv_pinfo_save_area()
 {
-    uint64_t wc = dm_rv_world_controller();
+    uint64_t wc = rv_world_controller();
     uint64_t info = 0;
     if (wc)
         game_copy_unprobed(&info, wc + wc_field::player_info, sizeof info);
@@ -281,9 +281,9 @@ uint64_t dm_rv_pinfo_save_area()
 
 /* ---- netobjs ---- */
 
-bool dm_rv_create_netobj(dm_rv_slot *slot, int index, const placement *at, uint64_t owner)
+bool rv_create_netobj(rv_slot_state *slot, int index, const placement *at, uint64_t owner)
 {
-    uint32_t id[2] = { dm_rv_netobj_id(index), 0 };
+    uint32_t id[2] = { rv_netobj_id(index), 0 };
     uint64_t netobj = 0;
     if (!guarded("create", [&] {
             typedef uint64_t (*factory_fn)(uint64_t, const uint32_t *, const placement *);
@@ -295,7 +295,7 @@ bool dm_rv_create_netobj(dm_rv_slot *slot, int index, const placement *at, uint6
         return false;
     }
     slot->netobj = netobj;
-    uint64_t net_time = dm_rv_net_time_us();
+    uint64_t net_time = rv_net_time_us();
     return guarded("create", [&] {
         uint64_t vtable = game_field<uint64_t>(netobj, 0);
         core_log("[core] rv[%d]: netobj=%p vtable %s, id %08x/%04x, state word %08x, status %08x", index,
@@ -315,7 +315,7 @@ bool dm_rv_create_netobj(dm_rv_slot *slot, int index, const placement *at, uint6
     });
 }
 
-bool dm_rv_build_model(dm_rv_slot *slot, uint64_t link, uint64_t accessory_array)
+bool rv_build_model(rv_slot_state *slot, uint64_t link, uint64_t accessory_array)
 {
     uint64_t vehicle = game_u64_guarded(slot->netobj + netobj_field::vehicle);
     uint64_t link_array = link + DEF_ACCESSORY_ARRAY;
@@ -341,7 +341,7 @@ bool dm_rv_build_model(dm_rv_slot *slot, uint64_t link, uint64_t accessory_array
     });
 }
 
-bool dm_rv_destroy_netobj(dm_rv_slot *slot)
+bool rv_destroy_netobj(rv_slot_state *slot)
 {
     uint64_t netobj = slot->netobj;
     return guarded("despawn", [&] {
@@ -350,11 +350,11 @@ bool dm_rv_destroy_netobj(dm_rv_slot *slot)
     });
 }
 
-bool dm_rv_release_definition(uint64_t definition)
+bool rv_release_definition(uint64_t definition)
 {
     if (!definition)
         return false;
-    return guarded("definition release", [&] { dm_game_release(definition); });
+    return guarded("definition release", [&] { game_release(definition); });
 }
 
 namespace {
@@ -366,7 +366,7 @@ const uint64_t ctrl_list_max = 4096;
 bool netobj_listed(uint64_t netobj, int index, uint64_t ctrl)
 {
     if (game_field<uint64_t>(netobj, 0) != game_addr(rv_addr::netobj_vtable) ||
-        game_field<uint32_t>(netobj, netobj_field::id) != dm_rv_netobj_id(index))
+        game_field<uint32_t>(netobj, netobj_field::id) != rv_netobj_id(index))
         return false;
     uint64_t vehicle = game_field<uint64_t>(netobj, netobj_field::vehicle);
     uint64_t array = game_field<uint64_t>(ctrl, ctrl_field::array), count = game_field<uint64_t>(ctrl, ctrl_field::count);
@@ -380,18 +380,18 @@ bool netobj_listed(uint64_t netobj, int index, uint64_t ctrl)
 
 } // namespace
 
-bool dm_rv_netobj_alive(uint64_t netobj, int index)
+bool rv_netobj_alive(uint64_t netobj, int index)
 {
-    uint64_t ctrl = dm_rv_truck_ctrl();
-    if (!ctrl || !netobj || !dm_probe_read(netobj, netobj_field::vehicle + 8))
+    uint64_t ctrl = rv_truck_ctrl();
+    if (!ctrl || !netobj || !probe_read(netobj, netobj_field::vehicle + 8))
         return false;
     uint64_t array = game_u64_guarded(ctrl + ctrl_field::array), count = game_u64_guarded(ctrl + ctrl_field::count);
-    if (count > ctrl_list_max || !dm_probe_read(array, 8 * count))
+    if (count > ctrl_list_max || !probe_read(array, 8 * count))
         return false;
-    return dm_rv_netobj_listed(netobj, index, ctrl);
+    return rv_netobj_listed(netobj, index, ctrl);
 }
 
-bool dm_rv_netobj_listed(uint64_t netobj, int index, uint64_t ctrl)
+bool rv_netobj_listed(uint64_t netobj, int index, uint64_t ctrl)
 {
     bool listed = false;
     return netobj && ctrl && dm_guarded([&] { listed = netobj_listed(netobj, index, ctrl); }) && listed;
@@ -399,24 +399,24 @@ bool dm_rv_netobj_listed(uint64_t netobj, int index, uint64_t ctrl)
 
 /* ---- spawn ---- */
 
-bool dm_rv_spawn(int index, const placement *at, uint64_t definition, uint64_t accessory_array, int target_stage)
+bool rv_spawn(int index, const placement *at, uint64_t definition, uint64_t accessory_array, int target_stage)
 {
-    dm_rv_slot &slot = dm_rv_slots[index];
-    uint64_t wc = dm_rv_world_controller();
+    rv_slot_state &slot = rv_slots[index];
+    uint64_t wc = rv_world_controller();
     if (!wc) {
         core_log("[core] rv: no world controller; not spawning");
         return false;
     }
     if (!player_info_ready(wc) || !rules_ready(wc))
         return false;
-    uint64_t ctrl = dm_rv_truck_ctrl();
+    uint64_t ctrl = rv_truck_ctrl();
     uint64_t before = ctrl_count();
     uint64_t block = game_player_block_guarded();
     uint64_t network = block ? game_u64_guarded(block + player_block_network) : 0;
     uint64_t owner = network ? game_u64_guarded(network + player_network_owner) : 0;
 
-    dm_rv_slot_reset(&slot);
-    if (!dm_rv_create_netobj(&slot, index, at, owner)) {
+    rv_slot_reset(&slot);
+    if (!rv_create_netobj(&slot, index, at, owner)) {
         // A netobj that faulted after the factory made it stays in the game.
         slot.netobj = 0;
         return false;
@@ -437,70 +437,70 @@ bool dm_rv_spawn(int index, const placement *at, uint64_t definition, uint64_t a
     if (target_stage >= RV_STAGE_B) {
         uint64_t array = link ? link + DEF_ACCESSORY_ARRAY : 0;
         uint64_t table = 0;
-        bool found = vehicle && link && dm_probe_read(array, 24) && game_read_guarded(array, &table) &&
+        bool found = vehicle && link && probe_read(array, 24) && game_read_guarded(array, &table) &&
                      table >= game_base && table < game_base + rv_addr::image_span;
         if (!found) {
             core_log("[core] rv[%d]: definition array not found (def %p, array %p, vtable %p); staying at stage A",
                      index, game_ptr(link), game_ptr(array), game_ptr(table));
         } else {
             // The slot holds the definition only with a model built from it.
-            if (dm_rv_build_model(&slot, link, accessory_array)) {
+            if (rv_build_model(&slot, link, accessory_array)) {
                 slot.definition = definition;
                 slot.stage = target_stage;
-                dm_rv_slot_reset_logged(&slot);
+                rv_slot_reset_logged(&slot);
             }
         }
     }
-    dm_rv_info(index);
-    dm_rv_save_slots();
+    rv_info(index);
+    rv_save_slots();
     return true;
 }
 
 /* ---- despawn ---- */
 
-void dm_rv_despawn(int index, const char *reason)
+void rv_despawn(int index, const char *reason)
 {
-    dm_rv_slot &slot = dm_rv_slots[index];
+    rv_slot_state &slot = rv_slots[index];
     if (!slot.netobj)
         return;
-    if (!dm_rv_netobj_alive(slot.netobj, index) || dm_rv_truck_ctrl() != slot.ctrl) {
+    if (!rv_netobj_alive(slot.netobj, index) || rv_truck_ctrl() != slot.ctrl) {
         // The world under it went away: no game call on what may be gone.
         core_log("[core] rv[%d]: despawn (%s): netobj %p is gone; forgotten without game calls", index, reason,
                  game_ptr(slot.netobj));
-        dm_rv_slot_reset(&slot);
-        dm_rv_save_slots();
+        rv_slot_reset(&slot);
+        rv_save_slots();
         return;
     }
     uint64_t before = ctrl_count();
-    bool destroyed = dm_rv_destroy_netobj(&slot);
-    uint64_t ctrl = dm_rv_truck_ctrl();
+    bool destroyed = rv_destroy_netobj(&slot);
+    uint64_t ctrl = rv_truck_ctrl();
     core_log("[core] rv[%d]: despawn (%s) %s; ctrl trucks %llu -> %llu, ticked %llu", index, reason,
              destroyed ? "done" : "FAILED (object leaked)", (unsigned long long)before,
              (unsigned long long)ctrl_count(), (unsigned long long)(ctrl ? game_u64_guarded(ctrl + ctrl_field::ticked) : 0));
     uint64_t definition = slot.definition;
     bool owned = slot.owns_definition;
-    dm_rv_slot_reset(&slot);
-    if (destroyed && owned && dm_rv_release_definition(definition))
+    rv_slot_reset(&slot);
+    if (destroyed && owned && rv_release_definition(definition))
         core_log("[core] rv[%d]: released its definition %p", index, game_ptr(definition));
-    dm_rv_save_slots();
-    if (destroyed && !dm_rv_any_netobj())
-        dm_rv_server_config_remove();
+    rv_save_slots();
+    if (destroyed && !rv_any_netobj())
+        rv_server_config_remove();
 }
 
-void dm_rv_despawn_remotes(const char *reason)
+void rv_despawn_remotes(const char *reason)
 {
     for (int i = 1; i < DM_RV_SLOTS; i++)
-        if (dm_rv_slots[i].netobj && dm_rv_slots[i].player)
-            dm_rv_despawn(i, reason);
+        if (rv_slots[i].netobj && rv_slots[i].player)
+            rv_despawn(i, reason);
 }
 
-void dm_rv_forget_all()
+void rv_forget_all()
 {
-    for (dm_rv_slot &s : dm_rv_slots)
-        dm_rv_slot_reset(&s);
+    for (rv_slot_state &s : rv_slots)
+        rv_slot_reset(&s);
 }
 
-void *dm_rv_slot_netobj(int slot)
+void *rv_slot_netobj(int slot)
 {
-    return slot >= 0 && slot < DM_RV_SLOTS ? game_ptr(dm_rv_slots[slot].netobj) : nullptr;
+    return slot >= 0 && slot < DM_RV_SLOTS ? game_ptr(rv_slots[slot].netobj) : nullptr;
 }

@@ -20,8 +20,8 @@ enum { MOVE_PARK = 0, MOVE_CIRCLE = 1, MOVE_FOLLOW = 2, MOVE_NET = 3 };
 typedef struct spawn_state_record {
     /* state and trailer_state are read on the render thread by the draw and
      * shadow detours: written only through spawn_set_state and
-     * spawn_set_trailer_state (release), read through dm_spawn_state_value
-     * and dm_spawn_trailer_state_value (acquire). A drop stores 0 before any
+     * spawn_set_trailer_state (release), read through spawn_state_value
+     * and spawn_trailer_state_value (acquire). A drop stores 0 before any
      * game call removes or releases the objects, and a removal then waits
      * for the detours that may still draw them (spawn_release.cpp). */
     uint32_t state;            /* SPAWN_NONE, SPAWN_LOADING, SPAWN_SPAWNED */
@@ -85,8 +85,8 @@ void spawn_finalize_body(uint64_t body);
 /* Drops vehicle and trailer without any game call (they may belong to a
  * world that is gone); nothing when neither exists. */
 void spawn_forget(const char *reason);
-/* dm_spawn_update under the guard; false when a fault was caught. */
-bool dm_spawn_update_guarded(const dm_frame_info *info);
+/* spawn_update under the guard; false when a fault was caught. */
+bool spawn_update_guarded(const dm_frame_info *info);
 
 /* ---- releases after the draws (spawn_release.cpp) ----
  * A draw or shadow detour may still be inside a call on an object whose
@@ -104,7 +104,7 @@ typedef void (*spawn_release_fn)(uint64_t object, uint64_t definition, uint8_t l
  * (true), else in a later frame (false, one log line naming what). */
 bool spawn_release_after_draws(const char *what, spawn_release_fn release, uint64_t object, uint64_t definition,
                                uint8_t listed);
-/* The releases left waiting, once the detours left (start of dm_spawn_tick);
+/* The releases left waiting, once the detours left (start of spawn_tick);
  * those of a world that went away meanwhile are dropped without a call. */
 void spawn_release_tick();
 int spawn_releases_waiting();
@@ -113,12 +113,12 @@ int spawn_releases_waiting();
 void spawn_set_hidden(bool hidden);
 
 /* ---- motion (spawn_motion.cpp) ---- */
-void dm_spawn_update(const dm_frame_info *info);
-void dm_spawn_follow_trail();
+void spawn_update(const dm_frame_info *info);
+void spawn_follow_trail();
 void spawn_animate(double dt);
 /* Switches the collision of a vehicle or trailer actor and its chained
  * parts; false when a fault was caught. */
-bool dm_vehicle_set_collision(uint64_t object, uint8_t on);
+bool vehicle_set_collision(uint64_t object, uint8_t on);
 /* The collision setting applied to the spawned vehicle and trailer. */
 void spawn_apply_collision(const char *reason);
 /* The move modes, for the vehicle commands and the restore after a reload.
@@ -130,10 +130,10 @@ void spawn_move_follow();
 void spawn_move_park(const placement *p);
 void spawn_move_stop();
 /* The trail of the local truck starts again with one sample at p. */
-void dm_spawn_trail_reset(const placement *p);
+void spawn_trail_reset(const placement *p);
 
 /* ---- the trailer (spawn_trailer.cpp) ----
- * spawn_trailer and dm_trailer_remove are in vehicles.h. The trailer's
+ * spawn_trailer and trailer_remove are in vehicles.h. The trailer's
  * state, actor and definition are in spawn_state; the rest of it here. */
 enum { TRAILER_ARTICULATED = 0, TRAILER_RIGID = 1 };
 #define TRAILER_PARTS_MAX 3               /* chained parts measured and placed */
@@ -169,24 +169,24 @@ extern trailer_rig_record trailer_rig;
 
 /* Measures the player's rig into trailer_rig; true when the trailer is
  * coupled to that truck (also when the hitch leaves it rigid). */
-bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer);
+bool trailer_clone_player(uint64_t truck, uint64_t trailer);
 /* The trailer's chained parts as they stand now, each in its parent's frame
  * (trailer_rig.parts); none when the trailer gives no placement. */
-void dm_trailer_measure_parts(uint64_t trailer);
+void trailer_measure_parts(uint64_t trailer);
 /* Creates the actor for spawn_state.trailer_definition (our reference,
  * released on any failure) and starts loading. */
-void dm_trailer_create();
+void trailer_create();
 /* A remote player's trailer, rigid at the remote trailer's pose: takes our
  * reference on the definition (from look_build_def, kind 1) and creates it.
- * Call with the trailer state 0; dm_trailer_remove takes it away. */
-void dm_trailer_create_remote(uint64_t definition);
+ * Call with the trailer state 0; trailer_remove takes it away. */
+void trailer_create_remote(uint64_t definition);
 /* The trailer's frame step, at the end of the vehicle's update (guarded). */
-void dm_trailer_tick(const dm_frame_info *info);
+void trailer_tick(const dm_frame_info *info);
 void spawn_trailer_finalize();
-placement dm_trailer_wanted_pose();
-void dm_trailer_place_parts();
+placement trailer_wanted_pose();
+void trailer_place_parts();
 /* The trailer info lines; nothing without a trailer. */
-void dm_trailer_info();
+void trailer_info();
 /* a x b divided by its length (by 1 below 1e-6), f32 */
 void quat_mul_norm(const float a[4], const float b[4], float out[4]);
 /* the point rotated by the quaternion */

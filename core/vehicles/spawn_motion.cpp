@@ -1,15 +1,15 @@
 // The spawned vehicle's motion: the per-frame step (park, circle, trail,
 // net), steering and wheel animation, the light word, the game's update,
 // and collision (see spawn.h; the maths are in motion_math.cpp). Runs inside
-// dm_spawn_update_guarded: a fault anywhere here drops the vehicle.
+// spawn_update_guarded: a fault anywhere here drops the vehicle.
 //
 // Index
 //   game addresses   fields, slots and calls of build 1.61.3.1
-//   move modes       the trail ring, spawn_move_*, dm_spawn_trail_reset
-//   motion           circle, dm_spawn_follow_trail, net
+//   move modes       the trail ring, spawn_move_*, spawn_trail_reset
+//   motion           circle, spawn_follow_trail, net
 //   animation        spawn_animate
-//   frame            dm_spawn_update
-//   collision        dm_vehicle_set_collision, spawn_apply_collision
+//   frame            spawn_update
+//   collision        vehicle_set_collision, spawn_apply_collision
 #include <windows.h>
 #include <math.h>
 #include "base/core.h"
@@ -41,7 +41,7 @@ namespace {
 trail_ring trail;
 }
 
-void dm_spawn_trail_reset(const placement *p) { trail_reset(&trail, p); }
+void spawn_trail_reset(const placement *p) { trail_reset(&trail, p); }
 
 void spawn_move_circle(double cx, double cy, double cz)
 {
@@ -56,7 +56,7 @@ void spawn_move_circle(double cx, double cy, double cz)
 
 void spawn_move_follow()
 {
-    dm_spawn_trail_reset(&spawn_state.place);
+    spawn_trail_reset(&spawn_state.place);
     spawn_state.move_mode = MOVE_FOLLOW;
 }
 
@@ -109,7 +109,7 @@ void net_step(double now)
 
 } // namespace
 
-void dm_spawn_follow_trail()
+void spawn_follow_trail()
 {
     placement truck;
     uint64_t local = game_local_truck();
@@ -201,7 +201,7 @@ void game_update(uint64_t vehicle)
 
 } // namespace
 
-void dm_spawn_update(const dm_frame_info *info)
+void spawn_update(const dm_frame_info *info)
 {
     spawn_state_record &s = spawn_state;
     double now = info->seconds;
@@ -210,7 +210,7 @@ void dm_spawn_update(const dm_frame_info *info)
         if (s.move_mode == MOVE_CIRCLE)
             circle_step(now);
         else if (s.move_mode == MOVE_FOLLOW)
-            dm_spawn_follow_trail();
+            spawn_follow_trail();
         else if (s.move_mode == MOVE_NET)
             net_step(now);
     }
@@ -232,7 +232,7 @@ void dm_spawn_update(const dm_frame_info *info)
 
     if (s.info_countdown > 0 && --s.info_countdown == 0)
         cmd_info();
-    dm_trailer_tick(info);
+    trailer_tick(info);
 }
 
 /* ---- collision ---- */
@@ -251,7 +251,7 @@ void switch_array(uint64_t array, uint8_t on)
 
 } // namespace
 
-bool dm_vehicle_set_collision(uint64_t object, uint8_t on)
+bool vehicle_set_collision(uint64_t object, uint8_t on)
 {
     return dm_guarded_filter(
         [&] {
@@ -278,9 +278,9 @@ void spawn_apply_collision(const char *reason)
     spawn_state_record &s = spawn_state;
     bool faulted = false;
     if (s.state == SPAWN_SPAWNED)
-        faulted |= !dm_vehicle_set_collision(s.vehicle, s.collision_on);
+        faulted |= !vehicle_set_collision(s.vehicle, s.collision_on);
     if (s.trailer_state == SPAWN_SPAWNED)
-        faulted |= !dm_vehicle_set_collision(s.trailer_actor, s.collision_on);
+        faulted |= !vehicle_set_collision(s.trailer_actor, s.collision_on);
     core_log("[core] collision %s for our vehicles (%s)%s", s.collision_on ? "ON" : "OFF (ghost)", reason,
              faulted ? " -- FAULTED" : "");
 }

@@ -22,7 +22,7 @@ bool is_our_vehicle_class(uint64_t vehicle)
     return game_build_ok() && game_object_class(vehicle) == game_from_va(physics_vehicle_class_va);
 }
 
-bool spawned() { return dm_spawn_state_value() == SPAWN_SPAWNED; }
+bool spawned() { return spawn_state_value() == SPAWN_SPAWNED; }
 
 } // namespace
 
@@ -47,15 +47,15 @@ void spawn_reload_save(dm_core_state_block *block)
     b.steer_sign = s.steer_sign;
 }
 
-void spawn_reload_save_trailer(dm_trailer_state_block *block)
+void spawn_reload_save_trailer(trailer_state_block *block)
 {
     const spawn_state_record &s = spawn_state;
     const trailer_rig_record &r = trailer_rig;
-    dm_trailer_state_block &t = *block;
+    trailer_state_block &t = *block;
     t.vehicle = s.vehicle;
     t.trailer = s.trailer_actor;
     t.definition = s.trailer_definition;
-    t.state = spawned() && dm_spawn_trailer_state_value() == SPAWN_SPAWNED ? SPAWN_SPAWNED : SPAWN_NONE;
+    t.state = spawned() && spawn_trailer_state_value() == SPAWN_SPAWNED ? SPAWN_SPAWNED : SPAWN_NONE;
     t.rigid = r.mode == TRAILER_RIGID ? 1 : 0;
     memcpy(t.fifth_wheel, r.fifth_wheel, sizeof t.fifth_wheel);
     memcpy(t.kingpin, r.kingpin, sizeof t.kingpin);
@@ -90,7 +90,7 @@ void spawn_reload_restore(const dm_core_state_block *block, uint64_t ctrl, uint6
     s.owns_definition = (b.flags & RELOAD_FLAG_OWN_DEF) ? 1 : 0;
     s.built_from_look_list = (b.flags & RELOAD_FLAG_LOOK_BUILT) ? 1 : 0;
     if (s.move_mode == MOVE_FOLLOW)
-        dm_spawn_trail_reset(&s.place);
+        spawn_trail_reset(&s.place);
     // The truck the old core saw: the restore is not a change of truck.
     s.remembered_truck = game_local_truck();
     s.hidden = hidden_vehicle && hidden_vehicle == s.vehicle ? 1 : 0;
@@ -99,9 +99,9 @@ void spawn_reload_restore(const dm_core_state_block *block, uint64_t ctrl, uint6
              game_ptr(s.definition), s.owns_definition ? "clone" : "shared", (int)s.move_mode);
 }
 
-void spawn_reload_restore_trailer(const dm_trailer_state_block *block, uint64_t ctrl)
+void spawn_reload_restore_trailer(const trailer_state_block *block, uint64_t ctrl)
 {
-    const dm_trailer_state_block &t = *block;
+    const trailer_state_block &t = *block;
     spawn_state_record &s = spawn_state;
     if (t.state != SPAWN_SPAWNED || !t.trailer || !t.definition || s.state != SPAWN_SPAWNED || t.vehicle != s.vehicle ||
         t.game_ctrl != ctrl || !game_is_trailer_actor(t.trailer))
@@ -119,7 +119,7 @@ void spawn_reload_restore_trailer(const dm_trailer_state_block *block, uint64_t 
     memcpy(r.last_hitch, t.last_hitch, sizeof r.last_hitch);
     r.drag_set = t.drag_set ? 1 : 0;
     memcpy(r.rigid_rotation, t.rigid_rotation, sizeof r.rigid_rotation);
-    dm_trailer_measure_parts(t.trailer);
+    trailer_measure_parts(t.trailer);
     spawn_set_trailer_state(SPAWN_SPAWNED);
     core_log("[core] restored trailer %p def %p (%s mode)", game_ptr(t.trailer), game_ptr(t.definition),
              t.rigid ? "rigid" : "articulated");
@@ -134,7 +134,7 @@ void spawn_reload_save_binding(spawn_reload_binding *out)
     out->vehicle = on ? s.vehicle : 0;
     out->hidden = on && s.hidden ? 1 : 0;
     out->vehicle_player = on ? s.net_player : 0;
-    out->trailer_player = dm_remote_trailer_player();
+    out->trailer_player = remote_trailer_player();
 }
 
 uint16_t spawn_reload_restore_binding(const spawn_reload_binding *in, bool same_profile)
@@ -142,8 +142,8 @@ uint16_t spawn_reload_restore_binding(const spawn_reload_binding *in, bool same_
     spawn_state_record &s = spawn_state;
     if (spawned() && in->vehicle == s.vehicle && same_profile) {
         s.hidden = in->hidden ? 1 : 0;
-        dm_remote_restore_binding(in->vehicle_player,
-                                  dm_spawn_trailer_state_value() == SPAWN_SPAWNED ? in->trailer_player : 0);
+        remote_restore_binding(in->vehicle_player,
+                                  spawn_trailer_state_value() == SPAWN_SPAWNED ? in->trailer_player : 0);
     } else if (s.move_mode == MOVE_NET) {
         // Followed a remote player without the binding: it stops.
         s.move_mode = MOVE_PARK;

@@ -46,7 +46,7 @@ static_assert(offsetof(dm_core_state_block, game_ctrl) == 8 && offsetof(dm_core_
                   sizeof(dm_core_state_block) == 144,
               "the core block's layout");
 
-typedef struct dm_trailer_state_block {
+typedef struct trailer_state_block {
     uint32_t magic, version;
     uint64_t game_ctrl;
     uint64_t vehicle;       /* the spawned vehicle that pulls it */
@@ -62,28 +62,28 @@ typedef struct dm_trailer_state_block {
     uint32_t drag_set;
     float rigid_rotation[4];
     uint32_t reserved;      /* not written */
-} dm_trailer_state_block;
-static_assert(offsetof(dm_trailer_state_block, game_ctrl) == 8 && offsetof(dm_trailer_state_block, vehicle) == 16 &&
-                  offsetof(dm_trailer_state_block, trailer) == 24 &&
-                  offsetof(dm_trailer_state_block, definition) == 32 && offsetof(dm_trailer_state_block, state) == 40 &&
-                  offsetof(dm_trailer_state_block, rigid) == 44 &&
-                  offsetof(dm_trailer_state_block, fifth_wheel) == 48 &&
-                  offsetof(dm_trailer_state_block, kingpin) == 72 &&
-                  offsetof(dm_trailer_state_block, rigid_offset) == 96 &&
-                  offsetof(dm_trailer_state_block, drag_length) == 120 &&
-                  offsetof(dm_trailer_state_block, articulation_offset) == 128 &&
-                  offsetof(dm_trailer_state_block, drag_point) == 136 &&
-                  offsetof(dm_trailer_state_block, last_hitch) == 152 &&
-                  offsetof(dm_trailer_state_block, drag_set) == 168 &&
-                  offsetof(dm_trailer_state_block, rigid_rotation) == 172 &&
-                  offsetof(dm_trailer_state_block, reserved) == 188 && sizeof(dm_trailer_state_block) == 192,
+} trailer_state_block;
+static_assert(offsetof(trailer_state_block, game_ctrl) == 8 && offsetof(trailer_state_block, vehicle) == 16 &&
+                  offsetof(trailer_state_block, trailer) == 24 &&
+                  offsetof(trailer_state_block, definition) == 32 && offsetof(trailer_state_block, state) == 40 &&
+                  offsetof(trailer_state_block, rigid) == 44 &&
+                  offsetof(trailer_state_block, fifth_wheel) == 48 &&
+                  offsetof(trailer_state_block, kingpin) == 72 &&
+                  offsetof(trailer_state_block, rigid_offset) == 96 &&
+                  offsetof(trailer_state_block, drag_length) == 120 &&
+                  offsetof(trailer_state_block, articulation_offset) == 128 &&
+                  offsetof(trailer_state_block, drag_point) == 136 &&
+                  offsetof(trailer_state_block, last_hitch) == 152 &&
+                  offsetof(trailer_state_block, drag_set) == 168 &&
+                  offsetof(trailer_state_block, rigid_rotation) == 172 &&
+                  offsetof(trailer_state_block, reserved) == 188 && sizeof(trailer_state_block) == 192,
               "the trailer block's layout");
 
 /* dm_core_shutdown: the vehicle and its motion settings into the core
  * block, the trailer and its follower into the trailer block; all but
  * magic, version, game_ctrl and the core block's drawing word. */
 void spawn_reload_save(dm_core_state_block *b);
-void spawn_reload_save_trailer(dm_trailer_state_block *t);
+void spawn_reload_save_trailer(trailer_state_block *t);
 /* dm_core_init, from a block whose magic and version matched; ctrl is the
  * profile now (0 when none). The motion settings are always taken back; the
  * vehicle only when the block says spawned, was written for this profile and
@@ -91,7 +91,7 @@ void spawn_reload_save_trailer(dm_trailer_state_block *t);
  * when it is hidden_vehicle (the net block's hidden vehicle, 0: none). The
  * trailer only behind that same restored vehicle. Each restore logs its line. */
 void spawn_reload_restore(const dm_core_state_block *b, uint64_t ctrl, uint64_t hidden_vehicle);
-void spawn_reload_restore_trailer(const dm_trailer_state_block *t, uint64_t ctrl);
+void spawn_reload_restore_trailer(const trailer_state_block *t, uint64_t ctrl);
 
 /* What the net block carries of our vehicle. */
 typedef struct spawn_reload_binding {

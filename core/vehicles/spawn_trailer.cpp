@@ -8,14 +8,14 @@
 //   game addresses   fields, slots and calls of build 1.61.3.1
 //   quaternions      quat_mul_norm, quat_transform_point, yaw
 //   the record       trailer_rig
-//   measuring        dm_trailer_clone_player
+//   measuring        trailer_clone_player
 //   the command      spawn_trailer
-//   creating         dm_trailer_create, dm_trailer_create_remote
-//   pose             dm_trailer_wanted_pose, dm_trailer_place_parts
-//   finalize         spawn_trailer_finalize, dm_spawn_trailer_builds
-//   frame            wheels, dm_trailer_tick
-//   removing         dm_trailer_remove
-//   info             dm_trailer_info
+//   creating         trailer_create, trailer_create_remote
+//   pose             trailer_wanted_pose, trailer_place_parts
+//   finalize         spawn_trailer_finalize, spawn_trailer_builds
+//   frame            wheels, trailer_tick
+//   removing         trailer_remove
+//   info             trailer_info
 #include <windows.h>
 #include <math.h>
 #include <string.h>
@@ -37,7 +37,7 @@ const int parts_max = TRAILER_PARTS_MAX + 1; /* the actor and its chained parts 
 const int chain_defs_max = 4;
 const double rad_to_deg = 57.2958;
 
-uint32_t trailer_builds; /* trailers completed so far (dm_spawn_trailer_builds) */
+uint32_t trailer_builds; /* trailers completed so far (spawn_trailer_builds) */
 
 } // namespace
 
@@ -114,7 +114,7 @@ trailer_rig_record trailer_rig;
 
 /* ---- measuring ---- */
 
-void dm_trailer_measure_parts(uint64_t trailer)
+void trailer_measure_parts(uint64_t trailer)
 {
     trailer_rig_record &r = trailer_rig;
     r.part_count = 0;
@@ -155,7 +155,7 @@ void dm_trailer_measure_parts(uint64_t trailer)
     }
 }
 
-bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
+bool trailer_clone_player(uint64_t truck, uint64_t trailer)
 {
     trailer_rig_record &r = trailer_rig;
     placement pt, pr;
@@ -181,12 +181,12 @@ bool dm_trailer_clone_player(uint64_t truck, uint64_t trailer)
     conj(q_truck, c_truck);
     into_frame(trailer_pos, truck_pos, q_truck, r.rigid_offset);
     quat_mul_norm(c_truck, q_trailer, r.rigid_rotation);
-    r.articulation_offset = dm_wrap_angle(yaw_of(q_trailer) - yaw_of(q_truck));
+    r.articulation_offset = wrap_angle(yaw_of(q_trailer) - yaw_of(q_truck));
     core_log("[core] trailer: rig offset in truck frame (%.3f, %.3f, %.3f), articulation %.1f deg", r.rigid_offset[0],
              r.rigid_offset[1], r.rigid_offset[2], r.articulation_offset * rad_to_deg);
 
     r.mode = TRAILER_RIGID;
-    dm_trailer_measure_parts(trailer);
+    trailer_measure_parts(trailer);
 
     uint64_t physics = game_u64_guarded(trailer + tr_physics);
     float k[3];
@@ -245,7 +245,7 @@ void spawn_trailer()
                  game_ptr(trailer), game_ptr(game_u64_guarded(trailer)), game_ptr(game_addr(GAME_OFF_TRAILER_ACTOR_VTABLE)));
         return;
     }
-    if (!dm_trailer_clone_player(truck, trailer))
+    if (!trailer_clone_player(truck, trailer))
         return;
     uint64_t source = game_u64_guarded(trailer + actor_off::definition);
     uint64_t def = def_clone(source, &def_class_trailer);
@@ -258,7 +258,7 @@ void spawn_trailer()
     uint64_t slave = game_u64_guarded(def + def_off::trailer_next), src = game_u64_guarded(source + def_off::trailer_next);
     for (int n = 0; slave && n < chain_defs_max; n++) {
         core_log("[core] trailer: slave def %p (src %p)%s", game_ptr(slave), game_ptr(src), slave == src ? "  SHARED?!" : "");
-        if (!dm_probe_read(slave, def_class_trailer.readable_size))
+        if (!probe_read(slave, def_class_trailer.readable_size))
             break;
         def_set_plate(slave);
         slave = game_u64_guarded(slave + def_off::trailer_next);
@@ -266,12 +266,12 @@ void spawn_trailer()
     }
     s.trailer_definition = def;
     trailer_rig.remote = 0;
-    dm_trailer_create();
+    trailer_create();
 }
 
 /* ---- creating ---- */
 
-void dm_trailer_create()
+void trailer_create()
 {
     spawn_state_record &s = spawn_state;
     trailer_rig_record &r = trailer_rig;
@@ -283,10 +283,10 @@ void dm_trailer_create()
         core_log("[core] trailer: create_unit(game_trailer_actor) gave %p (not the expected class); aborting",
                  game_ptr(actor));
         s.trailer_actor = s.trailer_definition = 0;
-        dm_game_release(def);
+        game_release(def);
         return;
     }
-    dm_game_take_ref(actor);
+    game_take_ref(actor);
     s.trailer_actor = actor;
     core_log("[core] trailer: actor=%p, set_data(def, 0x%x)", game_ptr(actor), trailer_flags);
     if (!dm_guarded_filter(
@@ -300,12 +300,12 @@ void dm_trailer_create()
     core_log("[core] trailer: loading (state %u)", game_u32_guarded(actor + actor_off::load_state));
     r.drag_set = 0;
     r.wheel_previous_valid = 0;
-    r.place = s.move_mode == MOVE_NET && s.net_has_trailer ? s.net_trailer : dm_trailer_wanted_pose();
+    r.place = s.move_mode == MOVE_NET && s.net_has_trailer ? s.net_trailer : trailer_wanted_pose();
     r.load_deadline = 0;
     spawn_set_trailer_state(SPAWN_LOADING);
 }
 
-void dm_trailer_create_remote(uint64_t definition)
+void trailer_create_remote(uint64_t definition)
 {
     trailer_rig_record &r = trailer_rig;
     spawn_state.trailer_definition = definition;
@@ -315,7 +315,7 @@ void dm_trailer_create_remote(uint64_t definition)
     r.rigid_rotation[0] = 1.0f;
     r.rigid_rotation[1] = r.rigid_rotation[2] = r.rigid_rotation[3] = 0;
     r.remote = 1;
-    dm_trailer_create();
+    trailer_create();
 }
 
 /* ---- pose ---- */
@@ -353,7 +353,7 @@ placement wanted_pose(trailer_rig_record &r)
         r.drag_point[0] = H[0] + dx / d * L;
         r.drag_point[1] = H[2] + dz / d * L;
     }
-    double theta = dm_wrap_angle(atan2(-(H[0] - r.drag_point[0]), -(H[2] - r.drag_point[1])) - psi);
+    double theta = wrap_angle(atan2(-(H[0] - r.drag_point[0]), -(H[2] - r.drag_point[1])) - psi);
     if (fabs(theta) > TRAILER_ARTICULATION_MAX) {
         theta = theta > 0 ? TRAILER_ARTICULATION_MAX : -TRAILER_ARTICULATION_MAX;
         r.drag_point[0] = H[0] + sin(psi + theta) * L;
@@ -372,9 +372,9 @@ placement wanted_pose(trailer_rig_record &r)
 
 } // namespace
 
-placement dm_trailer_wanted_pose() { return wanted_pose(trailer_rig); }
+placement trailer_wanted_pose() { return wanted_pose(trailer_rig); }
 
-void dm_trailer_place_parts()
+void trailer_place_parts()
 {
     trailer_rig_record &r = trailer_rig;
     double parent_pos[3];
@@ -415,9 +415,9 @@ void place_now()
     spawn_state_record &s = spawn_state;
     trailer_rig_record &r = trailer_rig;
     uint64_t actor = s.trailer_actor;
-    r.place = s.move_mode == MOVE_NET && s.net_has_trailer ? s.net_trailer : dm_trailer_wanted_pose();
+    r.place = s.move_mode == MOVE_NET && s.net_has_trailer ? s.net_trailer : trailer_wanted_pose();
     game_vslot<void (*)(uint64_t, const placement *)>(actor, actor_slot::set_placement)(actor, &r.place);
-    dm_trailer_place_parts();
+    trailer_place_parts();
 }
 
 } // namespace
@@ -463,7 +463,7 @@ void spawn_trailer_finalize()
     core_log("[core] trailer complete (%s mode)", r.mode == TRAILER_RIGID ? "rigid" : "articulated");
 }
 
-uint32_t dm_spawn_trailer_builds() { return __atomic_load_n(&trailer_builds, __ATOMIC_RELAXED); }
+uint32_t spawn_trailer_builds() { return __atomic_load_n(&trailer_builds, __ATOMIC_RELAXED); }
 
 /* ---- frame ---- */
 
@@ -527,7 +527,7 @@ void trailer_update()
 
 } // namespace
 
-void dm_trailer_tick(const dm_frame_info *info)
+void trailer_tick(const dm_frame_info *info)
 {
     spawn_state_record &s = spawn_state;
     trailer_rig_record &r = trailer_rig;
@@ -542,7 +542,7 @@ void dm_trailer_tick(const dm_frame_info *info)
         game_vslot<void (*)(uint64_t)>(actor, actor_slot::continue_loading)(actor);
         if (info->seconds > r.load_deadline) {
             core_log("[core] trailer load timed out (state %u)", game_u32_guarded(actor + actor_off::load_state));
-            dm_trailer_remove("load timeout");
+            trailer_remove("load timeout");
         }
         return;
     }
@@ -554,7 +554,7 @@ void dm_trailer_tick(const dm_frame_info *info)
     if (s.tick_on)
         trailer_update();
     if (r.info_countdown > 0 && --r.info_countdown == 0)
-        dm_trailer_info();
+        trailer_info();
 }
 
 /* ---- removing ---- */
@@ -568,14 +568,14 @@ void trailer_release(uint64_t actor, uint64_t def, uint8_t listed)
     uint64_t ctrl = game_ctrl_guarded();
     if (ctrl && listed)
         game_fn<void (*)(uint64_t, uint64_t)>(game_call::ctrl_remove_vehicle)(ctrl, actor);
-    dm_game_release(actor);
+    game_release(actor);
     core_log("[core] trailer remove: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + GAME_REF_WORD));
-    dm_game_release(def);
+    game_release(def);
 }
 
 } // namespace
 
-void dm_trailer_remove(const char *reason)
+void trailer_remove(const char *reason)
 {
     spawn_state_record &s = spawn_state;
     uint32_t state = s.trailer_state;
@@ -594,7 +594,7 @@ void dm_trailer_remove(const char *reason)
 
 /* ---- info ---- */
 
-void dm_trailer_info()
+void trailer_info()
 {
     spawn_state_record &s = spawn_state;
     uint64_t actor = s.trailer_actor;

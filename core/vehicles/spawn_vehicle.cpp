@@ -8,9 +8,9 @@
 //   dropping         clear_vehicle, spawn_forget
 //   spawning         the definition, spawn_vehicle
 //   finalize         spawn_finalize_body, spawn_finalize
-//   loading          spawn_poll_loaded, dm_spawn_tick
+//   loading          spawn_poll_loaded, spawn_tick
 //   despawn          spawn_despawn
-//   update           dm_spawn_update_guarded
+//   update           spawn_update_guarded
 #include <windows.h>
 #include <string.h>
 #include "base/core.h"
@@ -38,11 +38,11 @@ spawn_state_record spawn_state;
 
 void spawn_set_state(uint32_t state) { __atomic_store_n(&spawn_state.state, state, __ATOMIC_RELEASE); }
 void spawn_set_trailer_state(uint32_t state) { __atomic_store_n(&spawn_state.trailer_state, state, __ATOMIC_RELEASE); }
-int dm_spawn_state_value() { return (int)__atomic_load_n(&spawn_state.state, __ATOMIC_ACQUIRE); }
-int dm_spawn_trailer_state_value() { return (int)__atomic_load_n(&spawn_state.trailer_state, __ATOMIC_ACQUIRE); }
-void *dm_spawn_vehicle_ptr() { return game_ptr(__atomic_load_n(&spawn_state.vehicle, __ATOMIC_RELAXED)); }
-void *dm_spawn_trailer_ptr() { return game_ptr(__atomic_load_n(&spawn_state.trailer_actor, __ATOMIC_RELAXED)); }
-bool dm_spawn_hidden() { return __atomic_load_n(&spawn_state.hidden, __ATOMIC_ACQUIRE) != 0; }
+int spawn_state_value() { return (int)__atomic_load_n(&spawn_state.state, __ATOMIC_ACQUIRE); }
+int spawn_trailer_state_value() { return (int)__atomic_load_n(&spawn_state.trailer_state, __ATOMIC_ACQUIRE); }
+void *spawn_vehicle_ptr() { return game_ptr(__atomic_load_n(&spawn_state.vehicle, __ATOMIC_RELAXED)); }
+void *spawn_trailer_ptr() { return game_ptr(__atomic_load_n(&spawn_state.trailer_actor, __ATOMIC_RELAXED)); }
+bool spawn_hidden() { return __atomic_load_n(&spawn_state.hidden, __ATOMIC_ACQUIRE) != 0; }
 
 void spawn_set_hidden(bool hidden)
 {
@@ -116,12 +116,12 @@ uint64_t spawn_definition(uint64_t local_def, const char *look_list, int count)
     }
     // Shared: the reference word is the only thing written, so the object
     // must be there to take it.
-    if (!local_def || !dm_probe_read(local_def, GAME_REF_WORD + 4)) {
+    if (!local_def || !probe_read(local_def, GAME_REF_WORD + 4)) {
         core_log("[core] spawn: the local truck's definition %p can't be read; not spawning", game_ptr(local_def));
         return 0;
     }
     s.owns_definition = 0;
-    dm_game_add_ref(local_def);
+    game_add_ref(local_def);
     return local_def;
 }
 
@@ -140,9 +140,9 @@ void spawn_vehicle(float metres, const char *look_list, int count)
         return;
     }
     placement here;
-    if (!dm_local_truck_placement(&here))
+    if (!local_truck_placement(&here))
         return;
-    s.place = dm_placement_advance(&here, metres);
+    s.place = placement_advance(&here, metres);
     log_placement("spawn at", &s.place);
 
     uint64_t local_def = game_read_guarded_or_zero<uint64_t>(truck + actor_off::definition);
@@ -155,7 +155,7 @@ void spawn_vehicle(float metres, const char *look_list, int count)
     uint64_t vehicle = game_create_unit(physics_vehicle_class_va);
     if (!vehicle) {
         core_log("[core] spawn: create_unit returned null");
-        dm_game_release(def);
+        game_release(def);
         return;
     }
     // The factory's result is unchecked: every later call goes through its
@@ -165,10 +165,10 @@ void spawn_vehicle(float metres, const char *look_list, int count)
         char name[64];
         core_log("[core] spawn: create_unit gave %p of class %s, not game_physics_vehicle; not using it (leaked)",
                  game_ptr(vehicle), game_class_name(vehicle_class, name, sizeof name));
-        dm_game_release(def);
+        game_release(def);
         return;
     }
-    dm_game_take_ref(vehicle);
+    game_take_ref(vehicle);
     s.vehicle = vehicle;
     s.definition = def;
 
@@ -264,7 +264,7 @@ void loading_step(const dm_frame_info *info, uint64_t ctrl)
                  last_fault_code, game_ptr(s.vehicle), load_state(s.vehicle), last_fault_va(),
                  (unsigned long long)last_fault_data);
         if (s.built_from_look_list) {
-            dm_look_building_off = 1;
+            look_building_off = 1;
             core_log("[core] look: building from accessory lists is OFF until the next core build");
         }
         clear_vehicle();
@@ -277,14 +277,14 @@ void loading_step(const dm_frame_info *info, uint64_t ctrl)
         s.vehicle = s.definition = 0;
         s.owns_definition = s.built_from_look_list = 0;
         // Never added to the game's list: released without a remove.
-        dm_game_release(vehicle);
-        dm_game_release(def);
+        game_release(vehicle);
+        game_release(def);
     }
 }
 
 } // namespace
 
-void dm_spawn_tick(const dm_frame_info *info)
+void spawn_tick(const dm_frame_info *info)
 {
     spawn_state_record &s = spawn_state;
     spawn_release_tick();
@@ -308,7 +308,7 @@ void dm_spawn_tick(const dm_frame_info *info)
         clear_vehicle();
         return;
     }
-    if (!dm_spawn_update_guarded(info)) {
+    if (!spawn_update_guarded(info)) {
         core_log("[core] FAULT %08x updating vehicle %p at game VA %llx, data address %llx", last_fault_code,
                  game_ptr(s.vehicle), last_fault_va(), (unsigned long long)last_fault_data);
         spawn_forget("vehicle update faulted");
@@ -329,9 +329,9 @@ void despawn_release(uint64_t vehicle, uint64_t def, uint8_t listed)
         game_fn<void (*)(uint64_t, uint64_t)>(game_call::ctrl_remove_vehicle)(ctrl, vehicle);
     }
     core_log("[core] despawn: release veh %p (refword %08x)", game_ptr(vehicle), game_u32_guarded(vehicle + GAME_REF_WORD));
-    dm_game_release(vehicle);
+    game_release(vehicle);
     core_log("[core] despawn: release cloned def %p (refword %08x before)", game_ptr(def), game_u32_guarded(def + GAME_REF_WORD));
-    dm_game_release(def);
+    game_release(def);
 }
 
 } // namespace
@@ -352,7 +352,7 @@ void spawn_despawn()
         core_log("[core] despawn refused: def %p is the local truck's definition after all", game_ptr(s.definition));
         return;
     }
-    dm_trailer_remove("truck despawn");
+    trailer_remove("truck despawn");
 
     uint64_t vehicle = s.vehicle, def = s.definition;
     bool added = s.state == SPAWN_SPAWNED; // a loading vehicle is not in the game's list yet
@@ -365,7 +365,7 @@ void spawn_despawn()
 
 /* ---- update ---- */
 
-bool dm_spawn_update_guarded(const dm_frame_info *info)
+bool spawn_update_guarded(const dm_frame_info *info)
 {
-    return dm_guarded_filter([&] { dm_spawn_update(info); }, fault_record_filter, nullptr);
+    return dm_guarded_filter([&] { spawn_update(info); }, fault_record_filter, nullptr);
 }

@@ -120,7 +120,7 @@ void cmd_info()
         core_log("[core] info: chassis body placement FAULT %08x at game VA %llx", last_fault_code,
                  (unsigned long long)game_va(last_fault_address));
     if (s.trailer_state != SPAWN_NONE)
-        dm_trailer_info();
+        trailer_info();
 }
 
 /* ---- cargodump ---- */
@@ -209,7 +209,7 @@ void cmd_move(const char *rest)
     bool ok = vcmd_parse_move(rest, &m);
     if (ok && strcmp(m.word, "circle") == 0) {
         placement truck;
-        if (!dm_local_truck_placement(&truck))
+        if (!local_truck_placement(&truck))
             return;
         if (m.given >= 1 && m.a > 2.0)
             s.circle_radius = m.a;
@@ -226,9 +226,9 @@ void cmd_move(const char *rest)
         core_log("[core] move follow: %.1f m behind along your path", s.follow_distance);
     } else if (ok && strcmp(m.word, "park") == 0) {
         placement truck;
-        if (!dm_local_truck_placement(&truck))
+        if (!local_truck_placement(&truck))
             return;
-        placement right = dm_placement_advance(&truck, (float)m.a);
+        placement right = placement_advance(&truck, (float)m.a);
         placement at = motion_advance_forward(&right, (float)m.b);
         spawn_move_park(&at);
         log_placement("move park", &at);

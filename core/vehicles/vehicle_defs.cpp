@@ -5,7 +5,7 @@
 //   game addresses   descriptors, classes, calls and fields of build 1.61.3.1
 //   reading          guarded reads, class names, data paths, the data call
 //   cloning          def_clone_guarded, def_set_plate, def_clone
-//   accessories      dm_look_create_accessory, game_array_push_ref,
+//   accessories      look_create_accessory, game_array_push_ref,
 //                    look_resolve_entry
 //   building         look_build_def
 #include <windows.h>
@@ -24,7 +24,7 @@ const class_descriptor def_class_vehicle = { "vehicle", vehicle_def_class_va, de
 const class_descriptor def_class_trailer = { "trailer", trailer_def_class_va, defs_game::trailer_def_vtable_va,
                                              defs_game::trailer_def_clone_va, defs_game::trailer_def_size };
 
-uint8_t dm_look_building_off;
+uint8_t look_building_off;
 
 namespace {
 
@@ -91,7 +91,7 @@ void def_set_plate(uint64_t definition)
 
 uint64_t def_clone(uint64_t source, const class_descriptor *d)
 {
-    if (!source || !dm_probe_read(source, d->readable_size)) {
+    if (!source || !probe_read(source, d->readable_size)) {
         core_log("[core] clone: bad source def %p", game_ptr(source));
         return 0;
     }
@@ -130,14 +130,14 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
     // The new definition is written to below (reference word, plate): it
     // must be a whole object of the class, not just carry its table.
     uint64_t def_class = game_object_class(def);
-    if (def == source || !dm_probe_read(def, d->readable_size) || game_u64_guarded(def) != want_vtable ||
+    if (def == source || !probe_read(def, d->readable_size) || game_u64_guarded(def) != want_vtable ||
         def_class != game_from_va(d->class_va)) {
         core_log("[core] clone: unexpected result %p (class %s); not using it (leaked)", game_ptr(def),
                  game_class_name(def_class, name, sizeof name));
         return 0;
     }
     core_log("[core] clone: new def=%p refword=%08x (expect count 0)", game_ptr(def), game_u32_guarded(def + GAME_REF_WORD));
-    dm_game_take_ref(def);
+    game_take_ref(def);
 
     uint64_t count = game_u64_guarded(def + DEF_ACCESSORY_COUNT);
     if (count != source_count)
@@ -168,7 +168,7 @@ uint64_t def_clone(uint64_t source, const class_descriptor *d)
 
 /* ---- accessories ---- */
 
-uint64_t dm_look_create_accessory(uint64_t class_record_va, uint64_t vtable_va, const char *path)
+uint64_t look_create_accessory(uint64_t class_record_va, uint64_t vtable_va, const char *path)
 {
     uint64_t acc = game_create_unit(class_record_va);
     if (!acc) {
@@ -181,7 +181,7 @@ uint64_t dm_look_create_accessory(uint64_t class_record_va, uint64_t vtable_va, 
                  game_ptr(game_from_va(vtable_va)));
         return 0;
     }
-    dm_game_add_ref(acc);
+    game_add_ref(acc);
     size_t n = strlen(path);
     uint64_t string = acc + acc_off::path_string;
     game_vslot<void (*)(uint64_t, uint64_t)>(string, vslot_string_reserve)(string, n + 1);
@@ -194,7 +194,7 @@ void game_array_push_ref(uint64_t array, uint64_t object)
 {
     uint64_t count = *(const uint64_t *)(uintptr_t)(array + array_count);
     game_vslot<void (*)(uint64_t, uint64_t)>(array, vslot_array_grow)(array, count + 1);
-    dm_game_take_ref(object);
+    game_take_ref(object);
     uint64_t data = *(const uint64_t *)(uintptr_t)(array + array_data);
     *(volatile uint64_t *)(uintptr_t)(data + 8 * count) = object;
     *(volatile uint64_t *)(uintptr_t)(array + array_count) = count + 1;
@@ -227,13 +227,13 @@ uint64_t clone_local_accessory(const look_entry *e, uint64_t reuse, uint8_t *use
             core_log("[core] look: clone of local accessory %p failed (%p)", game_ptr(el), game_ptr(copy));
             return 0;
         }
-        dm_game_take_ref(copy);
+        game_take_ref(copy);
         used[k] = 1;
         *ours = 1;
         if (accessory_data(copy))
             return copy;
         core_log("[core] look: cloned '%s' has no data", e->path);
-        dm_game_release(copy);
+        game_release(copy);
         return 0;
     }
     return 0;
@@ -252,11 +252,11 @@ uint64_t cargo_accessory(const look_entry *e, uint64_t generic)
                  game_ptr(cargo));
         return generic;
     }
-    uint64_t acc = dm_look_create_accessory(cargo_accessory_class, cargo_accessory_vtable, e->path);
+    uint64_t acc = look_create_accessory(cargo_accessory_class, cargo_accessory_vtable, e->path);
     if (!acc)
         return generic;
-    dm_game_release(generic);
-    dm_game_take_ref(cargo);
+    game_release(generic);
+    game_take_ref(cargo);
     game_cargo_fields f;
     f.definition = cargo;
     f.seed = e->cargo_seed;
@@ -271,7 +271,7 @@ uint64_t cargo_accessory(const look_entry *e, uint64_t generic)
     if (accessory_data(acc))
         return acc;
     core_log("[core] look: cargo accessory '%s' has no data", e->path);
-    dm_game_release(acc);
+    game_release(acc);
     return 0;
 }
 
@@ -287,21 +287,21 @@ uint64_t look_resolve_entry(const look_entry *e, uint64_t reuse, uint8_t *used, 
             return acc;
     }
 
-    uint64_t generic = dm_look_create_accessory(accessory_base_class, generic_accessory_vtable, e->path);
+    uint64_t generic = look_create_accessory(accessory_base_class, generic_accessory_vtable, e->path);
     if (!generic)
         return 0;
     uint64_t data = accessory_data(generic);
     if (!data) {
         core_log("[core] look: '%s' doesn't resolve (missing def/mod, or not an accessory)", e->path);
-        dm_game_release(generic);
+        game_release(generic);
         return 0;
     }
     uint64_t data_class = game_object_class(data);
     for (const data_mapping &m : data_mappings) {
         if (!game_class_reaches(data_class, game_from_va(m.data_class)))
             continue;
-        dm_game_release(generic);
-        uint64_t acc = dm_look_create_accessory(m.accessory_class, m.accessory_vtable, e->path);
+        game_release(generic);
+        uint64_t acc = look_create_accessory(m.accessory_class, m.accessory_vtable, e->path);
         if (!acc)
             return 0;
         if (accessory_data(acc))
@@ -309,7 +309,7 @@ uint64_t look_resolve_entry(const look_entry *e, uint64_t reuse, uint8_t *used, 
         char name[64];
         core_log("[core] look: '%s' rejected by %s", e->path,
                  game_class_name(game_from_va(m.accessory_class), name, sizeof name));
-        dm_game_release(acc);
+        game_release(acc);
         return 0;
     }
     if (game_class_reaches(data_class, game_from_va(cargo_holder_data_class)))
@@ -317,7 +317,7 @@ uint64_t look_resolve_entry(const look_entry *e, uint64_t reuse, uint8_t *used, 
     char name[64];
     core_log("[core] look: '%s' resolved to class %s; refusing", e->path,
              game_class_name(data_class, name, sizeof name));
-    dm_game_release(generic);
+    game_release(generic);
     return 0;
 }
 
@@ -365,8 +365,8 @@ uint64_t start_trailer(uint64_t *reuse)
         core_log("[core] look: create_unit(trailer) gave %p; not using it", game_ptr(def));
         return 0;
     }
-    dm_game_take_ref(def);
-    dm_game_take_ref(first);
+    game_take_ref(def);
+    game_take_ref(first);
     *(volatile uint64_t *)(uintptr_t)(def + DEF_TRAILER_DEF) = first;
     def_set_plate(def);
     return def;
@@ -377,7 +377,7 @@ uint64_t start_trailer(uint64_t *reuse)
 uint64_t emptied_array(uint64_t def)
 {
     uint64_t array = def + DEF_ACCESSORY_ARRAY;
-    if (!dm_probe_read(array, array_readable) || !game_u64_guarded(array)) {
+    if (!probe_read(array, array_readable) || !game_u64_guarded(array)) {
         core_log("[core] look: clone has no accessory list (%p)", game_ptr(array));
         return 0;
     }
@@ -410,7 +410,7 @@ uint64_t build(const char *list, int32_t count, int kind)
         return 0;
     uint64_t array = emptied_array(def);
     if (!array) {
-        dm_game_release(def);
+        game_release(def);
         return 0;
     }
 
@@ -420,15 +420,15 @@ uint64_t build(const char *list, int32_t count, int kind)
     const char *text = list;
     for (int i = 0; i < count; i++, text += strlen(text) + 1) {
         look_entry e;
-        if (!dm_look_parse_entry(text, &e)) {
+        if (!look_parse_entry(text, &e)) {
             core_log("[core] look: bad entry %d '%.80s'", i, text);
-            dm_game_release(def);
+            game_release(def);
             return 0;
         }
         uint8_t ours = 0;
         uint64_t acc = look_resolve_entry(&e, reuse, used, &ours);
         if (!acc) {
-            dm_game_release(def);
+            game_release(def);
             return 0;
         }
         uint64_t vtable = game_u64_guarded(acc);
@@ -442,7 +442,7 @@ uint64_t build(const char *list, int32_t count, int kind)
 
         uint64_t before = *(const uint64_t *)(uintptr_t)(array + array_count);
         game_array_push_ref(array, acc);
-        dm_game_release(acc); // the array keeps the resolver's reference
+        game_release(acc); // the array keeps the resolver's reference
         uint64_t after = *(const uint64_t *)(uintptr_t)(array + array_count);
         uint32_t refword = *(const volatile uint32_t *)(uintptr_t)(acc + GAME_REF_WORD);
         core_log("[core] look:   [%d] %-28s %s refword %08x list %llu->%llu %s", i, class_name_of(acc).text,
@@ -453,7 +453,7 @@ uint64_t build(const char *list, int32_t count, int kind)
         if (after != before + 1 || (refword & GAME_REF_COUNT_MASK) != 1 || !(refword & GAME_REF_CORE_FLAG) ||
             !accessory_data(acc)) {
             core_log("[core] look: push didn't take; not using this definition");
-            dm_game_release(def);
+            game_release(def);
             return 0;
         }
         pushed++;
@@ -461,7 +461,7 @@ uint64_t build(const char *list, int32_t count, int kind)
     }
     if (kind == LOOK_BUILD_TRUCK && wheel_count == 0) {
         core_log("[core] look: no wheel accessories in the list; not using it");
-        dm_game_release(def);
+        game_release(def);
         return 0;
     }
     core_log("[core] look: built %s def %p with %d accessories (%d wheels, %d cloned from ours, %d new)",
@@ -476,7 +476,7 @@ uint64_t look_build_def(const char *list, int32_t count, int kind)
 {
     if (!list || count < 1)
         return 0;
-    if (dm_look_building_off) {
+    if (look_building_off) {
         core_log("[core] look: disabled after a load fault this session; using the plain clone");
         return 0;
     }

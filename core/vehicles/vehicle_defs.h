@@ -42,7 +42,7 @@ enum { LOOK_BUILD_TRUCK = 0, LOOK_BUILD_TRAILER = 1 };
 
 /* Set by the spawned vehicle when a look-built definition faulted while
  * loading: look lists are then refused for the rest of this core's life. */
-extern uint8_t dm_look_building_off;
+extern uint8_t look_building_off;
 
 /* A new definition cloned from source with one reference of ours, the plate
  * set; 0 (and one log line) when refused or failed. */
@@ -64,7 +64,7 @@ uint64_t look_build_def(const char *list, int32_t count, int kind);
 uint64_t look_resolve_entry(const look_entry *entry, uint64_t reuse_array, uint8_t *used, uint8_t *ours);
 /* A new accessory of the class record (game VA) with the expected virtual
  * table (game VA), one reference (+1) and its data path set; 0 otherwise. */
-uint64_t dm_look_create_accessory(uint64_t class_record_va, uint64_t vtable_va, const char *path);
+uint64_t look_create_accessory(uint64_t class_record_va, uint64_t vtable_va, const char *path);
 /* Grows the game array by one, takes a reference on object (flag, +1),
  * stores it at the end and raises the count. No checks. */
 void game_array_push_ref(uint64_t array, uint64_t object);

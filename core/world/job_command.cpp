@@ -110,16 +110,16 @@ void cmd_where(const dm_frame_info *info, job_word *w, int n)
         return;
     }
     char co[13], city[13], display[64];
-    dm_token_to_text(closest[0].token, co, sizeof co);
-    dm_token_to_text(closest[0].city, city, sizeof city);
+    token_to_text(closest[0].token, co, sizeof co);
+    token_to_text(closest[0].city, city, sizeof city);
     display[0] = 0;
     if (!dm_guarded([&] { job_city_display_name(closest[0].city, display, sizeof display); }))
         snprintf(display, sizeof display, "?");
     core_log("[core] job where: truck %.1f %.1f -> nearest city %s (%s), company %s %.0f m away; %d/%d companies placed",
              info->x, info->z, display, city, co, closest[0].distance, placed, total);
     for (size_t i = 0; i < found; i++) {
-        dm_token_to_text(closest[i].token, co, sizeof co);
-        dm_token_to_text(closest[i].city, city, sizeof city);
+        token_to_text(closest[i].token, co, sizeof co);
+        token_to_text(closest[i].city, city, sizeof city);
         if (!dm_guarded([&] { job_city_display_name(closest[i].city, display, sizeof display); }))
             snprintf(display, sizeof display, "?");
         core_log("[core]   %2d %7.0f m  %-12s %-12s %-20s at %.1f %.1f %.1f", (int)i + 1, closest[i].distance, co, city,
@@ -144,7 +144,7 @@ void cmd_offer(job_word *w, int n)
     }
     uint64_t t[5];
     for (int i = 0; i < 5; i++)
-        if (!(t[i] = token_from_text(w[1 + i]))) {
+        if (!(t[i] = job_token_from_text(w[1 + i]))) {
             core_log("[core] job offer: bad name");
             return;
         }
@@ -196,7 +196,7 @@ void cmd_mark(job_word *w, int n)
         core_log("[core] job mark: usage: job mark <co> <city> | job mark clear");
         return;
     }
-    uint64_t co = token_from_text(w[1]), city = token_from_text(w[2]);
+    uint64_t co = job_token_from_text(w[1]), city = job_token_from_text(w[2]);
     volatile uint64_t offer = 0;
     dm_guarded([&] {
         uint64_t c = co && city ? job_company_lookup(co, city) : 0;
@@ -214,7 +214,7 @@ void cmd_mark(job_word *w, int n)
 
 void cmd_offers(job_word *w, int n)
 {
-    uint64_t co = n > 2 ? token_from_text(w[1]) : 0, city = n > 2 ? token_from_text(w[2]) : 0;
+    uint64_t co = n > 2 ? job_token_from_text(w[1]) : 0, city = n > 2 ? job_token_from_text(w[2]) : 0;
     dm_seh_fault fault = {};
     bool ok = dm_guarded(
         [&] {
@@ -252,9 +252,9 @@ void cmd_server()
     int n = job_table_list(jobs, offers, 64);
     for (int i = 0; i < n; i++) {
         char cargo[13], sco[13], tco[13];
-        dm_token_to_text(jobs[i].cargo, cargo, sizeof cargo);
-        dm_token_to_text(jobs[i].source_company, sco, sizeof sco);
-        dm_token_to_text(jobs[i].target_company, tco, sizeof tco);
+        token_to_text(jobs[i].cargo, cargo, sizeof cargo);
+        token_to_text(jobs[i].source_company, sco, sizeof sco);
+        token_to_text(jobs[i].target_company, tco, sizeof tco);
         core_log("[core] server job #%u: %s %s -> %s, offer %p", jobs[i].id, cargo, sco, tco,
                  (void *)(uintptr_t)offers[i]);
     }
@@ -299,13 +299,13 @@ void cmd_get(const dm_frame_info *info, job_word *w, int n)
         from = here_city(info);
         if (from) {
             char text[13];
-            dm_token_to_text(from, text, sizeof text);
+            token_to_text(from, text, sizeof text);
             core_log("[core] job: here = %s", text);
         }
     } else {
-        from = token_from_text(w[1]);
+        from = job_token_from_text(w[1]);
     }
-    uint64_t to = token_from_text(w[2]);
+    uint64_t to = job_token_from_text(w[2]);
     if (!from || !to) {
         core_log("[core] job: bad city name (or no company near the truck for 'here')");
         return;
@@ -324,8 +324,8 @@ void cmd_get(const dm_frame_info *info, job_word *w, int n)
     }
     if (!found) {
         char a[13], c[13];
-        dm_token_to_text(from, a, sizeof a);
-        dm_token_to_text(to, c, sizeof c);
+        token_to_text(from, a, sizeof a);
+        token_to_text(to, c, sizeof c);
         core_log("[core] job: no linked companies between %s and %s", a, c);
         return;
     }
@@ -341,15 +341,15 @@ void cmd_take(job_word *w, int n)
         return;
     }
     job_block b = {};
-    b.source_company = token_from_text(w[1]);
-    b.source_city = token_from_text(w[2]);
-    b.target_company = token_from_text(w[3]);
-    b.target_city = token_from_text(w[4]);
+    b.source_company = job_token_from_text(w[1]);
+    b.source_city = job_token_from_text(w[2]);
+    b.target_company = job_token_from_text(w[3]);
+    b.target_city = job_token_from_text(w[4]);
     bool cargo_given = n > 5 && strcmp(w[5], "-") != 0 && strcmp(w[5], "tp") != 0;
     bool trailer_given = n > 6 && strcmp(w[6], "-") != 0 && strcmp(w[6], "tp") != 0;
-    b.cargo = cargo_given ? token_from_text(w[5]) : 0;
+    b.cargo = cargo_given ? job_token_from_text(w[5]) : 0;
     if (!b.source_company || !b.source_city || !b.target_company || !b.target_city || (cargo_given && !b.cargo) ||
-        (trailer_given && !token_from_text(w[6]))) {
+        (trailer_given && !job_token_from_text(w[6]))) {
         core_log("[core] job: bad name (a-z 0-9 _, up to 12 chars)");
         return;
     }

@@ -51,7 +51,7 @@ uint64_t job_company_from_name(const char *name)
     char co[32], city[32];
     if (!job_split_name(name, co, city))
         return 0;
-    uint64_t a = token_from_text(co), b = token_from_text(city);
+    uint64_t a = job_token_from_text(co), b = job_token_from_text(city);
     return a && b ? job_company_lookup(a, b) : 0;
 }
 

@@ -63,11 +63,11 @@ uint64_t place(job_entry *e, uint64_t eco)
 {
     const server_job &j = e->job;
     char sco[13], scity[13], tco[13], tcity[13], cargo_text[13], source[32], target[32];
-    dm_token_to_text(j.source_company, sco, sizeof sco);
-    dm_token_to_text(j.source_city, scity, sizeof scity);
-    dm_token_to_text(j.target_company, tco, sizeof tco);
-    dm_token_to_text(j.target_city, tcity, sizeof tcity);
-    dm_token_to_text(j.cargo, cargo_text, sizeof cargo_text);
+    token_to_text(j.source_company, sco, sizeof sco);
+    token_to_text(j.source_city, scity, sizeof scity);
+    token_to_text(j.target_company, tco, sizeof tco);
+    token_to_text(j.target_city, tcity, sizeof tcity);
+    token_to_text(j.cargo, cargo_text, sizeof cargo_text);
     snprintf(source, sizeof source, "%s.%s", sco, scity);
     snprintf(target, sizeof target, "%s.%s", tco, tcity);
 
@@ -183,7 +183,7 @@ void job_on_server_job(const server_job *job)
         e->job = *job;
         e->offer = 0;
         char cargo[13];
-        dm_token_to_text(job->cargo, cargo, sizeof cargo);
+        token_to_text(job->cargo, cargo, sizeof cargo);
         core_log("[core] server job #%u received: %s, %u h, urgency %u", job->id, cargo, job->hours, job->urgency);
     }
     job_apply_server_job(e);
@@ -256,7 +256,7 @@ row_swap *row_swap_begin(uint64_t row)
         uint32_t length = 0;
         size_t n = 0;
         bool readable = game_read_guarded(cargo + cargo_name, &name) && name &&
-                        game_read_guarded(cargo + cargo_name_length, &length) && dm_probe_read(name, length);
+                        game_read_guarded(cargo + cargo_name_length, &length) && probe_read(name, length);
         if (readable && !dm_guarded([&] { n = job_row_text(s->text, (const char *)(uintptr_t)name, length); }))
             n = 0;
         if (n >= 1 && n <= JOB_ROW_TEXT_SIZE - 1 &&
@@ -359,6 +359,6 @@ void job_unhook()
     net_set_job_handlers(nullptr);
     if (!row_hook.target)
         return;
-    dm_hook_remove(&row_hook, &row_gate, "freight row");
+    hook_remove(&row_hook, &row_gate, "freight row");
     core_log("[core] job: freight row hook removed (%u rows tagged)", (unsigned)rows_tagged);
 }

@@ -8,7 +8,7 @@
 
 /* ---- tokens ---- */
 
-uint64_t token_from_text(const char *text)
+uint64_t job_token_from_text(const char *text)
 {
     char lower[13];
     size_t n = strlen(text);
@@ -17,7 +17,7 @@ uint64_t token_from_text(const char *text)
     for (size_t i = 0; i <= n; i++)
         lower[i] = (text[i] >= 'A' && text[i] <= 'Z') ? (char)(text[i] - 'A' + 'a') : text[i];
     uint64_t token = 0;
-    return dm_token_from_text(lower, &token) ? token : 0;
+    return token_from_text(lower, &token) ? token : 0;
 }
 
 bool job_split_name(const char *name, char company[32], char city[32])

@@ -2,7 +2,7 @@
  * text, the tagged-offer set, the median km ratio, the stored distance, the
  * "[SERVER JOB]" row text and the command's words. No game memory.
  *
- *   tokens   token_from_text, job_split_name (texts of tokens: dm_token.h)
+ *   tokens   job_token_from_text, job_split_name (texts of tokens: dm_token.h)
  *   tags     job_tags with job_tag_offer, job_untag_offer, job_is_tagged
  *   numbers  job_median, job_km_from_metres
  *   texts    job_row_text, job_parse_number, job_words */
@@ -13,7 +13,7 @@
 /* ---- tokens ---- */
 /* The name token of a text, letters of either case: 0 for an empty text,
  * another character or more than 12 characters. */
-uint64_t token_from_text(const char *text);
+uint64_t job_token_from_text(const char *text);
 /* "company.city" split at the first dot into two parts of at most 31
  * characters each; false without a dot or when a part is longer. */
 bool job_split_name(const char *name, char company[32], char city[32]);

@@ -112,7 +112,7 @@ void traffic_apply_lock(double at, bool force)
     world_write_guarded<uint8_t>(var + CVAR_CACHED, 1);
     if (manager && manager != manager_zeroed) {
         uint64_t cars = 0;
-        dm_safe_read_u64(manager + TRAFFIC_MGR_COUNT, &cars);
+        safe_read_u64(manager + TRAFFIC_MGR_COUNT, &cars);
         traffic_push_density(manager, 0.0f);
         manager_zeroed = manager;
         core_log("[traffic] traffic manager %p: density 0 (%llu cars despawned)", (void *)(uintptr_t)manager,
@@ -127,7 +127,7 @@ void traffic_apply_lock(double at, bool force)
 uint64_t traffic_manager()
 {
     uint64_t m = 0;
-    return dm_safe_read_u64(game_addr(GAME_OFF_TRAFFIC_MANAGER), &m) ? m : 0;
+    return safe_read_u64(game_addr(GAME_OFF_TRAFFIC_MANAGER), &m) ? m : 0;
 }
 
 /* ---- modes ---- */

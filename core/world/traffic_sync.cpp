@@ -91,16 +91,16 @@ bool traffic_snapshot_car(uint64_t car, uint64_t second_word, traffic_car_snapsh
 int traffic_list_cars(traffic_car_snapshot *out, int maximum)
 {
     uint64_t manager = 0, entries = 0, count = 0;
-    if (!dm_safe_read_u64(game_addr(GAME_OFF_TRAFFIC_MANAGER), &manager) || !manager ||
-        !dm_safe_read_u64(manager + TRAFFIC_MGR_ENTRIES, &entries) ||
-        !dm_safe_read_u64(manager + TRAFFIC_MGR_COUNT, &count) || count > TRAFFIC_MGR_COUNT_MAX ||
+    if (!safe_read_u64(game_addr(GAME_OFF_TRAFFIC_MANAGER), &manager) || !manager ||
+        !safe_read_u64(manager + TRAFFIC_MGR_ENTRIES, &entries) ||
+        !safe_read_u64(manager + TRAFFIC_MGR_COUNT, &count) || count > TRAFFIC_MGR_COUNT_MAX ||
         (count && !entries))
         return -1;
     uint64_t car_table = game_addr(GAME_OFF_AI_CAR_VTABLE);
     int n = 0;
     for (uint64_t i = 0; i < count && n < maximum; i++) {
         uint64_t car = 0, second = 0, first_word = 0;
-        if (!dm_safe_read_u64(entries + 16 * i, &car) || !dm_safe_read_u64(entries + 16 * i + 8, &second))
+        if (!safe_read_u64(entries + 16 * i, &car) || !safe_read_u64(entries + 16 * i + 8, &second))
             continue;
         if (!car || !game_read_guarded(car, &first_word) || first_word != car_table)
             continue;

@@ -31,7 +31,7 @@ inline void world_copy(void *out, uint64_t address, size_t size)
  * that is not writable faults into the command's guard. */
 template <typename T> void world_write(uint64_t address, T value)
 {
-    if (!dm_probe_read(address, sizeof(T)))
+    if (!probe_read(address, sizeof(T)))
         world_raise_unreadable(address);
     *(volatile T *)(uintptr_t)address = value;
 }

@@ -134,7 +134,7 @@ bool roadevents_parse_apply(const char *text, roadevents_apply_args *out)
 {
     roadevents_apply_args a = {};
     const char *p = text;
-    if (!text_parse_word(&p, a.name, sizeof a.name) || !dm_token_from_text(a.name, &a.token) || a.token == 0)
+    if (!text_parse_word(&p, a.name, sizeof a.name) || !token_from_text(a.name, &a.token) || a.token == 0)
         return false;
     if (!text_parse_hex_u32(&p, &a.seed) || !text_parse_hex_u32(&p, &a.block[0]) ||
         !text_parse_hex_u32(&p, &a.block[1]) || !text_parse_hex_u32(&p, &a.block[2]) ||
@@ -149,7 +149,7 @@ void roadevents_token_name(uint64_t token, char out[13])
     if (token == 0)
         snprintf(out, 13, "?");
     else
-        dm_token_to_text(token, out, 13);
+        token_to_text(token, out, 13);
 }
 
 void roadevent_format_line(char *out, size_t size, const roadevent_view *v)

@@ -133,7 +133,7 @@ TEST_F(hook_layer, BytesInstalledAndRestoredExactly)
         EXPECT_EQ(protection(c.target), (DWORD)PAGE_EXECUTE_READ);
 
         detour_gate gate = {};
-        EXPECT_TRUE(dm_hook_remove(&h, &gate, "test"));
+        EXPECT_TRUE(hook_remove(&h, &gate, "test"));
         EXPECT_EQ(bytes(c.target, c.routine_size), before);
         EXPECT_EQ(protection(c.target), (DWORD)PAGE_EXECUTE_READ);
         EXPECT_EQ(h.target, 0u);
@@ -150,7 +150,7 @@ TEST_F(hook_layer, BytesInstalledAndRestoredExactly)
         EXPECT_EQ(hook_install_inline(&h, (uint64_t)(uintptr_t)c.target, c.target, c.length, (const void *)detour_marker),
                   tramp);
         EXPECT_EQ(allocs, 0);
-        EXPECT_TRUE(dm_hook_remove(&h, &gate, "test"));
+        EXPECT_TRUE(hook_remove(&h, &gate, "test"));
         EXPECT_EQ(bytes(c.target, c.routine_size), before);
         h = {}; // the next case's record
     }
@@ -199,9 +199,9 @@ TEST_F(hook_layer, RefusedBeforeAnythingIsAllocatedOrWritten)
     ASSERT_NE(hook_install_inline(&h, (uint64_t)(uintptr_t)draw, draw_prologue, 14, (const void *)detour_marker), 0u);
     EXPECT_EQ(allocs, 1);
     detour_gate gate = {};
-    dm_hook_remove(&h, &gate, "test");
+    hook_remove(&h, &gate, "test");
     ASSERT_NE(hook_install_inline(&h, (uint64_t)(uintptr_t)draw, draw_prologue, 14, (const void *)detour_marker), 0u);
-    dm_hook_remove(&h, &gate, "test");
+    hook_remove(&h, &gate, "test");
     EXPECT_EQ(bytes(draw, sim::draw_routine_size), before);
 }
 
@@ -224,7 +224,7 @@ TEST_F(hook_layer, RemovalWaitsForRunningDetoursAndIsBounded)
         },
         nullptr, 0, nullptr);
     DWORD start = GetTickCount();
-    EXPECT_TRUE(dm_hook_remove(&h, &gate, "test"));
+    EXPECT_TRUE(hook_remove(&h, &gate, "test"));
     EXPECT_GE(GetTickCount() - start, 150u) << "returned before the detour did";
     WaitForSingleObject(done, 5000);
     CloseHandle(done);
@@ -235,7 +235,7 @@ TEST_F(hook_layer, RemovalWaitsForRunningDetoursAndIsBounded)
     ASSERT_NE(hook_install_inline(&h, (uint64_t)(uintptr_t)draw, draw_prologue, 14, (const void *)detour_marker), 0u);
     uint64_t tramp = h.trampoline;
     fx::captured_clear();
-    EXPECT_FALSE(dm_hook_remove(&h, &gate, "test"));
+    EXPECT_FALSE(hook_remove(&h, &gate, "test"));
     EXPECT_EQ(bytes(draw, sim::draw_routine_size), before);
     EXPECT_EQ(h.target, 0u);
     EXPECT_EQ(h.trampoline, tramp);
@@ -253,7 +253,7 @@ TEST_F(hook_layer, RemovalWaitsForRunningDetoursAndIsBounded)
     sim::game_protect(draw, 16, PAGE_EXECUTE_READWRITE);
     draw[0] = 0xE9; // another hook's relative jump
     auto theirs = bytes(draw, sim::draw_routine_size);
-    EXPECT_FALSE(dm_hook_remove(&h, &gate, "test"));
+    EXPECT_FALSE(hook_remove(&h, &gate, "test"));
     EXPECT_EQ(bytes(draw, sim::draw_routine_size), theirs);
     EXPECT_TRUE(fx::captured_has(rt::fmt("[core] test hook at %p: our jump is no longer there; trampoline kept, "
                                          "the core stays loaded",
@@ -332,7 +332,7 @@ TEST_F(hook_layer, ShadowStrengthCases)
         sim::put<float>(world.f_object, sim::f_value, c.f);
         sim::put<uint64_t>(world.shadow_context, sim::shadow_k_object, c.k_object ? (uint64_t)(uintptr_t)world.k_object : 0);
         uint64_t tests = sim::draw_stats().light_tests;
-        EXPECT_EQ(dm_shadow_strength(a1, light), c.want);
+        EXPECT_EQ(shadow_strength(a1, light), c.want);
         auto s = sim::draw_stats();
         EXPECT_EQ(s.light_tests, tests + 1);
         EXPECT_EQ(s.light_test_args[0], (uint64_t)(uintptr_t)sim::game_at(sim::off::light_table));

@@ -584,7 +584,7 @@ TEST_F(props_core, PropsOnDifferentPartsAndPlayersFollowTheirOwnPartEveryTick)
     sim::part_models_add(trailer, false);
     uint8_t *v = p8(game_create_unit(GAME_PREFERRED_BASE + sim::phys::class_record));
     ASSERT_TRUE(v);
-    dm_game_take_ref(u(v));
+    game_take_ref(u(v));
     spawn_state.net_player = 7;
     spawn_state.vehicle = u(v);
     spawn_state.state = SPAWN_SPAWNED;
@@ -661,7 +661,7 @@ TEST_F(props_core, OnTheRemotePlayersSpawnedVehicleAndGoneWithIt)
     uint8_t *v = p8(game_create_unit(GAME_PREFERRED_BASE + sim::phys::class_record));
     ASSERT_TRUE(v);
     ASSERT_TRUE(sim::part_model(v, true));
-    dm_game_take_ref(u(v));
+    game_take_ref(u(v));
     sim::placement32 vp = { 300, 10, 80, 0, 0, 1, 0, 0, 0 };
     sim::vehicle_set_placement(v, vp);
     spawn_state.net_player = 7;
@@ -695,18 +695,18 @@ TEST_F(props_core, OnTheRemotePlayersSpawnedVehicleAndGoneWithIt)
 TEST_F(props_core, OnAPlayerShownAsAConvoyVehicleFollowsItWithinAMillimetre)
 {
     sim::convoy_install(pl);
-    dm_rv_forget_all();
-    dm_rv = dm_rv_settings {};
-    dm_rv.restore_done = 1;
+    rv_forget_all();
+    rv_config = rv_settings {};
+    rv_config.restore_done = 1;
     uint8_t *source = sim::def_new(sim::def_kind::vehicle, "AB 123");
     auto convoy_vehicle = [&](double x, double z) -> uint8_t * {
         uint64_t def = def_clone(u(source), &def_class_vehicle);
         placement at;
         placement_from_world(&at, x, 10, z, 1, 0, 0, 0);
-        if (!def || !dm_rv_spawn(2, &at, def, def + DEF_ACCESSORY_ARRAY, RV_STAGE_C))
+        if (!def || !rv_spawn(2, &at, def, def + DEF_ACCESSORY_ARRAY, RV_STAGE_C))
             return nullptr;
-        dm_rv_slots[2].player = 9;
-        return p8(sim::get<uint64_t>(p8(dm_rv_slots[2].netobj), sim::no_f::vehicle));
+        rv_slots[2].player = 9;
+        return p8(sim::get<uint64_t>(p8(rv_slots[2].netobj), sim::no_f::vehicle));
     };
     uint8_t *v = convoy_vehicle(300, 80);
     ASSERT_TRUE(v) << text(fx::captured());
@@ -743,8 +743,8 @@ TEST_F(props_core, OnAPlayerShownAsAConvoyVehicleFollowsItWithinAMillimetre)
     uint64_t drawn = sim::model_draws(p8(r->model)).draws;
     EXPECT_EQ(drawn, 1u);
     // the convoy vehicle goes: hidden, not drawn, kept in the table
-    dm_rv_despawn(2, "test");
-    ASSERT_EQ(dm_rv_slots[2].netobj, 0u);
+    rv_despawn(2, "test");
+    ASSERT_EQ(rv_slots[2].netobj, 0u);
     tick();
     EXPECT_EQ(r->attach_missing, 1);
     props_draw(u(ctx));
@@ -767,9 +767,9 @@ TEST_F(props_core, OnAPlayerShownAsAConvoyVehicleFollowsItWithinAMillimetre)
         EXPECT_NEAR(a[i], w[i], 0.001) << i;
     props_draw(u(ctx));
     EXPECT_EQ(sim::model_draws(p8(r->model)).draws, drawn + 1);
-    dm_rv_despawn(2, "test");
-    dm_rv_forget_all();
-    dm_rv = dm_rv_settings {};
+    rv_despawn(2, "test");
+    rv_forget_all();
+    rv_config = rv_settings {};
 }
 
 /* ---- requests ---- */

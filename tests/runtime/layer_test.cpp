@@ -74,13 +74,13 @@ TEST_F(layer, ReferenceWordsAndRelease)
     void **vt = sim::vtable_new(8);
     uint8_t *obj = sim::object_new(0x40, vt);
 
-    dm_game_take_ref(as_address(obj));
+    game_take_ref(as_address(obj));
     EXPECT_EQ(sim::get<uint32_t>(obj, 8), 0x20000001u);
-    dm_game_take_ref(as_address(obj));
+    game_take_ref(as_address(obj));
     EXPECT_EQ(sim::get<uint32_t>(obj, 8), 0x20000002u);
 
     // 0x20000002 only decrements; slot 1 is called with the object first.
-    dm_game_release(as_address(obj));
+    game_release(as_address(obj));
     EXPECT_EQ(sim::get<uint32_t>(obj, 8), 0x20000001u);
     auto c = sim::calls();
     ASSERT_EQ(c.size(), 1u);
@@ -88,7 +88,7 @@ TEST_F(layer, ReferenceWordsAndRelease)
     EXPECT_EQ(c[0].args[0], as_address(obj));
 
     // 0x20000001 reaches count 0: to the game's destroy function.
-    dm_game_release(as_address(obj));
+    game_release(as_address(obj));
     c = sim::calls();
     ASSERT_EQ(c.size(), 3u);
     EXPECT_EQ(c[1].name, "vslot1");
@@ -98,7 +98,7 @@ TEST_F(layer, ReferenceWordsAndRelease)
     // Only the low 25 bits count: other flags do not keep it alive.
     sim::calls_clear();
     sim::put<uint32_t>(obj, 8, 0x2E000001u);
-    dm_game_release(as_address(obj));
+    game_release(as_address(obj));
     EXPECT_EQ(sim::calls_named("destroy").size(), 1u);
 }
 
@@ -210,19 +210,19 @@ TEST_F(layer, ClassNamesAreCopiedWithABoundAndGuardedReads)
     sim::put<uint64_t>(obj, 0, 0x0123456789ABCDEFull);
     uint64_t v = 7;
     uint8_t b = 7;
-    EXPECT_TRUE(dm_safe_read_u64(as_address(obj), &v));
+    EXPECT_TRUE(safe_read_u64(as_address(obj), &v));
     EXPECT_EQ(v, 0x0123456789ABCDEFull);
-    EXPECT_TRUE(dm_safe_read_u8(as_address(obj) + 7, &b));
+    EXPECT_TRUE(safe_read_u8(as_address(obj) + 7, &b));
     EXPECT_EQ(b, 0x01);
     v = 7;
     b = 7;
-    EXPECT_FALSE(dm_safe_read_u64(as_address(obj) + 1, &v)); // its last byte is past the end
-    EXPECT_FALSE(dm_safe_read_u8(as_address(obj) + 8, &b));
+    EXPECT_FALSE(safe_read_u64(as_address(obj) + 1, &v)); // its last byte is past the end
+    EXPECT_FALSE(safe_read_u8(as_address(obj) + 8, &b));
     EXPECT_EQ(v, 7u);
     EXPECT_EQ(b, 7);
-    EXPECT_TRUE(dm_probe_read(as_address(obj), 8));
-    EXPECT_FALSE(dm_probe_read(as_address(obj), 9));
-    EXPECT_FALSE(dm_probe_read(0, 1));
+    EXPECT_TRUE(probe_read(as_address(obj), 8));
+    EXPECT_FALSE(probe_read(as_address(obj), 9));
+    EXPECT_FALSE(probe_read(0, 1));
 
     // The filter on a record with one parameter leaves the data address 0.
     EXCEPTION_RECORD rec = {};
@@ -244,7 +244,7 @@ TEST_F(layer, ClassNamesAreCopiedWithABoundAndGuardedReads)
 TEST_F(layer, LocalTruckPlacement)
 {
     placement out;
-    EXPECT_FALSE(dm_local_truck_placement(&out));
+    EXPECT_FALSE(local_truck_placement(&out));
     EXPECT_EQ(last_line(), fmt("[core] no local truck (game_ctrl=%p)", as_pointer(nullptr)));
 
     sim::player pl = sim::game_player_create();
@@ -253,7 +253,7 @@ TEST_F(layer, LocalTruckPlacement)
     // the game put it.
     sim::placement_bytes given = sim::placement_at(-24.0f, 12.5f, 212.0f, 2, -1, 1.0f, 0.0f, 0.5f, -0.25f);
     sim::player_set_placement(&given);
-    ASSERT_TRUE(dm_local_truck_placement(&out));
+    ASSERT_TRUE(local_truck_placement(&out));
     EXPECT_EQ(out.x, -24.0f);
     EXPECT_EQ(out.y, 12.5f);
     EXPECT_EQ(out.z, 212.0f);
@@ -270,19 +270,19 @@ TEST_F(layer, LocalTruckPlacement)
     EXPECT_EQ(last_line(), "[core] local: local(-24.000, 12.500, 212.000) sector(2, -1) -> world(1000.000, 12.500, "
                            "-300.000) q(w=1.0000 x=0.0000 y=0.5000 z=-0.2500)");
     sim::player_set_placement(&given, false);
-    EXPECT_FALSE(dm_local_truck_placement(&out));
+    EXPECT_FALSE(local_truck_placement(&out));
     EXPECT_EQ(last_line(), "[core] get_placement returned false");
 
     // A get_placement that faults is caught and reported; the result is false.
     sim::vtable_set(pl.truck_vtable, 29, sim::game_function_faulting(0x2000));
-    EXPECT_FALSE(dm_local_truck_placement(&out));
+    EXPECT_FALSE(local_truck_placement(&out));
     EXPECT_EQ(last_line(), fmt("[core] get_placement faulted (0xc0000005 at game VA 0x%llx, data addr %p)",
                                0x140002000ULL + 10, (void *)0x10)); // the stub faults at its 11th byte
 
     // A truck pointer into a page that cannot be read is no truck.
     sim::game_protect(pl.truck, 8, PAGE_NOACCESS);
     EXPECT_EQ(game_local_truck(), as_address(pl.truck)); // the chain itself is readable
-    EXPECT_FALSE(dm_local_truck_placement(&out));
+    EXPECT_FALSE(local_truck_placement(&out));
     EXPECT_EQ(last_line(), fmt("[core] no local truck (game_ctrl=%p)", as_pointer(pl.ctrl)));
     sim::game_protect(pl.block, 8, PAGE_NOACCESS);
     EXPECT_EQ(game_local_truck(), 0u);
@@ -292,37 +292,37 @@ TEST_F(layer, ConfigSetKeepsEveryReaderInAgreement)
 {
     // Missing file: the line is appended to an empty file.
     DeleteFileA((base + "config.ini").c_str());
-    EXPECT_TRUE(dm_config_set("server", "a.example"));
+    EXPECT_TRUE(config_set("server", "a.example"));
     EXPECT_EQ(fx::read_file(base + "config.ini"), "server = a.example\r\n");
     EXPECT_EQ(last_line(), "[core] ui: config server = a.example");
 
     std::string long_value(1000, 'v');
     fx::write_file(base + "config.ini",
                    "# port = 1\r\n  Port\t= 1000\r\nname = x\r\nlong = " + long_value + "\r\nport = 2000\r\nportal = 3\r\ntail = 1");
-    EXPECT_TRUE(dm_config_set("port", "42871"));
+    EXPECT_TRUE(config_set("port", "42871"));
     EXPECT_EQ(fx::read_file(base + "config.ini"),
               "# port = 1\r\nport = 42871\r\nname = x\r\nlong = " + long_value + "\r\nportal = 3\r\ntail = 1");
     EXPECT_FALSE(fx::exists(base + "config.ini.new"));
     char out[1100];
-    ASSERT_TRUE(dm_config_get("PORT", out, sizeof out));
+    ASSERT_TRUE(config_get("PORT", out, sizeof out));
     EXPECT_STREQ(out, "42871");
-    ASSERT_TRUE(dm_config_get("long", out, sizeof out));
+    ASSERT_TRUE(config_get("long", out, sizeof out));
     EXPECT_EQ(std::string(out), long_value); // read whole
-    ASSERT_TRUE(dm_config_get("long", out, 11));
+    ASSERT_TRUE(config_get("long", out, 11));
     EXPECT_STREQ(out, "vvvvvvvvvv");
-    EXPECT_FALSE(dm_config_get("missing", out, sizeof out));
-    EXPECT_FALSE(dm_config_get("port", out, 0));
+    EXPECT_FALSE(config_get("missing", out, sizeof out));
+    EXPECT_FALSE(config_get("port", out, 0));
 
     // Refused: the file stays as it was.
     std::string before = fx::read_file(base + "config.ini");
     for (auto [key, value] : { std::pair{ "name", "a\r\nport = 1" }, { "na\nme", "b" }, { "", "c" }, { "  ", "d" } }) {
-        EXPECT_FALSE(dm_config_set(key, value)) << key;
+        EXPECT_FALSE(config_set(key, value)) << key;
         EXPECT_EQ(fx::read_file(base + "config.ini"), before);
         EXPECT_NE(last_line().find(" (write FAILED)"), std::string::npos);
     }
 
     // The core's reader takes the value written.
-    EXPECT_TRUE(dm_config_set("server", "b.example"));
+    EXPECT_TRUE(config_set("server", "b.example"));
     config_load();
     EXPECT_STREQ(core_config.server, "b.example");
     EXPECT_EQ(core_config.port, 42871);
@@ -334,10 +334,10 @@ TEST_F(layer, ConfigLineWithANulByteEndsOnlyAtItsNewline)
     // later "name" line is dropped, so every reader takes the value written.
     using namespace std::string_literals;
     fx::write_file(base + "config.ini", "name = a\r\n\0\r\nname = b\r\nport = 5\r\n"s);
-    EXPECT_TRUE(dm_config_set("name", "c"));
+    EXPECT_TRUE(config_set("name", "c"));
     EXPECT_EQ(fx::read_file(base + "config.ini"), "name = c\r\n\0\r\nport = 5\r\n"s);
     char out[64];
-    ASSERT_TRUE(dm_config_get("name", out, sizeof out));
+    ASSERT_TRUE(config_get("name", out, sizeof out));
     EXPECT_STREQ(out, "c");
     config_load();
     EXPECT_STREQ(core_config.name, "c");
@@ -367,7 +367,7 @@ TEST_F(layer, ConfigSetKeepsEveryOtherLineByteForByte)
     };
     for (auto &c : cases) {
         fx::write_file(base + "config.ini", c.before);
-        EXPECT_TRUE(dm_config_set(c.key.c_str(), c.value.c_str())) << c.what;
+        EXPECT_TRUE(config_set(c.key.c_str(), c.value.c_str())) << c.what;
         EXPECT_EQ(fx::read_file(base + "config.ini"), c.after) << c.what;
     }
 
@@ -381,7 +381,7 @@ TEST_F(layer, ConfigSetKeepsEveryOtherLineByteForByte)
     ASSERT_EQ(noise.find("server"), std::string::npos);
     ASSERT_NE(noise.find('\x1A'), std::string::npos);
     fx::write_file(base + "config.ini", noise);
-    EXPECT_TRUE(dm_config_set("server", "x"));
+    EXPECT_TRUE(config_set("server", "x"));
     std::string end = noise.back() == '\n' ? "" : "\r\n";
     EXPECT_EQ(fx::read_file(base + "config.ini"), noise + end + "server = x\r\n");
 }
@@ -391,7 +391,7 @@ TEST_F(layer, ConfigSetOnAUtf16FileWritesItAsUtf8)
 {
     using namespace std::string_literals;
     fx::write_file(base + "config.ini", "\xFF\xFE#\0 \0\xF6\0\r\0\n\0p\0o\0r\0t\0=\0\x31\0\r\0\n\0"s);
-    EXPECT_TRUE(dm_config_set("port", "2"));
+    EXPECT_TRUE(config_set("port", "2"));
     EXPECT_EQ(fx::read_file(base + "config.ini"), "# \xC3\xB6\r\nport = 2\r\n");
     EXPECT_TRUE(logged_line("[core] config: config.ini was UTF-16 LE; written back as UTF-8, every line kept"));
 }
@@ -405,7 +405,7 @@ TEST_F(layer, FailedConfigSetLeavesNothingBehind)
     // Held open by another program that lets others only read it.
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(dm_config_set("autoconnect", "0"));
+    EXPECT_FALSE(config_set("autoconnect", "0"));
     CloseHandle(h);
     EXPECT_EQ(last_line(), "[core] ui: config autoconnect = 0 (write FAILED)");
     EXPECT_EQ(fx::read_file(path), "autoconnect = 1\r\n");

@@ -42,11 +42,11 @@ static void push_demo_job(ts_server *s, double now, double *next)
     *next = now + 2;
     server_job job = {};
     job.id = 1;
-    dm_token_from_text("quarry", &job.source_company);
-    dm_token_from_text("berlin", &job.source_city);
-    dm_token_from_text("farm", &job.target_company);
-    dm_token_from_text("hamburg", &job.target_city);
-    dm_token_from_text("gravel", &job.cargo);
+    token_from_text("quarry", &job.source_company);
+    token_from_text("berlin", &job.source_city);
+    token_from_text("farm", &job.target_company);
+    token_from_text("hamburg", &job.target_city);
+    token_from_text("gravel", &job.cargo);
     job.hours = 48;
     job.urgency = 1;
     ts_send_job(s, &job);

@@ -9,17 +9,17 @@
 
 #define EXPORT extern "C" __declspec(dllexport)
 
-EXPORT void uitest_set_size(float size) { dm_ui_set_size(size); }
+EXPORT void uitest_set_size(float size) { ui_set_size(size); }
 
 /* 1: the layout of a core whose ImGuiIO is 8 bytes larger; 0: this build's.
  * Returns the ImGuiIO size put in. */
 EXPORT unsigned uitest_other_imgui(int other)
 {
-    static dm_ui_imgui_layout layout = {
+    static ui_imgui_layout layout = {
         IMGUI_VERSION, sizeof(ImGuiIO) + 8, sizeof(ImGuiStyle), sizeof(ImVec2), sizeof(ImVec4), sizeof(ImDrawVert),
         sizeof(ImDrawIdx),
     };
-    dm_ui_set_imgui_layout(other ? &layout : nullptr);
+    ui_set_imgui_layout(other ? &layout : nullptr);
     return (unsigned)(other ? layout.io : sizeof(ImGuiIO));
 }
 

@@ -53,7 +53,7 @@ bool s_kick(net_kick_record *out)
     *out = kick;
     return true;
 }
-const dm_ui_net_source source = { s_open, s_id, s_line, s_list, s_name, s_conn, s_kick };
+const ui_net_source source = { s_open, s_id, s_line, s_list, s_name, s_conn, s_kick };
 
 void faulting(const dm_ui_frame_args *)
 {
@@ -81,7 +81,7 @@ void marker(const dm_ui_frame_args *)
 
 void measurer(const dm_ui_frame_args *)
 {
-    measure.width = dm_ui_text_width(dm_ui_fonts()[measure.font], measure.size, measure.text);
+    measure.width = ui_text_width(ui_fonts()[measure.font], measure.size, measure.text);
 }
 } // namespace
 
@@ -90,7 +90,7 @@ void measurer(const dm_ui_frame_args *)
 EXPORT void uitest_set_status(const uitest_status *s)
 {
     st = *s;
-    dm_ui_set_net_source(&source);
+    ui_set_net_source(&source);
 }
 
 EXPORT void uitest_kick(uint8_t kind, uint32_t notice, const char *text)
@@ -100,15 +100,15 @@ EXPORT void uitest_kick(uint8_t kind, uint32_t notice, const char *text)
     kick.notice = notice;
     snprintf(kick.text, sizeof kick.text, "%s", text ? text : "");
     kick_set = true;
-    dm_ui_set_net_source(&source);
+    ui_set_net_source(&source);
 }
 
 EXPORT void uitest_add_faulting(float x, float y)
 {
     marker_x = x;
     marker_y = y;
-    dm_ui_add_draw_callback(faulting);
-    dm_ui_add_draw_callback(marker);
+    ui_add_draw_callback(faulting);
+    ui_add_draw_callback(marker);
 }
 
 EXPORT int uitest_calls(int which) { return calls[which & 1]; }
@@ -126,7 +126,7 @@ EXPORT int uitest_fonts(char *out, int size)
     return atlas->Fonts.Size;
 }
 
-EXPORT float uitest_scale() { return dm_ui_get_scale(); }
+EXPORT float uitest_scale() { return ui_get_scale(); }
 
 EXPORT void uitest_measure(int font, float size, const char *text)
 {
@@ -134,7 +134,7 @@ EXPORT void uitest_measure(int font, float size, const char *text)
     measure.size = size;
     snprintf(measure.text, sizeof measure.text, "%s", text);
     measure.width = -1;
-    dm_ui_add_draw_callback(measurer);
+    ui_add_draw_callback(measurer);
 }
 
 EXPORT float uitest_measured() { return measure.width; }

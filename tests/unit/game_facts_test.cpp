@@ -64,12 +64,12 @@ void hex_values(const std::string &text, std::vector<unsigned long long> *out)
 /* Every name a file defines to hex numbers: #define NAME 0x..., and const or
  * constexpr declarations, each declarator of a list and each number of an
  * array or structure initializer under the declared name. Colours
- * (dm_ui_rgb(0x...)) are not read. */
+ * (ui_rgb(0x...)) are not read. */
 std::vector<definition> definitions_of(const std::string &name, const std::string &text)
 {
     std::vector<definition> out;
-    static const std::regex colour(R"(dm_ui_rgb\s*\([^)]*\))");
-    std::string code = std::regex_replace(source_code_only(text), colour, "dm_ui_rgb()");
+    static const std::regex colour(R"(ui_rgb\s*\([^)]*\))");
+    std::string code = std::regex_replace(source_code_only(text), colour, "ui_rgb()");
     static const std::regex define(R"(#\s*define\s+([A-Za-z_]\w*)[ \t]+\(?\s*(0[xX][0-9A-Fa-f]+)[uUlL]*\s*\)?[ \t]*(\n|$))");
     for (std::sregex_iterator m(code.begin(), code.end(), define), end; m != end; ++m)
         out.push_back({ name + ":" + std::to_string(line_of(code, m->position())), (*m)[1].str(),

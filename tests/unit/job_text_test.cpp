@@ -10,14 +10,14 @@ TEST(job_tokens, EitherCaseGivesOneTokenAndBadTextsGiveZero)
 {
     // "abc": a=11, b=12, c=13, first character least significant.
     const uint64_t abc = 11 + 12 * 38 + 13 * 38 * 38;
-    EXPECT_EQ(token_from_text("abc"), abc);
-    EXPECT_EQ(token_from_text("ABC"), abc);
-    EXPECT_EQ(token_from_text("0"), 1u);
-    EXPECT_EQ(token_from_text("_"), 37u);
-    EXPECT_EQ(token_from_text("abcdefghijkl"), token_from_text("ABCDEFGHIJKL"));
-    EXPECT_NE(token_from_text("abcdefghijkl"), 0u);
+    EXPECT_EQ(job_token_from_text("abc"), abc);
+    EXPECT_EQ(job_token_from_text("ABC"), abc);
+    EXPECT_EQ(job_token_from_text("0"), 1u);
+    EXPECT_EQ(job_token_from_text("_"), 37u);
+    EXPECT_EQ(job_token_from_text("abcdefghijkl"), job_token_from_text("ABCDEFGHIJKL"));
+    EXPECT_NE(job_token_from_text("abcdefghijkl"), 0u);
     for (const char *bad : { "", "abcdefghijklm", "a.b", "a b", "milk!", "\xc3\xa9" })
-        EXPECT_EQ(token_from_text(bad), 0u) << bad;
+        EXPECT_EQ(job_token_from_text(bad), 0u) << bad;
 }
 
 TEST(job_tokens, NamesSplitAtTheFirstDotIntoShortParts)

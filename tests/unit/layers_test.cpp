@@ -386,7 +386,7 @@ TEST(layers, ScopeReaderSeesDeclarationsAndDefinitions)
     EXPECT_EQ(defined["core_frame_observer"], std::set<std::string>{ "runtime" });
     EXPECT_EQ(defined["game_build_ok"], std::set<std::string>{ "base" });
     std::vector<std::string> runtime_h = declarations_of(core_dir / "runtime" / "runtime.h");
-    for (const char *name : { "core_frame_step", "core_frame", "core_frame_observer", "dm_cmd_run" })
+    for (const char *name : { "core_frame_step", "core_frame", "core_frame_observer", "cmd_run" })
         EXPECT_NE(std::find(runtime_h.begin(), runtime_h.end(), name), runtime_h.end()) << name;
     const struct {
         const char *text;

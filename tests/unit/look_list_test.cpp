@@ -57,7 +57,7 @@ std::string text_of(const look_accessory &a, size_t size = LOOK_ENTRY_SIZE, int 
 look_entry parsed(const std::string &text, bool expect_ok = true)
 {
     look_entry e;
-    EXPECT_EQ(dm_look_parse_entry(text.c_str(), &e), expect_ok) << text;
+    EXPECT_EQ(look_parse_entry(text.c_str(), &e), expect_ok) << text;
     return e;
 }
 
@@ -268,7 +268,7 @@ TEST(look_parse, PathLimits)
         EXPECT_EQ(strlen(e.path), c.path_len) << c.text.size();
     }
     look_entry e;
-    EXPECT_FALSE(dm_look_parse_entry(nullptr, &e));
+    EXPECT_FALSE(look_parse_entry(nullptr, &e));
     EXPECT_EQ(e.wheel_offset, -1);
 }
 

@@ -38,7 +38,7 @@ TEST(motion_math, PlacementAdvanceAlongLocalX)
         { "two sectors at once", at(0, 0, 0), 1100, 76, 0, 0, 2, 0 },
     };
     for (auto &r : rows) {
-        placement out = dm_placement_advance(&r.from, r.metres);
+        placement out = placement_advance(&r.from, r.metres);
         EXPECT_NEAR(out.x, r.x, 1e-4) << r.what;
         EXPECT_NEAR(out.y, r.y, 1e-4) << r.what;
         EXPECT_NEAR(out.z, r.z, 1e-4) << r.what;
@@ -56,7 +56,7 @@ TEST(motion_math, WrapAngle)
         { -1.5 * M_PI, 0.5 * M_PI }, { 7 * M_PI + 0.25, -M_PI + 0.25 }, { -20.0, -20.0 + 6 * M_PI },
     };
     for (auto &r : rows)
-        EXPECT_NEAR(dm_wrap_angle(r.in), r.out, 1e-9) << r.in;
+        EXPECT_NEAR(wrap_angle(r.in), r.out, 1e-9) << r.in;
 }
 
 TEST(motion_math, CirclePlacement)

@@ -12,10 +12,10 @@ namespace {
 
 const float s45 = 0.70710678f; // sin and cos of 45 degrees
 
-dm_cam_fields camera(float fov_h, float fov_v, int16_t sx, int16_t sz, float x, float y, float z, float qw = 1,
+cam_fields camera(float fov_h, float fov_v, int16_t sx, int16_t sz, float x, float y, float z, float qw = 1,
                      float qx = 0, float qy = 0, float qz = 0)
 {
-    dm_cam_fields f;
+    cam_fields f;
     f.fov_h = fov_h;
     f.fov_v = fov_v;
     f.x = x;
@@ -55,7 +55,7 @@ TEST(nametags_math, PlacementThroughTheCamera)
     const double t30 = 0.5773502691896257; // tan(30 degrees)
     struct {
         const char *name;
-        dm_cam_fields cam;
+        cam_fields cam;
         double p[3];
         bool seen;
         float x, y, depth;
@@ -82,10 +82,10 @@ TEST(nametags_math, PlacementThroughTheCamera)
     };
     for (auto &r : rows) {
         SCOPED_TRACE(r.name);
-        dm_cam_view v;
-        ASSERT_TRUE(dm_cam_view_build(&r.cam, &v));
+        cam_view v;
+        ASSERT_TRUE(cam_view_build(&r.cam, &v));
         float x = -1, y = -1, depth = -1;
-        EXPECT_EQ(dm_cam_project(&v, r.p, 1920, 1080, &x, &y, &depth), r.seen);
+        EXPECT_EQ(cam_project(&v, r.p, 1920, 1080, &x, &y, &depth), r.seen);
         EXPECT_NEAR(x, r.x, 0.01f);
         EXPECT_NEAR(y, r.y, 0.01f);
         EXPECT_NEAR(depth, r.depth, 1e-4f);
@@ -94,9 +94,9 @@ TEST(nametags_math, PlacementThroughTheCamera)
 
 TEST(nametags_math, ViewValuesAndCamerasThatGiveNoView)
 {
-    dm_cam_view v;
-    dm_cam_fields f = camera(70, 45, -3, 7, 100.5f, 42, -200.25f);
-    ASSERT_TRUE(dm_cam_view_build(&f, &v));
+    cam_view v;
+    cam_fields f = camera(70, 45, -3, 7, 100.5f, 42, -200.25f);
+    ASSERT_TRUE(cam_view_build(&f, &v));
     EXPECT_EQ(v.pos[0], -3 * 512 + 100.5);
     EXPECT_EQ(v.pos[1], 42.0);
     EXPECT_EQ(v.pos[2], 7 * 512 - 200.25);
@@ -109,7 +109,7 @@ TEST(nametags_math, ViewValuesAndCamerasThatGiveNoView)
     const float nan = NAN, inf = INFINITY;
     struct {
         const char *name;
-        dm_cam_fields cam;
+        cam_fields cam;
         bool ok;
     } rows[] = {
         { "horizontal 1 degree", camera(1, 45, 0, 0, 0, 0, 0), false },
@@ -124,15 +124,15 @@ TEST(nametags_math, ViewValuesAndCamerasThatGiveNoView)
         { "quaternion infinite", camera(70, 45, 0, 0, 0, 0, 0, 1, 0, inf, 0), false },
     };
     for (auto &r : rows) {
-        dm_cam_view out;
+        cam_view out;
         memset(&out, 0x5A, sizeof out);
-        EXPECT_EQ(dm_cam_view_build(&r.cam, &out), r.ok) << r.name;
+        EXPECT_EQ(cam_view_build(&r.cam, &out), r.ok) << r.name;
     }
 
     // A player's position that is not a number (from the network) is never on screen.
     const double lost[3] = { nan, 0, -10 };
     float x, y, depth;
-    EXPECT_FALSE(dm_cam_project(&v, lost, 1920, 1080, &x, &y, &depth));
+    EXPECT_FALSE(cam_project(&v, lost, 1920, 1080, &x, &y, &depth));
 }
 
 TEST(nametags_math, FadeSizeAndPrefix)
@@ -144,15 +144,15 @@ TEST(nametags_math, FadeSizeAndPrefix)
     } rows[] = { { 0, 255, 1.35f }, { 0.5, 255, 1.075f }, { 0.8, 255, 0.91f }, { 0.9, 127, 0.855f },
                  { 1.0, 0, 0.8f } };
     for (auto &r : rows) {
-        EXPECT_EQ(dm_tag_alpha(r.t), r.alpha) << r.t;
-        EXPECT_NEAR(dm_tag_size_factor(r.t), r.size, 1e-6f) << r.t;
+        EXPECT_EQ(tag_alpha(r.t), r.alpha) << r.t;
+        EXPECT_NEAR(tag_size_factor(r.t), r.size, 1e-6f) << r.t;
     }
     char out[DM_TAG_PREFIX_MAX];
-    dm_tag_prefix("", out);
+    tag_prefix("", out);
     EXPECT_STREQ(out, "");
-    dm_tag_prefix("admin", out);
+    tag_prefix("admin", out);
     EXPECT_STREQ(out, "[admin] ");
-    dm_tag_prefix("abcdefghijklmnopqrstuvwxyz0123456789", out);
+    tag_prefix("abcdefghijklmnopqrstuvwxyz0123456789", out);
     EXPECT_STREQ(out, "[abcdefghijklmnopqrstuvwxyz0123") << "31 bytes in all";
 }
 
@@ -176,7 +176,7 @@ TEST(nametags_math, NametagsArguments)
     for (auto &r : rows) {
         uint8_t on = 1;
         float range = 500;
-        EXPECT_EQ(dm_nametags_parse(r.rest, &on, &range), r.known) << (r.rest ? r.rest : "(null)");
+        EXPECT_EQ(nametags_parse(r.rest, &on, &range), r.known) << (r.rest ? r.rest : "(null)");
         EXPECT_EQ(on, r.on) << (r.rest ? r.rest : "(null)");
         EXPECT_EQ(range, r.range) << (r.rest ? r.rest : "(null)");
     }
@@ -193,7 +193,7 @@ TEST(nametags_math, CamArguments)
                   { "", DM_CAM_USAGE, "" },                       { " pump", DM_CAM_USAGE, "" } };
     for (auto &f : forms) {
         const char *after = nullptr;
-        EXPECT_EQ(dm_cam_parse(f.rest, &after), f.form) << f.rest;
+        EXPECT_EQ(cam_parse(f.rest, &after), f.form) << f.rest;
         if (f.form == DM_CAM_DUMP) {
             EXPECT_STREQ(after, f.after) << f.rest;
         }
@@ -217,7 +217,7 @@ TEST(nametags_math, CamArguments)
     for (auto &d : dumps) {
         uint32_t length = 0;
         uint64_t offsets[4] = {};
-        int n = dm_cam_dump_parse(d.text, &length, offsets, 4);
+        int n = cam_dump_parse(d.text, &length, offsets, 4);
         EXPECT_EQ(length, d.length) << d.text;
         ASSERT_EQ(n, (int)d.offsets.size()) << d.text;
         for (int i = 0; i < n; i++)

@@ -279,7 +279,7 @@ TEST(props_names, TokenTextAndModes)
     } cases[] = { { 0, "" }, { 1, "0" }, { 11, "a" }, { 38 * 11 + 11, "aa" }, { 38 * 11, "?a" } };
     for (auto &c : cases) {
         char t[DM_TOKEN_TEXT_SIZE];
-        dm_token_to_text(c.token, t, sizeof t);
+        token_to_text(c.token, t, sizeof t);
         EXPECT_STREQ(t, c.text) << c.token;
     }
     EXPECT_EQ(props_light_mode_parse("HEADLIGHTS"), 3);

@@ -17,14 +17,14 @@ TEST(token, RoundTripsAndRejects)
     };
     for (auto &c : cases) {
         uint64_t v = 0;
-        ASSERT_EQ(dm_token_from_text(c.text, &v), c.ok) << c.text;
+        ASSERT_EQ(token_from_text(c.text, &v), c.ok) << c.text;
         if (!c.ok)
             continue;
         if (c.value) {
             EXPECT_EQ(v, c.value) << c.text;
         }
         char back[16];
-        ASSERT_TRUE(dm_token_to_text(v, back, sizeof back)) << c.text;
+        ASSERT_TRUE(token_to_text(v, back, sizeof back)) << c.text;
         EXPECT_STREQ(back, c.text);
     }
 }
@@ -43,7 +43,7 @@ TEST(token, AZeroDigitPrintsAQuestionMarkInItsPlace)
     for (auto &c : cases) {
         char out[16];
         memset(out, 'x', sizeof out);
-        EXPECT_EQ(dm_token_to_text(c.value, out, sizeof out), c.exact) << c.value;
+        EXPECT_EQ(token_to_text(c.value, out, sizeof out), c.exact) << c.value;
         ASSERT_NE(memchr(out, 0, 13), nullptr) << c.value;
         if (c.text) {
             EXPECT_STREQ(out, c.text) << c.value;
@@ -53,6 +53,6 @@ TEST(token, AZeroDigitPrintsAQuestionMarkInItsPlace)
     }
     // A smaller buffer is never overrun: the text is cut to it.
     char small[2];
-    EXPECT_FALSE(dm_token_to_text(11 + 38 * 11, small, sizeof small)); // "aa"
+    EXPECT_FALSE(token_to_text(11 + 38 * 11, small, sizeof small)); // "aa"
     EXPECT_STREQ(small, "a");
 }

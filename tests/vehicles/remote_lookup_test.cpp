@@ -32,13 +32,13 @@ TEST_F(spawn_test, PlayerVehicleIsTheSpawnedOneOnlyForItsPlayerAndOnlyOnceSpawne
         spawn_state.state = c.state;
         spawn_state.trailer_state = c.trailer_state;
         void *out = (void *)1;
-        EXPECT_EQ(dm_player_vehicle(c.id, c.trailer, &out), c.result);
+        EXPECT_EQ(player_vehicle(c.id, c.trailer, &out), c.result);
         EXPECT_EQ(out, nullptr);
     }
     placement p;
-    EXPECT_FALSE(dm_remote_rv_pose(0, &p));
-    EXPECT_FALSE(dm_remote_rv_pose(7, &p));
-    EXPECT_FALSE(dm_remote_rv_pose(8, &p));
+    EXPECT_FALSE(remote_rv_pose(0, &p));
+    EXPECT_FALSE(remote_rv_pose(7, &p));
+    EXPECT_FALSE(remote_rv_pose(8, &p));
     spawn_state.state = SPAWN_SPAWNED;
     spawn_state.trailer_state = SPAWN_NONE;
     spawn_state.trailer_actor = 0;

@@ -31,9 +31,9 @@ protected:
     {
         spawn_test::SetUp();
         cv = sim::convoy_install(pl);
-        dm_rv_forget_all();
-        dm_rv = dm_rv_settings {};
-        dm_rv.restore_done = 1;
+        rv_forget_all();
+        rv_config = rv_settings {};
+        rv_config.restore_done = 1;
         core_config.remote_mode_rv = false;
         core_remote_mode_by_command = false;
         now = 100.0;
@@ -42,8 +42,8 @@ protected:
     }
     void TearDown() override
     {
-        dm_rv_forget_all();
-        dm_rv = dm_rv_settings {};
+        rv_forget_all();
+        rv_config = rv_settings {};
         spawn_test::TearDown();
     }
 
@@ -54,7 +54,7 @@ protected:
         now += dt;
         sim::frame();
         dm_frame_info f = frame(now, paused);
-        dm_rv_tick(&f);
+        rv_tick(&f);
     }
     void rv_frames(int n, double dt = 0.05)
     {
@@ -76,7 +76,7 @@ protected:
         spot = at(x, y, z);
         return &spot;
     }
-    uint8_t *netobj(int slot) { return p(dm_rv_slots[slot].netobj); }
+    uint8_t *netobj(int slot) { return p(rv_slots[slot].netobj); }
     uint8_t *vehicle_of(int slot) { return p(sim::get<uint64_t>(netobj(slot), sim::no_f::vehicle)); }
     uint64_t wc_u64(uint32_t offset) { return sim::get<uint64_t>(cv.wc, offset); }
     int count(const std::string &prefix)
@@ -102,7 +102,7 @@ TEST_F(rv_test, StagesOfTheTestSlotAndDespawnFromEach)
         SCOPED_TRACE(r.arg);
         SetUp();
         cmd_rvspawn(r.arg);
-        dm_rv_slot &s = dm_rv_slots[0];
+        rv_slot_state &s = rv_slots[0];
         ASSERT_TRUE(s.netobj) << log_text();
         EXPECT_EQ(s.stage, r.stage) << log_text();
         EXPECT_EQ(s.definition != 0, r.definition);
@@ -136,7 +136,7 @@ TEST_F(rv_test, StagesOfTheTestSlotAndDespawnFromEach)
         fx::captured_clear();
         cmd_rvdespawn("");
         EXPECT_TRUE(logged("[core] rv[0]: despawn (rvdespawn) done; ctrl trucks 1 -> 0, ticked 0")) << log_text();
-        EXPECT_FALSE(dm_rv_slots[0].netobj);
+        EXPECT_FALSE(rv_slots[0].netobj);
         made = sim::convoy_netobjs();
         EXPECT_TRUE(made[0].freed);
         EXPECT_FALSE(made[0].listed);
@@ -157,7 +157,7 @@ TEST_F(rv_test, TheStandInsArePlantedOnceAndTheRulesGoWithTheLastNetobj)
 {
     sim::convoy_timezones(6);
     uint64_t def = definition();
-    ASSERT_TRUE(dm_rv_spawn(3, place(10, 0, 10), def, def + DEF_ACCESSORY_ARRAY, 3));
+    ASSERT_TRUE(rv_spawn(3, place(10, 0, 10), def, def + DEF_ACCESSORY_ARRAY, 3));
     uint64_t info = wc_u64(sim::wc_f::player_info), rules = wc_u64(sim::wc_f::rules);
     ASSERT_TRUE(info && rules);
     EXPECT_TRUE(logged(fmt("[core] rv: installed player-info stand-in %p at wc+0x48 (all slots return 0)", p(info))));
@@ -176,14 +176,14 @@ TEST_F(rv_test, TheStandInsArePlantedOnceAndTheRulesGoWithTheLastNetobj)
 
     fx::captured_clear();
     uint64_t def2 = definition();
-    ASSERT_TRUE(dm_rv_spawn(5, place(20, 0, 10), def2, def2 + DEF_ACCESSORY_ARRAY, 3));
+    ASSERT_TRUE(rv_spawn(5, place(20, 0, 10), def2, def2 + DEF_ACCESSORY_ARRAY, 3));
     EXPECT_TRUE(logged(fmt("[core] rv: wc+0x48 = %p (our stand-in)", p(info)))) << log_text();
     EXPECT_TRUE(logged(fmt("[core] rv: wc+0x70 = %p (our stand-in)", p(rules)))) << log_text();
     EXPECT_EQ(count("[core] rv: installed"), 0);
 
-    dm_rv_despawn(3, "test");
+    rv_despawn(3, "test");
     EXPECT_EQ(wc_u64(sim::wc_f::rules), rules) << "a netobj is left";
-    dm_rv_despawn(5, "test");
+    rv_despawn(5, "test");
     EXPECT_EQ(wc_u64(sim::wc_f::rules), 0u);
     EXPECT_EQ(sim::destroyed(p(rules)), 1);
     EXPECT_EQ(wc_u64(sim::wc_f::player_info), info) << "the page stays for the process's life";
@@ -194,23 +194,23 @@ TEST_F(rv_test, TheStandInsArePlantedOnceAndTheRulesGoWithTheLastNetobj)
     sim::convoy_network_game(true);
     fx::captured_clear();
     uint64_t def3 = definition();
-    EXPECT_FALSE(dm_rv_spawn(1, place(0, 0, 0), def3, def3 + DEF_ACCESSORY_ARRAY, 3));
+    EXPECT_FALSE(rv_spawn(1, place(0, 0, 0), def3, def3 + DEF_ACCESSORY_ARRAY, 3));
     EXPECT_TRUE(logged("[core] rv: no player info at wc+0x48 in a network game; not spawning")) << log_text();
     sim::put<uint64_t>(cv.wc, sim::wc_f::player_info, info);
     fx::captured_clear();
-    EXPECT_FALSE(dm_rv_spawn(1, place(0, 0, 0), def3, def3 + DEF_ACCESSORY_ARRAY, 3));
+    EXPECT_FALSE(rv_spawn(1, place(0, 0, 0), def3, def3 + DEF_ACCESSORY_ARRAY, 3));
     EXPECT_TRUE(logged("[core] rv: no usable session rules at wc+0x70; not spawning")) << log_text();
     EXPECT_EQ(wc_u64(sim::wc_f::rules), 0u);
     EXPECT_TRUE(sim::convoy_netobjs().size() == 2u) << "no factory call";
-    dm_rv_release_definition(def3);
+    rv_release_definition(def3);
 }
 
 TEST_F(rv_test, EverySlotItsOwnIdAndTwentyCyclesLeaveNothingBehind)
 {
     for (int slot = 0; slot < DM_RV_SLOTS; slot++) {
         uint64_t def = definition();
-        ASSERT_TRUE(dm_rv_spawn(slot, place(slot * 10.0, 0, 0), def, def + DEF_ACCESSORY_ARRAY, 3));
-        dm_rv_slots[slot].owns_definition = 1;
+        ASSERT_TRUE(rv_spawn(slot, place(slot * 10.0, 0, 0), def, def + DEF_ACCESSORY_ARRAY, 3));
+        rv_slots[slot].owns_definition = 1;
         EXPECT_EQ(sim::get<uint32_t>(netobj(slot), sim::no_f::id), ((uint32_t)slot + 32752u) | 0x10000u);
     }
     EXPECT_EQ(sim::convoy_listed().size(), 8u);
@@ -267,8 +267,8 @@ TEST_F(rv_test, FaultsAndRefusals)
         r.arrange(this);
         cmd_rvspawn("c");
         EXPECT_TRUE(has_prefix(r.line)) << log_text();
-        EXPECT_EQ(dm_rv_slots[0].stage, r.stage) << log_text();
-        EXPECT_EQ(dm_rv_slots[0].definition, 0u);
+        EXPECT_EQ(rv_slots[0].stage, r.stage) << log_text();
+        EXPECT_EQ(rv_slots[0].definition, 0u);
         // The clone the command made, from its line.
         void *clone = nullptr;
         for (auto &l : fx::captured())
@@ -284,7 +284,7 @@ TEST_F(rv_test, FaultsWhileDespawningAndTicking)
 {
     cmd_rvspawn("c");
     uint64_t def = definition();
-    ASSERT_TRUE(dm_rv_spawn(1, place(0, 0, 0), def, def + DEF_ACCESSORY_ARRAY, 3));
+    ASSERT_TRUE(rv_spawn(1, place(0, 0, 0), def, def + DEF_ACCESSORY_ARRAY, 3));
     rv_frames(2);
     // slot 6 of slot 0's netobj faults: its tick goes off, slot 1 goes on.
     sim::convoy_fault_apply_on(netobj(0));
@@ -293,8 +293,8 @@ TEST_F(rv_test, FaultsWhileDespawningAndTicking)
     rv_frames(3);
     EXPECT_TRUE(has_prefix("[core] rv: tick FAULTED 0xc0000005 at ")) << log_text();
     EXPECT_EQ(count("[core] rv[0]: per-frame tick disabled"), 1) << log_text();
-    EXPECT_EQ(dm_rv_slots[0].stage, 2);
-    EXPECT_EQ(dm_rv_slots[1].stage, 3);
+    EXPECT_EQ(rv_slots[0].stage, 2);
+    EXPECT_EQ(rv_slots[1].stage, 3);
     EXPECT_EQ(sim::convoy_netobjs()[1].applies, applies + 3);
     sim::convoy_fault_apply_on(nullptr);
 
@@ -303,11 +303,11 @@ TEST_F(rv_test, FaultsWhileDespawningAndTicking)
         int slot = c == sim::convoy_call::remove ? 0 : 1;
         sim::convoy_fault(c, true);
         fx::captured_clear();
-        uint64_t held = dm_rv_slots[slot].definition;
-        dm_rv_despawn(slot, "test");
+        uint64_t held = rv_slots[slot].definition;
+        rv_despawn(slot, "test");
         EXPECT_TRUE(has_prefix("[core] rv: despawn FAULTED 0xc0000005 at ")) << log_text();
         EXPECT_TRUE(has_prefix(fmt("[core] rv[%d]: despawn (test) FAILED (object leaked); ", slot))) << log_text();
-        EXPECT_FALSE(dm_rv_slots[slot].netobj);
+        EXPECT_FALSE(rv_slots[slot].netobj);
         EXPECT_EQ(sim::destroyed(p(held)), 0) << "no release after a failed destruction";
         sim::convoy_fault(c, false);
     }
@@ -331,7 +331,7 @@ TEST_F(rv_test, AWorldThatGoesAwayForgetsTheSlotsWithoutGameCalls)
         SCOPED_TRACE(r.name);
         SetUp();
         cmd_rvspawn(r.stage == 1 ? "a" : r.stage == 2 ? "b" : "c");
-        ASSERT_EQ(dm_rv_slots[0].stage, r.stage);
+        ASSERT_EQ(rv_slots[0].stage, r.stage);
         rv_frames(2);
         sim::convoy_ctrl_remove();
         if (r.new_ctrl)
@@ -339,7 +339,7 @@ TEST_F(rv_test, AWorldThatGoesAwayForgetsTheSlotsWithoutGameCalls)
         sim::calls_clear();
         rv_frame();
         EXPECT_TRUE(has_prefix(r.line)) << log_text();
-        EXPECT_FALSE(dm_rv_slots[0].netobj);
+        EXPECT_FALSE(rv_slots[0].netobj);
         cmd_rvdespawn("0");
         EXPECT_TRUE(logged("[core] rv[0]: nothing to despawn"));
         for (auto &c : sim::calls())
@@ -358,7 +358,7 @@ TEST_F(rv_test, KeysFollowTheCircleStampedInThePast)
     uint8_t *n = netobj(0);
     // Single player: the core's clock drives the net time; the keys are
     // 150 ms behind it, 0 while it is younger.
-    EXPECT_EQ(dm_rv_net_time_us(), 0u);
+    EXPECT_EQ(rv_net_time_us(), 0u);
     rv_frame(0.05);
     EXPECT_EQ(sim::get<uint64_t>(n, sim::no_f::key_time), 0u) << "saturates at 0";
     rv_frames(10, 0.05);
@@ -385,8 +385,8 @@ TEST_F(rv_test, KeysFollowTheCircleStampedInThePast)
     EXPECT_EQ(pose.x, key.x);
     EXPECT_EQ(sim::get<uint64_t>(vehicle_of(0), sim::rv_f::snap), 0xE000000000000000ULL);
     // No velocity outside net mode, rvvel on or not.
-    dm_rv_slots[0].velocity_valid = 1;
-    dm_rv_slots[0].velocity[0] = 5;
+    rv_slots[0].velocity_valid = 1;
+    rv_slots[0].velocity[0] = 5;
     rv_frame();
     EXPECT_EQ(sim::get<float>(n, sim::no_f::velocity), 0.0f);
     // A paused frame gives no target: the key stays.
@@ -422,14 +422,14 @@ TEST_F(rv_test, ThePhysicsClockAdvancesInSinglePlayerOnly)
         rv_frame(r.dt);
         EXPECT_EQ(wc_u64(sim::wc_f::physics_clock) - before, r.advance);
         if (r.network) {
-            EXPECT_EQ(dm_rv_net_time_us(), 7000000u) << "the network game's clock";
+            EXPECT_EQ(rv_net_time_us(), 7000000u) << "the network game's clock";
         }
         TearDown();
     }
     // Nothing live: the stamp clears, so the first live frame adds nothing.
     SetUp();
     rv_frames(3);
-    EXPECT_EQ(dm_rv.previous_stamp, 0.0);
+    EXPECT_EQ(rv_config.previous_stamp, 0.0);
 }
 
 TEST_F(rv_test, SteppingAutoOnOff)
@@ -466,7 +466,7 @@ TEST_F(rv_test, SteppingAutoOnOff)
     SetUp();
     cmd_rvstep("");
     EXPECT_TRUE(logged("[core] usage: rvstep auto|on|off"));
-    EXPECT_EQ(dm_rv.step_mode, (uint32_t)RV_STEP_AUTO);
+    EXPECT_EQ(rv_config.step_mode, (uint32_t)RV_STEP_AUTO);
 }
 
 /* ---- the record ---- */
@@ -475,19 +475,19 @@ TEST_F(rv_test, TheRecordMirrorsTheSlotsAndANewCoreTakesThemBack)
 {
     cmd_rvspawn("c");
     uint64_t def = definition();
-    ASSERT_TRUE(dm_rv_spawn(4, place(0, 0, 0), def, def + DEF_ACCESSORY_ARRAY, 3));
-    dm_rv_slots[4].player = 9;
-    dm_rv_slots[4].owns_definition = 1;
-    dm_rv_slots[4].accessory_hash = 0xABCD1234;
+    ASSERT_TRUE(rv_spawn(4, place(0, 0, 0), def, def + DEF_ACCESSORY_ARRAY, 3));
+    rv_slots[4].player = 9;
+    rv_slots[4].owns_definition = 1;
+    rv_slots[4].accessory_hash = 0xABCD1234;
     rv_frame();
-    uint64_t area = dm_rv_pinfo_save_area();
+    uint64_t area = rv_pinfo_save_area();
     ASSERT_TRUE(area);
     const uint8_t *rec = p(area);
     EXPECT_EQ(std::string((const char *)rec), "rvsave2");
-    EXPECT_EQ(sim::get<uint64_t>(rec, 8), dm_rv_slots[0].netobj);
-    EXPECT_EQ(sim::get<uint64_t>(rec, 16), dm_rv_slots[0].definition);
+    EXPECT_EQ(sim::get<uint64_t>(rec, 8), rv_slots[0].netobj);
+    EXPECT_EQ(sim::get<uint64_t>(rec, 16), rv_slots[0].definition);
     EXPECT_EQ(sim::get<int32_t>(rec, 24), 3);
-    EXPECT_EQ(sim::get<uint64_t>(rec, 8 + 32 * 4), dm_rv_slots[4].netobj);
+    EXPECT_EQ(sim::get<uint64_t>(rec, 8 + 32 * 4), rv_slots[4].netobj);
     EXPECT_EQ(sim::get<uint16_t>(rec, 28 + 32 * 4), 9u);
     EXPECT_EQ(rec[30 + 32 * 4], 1);
     EXPECT_EQ(sim::get<uint32_t>(rec, 32 + 32 * 4), 0xABCD1234u);
@@ -497,9 +497,9 @@ TEST_F(rv_test, TheRecordMirrorsTheSlotsAndANewCoreTakesThemBack)
     EXPECT_EQ(mbi.Protect, (DWORD)PAGE_EXECUTE_READ) << "never left writable";
 
     // A new core: empty slots; its first frame with a controller restores.
-    uint64_t n0 = dm_rv_slots[0].netobj, n4 = dm_rv_slots[4].netobj;
-    dm_rv_forget_all();
-    dm_rv = dm_rv_settings {};
+    uint64_t n0 = rv_slots[0].netobj, n4 = rv_slots[4].netobj;
+    rv_forget_all();
+    rv_config = rv_settings {};
     core_remote_mode_by_command = true; // rv mode set by command before the reload
     core_config.remote_mode_rv = true;
     uint8_t saved[272];
@@ -511,14 +511,14 @@ TEST_F(rv_test, TheRecordMirrorsTheSlotsAndANewCoreTakesThemBack)
     sim::put<uint32_t>(p(area), 264, 2);
     VirtualProtect(p(area), 272, old, &old);
     fx::captured_clear();
-    dm_rv_restore_after_reload();
+    rv_restore_after_reload();
     EXPECT_TRUE(logged("[core] remote mode rv (set by command before the reload)")) << log_text();
     EXPECT_TRUE(core_config.remote_mode_rv && core_remote_mode_by_command);
     EXPECT_TRUE(logged(fmt("[core] rv: restored slot 0 from before the reload (net %p, stage 3, player 0)", p(n0))));
     EXPECT_TRUE(logged(fmt("[core] rv: restored slot 4 from before the reload (net %p, stage 3, player 9)", p(n4))));
-    EXPECT_EQ(dm_rv_slots[4].move_mode, (uint32_t)RV_MOVE_NET);
-    EXPECT_EQ(dm_rv_slots[4].follow_player, 9);
-    EXPECT_EQ(dm_rv_slots[4].accessory_hash, 0xABCD1234u);
+    EXPECT_EQ(rv_slots[4].move_mode, (uint32_t)RV_MOVE_NET);
+    EXPECT_EQ(rv_slots[4].follow_player, 9);
+    EXPECT_EQ(rv_slots[4].accessory_hash, 0xABCD1234u);
     core_config.remote_mode_rv = false;
     core_remote_mode_by_command = false;
 }

@@ -73,7 +73,7 @@ protected:
         spawn_trailer();
         tick(t);
         tick(t);
-        EXPECT_EQ(dm_spawn_trailer_state_value(), SPAWN_SPAWNED) << log_text();
+        EXPECT_EQ(spawn_trailer_state_value(), SPAWN_SPAWNED) << log_text();
         return p(spawn_state.trailer_actor);
     }
 };
@@ -100,11 +100,11 @@ TEST_F(spawn_draw_test, SpawnedAndRemovedUnderALiveRenderThread)
         spawn_state.spawn_mode_clone = c.clone ? 1 : 0;
         for (int i = 0; i < c.cycles; i++) {
             SCOPED_TRACE(i);
-            if (dm_spawn_state_value() == SPAWN_NONE) {
+            if (spawn_state_value() == SPAWN_NONE) {
                 spawn_vehicle(6.0f, nullptr, 0);
                 tick(t);
                 tick(t);
-                ASSERT_EQ(dm_spawn_state_value(), SPAWN_SPAWNED) << log_text();
+                ASSERT_EQ(spawn_state_value(), SPAWN_SPAWNED) << log_text();
             }
             uint8_t *v = vehicle();
             ASSERT_TRUE(drawn_again(v));
@@ -122,10 +122,10 @@ TEST_F(spawn_draw_test, SpawnedAndRemovedUnderALiveRenderThread)
                 }
             }
             if (a)
-                dm_trailer_remove("trailer off");
+                trailer_remove("trailer off");
             if (c.clone) {
                 spawn_despawn();
-                ASSERT_EQ(dm_spawn_state_value(), SPAWN_NONE);
+                ASSERT_EQ(spawn_state_value(), SPAWN_NONE);
                 ASSERT_EQ(sim::destroyed(v), 1) << "released now: the draws left in time";
             }
             spawn_set_hidden(false); // as the remote glue does for the next player
@@ -158,7 +158,7 @@ TEST_F(spawn_draw_test, AReleaseUnderALongDrawWaitsForALaterFrame)
     ASSERT_TRUE(sim::draw_wait_frames(1, wait_ms));
     Sleep(50); // inside the next call
     spawn_despawn();
-    EXPECT_EQ(dm_spawn_state_value(), SPAWN_NONE);
+    EXPECT_EQ(spawn_state_value(), SPAWN_NONE);
     EXPECT_TRUE(logged(fmt("[core] despawn: %p still being drawn after 100 ms; released in a later frame", (void *)v)))
         << log_text();
     EXPECT_EQ(sim::destroyed(v), 0);

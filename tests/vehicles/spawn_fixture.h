@@ -36,7 +36,7 @@ protected:
     {
         fx::core_linked_setup(api);
         game_build_state = 1;
-        dm_look_building_off = 0;
+        look_building_off = 0;
         spawn_state = spawn_state_record{};
         frame_no = 0;
 
@@ -84,7 +84,7 @@ protected:
     void tick(double seconds, bool paused = false)
     {
         dm_frame_info f = frame(seconds, paused);
-        dm_spawn_tick(&f);
+        spawn_tick(&f);
     }
 
     uint8_t *vehicle() { return p(spawn_state.vehicle); }
@@ -95,7 +95,7 @@ protected:
         spawn_vehicle(6.0f, nullptr, 0);
         tick(t);
         tick(t);
-        EXPECT_EQ(dm_spawn_state_value(), SPAWN_SPAWNED) << log_text();
+        EXPECT_EQ(spawn_state_value(), SPAWN_SPAWNED) << log_text();
         sim::calls_clear();
         fx::captured_clear();
         return vehicle();

@@ -345,7 +345,7 @@ TEST_F(spawn_test, CollisionLimitsAndFaults)
         sim::put<uint64_t>(prev, sim::phys::next_part, u(part));
         prev = part;
     }
-    EXPECT_TRUE(dm_vehicle_set_collision(u(veh), 0));
+    EXPECT_TRUE(vehicle_set_collision(u(veh), 0));
     EXPECT_EQ(sim::calls_named("collide_off").size(), 256u + 3u);
 
     uint8_t *bad = sim::object_new(0x10);
@@ -357,7 +357,7 @@ TEST_F(spawn_test, CollisionLimitsAndFaults)
     spawn_state.collision_on = 0;
     spawn_apply_collision("command");
     EXPECT_EQ(fx::captured_last(), "[core] collision OFF (ghost) for our vehicles (command) -- FAULTED");
-    EXPECT_EQ(dm_spawn_state_value(), SPAWN_SPAWNED);
+    EXPECT_EQ(spawn_state_value(), SPAWN_SPAWNED);
 }
 
 // With collision off, a new vehicle is switched off right after finalize.
@@ -368,7 +368,7 @@ TEST_F(spawn_test, CollisionOffAfterFinalize)
     auto e = sim::collision_elements(vehicle(), 0x40, 1);
     tick(1.0);
     tick(1.0);
-    ASSERT_EQ(dm_spawn_state_value(), SPAWN_SPAWNED);
+    ASSERT_EQ(spawn_state_value(), SPAWN_SPAWNED);
     auto off = sim::calls_named("collide_off");
     ASSERT_EQ(off.size(), 1u);
     EXPECT_EQ(off[0].args[0], u(e[0]));

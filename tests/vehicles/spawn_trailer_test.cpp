@@ -35,7 +35,7 @@ int state_at_removal;
 void watch_removal(const void *object)
 {
     if (object == watched_actor && state_at_removal != 1 && state_at_removal != 2)
-        state_at_removal = dm_spawn_trailer_state_value();
+        state_at_removal = spawn_trailer_state_value();
 }
 
 /* ---- fixture ---- */
@@ -78,10 +78,10 @@ protected:
     uint8_t *spawned_trailer(double t = 2.0)
     {
         spawn_trailer();
-        EXPECT_EQ(dm_spawn_trailer_state_value(), SPAWN_LOADING) << log_text();
+        EXPECT_EQ(spawn_trailer_state_value(), SPAWN_LOADING) << log_text();
         tick(t);
         tick(t + 0.1);
-        EXPECT_EQ(dm_spawn_trailer_state_value(), SPAWN_SPAWNED) << log_text();
+        EXPECT_EQ(spawn_trailer_state_value(), SPAWN_SPAWNED) << log_text();
         return actor();
     }
     static sim::placement32 last_placement(const void *object)
@@ -108,10 +108,10 @@ TEST_F(trailer_test, CopiesThePlayersTrailerInTheGamesOrder)
     uint32_t source_word = sim::refword(source_def);
     spawned();
     sim::trailer_actor_parts(1);
-    uint32_t builds = dm_spawn_trailer_builds();
+    uint32_t builds = spawn_trailer_builds();
 
     spawn_trailer();
-    ASSERT_EQ(dm_spawn_trailer_state_value(), SPAWN_LOADING) << log_text();
+    ASSERT_EQ(spawn_trailer_state_value(), SPAWN_LOADING) << log_text();
     uint8_t *a = actor(), *part = p(sim::get<uint64_t>(a, sim::trl::next_part));
     uint8_t *def = p(spawn_state.trailer_definition);
     ASSERT_NE(def, source_def);
@@ -127,7 +127,7 @@ TEST_F(trailer_test, CopiesThePlayersTrailerInTheGamesOrder)
 
     tick(2.0);
     tick(2.1);
-    ASSERT_EQ(dm_spawn_trailer_state_value(), SPAWN_SPAWNED) << log_text();
+    ASSERT_EQ(spawn_trailer_state_value(), SPAWN_SPAWNED) << log_text();
     std::vector<std::string> trailer_calls;
     for (auto &c : sim::calls())
         for (auto &w : game_calls)
@@ -149,7 +149,7 @@ TEST_F(trailer_test, CopiesThePlayersTrailerInTheGamesOrder)
     EXPECT_EQ(one("cargo_delete").args[1], 1u);
     EXPECT_EQ(sim::get<uint64_t>(a, sim::trl::dynamic_cargo), 0u);
     EXPECT_TRUE(sim::vehicle_listed(a));
-    EXPECT_EQ(dm_spawn_trailer_builds(), builds + 1) << "counted, so the frame clears the trailer's draw faults";
+    EXPECT_EQ(spawn_trailer_builds(), builds + 1) << "counted, so the frame clears the trailer's draw faults";
     EXPECT_TRUE(logged(fmt("[core] trailer finalize: deleting dynamic-cargo object %p", cargo)));
     EXPECT_TRUE(logged("[core] trailer complete (articulated mode)")) << log_text();
 
@@ -221,7 +221,7 @@ TEST_F(trailer_test, TheInfoReportChangesNothing)
     spawn_state.place.z -= 2.0f;
     trailer_rig_record before = trailer_rig;
     fx::captured_clear();
-    dm_trailer_info();
+    trailer_info();
     EXPECT_TRUE(logged(fmt("[core] trailer info: actor=%p state=2 load=1 refword=20000001 def=%p next=%p master=%p "
                            "joint=%p mode=0",
                            (void *)actor(), (void *)(uintptr_t)sim::get<uint64_t>(actor(), sim::trl::definition),
@@ -285,7 +285,7 @@ TEST_F(trailer_test, ChainedParts)
             auto placed = last_placement(part);
             EXPECT_NEAR(placed.z, 58.0f + 10.0f * (i + 1), 1e-3) << "part " << i;
         }
-        EXPECT_EQ(dm_spawn_state_value(), SPAWN_SPAWNED) << "no fault at the end of the made chain";
+        EXPECT_EQ(spawn_state_value(), SPAWN_SPAWNED) << "no fault at the end of the made chain";
         TearDown();
     }
 }
@@ -310,7 +310,7 @@ TEST_F(trailer_test, ChainedDefinitionsGetThePlate)
         EXPECT_TRUE(logged(fmt("[core] trailer: slave def %p (src %p)%s", slave, next, shared ? "  SHARED?!" : "")))
             << log_text();
         EXPECT_EQ(sim::def_plate(slave), "DROVEMARK|california");
-        dm_trailer_remove("trailer off");
+        trailer_remove("trailer off");
         EXPECT_EQ(sim::destroyed(def), 1);
         EXPECT_EQ(sim::destroyed(next), 0) << "the player's chain stays";
         EXPECT_EQ(sim::unit_problems(), std::vector<std::string>{});
@@ -364,7 +364,7 @@ TEST_F(trailer_test, FollowsTheTruck)
         auto placed = last_placement(a);
         EXPECT_NEAR(placed.x, r.x, 1e-3);
         EXPECT_NEAR(placed.z, r.z, 1e-3);
-        double y = dm_wrap_angle(yaw(placed) - r.yaw);
+        double y = wrap_angle(yaw(placed) - r.yaw);
         EXPECT_NEAR(y, 0.0, 1e-4) << "yaw " << yaw(placed);
         TearDown();
     }
@@ -470,7 +470,7 @@ TEST_F(trailer_test, Refusals)
         fx::captured_clear();
         sim::calls_clear();
         spawn_trailer();
-        EXPECT_EQ(dm_spawn_trailer_state_value(), SPAWN_NONE);
+        EXPECT_EQ(spawn_trailer_state_value(), SPAWN_NONE);
         EXPECT_EQ(spawn_state.trailer_actor, 0u);
         EXPECT_EQ(spawn_state.trailer_definition, 0u);
         std::string line = strstr(r.line, "%p") ? fmt(r.line, rig) : r.line;
@@ -506,16 +506,16 @@ TEST_F(trailer_test, LoadTimeOutReleasesWithoutRemove)
     uint8_t *a = actor(), *def = p(spawn_state.trailer_definition);
     tick(5.0);
     tick(35.0);
-    EXPECT_EQ(dm_spawn_trailer_state_value(), SPAWN_LOADING) << "30 s from the first step";
+    EXPECT_EQ(spawn_trailer_state_value(), SPAWN_LOADING) << "30 s from the first step";
     tick(35.1);
-    EXPECT_EQ(dm_spawn_trailer_state_value(), SPAWN_NONE);
+    EXPECT_EQ(spawn_trailer_state_value(), SPAWN_NONE);
     EXPECT_TRUE(logged("[core] trailer load timed out (state 3)")) << log_text();
     EXPECT_TRUE(logged(fmt("[core] trailer remove (load timeout): actor %p refword 20000001", a)));
     EXPECT_EQ(sim::calls_named("ctrl_remove_vehicle").size(), 0u);
     EXPECT_EQ(sim::destroyed(a), 1);
     EXPECT_EQ(sim::destroyed(def), 1);
     EXPECT_EQ(sim::unit_problems(), std::vector<std::string>{});
-    EXPECT_EQ(dm_spawn_state_value(), SPAWN_SPAWNED) << "the vehicle stays";
+    EXPECT_EQ(spawn_state_value(), SPAWN_SPAWNED) << "the vehicle stays";
 }
 
 /* ---- removal ---- */
@@ -557,9 +557,9 @@ TEST_F(trailer_test, Removal)
         if (r.despawn)
             spawn_despawn();
         else
-            dm_trailer_remove(r.reason);
-        EXPECT_EQ(dm_spawn_trailer_state_value(), SPAWN_NONE);
-        EXPECT_EQ(dm_spawn_trailer_ptr(), nullptr);
+            trailer_remove(r.reason);
+        EXPECT_EQ(spawn_trailer_state_value(), SPAWN_NONE);
+        EXPECT_EQ(spawn_trailer_ptr(), nullptr);
         EXPECT_EQ(state_at_removal, 0) << "the state says none before the game removes or releases it";
         auto removes = sim::calls_named("ctrl_remove_vehicle");
         bool removed = false;
@@ -575,7 +575,7 @@ TEST_F(trailer_test, Removal)
         EXPECT_TRUE(logged("[core] trailer removed"));
         EXPECT_EQ(sim::unit_problems(), std::vector<std::string>{});
         fx::captured_clear();
-        dm_trailer_remove("again");
+        trailer_remove("again");
         EXPECT_EQ(fx::captured(), std::vector<std::string>{}) << "nothing without a trailer";
         TearDown();
     }
@@ -588,21 +588,21 @@ TEST_F(trailer_test, RemotePlayersTrailer)
 {
     spawned();
     uint8_t *def = sim::def_new(sim::def_kind::trailer, "RT 1");
-    dm_game_take_ref(u(def));
+    game_take_ref(u(def));
     spawn_state.move_mode = MOVE_NET;
     spawn_state.net_has_trailer = 1;
     placement_from_world(&spawn_state.net_trailer, 300, 12, 600, 1, 0, 0, 0);
-    dm_trailer_create_remote(u(def));
+    trailer_create_remote(u(def));
     tick(2.0);
     tick(2.1);
-    ASSERT_EQ(dm_spawn_trailer_state_value(), SPAWN_SPAWNED) << log_text();
+    ASSERT_EQ(spawn_trailer_state_value(), SPAWN_SPAWNED) << log_text();
     EXPECT_EQ(trailer_rig.mode, (uint32_t)TRAILER_RIGID);
     EXPECT_EQ(trailer_rig.remote, 1);
     uint8_t *a = actor();
     auto placed = last_placement(a);
     EXPECT_NEAR(placed.x + 512.0f * placed.sector_x, 300.0f, 1e-3);
     EXPECT_NEAR(placed.z + 512.0f * placed.sector_z, 600.0f, 1e-3);
-    dm_trailer_remove("remote gone");
+    trailer_remove("remote gone");
     EXPECT_EQ(sim::destroyed(a), 1);
     EXPECT_EQ(sim::destroyed(def), 1);
     EXPECT_EQ(sim::unit_problems(), std::vector<std::string>{});

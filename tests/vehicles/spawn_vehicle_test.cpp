@@ -37,7 +37,7 @@ TEST_F(spawn_test, LoadsThenFinalizesInTheGamesOrder)
         truck_at(100.0f, 10.0f, 50.0f, yaw90);
         uint32_t local_word = sim::refword(local);
         spawn_vehicle(6.0f, nullptr, 0);
-        ASSERT_EQ(dm_spawn_state_value(), SPAWN_LOADING) << log_text();
+        ASSERT_EQ(spawn_state_value(), SPAWN_LOADING) << log_text();
         uint8_t *veh = vehicle(), *def = p(spawn_state.definition);
         EXPECT_EQ(sim::refword(veh), 0x20000001u);
         if (clone) {
@@ -55,12 +55,12 @@ TEST_F(spawn_test, LoadsThenFinalizesInTheGamesOrder)
             << log_text();
 
         tick(10.0);
-        EXPECT_EQ(dm_spawn_state_value(), SPAWN_LOADING);
+        EXPECT_EQ(spawn_state_value(), SPAWN_LOADING);
         uint8_t *chassis = sim::body_new(3, true), *cabin = sim::body_new(1);
         sim::put<uint64_t>(veh, sim::phys::chassis, u(chassis));
         sim::put<uint64_t>(veh, sim::phys::cabin, u(cabin));
         tick(10.5);
-        ASSERT_EQ(dm_spawn_state_value(), SPAWN_SPAWNED) << log_text();
+        ASSERT_EQ(spawn_state_value(), SPAWN_SPAWNED) << log_text();
         EXPECT_EQ(call_names(game_calls),
                   (std::vector<std::string>{ "create_unit", "set_data", "is_loaded", "continue_loading", "is_loaded",
                                              "finalize", "pre_add", "ctrl_add_vehicle", "body_190", "body_1c0",
@@ -152,7 +152,7 @@ TEST_F(spawn_test, SpawnRefusals)
         uint32_t local_word = sim::refword(local);
         size_t mark = sim::units_mark();
         spawn_vehicle(6.0f, r.list, r.list ? 1 : 0);
-        EXPECT_EQ(dm_spawn_state_value(), SPAWN_NONE) << r.what;
+        EXPECT_EQ(spawn_state_value(), SPAWN_NONE) << r.what;
         EXPECT_EQ(spawn_state.vehicle, 0u) << r.what;
         EXPECT_EQ(spawn_state.definition, 0u) << r.what;
         EXPECT_EQ(fx::captured_last().compare(0, r.line.size(), r.line), 0)
@@ -178,7 +178,7 @@ TEST_F(spawn_test, LookListOrItsCloneFallback)
     for (int failing = 0; failing < 2; failing++) {
         SetUp();
         spawn_vehicle(6.0f, failing ? bad.c_str() : good.c_str(), 1);
-        ASSERT_EQ(dm_spawn_state_value(), SPAWN_LOADING) << log_text();
+        ASSERT_EQ(spawn_state_value(), SPAWN_LOADING) << log_text();
         EXPECT_TRUE(logged("[core] spawn: building the definition from 1 accessory entries"));
         EXPECT_EQ(spawn_state.owns_definition, 1);
         EXPECT_NE(spawn_state.definition, u(local));
@@ -201,10 +201,10 @@ TEST_F(spawn_test, TimeOutCountsFromTheFirstTick)
     uint8_t *veh = vehicle(), *def = p(spawn_state.definition);
     tick(100.0);
     tick(130.0);
-    EXPECT_EQ(dm_spawn_state_value(), SPAWN_LOADING) << "exactly at the deadline";
+    EXPECT_EQ(spawn_state_value(), SPAWN_LOADING) << "exactly at the deadline";
     sim::calls_clear();
     tick(130.001);
-    EXPECT_EQ(dm_spawn_state_value(), SPAWN_NONE);
+    EXPECT_EQ(spawn_state_value(), SPAWN_NONE);
     EXPECT_EQ(fx::captured_last(), "[core] load timed out (state 3); releasing");
     EXPECT_EQ(spawn_state.vehicle, 0u);
     EXPECT_EQ(spawn_state.definition, 0u);
@@ -250,16 +250,16 @@ TEST_F(spawn_test, AFaultWhileLoadingLeaksAndLogs)
         r.inject();
         sim::calls_clear();
         tick(1.0);
-        if (dm_spawn_state_value() != SPAWN_NONE)
+        if (spawn_state_value() != SPAWN_NONE)
             tick(1.1);
-        EXPECT_EQ(dm_spawn_state_value(), SPAWN_NONE) << r.what;
+        EXPECT_EQ(spawn_state_value(), SPAWN_NONE) << r.what;
         std::string line = fmt("[core] FAULT c0000005 while loading vehicle %p (load state %u) at game VA %llx, data "
                                "address 10; dropped and leaked",
                                veh, r.load_state, (unsigned long long)r.va);
         EXPECT_TRUE(logged(line)) << r.what << ": wanted " << line << "\n" << log_text();
         EXPECT_EQ(logged("[core] look: building from accessory lists is OFF until the next core build"), r.look)
             << r.what;
-        EXPECT_EQ(dm_look_building_off, r.look ? 1 : 0) << r.what;
+        EXPECT_EQ(look_building_off, r.look ? 1 : 0) << r.what;
         EXPECT_EQ(spawn_state.vehicle, 0u);
         EXPECT_EQ(spawn_state.definition, 0u);
         EXPECT_EQ(spawn_state.owns_definition, 0);
@@ -284,7 +284,7 @@ TEST_F(spawn_test, AForeignVehicleFaultsInSetData)
     spawn_state.spawn_mode_clone = 1;
     sim::create_behaviour(sim::phys::class_record, sim::create_result::foreign_vtable);
     spawn_vehicle(6.0f, nullptr, 0);
-    EXPECT_EQ(dm_spawn_state_value(), SPAWN_NONE);
+    EXPECT_EQ(spawn_state_value(), SPAWN_NONE);
     EXPECT_EQ(spawn_state.vehicle, 0u);
     EXPECT_EQ(fx::captured_last().rfind("[core] FAULT c0000005 in set_data of vehicle ", 0), 0u) << log_text();
     EXPECT_TRUE(sim::calls_named("release").empty());
@@ -298,7 +298,7 @@ std::vector<int> state_seen;
 void state_at_call(const sim::call &c)
 {
     if (c.name == "ctrl_remove_vehicle" || c.name == "release")
-        state_seen.push_back(dm_spawn_state_value());
+        state_seen.push_back(spawn_state_value());
 }
 } // namespace
 
@@ -356,7 +356,7 @@ TEST_F(spawn_test, DespawnRefusals)
     uint8_t *veh = spawned(); // shared
     spawn_despawn();
     EXPECT_EQ(fx::captured_last(), "[core] despawn refused: shared definition (crashes the game); restart instead");
-    EXPECT_EQ(dm_spawn_state_value(), SPAWN_SPAWNED);
+    EXPECT_EQ(spawn_state_value(), SPAWN_SPAWNED);
     EXPECT_EQ(vehicle(), veh);
 
     // A definition of ours that the local truck has taken.
@@ -365,7 +365,7 @@ TEST_F(spawn_test, DespawnRefusals)
     spawn_despawn();
     EXPECT_EQ(fx::captured_last(),
               fmt("[core] despawn refused: def %p is the local truck's definition after all", local));
-    EXPECT_EQ(dm_spawn_state_value(), SPAWN_SPAWNED);
+    EXPECT_EQ(spawn_state_value(), SPAWN_SPAWNED);
     EXPECT_TRUE(sim::calls_named("release").empty());
     EXPECT_TRUE(sim::calls_named("ctrl_remove_vehicle").empty());
 }
@@ -391,11 +391,11 @@ TEST_F(spawn_test, AnotherTruckDropsWithoutGameCalls)
                                          fmt("[core] local truck changed; dropping vehicle %p and trailer without game "
                                              "calls (leaked)",
                                              veh) }));
-    EXPECT_EQ(dm_spawn_state_value(), SPAWN_NONE);
-    EXPECT_EQ(dm_spawn_trailer_state_value(), SPAWN_NONE);
-    EXPECT_EQ(dm_spawn_vehicle_ptr(), nullptr);
-    EXPECT_EQ(dm_spawn_trailer_ptr(), nullptr);
-    EXPECT_FALSE(dm_spawn_hidden());
+    EXPECT_EQ(spawn_state_value(), SPAWN_NONE);
+    EXPECT_EQ(spawn_trailer_state_value(), SPAWN_NONE);
+    EXPECT_EQ(spawn_vehicle_ptr(), nullptr);
+    EXPECT_EQ(spawn_trailer_ptr(), nullptr);
+    EXPECT_FALSE(spawn_hidden());
     EXPECT_EQ(call_names(game_calls), std::vector<std::string>{});
     EXPECT_EQ(sim::refword(veh), word);
     EXPECT_TRUE(sim::vehicle_listed(veh)) << "left to the game";
@@ -426,10 +426,10 @@ TEST_F(spawn_test, AnUnloadedProfileDropsEverything)
         tick(2.0);
         EXPECT_EQ(fx::captured_last(), was_spawned ? "[core] profile unloaded; dropping vehicle and trailer"
                                                    : "[core] profile unloaded while loading; dropping");
-        EXPECT_EQ(dm_spawn_state_value(), SPAWN_NONE);
-        EXPECT_EQ(dm_spawn_trailer_state_value(), SPAWN_NONE);
-        EXPECT_EQ(dm_spawn_vehicle_ptr(), nullptr);
-        EXPECT_EQ(dm_spawn_trailer_ptr(), nullptr);
+        EXPECT_EQ(spawn_state_value(), SPAWN_NONE);
+        EXPECT_EQ(spawn_trailer_state_value(), SPAWN_NONE);
+        EXPECT_EQ(spawn_vehicle_ptr(), nullptr);
+        EXPECT_EQ(spawn_trailer_ptr(), nullptr);
         EXPECT_EQ(spawn_state.definition, 0u);
         EXPECT_EQ(spawn_state.owns_definition, 0);
         EXPECT_EQ(call_names(game_calls), std::vector<std::string>{});
@@ -447,7 +447,7 @@ TEST_F(spawn_test, AFaultInTheUpdateDrops)
                   fmt("[core] FAULT c0000005 updating vehicle %p at game VA %llx, data address 10", veh,
                       (unsigned long long)faulting_va),
                   fmt("[core] vehicle update faulted; dropping vehicle %p without game calls (leaked)", veh) }));
-    EXPECT_EQ(dm_spawn_state_value(), SPAWN_NONE);
+    EXPECT_EQ(spawn_state_value(), SPAWN_NONE);
     EXPECT_TRUE(sim::calls_named("release").empty());
 }
 

@@ -60,7 +60,7 @@ protected:
     void SetUp() override
     {
         fx::core_linked_setup(api);
-        dm_look_building_off = 0;
+        look_building_off = 0;
         local_acc.clear();
 
         auto cls = [](uint32_t offset) { return sim::game_at(offset); };
@@ -298,7 +298,7 @@ TEST_F(defs, CloneReportsAndSetsThePlate)
     EXPECT_TRUE(logged(fmt("[core] clone: def=%p refword=20000001 plate='DROVEMARK|california' accessories=5", d)));
     EXPECT_FALSE(logged_prefix("[core] clone: WARNING"));
 
-    dm_game_release(def);
+    game_release(def);
     expect_clean(mark, before, 0, "released clone");
     EXPECT_EQ(sim::refword(local), local_word);
 }
@@ -314,7 +314,7 @@ TEST_F(defs, CloneReportOfOddResults)
                            "SHARED?!",
                            local_acc[0], local_acc[0], "accessory_part")))
         << log_text();
-    dm_game_release(shared);
+    game_release(shared);
     EXPECT_EQ(sim::refword(local_acc[0]), 1u);
 
     fx::captured_clear();
@@ -393,7 +393,7 @@ TEST_F(defs, BuildsATruck)
     auto keys = sim::calls_named("data_key");
     EXPECT_EQ(keys.size(), 5u) << "one per wheel without ;o=";
 
-    dm_game_release(def);
+    game_release(def);
     expect_clean(mark, before, 0, "released truck");
 }
 
@@ -433,7 +433,7 @@ TEST_F(defs, BuildsATrailer)
     EXPECT_EQ(sim::refword(logs), (logs_word | 0x20000000u) + 1);
     EXPECT_EQ(sim::get<uint64_t>(got[2], 0), u(sim::accessory_vtable(accessory_kind::generic)));
 
-    dm_game_release(def);
+    game_release(def);
     expect_clean(mark, before, 0, "released trailer");
     // A lookup that answers something that is not a cargo.
     fx::captured_clear();
@@ -486,13 +486,13 @@ TEST_F(defs, RefusedBeforeAnyGameCall)
         EXPECT_TRUE(sim::calls().empty()) << r.what;
         EXPECT_EQ(fx::captured(), r.line ? std::vector<std::string>{ r.line } : std::vector<std::string>{}) << r.what;
     }
-    dm_look_building_off = 1;
+    look_building_off = 1;
     fx::captured_clear();
     EXPECT_EQ(build({ chassis, wheel_r }, LOOK_BUILD_TRUCK), 0u);
     EXPECT_EQ(fx::captured(),
               std::vector<std::string>{ "[core] look: disabled after a load fault this session; using the plain clone" });
     EXPECT_TRUE(sim::calls().empty());
-    dm_look_building_off = 0;
+    look_building_off = 0;
     // 128 entries are built.
     std::vector<std::string> most(128, wheel_f);
     uint64_t def = build(most, LOOK_BUILD_TRUCK);
@@ -531,7 +531,7 @@ TEST_F(defs, DataClassesPickTheAccessoryClass)
         auto got = sim::def_accessories(p(def));
         ASSERT_EQ(got.size(), 1u);
         EXPECT_EQ(sim::get<uint64_t>(got[0], 0), u(sim::game_at(r.vtable))) << r.path;
-        dm_game_release(def);
+        game_release(def);
     }
     EXPECT_EQ(build({ "/x/deep.sii" }, LOOK_BUILD_TRAILER), 0u);
     EXPECT_TRUE(logged("[core] look: '/x/deep.sii' resolved to class deep_15; refusing")) << log_text();
