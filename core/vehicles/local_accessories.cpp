@@ -53,7 +53,7 @@ void net_send_local_accessories(int list, uint64_t container)
     net_set_local_accessories(list, entry_ptrs, n);
 }
 
-void remote_publish_tick(double now)
+void local_accessories_tick(double now)
 {
     if (now < next_publish_time || !game_build_ok())
         return;

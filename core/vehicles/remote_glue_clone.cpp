@@ -268,7 +268,7 @@ bool remote_glue_tick(double now)
         rv_despawn_remotes("disconnected");
         return false;
     }
-    remote_publish_tick(now);
+    local_accessories_tick(now);
     if (!net_join_settled(now) || !game_build_ok())
         return false;
     if (core_config.remote_mode_rv) {

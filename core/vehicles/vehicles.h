@@ -37,7 +37,7 @@ bool net_sample_local(const dm_frame_info *info, net_pose *out);
  * installs the hook. */
 bool remote_glue_tick(double now);
 /* Our accessory lists once a second (local_accessories.cpp). */
-void remote_publish_tick(double now);
+void local_accessories_tick(double now);
 /* list 0 truck, 1 trailer, from a vehicle's accessory container (0: none,
  * published as empty); under the guard. */
 void net_send_local_accessories(int list, uint64_t container);
