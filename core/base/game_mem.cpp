@@ -75,7 +75,7 @@ bool game_copy_guarded(void *out, uint64_t address, size_t size)
 
 uint64_t game_take(game_taken *taken, uint64_t pointer, size_t size)
 {
-    if (pointer != taken->pointer || !pointer) {
+    if (pointer != taken->pointer || !taken->readable) {
         taken->pointer = pointer;
         taken->readable = pointer && probe_read(pointer, size);
     }

@@ -111,7 +111,8 @@ inline uint64_t game_u64_guarded(uint64_t address) { return game_read_guarded_or
 inline uint32_t game_u32_guarded(uint64_t address) { return game_read_guarded_or_zero<uint32_t>(address); }
 /* A game pointer probed when it is taken, not on every read: the first time
  * a value is seen, and again each time it changes, its first size bytes are
- * probed once; while it stays the same, the caller reads through it with
+ * probed (and probed again each call while they were unreadable); once
+ * readable and while it stays the same, the caller reads through it with
  * plain loads inside its one guard, whose fault path covers memory that
  * goes away under a pointer it still holds. */
 struct game_taken {

@@ -288,6 +288,20 @@ TEST_F(layer, LocalTruckPlacement)
     EXPECT_EQ(game_local_truck(), 0u);
 }
 
+// game_ctrl first seen while it cannot be read gives no truck, and is probed
+// again each time until it can: a verdict of unreadable is not kept.
+TEST_F(layer, APointerTakenWhileUnreadableIsProbedAgainUntilItCanBeRead)
+{
+    sim::game_player_remove();
+    EXPECT_EQ(game_local_truck(), 0u); // no profile: nothing taken
+    sim::player pl = sim::game_player_create();
+    sim::game_protect(pl.ctrl, 8, PAGE_NOACCESS);
+    EXPECT_EQ(game_local_truck(), 0u);
+    EXPECT_EQ(game_local_truck(), 0u);
+    sim::game_protect(pl.ctrl, 8, PAGE_READWRITE);
+    EXPECT_EQ(game_local_truck(), as_address(pl.truck));
+}
+
 TEST_F(layer, ConfigSetKeepsEveryReaderInAgreement)
 {
     // Missing file: the line is appended to an empty file.
