@@ -9,12 +9,12 @@
 
 /* ---- the views ----
  * A core's view of a section is read by that core as long as it is mapped:
- * a core pinned by its hooks stays mapped after a reload, and a draw of its
- * own may still be running inside the game's routine. So the view of each
- * core that mapped the section is noted in the section's last page, past
- * the block, with the core's module; a later core unmaps a noted view only
- * once that module is gone (unloaded, or replaced by itself at the same
- * address). Handles are never read through, so a later core closes the
+ * a core whose draw is still running inside the game's routine at a reload
+ * pins itself and stays mapped, and that draw still reads its view. So the
+ * view of each core that mapped the section is noted in the section's last
+ * page, past the block, with the core's module; a later core unmaps a noted
+ * view only once that module is gone (unloaded, or replaced by itself at
+ * the same address). Handles are never read through, so a later core closes the
  * previous one's handle as soon as it holds its own: a reload leaves one
  * handle a section, and one view a section for every core still mapped.
  *

@@ -4,8 +4,9 @@
  * a core never closes its own handle or view, so the block lasts as long
  * as the game process. The next core to map it closes the previous core's
  * handle once it holds its own, and unmaps a previous core's view only once
- * that core is unloaded: a core still mapped (pinned by its hooks) may still
- * read its view from a draw running inside the game. The views are noted in
+ * that core is unloaded: a core still mapped (it pinned itself because a
+ * draw of its own had not returned at the reload) may still read its view
+ * from that draw. The views are noted in
  * the section's last page, past the block, when the block leaves room.
  * shared_section.cpp. */
 #pragma once

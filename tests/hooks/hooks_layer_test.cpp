@@ -9,6 +9,7 @@
 #include "base/core.h"
 #include "runtime/hooks.h"
 #include "base/inline_hook.h"
+#include "dm_guard.h"
 
 extern "C" int32_t dm_core_init(const dm_host_api *api);
 extern "C" void dm_core_shutdown(void);
@@ -85,6 +86,17 @@ protected:
     }
 };
 
+/* The hook block's data page, read by hand-written offsets: tag at 0x1000,
+ * target at 0x1010, detour at 0x1018, count at 0x1020. */
+std::string block_tag(uint64_t block) { return std::string((const char *)(uintptr_t)(block + 0x1000), 16); }
+uint64_t block_u64(uint64_t block, size_t at)
+{
+    uint64_t v;
+    memcpy(&v, (const void *)(uintptr_t)(block + 0x1000 + at), 8);
+    return v;
+}
+int32_t block_count(uint64_t block) { return *(volatile int32_t *)(uintptr_t)(block + 0x1020); }
+
 /* The jump as it must stand: FF 25 00 00 00 00, then the destination. */
 std::vector<uint8_t> jump_to(uint64_t destination)
 {
@@ -118,9 +130,10 @@ TEST_F(hook_layer, BytesInstalledAndRestoredExactly)
         EXPECT_EQ(h.length, c.length);
         EXPECT_EQ(bytes(h.saved, c.length), std::vector<uint8_t>(before.begin(), before.begin() + c.length));
 
-        // The target: the jump, 0xCC up to the length, the rest untouched.
+        // The target: the jump to the block's stub, 0xCC up to the length,
+        // the rest untouched.
         auto now = bytes(c.target, c.routine_size);
-        auto want = jump_to((uint64_t)(uintptr_t)detour_marker);
+        auto want = jump_to(tramp + 0x40);
         want.resize(c.length, 0xCC);
         want.insert(want.end(), before.begin() + c.length, before.end());
         EXPECT_EQ(now, want);
@@ -131,6 +144,13 @@ TEST_F(hook_layer, BytesInstalledAndRestoredExactly)
         EXPECT_EQ(bytes((const void *)(uintptr_t)tramp, c.length + 14), tramp_want);
         // The game's code page keeps its protection.
         EXPECT_EQ(protection(c.target), (DWORD)PAGE_EXECUTE_READ);
+        // The block: code read and execute, then its data page.
+        EXPECT_EQ(protection((const void *)(uintptr_t)tramp), (DWORD)PAGE_EXECUTE_READ);
+        EXPECT_EQ(protection((const void *)(uintptr_t)(tramp + 0x1000)), (DWORD)PAGE_READWRITE);
+        EXPECT_EQ(block_tag(tramp), "drovemark hook 1");
+        EXPECT_EQ(block_u64(tramp, 0x10), (uint64_t)(uintptr_t)c.target);
+        EXPECT_EQ(block_u64(tramp, 0x18), (uint64_t)(uintptr_t)detour_marker);
+        EXPECT_EQ(block_count(tramp), 0);
 
         detour_gate gate = {};
         EXPECT_TRUE(hook_remove(&h, &gate, "test"));
@@ -138,6 +158,7 @@ TEST_F(hook_layer, BytesInstalledAndRestoredExactly)
         EXPECT_EQ(protection(c.target), (DWORD)PAGE_EXECUTE_READ);
         EXPECT_EQ(h.target, 0u);
         EXPECT_EQ(h.length, 0u);
+        EXPECT_EQ(block_u64(tramp, 0x18), 0u) << "the stub no longer calls the detour";
         // A thread that came through the jump before the bytes went back
         // still calls the routine through the trampoline.
         EXPECT_EQ(h.trampoline, tramp) << "what the detour calls through is never zeroed";
@@ -194,10 +215,11 @@ TEST_F(hook_layer, RefusedBeforeAnythingIsAllocatedOrWritten)
         EXPECT_EQ(memcmp(h, &was, sizeof was), 0);
         EXPECT_EQ(bytes(draw, sim::draw_routine_size), before);
     }
-    // A record emptied by removal takes a hook again.
+    // A record emptied by removal takes a hook again: one block, or none
+    // when an earlier install left one for this routine.
     inline_hook h = {};
     ASSERT_NE(hook_install_inline(&h, (uint64_t)(uintptr_t)draw, draw_prologue, 14, (const void *)detour_marker), 0u);
-    EXPECT_EQ(allocs, 1);
+    EXPECT_LE(allocs, 1);
     detour_gate gate = {};
     hook_remove(&h, &gate, "test");
     ASSERT_NE(hook_install_inline(&h, (uint64_t)(uintptr_t)draw, draw_prologue, 14, (const void *)detour_marker), 0u);
@@ -255,9 +277,10 @@ TEST_F(hook_layer, RemovalWaitsForRunningDetoursAndIsBounded)
     auto theirs = bytes(draw, sim::draw_routine_size);
     EXPECT_FALSE(hook_remove(&h, &gate, "test"));
     EXPECT_EQ(bytes(draw, sim::draw_routine_size), theirs);
-    EXPECT_TRUE(fx::captured_has(rt::fmt("[core] test hook at %p: our jump is no longer there; trampoline kept, "
-                                         "the core stays loaded",
-                                         (void *)draw)));
+    EXPECT_TRUE(fx::captured_has(rt::fmt("[core] test hook at %p: our jump is no longer there; calls through it "
+                                         "go straight to the game's routine",
+                                         (void *)draw)))
+        << fx::captured_last();
 }
 
 /* Detours that keep arriving on a busy thread never hold a drain up; one
@@ -294,6 +317,150 @@ TEST_F(hook_layer, TheGateWaitsOnlyForThoseInsideBeforeTheDrain)
     stop = 1;
     WaitForSingleObject(busy, 5000);
     CloseHandle(busy);
+}
+
+/* A routine of the test's own, 16-byte aligned in a code page:
+ * a + 2b + c + d, 14 bytes of whole instructions, then ret. */
+typedef uint64_t (*routine_fn)(uint64_t, uint64_t, uint64_t, uint64_t);
+uint8_t *routine_new()
+{
+    static const uint8_t code[15] = {
+        0x48, 0x8D, 0x04, 0x51, // lea rax, [rcx+rdx*2]
+        0x4C, 0x01, 0xC0,       // add rax, r8
+        0x4C, 0x01, 0xC8,       // add rax, r9
+        0x90, 0x90, 0x90, 0x90, // nop x4
+        0xC3,                   // ret
+    };
+    uint8_t *p = (uint8_t *)VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    memcpy(p, code, sizeof code);
+    DWORD old;
+    VirtualProtect(p, 4096, PAGE_EXECUTE_READ, &old);
+    return p;
+}
+
+inline_hook stub_hook;
+HANDLE inside_event, let_go_event;
+volatile LONG detour_calls;
+uint64_t adding_detour(uint64_t a, uint64_t b, uint64_t c, uint64_t d)
+{
+    InterlockedIncrement(&detour_calls);
+    return ((routine_fn)(uintptr_t)stub_hook.trampoline)(a, b, c, d) + 1000;
+}
+uint64_t holding_detour(uint64_t a, uint64_t b, uint64_t c, uint64_t d)
+{
+    SetEvent(inside_event);
+    WaitForSingleObject(let_go_event, 10000);
+    return ((routine_fn)(uintptr_t)stub_hook.trampoline)(a, b, c, d);
+}
+uint64_t raising_detour(uint64_t, uint64_t, uint64_t, uint64_t)
+{
+    RaiseException(0xE0001234u, 0, 0, nullptr);
+    return 0;
+}
+
+/* Every call through the jump is counted in the block's stub: removal
+ * waits for a thread inside the detour even when the caller's gate is
+ * empty, a thread that reaches the stub after removal runs the routine
+ * alone, an exception unwinding through the stub gives its count back, and
+ * the next core's record takes the same block. */
+TEST_F(hook_layer, ThreadsThroughTheStubAreCountedAndWaitedFor)
+{
+    uint8_t *routine = routine_new();
+    uint64_t target = (uint64_t)(uintptr_t)routine;
+    routine_fn call = (routine_fn)(void *)routine;
+    detour_gate empty = {};
+    stub_hook = {};
+    uint64_t block = hook_install_inline(&stub_hook, target, routine, 14, (const void *)adding_detour);
+    ASSERT_NE(block, 0u);
+    EXPECT_EQ(call(1, 2, 3, 4), 1012u) << "a + 2b + c + d through the detour";
+    EXPECT_EQ(block_count(block), 0);
+    EXPECT_TRUE(hook_remove(&stub_hook, &empty, "test"));
+
+    struct {
+        const char *name;
+        DWORD hold_ms;
+        bool drained;
+    } holds[] = { { "returns in time", 200, true }, { "still inside after 1 s", 1500, false } };
+    for (auto &c : holds) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(hook_install_inline(&stub_hook, target, routine, 14, (const void *)holding_detour), block);
+        static DWORD hold;
+        hold = c.hold_ms;
+        inside_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        let_go_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        static routine_fn held_call;
+        held_call = call;
+        HANDLE caller = CreateThread(
+            nullptr, 0, [](void *) -> DWORD { return (DWORD)held_call(1, 1, 1, 1); }, nullptr, 0, nullptr);
+        ASSERT_EQ(WaitForSingleObject(inside_event, 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(block_count(block), 1);
+        HANDLE releaser = CreateThread(
+            nullptr, 0,
+            [](void *) -> DWORD {
+                Sleep(hold);
+                SetEvent(let_go_event);
+                return 0;
+            },
+            nullptr, 0, nullptr);
+        fx::captured_clear();
+        DWORD start = GetTickCount();
+        EXPECT_EQ(hook_remove(&stub_hook, &empty, "test"), c.drained);
+        DWORD took = GetTickCount() - start;
+        if (c.drained)
+            EXPECT_GE(took, 150u) << "returned before the detour did";
+        else
+            EXPECT_TRUE(fx::captured_has(rt::fmt("[core] test hook at %p: detour still running after 1 s; "
+                                                 "trampoline kept, the core stays loaded",
+                                                 (void *)routine)))
+                << fx::captured_last();
+        ASSERT_EQ(WaitForSingleObject(caller, 5000), WAIT_OBJECT_0);
+        DWORD result = 0;
+        GetExitCodeThread(caller, &result);
+        EXPECT_EQ(result, 5u) << "the held call returned the routine's result";
+        WaitForSingleObject(releaser, 5000);
+        for (HANDLE h : { caller, releaser, inside_event, let_go_event })
+            CloseHandle(h);
+        EXPECT_EQ(block_count(block), 0);
+        EXPECT_EQ(bytes(routine, 15)[0], 0x48) << "the routine's bytes are back";
+    }
+
+    // A thread that was past the jump when it went: the stub alone, with
+    // the detour off, runs the routine and leaves the count as it was.
+    routine_fn late = (routine_fn)(uintptr_t)(block + 0x40);
+    LONG calls = detour_calls;
+    EXPECT_EQ(late(1, 2, 3, 4), 12u);
+    EXPECT_EQ(detour_calls, calls);
+    EXPECT_EQ(block_count(block), 0);
+
+    // An exception from the detour taken by a handler outside the routine:
+    // the unwind passes the stub's frame, which gives its count back.
+    ASSERT_EQ(hook_install_inline(&stub_hook, target, routine, 14, (const void *)raising_detour), block);
+    dm_seh_fault fault = {};
+    EXPECT_FALSE(dm_guarded([&] { call(1, 2, 3, 4); }, &fault));
+    EXPECT_EQ(fault.code, 0xE0001234u);
+    EXPECT_EQ(block_count(block), 0) << "the unwind left the stub's count";
+    EXPECT_TRUE(hook_remove(&stub_hook, &empty, "test"));
+
+    // The next core's record: the block noted for the routine is taken
+    // again, nothing allocated; the noted row is {target, block}.
+    inline_hook next = {};
+    allocs = 0;
+    EXPECT_EQ(hook_install_inline(&next, target, routine, 14, (const void *)adding_detour), block);
+    EXPECT_EQ(allocs, 0);
+    EXPECT_EQ(call(1, 2, 3, 4), 1012u);
+    EXPECT_TRUE(hook_remove(&next, &empty, "test"));
+    char name[64];
+    snprintf(name, sizeof name, "Localdrovemark_hook_blocks_%lu", GetCurrentProcessId());
+    HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
+    ASSERT_TRUE(section);
+    const uint64_t *rows = (const uint64_t *)MapViewOfFile(section, FILE_MAP_READ, 0, 0, 256);
+    ASSERT_TRUE(rows);
+    bool noted = false;
+    for (int i = 0; i < 16; i++)
+        noted |= rows[2 * i] == target && rows[2 * i + 1] == block;
+    EXPECT_TRUE(noted);
+    UnmapViewOfFile(rows);
+    CloseHandle(section);
 }
 
 TEST_F(hook_layer, ShadowStrengthCases)

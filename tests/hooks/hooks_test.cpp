@@ -85,6 +85,18 @@ protected:
         memcpy(&d, at + 6, 8);
         return d;
     }
+    /* The detour the stub at that jump's destination calls: the hook
+     * block's detour field (stub at block + 0x40, detour at block + 0x1018);
+     * 0 when there is no jump. */
+    static uint64_t hooked_detour(const uint8_t *at)
+    {
+        uint64_t stub = jump_destination(at);
+        if (!stub)
+            return 0;
+        uint64_t d;
+        memcpy(&d, (const void *)(uintptr_t)(stub - 0x40 + 0x1018), 8);
+        return d;
+    }
     void set_strength_one()
     {
         sim::put<uint64_t>(world.light_kind, sim::light_kind_flags, 1);
@@ -105,8 +117,9 @@ TEST_F(hooks, InstalledTwiceRemovedAndInstalledAgain)
     EXPECT_EQ(on[0].rfind(fmt("[core] draw hook installed at %p (trampoline ", (void *)draw), 0), 0u) << on[0];
     EXPECT_EQ(on[1], fmt("[core] shadow hook installed at %p", (void *)shadow));
     HMODULE core = core_module();
-    EXPECT_EQ(dm_module_at((void *)(uintptr_t)jump_destination(draw)), core);
-    EXPECT_EQ(dm_module_at((void *)(uintptr_t)jump_destination(shadow)), core);
+    EXPECT_EQ(dm_module_at((void *)(uintptr_t)jump_destination(draw)), nullptr) << "the stub is outside any image";
+    EXPECT_EQ(dm_module_at((void *)(uintptr_t)hooked_detour(draw)), core);
+    EXPECT_EQ(dm_module_at((void *)(uintptr_t)hooked_detour(shadow)), core);
     EXPECT_EQ(bytes(draw + 14, sim::draw_routine_size - 14),
               std::vector<uint8_t>(draw_before.begin() + 14, draw_before.end()));
     EXPECT_EQ(shadow[14], 0xCC) << "one filler byte for a 15-byte hook";
@@ -419,7 +432,8 @@ TEST_F(hooks, AHookChainedOntoOursOutlivesOurRemoval)
     FlushInstructionCache(GetCurrentProcess(), draw, 16);
 
     auto off = command("hook off");
-    EXPECT_GE(log_find(fmt("[core] draw hook at %p: our jump is no longer there; trampoline kept, the core stays loaded",
+    EXPECT_GE(log_find(fmt("[core] draw hook at %p: our jump is no longer there; calls through it go straight to "
+                           "the game's routine",
                            (void *)draw)),
               0)
         << log_text();
@@ -432,13 +446,28 @@ TEST_F(hooks, AHookChainedOntoOursOutlivesOurRemoval)
     EXPECT_EQ(g.unwinds, 0u) << "a call through their hook faulted";
     EXPECT_EQ(g.draws, g.frames) << "the game's routine ran in every frame";
     EXPECT_EQ(g.last_result, sim::draw_result);
+
+    // Our core goes; their hook stays and still leads through our stub and
+    // trampoline, which outlive it, to the game's routine.
+    char core_path[MAX_PATH];
+    ASSERT_TRUE(GetModuleFileNameA(core_module(), core_path, sizeof core_path));
+    restart();
+    EXPECT_EQ(GetModuleHandleA(core_path), nullptr) << "the core that hooked is unloaded";
+    sim::draw_thread_start();
+    ASSERT_TRUE(sim::draw_wait_frames(10));
+    sim::draw_thread_stop();
+    auto after = sim::draw_stats();
+    EXPECT_EQ(after.unwinds, 0u);
+    EXPECT_EQ(after.draws, after.frames);
+    EXPECT_GT(after.frames, g.frames);
     memcpy(draw, draw_before.data(), 16); // their hook goes again
 }
 
 TEST_F(hooks, ACoreReloadWithHooksInstalled)
 {
-    // A core that hooked the game stays mapped either way: a thread may be
-    // past the jump before it counts itself.
+    // A core whose detours all returned within the wait is unloaded: a
+    // thread past the jump meets only the stub, which the next core takes
+    // again. One whose detour still runs stays mapped.
     struct {
         const char *name;
         uint32_t game_draw_ms; /* how long the game's draw takes */
@@ -460,6 +489,7 @@ TEST_F(hooks, ACoreReloadWithHooksInstalled)
         HMODULE old_core = core_module();
         char old_path[MAX_PATH];
         GetModuleFileNameA(old_core, old_path, sizeof old_path);
+        uint64_t stub = jump_destination(draw);
         sim::draw_thread_start();
         ASSERT_TRUE(sim::draw_wait_frames(3));
         sim::draw_delay_ms(c.game_draw_ms);
@@ -478,13 +508,14 @@ TEST_F(hooks, ACoreReloadWithHooksInstalled)
         sim::frames(8, 0.2); // two polls see the file alike
         ASSERT_EQ(loads(), loaded + 1) << log_text();
         HMODULE new_core = core_module();
-        EXPECT_NE(new_core, old_core) << "a copy of its own, beside the pinned one";
+        EXPECT_NE(new_core, old_core) << "a copy of its own";
         EXPECT_GE(log_find("[core] draw hook removed"), 0);
-        EXPECT_NE(GetModuleHandleA(old_path), nullptr) << "the old core stays mapped";
+        EXPECT_EQ(GetModuleHandleA(old_path) != nullptr, c.still_running) << "the old core stays mapped";
         EXPECT_EQ(log_find("[core] draw hook at ") >= 0, c.still_running) << log_text();
         // The core block said the hooks were on: the new core put them back.
         EXPECT_GE(log_find("[core] draw hook installed at ", log_find("[core] shutdown")), 0) << log_text();
-        EXPECT_EQ(dm_module_at((void *)(uintptr_t)jump_destination(draw)), core_module());
+        EXPECT_EQ(jump_destination(draw), stub) << "the same stub, taken again";
+        EXPECT_EQ(dm_module_at((void *)(uintptr_t)hooked_detour(draw)), core_module());
 
         sim::draw_delay_ms(0);
         ASSERT_TRUE(sim::draw_wait_frames(3, 10000)) << "the render thread went on";
@@ -495,7 +526,7 @@ TEST_F(hooks, ACoreReloadWithHooksInstalled)
         // The new core hooks again.
         auto on = command("hook on");
         ASSERT_EQ(on.size(), 2u) << log_text();
-        EXPECT_EQ(dm_module_at((void *)(uintptr_t)jump_destination(draw)), core_module());
+        EXPECT_EQ(dm_module_at((void *)(uintptr_t)hooked_detour(draw)), core_module());
         command("hook off");
     }
 }

@@ -28,6 +28,8 @@ const std::set<std::string> not_game_memory = {
     "base/shared_section.cpp legacy_magic", "base/shared_section.cpp views_magic",
     "runtime/reload_blocks.h RELOAD_CORE_MAGIC", "runtime/reload_blocks.h RELOAD_TRAILER_MAGIC",
     "runtime/reload_blocks.h RELOAD_NET_MAGIC", "props/props_internal.h PROPS_MAGIC",
+    // the layout of the hook blocks the core allocates
+    "base/inline_hook.h HOOK_BLOCK_SIZE", "base/inline_hook.h HOOK_BLOCK_DATA",
     // how much of the player block and the truck the memory recorder copies
     "runtime/diagnostics.cpp memrec_block_bytes", "runtime/diagnostics.cpp memrec_truck_bytes",
     // how much of game_ctrl the cargo dump searches

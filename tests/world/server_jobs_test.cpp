@@ -326,8 +326,11 @@ TEST_F(server_jobs, TheRowHookPatchesExactlyItsBytesAndPutsThemBack)
     EXPECT_EQ(memcmp(now, jump, 6), 0);
     EXPECT_EQ(now[14], 0xCC);
     EXPECT_EQ(now[15], 0xCC);
-    uint64_t detour;
-    memcpy(&detour, now + 6, 8);
+    // The jump leads to the hook block's stub (block + 0x40), which calls
+    // the detour held at block + 0x1018.
+    uint64_t stub, detour;
+    memcpy(&stub, now + 6, 8);
+    memcpy(&detour, (const void *)(uintptr_t)(stub - 0x40 + 0x1018), 8);
     HMODULE core = nullptr;
     ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                                    (const char *)(uintptr_t)detour, &core));
