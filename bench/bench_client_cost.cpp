@@ -1,12 +1,16 @@
 // Client cost: what the network client takes from a frame with a full
 // server. The client joins the test server on 127.0.0.1; the server socket
-// then carries 64 remote players, each sending a state at 10 Hz (phases
-// spread over the interval, as real players' are). Per 60 Hz frame we time
-// net_tick plus sampling every remote player, for both interpolation modes,
-// and print the median and 99th percentile in microseconds. A second pass
-// hands the same datagrams to the client through its injectable receive
-// function, which leaves out the socket's per-datagram cost (large under
-// Wine). Loopback only; the clock is driven here, the loops are bounded.
+// then carries 64 remote players, each sending a state at 10 Hz: their
+// phases spread over the interval, as players send them, for both
+// interpolation modes; then all 64 at once, as a server that relays the
+// states in its tick sends them (mode 1). Per 60 Hz frame we time net_tick
+// plus sampling every remote player and print the median and 99th
+// percentile in microseconds, and count the client's receive calls (calls
+// per frame: one per datagram and one that finds the socket empty). A
+// second pass hands the same datagrams to the client through its
+// injectable receive function, which leaves out the socket's per-datagram
+// cost (large under Wine; the call that finds the socket empty stays).
+// Loopback only; the clock is driven here, the loops are bounded.
 #include <winsock2.h>
 #include <windows.h>
 #include <math.h>
@@ -47,10 +51,12 @@ queued queue[queue_max];
 int queue_head, queue_count;
 bool injecting;
 sockaddr_in server_addr;
+uint64_t recv_calls; /* the client's, both passes */
 
-int injected_recv(uintptr_t sock, char *buf, int len, void *from, int *fromlen, int *error)
+int counted_recv(uintptr_t sock, char *buf, int len, void *from, int *fromlen, int *error)
 {
-    if (queue_count == 0) {
+    recv_calls++;
+    if (!injecting || queue_count == 0) {
         int n = recvfrom((SOCKET)sock, buf, len, 0, (sockaddr *)from, fromlen);
         *error = n < 0 ? WSAGetLastError() : 0;
         return n;
@@ -88,6 +94,14 @@ double micros(const LARGE_INTEGER &a, const LARGE_INTEGER &b)
 }
 
 void log_nothing(const char *, ...) {}
+
+/* The next send of every player: spread over one interval, or all at once
+ * (the server's tick) from the next frame on. */
+void set_phases(bool one_tick)
+{
+    for (int i = 0; i < players; i++)
+        next_send[i] = now + frame_dt + (one_tick ? 0 : send_interval * i / players);
+}
 
 /* Each player drives its own circle; any plausible motion will do here. */
 void send_states(ts_client *me)
@@ -156,17 +170,19 @@ bool frame(ts_client *me, bool measure, int index)
     return sampled == players;
 }
 
-void report(const char *path, int mode, int full_frames, uint64_t received, uint64_t sent)
+void report(const char *path, const char *arrival, int mode, int full_frames, uint64_t received, uint64_t sent,
+            uint64_t calls)
 {
     bench_sort(tick_us, measured_frames);
     bench_sort(sample_us, measured_frames);
     bench_sort(total_us, measured_frames);
-    printf("%-8s %4d  %8.1f %8.1f  %8.1f %8.1f  %8.1f %8.1f %8.1f  %5d/%-5d %6.2f  %6llu/%-6llu\n", path,
-           mode, bench_percentile(tick_us, measured_frames, 0.5), bench_percentile(tick_us, measured_frames, 0.99),
+    printf("%-8s %-7s %4d  %8.1f %8.1f  %8.1f %8.1f  %8.1f %8.1f %8.1f  %5d/%-5d %6.2f %6.2f  %6llu/%-6llu\n",
+           path, arrival, mode, bench_percentile(tick_us, measured_frames, 0.5),
+           bench_percentile(tick_us, measured_frames, 0.99),
            bench_percentile(sample_us, measured_frames, 0.5), bench_percentile(sample_us, measured_frames, 0.99),
            bench_percentile(total_us, measured_frames, 0.5), bench_percentile(total_us, measured_frames, 0.99),
            total_us[measured_frames - 1], full_frames, measured_frames, (double)received / measured_frames,
-           (unsigned long long)received, (unsigned long long)sent);
+           (double)calls / measured_frames, (unsigned long long)received, (unsigned long long)sent);
 }
 
 } // namespace
@@ -201,37 +217,43 @@ int main()
         ts_stop(&srv);
         return 1;
     }
-    /* the remote players arrive, spread over one send interval */
+    /* the remote players arrive */
     for (int i = 0; i < players; i++) {
         char name[33];
         snprintf(name, sizeof name, "driver %02d", i + 1);
         uint8_t p[64];
         int n = net_build_name(p, sizeof p, name);
         ts_send(&srv, me, NET_PLAYER_JOINED, 0, (uint16_t)(first_id + i), p, n);
-        next_send[i] = now + send_interval * i / players;
     }
     printf("client cost: net_tick + sampling %d remote players, each sending states at 10 Hz over 127.0.0.1\n",
            players);
     printf("60 Hz frames, %d measured per mode after %d warm-up frames; times in microseconds per frame\n\n",
            measured_frames, warmup_frames);
-    printf("path     mode  net_tick          sampling          tick + sampling            frames       states  states\n");
-    printf("               median      p99  median      p99  median      p99      max  with all %d  /frame  recv/sent\n",
-           players);
+    printf("path     arrival mode  net_tick          sampling          tick + sampling            frames       "
+           "states  calls  states\n");
+    printf("                       median      p99  median      p99  median      p99      max  with all %d  "
+           "/frame /frame  recv/sent\n", players);
     server_addr.sin_family = AF_INET;
     server_addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     server_addr.sin_port = htons(srv.port);
+    net_set_recv_fn(counted_recv);
+    const struct {
+        bool one_tick;
+        int mode;
+    } runs[] = { { false, 1 }, { false, 2 }, { true, 1 } };
     for (int pass = 0; pass < 2; pass++) {
         injecting = pass == 1;
-        net_set_recv_fn(injecting ? injected_recv : nullptr);
-        for (int mode = 1; mode <= 2; mode++) {
-            net_set_interp_mode(mode);
+        for (const auto &run : runs) {
+            net_set_interp_mode(run.mode);
+            set_phases(run.one_tick);
             for (int f = 0; f < warmup_frames; f++)
                 frame(me, false, 0);
-            uint64_t r0 = states_received(), s0 = sent_total;
+            uint64_t r0 = states_received(), s0 = sent_total, c0 = recv_calls;
             int full = 0;
             for (int f = 0; f < measured_frames; f++)
                 full += frame(me, true, f);
-            report(injecting ? "injected" : "loopback", mode, full, states_received() - r0, sent_total - s0);
+            report(injecting ? "injected" : "loopback", run.one_tick ? "tick" : "spread", run.mode, full,
+                   states_received() - r0, sent_total - s0, recv_calls - c0);
         }
     }
     net_set_recv_fn(nullptr);

@@ -10,10 +10,13 @@
 // (`remote_mode = rv`): the last case has everything on. The steps show how
 // the frame grows with props and with bots. Traffic sync and the freight
 // market's row hook are not part of this frame. Median and 99th percentile
-// in microseconds per frame of the game thread's CPU time (bench_clock.h),
-// and the draw detour's added cost per render frame: the simulated render
-// frame (sim::draw_frame, which the detour hooks) timed on the calling
-// thread, all on minus off. Figures only, nothing is judged.
+// in microseconds per frame of the game thread's CPU time (bench_clock.h);
+// joined, also apart for the frames that read the test server's tick (every
+// bot's state at once, one datagram each, every 0.1 s: about one frame in
+// six) and for the others, as the tick's frames make the tail. And the draw
+// detour's added cost per render frame: the simulated render frame
+// (sim::draw_frame, which the detour hooks) timed on the calling thread, all
+// on minus off. Figures only, nothing is judged.
 #include <winsock2.h>
 #include <windows.h>
 #include <math.h>
@@ -37,6 +40,7 @@ ts_server srv;
 double next_state, next_lists;
 std::string base_dir, log_path;
 double game_cpu[measured_frames], draw_cpu[measured_frames];
+double tick_cpu[measured_frames], rest_cpu[measured_frames]; /* game_cpu by the tick read or not */
 double truck_t;
 
 // Our truck drives a circle of 30 m around where it was parked.
@@ -68,22 +72,33 @@ bool command(const std::string &lines, const char *done, int count)
 
 struct figures {
     double game_median, game_p99, draw_median, draw_p99;
+    double tick_median, tick_p99, rest_median, rest_p99; /* joined: the tick's frames, the others */
 };
 
 figures measure()
 {
     for (int i = 0; i < warmup_frames; i++)
         frame();
+    int n_tick = 0, n_rest = 0;
     for (int i = 0; i < measured_frames; i++) {
+        double state_due = next_state;
         frame(&game_cpu[i]);
+        if (next_state != state_due) // the server's tick went out just before this frame
+            tick_cpu[n_tick++] = game_cpu[i];
+        else
+            rest_cpu[n_rest++] = game_cpu[i];
         LONGLONG a = bench_thread_cpu_ns();
         sim::draw_frame();
         draw_cpu[i] = (double)(bench_thread_cpu_ns() - a) / 1000.0;
     }
     bench_sort(game_cpu, measured_frames);
     bench_sort(draw_cpu, measured_frames);
+    bench_sort(tick_cpu, n_tick);
+    bench_sort(rest_cpu, n_rest);
     return { bench_percentile(game_cpu, measured_frames, 0.5), bench_percentile(game_cpu, measured_frames, 0.99),
-             bench_percentile(draw_cpu, measured_frames, 0.5), bench_percentile(draw_cpu, measured_frames, 0.99) };
+             bench_percentile(draw_cpu, measured_frames, 0.5), bench_percentile(draw_cpu, measured_frames, 0.99),
+             bench_percentile(tick_cpu, n_tick, 0.5), bench_percentile(tick_cpu, n_tick, 0.99),
+             bench_percentile(rest_cpu, n_rest, 0.5), bench_percentile(rest_cpu, n_rest, 0.99) };
 }
 
 int fail(const char *why)
@@ -191,8 +206,10 @@ int main()
     printf("states at 10 Hz, up to 7 of them convoy vehicles, %s, name tags on;\n",
            trailer ? "our spawned vehicle with a trailer" : spawned ? "our spawned vehicle (its trailer FAILED)"
                                                                    : "(our spawned vehicle FAILED)");
-    printf("off: not connected, no prop\n\n");
-    printf("%-40s %10s %10s\n", "", "median", "p99");
+    printf("off: not connected, no prop; joined, also apart: the frames that read the test server's tick\n");
+    printf("(every bot's state at once, every 0.1 s) and the other frames\n\n");
+    printf("%-40s %10s %10s %21s %21s\n", "", "", "", "the tick's frames", "other frames");
+    printf("%-40s %10s %10s %10s %10s %10s %10s\n", "", "median", "p99", "median", "p99", "median", "p99");
     printf("%-40s %10.1f %10.1f\n", "game thread, everything off", off.game_median, off.game_p99);
     for (int i = 0; i < n_rows; i++) {
         char label[64];
@@ -201,7 +218,11 @@ int main()
                      rows[i].bots == 1 ? "" : "s", i == n_rows - 1 ? " (all on)" : "");
         else
             snprintf(label, sizeof label, "game thread, %d props, not joined", rows[i].props);
-        printf("%-40s %10.1f %10.1f\n", label, rows[i].f.game_median, rows[i].f.game_p99);
+        const figures &f = rows[i].f;
+        printf("%-40s %10.1f %10.1f", label, f.game_median, f.game_p99);
+        if (rows[i].bots)
+            printf(" %10.1f %10.1f %10.1f %10.1f", f.tick_median, f.tick_p99, f.rest_median, f.rest_p99);
+        printf("\n");
     }
     printf("%-40s %10.1f %10.1f\n", "render frame (draw detour), off", off.draw_median, off.draw_p99);
     printf("%-40s %10.1f %10.1f\n", "render frame (draw detour), all on", on.draw_median, on.draw_p99);
