@@ -278,12 +278,9 @@ TEST_F(traffic_sync, ACarOrModelGoneUnderItsPointerIsSkippedWithoutAFault)
         { "its model freed",
           [](uint8_t *car) { sim::object_release(rt::as_pointer(sim::get<uint64_t>(car, 0x210))); }, false },
     };
-    bool first_case = true;
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
-        if (!first_case)
-            fresh_game();
-        first_case = false;
+        fresh_game();
         cars_move = false;
         sim::traffic_car_desc lit = car_at(bot_x + 60, bot_z);
         lit.lights = 0x5;
