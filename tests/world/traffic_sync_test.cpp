@@ -276,7 +276,8 @@ TEST_F(traffic_sync, ACarOrModelGoneUnderItsPointerIsSkippedWithoutAFault)
         { "the car freed", [](uint8_t *car) { sim::object_release(car); }, true },
         { "another object in its place", [](uint8_t *car) { sim::put<uint64_t>(car, 0, 0x1234); }, true },
         { "its model freed",
-          [](uint8_t *car) { sim::object_release(rt::as_pointer(sim::get<uint64_t>(car, 0x210))); }, false },
+          [](uint8_t *car) { sim::object_release(as_pointer(sim::get<uint64_t>(car, sim::traffic_off::car_model))); },
+          false },
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -325,8 +326,9 @@ TEST_F(traffic_sync, DefinitionsAreResentEveryFiveSecondsAndFollowTheCar)
     EXPECT_EQ(server.traffic.defs_in, defs + 2) << "one resend every 5 s";
     EXPECT_STREQ(our_cars()[0].first_path, "/def/vehicle/ai/van/data.sii");
 
-    sim::put<uint64_t>(car, 0x410, sim::get<uint64_t>(bus, 0x410));
-    sim::put<uint32_t>(car, 0x70, 7);
+    using sim::traffic_off::car_definition;
+    sim::put<uint64_t>(car, car_definition, sim::get<uint64_t>(bus, car_definition));
+    sim::put<uint32_t>(car, sim::traffic_off::car_type, 7);
     run_for(5.0);
     auto cars = our_cars();
     ASSERT_EQ(cars.size(), 1u);
