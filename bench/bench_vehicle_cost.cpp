@@ -8,8 +8,12 @@
 // of the game's convoy vehicles (the core keys it each frame, the game's
 // truck controller steps it), and in clone mode with the bot shown as the
 // spawned vehicle (the glue's clone step and the vehicle's step on top);
-// then with seven bots as convoy vehicles. No trailer: the test server's
-// bots send an empty trailer list. Median and 99th percentile in
+// then with seven bots as convoy vehicles; then, with the seven bots, as the
+// traffic owner with 128 AI cars near them and the game's clock and weather
+// following the server's, in frames 0.11 s apart so that every frame runs
+// the owner's pass (which runs at most every 0.1 s), and about one frame in
+// 45 its 5 s resend of the cars' definitions as well. No trailer: the test
+// server's bots send an empty trailer list. Median and 99th percentile in
 // microseconds per frame of the game thread's CPU time (bench_clock.h; it
 // leaves out waits and the machine's other work) and of the wall time; and
 // the wall time of the frames in which the plug-in hot-reloads the core
@@ -35,7 +39,9 @@
 #include "sim/sim.h"
 #include "sim/sim_draw.h"
 #include "sim/sim_game.h"
+#include "sim/sim_traffic.h"
 #include "sim/sim_vehicles.h"
+#include "sim/sim_world.h"
 #include "testserver.h"
 
 namespace {
@@ -46,6 +52,7 @@ constexpr int measured_frames = 1800; /* 30 s per case */
 constexpr int rounds = 6;             /* blocks per case */
 constexpr int run_frames = 50;        /* whole frames, then steps, in runs of this */
 constexpr int max_steps = 24;
+constexpr int traffic_cars = 128;     /* the most the owner sends */
 
 ts_server srv;
 double next_state, next_lists;
@@ -56,10 +63,10 @@ std::string base_dir, log_path; /* %LOCALAPPDATA%\drovemark and its log */
 bool logged(const char *text) { return bench_log_count(log_path, text) > 0; }
 
 
-// One game frame (bench_joined.h).
-void frame(double *cpu_us = nullptr, double *wall_us = nullptr)
+// One game frame (bench_joined.h), dt after the last.
+void frame(double *cpu_us = nullptr, double *wall_us = nullptr, double dt = frame_dt)
 {
-    bench_joined_frame(&srv, &next_state, &next_lists, frame_dt, cpu_us, wall_us);
+    bench_joined_frame(&srv, &next_state, &next_lists, dt, cpu_us, wall_us);
 }
 
 bool frames_until(const char *text, double seconds)
@@ -97,14 +104,16 @@ struct step_samples {
 };
 struct bench_case {
     const char *name;
+    double dt; /* seconds between its frames */
     double cpu_us[measured_frames], wall_us[measured_frames];
     int n;
     step_samples steps[max_steps]; /* by step_names */
     int step_frames;
 };
-bench_case rv_case = { "client + the bot, convoy (rv)", {}, {}, 0, {}, 0 };
-bench_case shown_case = { "client + the bot shown (clone)", {}, {}, 0, {}, 0 };
-bench_case rv7_case = { "client + 7 bots, convoy (rv)", {}, {}, 0, {}, 0 };
+bench_case rv_case = { "client + the bot, convoy (rv)", frame_dt, {}, {}, 0, {}, 0 };
+bench_case shown_case = { "client + the bot shown (clone)", frame_dt, {}, {}, 0, {}, 0 };
+bench_case rv7_case = { "client + 7 bots, convoy (rv)", frame_dt, {}, {}, 0, {}, 0 };
+bench_case traffic_case = { "7 bots, traffic owner, 128 cars", 0.11, {}, {}, 0, {}, 0 };
 
 /* ---- the steps, as the core announces them ---- */
 
@@ -162,14 +171,14 @@ void step_begins(const char *name)
 void measure(bench_case &c, int frames)
 {
     for (int i = 0; i < warmup_frames; i++)
-        frame();
+        frame(nullptr, nullptr, c.dt);
     for (int done = 0; done < frames; done += run_frames) {
         for (int i = 0; i < run_frames && c.n < measured_frames; i++, c.n++)
-            frame(&c.cpu_us[c.n], &c.wall_us[c.n]);
+            frame(&c.cpu_us[c.n], &c.wall_us[c.n], c.dt);
         observed = &c;
         observe_steps(step_begins);
         for (int i = 0; i < run_frames && c.step_frames < measured_frames; i++, c.step_frames++)
-            frame();
+            frame(nullptr, nullptr, c.dt);
         observe_steps(nullptr);
         observed = nullptr;
         open_step = -1;
@@ -205,17 +214,14 @@ void report_steps(bench_case &c)
     }
 }
 
-// Clone mode by command; back to rv by reloading config.ini (which says rv),
-// which despawns the vehicle built from the bot's list and gives the bot a
-// convoy vehicle again.
-bool show_bot(bool shown)
+// Lines to cmd.txt, then frames until the log says done once more (at most 600).
+bool command(const char *lines, const char *done)
 {
-    const char *done = shown ? "[core] spawn complete" : "[core] net: spawning an rv for player";
     int before = bench_log_count(log_path, done);
     FILE *cmd = fopen((base_dir + "\\cmd.txt").c_str(), "wb");
     if (!cmd)
         return false;
-    fputs(shown ? "remote mode clone\n" : "config reload\n", cmd);
+    fputs(lines, cmd);
     fclose(cmd);
     for (int i = 0; i < 600; i++) {
         if (bench_log_count(log_path, done) > before)
@@ -223,6 +229,15 @@ bool show_bot(bool shown)
         frame();
     }
     return false;
+}
+
+// Clone mode by command; back to rv by reloading config.ini (which says rv),
+// which despawns the vehicle built from the bot's list and gives the bot a
+// convoy vehicle again.
+bool show_bot(bool shown)
+{
+    return command(shown ? "remote mode clone\n" : "config reload\n",
+                   shown ? "[core] spawn complete" : "[core] net: spawning an rv for player");
 }
 
 int fail(const char *why)
@@ -312,12 +327,46 @@ int main()
     if (bench_log_count(log_path, "[core] net: spawning an rv for player") < shown_rv + 6)
         return fail("not every bot got a convoy vehicle");
     measure(rv7_case, measured_frames);
+
+    // The traffic owner: the AI cars in rows beside the bots' circles (40 m
+    // around x = 1200..1800, z = -2000), the game's clock and environment,
+    // the server's weather, and the server naming us the owner. Afterwards
+    // sending stops and the clock and environment go, as before the case.
+    sim::world_create(pl);
+    sim::traffic_create("1.00");
+    for (int i = 0; i < traffic_cars; i++) {
+        sim::traffic_car_desc car;
+        car.pos[0] = 1150 + 5.0 * i;
+        car.pos[1] = 50;
+        car.pos[2] = -1940 - 10.0 * (i % 4);
+        sim::traffic_add_car(car);
+    }
+    ts_world_set_weather(&srv, 1, 1, 1800);
+    ts_traffic_set_owner(&srv, ts_find_name(&srv, "bench")->id, 0);
+    char sending[64];
+    snprintf(sending, sizeof sending, "[traffic] owner: sending %d cars", traffic_cars);
+    if (!command("traffic net on\n", sending))
+        return fail("the AI cars were not sent");
+    uint64_t defs_in = srv.traffic.defs_in, states_in = srv.traffic.cars_in;
+    measure(traffic_case, measured_frames / 3);
+    defs_in = srv.traffic.defs_in - defs_in;
+    states_in = srv.traffic.cars_in - states_in;
+    if (!command("traffic net off\n", "[traffic] sending off"))
+        return fail("sending did not stop");
+    sim::world_remove_environment();
+    sim::world_remove_economy();
+
     report(rv_case);
     report(shown_case);
     report(rv7_case);
+    report(traffic_case);
     report_steps(rv_case);
     report_steps(shown_case);
     report_steps(rv7_case);
+    report_steps(traffic_case);
+    printf("\n%s: frames %.2f s apart; the server took %llu car definitions and %llu datagrams of\n"
+           "car states while the case ran\n",
+           traffic_case.name, traffic_case.dt, (unsigned long long)defs_in, (unsigned long long)states_in);
     printf("\nthe shown vehicle placed %d times in the %d frames it was measured and warmed up in; %d rejoins\n",
            placed, shown_case.n + rounds * warmup_frames, bench_log_count(log_path, "[net] joined as player") - joins);
 

@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "base/core.h"
+#include "dm_guard.h"
 #include "base/game_mem.h"
 #include "net/net.h"
 #include "base/plain_text.h"
@@ -26,20 +27,37 @@ clock_sync_state sync_state; /* next report time, the rate warning */
 
 bool joined() { return net_is_open() && net_our_player_id() != 0; }
 
+/* game_ctrl and the economy, each probed when it is taken (a profile
+ * loaded) up to the last field the clock reads from it, then read under
+ * one guard. */
+game_taken taken_ctrl, taken_economy;
+
+/* The economy's minutes and seconds, under one guard: false on a fault. */
+bool read_economy(uint64_t economy, uint32_t *minutes, float *seconds)
+{
+    return dm_guarded([&] {
+        *minutes = game_field<uint32_t>(economy, GAME_ECONOMY_MINUTES);
+        *seconds = game_field<float>(economy, GAME_ECONOMY_SECONDS);
+    });
+}
+
 } // namespace
 
 /* ---- the game clock ---- */
 
-uint64_t clock_economy() { return game_read_guarded_or_zero<uint64_t>(game_addr(GAME_OFF_ECONOMY)); }
+uint64_t clock_economy()
+{
+    return game_take(&taken_economy, game_image_value<uint64_t>(GAME_OFF_ECONOMY), GAME_ECONOMY_SECONDS + 4);
+}
 
 bool clock_read(double *time_of_day, float *scale, uint32_t *total_minutes)
 {
-    uint64_t ctrl = game_ctrl_guarded(), economy = ctrl ? clock_economy() : 0;
+    uint64_t ctrl = game_take(&taken_ctrl, game_ctrl_guarded(), GAME_CTRL_TIME_SCALE + 4);
+    uint64_t economy = ctrl ? clock_economy() : 0;
     uint32_t minutes;
     float seconds, s;
-    if (!economy || !game_read_guarded(economy + GAME_ECONOMY_MINUTES, &minutes) ||
-        !game_read_guarded(economy + GAME_ECONOMY_SECONDS, &seconds) ||
-        !game_read_guarded(ctrl + GAME_CTRL_TIME_SCALE, &s) || !clock_plausible(seconds, s))
+    if (!economy || !read_economy(economy, &minutes, &seconds) ||
+        !game_copy_unprobed(&s, ctrl + GAME_CTRL_TIME_SCALE, sizeof s) || !clock_plausible(seconds, s))
         return false;
     *time_of_day = clock_time_of_day(minutes, seconds);
     *scale = s;
@@ -52,8 +70,7 @@ bool clock_shift(double delta)
     uint64_t economy = clock_economy();
     uint32_t minutes;
     float seconds;
-    if (!economy || !game_read_guarded(economy + GAME_ECONOMY_MINUTES, &minutes) ||
-        !game_read_guarded(economy + GAME_ECONOMY_SECONDS, &seconds))
+    if (!economy || !read_economy(economy, &minutes, &seconds))
         return false;
     // Minutes and seconds lie side by side: one write moves both.
     struct {

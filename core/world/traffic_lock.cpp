@@ -33,21 +33,23 @@ int32_t in_effect() { return traffic_mode_in_effect(config_mode, command_mode, s
 
 /* ---- the lock ---- */
 
-/* g_traffic when it has the layout this build expects, else 0. */
+/* g_traffic when it has the layout this build expects, else 0. The
+ * variable and the refusing callback's code are in the game's image, which
+ * stays mapped while the game runs: read under one guard, without a probe;
+ * a fault is a variable not recognised. */
 uint64_t traffic_find_cvar()
 {
-    uint64_t var = game_addr(GAME_OFF_G_TRAFFIC), first = 0, zero = 1;
-    uint32_t kind = 0;
-    char name[16];
-    uint8_t code[3];
+    uint64_t var = game_addr(GAME_OFF_G_TRAFFIC);
+    static const char name[] = "g_traffic"; /* inline, with its NUL */
     static const uint8_t returns_false[3] = { 0x32, 0xC0, 0xC3 };
-    if (!game_read_guarded(var, &first) || first != game_addr(GAME_OFF_CVAR_VTABLE) ||
-        !game_read_guarded_text(var + CVAR_NAME, name, sizeof name) || strcmp(name, "g_traffic") != 0 ||
-        !game_read_guarded(var + CVAR_KIND, &kind) || kind != 2 || !game_read_guarded(var + CVAR_ZERO_WORD, &zero) ||
-        zero != 0 || !game_copy_guarded(code, game_addr(GAME_OFF_CVAR_REFUSE), sizeof code) ||
-        memcmp(code, returns_false, sizeof code) != 0)
-        return 0;
-    return var;
+    bool ours = false;
+    dm_guarded([&] {
+        ours = game_field<uint64_t>(var, 0) == game_addr(GAME_OFF_CVAR_VTABLE) &&
+               memcmp(&game_field<char>(var, CVAR_NAME), name, sizeof name) == 0 &&
+               game_field<uint32_t>(var, CVAR_KIND) == 2 && game_field<uint64_t>(var, CVAR_ZERO_WORD) == 0 &&
+               memcmp(game_ptr(game_addr(GAME_OFF_CVAR_REFUSE)), returns_false, sizeof returns_false) == 0;
+    });
+    return ours ? var : 0;
 }
 
 void traffic_push_density(uint64_t manager, float density)
@@ -79,7 +81,7 @@ void traffic_apply_lock(double at, bool force)
     }
     uint64_t manager = traffic_manager();
     uint64_t callback = 0;
-    game_read_guarded(var + CVAR_CALLBACK, &callback);
+    game_copy_unprobed(&callback, var + CVAR_CALLBACK, sizeof callback);
     uint64_t refuse = game_addr(GAME_OFF_CVAR_REFUSE), own = game_addr(GAME_OFF_TRAFFIC_CALLBACK);
     if (in_effect() == TRAFFIC_MODE_LOCAL) {
         if (callback != refuse)
@@ -124,11 +126,7 @@ void traffic_apply_lock(double at, bool force)
 
 /* ---- the manager ---- */
 
-uint64_t traffic_manager()
-{
-    uint64_t m = 0;
-    return safe_read_u64(game_addr(GAME_OFF_TRAFFIC_MANAGER), &m) ? m : 0;
-}
+uint64_t traffic_manager() { return game_image_value<uint64_t>(GAME_OFF_TRAFFIC_MANAGER); }
 
 /* ---- modes ---- */
 

@@ -51,6 +51,13 @@ uint64_t states_received, states_unknown;
 double now;
 
 traffic_sent_car sent[TRAFFIC_SENT_MAX];
+/* The definition each sent slot sends, as read when the slot took it. */
+struct sent_definition {
+    uint64_t definition; /* the game's definition object it was read from */
+    uint32_t type;
+    traffic_car_definition def;
+};
+sent_definition sent_defs[TRAFFIC_SENT_MAX];
 traffic_remote_car remote[TRAFFIC_REMOTE_MAX];
 
 /* what the previous dump saw, for its speeds */
@@ -66,50 +73,74 @@ const char usage[] = "[traffic] usage: traffic [dump] | traffic off|on|local|mod
 
 /* ---- the game ---- */
 
-bool traffic_snapshot_car(uint64_t car, uint64_t second_word, traffic_car_snapshot *out)
+/* The manager, and the car in each of its entries and that car's model, are
+ * the game's: it spawns and frees them and we hold no reference. Each is
+ * probed when it is taken (a manager made, another car in an entry, another
+ * model on a car), up to the last field the pass reads from it; in every
+ * pass they are read with plain loads under one guard a car, and a fault
+ * skips the car. The manager's entry array is its own storage, read under
+ * the guard without a probe. */
+struct taken_car {
+    game_taken car, model;
+};
+game_taken taken_manager;
+taken_car taken_cars[TRAFFIC_MGR_COUNT_MAX]; /* by entry */
+const size_t manager_bytes = TRAFFIC_MGR_COUNT + 8, car_bytes = AI_CAR_ID + 4, model_bytes = AI_MODEL_LIGHTS + 4;
+static_assert(AI_CAR_ID > AI_CAR_DEFINITION && AI_CAR_ID > AI_CAR_EXCLUDED && AI_MODEL_LIGHTS > AI_MODEL_FLAGS,
+              "the car's id and the model's light word are the last fields read");
+
+/* The car in the manager's entry index, false (out untouched) when the
+ * entry is empty, holds no AI car or cannot be read. */
+bool traffic_snapshot_car(uint64_t entries, uint32_t index, traffic_car_snapshot *out)
 {
+    taken_car &taken = taken_cars[index];
+    uint64_t car_table = game_addr(GAME_OFF_AI_CAR_VTABLE);
     traffic_car_snapshot s = {};
-    s.car = car;
-    s.second_word = second_word;
-    uint8_t block[sizeof s.place + sizeof s.more];
-    if (!game_read_guarded(car + AI_CAR_ID, &s.car_id) || !game_read_guarded(car + AI_CAR_EXCLUDED, &s.excluded) ||
-        !game_read_guarded(car + AI_CAR_TYPE, &s.type) || !game_read_guarded(car + AI_CAR_MODEL, &s.model) ||
-        !game_read_guarded(car + AI_CAR_DEFINITION, &s.definition) ||
-        !game_copy_guarded(block, car + AI_CAR_PLACEMENT, sizeof block))
-        return false;
-    memcpy(&s.place, block, sizeof s.place);
-    memcpy(s.more, block + sizeof s.place, sizeof s.more);
-    if (s.model) {
-        game_read_guarded(s.model + AI_MODEL_LIGHTS, &s.lights);
-        game_read_guarded(s.model + AI_MODEL_FLAGS, &s.model_flags);
-    }
-    *out = s;
-    return true;
+    bool car_read = false;
+    // The model's two words after the car's fields: a fault in them leaves
+    // them 0 and keeps the car.
+    dm_guarded([&] {
+        s.car = game_field<uint64_t>(entries, 16 * index);
+        s.second_word = game_field<uint64_t>(entries, 16 * index + 8);
+        uint64_t car = game_take(&taken.car, s.car, car_bytes);
+        if (!car || game_field<uint64_t>(car, 0) != car_table)
+            return;
+        s.car_id = game_field<uint32_t>(car, AI_CAR_ID);
+        s.excluded = game_field<uint8_t>(car, AI_CAR_EXCLUDED);
+        s.type = game_field<uint32_t>(car, AI_CAR_TYPE);
+        s.model = game_field<uint64_t>(car, AI_CAR_MODEL);
+        s.definition = game_field<uint64_t>(car, AI_CAR_DEFINITION);
+        s.place = game_field<placement>(car, AI_CAR_PLACEMENT);
+        memcpy(s.more, &game_field<uint8_t>(car, AI_CAR_PLACEMENT + sizeof s.place), sizeof s.more);
+        car_read = true;
+        if (game_take(&taken.model, s.model, model_bytes)) {
+            s.lights = game_field<uint32_t>(s.model, AI_MODEL_LIGHTS);
+            s.model_flags = game_field<uint32_t>(s.model, AI_MODEL_FLAGS);
+        }
+    });
+    if (car_read)
+        *out = s;
+    return car_read;
 }
 
 /* Our AI cars, or -1 when the manager or its entries are unreadable. */
 int traffic_list_cars(traffic_car_snapshot *out, int maximum)
 {
-    uint64_t manager = 0, entries = 0, count = 0;
-    if (!safe_read_u64(game_addr(GAME_OFF_TRAFFIC_MANAGER), &manager) || !manager ||
-        !safe_read_u64(manager + TRAFFIC_MGR_ENTRIES, &entries) ||
-        !safe_read_u64(manager + TRAFFIC_MGR_COUNT, &count) || count > TRAFFIC_MGR_COUNT_MAX ||
+    uint64_t manager = game_take(&taken_manager, traffic_manager(), manager_bytes), entries = 0, count = 0;
+    if (!manager || !game_copy_unprobed(&entries, manager + TRAFFIC_MGR_ENTRIES, sizeof entries) ||
+        !game_copy_unprobed(&count, manager + TRAFFIC_MGR_COUNT, sizeof count) || count > TRAFFIC_MGR_COUNT_MAX ||
         (count && !entries))
         return -1;
-    uint64_t car_table = game_addr(GAME_OFF_AI_CAR_VTABLE);
     int n = 0;
-    for (uint64_t i = 0; i < count && n < maximum; i++) {
-        uint64_t car = 0, second = 0, first_word = 0;
-        if (!safe_read_u64(entries + 16 * i, &car) || !safe_read_u64(entries + 16 * i + 8, &second))
-            continue;
-        if (!car || !game_read_guarded(car, &first_word) || first_word != car_table)
-            continue;
-        if (traffic_snapshot_car(car, second, &out[n]))
+    for (uint32_t i = 0; i < count && n < maximum; i++)
+        if (traffic_snapshot_car(entries, i, &out[n]))
             n++;
-    }
     return n;
 }
 
+/* The definition's first maximum paths; how many. Every object on the way
+ * is probed: this runs when a sent slot takes a definition, not in every
+ * pass, and walks objects no earlier read has vouched for. */
 int traffic_definition_paths(uint64_t definition, char (*out)[NET_TRAFFIC_PATH_MAX + 1], int maximum)
 {
     uint64_t entries = 0, count = 0;
@@ -173,16 +204,23 @@ void forget_sent() { memset(sent, 0, sizeof sent); }
 /* Receivers drop every car of ours. */
 void send_remove_all() { net_send_traffic_ids(nullptr, 0, 1); }
 
-/* Sends the car's definition under net_id: its type and its definition
- * object's paths. False (nothing sent) when it has no path or the send
- * fails. */
-bool traffic_send_definition(uint32_t net_id, const traffic_car_snapshot &car)
+/* Sends the definition of the car in the sent slot under the slot's net
+ * id: its type and its definition object's paths. The paths are read (each
+ * object probed) when the slot takes the definition: a car sent anew, or a
+ * car whose type or definition changed; the 5 s resends send that copy.
+ * False (nothing sent) when it has no path or the send fails. */
+bool traffic_send_definition(int at_slot, const traffic_car_snapshot &car)
 {
-    static char paths[NET_TRAFFIC_PATHS_MAX][NET_TRAFFIC_PATH_MAX + 1];
-    static traffic_car_definition def;
-    int count = traffic_definition_paths(car.definition, paths, NET_TRAFFIC_PATHS_MAX);
-    traffic_definition_make(&def, net_id, car.type, paths, count);
-    return count > 0 && net_send_traffic_defs(&def);
+    sent_definition &d = sent_defs[at_slot];
+    uint32_t net_id = sent[at_slot].net_id;
+    if (d.definition != car.definition || d.type != car.type || d.def.net_id != net_id) {
+        static char paths[NET_TRAFFIC_PATHS_MAX][NET_TRAFFIC_PATH_MAX + 1];
+        int count = traffic_definition_paths(car.definition, paths, NET_TRAFFIC_PATHS_MAX);
+        traffic_definition_make(&d.def, net_id, car.type, paths, count);
+        d.definition = car.definition;
+        d.type = car.type;
+    }
+    return d.def.path_count > 0 && net_send_traffic_defs(&d.def);
 }
 
 /* One owner pass at time at. */
@@ -241,7 +279,7 @@ void traffic_owner_send(double at)
             if (d > TRAFFIC_KEEP_RADIUS)
                 continue;
             if (resend)
-                traffic_send_definition(sent[at_slot].net_id, car);
+                traffic_send_definition(at_slot, car);
         } else {
             if (d > TRAFFIC_SEND_RADIUS)
                 continue;
@@ -256,7 +294,7 @@ void traffic_owner_send(double at)
             slot.net_id = traffic_take_net_id(&next_net_id);
             memcpy(slot.pos, pos, sizeof slot.pos);
             slot.sample_time = at;
-            if (!traffic_send_definition(slot.net_id, car)) {
+            if (!traffic_send_definition(at_slot, car)) {
                 core_log("[traffic] car %p (id %u): no definition paths; not sent", (void *)(uintptr_t)car.car,
                          car.car_id);
                 slot.used = 0;

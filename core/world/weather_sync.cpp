@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "base/core.h"
+#include "dm_guard.h"
 #include "base/game_mem.h"
 #include "net/net.h"
 #include "world/world.h"
@@ -27,10 +28,18 @@ const char usage[] = "[core] weather: usage weather | weather set <0|1> [i|f] | 
 
 /* ---- the environment ---- */
 
+/* game_ctrl, probed when it is taken (a profile loaded) up to its
+ * environment pointer, and the environment, probed when it is taken up to
+ * the last field the sync tick reads (its weather timer); the tick then
+ * reads under one guard. The commands read the environment's other fields
+ * with probed reads. */
+game_taken taken_ctrl, taken_environment;
+static_assert(GAME_ENV_WEATHER_TIMER > GAME_ENV_KIND, "the weather timer is the last field the tick reads");
+
 uint64_t environment()
 {
-    uint64_t ctrl = game_ctrl_guarded(), env = 0;
-    if (!ctrl || !game_read_guarded(ctrl + GAME_CTRL_ENVIRONMENT, &env))
+    uint64_t ctrl = game_take(&taken_ctrl, game_ctrl_guarded(), GAME_CTRL_ENVIRONMENT + 8), env = 0;
+    if (!ctrl || !game_copy_unprobed(&env, ctrl + GAME_CTRL_ENVIRONMENT, sizeof env))
         return 0;
     return env;
 }
@@ -111,11 +120,13 @@ void weather_sync_tick()
         last_roll = -1;
         return;
     }
-    uint64_t env = environment();
+    uint64_t env = game_take(&taken_environment, environment(), GAME_ENV_WEATHER_TIMER + 4);
     // Both read before anything changes: an unreadable environment ends the
     // tick with nothing changed.
-    if (!env || !game_read_guarded(env + GAME_ENV_KIND, &in.game_kind) ||
-        !game_read_guarded(env + GAME_ENV_WEATHER_TIMER, &in.game_timer))
+    if (!env || !dm_guarded([&] {
+            in.game_kind = game_field<uint32_t>(env, GAME_ENV_KIND);
+            in.game_timer = game_field<float>(env, GAME_ENV_WEATHER_TIMER);
+        }))
         return;
     weather_sync_plan plan = weather_sync_decide(&in);
     if (plan.change) {

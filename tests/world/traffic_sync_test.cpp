@@ -31,6 +31,7 @@ class traffic_sync : public rt::server_test {
 protected:
     uint16_t us = 0, bot = 0;
     double next_state = 0, next_lists = 0;
+    bool cars_move = true; /* false: the game's traffic stands still (it touches no car) */
 
     void SetUp() override
     {
@@ -47,7 +48,10 @@ protected:
                 ts_bots_tick(&server, sim::clock_now(), &next_state, &next_lists);
                 ts_poll(&server, sim::clock_now());
             }
-            sim::traffic_frames(1, dt);
+            if (cars_move)
+                sim::traffic_frames(1, dt);
+            else
+                sim::frames(1, dt);
         }
         if (server_up)
             ts_poll(&server, sim::clock_now());
@@ -257,6 +261,80 @@ TEST_F(traffic_sync, OwnerWithoutRemotePlayersRemovesItsCars)
     run_for(0.5);
     EXPECT_EQ(log_count("[traffic] no remote players with a position; removing 1 sent cars"), 1) << log_text();
     EXPECT_EQ(our_cars().size(), 0u);
+}
+
+// The game frees or replaces what the owner's pass reads under a pointer it
+// still lists: the pass skips that car (its receivers are told it is gone)
+// or reads its model's light word as 0, and the frame goes on without a fault.
+TEST_F(traffic_sync, ACarOrModelGoneUnderItsPointerIsSkippedWithoutAFault)
+{
+    struct {
+        const char *name;
+        void (*change)(uint8_t *car);
+        bool removed;
+    } cases[] = {
+        { "the car freed", [](uint8_t *car) { sim::object_release(car); }, true },
+        { "another object in its place", [](uint8_t *car) { sim::put<uint64_t>(car, 0, 0x1234); }, true },
+        { "its model freed",
+          [](uint8_t *car) { sim::object_release(as_pointer(sim::get<uint64_t>(car, sim::traffic_off::car_model))); },
+          false },
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fresh_game();
+        cars_move = false;
+        sim::traffic_car_desc lit = car_at(bot_x + 60, bot_z);
+        lit.lights = 0x5;
+        uint8_t *car = sim::traffic_add_car(lit);
+        sim::traffic_add_car(car_at(bot_x - 60, bot_z));
+        join();
+        ts_traffic_set_owner(&server, us, 0);
+        command("traffic net on");
+        run_for(1.0);
+        ASSERT_EQ(our_cars().size(), 2u) << log_text();
+        ASSERT_EQ(our_cars()[0].lights, 0x5u);
+
+        size_t mark = log_lines().size();
+        c.change(car);
+        run_for(1.0);
+        auto cars = our_cars();
+        ASSERT_EQ(cars.size(), c.removed ? 1u : 2u) << log_text();
+        EXPECT_EQ(cars[0].net_id, c.removed ? 2u : 1u);
+        EXPECT_EQ(cars[0].lights, 0u);
+        EXPECT_EQ(lines_since(mark, "[traffic] owner: sending 1 cars (0 new, 1 removed) to 1 player(s)").size(),
+                  c.removed ? 1u : 0u)
+            << log_text();
+        EXPECT_EQ(log_find("FRAME FAULT"), -1) << log_text();
+        EXPECT_EQ(first("traffic mode").rfind("[traffic] mode: ", 0), 0u) << "the core runs on";
+    }
+}
+
+// The definition goes out with a new car and again every 5 s; a car whose
+// definition or type the game changed is sent with the new ones.
+TEST_F(traffic_sync, DefinitionsAreResentEveryFiveSecondsAndFollowTheCar)
+{
+    uint8_t *car = sim::traffic_add_car(car_at(bot_x + 60, bot_z));
+    uint8_t *bus = sim::traffic_add_car(car_at(bot_x + 5000, bot_z, { "/def/vehicle/ai/bus/data.sii" }));
+    join();
+    ts_traffic_set_owner(&server, us, 0);
+    command("traffic net on");
+    run_for(1.0);
+    ASSERT_EQ(our_cars().size(), 1u) << log_text();
+    uint64_t defs = server.traffic.defs_in;
+    EXPECT_EQ(defs, 1u);
+    run_for(10.0);
+    EXPECT_EQ(server.traffic.defs_in, defs + 2) << "one resend every 5 s";
+    EXPECT_STREQ(our_cars()[0].first_path, "/def/vehicle/ai/van/data.sii");
+
+    using sim::traffic_off::car_definition;
+    sim::put<uint64_t>(car, car_definition, sim::get<uint64_t>(bus, car_definition));
+    sim::put<uint32_t>(car, sim::traffic_off::car_type, 7);
+    run_for(5.0);
+    auto cars = our_cars();
+    ASSERT_EQ(cars.size(), 1u);
+    EXPECT_EQ(cars[0].net_id, 1u) << "the same car";
+    EXPECT_STREQ(cars[0].first_path, "/def/vehicle/ai/bus/data.sii");
+    EXPECT_EQ(cars[0].car_type, 7);
 }
 
 /* ---- cars of another player ---- */

@@ -156,18 +156,34 @@ TEST_F(world_sync, ReportsTheGameClockEveryFiveSeconds)
         EXPECT_LE(at[i] - at[i - 1], 5.51) << i;
     }
 
-    // An implausible scale or no economy: neither report nor correction.
+    // An implausible scale, the economy's page gone under the pointer the
+    // clock already read through (the game stands still meanwhile), or no
+    // economy: neither report nor correction, and no fault.
     ts_world_set_time(&server, hms(3, 0, 0), 1.0f);
-    for (int variant = 0; variant < 3; variant++) {
-        SCOPED_TRACE(variant);
-        sim::world_set_scale(variant == 0 ? 0.0f : variant == 1 ? 1000.5f : 1.0f);
-        if (variant == 2)
+    struct {
+        const char *name;
+        float scale;
+        uint32_t economy; /* its page's protection, 0: no economy */
+    } variants[] = {
+        { "scale 0", 0.0f, PAGE_READWRITE },
+        { "scale 1000.5", 1000.5f, PAGE_READWRITE },
+        { "the economy unreadable", 1.0f, PAGE_NOACCESS },
+        { "no economy", 1.0f, 0 },
+    };
+    uint8_t *minutes = world.economy + sim::world_off::economy_minutes;
+    for (auto &v : variants) {
+        SCOPED_TRACE(v.name);
+        sim::world_set_scale(v.scale);
+        sim::world_pause(v.economy == PAGE_NOACCESS);
+        sim::game_protect(minutes, 8, v.economy ? v.economy : PAGE_READWRITE);
+        if (!v.economy)
             sim::world_remove_economy();
         size_t from = log_lines().size();
         uint64_t before = c->time_reports;
         run_for(6.0);
         EXPECT_EQ(c->time_reports, before);
         EXPECT_TRUE(corrections_since(from).empty());
+        EXPECT_EQ(log_find("FRAME FAULT"), -1) << log_text();
     }
     sim::game_put<uint64_t>(sim::world_off::economy, rt::as_address(world.economy));
     size_t from = log_lines().size();
