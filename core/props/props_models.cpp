@@ -244,6 +244,7 @@ void props_draw(uint64_t context)
     }
     uint64_t camera = game_u64_guarded(ctrl + GAME_CTRL_CAMERA_MANAGER);
     game_render_word word = {};
+    long drawn = 0; // added to the shared count once a pass
     bool ok = dm_guarded([&] {
         if (!b->drawing_on)
             return;
@@ -261,9 +262,11 @@ void props_draw(uint64_t context)
             if (!word.manager)
                 game_render_word_set(&word, camera);
             game_vslot<uint64_t (*)(uint64_t, uint64_t)>(model, MODEL_SLOT_DRAW)(model, context);
-            InterlockedIncrement(&props_draw_calls);
+            drawn++;
         }
     });
+    if (drawn)
+        InterlockedExchangeAdd(&props_draw_calls, drawn);
     // The render word goes back on every path, a fault's too.
     game_render_word_restore(&word);
     if (!ok)
