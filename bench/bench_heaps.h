@@ -30,6 +30,7 @@
 struct bench_heap_census {
     std::map<std::pair<int, size_t>, long> blocks;
     int heaps;
+    bool partial; /* a heap could not be counted */
 };
 
 inline bench_heap_census bench_heap_take()
@@ -48,6 +49,7 @@ inline bench_heap_census bench_heap_take()
         } catch (const std::bad_alloc &) {
             HeapUnlock(heaps[i]);
             printf("heaps: no room left to count heap %d\n", i);
+            c.partial = true;
             continue;
         }
         while (HeapWalk(heaps[i], &e))
@@ -66,6 +68,8 @@ inline bench_heap_census bench_heap_take()
  * the given number of events (bots replaced), and the totals per heap. */
 inline void bench_heap_diff(const bench_heap_census &a, const bench_heap_census &b, int events, int lines)
 {
+    if (a.partial || b.partial)
+        return;
     struct row {
         int heap;
         size_t size;
