@@ -12,13 +12,25 @@
 // reload), the private bytes the simulated game keeps for its own records
 // (its objects' pages, its units' registry: what it holds so that a late
 // release is counted) apart from the rest, the rest per reload and per bot
-// replaced, the simulated game's unit problems (leaks, double releases),
-// the draw faults the core reported, the number of reloads and the props
-// spawned and released.
-// Usage: drovemark_soak [minutes] [reloads] (default 10). With "reloads" the
+// replaced (also in committed private pages, what the simulated game's
+// records count: Wine's private bytes are the resident pages, its own
+// bookkeeping outside the process's address space included), the simulated
+// game's unit problems (leaks, double releases), the draw faults the core
+// reported, the number of reloads and the props spawned and released.
+// Usage: drovemark_soak [minutes] [reloads|bots] (default 10). With "reloads" the
 // bots stay as they joined and the core reloads every 5 s of game time for the
 // whole run, and the figure printed is the private bytes each reload adds
 // (measured from the fifth reload on, past what the first ones warm up).
+// With "bots" the core never reloads: once fourteen bots were replaced (the
+// first two rounds warm up), the heaps' busy blocks and the open handles are
+// taken, and again at the end; what changed is printed per bot replaced,
+// with the C runtime blocks the plug-in and the core hold (their imports of
+// the allocation functions count them from the start on). Keep it to three
+// minutes or so: each object the simulated game ever made keeps host
+// mappings of its own (it is decommitted, never released), and the host caps
+// a process's mappings (vm.max_map_count, 65530 by default); past the cap
+// the game's allocations fail (a string's buffer comes out as a small bogus
+// pointer) and the core faults writing into them.
 // Not part of the test suite.
 #include <winsock2.h>
 #include <windows.h>
@@ -28,6 +40,7 @@
 #include <string>
 #include <vector>
 #include "bench_game.h"
+#include "bench_heaps.h"
 #include "bench_world.h"
 #include "sim/sim.h"
 #include "sim/sim_convoy.h"
@@ -54,7 +67,11 @@ struct usage {
     DWORD handles;
     SIZE_T private_bytes;
     SIZE_T sim_bytes; /* of them, the simulated game's own records */
+    /* The private pages committed: what the simulated game's records count
+     * (Wine's private bytes are the resident pages, its own included). */
+    SIZE_T committed;
     double rest() const { return (double)private_bytes - (double)sim_bytes; }
+    double rest_committed() const { return (double)committed - (double)sim_bytes; }
 };
 usage now_usage()
 {
@@ -79,7 +96,8 @@ usage now_usage()
     pmc.cb = sizeof pmc;
     if (GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc))
         u.private_bytes = pmc.PagefileUsage; // the private bytes committed
-    u.sim_bytes = sim::game_records_bytes() + sim::units_records_bytes();
+    u.sim_bytes = sim::game_records_bytes() + sim::units_records_bytes() + sim::convoy_records_bytes();
+    u.committed = bench_private_take().committed;
     return u;
 }
 
@@ -97,6 +115,21 @@ int core_copies_mapped()
             n++;
     }
     return n;
+}
+
+/* The core copy (loaded_N.dll) mapped last, or null. */
+HMODULE core_copy()
+{
+    HMODULE mods[1024], found = nullptr;
+    DWORD need = 0;
+    if (!EnumProcessModules(GetCurrentProcess(), mods, sizeof mods, &need))
+        return nullptr;
+    for (DWORD i = 0; i < need / sizeof(HMODULE) && i < 1024; i++) {
+        wchar_t name[MAX_PATH];
+        if (GetModuleBaseNameW(GetCurrentProcess(), mods[i], name, MAX_PATH) && wcsncmp(name, L"loaded_", 7) == 0)
+            found = mods[i];
+    }
+    return found;
 }
 
 /* The distinct player ids of the log's "joined as player" lines. */
@@ -244,6 +277,8 @@ int main(int argc, char **argv)
     if (!(minutes > 0))
         minutes = 10.0;
     bool reloads_only = argc > 2 && strcmp(argv[2], "reloads") == 0;
+    bool bots_only = argc > 2 && strcmp(argv[2], "bots") == 0;
+    constexpr int bots_warm = 14; /* bots replaced before the first census */
     double reload_gap = reloads_only ? 5.0 : reload_every;
     if (!ts_start(&srv, 0)) {
         printf("soak: the test server can't listen on 127.0.0.1\n");
@@ -289,6 +324,12 @@ int main(int argc, char **argv)
     for (int i = 0; i < 600 && bench_log_count(log_path, "[core] net: spawning an rv for player") < bots_wanted; i++)
         frame();
 
+    if (bots_only) {
+        // What the plug-in and the core hold of the C runtime's heap, from here on.
+        HMODULE core = core_copy();
+        printf("soak: counting the C runtime blocks of the plug-in (%d imports) and the core (%d imports)\n",
+               bench_count_module(GetModuleHandleA("drovemark.dll")), core ? bench_count_module(core) : -1);
+    }
     usage start = now_usage();
     printf("soak: %.1f minutes of wall time%s; start: %lu handles, %.1f MB private\n", minutes,
            reloads_only ? ", reloads only" : "", (unsigned long)start.handles, start.private_bytes / 1048576.0);
@@ -299,8 +340,16 @@ int main(int argc, char **argv)
     props_churn churn_of_props = {};
     int reloads = 0, churns = 0, churns_half = 0;
     bool second_half = false;
-    usage half = start, fifth = start;
+    usage half = start, fifth = start, warm = start;
+    bench_heap_census heaps_warm = {};
+    bench_handle_census handles_warm;
+    bench_private_pages pages_warm = {};
+    LONG64 ours_blocks = 0, ours_bytes = 0;
     while (GetTickCount() - began < (DWORD)(minutes * 60000.0)) {
+        if (bots_only && !second_half) {
+            second_half = true; // from the start on, no reloads
+            half = start;
+        }
         if (!reloads_only && !second_half && GetTickCount() - began >= (DWORD)(minutes * 30000.0)) {
             second_half = true;
             half = now_usage();
@@ -323,6 +372,14 @@ int main(int argc, char **argv)
             bots[k] = ts_add_bot(&srv, name, t);
             churns++;
             sim::calls_clear(); // the sim's call record is a test's, not the game's
+            if (bots_only && churns == bots_warm) {
+                warm = now_usage();
+                heaps_warm = bench_heap_take();
+                handles_warm = bench_handles_take();
+                pages_warm = bench_private_take();
+                ours_blocks = bench_counted.blocks;
+                ours_bytes = bench_counted.bytes;
+            }
         }
         if (t >= next_reload && !second_half) {
             next_reload = t + reload_gap;
@@ -358,11 +415,48 @@ int main(int argc, char **argv)
         printf("soak: private bytes per bot replaced: %.1f KB with reloads, %.1f KB without\n",
                (double)(half.private_bytes - start.private_bytes) / 1024.0 / churns_half,
                (double)(end.private_bytes - half.private_bytes) / 1024.0 / (churns - churns_half));
-        printf("soak: the rest per bot replaced: %.1f KB with reloads, %.1f KB without; per reload %.1f KB\n",
-               (half.rest() - start.rest()) / 1024.0 / churns_half, (end.rest() - half.rest()) / 1024.0 / (churns - churns_half),
-               reloads ? ((half.rest() - start.rest()) - (end.rest() - half.rest()) / (churns - churns_half) * churns_half) /
-                             1024.0 / reloads
-                       : 0.0);
+        // The half without reloads tells what a bot costs; what the half with
+        // them adds beyond that many bots is the reloads'.
+        auto rest_figures = [&](const char *what, double (usage::*rest)() const) {
+            double with = (half.*rest)() - (start.*rest)(), without = (end.*rest)() - (half.*rest)();
+            int later = churns - churns_half;
+            printf("soak: %s per bot replaced: %.1f KB with reloads, %.1f KB without; per reload %.1f KB\n", what,
+                   with / 1024.0 / churns_half, without / 1024.0 / later,
+                   reloads ? (with - without / later * churns_half) / 1024.0 / reloads : 0.0);
+        };
+        rest_figures("the rest", &usage::rest);
+        rest_figures("in committed private pages, the rest", &usage::rest_committed);
+    }
+    if (bots_only && churns > bots_warm) {
+        int events = churns - bots_warm;
+        printf("soak: from bot %d to bot %d replaced: private bytes %.1f KB per bot, the simulated game's %.1f KB, "
+               "the rest %.1f KB\n",
+               bots_warm, churns, ((double)end.private_bytes - (double)warm.private_bytes) / 1024.0 / events,
+               ((double)end.sim_bytes - (double)warm.sim_bytes) / 1024.0 / events, (end.rest() - warm.rest()) / 1024.0 / events);
+        bench_private_pages pages_end = bench_private_take();
+        printf("soak: private pages: committed %.1f MB then %.1f MB (%.1f KB per bot), resident %.1f MB then %.1f MB "
+               "(%.1f KB per bot); committed but for the simulated game's records: %.1f KB per bot\n",
+               pages_warm.committed / 1048576.0, pages_end.committed / 1048576.0,
+               ((double)pages_end.committed - (double)pages_warm.committed) / 1024.0 / events,
+               pages_warm.resident / 1048576.0, pages_end.resident / 1048576.0,
+               ((double)pages_end.resident - (double)pages_warm.resident) / 1024.0 / events,
+               (((double)pages_end.committed - (double)pages_warm.committed) - ((double)end.sim_bytes - (double)warm.sim_bytes)) /
+                   1024.0 / events);
+        printf("soak: reservations of the address space: %zu then %zu (%.1f per bot)\n", pages_warm.reservations,
+               pages_end.reservations, ((double)pages_end.reservations - (double)pages_warm.reservations) / events);
+        bench_handles_diff(handles_warm, bench_handles_take());
+        printf("soak: the plug-in's and the core's C runtime blocks: %lld held since the counting began, %+lld blocks, "
+               "%+lld bytes (%.1f bytes per bot)\n",
+               (long long)bench_counted.blocks, (long long)(bench_counted.blocks - ours_blocks),
+               (long long)(bench_counted.bytes - ours_bytes),
+               (double)(bench_counted.bytes - ours_bytes) / events);
+        HANDLE heaps[64];
+        DWORD n = GetProcessHeaps(64, heaps);
+        for (DWORD i = 0; i < n && i < 64; i++)
+            if (heaps[i] == GetProcessHeap() || heaps[i] == (HANDLE)_get_heap_handle())
+                printf("heaps: heap %lu is the %s heap\n", (unsigned long)i,
+                       heaps[i] == GetProcessHeap() ? "process's" : "C runtime's");
+        bench_heap_diff(heaps_warm, bench_heap_take(), events, 40);
     }
     printf("soak: %d reloads asked, %d core generations loaded, %d bots replaced, %d convoy vehicles spawned, %d "
            "restored across reloads, %d \"joined as player\" lines, %d frame faults\n",

@@ -369,6 +369,7 @@ void convoy_owner(uint64_t owner)
 }
 
 std::vector<convoy_netobj> convoy_netobjs() { return netobjs; }
+size_t convoy_records_bytes() { return netobjs.capacity() * sizeof(convoy_netobj); }
 
 std::vector<uint8_t *> convoy_listed()
 {

@@ -12,7 +12,8 @@
  *               with +0x22C bit 0x02 gets a new step stamp (+0x230), unless
  *               convoy_game_steps(false)
  *   netobjs     convoy_netobjs: every netobj the factory made; its vehicle
- *               ("rv"), definition link and what was called on it
+ *               ("rv"), definition link and what was called on it;
+ *               convoy_records_bytes, the heap bytes of those records
  *   faults      convoy_fault: a faulting stub or a null answer per call
  *   world       convoy_ctrl_remove (world unload), convoy_ctrl_new,
  *               convoy_network_game (a network game at wc +0x10),
@@ -133,6 +134,9 @@ struct convoy_netobj {
     uint64_t applies, builds, steps;
 };
 SIM_API std::vector<convoy_netobj> convoy_netobjs();
+/* The heap bytes of the netobjs' records (one per netobj made, kept so that
+ * a late free is counted). */
+SIM_API size_t convoy_records_bytes();
 SIM_API std::vector<uint8_t *> convoy_listed(); /* the controller's array, in order */
 
 /* ---- faults ---- */

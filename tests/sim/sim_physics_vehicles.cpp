@@ -77,6 +77,15 @@ uint64_t v_set_placement(uint64_t vehicle, const placement32 *p)
     placements_set[(const void *)(uintptr_t)vehicle].push_back(*p);
     return 0;
 }
+size_t physics_records_bytes()
+{
+    // A map node: its pair and about four words of the tree's own.
+    const size_t node = 4 * sizeof(void *);
+    size_t bytes = placement_kept.size() * (sizeof(std::pair<const void *, placement32>) + node);
+    for (auto &v : placements_set)
+        bytes += sizeof(v) + node + v.second.capacity() * sizeof(placement32);
+    return bytes;
+}
 /* The game's draw and shadow of a vehicle or trailer actor read the object
  * and its definition all through the call (sweeps over the object), so a
  * call that runs into the object's release faults; they count in the units'

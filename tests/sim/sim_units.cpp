@@ -555,7 +555,7 @@ size_t units_records_bytes()
     // A map node: its pair and about four words of the tree's own.
     const size_t node = 4 * sizeof(void *);
     return units.capacity() * sizeof(unit) + unit_index.size() * (sizeof(std::pair<const void *, size_t>) + node) +
-           draw_records.size() * (sizeof(std::pair<const void *, draw_record>) + node);
+           draw_records.size() * (sizeof(std::pair<const void *, draw_record>) + node) + physics_records_bytes();
 }
 
 std::vector<std::string> unit_problems()

@@ -277,7 +277,8 @@ SIM_API std::vector<uint8_t *> units_since(size_t mark);
 /* Units destroyed twice, released after their destroy, or counted below 0. */
 SIM_API std::vector<std::string> unit_problems();
 /* The heap bytes of the units' registry (a record per unit made, kept so
- * that a late release is counted) and of the draw records. */
+ * that a late release is counted), of the draw records and of the
+ * placements kept and set per physics vehicle (every one set is recorded). */
 SIM_API size_t units_records_bytes();
 /* The draw (slot 96) and shadow (slot 43) calls of a vehicle or trailer
  * actor that returned (the counts outlive the unit). */

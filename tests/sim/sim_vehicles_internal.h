@@ -78,6 +78,8 @@ uint64_t v_finalize(uint64_t vehicle, uint64_t def, uint32_t flags);
 uint64_t v_update(uint64_t vehicle);
 uint64_t v_get_placement(uint64_t vehicle, placement32 *out);
 uint64_t v_set_placement(uint64_t vehicle, const placement32 *p);
+/* The heap bytes of the placements kept and of those set, per vehicle. */
+size_t physics_records_bytes();
 void v_draw(uint64_t vehicle, uint64_t context, uint64_t, uint64_t);
 void v_shadow(uint64_t vehicle, uint64_t a2, uint64_t light_word, float strength);
 
