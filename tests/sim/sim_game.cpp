@@ -3,6 +3,7 @@
 #include "sim/sim_convoy.h"
 #include <stdio.h>
 #include <array>
+#include <map>
 #include <mutex>
 #include <utility>
 
@@ -15,10 +16,20 @@ std::mutex calls_mutex;
 std::vector<call> recorded;
 call_observer observer;
 
-struct allocation {
-    void *base;
+/* Objects are carved out of large reservations (arenas): each one's body
+ * is committed and followed by a page left reserved, so a read past its end
+ * faults; a released object's pages are decommitted in place and never
+ * taken again. A reservation of its own for each object would leave one
+ * address range (a mapping of the host's kernel, under Wine) for every
+ * object ever made, and a long run would use them all up. */
+const size_t page = 0x1000, arena_bytes = (size_t)64 << 20;
+struct arena {
+    uint8_t *base;
+    size_t used, size;
 };
-std::vector<allocation> allocations;
+std::vector<arena> arenas;
+std::map<uintptr_t, size_t> allocations; /* body start -> body bytes, every object made */
+SRWLOCK objects_lock = SRWLOCK_INIT;
 uint64_t slot_results[vtable_max_slots];
 
 uint8_t truck_placement[32];
@@ -59,9 +70,12 @@ void game_reset()
     VirtualProtect(game_base() + image_start, image_end - image_start, PAGE_EXECUTE_READWRITE, &old);
     convoy_forget(); // its objects go with the others
     game_clear();
-    for (auto &a : allocations)
+    AcquireSRWLockExclusive(&objects_lock);
+    for (auto &a : arenas)
         VirtualFree(a.base, 0, MEM_RELEASE);
+    arenas.clear();
     allocations.clear();
+    ReleaseSRWLockExclusive(&objects_lock);
     calls_clear();
     observer = nullptr;
     memset(slot_results, 0, sizeof slot_results);
@@ -162,16 +176,28 @@ void vslot_result(int slot, uint64_t value)
 
 uint8_t *object_new(size_t size, void **vtable)
 {
-    const size_t page = 0x1000;
     size_t body = (size + page - 1) / page * page;
     if (body == 0)
         body = page;
-    uint8_t *base = (uint8_t *)VirtualAlloc(nullptr, body + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-    if (!base)
+    AcquireSRWLockExclusive(&objects_lock);
+    if (arenas.empty() || arenas.back().used + body + page > arenas.back().size) {
+        size_t bytes = body + page > arena_bytes ? body + page : arena_bytes;
+        uint8_t *b = (uint8_t *)VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS);
+        if (!b) {
+            ReleaseSRWLockExclusive(&objects_lock);
+            return nullptr;
+        }
+        arenas.push_back({ b, 0, bytes });
+    }
+    arena &a = arenas.back();
+    uint8_t *base = a.base + a.used;
+    if (!VirtualAlloc(base, body, MEM_COMMIT, PAGE_READWRITE)) {
+        ReleaseSRWLockExclusive(&objects_lock);
         return nullptr;
-    DWORD old;
-    VirtualProtect(base + body, page, PAGE_NOACCESS, &old);
-    allocations.push_back({ base });
+    }
+    a.used += body + page; // the page after the body stays reserved: no access
+    allocations[(uintptr_t)base] = body;
+    ReleaseSRWLockExclusive(&objects_lock);
     // Placed so that its last byte is the last before the no-access page
     // (8-byte aligned: sizes that are not a multiple of 8 leave a few bytes).
     uint8_t *object = base + ((body - size) & ~(size_t)7);
@@ -182,27 +208,41 @@ uint8_t *object_new(size_t size, void **vtable)
 
 void object_release(const void *object)
 {
-    MEMORY_BASIC_INFORMATION mbi;
-    if (object && VirtualQuery(object, &mbi, sizeof mbi) == sizeof mbi && mbi.State == MEM_COMMIT)
-        VirtualFree(mbi.AllocationBase, 0, MEM_DECOMMIT);
+    // The body that holds the object, whatever protection a test gave parts
+    // of it; a second release finds nothing committed and changes nothing.
+    AcquireSRWLockExclusive(&objects_lock);
+    auto it = allocations.upper_bound((uintptr_t)object);
+    if (object && it != allocations.begin()) {
+        --it;
+        if ((uintptr_t)object < it->first + it->second)
+            VirtualFree((void *)it->first, it->second, MEM_DECOMMIT);
+    }
+    ReleaseSRWLockExclusive(&objects_lock);
 }
 
 size_t game_records_bytes()
 {
     size_t bytes = 0;
-    for (const allocation &a : allocations) {
-        // An object's allocation is its body and its no-access page, both
-        // committed until it is released.
-        uint8_t *at = (uint8_t *)a.base;
+    AcquireSRWLockShared(&objects_lock);
+    for (const auto &a : allocations) {
+        // An object's body is committed until it is released.
+        uint8_t *at = (uint8_t *)a.first, *end = at + a.second;
         MEMORY_BASIC_INFORMATION mbi;
-        while (VirtualQuery(at, &mbi, sizeof mbi) == sizeof mbi && mbi.AllocationBase == a.base) {
+        while (at < end && VirtualQuery(at, &mbi, sizeof mbi) == sizeof mbi) {
+            uint8_t *next = (uint8_t *)mbi.BaseAddress + mbi.RegionSize;
+            if (next > end)
+                next = end;
             if (mbi.State == MEM_COMMIT)
-                bytes += mbi.RegionSize;
-            at = (uint8_t *)mbi.BaseAddress + mbi.RegionSize;
+                bytes += (size_t)(next - at);
+            at = next;
         }
     }
+    // A map node: its pair and about four words of the tree's own.
+    bytes += allocations.size() * (sizeof(std::pair<const uintptr_t, size_t>) + 4 * sizeof(void *)) +
+             arenas.capacity() * sizeof(arena);
+    ReleaseSRWLockShared(&objects_lock);
     std::lock_guard<std::mutex> g(calls_mutex);
-    return bytes + allocations.capacity() * sizeof(allocation) + recorded.capacity() * sizeof(call);
+    return bytes + recorded.capacity() * sizeof(call);
 }
 
 void game_protect(const void *address, size_t size, uint32_t protection)

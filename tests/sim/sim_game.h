@@ -10,7 +10,7 @@
  *              vtable_new (elsewhere: a foreign table); slot n at byte 8n; every
  *              slot starts as a recording fake "vslot<n>" that returns the
  *              value vslot_result set (0)
- *   objects    object_new: zeroed, ending right at a PAGE_NOACCESS page, so a
+ *   objects    object_new: zeroed, ending right at a page with no access, so a
  *              read past the size the core probes faults; game_records_bytes
  *   calls      record / calls / calls_named / calls_clear / calls_observe
  *   faults     game_protect (PAGE_NOACCESS, PAGE_GUARD pages), a wrong vtable,
@@ -96,7 +96,8 @@ SIM_API void vslot_result(int slot, uint64_t value);
 
 /* ---- game objects ---- */
 /* size bytes, zeroed, vtable (may be null) in the first word; the byte after
- * the object is the first of a PAGE_NOACCESS page. */
+ * the object is the first of a page with no access (reserved, never
+ * committed). Objects are carved out of large reservations. */
 SIM_API uint8_t *object_new(size_t size, void **vtable = nullptr);
 template <typename T> void put(void *object, uint32_t offset, T value)
 {
@@ -114,8 +115,8 @@ template <typename T> T get(const void *object, uint32_t offset)
  * addresses stay reserved (no later object takes them) until game_reset. */
 SIM_API void object_release(const void *object);
 /* The private bytes the simulated game keeps for itself: the committed
- * pages of its objects (a live object and its no-access page; a released
- * one keeps none) and its record of calls. What a soak sets apart from the
+ * pages of its objects (a live object's body; a released one keeps none),
+ * its record of them and its record of calls. What a soak sets apart from the
  * process's private bytes. */
 SIM_API size_t game_records_bytes();
 
