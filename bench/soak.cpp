@@ -411,6 +411,9 @@ int main(int argc, char **argv)
                ((double)end.private_bytes - (double)fifth.private_bytes) / 1024.0 / (reloads - 5),
                ((double)end.sim_bytes - (double)fifth.sim_bytes) / 1024.0 / (reloads - 5),
                (end.rest() - fifth.rest()) / 1024.0 / (reloads - 5), reloads);
+    if (reloads_only && reloads > 5)
+        printf("soak: in committed private pages, the rest per reload: %.1f KB (reloads 6 to %d)\n",
+               (end.rest_committed() - fifth.rest_committed()) / 1024.0 / (reloads - 5), reloads);
     if (churns_half && churns > churns_half) {
         printf("soak: private bytes per bot replaced: %.1f KB with reloads, %.1f KB without\n",
                (double)(half.private_bytes - start.private_bytes) / 1024.0 / churns_half,
