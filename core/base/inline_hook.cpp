@@ -1,7 +1,7 @@
 // Inline hooks (see inline_hook.h).
 //
 // Index of this file:
-//   the absolute jump
+//   the absolute jump     and the patch a hook writes
 //   patching a prologue   one locked 16-byte compare-exchange over the head
 //   the hook block        trampoline, stub, unwind data; made once a routine
 //   the blocks noted      the named section that hands a block to the next core
@@ -23,6 +23,14 @@ void write_jump(uint8_t *at, uint64_t destination)
     static const uint8_t head[6] = { 0xFF, 0x25, 0x00, 0x00, 0x00, 0x00 }; // jmp [rip+0]
     memcpy(at, head, sizeof head);
     memcpy(at + 6, &destination, 8);
+}
+
+/* What a hook writes over its routine: the jump to the block's stub, then
+ * 0xCC up to HOOK_LENGTH_MAX (a hook of length n uses the first n bytes). */
+void write_patch(uint8_t out[HOOK_LENGTH_MAX], uint64_t block)
+{
+    write_jump(out, block + HOOK_BLOCK_STUB);
+    memset(out + HOOK_JUMP_SIZE, 0xCC, HOOK_LENGTH_MAX - HOOK_JUMP_SIZE);
 }
 
 /* ---- patching a prologue ---- */
@@ -278,8 +286,7 @@ uint64_t hook_install_inline(inline_hook *h, uint64_t target, const uint8_t *exp
     block_data *d = data_of(block);
     __atomic_store_n(&d->detour, (uint64_t)(uintptr_t)detour, __ATOMIC_SEQ_CST);
     uint8_t patch[HOOK_LENGTH_MAX];
-    write_jump(patch, block + HOOK_BLOCK_STUB);
-    memset(patch + HOOK_JUMP_SIZE, 0xCC, length - HOOK_JUMP_SIZE);
+    write_patch(patch, block);
     if (!patch_prologue(target, patch, h->saved, length, true)) {
         __atomic_store_n(&d->detour, 0, __ATOMIC_SEQ_CST);
         return 0; // the block is kept for the next install
@@ -297,8 +304,7 @@ bool hook_remove(inline_hook *h, detour_gate *gate, const char *name)
         return true;
     // What install wrote: the jump to the stub and the filler.
     uint8_t ours[HOOK_LENGTH_MAX];
-    write_jump(ours, h->trampoline + HOOK_BLOCK_STUB);
-    memset(ours + HOOK_JUMP_SIZE, 0xCC, HOOK_LENGTH_MAX - HOOK_JUMP_SIZE);
+    write_patch(ours, h->trampoline);
     bool restored = probe_read(h->target, (size_t)h->length) &&
                     memcmp((const void *)(uintptr_t)h->target, ours, (size_t)h->length) == 0 &&
                     patch_prologue(h->target, h->saved, ours, (size_t)h->length, false);
